@@ -1,0 +1,521 @@
+#include "cli/scenario.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <istream>
+#include <map>
+#include <ostream>
+#include <stdexcept>
+
+#include "hooks/orvane.h"
+#include "sim/value_text.h"
+#include "settings/settings.h"
+
+namespace orvane::cli {
+
+namespace {
+
+using sim::Device;
+using sim::Process;
+using sim::TraceEvent;
+
+struct BadLine : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Token {
+  std::string text;
+  std::size_t begin = 0;
+  bool quoted = false;
+};
+
+std::vector<Token> tokenize(const std::string& line) {
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    if (std::isspace(static_cast<unsigned char>(line[i]))) {
+      ++i;
+      continue;
+    }
+    Token token;
+    token.begin = i;
+    if (line[i] == '"') {
+      std::size_t j = i + 1;
+      while (j < line.size() && line[j] != '"') j += line[j] == '\\' ? 2 : 1;
+      if (j >= line.size()) throw BadLine("unterminated string");
+      auto parsed = sim::parseValueText(line.substr(i, j + 1 - i));
+      if (!parsed.value || !parsed.value->string()) throw BadLine("bad string: " + parsed.error);
+      token.text = *parsed.value->string();
+      token.quoted = true;
+      i = j + 1;
+    } else {
+      std::size_t j = i;
+      while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
+      token.text = line.substr(i, j - i);
+      i = j;
+    }
+    tokens.push_back(std::move(token));
+  }
+  return tokens;
+}
+
+class Args {
+ public:
+  Args(const std::string& line, std::vector<Token> tokens) : line_(line), tokens_(std::move(tokens)) {}
+
+  const std::string& command() const { return tokens_.front().text; }
+  bool more() const { return next_ < tokens_.size(); }
+
+  std::string word(const char* what) {
+    if (!more()) throw BadLine(std::string("missing ") + what);
+    return tokens_[next_++].text;
+  }
+  // The rest of the line, read as one value in the text form of values.
+  Value value(const char* what) {
+    if (!more()) throw BadLine(std::string("missing ") + what);
+    auto parsed = sim::parseValueText(std::string_view(line_).substr(tokens_[next_].begin));
+    next_ = tokens_.size();
+    if (!parsed.value) throw BadLine(std::string("bad ") + what + ": " + parsed.error);
+    return std::move(*parsed.value);
+  }
+  std::optional<Value> optionalValue(const char* what) {
+    if (!more()) return std::nullopt;
+    return value(what);
+  }
+  void end() {
+    if (more()) throw BadLine("unexpected '" + tokens_[next_].text + "'");
+  }
+
+ private:
+  const std::string& line_;
+  std::vector<Token> tokens_;
+  std::size_t next_ = 1;
+};
+
+std::string bundleIdentifierOf(const std::string& name) {
+  if (name == "springboard" || name == "SpringBoard") return std::string(sim::kSpringBoard);
+  return name;
+}
+
+std::string show(const std::optional<std::string>& s) { return s ? sim::formatStringText(*s) : "nothing"; }
+std::string show(const std::optional<Value>& v) { return v ? sim::formatValueText(*v) : "nothing"; }
+
+Value toValue(const platform::StringList& list) {
+  Array out;
+  if (list) out.assign(list->begin(), list->end());
+  return Value(std::move(out));
+}
+
+double parseNumber(const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0') throw BadLine("not a number: " + text);
+  return value;
+}
+
+}  // namespace
+
+TemporaryRoot::TemporaryRoot() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "orvane-device-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
+  path_ = pattern;
+}
+
+TemporaryRoot::~TemporaryRoot() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::unique_ptr<Device> makeDevice(const std::filesystem::path& root) {
+  auto device = std::make_unique<Device>(root);
+  device->installLibrary(std::string(kInstallPath), makeOrvane);
+  return device;
+}
+
+struct ScenarioRunner::Impl {
+  Device& device;
+  std::ostream& out;
+  std::ostream& err;
+  std::string where;
+  int failures = 0;
+  int expectations = 0;
+  // Where the next `expect event` starts looking.
+  std::size_t eventCursor = 0;
+  // Per process and kind ("alert", "log"): how many of them expectations have consumed.
+  std::map<std::pair<std::string, std::string>, std::size_t> consumed;
+
+  Process& process(const std::string& name) {
+    Process* p = device.find(bundleIdentifierOf(name));
+    if (p == nullptr) throw BadLine("no running process " + name);
+    return *p;
+  }
+
+  void check(bool ok, const std::string& expected, const std::string& found) {
+    ++expectations;
+    if (ok) return;
+    ++failures;
+    err << where << ": expected " << expected << ", found " << found << "\n";
+  }
+
+  void run(Args& args) {
+    const std::string& c = args.command();
+    if (c == "say") {
+      std::string text;
+      while (args.more()) text += (text.empty() ? "" : " ") + args.word("text");
+      device.trace().add("scenario", "say", {{"text", text}});
+    } else if (c == "version") {
+      device.setVersion(parseNumber(args.word("version number")));
+      args.end();
+      device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
+    } else if (c == "activator") {
+      const std::string state = args.word("installed or absent");
+      if (state != "installed" && state != "absent") throw BadLine("activator takes installed or absent");
+      args.end();
+      device.setActivatorInstalled(state == "installed");
+    } else if (c == "keyboards") {
+      std::vector<std::string> identifiers;
+      while (args.more()) identifiers.push_back(args.word("identifier"));
+      device.setKeyboards(identifiers);
+    } else if (c == "settings") {
+      settings(args);
+    } else if (c == "file") {
+      file(args);
+    } else if (c == "pref") {
+      pref(args);
+    } else if (c == "post") {
+      post(args);
+    } else if (c == "start") {
+      const std::string name = args.word("process");
+      args.end();
+      device.start(bundleIdentifierOf(name));
+    } else if (c == "stop") {
+      const std::string name = args.word("process");
+      args.end();
+      if (!device.stop(bundleIdentifierOf(name))) throw BadLine("no running process " + name);
+    } else if (c == "show-keyboard" || c == "hide-keyboard") {
+      Process& p = process(args.word("process"));
+      args.end();
+      c == "show-keyboard" ? p.showKeyboard() : p.hideKeyboard();
+    } else if (c == "tap") {
+      Process& p = process(args.word("process"));
+      const std::string key = args.word("key");
+      args.end();
+      if (key == "nowhere") {
+        p.tapNowhere();
+      } else if (!p.tapKey(key == "globe" ? std::string(sim::kGlobeKeyName) : key)) {
+        throw BadLine("no key " + key);
+      }
+    } else if (c == "next-keyboard") {
+      Process& p = process(args.word("process"));
+      args.end();
+      p.nextKeyboardStep();
+    } else if (c == "switcher") {
+      Process& p = process(args.word("process"));
+      args.end();
+      p.askSwitcherList();
+    } else if (c == "label") {
+      Process& p = process(args.word("process"));
+      args.end();
+      p.askGlobeLabel();
+    } else if (c == "unlock") {
+      args.end();
+      if (!process("springboard").unlock()) throw BadLine("SpringBoard has no lock screen");
+    } else if (c == "dismiss") {
+      Process& p = process(args.word("process"));
+      args.end();
+      if (!p.dismissAlert()) throw BadLine("no alert to dismiss in " + p.name());
+    } else if (c == "run") {
+      args.end();
+      device.runUntilIdle();
+    } else if (c == "mark") {
+      args.end();
+      eventCursor = device.trace().events().size();
+    } else if (c == "expect") {
+      expect(args);
+    } else {
+      throw BadLine("unknown command '" + c + "'");
+    }
+  }
+
+  void settings(Args& args) {
+    const std::string verb = args.word("settings action");
+    const std::string path(kSettingsPath);
+    if (verb == "write" || verb == "write-xml") {
+      const Value v = args.value("settings dictionary");
+      writeFile(path, v, verb == "write-xml" ? sim::PlistFormat::kXml : sim::PlistFormat::kBinary);
+    } else if (verb == "set" || verb == "remove") {
+      const std::string key = args.word("key");
+      auto stored = sim::readDictionaryFile(device.files(), path);
+      Dictionary d = stored ? stored->dictionary : Dictionary{};
+      const auto format = stored ? stored->format : sim::PlistFormat::kBinary;
+      if (verb == "set") {
+        d.insert_or_assign(key, args.value("value"));
+      } else {
+        args.end();
+        d.erase(key);
+      }
+      writeFile(path, Value(std::move(d)), format);
+    } else if (verb == "delete") {
+      args.end();
+      device.files().remove(path);
+      device.trace().add("device", "file-delete", {{"path", path}});
+    } else if (verb == "bytes") {
+      const std::string bytes = args.word("bytes");
+      args.end();
+      writeBytes(path, bytes);
+    } else {
+      throw BadLine("unknown settings action '" + verb + "'");
+    }
+  }
+
+  void file(Args& args) {
+    const std::string verb = args.word("file action");
+    const std::string path = args.word("path");
+    if (!device.files().resolve(path)) throw BadLine("not a device path: " + path);
+    if (verb == "write" || verb == "write-xml") {
+      writeFile(path, args.value("value"), verb == "write-xml" ? sim::PlistFormat::kXml : sim::PlistFormat::kBinary);
+    } else if (verb == "bytes") {
+      const std::string bytes = args.word("bytes");
+      args.end();
+      writeBytes(path, bytes);
+    } else if (verb == "delete") {
+      args.end();
+      device.files().remove(path);
+      device.trace().add("device", "file-delete", {{"path", path}});
+    } else {
+      throw BadLine("unknown file action '" + verb + "'");
+    }
+  }
+
+  void writeFile(const std::string& path, const Value& value, sim::PlistFormat format) {
+    writeBytes(path, sim::serializePlist(value, format));
+  }
+
+  void writeBytes(const std::string& path, const std::string& bytes) {
+    if (!device.files().writeAtomically(path, bytes)) throw BadLine("cannot write " + path);
+    device.trace().add("device", "file-write", {{"path", path}, {"bytes", std::to_string(bytes.size())}});
+  }
+
+  void pref(Args& args) {
+    const std::string verb = args.word("pref action");
+    const std::string domain = args.word("domain");
+    const std::string key = args.word("key");
+    if (!sim::PreferenceStore::domainPath(domain)) throw BadLine("not a domain name: " + domain);
+    std::optional<Value> value;
+    if (verb == "set") {
+      value = args.value("value");
+    } else if (verb == "remove") {
+      args.end();
+    } else {
+      throw BadLine("unknown pref action '" + verb + "'");
+    }
+    device.preferences().set(key, value, domain);
+    device.trace().add("device", "pref-set", {{"domain", domain}, {"key", key}, {"value", show(value)}});
+  }
+
+  void post(Args& args) {
+    Process& from = process(args.word("process"));
+    const std::string center = args.word("darwin or distributed");
+    const std::string name = args.word("notification name");
+    if (center == "darwin") {
+      args.end();
+      from.CFNotificationCenterPostNotification(name, true);
+    } else if (center == "distributed") {
+      std::optional<Dictionary> userInfo;
+      if (auto v = args.optionalValue("user info")) {
+        if (!v->dictionary()) throw BadLine("user info must be a dictionary");
+        userInfo = *v->dictionary();
+      }
+      device.postDistributed(from, platform::Notification{name, userInfo});
+    } else {
+      throw BadLine("post takes darwin or distributed");
+    }
+  }
+
+  // The next event of `kind` in `process` that no expectation has consumed yet.
+  const TraceEvent* nextOf(const std::string& processName, const std::string& kind, bool consume) {
+    std::size_t& count = consumed[{processName, kind}];
+    std::size_t seen = 0;
+    for (const TraceEvent& e : device.trace().events()) {
+      if (e.process != processName || e.kind != kind) continue;
+      if (seen++ == count) {
+        if (consume) ++count;
+        return &e;
+      }
+    }
+    return nullptr;
+  }
+
+  static bool fieldsMatch(const TraceEvent& e, const std::vector<std::pair<std::string, std::string>>& wanted) {
+    for (const auto& [key, value] : wanted) {
+      const std::string* actual = e.field(key);
+      if (actual == nullptr || *actual != value) return false;
+    }
+    return true;
+  }
+
+  void expect(Args& args) {
+    const std::string what = args.word("what to expect");
+    if (what == "input-mode") {
+      Process& p = process(args.word("process"));
+      const std::string identifier = args.word("identifier");
+      args.end();
+      check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(), show(p.currentInputMode()));
+    } else if (what == "alert") {
+      Process& p = process(args.word("process"));
+      const std::string title = args.word("title");
+      const std::string message = args.word("message");
+      const std::string button = args.word("button");
+      args.end();
+      const TraceEvent* e = nextOf(p.name(), "alert", true);
+      const std::string expected = "alert " + sim::formatStringText(title) + " " + sim::formatStringText(message) +
+                                   " " + sim::formatStringText(button) + " in " + p.name();
+      check(e && fieldsMatch(*e, {{"title", title}, {"message", message}, {"button", button}}), expected,
+            e ? sim::Trace::text(*e) : "no further alert");
+    } else if (what == "no-alert" || what == "no-log") {
+      Process& p = process(args.word("process"));
+      args.end();
+      const std::string kind = what == "no-alert" ? "alert" : "log";
+      const TraceEvent* e = nextOf(p.name(), kind, false);
+      check(e == nullptr, "no further " + kind + " in " + p.name(), e ? sim::Trace::text(*e) : "");
+    } else if (what == "log") {
+      Process& p = process(args.word("process"));
+      const std::string text = args.word("log line");
+      args.end();
+      const TraceEvent* e = nextOf(p.name(), "log", true);
+      check(e && fieldsMatch(*e, {{"text", text}}), "log " + sim::formatStringText(text) + " in " + p.name(),
+            e ? sim::Trace::text(*e) : "no further log line");
+    } else if (what == "hook" || what == "no-hook") {
+      Process& p = process(args.word("process"));
+      std::string target = args.word("class or function");
+      if (args.more()) target += " " + args.word("selector");
+      args.end();
+      const auto& hooks = p.installedHooks();
+      const bool installed = std::find(hooks.begin(), hooks.end(), target) != hooks.end();
+      check(installed == (what == "hook"), (what == "hook" ? "hook on " : "no hook on ") + target + " in " + p.name(),
+            installed ? "installed" : "not installed");
+    } else if (what == "pref" || what == "no-pref") {
+      const std::string domain = args.word("domain");
+      const std::string key = args.word("key");
+      std::optional<Value> wanted;
+      if (what == "pref") wanted = args.value("value");
+      args.end();
+      const auto actual = device.preferences().copy(key, domain);
+      check(actual == wanted, domain + " " + key + " = " + show(wanted), show(actual));
+    } else if (what == "setting" || what == "no-setting") {
+      const std::string key = args.word("key");
+      std::optional<Value> wanted;
+      if (what == "setting") wanted = args.value("value");
+      args.end();
+      auto stored = sim::readDictionaryFile(device.files(), kSettingsPath);
+      std::optional<Value> actual;
+      if (stored) {
+        if (const Value* v = find(stored->dictionary, key)) actual = *v;
+      }
+      check(actual == wanted, "setting " + key + " = " + show(wanted), stored ? show(actual) : "no readable settings file");
+    } else if (what == "settings-format") {
+      const std::string format = args.word("xml or binary");
+      args.end();
+      auto stored = sim::readDictionaryFile(device.files(), kSettingsPath);
+      const std::string actual = !stored ? "no readable settings file"
+                                 : stored->format == sim::PlistFormat::kXml ? "xml" : "binary";
+      check(actual == format, "settings file in " + format, actual);
+    } else if (what == "file" || what == "no-file") {
+      const std::string path = args.word("path");
+      args.end();
+      const bool present = device.files().exists(path);
+      check(present == (what == "file"), path + (what == "file" ? " present" : " absent"), present ? "present" : "absent");
+    } else if (what == "switcher") {
+      Process& p = process(args.word("process"));
+      const Value wanted = args.value("list");
+      const auto& last = p.lastSwitcherList();
+      check(last && toValue(*last) == wanted, "switcher list " + sim::formatValueText(wanted),
+            last ? (*last ? sim::formatValueText(toValue(*last)) : "nil") : "no list asked");
+    } else if (what == "label") {
+      Process& p = process(args.word("process"));
+      const std::string text = args.word("label");
+      args.end();
+      const auto& last = p.lastLabel();
+      check(last && *last == text, "label " + sim::formatStringText(text), last ? show(*last) : "no label asked");
+    } else if (what == "event" || what == "no-event") {
+      const std::string processName = args.word("process");
+      const std::string kind = args.word("kind");
+      std::vector<std::pair<std::string, std::string>> fields;
+      while (args.more()) {
+        const std::string field = args.word("field=value");
+        const auto eq = field.find('=');
+        if (eq == std::string::npos) throw BadLine("expected field=value, found " + field);
+        fields.emplace_back(field.substr(0, eq), field.substr(eq + 1));
+      }
+      const std::string name = processName == "*" ? "*" : processNameOf(processName);
+      const auto& events = device.trace().events();
+      std::size_t found = events.size();
+      for (std::size_t i = eventCursor; i < events.size(); ++i) {
+        if ((name == "*" || events[i].process == name) && events[i].kind == kind && fieldsMatch(events[i], fields)) {
+          found = i;
+          break;
+        }
+      }
+      std::string description = kind + " in " + name;
+      for (const auto& [k, v] : fields) description += " " + k + "=" + sim::formatStringText(v);
+      if (what == "event") {
+        check(found < events.size(), "event " + description + " after the previous one", "none");
+        if (found < events.size()) eventCursor = found + 1;
+      } else {
+        check(found == events.size(), "no event " + description, found < events.size() ? sim::Trace::text(events[found]) : "");
+      }
+    } else {
+      throw BadLine("unknown expectation '" + what + "'");
+    }
+  }
+
+  static std::string processNameOf(const std::string& name) {
+    const std::string id = bundleIdentifierOf(name);
+    return id == sim::kSpringBoard ? "SpringBoard" : id;
+  }
+};
+
+ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
+    : impl_(std::make_shared<Impl>(Impl{device, out, err, {}, 0, 0, 0, {}})) {
+  std::ostream* sink = &out;
+  if (format == TraceFormat::kText) {
+    device.trace().setSink([sink](const TraceEvent& e) {
+      if (e.kind == "say") {
+        *sink << "\n== " << *e.field("text") << "\n";
+      } else {
+        *sink << sim::Trace::text(e) << "\n";
+      }
+    });
+  } else if (format == TraceFormat::kJson) {
+    device.trace().setSink([sink](const TraceEvent& e) { *sink << sim::Trace::json(e) << "\n"; });
+  }
+}
+
+ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, const std::string& where) {
+  impl_->where = where;
+  const int failuresBefore = impl_->failures;
+  try {
+    auto tokens = tokenize(line);
+    if (tokens.empty() || tokens.front().text.front() == '#') return LineResult::kOk;
+    Args args(line, std::move(tokens));
+    impl_->run(args);
+  } catch (const BadLine& e) {
+    impl_->err << where << ": " << e.what() << "\n";
+    return LineResult::kBadLine;
+  }
+  failures_ = impl_->failures;
+  expectations_ = impl_->expectations;
+  return impl_->failures == failuresBefore ? LineResult::kOk : LineResult::kFailed;
+}
+
+int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (runLine(line, fileName + ":" + std::to_string(number)) == LineResult::kBadLine) return 2;
+  }
+  return failures_ == 0 ? 0 : 1;
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,75 @@
+// The extension as loaded into one process: every piece of process-wide state it keeps, its
+// start-up, and the replacements it installs. One instance per process; nothing is global.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/services.h"
+#include "platform/uikit.h"
+#include "settings/settings.h"
+
+namespace orvane {
+
+using objc::Id;
+using objc::Sel;
+using platform::String;
+using platform::StringList;
+
+inline constexpr std::string_view kInstallPath = "/Library/MobileSubstrate/DynamicLibraries/Orvane.dylib";
+
+// The Activator listener name of an enabled keyboard: its identifier up to the first "@".
+std::string keyboardListenerName(std::string_view identifier);
+
+class Orvane final : public platform::Library {
+ public:
+  explicit Orvane(const platform::Platform& platform);
+
+  void loadClasses() override;
+  void libraryDidLoad() override;
+
+  // The replacements. Each keeps the system's implementation in its saved slot.
+  int replaced_UIApplicationMain(int argc, char** argv, String principalClassName, String delegateClassName);
+  StringList replaced_inputModes(const Id& self, Sel cmd);
+  String replaced_displayString(const Id& self, Sel cmd);
+  void replaced_touchUp(const Id& self, Sel cmd, const Id& touch);
+  void replaced_finishUIUnlockFromSource(const Id& self, Sel cmd, int source);
+  void replaced_setInputModeToNextInPreferredList(const Id& self, Sel cmd);
+  void replaced_setInputModeToNextInPreferredListWithExecutionContext(const Id& self, Sel cmd, const Id& context);
+
+  Settings& settings() { return settings_; }
+
+ private:
+  // The `LAActivator` class, looked up by name until found once.
+  objc::Class* activatorClass();
+  void registerActivatorListeners();
+  void installReplacements();
+
+  struct Saved {
+    std::function<platform::symbol::UIApplicationMainSignature> UIApplicationMain;
+    decltype(platform::sel::inputModes)::Imp inputModes;
+    decltype(platform::sel::displayString)::Imp displayString;
+    decltype(platform::sel::touchUp)::Imp touchUp;
+    decltype(platform::sel::finishUIUnlockFromSource)::Imp finishUIUnlockFromSource;
+    decltype(platform::sel::setInputModeToNextInPreferredList)::Imp setInputModeToNextInPreferredList;
+    decltype(platform::sel::setInputModeToNextInPreferredListWithExecutionContext)::Imp
+        setInputModeToNextInPreferredListWithExecutionContext;
+  };
+
+  platform::Platform platform_;
+  objc::Class* textInputMode_;
+  objc::Class* activatorClass_ = nullptr;
+  Settings settings_;
+  Saved saved_;
+  // The extension's own classes, added to the process by loadClasses(); empty until the class exists.
+  objc::Class* globalFunctionClass_ = nullptr;
+  objc::Class* changeModeClass_ = nullptr;
+  objc::Class* changeAutoCorrectionClass_ = nullptr;
+  objc::Class* changeKeyboardClass_ = nullptr;
+  objc::Class* dynamicListenerClass_ = nullptr;
+};
+
+// The library entry the loader runs in every process.
+std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform);
+
+}  // namespace orvane

@@ -1,0 +1,98 @@
+#include "platform/value.h"
+
+#include <cctype>
+#include <cmath>
+#include <limits>
+
+namespace orvane {
+
+std::optional<bool> Value::boolReading() const {
+  if (const auto* b = std::get_if<bool>(&storage_)) return *b;
+  if (const auto* i = std::get_if<std::int64_t>(&storage_)) return *i != 0;
+  if (const auto* d = std::get_if<double>(&storage_)) return *d != 0.0;
+  return std::nullopt;
+}
+
+std::optional<std::int32_t> Value::int32Reading() const {
+  if (const auto* b = std::get_if<bool>(&storage_)) return *b ? 1 : 0;
+  if (const auto* i = std::get_if<std::int64_t>(&storage_)) return static_cast<std::int32_t>(*i);
+  if (const auto* d = std::get_if<double>(&storage_)) {
+    if (std::isnan(*d)) return 0;
+    constexpr double kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+    if (*d <= kMin) return std::numeric_limits<std::int32_t>::min();
+    if (*d >= kMax) return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(*d);
+  }
+  return std::nullopt;
+}
+
+const Value* find(const Dictionary& dictionary, std::string_view key) {
+  auto it = dictionary.find(key);
+  return it == dictionary.end() ? nullptr : &it->second;
+}
+
+bool boolSetting(const Dictionary& dictionary, std::string_view key, bool fallback) {
+  const Value* v = find(dictionary, key);
+  return v ? v->boolReading().value_or(fallback) : fallback;
+}
+
+std::int32_t int32Setting(const Dictionary& dictionary, std::string_view key, std::int32_t fallback) {
+  const Value* v = find(dictionary, key);
+  return v ? v->int32Reading().value_or(fallback) : fallback;
+}
+
+std::optional<std::string> stringSetting(const Dictionary& dictionary, std::string_view key) {
+  const Value* v = find(dictionary, key);
+  if (v == nullptr || v->string() == nullptr) return std::nullopt;
+  return *v->string();
+}
+
+namespace {
+
+// The platform quotes an element of a list description unless it is a plain word.
+std::string describeElement(const std::string& s) {
+  bool plain = !s.empty();
+  for (unsigned char c : s) {
+    if (!(std::isalnum(c) || c == '_' || c == '.' || c == '$' || c == '/')) plain = false;
+  }
+  if (plain) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string describeList(const std::vector<std::string>& items) {
+  if (items.empty()) return "(\n)";
+  std::string out = "(\n";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    out += "    " + describeElement(items[i]);
+    out += i + 1 < items.size() ? ",\n" : "\n";
+  }
+  return out + ")";
+}
+
+}  // namespace
+
+std::string describe(const std::optional<std::vector<std::string>>& strings) {
+  return strings ? describeList(*strings) : "(null)";
+}
+
+std::string describe(const std::optional<Value>& value) {
+  if (!value) return "(null)";
+  if (const auto* s = value->string()) return *s;
+  if (const auto* a = value->array()) {
+    std::vector<std::string> items;
+    for (const Value& v : *a) items.push_back(v.string() ? *v.string() : describe(std::optional<Value>(v)));
+    return describeList(items);
+  }
+  if (const auto* b = std::get_if<bool>(&value->storage())) return *b ? "1" : "0";
+  if (const auto* i = std::get_if<std::int64_t>(&value->storage())) return std::to_string(*i);
+  if (const auto* d = std::get_if<double>(&value->storage())) return std::to_string(*d);
+  return "<object>";
+}
+
+}  // namespace orvane

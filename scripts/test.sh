@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+echo "== build and test"
+scripts/build.sh build
+ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+echo "== build and test with the sanitizers"
+scripts/build.sh build-asan -DORVANE_SANITIZE=ON -DORVANE_BENCHMARKS=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)"

@@ -1,0 +1,45 @@
+#include "settings/settings.h"
+
+#include <algorithm>
+
+#include "platform/input_modes.h"
+
+namespace orvane {
+
+Dictionary readSettingsFile(platform::Files& files) {
+  return files.dictionaryWithContentsOfFile(kSettingsPath).value_or(Dictionary{});
+}
+
+void Settings::reloadSettings() {
+  const Dictionary file = readSettingsFile(platform_.files);
+  cache_.enabled = boolSetting(file, kEnabledKey, true);
+  cache_.mode = int32Setting(file, kModeKey, 1);
+  cache_.icon = int32Setting(file, kIconKey, 1);
+
+  std::vector<std::string> selected;
+  const Value* stored = find(file, kSelectedKeyboardsKey);
+  const Array* list = stored ? stored->array() : nullptr;
+  if (list != nullptr) {
+    // Elements that are not strings name no input mode, so they can never survive the filter.
+    for (const Value& element : *list) {
+      if (const std::string* identifier = element.string()) selected.push_back(*identifier);
+    }
+  }
+
+  // Drop every selected identifier that is not an active input mode; the active list is fetched
+  // anew for each one, as it may change under us.
+  const std::vector<std::string> copy = selected;
+  for (const std::string& identifier : copy) {
+    if (!isActive(identifier)) std::erase(selected, identifier);
+  }
+  keyboards_ = std::move(selected);
+}
+
+bool Settings::isActive(const std::string& identifier) const {
+  for (const objc::Id& mode : platform::activeInputModes(textInputMode_)) {
+    if (platform::isEqualToString(platform::identifierOf(mode), identifier)) return true;
+  }
+  return false;
+}
+
+}  // namespace orvane

@@ -1,0 +1,64 @@
+// The settings file and the process-wide cache the keyboard hooks act on.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/services.h"
+
+namespace orvane {
+
+inline constexpr std::string_view kSettingsPath = "/var/mobile/Library/Preferences/net.varnholt.orvane.plist";
+inline constexpr std::string_view kPrefsChangedNotification = "net.varnholt.orvane/prefsChanged";
+
+inline constexpr std::string_view kEnabledKey = "enabled";
+inline constexpr std::string_view kModeKey = "mode";
+inline constexpr std::string_view kIconKey = "icon";
+inline constexpr std::string_view kDefaultKeyboardKey = "DefaultKeyboard";
+inline constexpr std::string_view kSelectedKeyboardsKey = "SelectedKeyboards";
+
+// The "mode" setting: 1 steps through the selected keyboards, 2 leaves them out of the switcher
+// list, 3 silences the globe key; any other value changes nothing.
+using SwitchMode = std::int32_t;
+// The "icon" setting: 1 the system's label, 2 always "emoji", 3 "emoji" when the next keyboard is
+// the emoji keyboard; any other value as 1.
+using GlobeLabelStyle = std::int32_t;
+
+struct SettingsCache {
+  bool enabled = false;
+  SwitchMode mode = 0;
+  GlobeLabelStyle icon = 0;
+};
+
+// Reads the settings file as a dictionary; missing, unreadable or not a dictionary reads as empty.
+Dictionary readSettingsFile(platform::Files& files);
+
+class Settings {
+ public:
+  // `textInputMode` is the process's UITextInputMode class.
+  Settings(const platform::Platform& platform, objc::Class* textInputMode)
+      : platform_(platform), textInputMode_(textInputMode) {}
+
+  // Rereads the file into the cache and rebuilds `keyboards`: the selected identifiers that name an
+  // active input mode, in the file's order, duplicates kept.
+  void reloadSettings();
+
+  const SettingsCache& cache() const { return cache_; }
+  // Nothing before the first reload; from then on always a list, possibly empty.
+  const std::optional<std::vector<std::string>>& keyboards() const { return keyboards_; }
+  // [keyboards count]: 0 while there is no list.
+  std::size_t keyboardCount() const { return keyboards_ ? keyboards_->size() : 0; }
+
+ private:
+  bool isActive(const std::string& identifier) const;
+
+  platform::Platform platform_;
+  objc::Class* textInputMode_;
+  SettingsCache cache_;
+  std::optional<std::vector<std::string>> keyboards_;
+};
+
+}  // namespace orvane

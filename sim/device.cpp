@@ -1,0 +1,111 @@
+#include "sim/device.h"
+
+#include <algorithm>
+
+#include "sim/locale.h"
+#include "sim/value_text.h"
+
+namespace orvane::sim {
+
+Device::Device(std::filesystem::path root) : files_(std::move(root)), preferences_(files_) {}
+
+Device::~Device() {
+  // Applications end before SpringBoard, the last started first.
+  while (!processes_.empty()) processes_.pop_back();
+}
+
+void Device::setActivatorInstalled(bool installed) {
+  const std::string path(platform::names::kActivatorLibraryPath);
+  if (installed) {
+    files_.writeAtomically(path, "simulated Activator library\n");
+  } else {
+    files_.remove(path);
+  }
+  trace_.add("device", "activator", {{"installed", installed ? "yes" : "no"}});
+}
+
+bool Device::activatorInstalled() const { return files_.exists(platform::names::kActivatorLibraryPath); }
+
+platform::String Device::displayNameFor(std::string_view identifier) {
+  const std::string_view locale = identifier.substr(0, identifier.find('@'));
+  auto name = localeDisplayName(locale, "en");
+  return name ? name : platform::String(std::string(locale));
+}
+
+void Device::setKeyboards(const std::vector<std::string>& identifiers) {
+  activeInputModes_.clear();
+  Array stored;
+  for (const std::string& identifier : identifiers) {
+    activeInputModes_.push_back(InputMode{identifier, displayNameFor(identifier)});
+    stored.emplace_back(identifier);
+  }
+  preferences_.set("AppleKeyboards", Value(stored), kGlobalPreferencesDomain);
+  trace_.add("device", "keyboards", {{"list", formatValueText(Value(std::move(stored)))}});
+}
+
+void Device::installLibrary(std::string path, platform::LibraryFactory factory) {
+  files_.writeAtomically(path, "simulated library\n");
+  libraries_.push_back(InstalledLibrary{std::move(path), std::move(factory)});
+}
+
+Process& Device::start(std::string_view bundleIdentifier) {
+  if (Process* running = find(bundleIdentifier)) return *running;
+  processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier)));
+  Process& process = *processes_.back();
+  process.boot();
+  return process;
+}
+
+bool Device::stop(std::string_view bundleIdentifier) {
+  auto it = std::find_if(processes_.begin(), processes_.end(),
+                         [&](const auto& p) { return p->bundleIdentifier() == bundleIdentifier; });
+  if (it == processes_.end()) return false;
+  const std::string name = (*it)->name();
+  processes_.erase(it);
+  trace_.add(name, "stop");
+  return true;
+}
+
+Process* Device::find(std::string_view bundleIdentifier) {
+  for (const auto& p : processes_) {
+    if (p->bundleIdentifier() == bundleIdentifier) return p.get();
+  }
+  return nullptr;
+}
+
+void Device::postDarwin(const std::string& name) {
+  for (const auto& p : processes_) {
+    if (p->observesDarwin(name)) p->queueDarwinDelivery(name);
+  }
+}
+
+void Device::postDistributed(Process& from, const platform::Notification& notification) {
+  Trace::Fields fields = {{"name", notification.name}};
+  if (notification.userInfo) fields.emplace_back("userInfo", formatValueText(Value(*notification.userInfo)));
+  from.trace("distributed-post", std::move(fields));
+  for (const auto& p : processes_) {
+    if (p->observesDistributed(notification.name)) p->queueDistributedDelivery(notification);
+  }
+}
+
+Device::RunResult Device::runUntilIdle(std::size_t maxTasks) {
+  RunResult result;
+  for (;;) {
+    bool ranAny = false;
+    // Index-based: a task may start no process, but it may post to any, so sizes are re-read.
+    for (std::size_t i = 0; i < processes_.size(); ++i) {
+      if (result.tasks == maxTasks) {
+        result.idle = false;
+        trace_.add("device", "runaway", {{"tasks", std::to_string(result.tasks)}});
+        return result;
+      }
+      if (processes_[i]->runOneTask()) {
+        ++result.tasks;
+        ranAny = true;
+      }
+    }
+    if (!ranAny) return result;
+  }
+}
+
+}  // namespace orvane::sim

@@ -1,0 +1,98 @@
+// The simulated device: a root folder for its files, its settings (system version, Activator, the
+// enabled keyboards), the libraries its loader maps into processes, its processes, the notification
+// buses between them and the run loop that drives their main queues.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+#include "platform/uikit.h"
+#include "sim/file_store.h"
+#include "sim/preference_store.h"
+#include "sim/process.h"
+#include "sim/trace.h"
+
+namespace orvane::sim {
+
+inline constexpr std::string_view kSpringBoard = "com.apple.springboard";
+inline constexpr std::string_view kGlobalPreferencesDomain = ".GlobalPreferences";
+inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
+inline constexpr std::string_view kGlobeKeyName = "International-Key";
+
+// An enabled keyboard as the system lists it.
+struct InputMode {
+  platform::String identifier;
+  platform::String displayName;
+};
+
+class Device {
+ public:
+  explicit Device(std::filesystem::path root);
+  ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  FileStore& files() { return files_; }
+  PreferenceStore& preferences() { return preferences_; }
+  Trace& trace() { return trace_; }
+
+  double version() const { return version_; }
+  void setVersion(double version) { version_ = version; }
+  // What the system's UIApplicationMain returns in processes started from now on.
+  int applicationMainStatus() const { return applicationMainStatus_; }
+  void setApplicationMainStatus(int status) { applicationMainStatus_ = status; }
+  // Installs or removes /usr/lib/libactivator.dylib.
+  void setActivatorInstalled(bool installed);
+  bool activatorInstalled() const;
+
+  // The enabled keyboards, in the system's order: the active input modes, and also the
+  // "AppleKeyboards" list of ".GlobalPreferences". Display names come from the locale service.
+  void setKeyboards(const std::vector<std::string>& identifiers);
+  const std::vector<InputMode>& activeInputModes() const { return activeInputModes_; }
+  // The display name an enabled keyboard gets: its locale's name in English.
+  static platform::String displayNameFor(std::string_view identifier);
+
+  // A library the loader maps into every process that starts from now on.
+  void installLibrary(std::string path, platform::LibraryFactory factory);
+  struct InstalledLibrary {
+    std::string path;
+    platform::LibraryFactory factory;
+  };
+  const std::vector<InstalledLibrary>& libraries() const { return libraries_; }
+
+  // Starts a process (already running: returns it as it is).
+  Process& start(std::string_view bundleIdentifier);
+  bool stop(std::string_view bundleIdentifier);
+  Process* find(std::string_view bundleIdentifier);
+  const std::vector<std::unique_ptr<Process>>& processes() const { return processes_; }
+
+  // The Darwin bus, which the notify library and GraphicsServices share: queues one delivery on the
+  // main queue of every process that observes the name, the poster included.
+  void postDarwin(const std::string& name);
+  void postDistributed(Process& from, const platform::Notification& notification);
+
+  // Runs the main queues round-robin, in start order, one task each turn, until none has work or
+  // `maxTasks` have run; a runaway is reported in the trace instead of hanging.
+  struct RunResult {
+    std::size_t tasks = 0;
+    bool idle = true;
+  };
+  static constexpr std::size_t kDefaultTaskBound = 100000;
+  RunResult runUntilIdle(std::size_t maxTasks = kDefaultTaskBound);
+
+ private:
+  FileStore files_;
+  PreferenceStore preferences_;
+  Trace trace_;
+  double version_ = 1240.1;
+  int applicationMainStatus_ = 0;
+  std::vector<InputMode> activeInputModes_;
+  std::vector<InstalledLibrary> libraries_;
+  std::vector<std::unique_ptr<Process>> processes_;
+};
+
+}  // namespace orvane::sim

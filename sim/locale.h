@@ -1,0 +1,16 @@
+// The locale service, from ICU: names of locales and the capitalisation of strings.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvane::sim {
+
+// The name of `localeIdentifier` written in `displayLocale`'s language; nothing when ICU knows
+// neither its language nor any other part of it.
+std::optional<std::string> localeDisplayName(std::string_view localeIdentifier, std::string_view displayLocale);
+// Title case of every word: first letter upper case, the rest lower case.
+std::string capitalizedString(std::string_view s);
+
+}  // namespace orvane::sim

@@ -1,0 +1,151 @@
+#include "sim/plist_io.h"
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace orvane::sim {
+
+namespace {
+
+struct PlistFree {
+  void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+std::optional<Value> toValue(plist_t node) {
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      return Value(b != 0);
+    }
+    case PLIST_UINT: {
+      uint64_t u = 0;
+      plist_get_uint_val(node, &u);
+      // Property lists hold signed 64-bit integers; libplist hands them over as unsigned bits.
+      return Value(static_cast<std::int64_t>(u));
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      return Value(d);
+    }
+    case PLIST_STRING: {
+      char* s = nullptr;
+      plist_get_string_val(node, &s);
+      std::string out = s ? s : "";
+      std::free(s);
+      return Value(std::move(out));
+    }
+    case PLIST_DATA: {
+      char* bytes = nullptr;
+      uint64_t length = 0;
+      plist_get_data_val(node, &bytes, &length);
+      Data out(bytes, bytes + length);
+      std::free(bytes);
+      return Value(std::move(out));
+    }
+    case PLIST_DATE: {
+      int32_t sec = 0;
+      int32_t usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      return Value(Date{sec + usec / 1e6});
+    }
+    case PLIST_ARRAY: {
+      Array out;
+      const uint32_t size = plist_array_get_size(node);
+      for (uint32_t i = 0; i < size; ++i) {
+        // An element of a type the platform has no value for (a keyed-archive UID) is left out.
+        if (auto v = toValue(plist_array_get_item(node, i))) out.push_back(std::move(*v));
+      }
+      return Value(std::move(out));
+    }
+    case PLIST_DICT: {
+      Dictionary out;
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      for (;;) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, it, &key, &item);
+        if (item == nullptr) {
+          std::free(key);
+          break;
+        }
+        if (auto v = toValue(item); v && key != nullptr) out.insert_or_assign(key, std::move(*v));
+        std::free(key);
+      }
+      std::free(it);
+      return Value(std::move(out));
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+plist_t toPlist(const Value& value) {
+  return std::visit(
+      [](const auto& v) -> plist_t {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return plist_new_bool(v ? 1 : 0);
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+          return plist_new_uint(static_cast<uint64_t>(v));
+        } else if constexpr (std::is_same_v<T, double>) {
+          return plist_new_real(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return plist_new_string(v.c_str());
+        } else if constexpr (std::is_same_v<T, Data>) {
+          return plist_new_data(reinterpret_cast<const char*>(v.data()), v.size());
+        } else if constexpr (std::is_same_v<T, Date>) {
+          const auto sec = static_cast<int32_t>(v.seconds);
+          return plist_new_date(sec, static_cast<int32_t>((v.seconds - sec) * 1e6));
+        } else if constexpr (std::is_same_v<T, Array>) {
+          plist_t array = plist_new_array();
+          for (const Value& element : v) plist_array_append_item(array, toPlist(element));
+          return array;
+        } else {
+          plist_t dict = plist_new_dict();
+          for (const auto& [key, element] : v) plist_dict_set_item(dict, key.c_str(), toPlist(element));
+          return dict;
+        }
+      },
+      value.storage());
+}
+
+}  // namespace
+
+std::optional<ParsedPlist> parsePlist(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > kMaxPlistBytes) return std::nullopt;
+  const auto length = static_cast<uint32_t>(bytes.size());
+  const bool binary = plist_is_binary(bytes.data(), length) != 0;
+  plist_t raw = nullptr;
+  if (binary) {
+    plist_from_bin(bytes.data(), length, &raw);
+  } else {
+    plist_from_xml(bytes.data(), length, &raw);
+  }
+  PlistPtr root(raw);
+  if (!root) return std::nullopt;
+  auto value = toValue(root.get());
+  if (!value) return std::nullopt;
+  return ParsedPlist{std::move(*value), binary ? PlistFormat::kBinary : PlistFormat::kXml};
+}
+
+std::string serializePlist(const Value& value, PlistFormat format) {
+  PlistPtr root(toPlist(value));
+  char* out = nullptr;
+  uint32_t length = 0;
+  if (format == PlistFormat::kBinary) {
+    plist_to_bin(root.get(), &out, &length);
+  } else {
+    plist_to_xml(root.get(), &out, &length);
+  }
+  std::string bytes(out ? out : "", out ? length : 0);
+  std::free(out);
+  return bytes;
+}
+
+}  // namespace orvane::sim

@@ -1,0 +1,27 @@
+// Property-list bytes to values and back, through libplist. XML and binary are both read, told apart
+// by their content.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/value.h"
+
+namespace orvane::sim {
+
+enum class PlistFormat { kXml, kBinary };
+
+struct ParsedPlist {
+  Value value;
+  PlistFormat format;
+};
+
+// Larger inputs are not property lists the device will parse.
+inline constexpr std::size_t kMaxPlistBytes = 1 << 20;
+
+// Nothing when the bytes are not a property list of a kind the device reads.
+std::optional<ParsedPlist> parsePlist(std::string_view bytes);
+std::string serializePlist(const Value& value, PlistFormat format);
+
+}  // namespace orvane::sim

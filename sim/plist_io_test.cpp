@@ -1,0 +1,49 @@
+#include "sim/plist_io.h"
+
+#include <gtest/gtest.h>
+
+namespace orvane::sim {
+namespace {
+
+Value everyKind() {
+  return Value(Dictionary{
+      {"bool", Value(false)},
+      {"negative", Value(std::int64_t{-42})},
+      {"large", Value(std::int64_t{1} << 40)},
+      {"real", Value(2.5)},
+      {"string", Value("en_US@hw=US;sw=QWERTY")},
+      {"data", Value(Data{0, 1, 255})},
+      {"date", Value(Date{86400})},
+      {"array", Value(Array{Value(1), Value("two"), Value(Array{})})},
+      {"dict", Value(Dictionary{{"nested", Value(true)}})},
+  });
+}
+
+TEST(PlistIo, EveryKindSurvivesBothFormats) {
+  for (PlistFormat format : {PlistFormat::kBinary, PlistFormat::kXml}) {
+    auto parsed = parsePlist(serializePlist(everyKind(), format));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->format, format);
+    EXPECT_EQ(parsed->value, everyKind());
+  }
+}
+
+TEST(PlistIo, XmlWrittenByHandIsRead) {
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+      "<key>mode</key><integer>-1</integer><key>enabled</key><false/></dict></plist>";
+  auto parsed = parsePlist(xml);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->format, PlistFormat::kXml);
+  EXPECT_EQ(parsed->value, Value(Dictionary{{"mode", Value(-1)}, {"enabled", Value(false)}}));
+}
+
+TEST(PlistIo, WhatIsNotAPropertyListReadsAsNothing) {
+  EXPECT_FALSE(parsePlist(""));
+  EXPECT_FALSE(parsePlist("not a plist at all"));
+  EXPECT_FALSE(parsePlist(std::string("bplist00\x01\x02", 10)));
+  EXPECT_FALSE(parsePlist(std::string(kMaxPlistBytes + 1, ' ')));
+}
+
+}  // namespace
+}  // namespace orvane::sim

@@ -1,0 +1,355 @@
+#include "sim/process.h"
+
+#include <algorithm>
+
+#include "sim/activator.h"
+#include "sim/device.h"
+#include "sim/ui.h"
+#include "sim/value_text.h"
+
+namespace orvane::sim {
+
+namespace sel = platform::sel;
+
+namespace {
+std::string traceName(std::string_view bundleIdentifier) {
+  return bundleIdentifier == kSpringBoard ? "SpringBoard" : std::string(bundleIdentifier);
+}
+}  // namespace
+
+Process::Process(Device& device, std::string bundleIdentifier)
+    : device_(device),
+      bundleIdentifier_(std::move(bundleIdentifier)),
+      name_(traceName(bundleIdentifier_)),
+      ui_(std::make_unique<Ui>()) {}
+
+Process::~Process() {
+  // The libraries' own objects go first, while the classes they were made of still exist.
+  libraries_.clear();
+  mainQueue_.clear();
+}
+
+bool Process::isSpringBoard() const { return bundleIdentifier_ == kSpringBoard; }
+
+void Process::trace(std::string kind, Trace::Fields fields) { device_.trace().add(name_, std::move(kind), std::move(fields)); }
+
+void Process::boot() {
+  trace("start");
+  buildUi(*this, *ui_);
+  // The keyboard starts on the last used keyboard when that is active, else on the first one.
+  const auto& modes = device_.activeInputModes();
+  const auto lastUsed = device_.preferences().copy("KeyboardLastUsed", kKeyboardPreferencesDomain);
+  for (const InputMode& mode : modes) {
+    if (lastUsed && lastUsed->string() && mode.identifier == *lastUsed->string()) ui_->currentInputMode = mode.identifier;
+  }
+  if (!ui_->currentInputMode && !modes.empty()) ui_->currentInputMode = modes.front().identifier;
+
+  functions_.define<platform::symbol::UIApplicationMainSignature>(
+      platform::symbol::UIApplicationMain.name,
+      std::function<platform::symbol::UIApplicationMainSignature>([this](int, char**, platform::String, platform::String) {
+        trace("application-main");
+        return device_.applicationMainStatus();
+      }));
+
+  // The loader: each library's classes, then its initialiser.
+  for (const auto& library : device_.libraries()) {
+    libraries_.push_back(library.factory(platform()));
+    trace("library-load", {{"path", library.path}});
+    libraries_.back()->loadClasses();
+    libraries_.back()->libraryDidLoad();
+  }
+
+  std::string argument = bundleIdentifier_;
+  char* argv[] = {argument.data(), nullptr};
+  auto main = functions_.find<platform::symbol::UIApplicationMainSignature,
+                              std::function<platform::symbol::UIApplicationMainSignature>>(
+      platform::symbol::UIApplicationMain.name);
+  const int status = (*main)(1, argv, std::nullopt, std::nullopt);
+  trace("main-returned", {{"status", std::to_string(status)}});
+}
+
+bool Process::runOneTask() {
+  if (mainQueue_.empty()) return false;
+  auto task = std::move(mainQueue_.front());
+  mainQueue_.pop_front();
+  task();
+  return true;
+}
+
+// ---- notifications ----
+
+bool Process::observesDarwin(std::string_view name) const {
+  return std::any_of(darwinObservers_.begin(), darwinObservers_.end(), [&](const auto& o) { return o.first == name; });
+}
+
+void Process::queueDarwinDelivery(const std::string& name) {
+  enqueue([this, name] {
+    trace("darwin-deliver", {{"name", name}});
+    // Copied: a callback may add observers.
+    const auto observers = darwinObservers_;
+    for (const auto& [observed, callback] : observers) {
+      if (observed == name) callback(name);
+    }
+  });
+}
+
+bool Process::observesDistributed(std::string_view name) const {
+  return std::any_of(distributedObservers_.begin(), distributedObservers_.end(),
+                     [&](const auto& o) { return o.first == name; });
+}
+
+void Process::queueDistributedDelivery(const platform::Notification& notification) {
+  enqueue([this, notification] {
+    trace("distributed-deliver", {{"name", notification.name}});
+    const auto observers = distributedObservers_;
+    for (const auto& [observed, handler] : observers) {
+      if (observed == notification.name) handler(notification);
+    }
+  });
+}
+
+void Process::addLocalObserver(std::string name, platform::NotificationHandler handler) {
+  localObservers_.emplace_back(std::move(name), std::move(handler));
+}
+
+void Process::addDistributedObserver(std::string name, platform::NotificationHandler handler) {
+  trace("distributed-observe", {{"name", name}});
+  distributedObservers_.emplace_back(std::move(name), std::move(handler));
+}
+
+void Process::postLocal(const std::string& name) { deliverLocal(platform::Notification{name, std::nullopt}); }
+
+void Process::deliverLocal(const platform::Notification& notification) {
+  trace("local-notification", {{"name", notification.name}});
+  const auto observers = localObservers_;
+  for (const auto& [observed, handler] : observers) {
+    if (observed == notification.name) handler(notification);
+  }
+}
+
+// ---- the keyboard, as a user drives it ----
+
+void Process::showKeyboard() {
+  ui_->keyboardShown = true;
+  postLocal(std::string(platform::names::kUIKeyboardWillShowNotification));
+}
+
+void Process::hideKeyboard() {
+  postLocal(std::string(platform::names::kUIKeyboardWillHideNotification));
+  ui_->keyboardShown = false;
+}
+
+bool Process::tapKey(std::string_view keyName) {
+  auto center = keyCenter(*ui_, keyName);
+  if (!center) return false;
+  objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, *center));
+  reportUnfinishedContexts(*this, *ui_);
+  return true;
+}
+
+void Process::tapNowhere() {
+  objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, platform::Point{-100, -100}));
+  reportUnfinishedContexts(*this, *ui_);
+}
+
+void Process::nextKeyboardStep() {
+  if (device_.version() == 793.0) {
+    objc::send(ui_->keyboardImpl, sel::setInputModeToNextInPreferredList);
+  } else {
+    objc::send(ui_->keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext,
+               makeExecutionContext(*this, *ui_));
+  }
+  reportUnfinishedContexts(*this, *ui_);
+}
+
+platform::StringList Process::askSwitcherList() {
+  platform::StringList list = objc::send(ui_->switcherView, sel::inputModes);
+  lastSwitcherList_ = list;
+  Array values;
+  if (list) values.assign(list->begin(), list->end());
+  trace("switcher-list", {{"list", list ? formatValueText(Value(std::move(values))) : "nil"}});
+  return list;
+}
+
+platform::String Process::askGlobeLabel() {
+  platform::String label = objc::send(keyNamed(*ui_, kGlobeKeyName), sel::displayString);
+  lastLabel_ = label;
+  trace("label", {{"text", label.value_or("(nil)")}});
+  return label;
+}
+
+bool Process::unlock() {
+  if (!ui_->lockScreen) return false;
+  objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
+  return true;
+}
+
+void Process::addAlert(Alert alert) {
+  trace("alert", {{"title", alert.title}, {"message", alert.message}, {"button", alert.button}});
+  alerts_.push_back(std::move(alert));
+}
+
+bool Process::dismissAlert() {
+  for (auto it = alerts_.rbegin(); it != alerts_.rend(); ++it) {
+    if (!it->dismissed) {
+      it->dismissed = true;
+      trace("alert-dismissed", {{"title", it->title}});
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<std::string> Process::currentInputMode() const { return ui_->currentInputMode; }
+
+void Process::setInputModeFromKeyboard(const platform::String& value, std::string_view how) {
+  // An active identifier exactly, else the first active mode whose part before "@" is the value.
+  const auto& modes = device_.activeInputModes();
+  const InputMode* chosen = nullptr;
+  if (value) {
+    for (const InputMode& mode : modes) {
+      if (mode.identifier == value) {
+        chosen = &mode;
+        break;
+      }
+    }
+    for (const InputMode& mode : modes) {
+      if (chosen != nullptr) break;
+      if (mode.identifier && mode.identifier->substr(0, mode.identifier->find('@')) == *value) chosen = &mode;
+    }
+  }
+  if (chosen == nullptr || !chosen->identifier) {
+    trace("input-mode-unchanged", {{"by", std::string(how)}, {"value", formatValueText(Value(value.value_or("(nil)")))}});
+    return;
+  }
+  ui_->currentInputMode = chosen->identifier;
+  trace("input-mode", {{"identifier", *chosen->identifier}, {"by", std::string(how)}});
+}
+
+// ---- platform::System ----
+
+double Process::kCFCoreFoundationVersionNumber() { return device_.version(); }
+
+void Process::NSLog(const std::string& line) {
+  trace("log", {{"text", line}});
+  log_.push_back(line);
+}
+
+// ---- platform::Runtime ----
+
+objc::Class* Process::objc_getClass(std::string_view name) {
+  auto it = classes_.find(name);
+  return it == classes_.end() ? nullptr : it->second.get();
+}
+
+const void* Process::dlopen(std::string_view path, int) {
+  if (!device_.files().exists(path)) return nullptr;
+  if (path == platform::names::kActivatorLibraryPath && objc_getClass("LAActivator") == nullptr) {
+    loadActivatorClasses(*this);
+    trace("dlopen", {{"path", std::string(path)}});
+  }
+  return this;
+}
+
+objc::Class* Process::registerClass(std::unique_ptr<objc::Class> cls) {
+  const std::string name = cls->name();
+  auto [it, inserted] = classes_.insert_or_assign(name, std::move(cls));
+  return it->second.get();
+}
+
+std::shared_ptr<void> Process::hookMessage(objc::Class* cls, std::string_view selector, std::type_index signature,
+                                           std::shared_ptr<void> replacement) {
+  if (cls == nullptr || !cls->instanceMethods().contains(selector)) {
+    trace("hook-skipped", {{"class", cls ? cls->name() : "nil"}, {"selector", std::string(selector)}});
+    return nullptr;
+  }
+  auto previous = cls->instanceMethods().exchange(selector, signature, std::move(replacement));
+  const std::string target = cls->name() + " " + std::string(selector);
+  installedHooks_.push_back(target);
+  trace("hook", {{"class", cls->name()}, {"selector", std::string(selector)}});
+  return previous;
+}
+
+std::shared_ptr<void> Process::hookFunction(std::string_view symbol, std::type_index signature,
+                                            std::shared_ptr<void> replacement) {
+  auto previous = functions_.exchange(symbol, signature, std::move(replacement));
+  if (!previous) {
+    trace("hook-skipped", {{"function", std::string(symbol)}});
+    return nullptr;
+  }
+  installedHooks_.emplace_back(symbol);
+  trace("hook", {{"function", std::string(symbol)}});
+  return previous;
+}
+
+// ---- platform::Preferences ----
+
+std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, std::string_view app) {
+  ++preferenceReads_;
+  return device_.preferences().copy(key, app);
+}
+
+void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) {
+  const bool ok = device_.preferences().set(key, value, app);
+  trace(ok ? "pref-set" : "pref-set-failed",
+        {{"domain", std::string(app)}, {"key", std::string(key)}, {"value", value ? formatValueText(*value) : "(removed)"}});
+}
+
+bool Process::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) {
+  const auto value = CFPreferencesCopyAppValue(key, app);
+  const auto reading = value ? value->boolReading() : std::nullopt;
+  if (valid != nullptr) *valid = reading.has_value();
+  return reading.value_or(false);
+}
+
+bool Process::CFPreferencesAppSynchronize(std::string_view app) {
+  // Every write has already reached its file; a synchronize only marks the moment.
+  trace("pref-sync", {{"domain", std::string(app)}});
+  return true;
+}
+
+// ---- platform::Files ----
+
+bool Process::fileExistsAtPath(std::string_view path) { return device_.files().exists(path); }
+
+std::optional<Dictionary> Process::dictionaryWithContentsOfFile(std::string_view path) {
+  auto stored = readDictionaryFile(device_.files(), path);
+  if (!stored) return std::nullopt;
+  return std::move(stored->dictionary);
+}
+
+bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_view path) {
+  // A rewrite keeps the format of the file it replaces; a new file is binary.
+  PlistFormat format = PlistFormat::kBinary;
+  if (auto bytes = device_.files().read(path, kMaxPlistBytes)) {
+    if (auto parsed = parsePlist(*bytes)) format = parsed->format;
+  }
+  const bool ok = device_.files().writeAtomically(path, serializePlist(Value(dictionary), format));
+  trace(ok ? "file-write" : "file-write-failed",
+        {{"path", std::string(path)}, {"format", format == PlistFormat::kBinary ? "binary" : "xml"}});
+  return ok;
+}
+
+// ---- platform::Notify ----
+
+void Process::CFNotificationCenterAddObserver(std::string_view name, std::function<void(std::string_view)> callback,
+                                              int) {
+  trace("darwin-observe", {{"name", std::string(name)}});
+  darwinObservers_.emplace_back(std::string(name), std::move(callback));
+}
+
+void Process::CFNotificationCenterPostNotification(std::string_view name, bool) {
+  trace("darwin-post", {{"name", std::string(name)}});
+  device_.postDarwin(std::string(name));
+}
+
+void Process::notify_post(std::string_view name) {
+  trace("notify-post", {{"name", std::string(name)}});
+  device_.postDarwin(std::string(name));
+}
+
+void Process::GSSendAppPreferencesChanged(std::string_view app, std::string_view key) {
+  trace("gs-prefs-changed", {{"domain", std::string(app)}, {"key", std::string(key)}});
+}
+
+}  // namespace orvane::sim

@@ -1,0 +1,157 @@
+// One simulated process: its classes and method tables, its main queue, its notification observers,
+// its keyboard and user interface, its alerts and log, and the libraries loaded into it. It is also
+// the platform that those libraries see.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+#include "platform/uikit.h"
+#include "sim/trace.h"
+
+namespace orvane::sim {
+
+class Device;
+struct Ui;
+
+struct Alert {
+  std::string title;
+  std::string message;
+  std::string button;
+  bool dismissed = false;
+};
+
+class Process final : public platform::System,
+                      public platform::Runtime,
+                      public platform::Preferences,
+                      public platform::Files,
+                      public platform::Notify {
+ public:
+  Process(Device& device, std::string bundleIdentifier);
+  ~Process() override;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  const std::string& bundleIdentifier() const { return bundleIdentifier_; }
+  // The name the trace gives the process.
+  const std::string& name() const { return name_; }
+  bool isSpringBoard() const;
+  platform::Platform platform() { return {*this, *this, *this, *this, *this}; }
+
+  // Builds the process's classes, loads the device's libraries (class load, then their
+  // initialiser) and enters UIApplicationMain.
+  void boot();
+
+  // The main queue.
+  void enqueue(std::function<void()> task) { mainQueue_.push_back(std::move(task)); }
+  bool runOneTask();
+  std::size_t pendingTasks() const { return mainQueue_.size(); }
+
+  // Deliveries from the device's notification buses, queued on the main queue.
+  bool observesDarwin(std::string_view name) const;
+  void queueDarwinDelivery(const std::string& name);
+  bool observesDistributed(std::string_view name) const;
+  void queueDistributedDelivery(const platform::Notification& notification);
+  // Posts a local notification, delivered at once to this process's observers.
+  void postLocal(const std::string& name);
+  // Adds an observer of the process's local or distributed notification center.
+  void addLocalObserver(std::string name, platform::NotificationHandler handler);
+  void addDistributedObserver(std::string name, platform::NotificationHandler handler);
+
+  // What a user does with the process's keyboard; each goes through the method tables.
+  void showKeyboard();
+  void hideKeyboard();
+  // A finger lifted from the key of that name ("International-Key" is the globe key); false when
+  // the layout has no such key.
+  bool tapKey(std::string_view keyName);
+  void tapNowhere();
+  // Sends the system's next-keyboard step (the form this system version has) to the keyboard.
+  void nextKeyboardStep();
+  platform::StringList askSwitcherList();
+  platform::String askGlobeLabel();
+  // Completes an unlock on the lock screen; false outside SpringBoard.
+  bool unlock();
+  bool dismissAlert();
+
+  // State that expectations read.
+  std::optional<std::string> currentInputMode() const;
+  const std::vector<Alert>& alerts() const { return alerts_; }
+  const std::vector<std::string>& logLines() const { return log_; }
+  const std::vector<std::string>& installedHooks() const { return installedHooks_; }
+  const std::optional<platform::StringList>& lastSwitcherList() const { return lastSwitcherList_; }
+  const std::optional<platform::String>& lastLabel() const { return lastLabel_; }
+  std::size_t preferenceReads() const { return preferenceReads_; }
+  const std::vector<std::unique_ptr<platform::Library>>& libraries() const { return libraries_; }
+
+  void trace(std::string kind, Trace::Fields fields = {});
+  Device& device() { return device_; }
+  Ui& ui() { return *ui_; }
+  void addAlert(Alert alert);
+  void setInputModeFromKeyboard(const platform::String& value, std::string_view how);
+
+  // platform::System
+  double kCFCoreFoundationVersionNumber() override;
+  std::optional<std::string> mainBundleIdentifier() override { return bundleIdentifier_; }
+  void NSLog(const std::string& line) override;
+  void dispatchAsyncMain(std::function<void()> task) override { enqueue(std::move(task)); }
+
+  // platform::Runtime
+  objc::Class* objc_getClass(std::string_view name) override;
+  const void* dlopen(std::string_view path, int mode) override;
+  objc::Class* registerClass(std::unique_ptr<objc::Class> cls) override;
+  std::shared_ptr<void> hookMessage(objc::Class* cls, std::string_view selector, std::type_index signature,
+                                    std::shared_ptr<void> replacement) override;
+  std::shared_ptr<void> hookFunction(std::string_view symbol, std::type_index signature,
+                                     std::shared_ptr<void> replacement) override;
+
+  // platform::Preferences
+  std::optional<Value> CFPreferencesCopyAppValue(std::string_view key, std::string_view app) override;
+  void CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value,
+                                std::string_view app) override;
+  bool CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) override;
+  bool CFPreferencesAppSynchronize(std::string_view app) override;
+
+  // platform::Files
+  bool fileExistsAtPath(std::string_view path) override;
+  std::optional<Dictionary> dictionaryWithContentsOfFile(std::string_view path) override;
+  bool writeToFileAtomically(const Dictionary& dictionary, std::string_view path) override;
+
+  // platform::Notify
+  void CFNotificationCenterAddObserver(std::string_view name, std::function<void(std::string_view)> callback,
+                                       int suspensionBehavior) override;
+  void CFNotificationCenterPostNotification(std::string_view name, bool deliverImmediately) override;
+  void notify_post(std::string_view name) override;
+  void GSSendAppPreferencesChanged(std::string_view app, std::string_view key) override;
+
+ private:
+  void buildClasses();
+  void loadActivator();
+  void deliverLocal(const platform::Notification& notification);
+
+  Device& device_;
+  std::string bundleIdentifier_;
+  std::string name_;
+  std::map<std::string, std::unique_ptr<objc::Class>, std::less<>> classes_;
+  objc::ImplementationTable functions_;
+  std::deque<std::function<void()>> mainQueue_;
+  std::vector<std::pair<std::string, std::function<void(std::string_view)>>> darwinObservers_;
+  std::vector<std::pair<std::string, platform::NotificationHandler>> distributedObservers_;
+  std::vector<std::pair<std::string, platform::NotificationHandler>> localObservers_;
+  std::vector<Alert> alerts_;
+  std::vector<std::string> log_;
+  std::vector<std::string> installedHooks_;
+  std::optional<platform::StringList> lastSwitcherList_;
+  std::optional<platform::String> lastLabel_;
+  std::size_t preferenceReads_ = 0;
+  std::unique_ptr<Ui> ui_;
+  // Last, so that the libraries go first when the process ends, as at a real exit.
+  std::vector<std::unique_ptr<platform::Library>> libraries_;
+};
+
+}  // namespace orvane::sim

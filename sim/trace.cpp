@@ -1,0 +1,71 @@
+#include "sim/trace.h"
+
+#include <cstdio>
+
+#include "sim/value_text.h"
+
+namespace orvane::sim {
+
+const std::string* TraceEvent::field(std::string_view name) const {
+  for (const auto& [key, value] : fields) {
+    if (key == name) return &value;
+  }
+  return nullptr;
+}
+
+void Trace::add(std::string process, std::string kind, Fields fields) {
+  events_.push_back(TraceEvent{events_.size() + 1, std::move(process), std::move(kind), std::move(fields)});
+  if (sink_) sink_(events_.back());
+}
+
+namespace {
+// Plain words print as they are; anything with spaces, quotes or control characters is quoted.
+bool isPlainWord(std::string_view s) {
+  if (s.empty()) return false;
+  for (unsigned char c : s) {
+    if (c <= ' ' || c == '"' || c == '\\' || c == 0x7f) return false;
+  }
+  return true;
+}
+}  // namespace
+
+std::string Trace::text(const TraceEvent& event) {
+  std::string out = "[" + event.process + "] " + event.kind;
+  for (const auto& [key, value] : event.fields) {
+    // Values already in the text form of values (lists, dictionaries) print as they are.
+    const bool structured = key == "value" || key == "list" || key == "userInfo";
+    out += " " + (structured || isPlainWord(value) ? value : formatStringText(value));
+  }
+  return out;
+}
+
+std::string jsonString(std::string_view s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Trace::json(const TraceEvent& event) {
+  std::string out = "{\"seq\":" + std::to_string(event.seq) + ",\"process\":" + jsonString(event.process) +
+                    ",\"kind\":" + jsonString(event.kind);
+  for (const auto& [key, value] : event.fields) out += "," + jsonString(key) + ":" + jsonString(value);
+  return out + "}";
+}
+
+}  // namespace orvane::sim

@@ -1,0 +1,43 @@
+// Every observable effect on the device, in the order it happened, tagged with its process.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvane::sim {
+
+struct TraceEvent {
+  std::uint64_t seq = 0;
+  std::string process;  // "SpringBoard", an application's bundle identifier, or "device"
+  std::string kind;     // see docs/scenarios.md for every kind and its fields
+  std::vector<std::pair<std::string, std::string>> fields;
+
+  // The value of a field, or nullptr.
+  const std::string* field(std::string_view name) const;
+};
+
+class Trace {
+ public:
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+
+  void add(std::string process, std::string kind, Fields fields = {});
+  const std::vector<TraceEvent>& events() const { return events_; }
+  // Called with each event as it is added (for live printing).
+  void setSink(std::function<void(const TraceEvent&)> sink) { sink_ = std::move(sink); }
+
+  // "[process] kind value value ..." with values in the text form of strings.
+  static std::string text(const TraceEvent& event);
+  // One JSON object: {"seq":N,"process":"...","kind":"...", <fields as strings>}.
+  static std::string json(const TraceEvent& event);
+
+ private:
+  std::vector<TraceEvent> events_;
+  std::function<void(const TraceEvent&)> sink_;
+};
+
+std::string jsonString(std::string_view s);
+
+}  // namespace orvane::sim

@@ -1,0 +1,320 @@
+#include "sim/ui.h"
+
+#include "sim/device.h"
+#include "sim/process.h"
+
+namespace orvane::sim {
+
+using objc::Class;
+using objc::Id;
+using objc::Object;
+using objc::Sel;
+using platform::Point;
+using platform::String;
+namespace sel = platform::sel;
+
+class PlainObject : public Object {
+ public:
+  using Object::Object;
+};
+
+class InputModeObject : public Object {
+ public:
+  InputModeObject(Class* isa, InputMode mode) : Object(isa), mode(std::move(mode)) {}
+  InputMode mode;
+};
+
+class KeyObject : public Object {
+ public:
+  KeyObject(Class* isa, std::string name, std::string label, double x, double y)
+      : Object(isa), name(std::move(name)), label(std::move(label)), x(x), y(y) {}
+  static constexpr double kWidth = 30;
+  static constexpr double kHeight = 40;
+  bool contains(Point p) const { return p.x >= x && p.x < x + kWidth && p.y >= y && p.y < y + kHeight; }
+  std::string name;
+  std::string label;
+  double x;
+  double y;
+  String overrideDisplayString;
+};
+
+class ExecutionContextObject : public Object {
+ public:
+  ExecutionContextObject(Class* isa, int number) : Object(isa), number(number) {}
+  int number;
+  bool finished = false;
+};
+
+class ExecutionQueueObject : public Object {
+ public:
+  ExecutionQueueObject(Class* isa, std::shared_ptr<ExecutionContextObject> context)
+      : Object(isa), context(std::move(context)) {}
+  std::shared_ptr<ExecutionContextObject> context;
+};
+
+class TouchObject : public Object {
+ public:
+  TouchObject(Class* isa, Id view, Point point) : Object(isa), view(std::move(view)), point(point) {}
+  Id view;
+  Point point;
+};
+
+class AlertObject : public Object {
+ public:
+  using Object::Object;
+  String title;
+  String message;
+  String button;
+};
+
+namespace {
+
+Class& addClass(Process& process, std::string name) {
+  return *process.registerClass(std::make_unique<Class>(std::move(name)));
+}
+
+template <class T>
+std::shared_ptr<T> self_as(const Id& self) {
+  return std::static_pointer_cast<T>(self);
+}
+
+// The system's own step: the next active input mode after the current one, wrapping.
+void systemNextStep(Process& process) {
+  const auto& modes = process.device().activeInputModes();
+  if (modes.empty()) {
+    process.trace("input-mode-unchanged", {{"by", "next-step"}, {"reason", "no active input modes"}});
+    return;
+  }
+  std::size_t next = 0;
+  const auto& current = process.ui().currentInputMode;
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (current && modes[i].identifier == current) {
+      next = (i + 1) % modes.size();
+      break;
+    }
+  }
+  process.setInputModeFromKeyboard(modes[next].identifier, "next-step");
+}
+
+void buildKeyboardClasses(Process& process, Ui& ui) {
+  Device& device = process.device();
+
+  Class& inputMode = addClass(process, "UITextInputMode");
+  inputMode.addClassMethod(sel::activeInputModes, [&process, &device, cls = &inputMode](const Id&, Sel) {
+    std::vector<Id> out;
+    out.reserve(device.activeInputModes().size());
+    for (const InputMode& mode : device.activeInputModes()) out.push_back(std::make_shared<InputModeObject>(cls, mode));
+    (void)process;
+    return out;
+  });
+  inputMode.addClassMethod(sel::currentInputMode, [&ui, cls = &inputMode](const Id&, Sel) -> Id {
+    if (!ui.currentInputMode) return nullptr;
+    return std::make_shared<InputModeObject>(
+        cls, InputMode{*ui.currentInputMode, Device::displayNameFor(*ui.currentInputMode)});
+  });
+  inputMode.addMethod(sel::valueForKey, [](const Id& self, Sel, std::string key) -> String {
+    const auto& mode = self_as<InputModeObject>(self)->mode;
+    if (key == "identifier") return mode.identifier;
+    if (key == "displayName") return mode.displayName;
+    return std::nullopt;
+  });
+
+  Class& contextClass = addClass(process, "UIKeyboardTaskExecutionContext");
+  Class& queueClass = addClass(process, "UIKeyboardTaskQueue");
+  contextClass.addMethod(sel::executionQueue, [cls = &queueClass](const Id& self, Sel) -> Id {
+    return std::make_shared<ExecutionQueueObject>(cls, self_as<ExecutionContextObject>(self));
+  });
+  queueClass.addMethod(sel::finishExecution, [&process](const Id& self, Sel) {
+    auto context = self_as<ExecutionQueueObject>(self)->context;
+    if (context->finished) {
+      process.trace("context-finished-again", {{"context", std::to_string(context->number)}});
+      return;
+    }
+    context->finished = true;
+    process.trace("context-finished", {{"context", std::to_string(context->number)}});
+  });
+
+  Class& controllerClass = addClass(process, "UIKeyboardAutocorrectionController");
+  controllerClass.addMethod(sel::setRequestedAutocorrection, [&process](const Id&, Sel, bool on) {
+    process.trace("autocorrection-requested", {{"value", on ? "true" : "false"}});
+  });
+  ui.autocorrectionController = std::make_shared<PlainObject>(&controllerClass);
+
+  Class& keyboardImpl = addClass(process, "UIKeyboardImpl");
+  ui.keyboardImpl = std::make_shared<PlainObject>(&keyboardImpl);
+  keyboardImpl.addClassMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.keyboardImpl; });
+  keyboardImpl.addClassMethod(sel::activeInstance,
+                              [&ui](const Id&, Sel) { return ui.keyboardShown ? ui.keyboardImpl : Id{}; });
+  keyboardImpl.addMethod(sel::setInputMode, [&process](const Id&, Sel, String identifier) {
+    process.setInputModeFromKeyboard(identifier, "setInputMode:");
+  });
+  keyboardImpl.addMethod(sel::autocorrectionController, [&ui](const Id&, Sel) { return ui.autocorrectionController; });
+  // Which form of the step the keyboard has depends on the system version.
+  if (device.version() == 793.0) {
+    keyboardImpl.addMethod(sel::setInputModeToNextInPreferredList, [&process](const Id&, Sel) { systemNextStep(process); });
+  } else {
+    keyboardImpl.addMethod(sel::setInputModeToNextInPreferredListWithExecutionContext,
+                           [&process](const Id&, Sel, Id context) {
+                             systemNextStep(process);
+                             objc::send(objc::send(context, sel::executionQueue), sel::finishExecution);
+                           });
+  }
+
+  Class& switcherView = addClass(process, "UIInputSwitcherView");
+  ui.switcherView = std::make_shared<PlainObject>(&switcherView);
+  switcherView.addClassMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.switcherView; });
+  switcherView.addClassMethod(sel::activeInstance, [&ui](const Id&, Sel) { return ui.switcherView; });
+  switcherView.addMethod(sel::inputModes, [&device](const Id&, Sel) -> platform::StringList {
+    std::vector<std::string> out;
+    for (const InputMode& mode : device.activeInputModes()) {
+      if (mode.identifier) out.push_back(*mode.identifier);
+    }
+    return out;
+  });
+
+  Class& inputSwitcher = addClass(process, "UIInputSwitcher");
+  ui.inputSwitcher = std::make_shared<PlainObject>(&inputSwitcher);
+  inputSwitcher.addClassMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.inputSwitcher; });
+  inputSwitcher.addMethod(sel::hideSwitcher, [&process](const Id&, Sel) { process.trace("switcher-hidden"); });
+
+  Class& key = addClass(process, "UIKBTree");
+  key.addMethod(sel::name, [](const Id& self, Sel) -> String { return self_as<KeyObject>(self)->name; });
+  key.addMethod(sel::displayString, [](const Id& self, Sel) -> String {
+    auto k = self_as<KeyObject>(self);
+    return k->overrideDisplayString ? k->overrideDisplayString : String(k->label);
+  });
+  key.addMethod(sel::setOverrideDisplayString, [&process](const Id& self, Sel, String value) {
+    auto k = self_as<KeyObject>(self);
+    k->overrideDisplayString = value;
+    process.trace("label-override", {{"key", k->name}, {"text", value.value_or("(nil)")}});
+  });
+  // One row of letters and, below, the globe key and the space bar.
+  const std::string letters = "qwertyuiop";
+  for (std::size_t i = 0; i < letters.size(); ++i) {
+    const std::string letter(1, letters[i]);
+    ui.keys.push_back(std::make_shared<KeyObject>(&key, letter, letter, 30.0 * static_cast<double>(i), 0));
+  }
+  ui.keys.push_back(std::make_shared<KeyObject>(&key, std::string(kGlobeKeyName), "globe", 0, 40));
+  ui.keys.push_back(std::make_shared<KeyObject>(&key, "Space-Key", "space", 30, 40));
+
+  Class& touch = addClass(process, "UITouch");
+  touch.addMethod(sel::view, [](const Id& self, Sel) { return self_as<TouchObject>(self)->view; });
+  touch.addMethod(sel::locationInView, [](const Id& self, Sel, Id) { return self_as<TouchObject>(self)->point; });
+
+  Class& layout = addClass(process, "UIKeyboardLayoutStar");
+  ui.layout = std::make_shared<PlainObject>(&layout);
+  layout.addMethod(sel::keyHitTest, [&ui](const Id&, Sel, Point p) -> Id {
+    for (const auto& k : ui.keys) {
+      if (k->contains(p)) return k;
+    }
+    return nullptr;
+  });
+  layout.addMethod(sel::touchUp, [&process, &ui, &device](const Id& self, Sel, Id t) {
+    const Point p = objc::send(t, sel::locationInView, objc::send(t, sel::view));
+    const Id hit = objc::send(self, sel::keyHitTest, p);
+    const String name = objc::send(hit, sel::name);
+    if (!name) {
+      process.trace("touch-up", {{"key", "(none)"}});
+      return;
+    }
+    if (*name != kGlobeKeyName) {
+      process.trace("typed", {{"key", *name}});
+      return;
+    }
+    // The globe key: the keyboard steps to its next input mode.
+    if (device.version() == 793.0) {
+      objc::send(ui.keyboardImpl, sel::setInputModeToNextInPreferredList);
+    } else {
+      objc::send(ui.keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext,
+                 makeExecutionContext(process, ui));
+    }
+  });
+}
+
+void buildAppClasses(Process& process, Ui& ui) {
+  Class& alert = addClass(process, "UIAlertView");
+  alert.addClassMethod(sel::alloc, [cls = &alert](const Id&, Sel) -> Id { return std::make_shared<AlertObject>(cls); });
+  alert.addMethod(sel::initAlert, [](const Id& self, Sel, String title, String message, Id, String cancel, Id) {
+    auto a = self_as<AlertObject>(self);
+    a->title = std::move(title);
+    a->message = std::move(message);
+    a->button = std::move(cancel);
+    return self;
+  });
+  alert.addMethod(sel::autorelease, [](const Id& self, Sel) { return self; });
+  alert.addMethod(sel::show, [&process](const Id& self, Sel) {
+    auto a = self_as<AlertObject>(self);
+    process.addAlert(Alert{a->title.value_or(""), a->message.value_or(""), a->button.value_or("")});
+  });
+
+  Class& local = addClass(process, "NSNotificationCenter");
+  ui.localCenter = std::make_shared<PlainObject>(&local);
+  local.addClassMethod(sel::defaultCenter, [&ui](const Id&, Sel) { return ui.localCenter; });
+  local.addMethod(sel::addObserverForName, [&process](const Id&, Sel, std::string name, platform::NotificationHandler h) {
+    process.addLocalObserver(std::move(name), std::move(h));
+  });
+  local.addMethod(sel::postNotification, [&process](const Id&, Sel, std::string name, Id, std::optional<Dictionary>) {
+    process.postLocal(name);
+  });
+
+  Class& distributed = addClass(process, "NSDistributedNotificationCenter");
+  ui.distributedCenter = std::make_shared<PlainObject>(&distributed);
+  distributed.addClassMethod(sel::defaultCenter, [&ui](const Id&, Sel) { return ui.distributedCenter; });
+  distributed.addMethod(sel::addObserverForName,
+                        [&process](const Id&, Sel, std::string name, platform::NotificationHandler h) {
+                          process.addDistributedObserver(std::move(name), std::move(h));
+                        });
+  distributed.addMethod(sel::postNotification,
+                        [&process](const Id&, Sel, std::string name, Id, std::optional<Dictionary> userInfo) {
+                          process.device().postDistributed(process, platform::Notification{std::move(name), std::move(userInfo)});
+                        });
+
+  if (process.isSpringBoard()) {
+    Class& lockScreen = addClass(process, "SBLockScreenViewController");
+    ui.lockScreen = std::make_shared<PlainObject>(&lockScreen);
+    lockScreen.addMethod(sel::finishUIUnlockFromSource, [&process](const Id&, Sel, int source) {
+      process.trace("unlocked", {{"source", std::to_string(source)}});
+    });
+  }
+}
+
+}  // namespace
+
+void buildUi(Process& process, Ui& ui) {
+  buildKeyboardClasses(process, ui);
+  buildAppClasses(process, ui);
+}
+
+std::optional<Point> keyCenter(const Ui& ui, std::string_view name) {
+  for (const auto& k : ui.keys) {
+    if (k->name == name) return Point{k->x + KeyObject::kWidth / 2, k->y + KeyObject::kHeight / 2};
+  }
+  return std::nullopt;
+}
+
+Id keyNamed(const Ui& ui, std::string_view name) {
+  for (const auto& k : ui.keys) {
+    if (objc::send(k, sel::name) == String(std::string(name))) return k;
+  }
+  return nullptr;
+}
+
+Id makeExecutionContext(Process& process, Ui& ui) {
+  auto context = std::make_shared<ExecutionContextObject>(process.objc_getClass("UIKeyboardTaskExecutionContext"),
+                                                          ++ui.contextsCreated);
+  ui.openContexts.push_back(context);
+  return context;
+}
+
+void reportUnfinishedContexts(Process& process, Ui& ui) {
+  for (const auto& context : ui.openContexts) {
+    if (!context->finished) process.trace("context-unfinished", {{"context", std::to_string(context->number)}});
+  }
+  ui.openContexts.clear();
+}
+
+Id makeTouch(Process& process, const Ui& ui, Point point) {
+  return std::make_shared<TouchObject>(process.objc_getClass("UITouch"), ui.layout, point);
+}
+
+}  // namespace orvane::sim

@@ -1,0 +1,48 @@
+// The user-interface side of a simulated process: the keyboard classes and objects, alerts and the
+// notification centers, all reached through the process's method tables.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/uikit.h"
+
+namespace orvane::sim {
+
+class Process;
+
+class KeyObject;
+class ExecutionContextObject;
+
+struct Ui {
+  objc::Id keyboardImpl;
+  objc::Id autocorrectionController;
+  objc::Id switcherView;
+  objc::Id inputSwitcher;
+  objc::Id layout;
+  objc::Id lockScreen;  // SpringBoard only
+  objc::Id localCenter;
+  objc::Id distributedCenter;
+  std::vector<std::shared_ptr<KeyObject>> keys;
+  std::optional<std::string> currentInputMode;
+  bool keyboardShown = false;
+  int contextsCreated = 0;
+  std::vector<std::shared_ptr<ExecutionContextObject>> openContexts;
+};
+
+// Adds the platform's classes to a starting process and creates its objects.
+void buildUi(Process& process, Ui& ui);
+// The process's layout key of that name, or nothing.
+std::optional<platform::Point> keyCenter(const Ui& ui, std::string_view name);
+// The layout's key of that name, or nil.
+objc::Id keyNamed(const Ui& ui, std::string_view name);
+// Reports, and forgets, the execution contexts that were handed out and never finished.
+void reportUnfinishedContexts(Process& process, Ui& ui);
+// A new execution context for one keyboard task.
+objc::Id makeExecutionContext(Process& process, Ui& ui);
+// A touch on the layout at a point.
+objc::Id makeTouch(Process& process, const Ui& ui, platform::Point point);
+
+}  // namespace orvane::sim

@@ -1,0 +1,31 @@
+// The text form of values in scenarios and traces:
+//   true false          booleans
+//   42 -7               integers (64-bit)
+//   1.5 -2e3            reals
+//   en_US "two words"   strings: a bare word, or quoted with \" \\ \n \t \e \xHH escapes
+//   <0a1b>              data, in hex
+//   [a, b]              arrays
+//   {mode: 1, icon: 2}  dictionaries (keys are strings, bare or quoted)
+// A bare word is any run of characters other than white space and  [ ] { } , : " < >
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/value.h"
+
+namespace orvane::sim {
+
+struct ValueParse {
+  std::optional<Value> value;
+  std::string error;  // set when value is empty
+};
+
+// Parses one whole value; trailing text other than white space is an error.
+ValueParse parseValueText(std::string_view text);
+std::string formatValueText(const Value& value);
+// A string as the text form writes it: bare when that reads back as the same string, else quoted.
+std::string formatStringText(std::string_view s);
+
+}  // namespace orvane::sim
