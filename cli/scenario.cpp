@@ -29,6 +29,8 @@ struct Token {
   bool quoted = false;
 };
 
+// Words are separated by white space; a word may hold quoted parts (`"two words"`, `button="Ok, I"`),
+// which keep their spaces and take the escapes of the text form of values.
 std::vector<Token> tokenize(const std::string& line) {
   std::vector<Token> tokens;
   std::size_t i = 0;
@@ -39,20 +41,19 @@ std::vector<Token> tokenize(const std::string& line) {
     }
     Token token;
     token.begin = i;
-    if (line[i] == '"') {
+    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
+      if (line[i] != '"') {
+        token.text += line[i++];
+        continue;
+      }
       std::size_t j = i + 1;
       while (j < line.size() && line[j] != '"') j += line[j] == '\\' ? 2 : 1;
       if (j >= line.size()) throw BadLine("unterminated string");
       auto parsed = sim::parseValueText(line.substr(i, j + 1 - i));
       if (!parsed.value || !parsed.value->string()) throw BadLine("bad string: " + parsed.error);
-      token.text = *parsed.value->string();
+      token.text += *parsed.value->string();
       token.quoted = true;
       i = j + 1;
-    } else {
-      std::size_t j = i;
-      while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
-      token.text = line.substr(i, j - i);
-      i = j;
     }
     tokens.push_back(std::move(token));
   }
