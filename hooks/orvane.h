@@ -7,6 +7,7 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
+#include "settings/guards.h"
 #include "settings/settings.h"
 
 namespace orvane {
@@ -38,12 +39,25 @@ class Orvane final : public platform::Library {
   void replaced_setInputModeToNextInPreferredListWithExecutionContext(const Id& self, Sel cmd, const Id& context);
 
   Settings& settings() { return settings_; }
+  Guards& guards() { return guards_; }
+
+  // The position in the active input modes that a tap in mode 1 moves to; nothing when there is no
+  // active input mode.
+  std::optional<std::int32_t> nextSelectedKeyboardIndex();
+  // Records the keyboard at `position` as the last used one, announces it and switches to it.
+  void commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl, bool fromFallback);
+  bool isActiveIdentifier(const String& identifier);
 
  private:
   // The `LAActivator` class, looked up by name until found once.
   objc::Class* activatorClass();
   void registerActivatorListeners();
   void installReplacements();
+  // The two next-keyboard replacements' shared body: true when it acted in place of the system.
+  bool stepThroughSelected(const Id& keyboardImpl, const Id* context);
+  void switchToNextSelectedKeyboard(const Id& keyboardImpl, bool fromFallback);
+  void switchToOnlySelectedKeyboard();
+  objc::Class* keyboardImplClass();
 
   struct Saved {
     std::function<platform::symbol::UIApplicationMainSignature> UIApplicationMain;
@@ -58,8 +72,14 @@ class Orvane final : public platform::Library {
 
   platform::Platform platform_;
   objc::Class* textInputMode_;
+  objc::Class* alertViewClass_;
   objc::Class* activatorClass_ = nullptr;
+  objc::Class* keyboardImplClass_ = nullptr;
   Settings settings_;
+  Guards guards_;
+  // Which next-keyboard step this system has, and whether the switch commit is re-entering it.
+  bool plainStep_ = false;
+  bool inCommitFallback_ = false;
   Saved saved_;
   // The extension's own classes, added to the process by loadClasses(); empty until the class exists.
   objc::Class* globalFunctionClass_ = nullptr;

@@ -1,5 +1,4 @@
-// The keyboard and lock-screen replacements. Until each acts on the settings, it hands its call to
-// the system's implementation unchanged.
+// The switcher-list, label and touch replacements, and the lock screen's unlock completion.
 #include "hooks/orvane.h"
 
 namespace orvane {
@@ -11,16 +10,9 @@ String Orvane::replaced_displayString(const Id& self, Sel cmd) { return saved_.d
 void Orvane::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) { saved_.touchUp(self, cmd, touch); }
 
 void Orvane::replaced_finishUIUnlockFromSource(const Id& self, Sel cmd, int source) {
+  // The unlock completes first; the welcome follows it.
   saved_.finishUIUnlockFromSource(self, cmd, source);
-}
-
-void Orvane::replaced_setInputModeToNextInPreferredList(const Id& self, Sel cmd) {
-  saved_.setInputModeToNextInPreferredList(self, cmd);
-}
-
-void Orvane::replaced_setInputModeToNextInPreferredListWithExecutionContext(const Id& self, Sel cmd,
-                                                                            const Id& context) {
-  saved_.setInputModeToNextInPreferredListWithExecutionContext(self, cmd, context);
+  guards_.welcomeAfterUnlock();
 }
 
 }  // namespace orvane

@@ -26,7 +26,9 @@ std::string keyboardListenerName(std::string_view identifier) {
 Orvane::Orvane(const platform::Platform& platform)
     : platform_(platform),
       textInputMode_(platform.runtime.objc_getClass("UITextInputMode")),
-      settings_(platform_, textInputMode_) {}
+      alertViewClass_(platform.runtime.objc_getClass("UIAlertView")),
+      settings_(platform_, textInputMode_),
+      guards_(platform_, alertViewClass_, settings_) {}
 
 std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform) {
   return std::make_unique<Orvane>(platform);
@@ -116,7 +118,8 @@ void Orvane::installReplacements() {
       runtime, runtime.objc_getClass("SBLockScreenViewController"), sel::finishUIUnlockFromSource,
       [this](const Id& self, Sel cmd, int source) { replaced_finishUIUnlockFromSource(self, cmd, source); },
       &saved_.finishUIUnlockFromSource);
-  if (platform_.system.kCFCoreFoundationVersionNumber() == kPlainStepVersion) {
+  plainStep_ = platform_.system.kCFCoreFoundationVersionNumber() == kPlainStepVersion;
+  if (plainStep_) {
     MSHookMessageEx(
         runtime, runtime.objc_getClass("UIKeyboardImpl"), sel::setInputModeToNextInPreferredList,
         [this](const Id& self, Sel cmd) { replaced_setInputModeToNextInPreferredList(self, cmd); },

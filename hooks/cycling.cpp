@@ -1,0 +1,119 @@
+// Mode 1: a tap on the globe key steps only through the selected keyboards, records the choice as the
+// system's last used keyboard and announces it.
+#include "hooks/next_position.h"
+#include "hooks/orvane.h"
+#include "platform/broadcast.h"
+#include "platform/input_modes.h"
+#include "settings/notices.h"
+
+namespace orvane {
+
+namespace sel = platform::sel;
+
+namespace {
+constexpr std::string_view kLastUsedKey = "KeyboardLastUsed";
+
+// Completes the keyboard's pending task, so the keyboard is not left waiting.
+void finishExecution(const Id& context) { objc::send(objc::send(context, sel::executionQueue), sel::finishExecution); }
+}  // namespace
+
+void Orvane::replaced_setInputModeToNextInPreferredList(const Id& self, Sel cmd) {
+  if (!stepThroughSelected(self, nullptr)) saved_.setInputModeToNextInPreferredList(self, cmd);
+}
+
+void Orvane::replaced_setInputModeToNextInPreferredListWithExecutionContext(const Id& self, Sel cmd,
+                                                                            const Id& context) {
+  if (!stepThroughSelected(self, &context)) {
+    saved_.setInputModeToNextInPreferredListWithExecutionContext(self, cmd, context);
+  }
+}
+
+bool Orvane::stepThroughSelected(const Id& keyboardImpl, const Id* context) {
+  if (!guards_.isConfigured()) return false;
+  settings_.reloadSettings();
+  if (!settings_.cache().enabled || settings_.cache().mode != 1) return false;
+
+  if (settings_.keyboardCount() >= 2) {
+    if (context != nullptr) finishExecution(*context);
+    // The task holds the keyboard implementation until it has run.
+    platform_.system.dispatchAsyncMain([this, keyboardImpl, fromFallback = inCommitFallback_] {
+      switchToNextSelectedKeyboard(keyboardImpl, fromFallback);
+    });
+    return true;
+  }
+  if (settings_.keyboardCount() == 1) {
+    if (context != nullptr) finishExecution(*context);
+    platform_.system.dispatchAsyncMain([this] { switchToOnlySelectedKeyboard(); });
+    return true;
+  }
+  // Reachable once the guard has recorded its own one-time notice: this one has no marker.
+  showAlert(alertViewClass_, kNoKeyboardMessage, kNoKeyboardButton);
+  return false;
+}
+
+objc::Class* Orvane::keyboardImplClass() {
+  if (keyboardImplClass_ == nullptr) keyboardImplClass_ = platform_.runtime.objc_getClass("UIKeyboardImpl");
+  return keyboardImplClass_;
+}
+
+std::optional<std::int32_t> Orvane::nextSelectedKeyboardIndex() {
+  const std::vector<Id> modes = platform::activeInputModes(textInputMode_);
+  if (modes.empty()) return std::nullopt;
+  std::vector<String> identifiers;
+  identifiers.reserve(modes.size());
+  for (const Id& mode : modes) identifiers.push_back(platform::identifierOf(mode));
+  const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
+  const auto& selected = settings_.keyboards();
+  return nextSelectedPosition(identifiers, current, selected ? *selected : std::vector<std::string>{});
+}
+
+bool Orvane::isActiveIdentifier(const String& identifier) {
+  for (const Id& mode : platform::activeInputModes(textInputMode_)) {
+    if (platform::isEqualToString(identifier, platform::identifierOf(mode))) return true;
+  }
+  return false;
+}
+
+void Orvane::switchToNextSelectedKeyboard(const Id& keyboardImpl, bool fromFallback) {
+  // With no active input mode there is nowhere to go: the keyboard stays as it is.
+  if (auto position = nextSelectedKeyboardIndex()) commitKeyboardSwitch(*position, keyboardImpl, fromFallback);
+}
+
+void Orvane::commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl, bool fromFallback) {
+  const std::vector<Id> modes = platform::activeInputModes(textInputMode_);
+  if (modes.empty()) return;
+  const auto n = static_cast<std::int32_t>(modes.size());
+  const std::size_t i = position >= 0 && position < n ? static_cast<std::size_t>(position) : 0;
+  const String identifier = platform::identifierOf(modes[i]);
+
+  platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, identifier ? std::optional<Value>(*identifier) : std::nullopt,
+                                                 platform::kKeyboardPreferencesDomain);
+  platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
+
+  if (isActiveIdentifier(identifier)) {
+    objc::send(objc::sendClass(keyboardImplClass(), sel::sharedInstance), sel::setInputMode, identifier);
+    return;
+  }
+  // The system's step, through the method table, so it enters the replacement again. A task queued
+  // by that re-entry that finds itself here once more stops: the same state would only lead back
+  // here, without end.
+  if (fromFallback) return;
+  inCommitFallback_ = true;
+  if (plainStep_) {
+    objc::send(keyboardImpl, sel::setInputModeToNextInPreferredList);
+  } else {
+    objc::send(keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext, Id{});
+  }
+  inCommitFallback_ = false;
+}
+
+void Orvane::switchToOnlySelectedKeyboard() {
+  // The selection may have been emptied by a reload since the tap: then there is nothing to switch to.
+  if (settings_.keyboardCount() == 0) return;
+  const String only = settings_.keyboards()->front();
+  objc::send(objc::sendClass(keyboardImplClass(), sel::sharedInstance), sel::setInputMode, only);
+  platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, Value(*only), platform::kKeyboardPreferencesDomain);
+  platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
+}
+
+}  // namespace orvane
