@@ -3,30 +3,46 @@
 namespace orvane::cli {
 
 const char* const kTourScript = R"(
-say A device with four keyboards, Activator installed, and the extension in place.
+say A device with four keyboards and Activator; the extension is installed but not configured yet.
 version 1240.1
 activator installed
 keyboards en_US@hw=US;sw=QWERTY fr_FR@sw=AZERTY emoji@sw=Emoji de_DE
-settings write {enabled: true, mode: 1, icon: 1, SelectedKeyboards: [en_US@hw=US;sw=QWERTY, emoji@sw=Emoji]}
 
-say SpringBoard starts: Activator is found, every replacement is installed, the settings are loaded.
+say SpringBoard starts: Activator is found, the listeners are registered, every replacement is installed.
 start springboard
 expect log springboard "\e[1;35m[Orvane] ACTIVATOR INSTALLED - SUPPORT ENABLED\e[0m"
 expect hook springboard SBLockScreenViewController finishUIUnlockFromSource:
-expect hook springboard UIKeyboardImpl setInputModeToNextInPreferredListWithExecutionContext:
 
-say An application starts: no Activator log line there, and no lock screen to hook.
+say The first unlock completes, then the extension greets the user, once.
+unlock
+expect alert springboard Orvane "Thanks for using Orvane\nPlease enable it in Settings and Customize it on your way.\nYou need to select at least one keyboard in settings so this tweak can work." "I Understand"
+dismiss springboard
+
+say An application starts. No settings yet: the globe key warns once and works as the system's own.
 start com.example.notes
-expect no-log com.example.notes
-expect no-hook com.example.notes SBLockScreenViewController finishUIUnlockFromSource:
-expect hook com.example.notes UIApplicationMain
+tap com.example.notes globe
+expect alert com.example.notes Orvane "You still did not configure some of Orvane's settings, please do so or it wont work properly." "Alright, I Will."
+expect input-mode com.example.notes fr_FR@sw=AZERTY
+dismiss com.example.notes
+tap com.example.notes globe
+expect no-alert com.example.notes
 
-say A settings change announced on the Darwin bus reaches every process, which reloads.
-settings set mode 2
+say The user selects two keyboards out of four, in mode 1; every process reloads.
+settings write {enabled: true, mode: 1, icon: 1, SelectedKeyboards: [emoji@sw=Emoji, en_US@hw=US;sw=QWERTY]}
 post springboard darwin net.varnholt.orvane/prefsChanged
 run
-expect event SpringBoard darwin-deliver name=net.varnholt.orvane/prefsChanged
-expect event com.example.notes darwin-deliver name=net.varnholt.orvane/prefsChanged
+
+say Each tap now steps only through the two selected keyboards, records the choice and announces it.
+tap com.example.notes globe
+run
+expect input-mode com.example.notes en_US@hw=US;sw=QWERTY
+tap com.example.notes globe
+run
+expect input-mode com.example.notes emoji@sw=Emoji
+expect pref com.apple.Preferences KeyboardLastUsed emoji@sw=Emoji
+tap com.example.notes globe
+run
+expect input-mode com.example.notes en_US@hw=US;sw=QWERTY
 )";
 
 }  // namespace orvane::cli

@@ -35,12 +35,18 @@ platform::String Device::displayNameFor(std::string_view identifier) {
 void Device::setKeyboards(const std::vector<std::string>& identifiers) {
   activeInputModes_.clear();
   Array stored;
+  Array shown;
   for (const std::string& identifier : identifiers) {
+    shown.emplace_back(identifier);
+    if (identifier == kNoIdentifier) {
+      activeInputModes_.push_back(InputMode{std::nullopt, std::nullopt});
+      continue;
+    }
     activeInputModes_.push_back(InputMode{identifier, displayNameFor(identifier)});
     stored.emplace_back(identifier);
   }
-  preferences_.set("AppleKeyboards", Value(stored), kGlobalPreferencesDomain);
-  trace_.add("device", "keyboards", {{"list", formatValueText(Value(std::move(stored)))}});
+  preferences_.set("AppleKeyboards", Value(std::move(stored)), kGlobalPreferencesDomain);
+  trace_.add("device", "keyboards", {{"list", formatValueText(Value(std::move(shown)))}});
 }
 
 void Device::installLibrary(std::string path, platform::LibraryFactory factory) {

@@ -51,6 +51,8 @@ class Device {
 
   // The enabled keyboards, in the system's order: the active input modes, and also the
   // "AppleKeyboards" list of ".GlobalPreferences". Display names come from the locale service.
+  // `kNoIdentifier` stands for an input mode that has no identifier (left out of the stored list).
+  static constexpr std::string_view kNoIdentifier = "(nil)";
   void setKeyboards(const std::vector<std::string>& identifiers);
   const std::vector<InputMode>& activeInputModes() const { return activeInputModes_; }
   // The display name an enabled keyboard gets: its locale's name in English.

@@ -142,12 +142,14 @@ void Process::hideKeyboard() {
 bool Process::tapKey(std::string_view keyName) {
   auto center = keyCenter(*ui_, keyName);
   if (!center) return false;
+  trace("tap", {{"key", std::string(keyName)}});
   objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, *center));
   reportUnfinishedContexts(*this, *ui_);
   return true;
 }
 
 void Process::tapNowhere() {
+  trace("tap", {{"key", "(none)"}});
   objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, platform::Point{-100, -100}));
   reportUnfinishedContexts(*this, *ui_);
 }

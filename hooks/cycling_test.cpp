@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include "hooks/orvane.h"
+#include "tests/test_device.h"
+
+namespace orvane {
+namespace {
+
+namespace sel = platform::sel;
+
+class CyclingTest : public ::testing::Test {
+ protected:
+  sim::Process& startWith(const std::vector<std::string>& selected) {
+    device_.keyboards({"en_US", "fr_FR", "de_DE"});
+    Array list(selected.begin(), selected.end());
+    device_.writeSettings({{"SelectedKeyboards", Value(list)}});
+    return device_.start("com.example.app");
+  }
+  testing::TestDevice device_;
+};
+
+TEST_F(CyclingTest, TheContextIsFinishedBeforeTheTaskIsQueued) {
+  for (const auto& selection : {std::vector<std::string>{"fr_FR", "de_DE"}, std::vector<std::string>{"de_DE"}}) {
+    testing::TestDevice device;
+    device.keyboards({"en_US", "fr_FR", "de_DE"});
+    device.writeSettings({{"SelectedKeyboards", Value(Array(selection.begin(), selection.end()))}});
+    sim::Process& app = device.start("com.example.app");
+    objc::Class* queue = app.objc_getClass("UIKeyboardTaskQueue");
+    using Finish = decltype(sel::finishExecution);
+    auto system = queue->instanceMethods().find<Finish::Signature, Finish::Imp>(sel::finishExecution.name);
+    std::vector<std::size_t> pendingAtFinish;
+    queue->instanceMethods().define<Finish::Signature>(sel::finishExecution.name,
+                                                      Finish::Imp([&](const objc::Id& self, objc::Sel cmd) {
+                                                        pendingAtFinish.push_back(app.pendingTasks());
+                                                        (*system)(self, cmd);
+                                                      }));
+    ASSERT_TRUE(app.tapKey("International-Key"));
+    EXPECT_EQ(pendingAtFinish, std::vector<std::size_t>{0});
+    EXPECT_EQ(app.pendingTasks(), 1u);
+  }
+}
+
+TEST_F(CyclingTest, TheCapturedKeyboardLivesUntilItsTaskHasRun) {
+  sim::Process& app = startWith({"fr_FR", "de_DE"});
+  auto keyboard = std::make_shared<objc::Object>(app.objc_getClass("UIKeyboardImpl"));
+  std::weak_ptr<objc::Object> watch = keyboard;
+  objc::send(objc::Id(keyboard), sel::setInputModeToNextInPreferredListWithExecutionContext, objc::Id{});
+  keyboard.reset();
+  EXPECT_FALSE(watch.expired());
+  device_.device().runUntilIdle();
+  EXPECT_TRUE(watch.expired());
+  // The switch went to the shared keyboard implementation, not to the captured one.
+  EXPECT_EQ(app.currentInputMode(), "fr_FR");
+}
+
+TEST_F(CyclingTest, NextSelectedKeyboardIndexReadsTheStateOfTheMoment) {
+  sim::Process& app = startWith({"en_US", "de_DE"});
+  Orvane& extension = device_.extension(app.bundleIdentifier());
+  EXPECT_EQ(extension.nextSelectedKeyboardIndex(), 2);
+  device_.keyboards({});
+  EXPECT_EQ(extension.nextSelectedKeyboardIndex(), std::nullopt);
+  device_.keyboards({"de_DE", "en_US"});
+  EXPECT_EQ(extension.nextSelectedKeyboardIndex(), 0);  // en_US is current, at 1; de_DE at 0 comes next
+  EXPECT_TRUE(extension.isActiveIdentifier(std::string("de_DE")));
+  EXPECT_FALSE(extension.isActiveIdentifier(std::string("fr_FR")));
+  EXPECT_FALSE(extension.isActiveIdentifier(std::nullopt));
+}
+
+TEST_F(CyclingTest, ACommitPositionBeyondTheListUsesTheFirstMode) {
+  sim::Process& app = startWith({"fr_FR", "de_DE"});
+  device_.extension(app.bundleIdentifier()).commitKeyboardSwitch(7, nullptr, false);
+  EXPECT_EQ(app.currentInputMode(), "en_US");
+  EXPECT_EQ(device_.device().preferences().copy("KeyboardLastUsed", "com.apple.Preferences"), Value("en_US"));
+}
+
+}  // namespace
+}  // namespace orvane
