@@ -57,6 +57,9 @@ class Orvane final : public platform::Library {
   bool stepThroughSelected(const Id& keyboardImpl, const Id* context);
   void switchToNextSelectedKeyboard(const Id& keyboardImpl, bool fromFallback);
   void switchToOnlySelectedKeyboard();
+  // The identifier of the keyboard a globe tap would switch to, as the label sees it; nothing when
+  // there is none to look at.
+  String nextKeyboardForLabel();
   objc::Class* keyboardImplClass();
 
   struct Saved {
