@@ -210,14 +210,15 @@ struct ScenarioRunner::Impl {
       Process& p = process(args.word("process"));
       args.end();
       p.nextKeyboardStep();
-    } else if (c == "switcher") {
+    } else if (c == "switcher" || c == "long-press") {
       Process& p = process(args.word("process"));
       args.end();
       p.askSwitcherList();
     } else if (c == "label") {
       Process& p = process(args.word("process"));
+      const std::string key = args.more() ? args.word("key") : std::string(sim::kGlobeKeyName);
       args.end();
-      p.askGlobeLabel();
+      if (!p.askLabel(key)) throw BadLine("no key " + key);
     } else if (c == "unlock") {
       args.end();
       if (!process("springboard").unlock()) throw BadLine("SpringBoard has no lock screen");

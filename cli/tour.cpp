@@ -43,6 +43,27 @@ expect pref com.apple.Preferences KeyboardLastUsed emoji@sw=Emoji
 tap com.example.notes globe
 run
 expect input-mode com.example.notes en_US@hw=US;sw=QWERTY
+
+say Label style 3: the globe key reads "emoji" when the next tap would land on the emoji keyboard.
+settings set icon 3
+label com.example.notes
+expect label com.example.notes emoji
+tap com.example.notes globe
+run
+label com.example.notes
+expect label com.example.notes globe
+
+say Mode 2: a long press on the globe key lists every keyboard but the two selected ones.
+settings set mode 2
+long-press com.example.notes
+expect switcher com.example.notes [fr_FR@sw=AZERTY, de_DE]
+
+say Mode 3: the globe key does nothing, while the other keys type as usual.
+settings set mode 3
+tap com.example.notes globe
+expect input-mode com.example.notes emoji@sw=Emoji
+tap com.example.notes q
+expect event com.example.notes typed key=q
 )";
 
 }  // namespace orvane::cli

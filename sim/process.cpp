@@ -173,11 +173,13 @@ platform::StringList Process::askSwitcherList() {
   return list;
 }
 
-platform::String Process::askGlobeLabel() {
-  platform::String label = objc::send(keyNamed(*ui_, kGlobeKeyName), sel::displayString);
+bool Process::askLabel(std::string_view keyName) {
+  const objc::Id key = keyNamed(*ui_, keyName);
+  if (!key) return false;
+  platform::String label = objc::send(key, sel::displayString);
   lastLabel_ = label;
-  trace("label", {{"text", label.value_or("(nil)")}});
-  return label;
+  trace("label", {{"key", std::string(keyName)}, {"text", label.value_or("(nil)")}});
+  return true;
 }
 
 bool Process::unlock() {
@@ -224,6 +226,7 @@ void Process::setInputModeFromKeyboard(const platform::String& value, std::strin
     trace("input-mode-unchanged", {{"by", std::string(how)}, {"value", formatValueText(Value(value.value_or("(nil)")))}});
     return;
   }
+  if (ui_->currentInputMode != chosen->identifier) rebuildKeys(*ui_);
   ui_->currentInputMode = chosen->identifier;
   trace("input-mode", {{"identifier", *chosen->identifier}, {"by", std::string(how)}});
 }

@@ -74,7 +74,8 @@ class Process final : public platform::System,
   // Sends the system's next-keyboard step (the form this system version has) to the keyboard.
   void nextKeyboardStep();
   platform::StringList askSwitcherList();
-  platform::String askGlobeLabel();
+  // Asks a key for its label (`displayString`); false when the layout has no such key.
+  bool askLabel(std::string_view keyName);
   // Completes an unlock on the lock screen; false outside SpringBoard.
   bool unlock();
   bool dismissAlert();

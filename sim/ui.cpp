@@ -164,7 +164,8 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
   ui.switcherView = std::make_shared<PlainObject>(&switcherView);
   switcherView.addClassMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.switcherView; });
   switcherView.addClassMethod(sel::activeInstance, [&ui](const Id&, Sel) { return ui.switcherView; });
-  switcherView.addMethod(sel::inputModes, [&device](const Id&, Sel) -> platform::StringList {
+  switcherView.addMethod(sel::inputModes, [&device, &ui](const Id&, Sel) -> platform::StringList {
+    ++ui.systemSwitcherLists;
     std::vector<std::string> out;
     for (const InputMode& mode : device.activeInputModes()) {
       if (mode.identifier) out.push_back(*mode.identifier);
@@ -290,6 +291,12 @@ std::optional<Point> keyCenter(const Ui& ui, std::string_view name) {
     if (k->name == name) return Point{k->x + KeyObject::kWidth / 2, k->y + KeyObject::kHeight / 2};
   }
   return std::nullopt;
+}
+
+void rebuildKeys(Ui& ui) {
+  for (auto& key : ui.keys) {
+    key = std::make_shared<KeyObject>(key->isa(), key->name, key->label, key->x, key->y);
+  }
 }
 
 Id keyNamed(const Ui& ui, std::string_view name) {

@@ -29,6 +29,8 @@ struct Ui {
   std::optional<std::string> currentInputMode;
   bool keyboardShown = false;
   int contextsCreated = 0;
+  // How often the system's own switcher list was built.
+  int systemSwitcherLists = 0;
   std::vector<std::shared_ptr<ExecutionContextObject>> openContexts;
 };
 
@@ -36,6 +38,8 @@ struct Ui {
 void buildUi(Process& process, Ui& ui);
 // The process's layout key of that name, or nothing.
 std::optional<platform::Point> keyCenter(const Ui& ui, std::string_view name);
+// A switch of input mode rebuilds the keyboard's keys: overrides set on the old ones are gone.
+void rebuildKeys(Ui& ui);
 // The layout's key of that name, or nil.
 objc::Id keyNamed(const Ui& ui, std::string_view name);
 // Reports, and forgets, the execution contexts that were handed out and never finished.

@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include "hooks/orvane.h"
+#include "sim/ui.h"
+#include "tests/test_device.h"
+
+namespace orvane {
+namespace {
+
+// How many times the system built its own switcher list while the extension answered one ask.
+int systemListsForOneAsk(double version, std::int32_t mode) {
+  testing::TestDevice device;
+  device.device().setVersion(version);
+  device.keyboards({"en_US", "fr_FR"});
+  device.writeSettings({{"mode", Value(mode)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
+  sim::Process& app = device.start("com.example.app");
+  const int before = app.ui().systemSwitcherLists;
+  app.askSwitcherList();
+  return app.ui().systemSwitcherLists - before;
+}
+
+TEST(SwitcherList, AtTheStoredListVersionModeTwoNeverAsksTheSystem) {
+  EXPECT_EQ(systemListsForOneAsk(793.0, 2), 0);
+  EXPECT_EQ(systemListsForOneAsk(793.0, 1), 1);
+  EXPECT_EQ(systemListsForOneAsk(793.1, 2), 1);
+}
+
+TEST(GlobeTouch, TheGuardAndReloadRunBeforeTheKeyIsKnown) {
+  testing::TestDevice device;
+  device.keyboards({"en_US", "fr_FR"});
+  device.writeSettings({{"mode", Value(3)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
+  sim::Process& app = device.start("com.example.app");
+  Settings& settings = device.extension(app.bundleIdentifier()).settings();
+  // A touch that hits no key still reloads: the cache follows the file afterwards.
+  device.writeSettings({{"mode", Value(2)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
+  app.tapNowhere();
+  EXPECT_EQ(settings.cache().mode, 2);
+}
+
+}  // namespace
+}  // namespace orvane
