@@ -64,6 +64,20 @@ tap com.example.notes globe
 expect input-mode com.example.notes emoji@sw=Emoji
 tap com.example.notes q
 expect event com.example.notes typed key=q
+
+say A default keyboard: whenever the keyboard is about to appear, the application switches to it.
+settings set DefaultKeyboard de_DE
+show-keyboard com.example.notes
+run
+expect log com.example.notes "\e[1;35m[Orvane] Vou mudar para de_DE\e[0m"
+expect input-mode com.example.notes de_DE
+
+say SpringBoard's agent and every application's carry out the commands SpringBoard posts.
+start com.example.mail
+post springboard distributed net.varnholt.changeToSpecificKeyboard {keyboard: fr_FR}
+run
+expect input-mode com.example.notes fr_FR@sw=AZERTY
+expect input-mode com.example.mail fr_FR@sw=AZERTY
 )";
 
 }  // namespace orvane::cli

@@ -83,6 +83,8 @@ class Orvane final : public platform::Library {
   // Which next-keyboard step this system has, and whether the switch commit is re-entering it.
   bool plainStep_ = false;
   bool inCommitFallback_ = false;
+  // Set by the agent when the keyboard is about to be shown, cleared when it is about to be hidden.
+  bool keyboardShownFlag_ = false;
   Saved saved_;
   // The extension's own classes, added to the process by loadClasses(); empty until the class exists.
   objc::Class* globalFunctionClass_ = nullptr;

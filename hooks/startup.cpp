@@ -2,6 +2,7 @@
 #include <array>
 #include <utility>
 
+#include "agent/global_function.h"
 #include "hooks/orvane.h"
 #include "platform/nslog.h"
 
@@ -35,7 +36,7 @@ std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform
 }
 
 void Orvane::loadClasses() {
-  // The agent and listener classes join the process here as they are built.
+  globalFunctionClass_ = addGlobalFunctionClass(platform_, &keyboardShownFlag_);
 }
 
 objc::Class* Orvane::activatorClass() {
@@ -135,7 +136,8 @@ void Orvane::installReplacements() {
 }
 
 int Orvane::replaced_UIApplicationMain(int argc, char** argv, String principalClassName, String delegateClassName) {
-  // The agent lives as long as its observer registrations keep it; no reference is kept here.
+  // The agent is created before the application exists; its observer registrations keep it alive
+  // until the process ends, and no reference is kept here.
   objc::sendClass(globalFunctionClass_, platform::sel::new_);
   return saved_.UIApplicationMain(argc, argv, std::move(principalClassName), std::move(delegateClassName));
 }

@@ -1,0 +1,125 @@
+#include "agent/global_function.h"
+
+#include "platform/nslog.h"
+#include "settings/settings.h"
+
+namespace orvane {
+
+namespace {
+
+using objc::Id;
+using objc::Sel;
+using platform::Notification;
+namespace sel = platform::sel;
+
+constexpr objc::Selector<void(Notification)> kCloseKeyboardMenu{"closeKeyboardMenu:"};
+constexpr objc::Selector<void(Notification)> kChangeKeyboard{"changeKeyboard:"};
+constexpr objc::Selector<void(Notification)> kChangeToSpecificKeyboard{"changeToSpecificKeyboard:"};
+constexpr objc::Selector<void(Notification)> kKeyboardWillShow{"keyboardWillShow:"};
+constexpr objc::Selector<void(Notification)> kKeyboardWillHide{"keyboardWillHide:"};
+
+constexpr std::string_view kSwitchingLogFormat = "%s[Orvane] Vou mudar para %@%s";
+constexpr std::string_view kSharedInputsLogFormat = "%s[Orvane] sharedInstance inputs: %@%s";
+constexpr std::string_view kActiveInputsLogFormat = "%s[Orvane] activeInstance inputs: %@%s";
+// A default keyboard this short (or absent) is ignored.
+constexpr std::size_t kShortestDefaultKeyboard = 5;
+constexpr double kPlainStepVersion = 793.0;
+
+class Agent final : public objc::Object {
+ public:
+  using Object::Object;
+};
+
+Id sharedKeyboardImpl(platform::Runtime& runtime) {
+  return objc::sendClass(runtime.objc_getClass("UIKeyboardImpl"), sel::sharedInstance);
+}
+
+// Has the agent's method `handler` carry out every notification of that name.
+void observe(const Id& center, std::string_view name, const Id& agent,
+             const objc::Selector<void(Notification)>& handler) {
+  objc::send(center, sel::addObserverForName, std::string(name),
+             platform::NotificationHandler([agent, handler](const Notification& n) { objc::send(agent, handler, n); }));
+}
+
+}  // namespace
+
+std::size_t platformLength(std::string_view utf8) {
+  std::size_t units = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) ++units;   // a lead byte starts a character
+    if ((c & 0xF8) == 0xF0) ++units;   // four-byte characters take a surrogate pair
+  }
+  return units;
+}
+
+objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* keyboardShownFlag) {
+  objc::Class* cls = platform.runtime.registerClass(std::make_unique<objc::Class>("GlobalFunction"));
+
+  cls->addClassMethod(sel::alloc, [cls](const Id&, Sel) -> Id { return std::make_shared<Agent>(cls); });
+  cls->addClassMethod(sel::new_, [cls](const Id&, Sel) { return objc::send(objc::sendClass(cls, sel::alloc), sel::init); });
+
+  cls->addMethod(sel::init, [platform](const Id& self, Sel) -> Id {
+    if (!self) return nullptr;
+    platform::Runtime& runtime = platform.runtime;
+    const Id distributed = objc::sendClass(runtime.objc_getClass("NSDistributedNotificationCenter"), sel::defaultCenter);
+    observe(distributed, kCloseKeyboardMenuNotification, self, kCloseKeyboardMenu);
+    observe(distributed, kChangeKeyboardNotification, self, kChangeKeyboard);
+    observe(distributed, kChangeToSpecificKeyboardNotification, self, kChangeToSpecificKeyboard);
+    const Id local = objc::sendClass(runtime.objc_getClass("NSNotificationCenter"), sel::defaultCenter);
+    observe(local, platform::names::kUIKeyboardWillShowNotification, self, kKeyboardWillShow);
+    observe(local, platform::names::kUIKeyboardWillHideNotification, self, kKeyboardWillHide);
+    return self;
+  });
+
+  cls->addMethod(kCloseKeyboardMenu, [platform](const Id&, Sel, Notification) {
+    objc::send(objc::sendClass(platform.runtime.objc_getClass("UIInputSwitcher"), sel::sharedInstance), sel::hideSwitcher);
+  });
+
+  // Sent through the method table, so the replaced step runs: in mode 1 the next selected keyboard.
+  cls->addMethod(kChangeKeyboard, [platform](const Id&, Sel, Notification) {
+    const Id keyboard = sharedKeyboardImpl(platform.runtime);
+    if (platform.system.kCFCoreFoundationVersionNumber() == kPlainStepVersion) {
+      objc::send(keyboard, sel::setInputModeToNextInPreferredList);
+    } else {
+      objc::send(keyboard, sel::setInputModeToNextInPreferredListWithExecutionContext, Id{});
+    }
+  });
+
+  cls->addMethod(kChangeToSpecificKeyboard, [platform](const Id&, Sel, Notification notification) {
+    const bool enabled = boolSetting(readSettingsFile(platform.files), kEnabledKey, true);
+    // A "keyboard" entry that is missing or not a string is passed on as no identifier at all.
+    const platform::String identifier =
+        notification.userInfo ? stringSetting(*notification.userInfo, kKeyboardUserInfoKey) : std::nullopt;
+    if (enabled) objc::send(sharedKeyboardImpl(platform.runtime), sel::setInputMode, identifier);
+  });
+
+  cls->addMethod(kKeyboardWillShow, [platform, keyboardShownFlag](const Id&, Sel, Notification) {
+    // Once per showing: nothing more until the keyboard has been hidden again.
+    if (*keyboardShownFlag) return;
+    const Dictionary settings = readSettingsFile(platform.files);
+    if (!boolSetting(settings, kEnabledKey, true)) {
+      *keyboardShownFlag = true;
+      return;
+    }
+    const platform::String defaultKeyboard = stringSetting(settings, kDefaultKeyboardKey);
+    if (defaultKeyboard && platformLength(*defaultKeyboard) >= kShortestDefaultKeyboard) {
+      // After the will-show has been handled, on the main queue.
+      platform.system.dispatchAsyncMain([platform, identifier = *defaultKeyboard] {
+        platform::Runtime& runtime = platform.runtime;
+        platform.system.NSLog(platform::formatLog(kSwitchingLogFormat, {platform::kColorOn, identifier, platform::kColorOff}));
+        objc::Class* switcherView = runtime.objc_getClass("UIInputSwitcherView");
+        const std::string shared = describe(objc::send(objc::sendClass(switcherView, sel::sharedInstance), sel::inputModes));
+        platform.system.NSLog(platform::formatLog(kSharedInputsLogFormat, {platform::kColorOn, shared, platform::kColorOff}));
+        const std::string active = describe(objc::send(objc::sendClass(switcherView, sel::activeInstance), sel::inputModes));
+        platform.system.NSLog(platform::formatLog(kActiveInputsLogFormat, {platform::kColorOn, active, platform::kColorOff}));
+        objc::send(sharedKeyboardImpl(runtime), sel::setInputMode, platform::String(identifier));
+      });
+    }
+    *keyboardShownFlag = true;
+  });
+
+  cls->addMethod(kKeyboardWillHide, [keyboardShownFlag](const Id&, Sel, Notification) { *keyboardShownFlag = false; });
+  return cls;
+}
+
+}  // namespace orvane
