@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "hooks/orvane.h"
+#include "sim/activator.h"
 #include "sim/value_text.h"
 #include "settings/settings.h"
 
@@ -169,10 +170,17 @@ struct ScenarioRunner::Impl {
       args.end();
       device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
     } else if (c == "activator") {
-      const std::string state = args.word("installed or absent");
-      if (state != "installed" && state != "absent") throw BadLine("activator takes installed or absent");
+      activator(args);
+    } else if (c == "app-icon") {
+      const std::string identifier = args.word("display identifier");
+      const std::string size = args.word("size");
+      const std::string kind = args.more() ? args.word("cgimage, ciimage or empty") : "cgimage";
       args.end();
-      device.setActivatorInstalled(state == "installed");
+      const auto icon = kind == "cgimage"   ? sim::Device::IconKind::kCGImage
+                        : kind == "ciimage" ? sim::Device::IconKind::kCIImage
+                        : kind == "empty"   ? sim::Device::IconKind::kEmpty
+                                            : throw BadLine("app-icon takes cgimage, ciimage or empty");
+      device.setAppIcon(identifier, static_cast<int>(parseNumber(size)), icon);
     } else if (c == "keyboards") {
       std::vector<std::string> identifiers;
       while (args.more()) identifiers.push_back(args.word("identifier"));
@@ -236,6 +244,28 @@ struct ScenarioRunner::Impl {
       expect(args);
     } else {
       throw BadLine("unknown command '" + c + "'");
+    }
+  }
+
+  void activator(Args& args) {
+    const std::string verb = args.word("installed, absent, fire or ask");
+    if (verb == "installed" || verb == "absent") {
+      args.end();
+      device.setActivatorInstalled(verb == "installed");
+    } else if (verb == "fire") {
+      const std::string name = args.word("listener name");
+      args.end();
+      if (!sim::fireActivatorEvent(process("springboard"), name)) throw BadLine("no Activator listener " + name);
+    } else if (verb == "ask") {
+      const std::string name = args.word("listener name");
+      const std::string what = args.word("question");
+      const std::string argument = args.more() ? args.word("argument") : "";
+      args.end();
+      if (!sim::askActivatorListener(process("springboard"), name, what, argument)) {
+        throw BadLine("no answer to " + what + " from Activator listener " + name);
+      }
+    } else {
+      throw BadLine("activator takes installed, absent, fire or ask");
     }
   }
 

@@ -78,6 +78,28 @@ post springboard distributed net.varnholt.changeToSpecificKeyboard {keyboard: fr
 run
 expect input-mode com.example.notes fr_FR@sw=AZERTY
 expect input-mode com.example.mail fr_FR@sw=AZERTY
+
+say Activator in SpringBoard: each enabled keyboard has an action, titled in its own language.
+activator ask fr_FR title
+activator ask fr_FR description
+activator ask emoji title
+activator fire emoji
+run
+expect input-mode com.example.notes emoji@sw=Emoji
+expect input-mode com.example.mail emoji@sw=Emoji
+
+say The mode action cycles the switching mode in the settings file; every process reloads.
+activator fire net.varnholt.orvane.change-mode
+run
+expect setting mode 1
+expect setting DefaultKeyboard de_DE
+activator fire net.varnholt.orvane.change-keyboard
+run
+expect input-mode com.example.notes en_US@hw=US;sw=QWERTY
+
+say The auto-correction action toggles the system's auto-correction and announces it.
+activator fire net.varnholt.orvane.change-autocorrection
+expect pref com.apple.Preferences KeyboardAutocorrection false
 )";
 
 }  // namespace orvane::cli

@@ -2,7 +2,10 @@
 #include <array>
 #include <utility>
 
+#include "activator/action_listeners.h"
+#include "activator/dynamic_listener.h"
 #include "agent/global_function.h"
+#include "platform/activator.h"
 #include "hooks/orvane.h"
 #include "platform/nslog.h"
 
@@ -37,6 +40,13 @@ std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform
 
 void Orvane::loadClasses() {
   globalFunctionClass_ = addGlobalFunctionClass(platform_, &keyboardShownFlag_);
+  const ActionListenerClasses actions = addActionListenerClasses(platform_, guards_);
+  changeModeClass_ = actions.changeMode;
+  changeAutoCorrectionClass_ = actions.changeAutoCorrection;
+  changeKeyboardClass_ = actions.changeKeyboard;
+  dynamicListenerClass_ = addDynamicListenerClass(platform_, textInputMode_);
+  // The class's own load step: its shared instance exists before start-up registers it.
+  objc::sendClass(dynamicListenerClass_, platform::sel::load);
 }
 
 objc::Class* Orvane::activatorClass() {

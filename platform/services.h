@@ -88,6 +88,14 @@ class Notify {
   virtual void GSSendAppPreferencesChanged(std::string_view app, std::string_view key) = 0;
 };
 
+// String services of Foundation that the locale service backs.
+class Strings {
+ public:
+  virtual ~Strings() = default;
+  // [string capitalizedString]: the first letter of every word upper case, the rest lower case.
+  virtual std::string capitalizedString(std::string_view s) = 0;
+};
+
 // Everything one process offers a library loaded into it.
 struct Platform {
   System& system;
@@ -95,6 +103,7 @@ struct Platform {
   Preferences& preferences;
   Files& files;
   Notify& notify;
+  Strings& strings;
 };
 
 // MSHookMessageEx(cls, sel, replacement, &saved): from now on `sel` sent to instances of `cls`

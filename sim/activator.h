@@ -1,11 +1,14 @@
 // Activator in a simulated process: present once its library exists on the device and the process
-// has opened it. It keeps the listener registrations and sends events to listeners.
+// has opened it. It keeps the listener registrations, sends events to listeners and asks them for
+// their titles, descriptions, groups, icons and the rest. AppList answers icons from what the device
+// holds for each application.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
-#include "platform/uikit.h"
+#include "platform/activator.h"
 
 namespace orvane::sim {
 
@@ -18,7 +21,20 @@ class ActivatorObject : public objc::Object {
   std::map<std::string, objc::Id, std::less<>> listeners;
 };
 
-// Adds the LAActivator class to the process.
+// Adds the LAActivator and LAEvent classes to the process.
 void loadActivatorClasses(Process& process);
+// Adds ALApplicationList, UIImage, NSBundle and NSLocale.
+void buildResourceClasses(Process& process);
+
+// Sends an event to the listener registered under `name`; false when Activator is absent or no
+// listener has that name.
+bool fireActivatorEvent(Process& process, const std::string& name);
+// Asks the listener under `name` one question (see docs/scenarios.md); the answer's text form, or
+// nothing when the question is unknown or no listener has that name.
+std::optional<std::string> askActivatorListener(Process& process, const std::string& name, const std::string& what,
+                                                const std::string& argument);
+
+// How an image describes itself in the trace.
+std::string describeImage(const objc::Id& image);
 
 }  // namespace orvane::sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +59,16 @@ class Device {
   // The display name an enabled keyboard gets: its locale's name in English.
   static platform::String displayNameFor(std::string_view identifier);
 
+  // The icons AppList holds for an application, by display identifier and size.
+  enum class IconKind { kCGImage, kCIImage, kEmpty };
+  void setAppIcon(const std::string& displayIdentifier, int size, IconKind kind) {
+    appIcons_.insert_or_assign({displayIdentifier, size}, kind);
+  }
+  std::optional<IconKind> appIcon(const std::string& displayIdentifier, int size) const {
+    auto it = appIcons_.find({displayIdentifier, size});
+    return it == appIcons_.end() ? std::nullopt : std::optional<IconKind>(it->second);
+  }
+
   // A library the loader maps into every process that starts from now on.
   void installLibrary(std::string path, platform::LibraryFactory factory);
   struct InstalledLibrary {
@@ -94,6 +105,7 @@ class Device {
   int applicationMainStatus_ = 0;
   std::vector<InputMode> activeInputModes_;
   std::vector<InstalledLibrary> libraries_;
+  std::map<std::pair<std::string, int>, IconKind> appIcons_;
   std::vector<std::unique_ptr<Process>> processes_;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "sim/activator.h"
+#include "sim/locale.h"
 #include "sim/device.h"
 #include "sim/ui.h"
 #include "sim/value_text.h"
@@ -36,6 +37,7 @@ void Process::trace(std::string kind, Trace::Fields fields) { device_.trace().ad
 void Process::boot() {
   trace("start");
   buildUi(*this, *ui_);
+  buildResourceClasses(*this);
   // The keyboard starts on the last used keyboard when that is active, else on the first one.
   const auto& modes = device_.activeInputModes();
   const auto lastUsed = device_.preferences().copy("KeyboardLastUsed", kKeyboardPreferencesDomain);
@@ -356,5 +358,11 @@ void Process::notify_post(std::string_view name) {
 void Process::GSSendAppPreferencesChanged(std::string_view app, std::string_view key) {
   trace("gs-prefs-changed", {{"domain", std::string(app)}, {"key", std::string(key)}});
 }
+
+}  // namespace orvane::sim
+
+namespace orvane::sim {
+
+std::string Process::capitalizedString(std::string_view s) { return sim::capitalizedString(s); }
 
 }  // namespace orvane::sim

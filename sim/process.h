@@ -31,7 +31,8 @@ class Process final : public platform::System,
                       public platform::Runtime,
                       public platform::Preferences,
                       public platform::Files,
-                      public platform::Notify {
+                      public platform::Notify,
+                      public platform::Strings {
  public:
   Process(Device& device, std::string bundleIdentifier);
   ~Process() override;
@@ -42,7 +43,7 @@ class Process final : public platform::System,
   // The name the trace gives the process.
   const std::string& name() const { return name_; }
   bool isSpringBoard() const;
-  platform::Platform platform() { return {*this, *this, *this, *this, *this}; }
+  platform::Platform platform() { return {*this, *this, *this, *this, *this, *this}; }
 
   // Builds the process's classes, loads the device's libraries (class load, then their
   // initialiser) and enters UIApplicationMain.
@@ -129,6 +130,9 @@ class Process final : public platform::System,
   void CFNotificationCenterPostNotification(std::string_view name, bool deliverImmediately) override;
   void notify_post(std::string_view name) override;
   void GSSendAppPreferencesChanged(std::string_view app, std::string_view key) override;
+
+  // platform::Strings
+  std::string capitalizedString(std::string_view s) override;
 
  private:
   void buildClasses();
