@@ -1,5 +1,7 @@
 #include "sim/plist_io.h"
 
+#include "sim/plist_guard.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -121,6 +123,7 @@ std::optional<ParsedPlist> parsePlist(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > kMaxPlistBytes) return std::nullopt;
   const auto length = static_cast<uint32_t>(bytes.size());
   const bool binary = plist_is_binary(bytes.data(), length) != 0;
+  if (binary != bytes.starts_with("bplist00") || !plistNestingWithin(bytes)) return std::nullopt;
   plist_t raw = nullptr;
   if (binary) {
     plist_from_bin(bytes.data(), length, &raw);

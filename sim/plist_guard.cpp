@@ -1,0 +1,146 @@
+#include "sim/plist_guard.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace orvane::sim {
+
+namespace {
+
+// Counts element nesting of <array> and <dict>, skipping comments, processing instructions, CDATA
+// and the declarations, so that text inside them cannot fool the count.
+bool xmlNestingWithin(std::string_view xml, std::size_t maxDepth) {
+  std::size_t depth = 0;
+  std::size_t i = 0;
+  auto skipPast = [&](std::string_view end) {
+    const std::size_t at = xml.find(end, i);
+    i = at == std::string_view::npos ? xml.size() : at + end.size();
+  };
+  while ((i = xml.find('<', i)) != std::string_view::npos) {
+    const std::string_view rest = xml.substr(i);
+    if (rest.starts_with("<!--")) {
+      skipPast("-->");
+    } else if (rest.starts_with("<![CDATA[")) {
+      skipPast("]]>");
+    } else if (rest.starts_with("<?") || rest.starts_with("<!")) {
+      skipPast(">");
+    } else {
+      const std::size_t close = xml.find('>', i);
+      if (close == std::string_view::npos) return true;  // truncated: the parser will refuse it
+      const std::string_view tag = xml.substr(i + 1, close - i - 1);
+      const bool selfClosing = !tag.empty() && tag.back() == '/';
+      const bool isEnd = !tag.empty() && tag.front() == '/';
+      const std::string_view name = tag.substr(isEnd ? 1 : 0, tag.find_first_of(" \t\r\n/", isEnd ? 1 : 0) - (isEnd ? 1 : 0));
+      if (name == "array" || name == "dict") {
+        if (isEnd) {
+          if (depth > 0) --depth;
+        } else if (!selfClosing && ++depth > maxDepth) {
+          return false;
+        }
+      }
+      i = close + 1;
+    }
+  }
+  return true;
+}
+
+std::uint64_t readBigEndian(std::string_view bytes, std::size_t at, std::size_t size) {
+  std::uint64_t v = 0;
+  for (std::size_t k = 0; k < size; ++k) v = (v << 8) | static_cast<unsigned char>(bytes[at + k]);
+  return v;
+}
+
+// Walks the object graph from the top object with an explicit stack, computing each container's
+// depth once; a reference back to an object still being walked is a cycle.
+bool binaryNestingWithin(std::string_view b, std::size_t maxDepth) {
+  constexpr std::size_t kTrailer = 32;
+  if (b.size() < 8 + kTrailer) return false;
+  const std::size_t t = b.size() - kTrailer;
+  const std::size_t offsetSize = static_cast<unsigned char>(b[t + 6]);
+  const std::size_t refSize = static_cast<unsigned char>(b[t + 7]);
+  const std::uint64_t count = readBigEndian(b, t + 8, 8);
+  const std::uint64_t top = readBigEndian(b, t + 16, 8);
+  const std::uint64_t table = readBigEndian(b, t + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return false;
+  if (count == 0 || count > b.size() || top >= count) return false;
+  if (table >= t || (t - table) / offsetSize < count) return false;
+
+  auto offsetOf = [&](std::uint64_t object) -> std::uint64_t {
+    return readBigEndian(b, static_cast<std::size_t>(table + object * offsetSize), offsetSize);
+  };
+  // The references held by a container object, or none for a scalar; false when malformed.
+  auto children = [&](std::uint64_t object, std::vector<std::uint64_t>& out, bool& container) -> bool {
+    out.clear();
+    container = false;
+    const std::uint64_t at = offsetOf(object);
+    if (at < 8 || at >= table) return false;
+    const unsigned marker = static_cast<unsigned char>(b[at]);
+    const unsigned kind = marker >> 4;
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;  // array, set, dictionary
+    container = true;
+    std::uint64_t n = marker & 0xF;
+    std::uint64_t p = at + 1;
+    if (n == 0xF) {  // the count follows as an integer object
+      if (p >= table) return false;
+      const unsigned intMarker = static_cast<unsigned char>(b[p]);
+      if ((intMarker >> 4) != 0x1 || (intMarker & 0xF) > 3) return false;
+      const std::size_t width = std::size_t{1} << (intMarker & 0xF);
+      if (p + 1 + width > table) return false;
+      n = readBigEndian(b, static_cast<std::size_t>(p + 1), width);
+      p += 1 + width;
+    }
+    const std::uint64_t refs = kind == 0xD ? 2 * n : n;
+    if (n > table || refs > (table - p) / refSize) return false;
+    for (std::uint64_t k = 0; k < refs; ++k) {
+      const std::uint64_t ref = readBigEndian(b, static_cast<std::size_t>(p + k * refSize), refSize);
+      if (ref >= count) return false;
+      out.push_back(ref);
+    }
+    return true;
+  };
+
+  enum : std::uint8_t { kUnseen, kWalking, kDone };
+  std::vector<std::uint8_t> state(static_cast<std::size_t>(count), kUnseen);
+  std::vector<std::uint32_t> height(static_cast<std::size_t>(count), 0);
+  // Height counts containers: an empty array is 1, a scalar 0, as the XML count does.
+  struct Frame {
+    std::uint64_t object;
+    std::vector<std::uint64_t> refs;
+    bool container = false;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({top, {}, false, 0});
+  if (!children(top, stack.back().refs, stack.back().container)) return false;
+  state[top] = kWalking;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next < frame.refs.size()) {
+      const std::uint64_t child = frame.refs[frame.next++];
+      if (state[child] == kWalking) return false;  // a cycle
+      if (state[child] == kDone) continue;
+      if (stack.size() > maxDepth) return false;
+      Frame next{child, {}, false, 0};
+      if (!children(child, next.refs, next.container)) return false;
+      state[child] = kWalking;
+      stack.push_back(std::move(next));
+      continue;
+    }
+    std::uint32_t h = frame.container ? 1 : 0;
+    for (std::uint64_t ref : frame.refs) h = std::max(h, height[ref] + 1);
+    if (h > maxDepth) return false;
+    height[frame.object] = h;
+    state[frame.object] = kDone;
+    stack.pop_back();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool plistNestingWithin(std::string_view bytes, std::size_t maxDepth) {
+  if (bytes.starts_with("bplist00")) return binaryNestingWithin(bytes, maxDepth);
+  return xmlNestingWithin(bytes, maxDepth);
+}
+
+}  // namespace orvane::sim
