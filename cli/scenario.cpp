@@ -237,6 +237,21 @@ struct ScenarioRunner::Impl {
     } else if (c == "run") {
       args.end();
       device.runUntilIdle();
+    } else if (c == "fault") {
+      const std::string kind = args.word("fault");
+      const int times = args.more() ? static_cast<int>(parseNumber(args.word("times"))) : -1;
+      args.end();
+      const std::map<std::string, sim::FileFault, std::less<>> kFaults = {
+          {"write", sim::FileFault::kWrite},        {"flush", sim::FileFault::kFlush}, {"rename", sim::FileFault::kRename},
+          {"read-only", sim::FileFault::kReadOnly}, {"full", sim::FileFault::kFull}};
+      if (kind == "none") {
+        device.files().clearFaults();
+      } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
+        device.files().injectFault(it->second, times);
+      } else {
+        throw BadLine("fault takes write, flush, rename, read-only, full or none");
+      }
+      device.trace().add("device", "fault", {{"fault", kind}, {"times", times < 0 ? "always" : std::to_string(times)}});
     } else if (c == "mark") {
       args.end();
       eventCursor = device.trace().events().size();
@@ -457,6 +472,10 @@ struct ScenarioRunner::Impl {
       args.end();
       const bool present = device.files().exists(path);
       check(present == (what == "file"), path + (what == "file" ? " present" : " absent"), present ? "present" : "absent");
+    } else if (what == "no-temporaries") {
+      args.end();
+      const auto left = device.files().temporaries();
+      check(left.empty(), "no temporary file left under the root", left.empty() ? "" : left.front().string());
     } else if (what == "switcher") {
       Process& p = process(args.word("process"));
       const Value wanted = args.value("list");

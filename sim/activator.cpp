@@ -206,10 +206,7 @@ void buildResourceClasses(Process& process) {
 
   objc::Class* bundle = process.registerClass(std::make_unique<objc::Class>("NSBundle"));
   bundle->addClassMethod(sel::bundleWithPath, [&device, bundle](const Id&, Sel, String path) -> Id {
-    if (!path) return nullptr;
-    auto host = device.files().resolve(*path);
-    std::error_code ec;
-    if (!host || !std::filesystem::is_directory(*host, ec)) return nullptr;
+    if (!path || !device.files().isDirectory(*path)) return nullptr;
     return std::make_shared<BundleObject>(bundle, *path);
   });
   bundle->addMethod(sel::pathForResource, [&device](const Id& self, Sel, String name, String type) -> String {

@@ -1,59 +1,143 @@
 #include "sim/file_store.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
 #include <system_error>
 
 namespace orvane::sim {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::pair<std::string, std::string> splitFolder(const std::string& relative) {
+  const std::size_t slash = relative.rfind('/');
+  if (slash == std::string::npos) return {"", relative};
+  return {relative.substr(0, slash), relative.substr(slash + 1)};
+}
+
+std::string temporaryName(const std::string& name) {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device entropy;
+  std::string out = "." + name + ".";
+  for (int i = 0; i < 6; ++i) out += kChars[entropy() % (sizeof kChars - 1)];
+  return out;
+}
+
+}  // namespace
+
 FileStore::FileStore(fs::path root) : root_(std::move(root)) {
   std::error_code ec;
   fs::create_directories(root_, ec);
+  rootFd_ = ::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-std::optional<fs::path> FileStore::resolve(std::string_view devicePath) const {
+FileStore::~FileStore() {
+  if (rootFd_ >= 0) ::close(rootFd_);
+}
+
+std::optional<std::string> FileStore::relative(std::string_view devicePath) const {
   if (devicePath.empty() || devicePath.front() != '/') return std::nullopt;
   if (devicePath.find('\0') != std::string_view::npos) return std::nullopt;
-  fs::path out = root_;
+  std::string out;
   std::size_t pos = 1;
   while (pos <= devicePath.size()) {
     std::size_t end = devicePath.find('/', pos);
     if (end == std::string_view::npos) end = devicePath.size();
-    std::string_view segment = devicePath.substr(pos, end - pos);
+    const std::string_view segment = devicePath.substr(pos, end - pos);
     if (segment == "..") return std::nullopt;
-    if (!segment.empty() && segment != ".") out /= std::string(segment);
+    if (!segment.empty() && segment != ".") {
+      if (!out.empty()) out += '/';
+      out += segment;
+    }
     pos = end + 1;
   }
   return out;
 }
 
-std::optional<fs::path> FileStore::folderOf(std::string_view devicePath) const {
-  auto path = resolve(devicePath);
-  if (!path || *path == root_) return std::nullopt;
-  return path->parent_path();
+std::optional<fs::path> FileStore::resolve(std::string_view devicePath) const {
+  auto rel = relative(devicePath);
+  if (!rel) return std::nullopt;
+  return rel->empty() ? root_ : root_ / *rel;
+}
+
+int FileStore::openFolder(const std::string& relativeFolder, bool create) const {
+  int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
+  std::size_t pos = 0;
+  while (fd >= 0 && pos < relativeFolder.size()) {
+    std::size_t end = relativeFolder.find('/', pos);
+    if (end == std::string::npos) end = relativeFolder.size();
+    const std::string component = relativeFolder.substr(pos, end - pos);
+    if (create) ::mkdirat(fd, component.c_str(), 0755);
+    const int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+    pos = end + 1;
+  }
+  return fd;
+}
+
+int FileStore::openBeneath(const std::string& rel, int flags) const {
+  if (rootFd_ < 0 || rel.empty()) return -1;
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const long fd = ::syscall(SYS_openat2, rootFd_, rel.c_str(), &how, sizeof how);
+  if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+  // Without openat2: the folders one by one, then the file itself, none of them a link.
+  const auto [folder, name] = splitFolder(rel);
+  const int dir = openFolder(folder, false);
+  if (dir < 0) return -1;
+  const int file = ::openat(dir, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+  ::close(dir);
+  return file;
 }
 
 bool FileStore::exists(std::string_view devicePath) const {
-  auto path = resolve(devicePath);
-  std::error_code ec;
-  return path && fs::exists(*path, ec);
+  auto rel = relative(devicePath);
+  if (!rel) return false;
+  const int fd = openBeneath(*rel, O_PATH);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool FileStore::isDirectory(std::string_view devicePath) const {
+  auto rel = relative(devicePath);
+  if (!rel) return false;
+  const int fd = openBeneath(*rel, O_PATH | O_DIRECTORY);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 std::optional<std::string> FileStore::read(std::string_view devicePath, std::size_t maxBytes) const {
-  auto path = resolve(devicePath);
-  if (!path) return std::nullopt;
-  const int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+  auto rel = relative(devicePath);
+  if (!rel) return std::nullopt;
+  const int fd = openBeneath(*rel, O_RDONLY);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<std::string> out;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= maxBytes) {
     std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buf[8192];
     for (;;) {
       const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -71,46 +155,83 @@ std::optional<std::string> FileStore::read(std::string_view devicePath, std::siz
   return out;
 }
 
-namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
+bool FileStore::meets(FileFault fault) {
+  if (fault_ != fault || faultTimes_ == 0) return false;
+  if (faultTimes_ > 0 && --faultTimes_ == 0) fault_.reset();
   return true;
 }
 
-}  // namespace
-
 bool FileStore::writeAtomically(std::string_view devicePath, std::string_view bytes) {
-  auto path = resolve(devicePath);
-  if (!path || *path == root_) return false;
-  std::error_code ec;
-  fs::create_directories(path->parent_path(), ec);
-  std::string temp = (path->parent_path() / ("." + path->filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, bytes) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  auto rel = relative(devicePath);
+  if (!rel || rel->empty()) return false;
+  if (meets(FileFault::kReadOnly)) return false;
+  const auto [folder, name] = splitFolder(*rel);
+  const int dir = openFolder(folder, true);
+  if (dir < 0) return false;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+    temp = temporaryName(name);
+    fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    ::close(dir);
+    return false;
+  }
+  bool ok = true;
+  if (meets(FileFault::kWrite)) {
+    ok = false;
+  } else if (meets(FileFault::kFull)) {
+    writeAll(fd, bytes.substr(0, bytes.size() / 2));
+    ok = false;
+  } else {
+    ok = writeAll(fd, bytes);
+  }
+  ok = ok && !meets(FileFault::kFlush) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), path->c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
+  ok = ok && !meets(FileFault::kRename) && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
+  if (!ok) ::unlinkat(dir, temp.c_str(), 0);
+  ::close(dir);
   return ok;
 }
 
-bool FileStore::remove(std::string_view devicePath) {
-  auto path = resolve(devicePath);
-  if (!path || *path == root_) return false;
+std::vector<fs::path> FileStore::temporaries() const {
+  std::vector<fs::path> out;
   std::error_code ec;
-  return fs::remove(*path, ec);
+  for (auto it = fs::recursive_directory_iterator(root_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // A temporary is ".<file>.XXXXXX", as writeAtomically names it.
+    if (name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.') out.push_back(it->path());
+  }
+  return out;
 }
 
-FileStore::FolderLock::FolderLock(const fs::path& folder) {
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool FileStore::remove(std::string_view devicePath) {
+  auto rel = relative(devicePath);
+  if (!rel || rel->empty()) return false;
+  if (meets(FileFault::kReadOnly)) return false;
+  const auto [folder, name] = splitFolder(*rel);
+  const int dir = openFolder(folder, false);
+  if (dir < 0) return false;
+  const bool ok = ::unlinkat(dir, name.c_str(), 0) == 0;
+  ::close(dir);
+  return ok;
+}
+
+std::optional<FileStore::FolderLock> FileStore::lockFolderOf(std::string_view devicePath) {
+  auto rel = relative(devicePath);
+  if (!rel || rel->empty()) return std::nullopt;
+  const int dir = openFolder(splitFolder(*rel).first, true);
+  if (dir < 0) return std::nullopt;
+  // flock needs a descriptor that is more than a path.
+  const int lockFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ::close(dir);
+  if (lockFd < 0) return std::nullopt;
+  return std::optional<FolderLock>(std::in_place, lockFd);
+}
+
+FileStore::FolderLock::FolderLock(int folderFd) : fd_(folderFd) {
   if (fd_ >= 0) {
     while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
     }

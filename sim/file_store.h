@@ -1,5 +1,6 @@
 // The device's files: every absolute device path lives under one root folder on the host, and no
-// path can name anything outside it. Rewrites are atomic: a temporary file in the same folder,
+// path can name anything outside it: ".." is refused, and every access resolves beneath the root
+// without following a symbolic link. Rewrites are atomic: a temporary file in the same folder,
 // flushed, then renamed over the old one; a failed write leaves the old file and no temporary.
 #pragma once
 
@@ -7,12 +8,26 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace orvane::sim {
+
+// Faults the file layer can be told to have, to test that nothing is lost when writing fails.
+enum class FileFault {
+  kWrite,     // writing the temporary file fails at once
+  kFlush,     // flushing it to storage fails
+  kRename,    // putting it in place fails
+  kReadOnly,  // the folder cannot be written at all
+  kFull,      // the storage fills up half-way through the write
+};
 
 class FileStore {
  public:
   explicit FileStore(std::filesystem::path root);
+  ~FileStore();
+  FileStore(const FileStore&) = delete;
+  FileStore& operator=(const FileStore&) = delete;
 
   const std::filesystem::path& root() const { return root_; }
 
@@ -20,28 +35,55 @@ class FileStore {
   std::optional<std::filesystem::path> resolve(std::string_view devicePath) const;
 
   bool exists(std::string_view devicePath) const;
+  bool isDirectory(std::string_view devicePath) const;
   // The file's bytes; nothing when missing, unreadable, not a regular file or over `maxBytes`.
   std::optional<std::string> read(std::string_view devicePath, std::size_t maxBytes) const;
   // Replaces the file whole (creating its folders); false, with the old file intact, on failure.
   bool writeAtomically(std::string_view devicePath, std::string_view bytes);
   bool remove(std::string_view devicePath);
 
+  // The next `times` writes (every write, when negative) meet the fault; removals meet a read-only
+  // folder too.
+  void injectFault(FileFault fault, int times = -1) {
+    fault_ = fault;
+    faultTimes_ = times;
+  }
+  void clearFaults() { fault_.reset(); }
+  // The temporary files that failed or interrupted writes could have left, anywhere under the root.
+  std::vector<std::filesystem::path> temporaries() const;
+
   // An exclusive lock on the folder of a device path, held while it lives, shared with every other
   // process of the host that locks the same folder.
   class FolderLock {
    public:
-    explicit FolderLock(const std::filesystem::path& folder);
+    // Takes over an open descriptor of the folder (or -1, which locks nothing).
+    explicit FolderLock(int folderFd);
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
+    FolderLock(FolderLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FolderLock& operator=(FolderLock&&) = delete;
     ~FolderLock();
 
    private:
     int fd_ = -1;
   };
-  std::optional<std::filesystem::path> folderOf(std::string_view devicePath) const;
+  // Locks the folder of a device path, creating it first; nothing when the path is not allowed.
+  std::optional<FolderLock> lockFolderOf(std::string_view devicePath);
 
  private:
+  // The path relative to the root ("var/mobile/x.plist"), or nothing when it is not allowed.
+  std::optional<std::string> relative(std::string_view devicePath) const;
+  // Opens a path beneath the root without following symbolic links; -1 on failure.
+  int openBeneath(const std::string& relative, int flags) const;
+  // Opens (and with `create`, makes) the folders of a relative path one by one, refusing links.
+  int openFolder(const std::string& relativeFolder, bool create) const;
+  // Whether this operation meets an injected fault, using one up.
+  bool meets(FileFault fault);
+
   std::filesystem::path root_;
+  int rootFd_ = -1;
+  std::optional<FileFault> fault_;
+  int faultTimes_ = 0;
 };
 
 }  // namespace orvane::sim

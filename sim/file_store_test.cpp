@@ -1,11 +1,15 @@
 #include "sim/file_store.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "cli/scenario.h"
 #include "sim/preference_store.h"
+
+#include <fstream>
+#include <random>
 
 namespace orvane::sim {
 namespace {
@@ -110,6 +114,70 @@ TEST_F(PreferenceStoreTest, ProcessesWritingDifferentKeysAtOnceLoseNone) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_EQ(prefs_.read("shared").size(), static_cast<std::size_t>(kWriters * kKeys));
+}
+
+}  // namespace
+}  // namespace orvane::sim
+
+namespace orvane::sim {
+namespace {
+
+TEST_F(FileStoreTest, SymbolicLinksAreNeverFollowedOutOfTheRootOrWithinIt) {
+  cli::TemporaryRoot outside;
+  {
+    std::ofstream secret(outside.path() / "secret");
+    secret << "outside";
+  }
+  ASSERT_TRUE(files_.writeAtomically("/inside/real", "inside"));
+  fs::create_directory_symlink(outside.path(), root_.path() / "escape");
+  fs::create_symlink(outside.path() / "secret", root_.path() / "inside" / "link-out");
+  fs::create_symlink(root_.path() / "inside" / "real", root_.path() / "inside" / "link-in");
+
+  for (const char* path : {"/escape/secret", "/inside/link-out", "/inside/link-in"}) {
+    EXPECT_FALSE(files_.exists(path)) << path;
+    EXPECT_FALSE(files_.read(path, 100)) << path;
+  }
+  EXPECT_FALSE(files_.writeAtomically("/escape/new", "x"));
+  EXPECT_FALSE(files_.remove("/escape/secret"));
+  EXPECT_FALSE(files_.isDirectory("/escape"));
+  EXPECT_FALSE(fs::exists(outside.path() / "new"));
+  EXPECT_TRUE(fs::exists(outside.path() / "secret"));
+  // Replacing a link by a file is a write to the folder that holds it, which is inside.
+  EXPECT_TRUE(files_.writeAtomically("/inside/link-out", "replaced"));
+  EXPECT_EQ(files_.read("/inside/link-out", 100), "replaced");
+  std::ifstream secret(outside.path() / "secret");
+  std::string content;
+  secret >> content;
+  EXPECT_EQ(content, "outside");
+}
+
+TEST_F(FileStoreTest, AWriterKilledAtAnyPointNeverBreaksALaterReadOrWrite) {
+  // Each version of the file is one digit repeated: a read that mixes two versions shows at once.
+  std::mt19937 random(7);
+  int killedMidWrite = 0;
+  for (int round = 0; round < 40; ++round) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      FileStore files(root_.path());
+      for (int i = 0;; ++i) files.writeAtomically("/p/settings.plist", std::string(200000 + i % 7, static_cast<char>('0' + i % 10)));
+    }
+    ::usleep(std::uniform_int_distribution<int>(200, 20000)(random));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!files_.temporaries().empty()) ++killedMidWrite;
+
+    const auto bytes = files_.read("/p/settings.plist", 1 << 20);
+    if (bytes) {
+      ASSERT_GE(bytes->size(), 200000u);
+      EXPECT_EQ(bytes->find_first_not_of(bytes->front()), std::string::npos) << "a torn file in round " << round;
+    }
+    ASSERT_TRUE(files_.writeAtomically("/p/settings.plist", "after"));
+    ASSERT_EQ(files_.read("/p/settings.plist", 100), "after");
+  }
+  // The rounds did catch writers part-way, leaving temporaries that changed nothing above.
+  EXPECT_GT(killedMidWrite, 0);
 }
 
 }  // namespace

@@ -34,9 +34,8 @@ std::optional<Value> PreferenceStore::copy(std::string_view key, std::string_vie
 bool PreferenceStore::set(std::string_view key, const std::optional<Value>& value, std::string_view domain) {
   auto path = domainPath(domain);
   if (!path) return false;
-  auto folder = files_.folderOf(*path);
-  if (!folder) return false;
-  FileStore::FolderLock lock(*folder);
+  auto lock = files_.lockFolderOf(*path);
+  if (!lock) return false;
   auto stored = readDictionaryFile(files_, *path);
   Dictionary dictionary = stored ? std::move(stored->dictionary) : Dictionary{};
   const PlistFormat format = stored ? stored->format : PlistFormat::kBinary;

@@ -1,0 +1,42 @@
+// A device for fuzz targets: made once per fuzzing process and reused across inputs.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "cli/scenario.h"
+#include "hooks/orvane.h"
+#include "sim/activator.h"
+#include "sim/device.h"
+#include "sim/plist_io.h"
+
+namespace orvane::fuzz {
+
+// Stops the fuzzer with a message: an invariant of the extension did not hold.
+[[noreturn]] inline void broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+struct FuzzDevice {
+  explicit FuzzDevice(double version = 1240.1) : device(cli::makeDevice(root.path())) {
+    device->setVersion(version);
+    device->setActivatorInstalled(true);
+    device->setKeyboards({"en_US@hw=US;sw=QWERTY", "fr_FR", "emoji@sw=Emoji", "de_DE"});
+    springboard = &device->start("com.apple.springboard");
+    app = &device->start("com.example.app");
+  }
+  void putFile(std::string_view path, std::string_view bytes) {
+    if (!device->files().writeAtomically(path, bytes)) broken("cannot write the input file");
+  }
+  std::optional<std::string> readFile(std::string_view path) { return device->files().read(path, 16 << 20); }
+
+  cli::TemporaryRoot root;
+  std::unique_ptr<sim::Device> device;
+  sim::Process* springboard = nullptr;
+  sim::Process* app = nullptr;
+};
+
+}  // namespace orvane::fuzz
