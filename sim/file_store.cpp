@@ -193,6 +193,7 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   ok = ok && !meets(FileFault::kRename) && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
   if (!ok) ::unlinkat(dir, temp.c_str(), 0);
   ::close(dir);
+  if (ok && writeObserver_) writeObserver_(devicePath, bytes);
   return ok;
 }
 

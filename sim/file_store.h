@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,10 @@ class FileStore {
     faultTimes_ = times;
   }
   void clearFaults() { fault_.reset(); }
+  // Told of every write that has been put in place (for tests that need to see what was written).
+  void setWriteObserver(std::function<void(std::string_view devicePath, std::string_view bytes)> observer) {
+    writeObserver_ = std::move(observer);
+  }
   // The temporary files that failed or interrupted writes could have left, anywhere under the root.
   std::vector<std::filesystem::path> temporaries() const;
 
@@ -83,6 +88,7 @@ class FileStore {
   std::filesystem::path root_;
   int rootFd_ = -1;
   std::optional<FileFault> fault_;
+  std::function<void(std::string_view, std::string_view)> writeObserver_;
   int faultTimes_ = 0;
 };
 

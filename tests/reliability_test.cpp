@@ -1,0 +1,276 @@
+// Whole-device reliability: real processes racing on the same files, thousands of queued events
+// against a reference model, and a search for states that would keep the main queue busy forever.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+#include "activator/action_listeners.h"
+#include "agent/global_function.h"
+#include "hooks/next_position.h"
+#include "sim/activator.h"
+#include "sim/plist_io.h"
+#include "tests/test_device.h"
+
+namespace orvane {
+namespace {
+
+std::int64_t writerValue(std::string_view bytes) {
+  const auto parsed = sim::parsePlist(bytes);
+  const Dictionary* d = parsed ? parsed->value.dictionary() : nullptr;
+  const Value* v = d ? find(*d, "writer") : nullptr;
+  const auto* i = v ? std::get_if<std::int64_t>(&v->storage()) : nullptr;
+  return i ? *i : -1;
+}
+
+std::string settingsVersion(std::int64_t i) {
+  const Dictionary d = {{"enabled", Value(true)},
+                        {"mode", Value(1)},
+                        {"SelectedKeyboards", Value(Array{Value("en_US"), Value("fr_FR")})},
+                        {"writer", Value(i)},
+                        {"padding", Value(std::string(4000, 'p'))}};
+  return sim::serializePlist(Value(d), sim::PlistFormat::kBinary);
+}
+
+// Runs `body` in a child process; the child's result line comes back through a pipe.
+struct Child {
+  pid_t pid;
+  int out;
+};
+template <class Body>
+Child spawn(Body body) {
+  int fds[2];
+  if (::pipe(fds) != 0) std::abort();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    const std::string line = body();
+    if (::write(fds[1], line.data(), line.size()) < 0) ::_exit(3);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  return {pid, fds[0]};
+}
+std::string collect(const Child& child) {
+  std::string out;
+  char buf[256];
+  ssize_t n;
+  while ((n = ::read(child.out, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+  ::close(child.out);
+  int status = 0;
+  ::waitpid(child.pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : "child failed";
+}
+
+TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFile) {
+  testing::TestDevice device;
+  ASSERT_TRUE(device.device().files().writeAtomically(kSettingsPath, settingsVersion(0)));
+  const std::filesystem::path root = device.device().files().root();
+  constexpr int kWrites = 400;
+  constexpr int kActions = 150;
+
+  // The settings pane: ever newer versions of the whole file.
+  const Child writer = spawn([&] {
+    sim::FileStore files(root);
+    for (int i = 1; i <= kWrites; ++i) files.writeAtomically(kSettingsPath, settingsVersion(i));
+    return std::string("done");
+  });
+  // SpringBoard's mode action, over and over: what it writes back is never older than what the
+  // file held when its event began, so an update can be lost only while an event runs.
+  const Child modeAction = spawn([&] {
+    auto own = cli::makeDevice(root);
+    own->setActivatorInstalled(true);
+    own->setKeyboards({"en_US", "fr_FR"});
+    sim::Process& springboard = own->start("com.apple.springboard");
+    std::int64_t written = -1;
+    own->files().setWriteObserver([&](std::string_view path, std::string_view bytes) {
+      if (path == kSettingsPath) written = writerValue(bytes);
+    });
+    int older = 0;
+    for (int k = 0; k < kActions; ++k) {
+      const std::int64_t atStart = writerValue(own->files().read(kSettingsPath, 1 << 20).value_or(""));
+      written = -1;
+      sim::fireActivatorEvent(springboard, "net.varnholt.orvane.change-mode");
+      if (written >= 0 && written < atStart) ++older;
+      own->runUntilIdle();
+    }
+    return std::to_string(older);
+  });
+  // A reader that parses whatever is there, as every process's reload does, until the writer's last
+  // version shows; a version going back means an update the mode action overwrote.
+  const Child reader = spawn([&] {
+    sim::FileStore files(root);
+    int reads = 0;
+    int partial = 0;
+    int rollbacks = 0;
+    std::int64_t last = 0;
+    for (; reads < 2000000; ++reads) {
+      const std::int64_t v = writerValue(files.read(kSettingsPath, 1 << 20).value_or(""));
+      if (v < 0) ++partial;
+      if (v >= 0 && v < last) ++rollbacks;
+      last = std::max<std::int64_t>(v, 0);
+      if (v == kWrites && reads > 1000) break;
+    }
+    return std::to_string(reads) + " " + std::to_string(partial) + " " + std::to_string(rollbacks);
+  });
+
+  EXPECT_EQ(collect(writer), "done");
+  EXPECT_EQ(collect(modeAction), "0") << "the mode action wrote back a version older than the one it started from";
+  int reads = 0;
+  int partial = -1;
+  int rollbacks = 0;
+  ASSERT_EQ(std::sscanf(collect(reader).c_str(), "%d %d %d", &reads, &partial, &rollbacks), 3);
+  EXPECT_EQ(partial, 0) << "a reader saw a file that does not read whole";
+  std::printf("mode action vs writer: %d writes, %d actions, %d reads, %d partial, %d updates seen overwritten\n",
+              kWrites, kActions, reads, partial, rollbacks);
+}
+
+TEST(Concurrency, ManyProcessesWritingKeysOfOneDomainLoseNone) {
+  testing::TestDevice device;
+  const std::filesystem::path root = device.device().files().root();
+  constexpr int kProcesses = 6;
+  constexpr int kKeys = 60;
+  std::vector<Child> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    children.push_back(spawn([&, p] {
+      sim::FileStore files(root);
+      sim::PreferenceStore prefs(files);
+      int failed = 0;
+      for (int k = 0; k < kKeys; ++k) failed += prefs.set("p" + std::to_string(p) + "k" + std::to_string(k), Value(k), "com.example.shared") ? 0 : 1;
+      return std::to_string(failed);
+    }));
+  }
+  for (const Child& child : children) EXPECT_EQ(collect(child), "0");
+  const Dictionary all = device.device().preferences().read("com.example.shared");
+  EXPECT_EQ(all.size(), static_cast<std::size_t>(kProcesses * kKeys));
+}
+
+// The reference model of one process: its keyboard, the selection its last reload saw, and its main
+// queue of taps, commands and reloads.
+struct ModelProcess {
+  std::string current;
+  std::vector<std::string> keyboards;
+  struct Op {
+    enum Kind { kTap, kSwitch, kReload } kind;
+    std::string keyboard;
+  };
+  std::vector<Op> queue;
+};
+
+TEST(Load, ThousandsOfQueuedTapsAndNotificationsEndWhereTheModelSays) {
+  const std::vector<std::string> active = {"en_US", "fr_FR", "de_DE", "es_ES", "it_IT", "emoji@sw=Emoji"};
+  std::mt19937 random(42);
+  auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+  auto selection = [&] {
+    std::vector<std::string> s;
+    while (s.size() < 2 || pick(3) != 0) s.push_back(active[pick(active.size())]);
+    if (std::count(s.begin(), s.end(), s.front()) == static_cast<std::ptrdiff_t>(s.size())) s.push_back(s.front() == "en_US" ? "fr_FR" : "en_US");
+    return s;
+  };
+  auto write = [](testing::TestDevice& d, const std::vector<std::string>& s) {
+    d.writeSettings({{"mode", Value(1)}, {"SelectedKeyboards", Value(Array(s.begin(), s.end()))}});
+  };
+
+  testing::TestDevice device;
+  device.keyboards(active);
+  std::vector<std::string> file = selection();
+  write(device, file);
+  const std::vector<std::string> names = {"com.apple.springboard", "com.example.a", "com.example.b", "com.example.c"};
+  std::map<std::string, ModelProcess> model;
+  for (const std::string& name : names) {
+    device.start(name);
+    model[name] = {active.front(), file, {}};
+  }
+  std::vector<platform::String> activeIds(active.begin(), active.end());
+  int taps = 0;
+  int notifications = 0;
+  for (int step = 0; step < 6000; ++step) {
+    const std::size_t what = pick(20);
+    if (what < 12) {
+      const std::string& app = names[1 + pick(3)];
+      device.process(app).tapKey("International-Key");
+      model[app].keyboards = file;  // the tap's replacement reloads
+      model[app].queue.push_back({ModelProcess::Op::kTap, ""});
+      ++taps;
+    } else if (what < 15) {
+      const std::string keyboard = keyboardListenerName(active[pick(active.size())]);
+      device.device().postDistributed(device.process(names[0]),
+                                      platform::Notification{std::string(kChangeToSpecificKeyboardNotification),
+                                                             Dictionary{{"keyboard", Value(keyboard)}}});
+      for (auto& [name, p] : model) p.queue.push_back({ModelProcess::Op::kSwitch, keyboard});
+      ++notifications;
+    } else if (what < 17) {
+      file = selection();
+      write(device, file);
+      device.process(names[0]).CFNotificationCenterPostNotification(kPrefsChangedNotification, true);
+      for (auto& [name, p] : model) p.queue.push_back({ModelProcess::Op::kReload, ""});
+      ++notifications;
+    } else {
+      ASSERT_TRUE(device.device().runUntilIdle().idle);
+      for (auto& [name, p] : model) {
+        for (const auto& op : p.queue) {
+          if (op.kind == ModelProcess::Op::kReload) {
+            p.keyboards = file;
+          } else if (op.kind == ModelProcess::Op::kTap) {
+            p.current = active[static_cast<std::size_t>(nextSelectedPosition(activeIds, p.current, p.keyboards))];
+          } else {
+            for (const std::string& id : active) {
+              if (id == op.keyboard || id.substr(0, id.find('@')) == op.keyboard) {
+                p.current = id;
+                break;
+              }
+            }
+          }
+        }
+        p.queue.clear();
+        ASSERT_EQ(device.process(name).currentInputMode(), p.current) << name << " at step " << step;
+      }
+    }
+  }
+  ASSERT_TRUE(device.device().runUntilIdle().idle);
+  std::printf("load: %d taps and %d notifications across %zu processes matched the model\n", taps, notifications,
+              names.size());
+}
+
+TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
+  // Random devices: keyboards with and without identifiers, repeats, none at all; every mode, label
+  // style and selection shape; then everything a user or SpringBoard can do, with a small task bound.
+  const std::vector<std::string> pool = {"en_US", "fr_FR", "emoji@sw=Emoji", "emoji", "(nil)", "de_DE", "Emoji"};
+  std::mt19937 random(99);
+  auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+  for (int round = 0; round < 300; ++round) {
+    testing::TestDevice device;
+    device.device().setVersion(pick(2) == 0 ? 793.0 : 1240.1);
+    device.device().setActivatorInstalled(true);
+    std::vector<std::string> keyboards;
+    for (std::size_t i = pick(5); i > 0; --i) keyboards.push_back(pool[pick(pool.size())]);
+    device.keyboards(keyboards);
+    Array selected;
+    for (std::size_t i = pick(4); i > 0; --i) selected.emplace_back(pool[pick(pool.size())]);
+    device.writeSettings({{"mode", Value(static_cast<int>(pick(5)))},
+                          {"icon", Value(static_cast<int>(pick(4)))},
+                          {"DefaultKeyboard", Value(pool[pick(pool.size())])},
+                          {"SelectedKeyboards", Value(selected)}});
+    sim::Process& springboard = device.start("com.apple.springboard");
+    sim::Process& app = device.start("com.example.app");
+    for (int i = 0; i < 3; ++i) {
+      app.tapKey("International-Key");
+      app.nextKeyboardStep();
+      app.askLabel("International-Key");
+      app.askSwitcherList();
+      app.showKeyboard();
+      app.hideKeyboard();
+      for (const char* name : {"net.varnholt.orvane.change-keyboard", "net.varnholt.orvane.change-mode", "en_US"}) {
+        sim::fireActivatorEvent(springboard, name);
+      }
+      ASSERT_TRUE(device.device().runUntilIdle(500).idle)
+          << "round " << round << ": keyboards " << ::testing::PrintToString(keyboards);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvane
