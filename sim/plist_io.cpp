@@ -5,6 +5,7 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace orvane::sim {
@@ -15,6 +16,47 @@ struct PlistFree {
   void operator()(plist_t node) const { plist_free(node); }
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+// Property-list strings are Unicode text: bytes that are not valid UTF-8, or a NUL, make the whole
+// list unreadable, as the platform's reader has it; libplist would otherwise assert on a NUL and
+// truncate invalid text when writing the list back.
+bool isPlainText(const char* s, std::size_t length) {
+  std::size_t i = 0;
+  while (i < length) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == 0) return false;
+    std::size_t extra = 0;
+    std::uint32_t cp = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= length) return false;  // cut short
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not text.
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
 
 std::optional<Value> toValue(plist_t node) {
   switch (plist_get_node_type(node)) {
@@ -35,11 +77,11 @@ std::optional<Value> toValue(plist_t node) {
       return Value(d);
     }
     case PLIST_STRING: {
-      char* s = nullptr;
-      plist_get_string_val(node, &s);
-      std::string out = s ? s : "";
-      std::free(s);
-      return Value(std::move(out));
+      uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      if (s == nullptr) return Value(std::string());
+      if (!isPlainText(s, length)) return std::nullopt;
+      return Value(std::string(s, length));
     }
     case PLIST_DATA: {
       char* bytes = nullptr;
@@ -59,8 +101,12 @@ std::optional<Value> toValue(plist_t node) {
       Array out;
       const uint32_t size = plist_array_get_size(node);
       for (uint32_t i = 0; i < size; ++i) {
-        // An element of a type the platform has no value for (a keyed-archive UID) is left out.
-        if (auto v = toValue(plist_array_get_item(node, i))) out.push_back(std::move(*v));
+        plist_t item = plist_array_get_item(node, i);
+        // An element of a type the platform has no value for (a keyed-archive UID) is left out;
+        // text that is not text spoils the whole list.
+        auto v = toValue(item);
+        if (!v && plist_get_node_type(item) != PLIST_UID) return std::nullopt;
+        if (v) out.push_back(std::move(*v));
       }
       return Value(std::move(out));
     }
@@ -76,7 +122,14 @@ std::optional<Value> toValue(plist_t node) {
           std::free(key);
           break;
         }
-        if (auto v = toValue(item); v && key != nullptr) out.insert_or_assign(key, std::move(*v));
+        auto v = toValue(item);
+        const bool keyIsText = key != nullptr && isPlainText(key, std::strlen(key));
+        if (!keyIsText || (!v && plist_get_node_type(item) != PLIST_UID)) {
+          std::free(key);
+          std::free(it);
+          return std::nullopt;
+        }
+        if (v) out.insert_or_assign(key, std::move(*v));
         std::free(key);
       }
       std::free(it);

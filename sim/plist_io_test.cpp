@@ -47,3 +47,24 @@ TEST(PlistIo, WhatIsNotAPropertyListReadsAsNothing) {
 
 }  // namespace
 }  // namespace orvane::sim
+
+namespace orvane::sim {
+namespace {
+
+TEST(PlistIo, TextSurvivesARewriteAndWhatIsNotTextMakesTheListUnreadable) {
+  const Value unicode(Dictionary{{"한국어", Value("emoji 🌐 é")}});
+  for (PlistFormat format : {PlistFormat::kBinary, PlistFormat::kXml}) {
+    auto parsed = parsePlist(serializePlist(unicode, format));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->value, unicode);
+  }
+  // An ASCII string object holding a byte above 0x7F (invalid UTF-8), in a key and in a value.
+  const std::string xmlHead = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>";
+  EXPECT_FALSE(parsePlist(xmlHead + "k\xff</key><string>v</string></dict></plist>"));
+  EXPECT_FALSE(parsePlist(xmlHead + "k</key><string>v\xc1\xde</string></dict></plist>"));
+  EXPECT_FALSE(parsePlist(xmlHead + "k</key><string>\xed\xa0\x80</string></dict></plist>"));  // a lone surrogate
+  EXPECT_FALSE(parsePlist(xmlHead + "k</key><array><string>\xe2\x82</string></array></dict></plist>"));
+}
+
+}  // namespace
+}  // namespace orvane::sim

@@ -20,6 +20,7 @@ std::string traceName(std::string_view bundleIdentifier) {
 
 Process::Process(Device& device, std::string bundleIdentifier)
     : device_(device),
+      version_(device.version()),
       bundleIdentifier_(std::move(bundleIdentifier)),
       name_(traceName(bundleIdentifier_)),
       ui_(std::make_unique<Ui>()) {}
@@ -157,7 +158,7 @@ void Process::tapNowhere() {
 }
 
 void Process::nextKeyboardStep() {
-  if (device_.version() == 793.0) {
+  if (version_ == 793.0) {
     objc::send(ui_->keyboardImpl, sel::setInputModeToNextInPreferredList);
   } else {
     objc::send(ui_->keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext,
@@ -235,7 +236,7 @@ void Process::setInputModeFromKeyboard(const platform::String& value, std::strin
 
 // ---- platform::System ----
 
-double Process::kCFCoreFoundationVersionNumber() { return device_.version(); }
+double Process::kCFCoreFoundationVersionNumber() { return version_; }
 
 void Process::NSLog(const std::string& line) {
   trace("log", {{"text", line}});

@@ -140,6 +140,8 @@ class Process final : public platform::System,
   void deliverLocal(const platform::Notification& notification);
 
   Device& device_;
+  // The system a process runs on does not change under it: the version is the one it booted with.
+  double version_;
   std::string bundleIdentifier_;
   std::string name_;
   std::map<std::string, std::unique_ptr<objc::Class>, std::less<>> classes_;

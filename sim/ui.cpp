@@ -150,7 +150,7 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
   });
   keyboardImpl.addMethod(sel::autocorrectionController, [&ui](const Id&, Sel) { return ui.autocorrectionController; });
   // Which form of the step the keyboard has depends on the system version.
-  if (device.version() == 793.0) {
+  if (process.kCFCoreFoundationVersionNumber() == 793.0) {
     keyboardImpl.addMethod(sel::setInputModeToNextInPreferredList, [&process](const Id&, Sel) { systemNextStep(process); });
   } else {
     keyboardImpl.addMethod(sel::setInputModeToNextInPreferredListWithExecutionContext,
@@ -223,7 +223,7 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
       return;
     }
     // The globe key: the keyboard steps to its next input mode.
-    if (device.version() == 793.0) {
+    if (process.kCFCoreFoundationVersionNumber() == 793.0) {
       objc::send(ui.keyboardImpl, sel::setInputModeToNextInPreferredList);
     } else {
       objc::send(ui.keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext,
