@@ -57,13 +57,13 @@ String langFromLocale(const platform::Platform& platform, objc::Class* textInput
   if (name == "emoji") return std::string("Emoji");
   if (platformLength(name) > kLongestLocaleName) {
     // The list is fetched afresh for every access: it may change while we walk it.
-    for (std::size_t i = 0; i < platform::activeInputModes(textInputMode).size(); ++i) {
+    for (std::size_t i = 0; i < platform::activeInputModes(textInputMode)->size(); ++i) {
       const auto modes = platform::activeInputModes(textInputMode);
-      if (i >= modes.size()) break;
-      if (platform::isEqualToString(platform::identifierOf(modes[i]), name)) {
+      if (i >= modes->size()) break;
+      if (platform::isEqualToString(platform::identifierOf((*modes)[i]), name)) {
         const auto again = platform::activeInputModes(textInputMode);
-        if (i >= again.size()) break;
-        return objc::send(again[i], sel::valueForKey, std::string(platform::kDisplayNameKey));
+        if (i >= again->size()) break;
+        return objc::send((*again)[i], sel::valueForKey, std::string(platform::kDisplayNameKey));
       }
     }
   }

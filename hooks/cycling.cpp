@@ -57,19 +57,16 @@ objc::Class* Orvane::keyboardImplClass() {
 }
 
 std::optional<std::int32_t> Orvane::nextSelectedKeyboardIndex() {
-  const std::vector<Id> modes = platform::activeInputModes(textInputMode_);
-  if (modes.empty()) return std::nullopt;
-  std::vector<String> identifiers;
-  identifiers.reserve(modes.size());
-  for (const Id& mode : modes) identifiers.push_back(platform::identifierOf(mode));
+  const std::vector<String>& identifiers = activeModes_.fetch();
+  if (identifiers.empty()) return std::nullopt;
   const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
   const auto& selected = settings_.keyboards();
   return nextSelectedPosition(identifiers, current, selected ? *selected : std::vector<std::string>{});
 }
 
 bool Orvane::isActiveIdentifier(const String& identifier) {
-  for (const Id& mode : platform::activeInputModes(textInputMode_)) {
-    if (platform::isEqualToString(identifier, platform::identifierOf(mode))) return true;
+  for (const String& active : activeModes_.fetch()) {
+    if (platform::isEqualToString(identifier, active)) return true;
   }
   return false;
 }
@@ -80,11 +77,11 @@ void Orvane::switchToNextSelectedKeyboard(const Id& keyboardImpl, bool fromFallb
 }
 
 void Orvane::commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl, bool fromFallback) {
-  const std::vector<Id> modes = platform::activeInputModes(textInputMode_);
+  const std::vector<String>& modes = activeModes_.fetch();
   if (modes.empty()) return;
   const auto n = static_cast<std::int32_t>(modes.size());
   const std::size_t i = position >= 0 && position < n ? static_cast<std::size_t>(position) : 0;
-  const String identifier = platform::identifierOf(modes[i]);
+  const String identifier = modes[i];
 
   platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, identifier ? std::optional<Value>(*identifier) : std::nullopt,
                                                  platform::kKeyboardPreferencesDomain);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/input_modes.h"
 #include "platform/services.h"
 #include "platform/uikit.h"
 #include "settings/guards.h"
@@ -75,6 +76,7 @@ class Orvane final : public platform::Library {
 
   platform::Platform platform_;
   objc::Class* textInputMode_;
+  platform::ActiveIdentifiers activeModes_;
   objc::Class* alertViewClass_;
   objc::Class* activatorClass_ = nullptr;
   objc::Class* keyboardImplClass_ = nullptr;

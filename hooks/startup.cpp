@@ -30,8 +30,9 @@ std::string keyboardListenerName(std::string_view identifier) {
 Orvane::Orvane(const platform::Platform& platform)
     : platform_(platform),
       textInputMode_(platform.runtime.objc_getClass("UITextInputMode")),
+      activeModes_(textInputMode_),
       alertViewClass_(platform.runtime.objc_getClass("UIAlertView")),
-      settings_(platform_, textInputMode_),
+      settings_(platform_, activeModes_),
       guards_(platform_, alertViewClass_, settings_) {}
 
 std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform) {

@@ -74,12 +74,12 @@ String Orvane::nextKeyboardForLabel() {
   } else {
     // The next active input mode after the current one, wrapping to the first; a current mode that
     // is not active makes it the first.
-    const std::vector<Id> modes = platform::activeInputModes(textInputMode_);
+    const std::vector<String>& modes = activeModes_.fetch();
     const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
     const auto n = static_cast<std::int32_t>(modes.size());
     std::int32_t cur = n;
     for (std::int32_t i = 0; i < n; ++i) {
-      if (platform::isEqualToString(platform::identifierOf(modes[static_cast<std::size_t>(i)]), current)) {
+      if (platform::isEqualToString(modes[static_cast<std::size_t>(i)], current)) {
         cur = i;
         break;
       }
@@ -87,10 +87,10 @@ String Orvane::nextKeyboardForLabel() {
     if (n > 0) target = cur + 1 > n - 1 ? 0 : cur + 1;
   }
   // With no active input mode there is no next keyboard to look at.
-  const std::vector<Id> modes = platform::activeInputModes(textInputMode_);
+  const std::vector<String>& modes = activeModes_.fetch();
   if (!target || modes.empty()) return std::nullopt;
   const std::size_t t = *target >= 0 && static_cast<std::size_t>(*target) < modes.size() ? static_cast<std::size_t>(*target) : 0;
-  return platform::identifierOf(modes[t]);
+  return modes[t];
 }
 
 void Orvane::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) {

@@ -20,6 +20,8 @@ using objc::Selector;
 using String = std::optional<std::string>;
 // An NSArray of NSStrings that may be nil.
 using StringList = std::optional<std::vector<std::string>>;
+// An immutable NSArray of objects, shared by reference; nil is empty.
+using ObjectList = std::shared_ptr<const std::vector<Id>>;
 
 struct Point {
   double x = 0;
@@ -43,7 +45,7 @@ inline constexpr Selector<Id()> sharedInstance{"sharedInstance"};
 inline constexpr Selector<Id()> activeInstance{"activeInstance"};
 
 // UITextInputMode
-inline constexpr Selector<std::vector<Id>()> activeInputModes{"activeInputModes"};
+inline constexpr Selector<ObjectList()> activeInputModes{"activeInputModes"};
 inline constexpr Selector<Id()> currentInputMode{"currentInputMode"};
 // valueForKey: with "identifier" or "displayName".
 inline constexpr Selector<String(std::string key)> valueForKey{"valueForKey:"};

@@ -6,6 +6,8 @@
 
 namespace orvane {
 
+using platform::String;
+
 Dictionary readSettingsFile(platform::Files& files) {
   return files.dictionaryWithContentsOfFile(kSettingsPath).value_or(Dictionary{});
 }
@@ -36,8 +38,8 @@ void Settings::reloadSettings() {
 }
 
 bool Settings::isActive(const std::string& identifier) const {
-  for (const objc::Id& mode : platform::activeInputModes(textInputMode_)) {
-    if (platform::isEqualToString(platform::identifierOf(mode), identifier)) return true;
+  for (const String& active : activeModes_.fetch()) {
+    if (platform::isEqualToString(active, identifier)) return true;
   }
   return false;
 }

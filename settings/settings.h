@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/input_modes.h"
 #include "platform/services.h"
 
 namespace orvane {
@@ -38,9 +39,9 @@ Dictionary readSettingsFile(platform::Files& files);
 
 class Settings {
  public:
-  // `textInputMode` is the process's UITextInputMode class.
-  Settings(const platform::Platform& platform, objc::Class* textInputMode)
-      : platform_(platform), textInputMode_(textInputMode) {}
+  // `activeModes` reads the process's active input modes.
+  Settings(const platform::Platform& platform, platform::ActiveIdentifiers& activeModes)
+      : platform_(platform), activeModes_(activeModes) {}
 
   // Rereads the file into the cache and rebuilds `keyboards`: the selected identifiers that name an
   // active input mode, in the file's order, duplicates kept.
@@ -56,7 +57,7 @@ class Settings {
   bool isActive(const std::string& identifier) const;
 
   platform::Platform platform_;
-  objc::Class* textInputMode_;
+  platform::ActiveIdentifiers& activeModes_;
   SettingsCache cache_;
   std::optional<std::vector<std::string>> keyboards_;
 };

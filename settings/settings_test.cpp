@@ -36,7 +36,8 @@ TEST_F(SettingsTest, WithoutAFileEverythingTakesItsDefault) {
   ASSERT_TRUE(settings.keyboards());  // a list, though empty, from the end of start-up on
   EXPECT_TRUE(settings.keyboards()->empty());
 
-  Settings fresh(app.platform(), app.objc_getClass("UITextInputMode"));
+  platform::ActiveIdentifiers modes(app.objc_getClass("UITextInputMode"));
+  Settings fresh(app.platform(), modes);
   EXPECT_FALSE(fresh.keyboards());  // no list at all before the first reload
   EXPECT_EQ(fresh.keyboardCount(), 0u);
 }
@@ -105,9 +106,9 @@ TEST_F(SettingsTest, EachSelectedIdentifierFetchesTheActiveModesAnewAndAnEmptySe
   sim::Process& app = device_.start("com.example.app");
   int fetches = 0;
   objc::Class* inputMode = app.objc_getClass("UITextInputMode");
-  auto system = inputMode->classMethods().find<std::vector<objc::Id>(), decltype(platform::sel::activeInputModes)::Imp>(
-      platform::sel::activeInputModes.name);
-  inputMode->classMethods().define<std::vector<objc::Id>()>(
+  using ActiveModes = decltype(platform::sel::activeInputModes);
+  auto system = inputMode->classMethods().find<ActiveModes::Signature, ActiveModes::Imp>(platform::sel::activeInputModes.name);
+  inputMode->classMethods().define<ActiveModes::Signature>(
       platform::sel::activeInputModes.name,
       decltype(platform::sel::activeInputModes)::Imp([&](const objc::Id& self, objc::Sel cmd) {
         ++fetches;

@@ -34,6 +34,7 @@ platform::String Device::displayNameFor(std::string_view identifier) {
 
 void Device::setKeyboards(const std::vector<std::string>& identifiers) {
   activeInputModes_.clear();
+  ++keyboardsGeneration_;
   Array stored;
   Array shown;
   for (const std::string& identifier : identifiers) {

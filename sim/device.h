@@ -56,6 +56,8 @@ class Device {
   static constexpr std::string_view kNoIdentifier = "(nil)";
   void setKeyboards(const std::vector<std::string>& identifiers);
   const std::vector<InputMode>& activeInputModes() const { return activeInputModes_; }
+  // Changes whenever the enabled keyboards are set, so processes know when to rebuild their list.
+  std::uint64_t keyboardsGeneration() const { return keyboardsGeneration_; }
   // The display name an enabled keyboard gets: its locale's name in English.
   static platform::String displayNameFor(std::string_view identifier);
 
@@ -104,6 +106,7 @@ class Device {
   double version_ = 1240.1;
   int applicationMainStatus_ = 0;
   std::vector<InputMode> activeInputModes_;
+  std::uint64_t keyboardsGeneration_ = 0;
   std::vector<InstalledLibrary> libraries_;
   std::map<std::pair<std::string, int>, IconKind> appIcons_;
   std::vector<std::unique_ptr<Process>> processes_;

@@ -14,6 +14,11 @@ const std::string* TraceEvent::field(std::string_view name) const {
 }
 
 void Trace::add(std::string process, std::string kind, Fields fields) {
+  if (!recording_ && !sink_) return;
+  if (!recording_) {
+    sink_(TraceEvent{0, std::move(process), std::move(kind), std::move(fields)});
+    return;
+  }
   events_.push_back(TraceEvent{events_.size() + 1, std::move(process), std::move(kind), std::move(fields)});
   if (sink_) sink_(events_.back());
 }

@@ -25,6 +25,8 @@ class Trace {
 
   void add(std::string process, std::string kind, Fields fields = {});
   const std::vector<TraceEvent>& events() const { return events_; }
+  // Whether events are kept (they are, by default); a long run that only measures turns this off.
+  void setRecording(bool recording) { recording_ = recording; }
   // Called with each event as it is added (for live printing).
   void setSink(std::function<void(const TraceEvent&)> sink) { sink_ = std::move(sink); }
 
@@ -35,6 +37,7 @@ class Trace {
 
  private:
   std::vector<TraceEvent> events_;
+  bool recording_ = true;
   std::function<void(const TraceEvent&)> sink_;
 };
 

@@ -100,17 +100,28 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
   Device& device = process.device();
 
   Class& inputMode = addClass(process, "UITextInputMode");
-  inputMode.addClassMethod(sel::activeInputModes, [&process, &device, cls = &inputMode](const Id&, Sel) {
-    std::vector<Id> out;
-    out.reserve(device.activeInputModes().size());
-    for (const InputMode& mode : device.activeInputModes()) out.push_back(std::make_shared<InputModeObject>(cls, mode));
-    (void)process;
-    return out;
-  });
-  inputMode.addClassMethod(sel::currentInputMode, [&ui, cls = &inputMode](const Id&, Sel) -> Id {
+  const auto activeModes = [&ui, &device, cls = &inputMode]() -> const platform::ObjectList& {
+    if (ui.activeModesGeneration != device.keyboardsGeneration()) {
+      auto list = std::make_shared<std::vector<Id>>();
+      for (const InputMode& mode : device.activeInputModes()) list->push_back(std::make_shared<InputModeObject>(cls, mode));
+      ui.activeModes = std::move(list);
+      ui.activeModesGeneration = device.keyboardsGeneration();
+    }
+    return ui.activeModes;
+  };
+  inputMode.addClassMethod(sel::activeInputModes, [activeModes](const Id&, Sel) { return activeModes(); });
+  inputMode.addClassMethod(sel::currentInputMode, [&ui, activeModes, cls = &inputMode](const Id&, Sel) -> Id {
     if (!ui.currentInputMode) return nullptr;
-    return std::make_shared<InputModeObject>(
-        cls, InputMode{*ui.currentInputMode, Device::displayNameFor(*ui.currentInputMode)});
+    for (const Id& mode : *activeModes()) {
+      if (std::static_pointer_cast<InputModeObject>(mode)->mode.identifier == ui.currentInputMode) return mode;
+    }
+    // A current mode that is no longer active keeps an object of its own.
+    auto inactive = std::static_pointer_cast<InputModeObject>(ui.inactiveCurrentMode);
+    if (!inactive || inactive->mode.identifier != ui.currentInputMode) {
+      ui.inactiveCurrentMode = std::make_shared<InputModeObject>(
+          cls, InputMode{*ui.currentInputMode, Device::displayNameFor(*ui.currentInputMode)});
+    }
+    return ui.inactiveCurrentMode;
   });
   inputMode.addMethod(sel::valueForKey, [](const Id& self, Sel, std::string key) -> String {
     const auto& mode = self_as<InputModeObject>(self)->mode;

@@ -27,6 +27,11 @@ struct Ui {
   objc::Id distributedCenter;
   std::vector<std::shared_ptr<KeyObject>> keys;
   std::optional<std::string> currentInputMode;
+  // The active input modes as one immutable array, rebuilt when the device's keyboards change; and
+  // the object of a current mode that is no longer active.
+  platform::ObjectList activeModes;
+  std::uint64_t activeModesGeneration = ~std::uint64_t{0};
+  objc::Id inactiveCurrentMode;
   bool keyboardShown = false;
   int contextsCreated = 0;
   // How often the system's own switcher list was built.

@@ -1,0 +1,45 @@
+// The devices the benchmarks measure: six active keyboards, three of them selected, mode 1; one
+// application, with or without the extension. The trace keeps no events, so long runs measure the
+// keyboard and not the trace.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/scenario.h"
+#include "hooks/orvane.h"
+#include "sim/device.h"
+#include "sim/plist_io.h"
+
+namespace orvane::bench {
+
+inline const std::vector<std::string> kSixKeyboards = {"en_US@hw=US;sw=QWERTY", "fr_FR@sw=AZERTY", "de_DE",
+                                                       "es_ES", "it_IT", "emoji@sw=Emoji"};
+
+inline Dictionary threeSelected(std::int32_t icon = 1) {
+  return {{"enabled", Value(true)},
+          {"mode", Value(1)},
+          {"icon", Value(icon)},
+          {"DefaultKeyboard", Value("de_DE")},
+          {"SelectedKeyboards", Value(Array{Value("fr_FR@sw=AZERTY"), Value("emoji@sw=Emoji"), Value("de_DE")})}};
+}
+
+struct BenchDevice {
+  explicit BenchDevice(bool withExtension, const Dictionary& settings = threeSelected(),
+                       sim::PlistFormat format = sim::PlistFormat::kBinary,
+                       const std::vector<std::string>& keyboards = kSixKeyboards)
+      : device(withExtension ? cli::makeDevice(root.path()) : std::make_unique<sim::Device>(root.path())) {
+    device->trace().setRecording(false);
+    device->setKeyboards(keyboards);
+    device->files().writeAtomically(kSettingsPath, sim::serializePlist(Value(settings), format));
+    app = &device->start("com.example.app");
+  }
+  Orvane& extension() { return *dynamic_cast<Orvane*>(app->libraries().front().get()); }
+
+  cli::TemporaryRoot root;
+  std::unique_ptr<sim::Device> device;
+  sim::Process* app = nullptr;
+};
+
+}  // namespace orvane::bench
