@@ -28,12 +28,9 @@ void Settings::reloadSettings() {
     }
   }
 
-  // Drop every selected identifier that is not an active input mode; the active list is fetched
-  // anew for each one, as it may change under us.
-  const std::vector<std::string> copy = selected;
-  for (const std::string& identifier : copy) {
-    if (!isActive(identifier)) std::erase(selected, identifier);
-  }
+  // Drop every selected identifier that is not an active input mode, all of its occurrences; the
+  // active list is fetched anew for each element, as it may change under us.
+  std::erase_if(selected, [this](const std::string& identifier) { return !isActive(identifier); });
   keyboards_ = std::move(selected);
 }
 

@@ -68,16 +68,19 @@ bool binaryNestingWithin(std::string_view b, std::size_t maxDepth) {
   auto offsetOf = [&](std::uint64_t object) -> std::uint64_t {
     return readBigEndian(b, static_cast<std::size_t>(table + object * offsetSize), offsetSize);
   };
-  // The references held by a container object, or none for a scalar; false when malformed.
-  auto children = [&](std::uint64_t object, std::vector<std::uint64_t>& out, bool& container) -> bool {
-    out.clear();
-    container = false;
+  // A container's references: where they start and how many. A scalar has none; false when malformed.
+  struct Refs {
+    std::uint64_t at = 0;
+    std::uint64_t count = 0;
+    bool container = false;
+  };
+  auto refsOf = [&](std::uint64_t object, Refs& out) -> bool {
+    out = Refs{};
     const std::uint64_t at = offsetOf(object);
     if (at < 8 || at >= table) return false;
     const unsigned marker = static_cast<unsigned char>(b[at]);
     const unsigned kind = marker >> 4;
-    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;  // array, set, dictionary
-    container = true;
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;  // not an array, set or dictionary
     std::uint64_t n = marker & 0xF;
     std::uint64_t p = at + 1;
     if (n == 0xF) {  // the count follows as an integer object
@@ -91,47 +94,53 @@ bool binaryNestingWithin(std::string_view b, std::size_t maxDepth) {
     }
     const std::uint64_t refs = kind == 0xD ? 2 * n : n;
     if (n > table || refs > (table - p) / refSize) return false;
-    for (std::uint64_t k = 0; k < refs; ++k) {
-      const std::uint64_t ref = readBigEndian(b, static_cast<std::size_t>(p + k * refSize), refSize);
-      if (ref >= count) return false;
-      out.push_back(ref);
-    }
+    out = Refs{p, refs, true};
     return true;
   };
+  auto refAt = [&](const Refs& refs, std::uint64_t k) {
+    return readBigEndian(b, static_cast<std::size_t>(refs.at + k * refSize), refSize);
+  };
 
+  // Height counts containers: an empty array is 1, a scalar 0, as the XML count does.
   enum : std::uint8_t { kUnseen, kWalking, kDone };
   std::vector<std::uint8_t> state(static_cast<std::size_t>(count), kUnseen);
   std::vector<std::uint32_t> height(static_cast<std::size_t>(count), 0);
-  // Height counts containers: an empty array is 1, a scalar 0, as the XML count does.
   struct Frame {
     std::uint64_t object;
-    std::vector<std::uint64_t> refs;
-    bool container = false;
-    std::size_t next = 0;
+    Refs refs;
+    std::uint64_t next = 0;
+    std::uint32_t height = 0;
   };
   std::vector<Frame> stack;
-  stack.push_back({top, {}, false, 0});
-  if (!children(top, stack.back().refs, stack.back().container)) return false;
+  stack.reserve(16);
+  Frame first{top, {}, 0, 0};
+  if (!refsOf(top, first.refs)) return false;
+  stack.push_back(first);
   state[top] = kWalking;
   while (!stack.empty()) {
     Frame& frame = stack.back();
-    if (frame.next < frame.refs.size()) {
-      const std::uint64_t child = frame.refs[frame.next++];
+    if (frame.next < frame.refs.count) {
+      const std::uint64_t child = refAt(frame.refs, frame.next++);
+      if (child >= count) return false;
       if (state[child] == kWalking) return false;  // a cycle
-      if (state[child] == kDone) continue;
+      if (state[child] == kDone) {
+        frame.height = std::max(frame.height, height[child] + 1);
+        continue;
+      }
       if (stack.size() > maxDepth) return false;
-      Frame next{child, {}, false, 0};
-      if (!children(child, next.refs, next.container)) return false;
+      Frame next{child, {}, 0, 0};
+      if (!refsOf(child, next.refs)) return false;
       state[child] = kWalking;
-      stack.push_back(std::move(next));
+      stack.push_back(next);
       continue;
     }
-    std::uint32_t h = frame.container ? 1 : 0;
-    for (std::uint64_t ref : frame.refs) h = std::max(h, height[ref] + 1);
+    const std::uint32_t h = std::max<std::uint32_t>(frame.height, frame.refs.container ? 1 : 0);
     if (h > maxDepth) return false;
     height[frame.object] = h;
     state[frame.object] = kDone;
+    const std::uint64_t done = frame.object;
     stack.pop_back();
+    if (!stack.empty()) stack.back().height = std::max(stack.back().height, height[done] + 1);
   }
   return true;
 }

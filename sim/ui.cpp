@@ -221,7 +221,7 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
     }
     return nullptr;
   });
-  layout.addMethod(sel::touchUp, [&process, &ui, &device](const Id& self, Sel, Id t) {
+  layout.addMethod(sel::touchUp, [&process, &ui](const Id& self, Sel, Id t) {
     const Point p = objc::send(t, sel::locationInView, objc::send(t, sel::view));
     const Id hit = objc::send(self, sel::keyHitTest, p);
     const String name = objc::send(hit, sel::name);
