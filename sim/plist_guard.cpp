@@ -10,6 +10,16 @@ namespace {
 // Counts element nesting of <array> and <dict>, skipping comments, processing instructions, CDATA
 // and the declarations, so that text inside them cannot fool the count.
 bool xmlNestingWithin(std::string_view xml, std::size_t maxDepth) {
+  // libplist asserts on text that holds a NUL: refuse raw NUL bytes and references to U+0000.
+  if (xml.find('\0') != std::string_view::npos) return false;
+  for (std::size_t at = xml.find("&#"); at != std::string_view::npos; at = xml.find("&#", at + 2)) {
+    std::size_t k = at + 2;
+    const bool hex = k < xml.size() && (xml[k] == 'x' || xml[k] == 'X');
+    if (hex) ++k;
+    const std::size_t digits = k;
+    while (k < xml.size() && xml[k] == '0') ++k;
+    if (k > digits && k < xml.size() && xml[k] == ';') return false;
+  }
   std::size_t depth = 0;
   std::size_t i = 0;
   auto skipPast = [&](std::string_view end) {
@@ -100,6 +110,32 @@ bool binaryNestingWithin(std::string_view b, std::size_t maxDepth) {
   auto refAt = [&](const Refs& refs, std::uint64_t k) {
     return readBigEndian(b, static_cast<std::size_t>(refs.at + k * refSize), refSize);
   };
+
+  // libplist asserts on a string that holds a NUL: refuse any string object with one, ASCII (0x5),
+  // UTF-16 (0x6) or UTF-8 (0x7), whether reachable from the top object or not.
+  for (std::uint64_t object = 0; object < count; ++object) {
+    const std::uint64_t at = offsetOf(object);
+    if (at < 8 || at >= table) return false;
+    const unsigned marker = static_cast<unsigned char>(b[at]);
+    const unsigned kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6 && kind != 0x7) continue;
+    std::uint64_t n = marker & 0xF;
+    std::uint64_t p = at + 1;
+    if (n == 0xF) {
+      if (p >= table) return false;
+      const unsigned intMarker = static_cast<unsigned char>(b[p]);
+      if ((intMarker >> 4) != 0x1 || (intMarker & 0xF) > 3) return false;
+      const std::size_t width = std::size_t{1} << (intMarker & 0xF);
+      if (p + 1 + width > table) return false;
+      n = readBigEndian(b, static_cast<std::size_t>(p + 1), width);
+      p += 1 + width;
+    }
+    const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (n > table || n * unit > table - p) return false;
+    for (std::uint64_t k = 0; k < n; ++k) {
+      if (readBigEndian(b, static_cast<std::size_t>(p + k * unit), static_cast<std::size_t>(unit)) == 0) return false;
+    }
+  }
 
   // Height counts containers: an empty array is 1, a scalar 0, as the XML count does.
   enum : std::uint8_t { kUnseen, kWalking, kDone };

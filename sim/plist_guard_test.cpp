@@ -92,3 +92,30 @@ TEST(PlistGuard, OrdinaryFilesPass) {
 
 }  // namespace
 }  // namespace orvane::sim
+
+namespace orvane::sim {
+namespace {
+
+TEST(PlistGuard, StringsHoldingANulAreRefusedBeforeLibplistAssertsOnThem) {
+  const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>";
+  EXPECT_FALSE(parsePlist(head + "a&#0;b</key><true/></dict></plist>"));
+  EXPECT_FALSE(parsePlist(head + "a&#x00;b</key><true/></dict></plist>"));
+  EXPECT_FALSE(parsePlist(head + "k</key><string>a" + std::string(1, '\0') + "b</string></dict></plist>"));
+  EXPECT_TRUE(parsePlist(head + "a&#10;b</key><true/></dict></plist>"));  // a newline is fine
+  // A binary dictionary whose one key is the ASCII string "a\0".
+  std::string b = "bplist00";
+  b += "\xd1\x01\x02";  // {ref 1: ref 2}
+  b += std::string("\x52" "a\0", 3);
+  b += "\x09";  // true
+  const std::size_t table = b.size();
+  b += std::string("\x08\x0b\x0e", 3);
+  b += std::string(6, '\0') + "\x01\x01";
+  b += std::string(7, '\0') + "\x03" + std::string(8, '\0') + std::string(7, '\0') + static_cast<char>(table);
+  EXPECT_FALSE(plistNestingWithin(b));
+  b[13] = 'b';  // the same list with the key "ab" is fine
+  EXPECT_TRUE(plistNestingWithin(b));
+  EXPECT_TRUE(parsePlist(b));
+}
+
+}  // namespace
+}  // namespace orvane::sim
