@@ -22,6 +22,7 @@ namespace orvane::fuzz {
 
 struct FuzzDevice {
   explicit FuzzDevice(double version = 1240.1) : device(cli::makeDevice(root.path())) {
+    device->trace().setRecording(false);  // one device serves every input: keep no history
     device->setVersion(version);
     device->setActivatorInstalled(true);
     device->setKeyboards({"en_US@hw=US;sw=QWERTY", "fr_FR", "emoji@sw=Emoji", "de_DE"});

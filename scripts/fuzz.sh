@@ -25,7 +25,7 @@ for target in "${targets[@]}"; do
   echo "== $target for ${seconds}s"
   ASAN_OPTIONS=detect_leaks=1 build-fuzz/fuzz/$target "$work" "$corpus" -max_total_time="$seconds" -max_len=4096 \
     -timeout=10 -rss_limit_mb=4096 -artifact_prefix="$crashes/" -print_final_stats=1 2>&1 |
-    grep -E "^#[0-9]+ +(INITED|DONE)|stat::number_of_executed_units|stat::peak_rss|ERROR|invariant" || true
+    grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)|stat::number_of_executed_units|stat::peak_rss|ERROR|invariant" || true
   # Keep the corpus small: only inputs that add coverage.
   merged=$(mktemp -d)
   build-fuzz/fuzz/$target -merge=1 "$merged" "$corpus" "$work" >/dev/null 2>&1 || true
