@@ -84,24 +84,37 @@ bool binaryNestingWithin(std::string_view b, std::size_t maxDepth) {
     std::uint64_t count = 0;
     bool container = false;
   };
-  auto refsOf = [&](std::uint64_t object, Refs& out) -> bool {
-    out = Refs{};
+  // An object's kind (its marker's high nibble), its count and where its contents start; false when
+  // the offset or the count does not fit the file.
+  struct Header {
+    unsigned kind = 0;
+    std::uint64_t count = 0;
+    std::uint64_t contents = 0;
+  };
+  auto headerOf = [&](std::uint64_t object, Header& out) -> bool {
     const std::uint64_t at = offsetOf(object);
     if (at < 8 || at >= table) return false;
     const unsigned marker = static_cast<unsigned char>(b[at]);
-    const unsigned kind = marker >> 4;
+    out = Header{marker >> 4, marker & 0xFu, at + 1};
+    if (out.count != 0xF) return true;
+    // The count follows as an integer object.
+    if (out.contents >= table) return false;
+    const unsigned intMarker = static_cast<unsigned char>(b[out.contents]);
+    if ((intMarker >> 4) != 0x1 || (intMarker & 0xF) > 3) return false;
+    const std::size_t width = std::size_t{1} << (intMarker & 0xF);
+    if (out.contents + 1 + width > table) return false;
+    out.count = readBigEndian(b, static_cast<std::size_t>(out.contents + 1), width);
+    out.contents += 1 + width;
+    return true;
+  };
+  auto refsOf = [&](std::uint64_t object, Refs& out) -> bool {
+    out = Refs{};
+    Header h;
+    if (!headerOf(object, h)) return false;
+    const unsigned kind = h.kind;
     if (kind != 0xA && kind != 0xC && kind != 0xD) return true;  // not an array, set or dictionary
-    std::uint64_t n = marker & 0xF;
-    std::uint64_t p = at + 1;
-    if (n == 0xF) {  // the count follows as an integer object
-      if (p >= table) return false;
-      const unsigned intMarker = static_cast<unsigned char>(b[p]);
-      if ((intMarker >> 4) != 0x1 || (intMarker & 0xF) > 3) return false;
-      const std::size_t width = std::size_t{1} << (intMarker & 0xF);
-      if (p + 1 + width > table) return false;
-      n = readBigEndian(b, static_cast<std::size_t>(p + 1), width);
-      p += 1 + width;
-    }
+    const std::uint64_t n = h.count;
+    const std::uint64_t p = h.contents;
     const std::uint64_t refs = kind == 0xD ? 2 * n : n;
     if (n > table || refs > (table - p) / refSize) return false;
     out = Refs{p, refs, true};
@@ -114,23 +127,12 @@ bool binaryNestingWithin(std::string_view b, std::size_t maxDepth) {
   // libplist asserts on a string that holds a NUL: refuse any string object with one, ASCII (0x5),
   // UTF-16 (0x6) or UTF-8 (0x7), whether reachable from the top object or not.
   for (std::uint64_t object = 0; object < count; ++object) {
-    const std::uint64_t at = offsetOf(object);
-    if (at < 8 || at >= table) return false;
-    const unsigned marker = static_cast<unsigned char>(b[at]);
-    const unsigned kind = marker >> 4;
-    if (kind != 0x5 && kind != 0x6 && kind != 0x7) continue;
-    std::uint64_t n = marker & 0xF;
-    std::uint64_t p = at + 1;
-    if (n == 0xF) {
-      if (p >= table) return false;
-      const unsigned intMarker = static_cast<unsigned char>(b[p]);
-      if ((intMarker >> 4) != 0x1 || (intMarker & 0xF) > 3) return false;
-      const std::size_t width = std::size_t{1} << (intMarker & 0xF);
-      if (p + 1 + width > table) return false;
-      n = readBigEndian(b, static_cast<std::size_t>(p + 1), width);
-      p += 1 + width;
-    }
-    const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+    Header h;
+    if (!headerOf(object, h)) return false;
+    if (h.kind != 0x5 && h.kind != 0x6 && h.kind != 0x7) continue;
+    const std::uint64_t n = h.count;
+    const std::uint64_t p = h.contents;
+    const std::uint64_t unit = h.kind == 0x6 ? 2 : 1;
     if (n > table || n * unit > table - p) return false;
     for (std::uint64_t k = 0; k < n; ++k) {
       if (readBigEndian(b, static_cast<std::size_t>(p + k * unit), static_cast<std::size_t>(unit)) == 0) return false;
