@@ -4,6 +4,9 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -95,6 +98,9 @@ std::optional<Value> toValue(plist_t node) {
       int32_t sec = 0;
       int32_t usec = 0;
       plist_get_date_val(node, &sec, &usec);
+      // libplist carries dates as 32-bit seconds and microseconds; one it could not carry comes out
+      // saturated or with the microseconds overflowing, and could not be written back: unreadable.
+      if (sec == INT32_MIN || sec == INT32_MAX || usec <= -1000000 || usec >= 1000000) return std::nullopt;
       return Value(Date{sec + usec / 1e6});
     }
     case PLIST_ARRAY: {
@@ -155,8 +161,11 @@ plist_t toPlist(const Value& value) {
         } else if constexpr (std::is_same_v<T, Data>) {
           return plist_new_data(reinterpret_cast<const char*>(v.data()), v.size());
         } else if constexpr (std::is_same_v<T, Date>) {
-          const auto sec = static_cast<int32_t>(v.seconds);
-          return plist_new_date(sec, static_cast<int32_t>((v.seconds - sec) * 1e6));
+          // Exact for every date read above: seconds and microseconds fit a double's mantissa.
+          const double clamped = std::clamp(std::isfinite(v.seconds) ? v.seconds : 0.0, -2147483647.0, 2147483646.0);
+          const double whole = std::trunc(clamped);
+          const auto usec = static_cast<int32_t>(std::clamp(std::llround((clamped - whole) * 1e6), -999999LL, 999999LL));
+          return plist_new_date(static_cast<int32_t>(whole), usec);
         } else if constexpr (std::is_same_v<T, Array>) {
           plist_t array = plist_new_array();
           for (const Value& element : v) plist_array_append_item(array, toPlist(element));
@@ -201,6 +210,13 @@ std::string serializePlist(const Value& value, PlistFormat format) {
   }
   std::string bytes(out ? out : "", out ? length : 0);
   std::free(out);
+  return bytes;
+}
+
+std::optional<std::string> serializeFaithfully(const Value& value, PlistFormat format) {
+  std::string bytes = serializePlist(value, format);
+  const auto back = parsePlist(bytes);
+  if (!back || back->value != value) return std::nullopt;
   return bytes;
 }
 

@@ -23,5 +23,8 @@ inline constexpr std::size_t kMaxPlistBytes = 1 << 20;
 // Nothing when the bytes are not a property list of a kind the device reads.
 std::optional<ParsedPlist> parsePlist(std::string_view bytes);
 std::string serializePlist(const Value& value, PlistFormat format);
+// The bytes of `value` only when they read back as the very same value: libplist cannot carry
+// everything a value holds (a date's fraction, for one), and a write must never change data.
+std::optional<std::string> serializeFaithfully(const Value& value, PlistFormat format);
 
 }  // namespace orvane::sim

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace orvane::sim {
 namespace {
 
@@ -64,6 +66,29 @@ TEST(PlistIo, TextSurvivesARewriteAndWhatIsNotTextMakesTheListUnreadable) {
   EXPECT_FALSE(parsePlist(xmlHead + "k</key><string>v\xc1\xde</string></dict></plist>"));
   EXPECT_FALSE(parsePlist(xmlHead + "k</key><string>\xed\xa0\x80</string></dict></plist>"));  // a lone surrogate
   EXPECT_FALSE(parsePlist(xmlHead + "k</key><array><string>\xe2\x82</string></array></dict></plist>"));
+}
+
+}  // namespace
+}  // namespace orvane::sim
+
+namespace orvane::sim {
+namespace {
+
+TEST(PlistIo, AWriteThatWouldChangeADateIsRefusedAndOutOfRangeDatesNeverOverflow) {
+  // Whole seconds travel in both formats; libplist 2.2 drops a date's fraction in XML and garbles a
+  // negative one in binary, so those are refused rather than written changed.
+  for (double seconds : {86400.0, -1234567.0, 2147483000.0}) {
+    for (PlistFormat format : {PlistFormat::kBinary, PlistFormat::kXml}) {
+      EXPECT_TRUE(serializeFaithfully(Value(Dictionary{{"d", Value(Date{seconds})}}), format)) << seconds;
+    }
+  }
+  EXPECT_FALSE(serializeFaithfully(Value(Dictionary{{"d", Value(Date{0.5})}}), PlistFormat::kXml));
+  EXPECT_FALSE(serializeFaithfully(Value(Dictionary{{"d", Value(Date{-0.5})}}), PlistFormat::kBinary));
+  // Far outside what libplist can carry: written clamped, without overflow, and so refused.
+  for (double seconds : {-1e12, 1e12, std::nan("")}) {
+    EXPECT_FALSE(serializeFaithfully(Value(Dictionary{{"d", Value(Date{seconds})}}), PlistFormat::kBinary));
+  }
+  EXPECT_TRUE(serializeFaithfully(Value(Dictionary{{"k", Value("v")}, {"n", Value(2.5)}}), PlistFormat::kXml));
 }
 
 }  // namespace

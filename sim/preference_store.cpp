@@ -46,7 +46,8 @@ bool PreferenceStore::set(std::string_view key, const std::optional<Value>& valu
     if (it == dictionary.end()) return true;
     dictionary.erase(it);
   }
-  return files_.writeAtomically(*path, serializePlist(Value(std::move(dictionary)), format));
+  const auto bytes = serializeFaithfully(Value(std::move(dictionary)), format);
+  return bytes && files_.writeAtomically(*path, *bytes);
 }
 
 }  // namespace orvane::sim

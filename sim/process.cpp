@@ -332,7 +332,8 @@ bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_vi
   if (auto bytes = device_.files().read(path, kMaxPlistBytes)) {
     if (auto parsed = parsePlist(*bytes)) format = parsed->format;
   }
-  const bool ok = device_.files().writeAtomically(path, serializePlist(Value(dictionary), format));
+  const auto bytes = serializeFaithfully(Value(dictionary), format);
+  const bool ok = bytes && device_.files().writeAtomically(path, *bytes);
   trace(ok ? "file-write" : "file-write-failed",
         {{"path", std::string(path)}, {"format", format == PlistFormat::kBinary ? "binary" : "xml"}});
   return ok;
