@@ -1,6 +1,7 @@
 #include "sim/plist_guard.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace orvane::sim {
@@ -134,8 +135,13 @@ bool binaryNestingWithin(std::string_view b, std::size_t maxDepth) {
     const std::uint64_t p = h.contents;
     const std::uint64_t unit = h.kind == 0x6 ? 2 : 1;
     if (n > table || n * unit > table - p) return false;
-    for (std::uint64_t k = 0; k < n; ++k) {
-      if (readBigEndian(b, static_cast<std::size_t>(p + k * unit), static_cast<std::size_t>(unit)) == 0) return false;
+    const char* text = b.data() + p;
+    if (unit == 1) {
+      if (std::memchr(text, 0, static_cast<std::size_t>(n)) != nullptr) return false;
+    } else {
+      for (std::uint64_t k = 0; k < n; ++k) {
+        if (text[2 * k] == 0 && text[2 * k + 1] == 0) return false;
+      }
     }
   }
 
