@@ -23,7 +23,6 @@ constexpr std::string_view kSharedInputsLogFormat = "%s[Orvane] sharedInstance i
 constexpr std::string_view kActiveInputsLogFormat = "%s[Orvane] activeInstance inputs: %@%s";
 // A default keyboard this short (or absent) is ignored.
 constexpr std::size_t kShortestDefaultKeyboard = 5;
-constexpr double kPlainStepVersion = 793.0;
 
 class Agent final : public objc::Object {
  public:
@@ -77,12 +76,9 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
 
   // Sent through the method table, so the replaced step runs: in mode 1 the next selected keyboard.
   cls->addMethod(kChangeKeyboard, [platform](const Id&, Sel, Notification) {
-    const Id keyboard = sharedKeyboardImpl(platform.runtime);
-    if (platform.system.kCFCoreFoundationVersionNumber() == kPlainStepVersion) {
-      objc::send(keyboard, sel::setInputModeToNextInPreferredList);
-    } else {
-      objc::send(keyboard, sel::setInputModeToNextInPreferredListWithExecutionContext, Id{});
-    }
+    platform::sendNextKeyboardStep(sharedKeyboardImpl(platform.runtime),
+                                   platform::hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber()),
+                                   Id{});
   });
 
   cls->addMethod(kChangeToSpecificKeyboard, [platform](const Id&, Sel, Notification notification) {

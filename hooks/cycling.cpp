@@ -96,11 +96,7 @@ void Orvane::commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl,
   // here, without end.
   if (fromFallback) return;
   inCommitFallback_ = true;
-  if (plainStep_) {
-    objc::send(keyboardImpl, sel::setInputModeToNextInPreferredList);
-  } else {
-    objc::send(keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext, Id{});
-  }
+  platform::sendNextKeyboardStep(keyboardImpl, plainStep_, Id{});
   inCommitFallback_ = false;
 }
 

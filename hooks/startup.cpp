@@ -16,10 +16,6 @@ namespace {
 constexpr std::string_view kActivatorInstalledFormat = "%s[Orvane] ACTIVATOR INSTALLED - SUPPORT ENABLED%s";
 constexpr std::string_view kActivatorMissingFormat = "%s[Orvane] ACTIVATOR NOT INSTALLED - SUPPORT DISABLED%s";
 
-constexpr std::string_view kGlobalPreferences = ".GlobalPreferences";
-constexpr std::string_view kAppleKeyboardsKey = "AppleKeyboards";
-// The version number of the one system whose keyboard has the plain next-keyboard step.
-constexpr double kPlainStepVersion = 793.0;
 
 }  // namespace
 
@@ -89,10 +85,11 @@ void Orvane::registerActivatorListeners() {
          sendClass(listenerClass, sel::sharedListener), std::string(name));
   }
 
-  platform_.preferences.CFPreferencesAppSynchronize(kGlobalPreferences);
+  platform_.preferences.CFPreferencesAppSynchronize(platform::names::kGlobalPreferencesDomain);
   std::vector<std::string> enabled;
   const std::optional<Value> stored =
-      platform_.preferences.CFPreferencesCopyAppValue(kAppleKeyboardsKey, kGlobalPreferences);
+      platform_.preferences.CFPreferencesCopyAppValue(platform::names::kAppleKeyboardsKey,
+                                                      platform::names::kGlobalPreferencesDomain);
   if (const Array* list = stored ? stored->array() : nullptr) {
     for (const Value& element : *list) {
       if (const std::string* identifier = element.string()) enabled.push_back(*identifier);
@@ -130,7 +127,7 @@ void Orvane::installReplacements() {
       runtime, runtime.objc_getClass("SBLockScreenViewController"), sel::finishUIUnlockFromSource,
       [this](const Id& self, Sel cmd, int source) { replaced_finishUIUnlockFromSource(self, cmd, source); },
       &saved_.finishUIUnlockFromSource);
-  plainStep_ = platform_.system.kCFCoreFoundationVersionNumber() == kPlainStepVersion;
+  plainStep_ = platform::hasPlainNextKeyboardStep(platform_.system.kCFCoreFoundationVersionNumber());
   if (plainStep_) {
     MSHookMessageEx(
         runtime, runtime.objc_getClass("UIKeyboardImpl"), sel::setInputModeToNextInPreferredList,

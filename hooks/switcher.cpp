@@ -10,18 +10,16 @@ namespace orvane {
 namespace sel = platform::sel;
 
 namespace {
-constexpr std::string_view kGlobeKeyName = "International-Key";
 constexpr std::string_view kEmojiLabel = "emoji";
-constexpr std::string_view kGlobalPreferences = ".GlobalPreferences";
-constexpr std::string_view kAppleKeyboardsKey = "AppleKeyboards";
-constexpr double kStoredListVersion = 793.0;
 
 constexpr SwitchMode kSkipSelectedMode = 2;
 constexpr SwitchMode kSilentGlobeMode = 3;
 constexpr GlobeLabelStyle kAlwaysEmoji = 2;
 constexpr GlobeLabelStyle kEmojiWhenNext = 3;
 
-bool isGlobeKey(const Id& key) { return platform::isEqualToString(objc::send(key, sel::name), kGlobeKeyName); }
+bool isGlobeKey(const Id& key) {
+  return platform::isEqualToString(objc::send(key, sel::name), platform::names::kGlobeKeyName);
+}
 
 // The emoji keyboard is the one whose identifier, up to the first "@", is exactly "emoji".
 bool isEmojiKeyboard(const String& identifier) {
@@ -35,9 +33,10 @@ StringList Orvane::replaced_inputModes(const Id& self, Sel cmd) {
   if (!settings_.cache().enabled || settings_.cache().mode != kSkipSelectedMode) return saved_.inputModes(self, cmd);
 
   std::vector<std::string> list;
-  if (platform_.system.kCFCoreFoundationVersionNumber() == kStoredListVersion) {
+  if (plainStep_) {
     // This system's switcher is built from the stored list; the system's implementation is not asked.
-    const auto stored = platform_.preferences.CFPreferencesCopyAppValue(kAppleKeyboardsKey, kGlobalPreferences);
+    const auto stored = platform_.preferences.CFPreferencesCopyAppValue(platform::names::kAppleKeyboardsKey,
+                                                                        platform::names::kGlobalPreferencesDomain);
     if (const Array* identifiers = stored ? stored->array() : nullptr) {
       for (const Value& identifier : *identifiers) {
         if (const std::string* s = identifier.string()) list.push_back(*s);
@@ -67,30 +66,28 @@ String Orvane::replaced_displayString(const Id& self, Sel cmd) {
 }
 
 String Orvane::nextKeyboardForLabel() {
-  std::optional<std::int32_t> target;
   if (settings_.cache().mode == 1) {
+    // Exactly as a tap would choose; a position the list has since lost becomes the first mode, as
+    // in the commit. With no active input mode there is no next keyboard to look at.
     if (settings_.keyboardCount() < 2) return std::nullopt;
-    target = nextSelectedKeyboardIndex();
-  } else {
-    // The next active input mode after the current one, wrapping to the first; a current mode that
-    // is not active makes it the first.
+    const std::optional<std::int32_t> target = nextSelectedKeyboardIndex();
     const std::vector<String>& modes = activeModes_.fetch();
-    const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
-    const auto n = static_cast<std::int32_t>(modes.size());
-    std::int32_t cur = n;
-    for (std::int32_t i = 0; i < n; ++i) {
-      if (platform::isEqualToString(modes[static_cast<std::size_t>(i)], current)) {
-        cur = i;
-        break;
-      }
-    }
-    if (n > 0) target = cur + 1 > n - 1 ? 0 : cur + 1;
+    if (!target || modes.empty()) return std::nullopt;
+    return modes[*target >= 0 && static_cast<std::size_t>(*target) < modes.size() ? static_cast<std::size_t>(*target) : 0];
   }
-  // With no active input mode there is no next keyboard to look at.
+  // The next active input mode after the current one, wrapping to the first; a current mode that is
+  // not active makes it the first.
   const std::vector<String>& modes = activeModes_.fetch();
-  if (!target || modes.empty()) return std::nullopt;
-  const std::size_t t = *target >= 0 && static_cast<std::size_t>(*target) < modes.size() ? static_cast<std::size_t>(*target) : 0;
-  return modes[t];
+  if (modes.empty()) return std::nullopt;
+  const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
+  std::size_t cur = modes.size();
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (platform::isEqualToString(modes[i], current)) {
+      cur = i;
+      break;
+    }
+  }
+  return modes[cur + 1 > modes.size() - 1 ? 0 : cur + 1];
 }
 
 void Orvane::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) {

@@ -86,11 +86,6 @@ class ImplementationTable {
     return std::static_pointer_cast<ImpT>(it->second.imp);
   }
 
-  const Entry* findEntry(std::string_view name) const {
-    auto it = entries_.find(name);
-    return it == entries_.end() ? nullptr : &it->second;
-  }
-
   // Puts `replacement` in place of the entry `name` and returns the previous implementation.
   std::shared_ptr<void> exchange(std::string_view name, std::type_index signature,
                                  std::shared_ptr<void> replacement) {
@@ -161,12 +156,6 @@ R sendClass(Class* cls, const Selector<R(Args...)>& sel, Actual&&... args) {
 template <class Signature>
 bool respondsTo(const Id& self, const Selector<Signature>& sel) {
   return self && self->isa()->instanceMethods().contains(sel.name);
-}
-
-// Downcast of an object to the concrete type that its class's methods were written for.
-template <class T>
-std::shared_ptr<T> as(const Id& self) {
-  return std::dynamic_pointer_cast<T>(self);
 }
 
 }  // namespace orvane::objc

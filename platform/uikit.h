@@ -109,11 +109,30 @@ inline constexpr FunctionSymbol<UIApplicationMainSignature> UIApplicationMain{"U
 }  // namespace symbol
 
 namespace names {
+inline constexpr std::string_view kGlobeKeyName = "International-Key";
+inline constexpr std::string_view kGlobalPreferencesDomain = ".GlobalPreferences";
+// The enabled keyboards' identifiers, in the system's order, in ".GlobalPreferences".
+inline constexpr std::string_view kAppleKeyboardsKey = "AppleKeyboards";
+// The one system version whose keyboard has the plain next-keyboard step; its switcher list is also
+// built from "AppleKeyboards".
+inline constexpr double kPlainStepVersion = 793.0;
 inline constexpr std::string_view kUIKeyboardWillShowNotification = "UIKeyboardWillShowNotification";
 inline constexpr std::string_view kUIKeyboardWillHideNotification = "UIKeyboardWillHideNotification";
 inline constexpr std::string_view kSpringBoardBundleIdentifier = "com.apple.springboard";
 inline constexpr std::string_view kActivatorLibraryPath = "/usr/lib/libactivator.dylib";
 inline constexpr int kRTLD_LAZY = 1;
 }  // namespace names
+
+inline bool hasPlainNextKeyboardStep(double versionNumber) { return versionNumber == names::kPlainStepVersion; }
+
+// Sends the system's next-keyboard step to `keyboard` in the form this system has: the plain step,
+// or the step with an execution context (nil allowed).
+inline void sendNextKeyboardStep(const Id& keyboard, bool plainStep, const Id& context) {
+  if (plainStep) {
+    objc::send(keyboard, sel::setInputModeToNextInPreferredList);
+  } else {
+    objc::send(keyboard, sel::setInputModeToNextInPreferredListWithExecutionContext, context);
+  }
+}
 
 }  // namespace orvane::platform

@@ -46,7 +46,7 @@ void Device::setKeyboards(const std::vector<std::string>& identifiers) {
     activeInputModes_.push_back(InputMode{identifier, displayNameFor(identifier)});
     stored.emplace_back(identifier);
   }
-  preferences_.set("AppleKeyboards", Value(std::move(stored)), kGlobalPreferencesDomain);
+  preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)), kGlobalPreferencesDomain);
   trace_.add("device", "keyboards", {{"list", formatValueText(Value(std::move(shown)))}});
 }
 

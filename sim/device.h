@@ -20,9 +20,9 @@
 namespace orvane::sim {
 
 inline constexpr std::string_view kSpringBoard = "com.apple.springboard";
-inline constexpr std::string_view kGlobalPreferencesDomain = ".GlobalPreferences";
+inline constexpr std::string_view kGlobalPreferencesDomain = platform::names::kGlobalPreferencesDomain;
 inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
-inline constexpr std::string_view kGlobeKeyName = "International-Key";
+inline constexpr std::string_view kGlobeKeyName = platform::names::kGlobeKeyName;
 
 // An enabled keyboard as the system lists it.
 struct InputMode {

@@ -158,12 +158,8 @@ void Process::tapNowhere() {
 }
 
 void Process::nextKeyboardStep() {
-  if (version_ == 793.0) {
-    objc::send(ui_->keyboardImpl, sel::setInputModeToNextInPreferredList);
-  } else {
-    objc::send(ui_->keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext,
-               makeExecutionContext(*this, *ui_));
-  }
+  const bool plain = platform::hasPlainNextKeyboardStep(version_);
+  platform::sendNextKeyboardStep(ui_->keyboardImpl, plain, plain ? objc::Id{} : makeExecutionContext(*this, *ui_));
   reportUnfinishedContexts(*this, *ui_);
 }
 

@@ -161,7 +161,7 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
   });
   keyboardImpl.addMethod(sel::autocorrectionController, [&ui](const Id&, Sel) { return ui.autocorrectionController; });
   // Which form of the step the keyboard has depends on the system version.
-  if (process.kCFCoreFoundationVersionNumber() == 793.0) {
+  if (platform::hasPlainNextKeyboardStep(process.kCFCoreFoundationVersionNumber())) {
     keyboardImpl.addMethod(sel::setInputModeToNextInPreferredList, [&process](const Id&, Sel) { systemNextStep(process); });
   } else {
     keyboardImpl.addMethod(sel::setInputModeToNextInPreferredListWithExecutionContext,
@@ -233,13 +233,10 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
       process.trace("typed", {{"key", *name}});
       return;
     }
-    // The globe key: the keyboard steps to its next input mode.
-    if (process.kCFCoreFoundationVersionNumber() == 793.0) {
-      objc::send(ui.keyboardImpl, sel::setInputModeToNextInPreferredList);
-    } else {
-      objc::send(ui.keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext,
-                 makeExecutionContext(process, ui));
-    }
+    // The globe key: the keyboard steps to its next input mode, with a context of its own where the
+    // step takes one.
+    const bool plain = platform::hasPlainNextKeyboardStep(process.kCFCoreFoundationVersionNumber());
+    platform::sendNextKeyboardStep(ui.keyboardImpl, plain, plain ? Id{} : makeExecutionContext(process, ui));
   });
 }
 
