@@ -32,7 +32,7 @@ struct BenchDevice {
       : device(withExtension ? cli::makeDevice(root.path()) : std::make_unique<sim::Device>(root.path())) {
     device->trace().setRecording(false);
     device->setKeyboards(keyboards);
-    device->files().writeAtomically(kSettingsPath, sim::serializePlist(Value(settings), format));
+    device->files().writeAtomically(kSettingsPath, sim::serializePlist(Value(settings), format).value());
     app = &device->start("com.example.app");
   }
   Orvane& extension() { return *dynamic_cast<Orvane*>(app->libraries().front().get()); }

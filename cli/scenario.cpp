@@ -1,6 +1,9 @@
 #include "cli/scenario.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
 #include <cstdlib>
 #include <istream>
 #include <map>
@@ -115,6 +118,17 @@ double parseNumber(const std::string& text) {
   return value;
 }
 
+// A whole number within [min, max]; anything else stops the run rather than being converted.
+int parseInteger(const std::string& text, int min, int max, const char* what) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+    throw BadLine(std::string(what) + " must be a whole number from " + std::to_string(min) + " to " +
+                  std::to_string(max) + ", not " + text);
+  }
+  return value;
+}
+
 }  // namespace
 
 TemporaryRoot::TemporaryRoot() {
@@ -166,8 +180,10 @@ struct ScenarioRunner::Impl {
       while (args.more()) text += (text.empty() ? "" : " ") + args.word("text");
       device.trace().add("scenario", "say", {{"text", text}});
     } else if (c == "version") {
-      device.setVersion(parseNumber(args.word("version number")));
+      const double version = parseNumber(args.word("version number"));
       args.end();
+      if (!std::isfinite(version) || version <= 0) throw BadLine("the version number must be finite and positive");
+      device.setVersion(version);
       device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
     } else if (c == "activator") {
       activator(args);
@@ -180,11 +196,11 @@ struct ScenarioRunner::Impl {
                         : kind == "ciimage" ? sim::Device::IconKind::kCIImage
                         : kind == "empty"   ? sim::Device::IconKind::kEmpty
                                             : throw BadLine("app-icon takes cgimage, ciimage or empty");
-      device.setAppIcon(identifier, static_cast<int>(parseNumber(size)), icon);
+      device.setAppIcon(identifier, parseInteger(size, 0, std::numeric_limits<int>::max(), "an icon size"), icon);
     } else if (c == "keyboards") {
       std::vector<std::string> identifiers;
       while (args.more()) identifiers.push_back(args.word("identifier"));
-      device.setKeyboards(identifiers);
+      if (!device.setKeyboards(identifiers)) throw BadLine("cannot store the enabled keyboards in \"AppleKeyboards\"");
     } else if (c == "settings") {
       settings(args);
     } else if (c == "file") {
@@ -239,7 +255,8 @@ struct ScenarioRunner::Impl {
       device.runUntilIdle();
     } else if (c == "fault") {
       const std::string kind = args.word("fault");
-      const int times = args.more() ? static_cast<int>(parseNumber(args.word("times"))) : -1;
+      const int times =
+          args.more() ? parseInteger(args.word("times"), 1, std::numeric_limits<int>::max(), "the number of times") : -1;
       args.end();
       const std::map<std::string, sim::FileFault, std::less<>> kFaults = {
           {"write", sim::FileFault::kWrite},        {"flush", sim::FileFault::kFlush}, {"rename", sim::FileFault::kRename},
@@ -293,6 +310,9 @@ struct ScenarioRunner::Impl {
     } else if (verb == "set" || verb == "remove") {
       const std::string key = args.word("key");
       auto stored = sim::readDictionaryFile(device.files(), path);
+      if (!stored && device.files().exists(path)) {
+        throw BadLine("the settings file does not read as a dictionary; settings write replaces it whole");
+      }
       Dictionary d = stored ? stored->dictionary : Dictionary{};
       const auto format = stored ? stored->format : sim::PlistFormat::kBinary;
       if (verb == "set") {
@@ -304,8 +324,7 @@ struct ScenarioRunner::Impl {
       writeFile(path, Value(std::move(d)), format);
     } else if (verb == "delete") {
       args.end();
-      device.files().remove(path);
-      device.trace().add("device", "file-delete", {{"path", path}});
+      deleteFile(path);
     } else if (verb == "bytes") {
       const std::string bytes = args.word("bytes");
       args.end();
@@ -327,15 +346,21 @@ struct ScenarioRunner::Impl {
       writeBytes(path, bytes);
     } else if (verb == "delete") {
       args.end();
-      device.files().remove(path);
-      device.trace().add("device", "file-delete", {{"path", path}});
+      deleteFile(path);
     } else {
       throw BadLine("unknown file action '" + verb + "'");
     }
   }
 
   void writeFile(const std::string& path, const Value& value, sim::PlistFormat format) {
-    writeBytes(path, sim::serializePlist(value, format));
+    auto bytes = sim::serializePlist(value, format);
+    if (!bytes) throw BadLine("the value cannot be stored as a " + std::string(format == sim::PlistFormat::kXml ? "XML" : "binary") + " property list");
+    writeBytes(path, *bytes);
+  }
+
+  void deleteFile(const std::string& path) {
+    if (!device.files().remove(path) && device.files().exists(path)) throw BadLine("cannot delete " + path);
+    device.trace().add("device", "file-delete", {{"path", path}});
   }
 
   void writeBytes(const std::string& path, const std::string& bytes) {
@@ -356,8 +381,7 @@ struct ScenarioRunner::Impl {
     } else {
       throw BadLine("unknown pref action '" + verb + "'");
     }
-    device.preferences().set(key, value, domain);
-    device.trace().add("device", "pref-set", {{"domain", domain}, {"key", key}, {"value", show(value)}});
+    if (!device.writePreference("device", key, value, domain)) throw BadLine("cannot write " + key + " to " + domain);
   }
 
   void post(Args& args) {

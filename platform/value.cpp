@@ -9,6 +9,7 @@ namespace orvane {
 std::optional<bool> Value::boolReading() const {
   if (const auto* b = std::get_if<bool>(&storage_)) return *b;
   if (const auto* i = std::get_if<std::int64_t>(&storage_)) return *i != 0;
+  if (std::holds_alternative<std::uint64_t>(storage_)) return true;  // never zero
   if (const auto* d = std::get_if<double>(&storage_)) return *d != 0.0;
   return std::nullopt;
 }
@@ -16,6 +17,7 @@ std::optional<bool> Value::boolReading() const {
 std::optional<std::int32_t> Value::int32Reading() const {
   if (const auto* b = std::get_if<bool>(&storage_)) return *b ? 1 : 0;
   if (const auto* i = std::get_if<std::int64_t>(&storage_)) return static_cast<std::int32_t>(*i);
+  if (const auto* u = std::get_if<std::uint64_t>(&storage_)) return static_cast<std::int32_t>(*u);
   if (const auto* d = std::get_if<double>(&storage_)) {
     if (std::isnan(*d)) return 0;
     constexpr double kMin = std::numeric_limits<std::int32_t>::min();
@@ -91,6 +93,7 @@ std::string describe(const std::optional<Value>& value) {
   }
   if (const auto* b = std::get_if<bool>(&value->storage())) return *b ? "1" : "0";
   if (const auto* i = std::get_if<std::int64_t>(&value->storage())) return std::to_string(*i);
+  if (const auto* u = std::get_if<std::uint64_t>(&value->storage())) return std::to_string(*u);
   if (const auto* d = std::get_if<double>(&value->storage())) return std::to_string(*d);
   return "<object>";
 }

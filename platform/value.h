@@ -3,6 +3,7 @@
 // own `boolValue` and `intValue` would.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -18,25 +19,38 @@ using Array = std::vector<Value>;
 using Dictionary = std::map<std::string, Value, std::less<>>;
 using Data = std::vector<std::uint8_t>;
 
-// Seconds since 2001-01-01 00:00:00 UTC, the platform's reference date.
+// Seconds since 2001-01-01 00:00:00 UTC, the platform's reference date: any 64-bit real, as a
+// binary property list stores it.
 struct Date {
   double seconds = 0;
   bool operator==(const Date&) const = default;
 };
 
+// A keyed archive's object reference (CFKeyedArchiverUID): a property-list value with no reading.
+struct Uid {
+  std::uint64_t value = 0;
+  bool operator==(const Uid&) const = default;
+};
+
 class Value {
  public:
-  using Storage = std::variant<bool, std::int64_t, double, std::string, Data, Date, Array, Dictionary>;
+  // Integers are signed 64-bit; only those above INT64_MAX, which property lists also carry, are
+  // held as unsigned, so each integer has exactly one form.
+  using Storage =
+      std::variant<bool, std::int64_t, std::uint64_t, double, std::string, Data, Date, Uid, Array, Dictionary>;
 
   Value() : storage_(false) {}
   Value(bool b) : storage_(b) {}                              // NOLINT(google-explicit-constructor)
   Value(int i) : storage_(std::int64_t{i}) {}                 // NOLINT(google-explicit-constructor)
   Value(std::int64_t i) : storage_(i) {}                      // NOLINT(google-explicit-constructor)
+  Value(std::uint64_t u)                                      // NOLINT(google-explicit-constructor)
+      : storage_(u > static_cast<std::uint64_t>(INT64_MAX) ? Storage(u) : Storage(static_cast<std::int64_t>(u))) {}
   Value(double d) : storage_(d) {}                            // NOLINT(google-explicit-constructor)
   Value(const char* s) : storage_(std::string(s)) {}          // NOLINT(google-explicit-constructor)
   Value(std::string s) : storage_(std::move(s)) {}            // NOLINT(google-explicit-constructor)
   Value(Data d) : storage_(std::move(d)) {}                   // NOLINT(google-explicit-constructor)
   Value(Date d) : storage_(d) {}                              // NOLINT(google-explicit-constructor)
+  Value(Uid u) : storage_(u) {}                               // NOLINT(google-explicit-constructor)
   Value(Array a) : storage_(std::move(a)) {}                  // NOLINT(google-explicit-constructor)
   Value(Dictionary d) : storage_(std::move(d)) {}             // NOLINT(google-explicit-constructor)
 
@@ -44,7 +58,8 @@ class Value {
 
   bool isBool() const { return std::holds_alternative<bool>(storage_); }
   bool isNumber() const {
-    return std::holds_alternative<std::int64_t>(storage_) || std::holds_alternative<double>(storage_);
+    return std::holds_alternative<std::int64_t>(storage_) || std::holds_alternative<std::uint64_t>(storage_) ||
+           std::holds_alternative<double>(storage_);
   }
   const std::string* string() const { return std::get_if<std::string>(&storage_); }
   const Array* array() const { return std::get_if<Array>(&storage_); }

@@ -76,7 +76,7 @@ TEST_F(SettingsTest, ValuesAreUsedAsReadWithoutRangeCheck) {
 }
 
 TEST_F(SettingsTest, FilesOfTheWrongShapeYieldTheDefaults) {
-  const std::string notADictionary = sim::serializePlist(Value(Array{Value(1)}), sim::PlistFormat::kXml);
+  const std::string notADictionary = sim::serializePlist(Value(Array{Value(1)}), sim::PlistFormat::kXml).value();
   for (const std::string& bytes : {std::string("garbage"), std::string(), notADictionary, std::string("bplist00")}) {
     testing::TestDevice device;
     device.keyboards({"A"});

@@ -32,22 +32,47 @@ platform::String Device::displayNameFor(std::string_view identifier) {
   return name ? name : platform::String(std::string(locale));
 }
 
-void Device::setKeyboards(const std::vector<std::string>& identifiers) {
-  activeInputModes_.clear();
-  ++keyboardsGeneration_;
+bool Device::setKeyboards(const std::vector<std::string>& identifiers) {
   Array stored;
   Array shown;
   for (const std::string& identifier : identifiers) {
     shown.emplace_back(identifier);
+    if (identifier != kNoIdentifier) stored.emplace_back(identifier);
+  }
+  const auto list = formatValueText(Value(std::move(shown)));
+  const auto result = preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)),
+                                       kGlobalPreferencesDomain);
+  traceMovedAside(result, kGlobalPreferencesDomain);
+  if (!result.written) {
+    trace_.add("device", "keyboards-failed", {{"list", list}});
+    return false;
+  }
+  activeInputModes_.clear();
+  ++keyboardsGeneration_;
+  for (const std::string& identifier : identifiers) {
     if (identifier == kNoIdentifier) {
       activeInputModes_.push_back(InputMode{std::nullopt, std::nullopt});
-      continue;
+    } else {
+      activeInputModes_.push_back(InputMode{identifier, displayNameFor(identifier)});
     }
-    activeInputModes_.push_back(InputMode{identifier, displayNameFor(identifier)});
-    stored.emplace_back(identifier);
   }
-  preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)), kGlobalPreferencesDomain);
-  trace_.add("device", "keyboards", {{"list", formatValueText(Value(std::move(shown)))}});
+  trace_.add("device", "keyboards", {{"list", list}});
+  return true;
+}
+
+void Device::traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who) {
+  if (write.movedAside) {
+    trace_.add(std::string(who), "pref-moved-aside", {{"domain", std::string(domain)}, {"to", *write.movedAside}});
+  }
+}
+
+bool Device::writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,
+                             std::string_view domain) {
+  const auto result = preferences_.set(key, value, domain);
+  traceMovedAside(result, domain, who);
+  trace_.add(std::string(who), result.written ? "pref-set" : "pref-set-failed",
+             {{"domain", std::string(domain)}, {"key", std::string(key)}, {"value", value ? formatValueText(*value) : "(removed)"}});
+  return result.written;
 }
 
 void Device::installLibrary(std::string path, platform::LibraryFactory factory) {

@@ -54,7 +54,8 @@ class Device {
   // "AppleKeyboards" list of ".GlobalPreferences". Display names come from the locale service.
   // `kNoIdentifier` stands for an input mode that has no identifier (left out of the stored list).
   static constexpr std::string_view kNoIdentifier = "(nil)";
-  void setKeyboards(const std::vector<std::string>& identifiers);
+  // False, with the keyboards as they were, when "AppleKeyboards" could not be stored.
+  bool setKeyboards(const std::vector<std::string>& identifiers);
   const std::vector<InputMode>& activeInputModes() const { return activeInputModes_; }
   // Changes whenever the enabled keyboards are set, so processes know when to rebuild their list.
   std::uint64_t keyboardsGeneration() const { return keyboardsGeneration_; }
@@ -85,6 +86,12 @@ class Device {
   Process* find(std::string_view bundleIdentifier);
   const std::vector<std::unique_ptr<Process>>& processes() const { return processes_; }
 
+  // A preference write made by `who` (a process's name, or "device"), traced: "pref-set" when the
+  // value reached the file, "pref-set-failed" when not, and "pref-moved-aside" first when the
+  // domain's file could not be read and was set aside. True when the value reached the file.
+  bool writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,
+                       std::string_view domain);
+
   // The Darwin bus, which the notify library and GraphicsServices share: queues one delivery on the
   // main queue of every process that observes the name, the poster included.
   void postDarwin(const std::string& name);
@@ -100,6 +107,8 @@ class Device {
   RunResult runUntilIdle(std::size_t maxTasks = kDefaultTaskBound);
 
  private:
+  void traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who = "device");
+
   FileStore files_;
   PreferenceStore preferences_;
   Trace trace_;

@@ -1,5 +1,6 @@
 #include "sim/file_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/file.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <random>
 #include <system_error>
 
@@ -131,7 +133,9 @@ bool FileStore::isDirectory(std::string_view devicePath) const {
 std::optional<std::string> FileStore::read(std::string_view devicePath, std::size_t maxBytes) const {
   auto rel = relative(devicePath);
   if (!rel) return std::nullopt;
-  const int fd = openBeneath(*rel, O_RDONLY);
+  // Non-blocking, so that a FIFO or a device at the path is refused at once instead of waiting for
+  // a writer; only a regular file is read.
+  const int fd = openBeneath(*rel, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<std::string> out;
@@ -197,15 +201,57 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   return ok;
 }
 
+namespace {
+
+// A temporary is ".<file>.XXXXXX", as writeAtomically names it.
+bool isTemporaryName(std::string_view name) { return name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.'; }
+
+// Walks a folder opened beneath the root, never following a link, adding what looks like a temporary.
+void collectTemporaries(int folderFd, const std::string& devicePath, std::vector<fs::path>& out) {
+  DIR* dir = ::fdopendir(folderFd);
+  if (dir == nullptr) {
+    ::close(folderFd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = devicePath + "/" + std::string(name);
+    if (isTemporaryName(name)) out.emplace_back(path);
+    const int child = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child >= 0) collectTemporaries(child, path, out);
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
 std::vector<fs::path> FileStore::temporaries() const {
   std::vector<fs::path> out;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    // A temporary is ".<file>.XXXXXX", as writeAtomically names it.
-    if (name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.') out.push_back(it->path());
-  }
+  const int fd = rootFd_ < 0 ? -1 : ::openat(rootFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) collectTemporaries(fd, "", out);
   return out;
+}
+
+std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
+  auto rel = relative(devicePath);
+  if (!rel || rel->empty()) return std::nullopt;
+  if (meets(FileFault::kReadOnly)) return std::nullopt;
+  const auto [folder, name] = splitFolder(*rel);
+  const int dir = openFolder(folder, false);
+  if (dir < 0) return std::nullopt;
+  std::optional<std::string> movedTo;
+  for (int n = 1; n <= 1000 && !movedTo; ++n) {
+    const std::string aside = name + ".unreadable" + (n == 1 ? "" : "-" + std::to_string(n));
+    // Never over an earlier one: what was moved aside before stays.
+    if (::renameat2(dir, name.c_str(), dir, aside.c_str(), RENAME_NOREPLACE) == 0) {
+      movedTo = std::string(devicePath.substr(0, devicePath.rfind('/') + 1)) + aside;
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  ::close(dir);
+  return movedTo;
 }
 
 bool FileStore::remove(std::string_view devicePath) {

@@ -38,6 +38,7 @@ class FileStore {
   bool exists(std::string_view devicePath) const;
   bool isDirectory(std::string_view devicePath) const;
   // The file's bytes; nothing when missing, unreadable, not a regular file or over `maxBytes`.
+  // Never blocks: a FIFO or a device at the path reads as nothing at once.
   std::optional<std::string> read(std::string_view devicePath, std::size_t maxBytes) const;
   // Replaces the file whole (creating its folders); false, with the old file intact, on failure.
   bool writeAtomically(std::string_view devicePath, std::string_view bytes);
@@ -54,8 +55,12 @@ class FileStore {
   void setWriteObserver(std::function<void(std::string_view devicePath, std::string_view bytes)> observer) {
     writeObserver_ = std::move(observer);
   }
-  // The temporary files that failed or interrupted writes could have left, anywhere under the root.
+  // The temporary files that failed or interrupted writes could have left, anywhere under the root,
+  // as device paths.
   std::vector<std::filesystem::path> temporaries() const;
+  // Renames what is at a device path to "NAME.unreadable" (or "NAME.unreadable-2", and so on, never
+  // over an earlier one) in the same folder; the new device path, or nothing when it could not.
+  std::optional<std::string> moveAside(std::string_view devicePath);
 
   // An exclusive lock on the folder of a device path, held while it lives, shared with every other
   // process of the host that locks the same folder.

@@ -69,26 +69,26 @@ class PreferenceStoreTest : public FileStoreTest {
 
 TEST_F(PreferenceStoreTest, AWriteKeepsOtherKeysAndTheFilesFormat) {
   const std::string path = *PreferenceStore::domainPath("com.example");
-  ASSERT_TRUE(files_.writeAtomically(path, serializePlist(Value(Dictionary{{"other", Value(Array{Value(1)})}}),
-                                                          PlistFormat::kXml)));
-  ASSERT_TRUE(prefs_.set("key", Value("v"), "com.example"));
+  ASSERT_TRUE(files_.writeAtomically(path, *serializePlist(Value(Dictionary{{"other", Value(Array{Value(1)})}}),
+                                                           PlistFormat::kXml)));
+  ASSERT_TRUE(prefs_.set("key", Value("v"), "com.example").written);
   auto stored = readDictionaryFile(files_, path);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->format, PlistFormat::kXml);
   EXPECT_EQ(stored->dictionary, (Dictionary{{"other", Value(Array{Value(1)})}, {"key", Value("v")}}));
 
-  ASSERT_TRUE(prefs_.set("key", std::nullopt, "com.example"));
+  ASSERT_TRUE(prefs_.set("key", std::nullopt, "com.example").written);
   EXPECT_EQ(prefs_.copy("key", "com.example"), std::nullopt);
   EXPECT_EQ(prefs_.copy("other", "com.example"), Value(Array{Value(1)}));
 }
 
 TEST_F(PreferenceStoreTest, ANewDomainIsBinaryAndBadDomainNamesAreRefused) {
-  ASSERT_TRUE(prefs_.set("k", Value(1), "net.varnholt.orvane-warns"));
+  ASSERT_TRUE(prefs_.set("k", Value(1), "net.varnholt.orvane-warns").written);
   EXPECT_EQ(readDictionaryFile(files_, *PreferenceStore::domainPath("net.varnholt.orvane-warns"))->format,
             PlistFormat::kBinary);
   for (const char* bad : {"", ".", "..", "../x", "a/b"}) {
     EXPECT_FALSE(PreferenceStore::domainPath(bad)) << bad;
-    EXPECT_FALSE(prefs_.set("k", Value(1), bad)) << bad;
+    EXPECT_FALSE(prefs_.set("k", Value(1), bad).written) << bad;
     EXPECT_EQ(prefs_.copy("k", bad), std::nullopt) << bad;
   }
 }
@@ -103,7 +103,7 @@ TEST_F(PreferenceStoreTest, ProcessesWritingDifferentKeysAtOnceLoseNone) {
     if (pid == 0) {
       PreferenceStore prefs(files_);
       bool ok = true;
-      for (int k = 0; k < kKeys; ++k) ok = prefs.set("w" + std::to_string(w) + "k" + std::to_string(k), Value(k), "shared") && ok;
+      for (int k = 0; k < kKeys; ++k) ok = prefs.set("w" + std::to_string(w) + "k" + std::to_string(k), Value(k), "shared").written && ok;
       ::_exit(ok ? 0 : 1);
     }
     children.push_back(pid);

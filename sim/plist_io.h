@@ -1,7 +1,9 @@
-// Property-list bytes to values and back, through libplist. XML and binary are both read, told apart
-// by their content.
+// Property-list bytes to values and back. XML and binary are both read, told apart by their
+// content; the work of a read is bounded by what the file holds, and every value a real writer
+// produces reads, and writes back, exactly.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,14 +19,26 @@ struct ParsedPlist {
   PlistFormat format;
 };
 
-// Larger inputs are not property lists the device will parse.
-inline constexpr std::size_t kMaxPlistBytes = 1 << 20;
+// Larger files are not property lists the device reads.
+inline constexpr std::size_t kMaxPlistBytes = std::size_t{64} << 20;
+// Arrays and dictionaries nested deeper than this make a list unreadable.
+inline constexpr std::size_t kMaxPlistDepth = 1024;
+// The most values a read builds beyond the objects a binary list holds: a shared object counts at
+// each of its references, so a small file whose objects refer to one another many times over is
+// refused instead of growing without bound.
+inline constexpr std::size_t kMaxPlistNodes = std::size_t{1} << 22;
 
-// Nothing when the bytes are not a property list of a kind the device reads.
+// Nothing when the bytes are not a property list the device reads.
 std::optional<ParsedPlist> parsePlist(std::string_view bytes);
-std::string serializePlist(const Value& value, PlistFormat format);
-// The bytes of `value` only when they read back as the very same value: libplist cannot carry
-// everything a value holds (a date's fraction, for one), and a write must never change data.
+// Nothing when the format cannot carry the value (a string that is not text; in XML a control
+// character, or a date outside the years 1 to 9999).
+std::optional<std::string> serializePlist(const Value& value, PlistFormat format);
+// The bytes of `value` only when they read back as the very same value, to the precision of the
+// format (XML dates have whole seconds): a write must never change data it was not asked to.
 std::optional<std::string> serializeFaithfully(const Value& value, PlistFormat format);
+
+// Whether two values are the same to the precision of `format`: reals and dates compared by their
+// bits (so -0.0 is not 0.0, and NaN is NaN), integers by sign and value.
+bool sameValue(const Value& a, const Value& b, PlistFormat format = PlistFormat::kBinary);
 
 }  // namespace orvane::sim

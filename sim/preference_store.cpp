@@ -31,23 +31,39 @@ std::optional<Value> PreferenceStore::copy(std::string_view key, std::string_vie
   return v ? std::optional<Value>(*v) : std::nullopt;
 }
 
-bool PreferenceStore::set(std::string_view key, const std::optional<Value>& value, std::string_view domain) {
+PreferenceStore::Write PreferenceStore::set(std::string_view key, const std::optional<Value>& value,
+                                            std::string_view domain) {
+  Write result;
   auto path = domainPath(domain);
-  if (!path) return false;
+  if (!path) return result;
   auto lock = files_.lockFolderOf(*path);
-  if (!lock) return false;
+  if (!lock) return result;
   auto stored = readDictionaryFile(files_, *path);
+  if (!stored && !value) {
+    result.written = true;  // no key to remove
+    return result;
+  }
   Dictionary dictionary = stored ? std::move(stored->dictionary) : Dictionary{};
   const PlistFormat format = stored ? stored->format : PlistFormat::kBinary;
   if (value) {
     dictionary.insert_or_assign(std::string(key), *value);
   } else {
     auto it = dictionary.find(key);
-    if (it == dictionary.end()) return true;
+    if (it == dictionary.end()) {
+      result.written = true;
+      return result;
+    }
     dictionary.erase(it);
   }
   const auto bytes = serializeFaithfully(Value(std::move(dictionary)), format);
-  return bytes && files_.writeAtomically(*path, *bytes);
+  if (!bytes) return result;
+  if (!stored && files_.exists(*path)) {
+    // What the user had stays, under a name that says why it was set aside.
+    result.movedAside = files_.moveAside(*path);
+    if (!result.movedAside) return result;
+  }
+  result.written = files_.writeAtomically(*path, *bytes);
+  return result;
 }
 
 }  // namespace orvane::sim

@@ -1,7 +1,8 @@
 // The preference service: each domain is the property-list file
 // /var/mobile/Library/Preferences/<domain>.plist. Reads see the file; a write reaches the file before
 // it returns, through a read-modify-write under the folder's exclusive lock, so writers of different
-// keys never lose each other's work. A rewrite keeps the file's format; a new file is binary.
+// keys never lose each other's work. A rewrite keeps the file's format; a new file is binary. A
+// domain file that exists but cannot be read is moved aside, never overwritten, before a write.
 #pragma once
 
 #include <optional>
@@ -33,8 +34,12 @@ class PreferenceStore {
   // The domain's dictionary; empty when the file is missing or unreadable.
   Dictionary read(std::string_view domain) const;
   std::optional<Value> copy(std::string_view key, std::string_view domain) const;
-  // Sets (or, with no value, removes) one key; false when the domain could not be written.
-  bool set(std::string_view key, const std::optional<Value>& value, std::string_view domain);
+  struct Write {
+    bool written = false;                   // the file holds the change (or had nothing to remove)
+    std::optional<std::string> movedAside;  // where an unreadable file was put before the write
+  };
+  // Sets (or, with no value, removes) one key.
+  Write set(std::string_view key, const std::optional<Value>& value, std::string_view domain);
 
  private:
   FileStore& files_;

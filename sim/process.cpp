@@ -294,9 +294,7 @@ std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, st
 }
 
 void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) {
-  const bool ok = device_.preferences().set(key, value, app);
-  trace(ok ? "pref-set" : "pref-set-failed",
-        {{"domain", std::string(app)}, {"key", std::string(key)}, {"value", value ? formatValueText(*value) : "(removed)"}});
+  device_.writePreference(name(), key, value, app);
 }
 
 bool Process::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) {

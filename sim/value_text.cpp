@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+
+#include "sim/plist_formats.h"
 
 namespace orvane::sim {
 
@@ -69,15 +72,37 @@ class Parser {
   static std::optional<Value> bareValue(const std::string& word) {
     if (word == "true") return Value(true);
     if (word == "false") return Value(false);
+    if (auto tagged = taggedValue(word)) return tagged;
     const char* first = word.data();
     const char* last = word.data() + word.size();
     std::int64_t i = 0;
     auto [iend, ierr] = std::from_chars(first, last, i);
     if (ierr == std::errc() && iend == last) return Value(i);
+    std::uint64_t u = 0;
+    auto [uend, uerr] = std::from_chars(first, last, u);
+    if (uerr == std::errc() && uend == last) return Value(u);
     double d = 0;
     auto [dend, derr] = std::from_chars(first, last, d);
     if (derr == std::errc() && dend == last && word.find_first_of(".eE") != std::string::npos) return Value(d);
     return Value(word);
+  }
+
+  // date(2001-01-01T00:00:00Z), date(0.5) and uid(5).
+  static std::optional<Value> taggedValue(std::string_view word) {
+    if (!word.ends_with(')')) return std::nullopt;
+    if (word.starts_with("date(")) {
+      const std::string_view inner = word.substr(5, word.size() - 6);
+      if (auto iso = formats::parseXmlDate(inner)) return Value(Date{*iso});
+      double d = 0;
+      auto [end, ec] = std::from_chars(inner.data(), inner.data() + inner.size(), d);
+      if (!inner.empty() && ec == std::errc() && end == inner.data() + inner.size()) return Value(Date{d});
+    } else if (word.starts_with("uid(")) {
+      const std::string_view inner = word.substr(4, word.size() - 5);
+      std::uint64_t u = 0;
+      auto [end, ec] = std::from_chars(inner.data(), inner.data() + inner.size(), u);
+      if (!inner.empty() && ec == std::errc() && end == inner.data() + inner.size()) return Value(Uid{u});
+    }
+    return std::nullopt;
   }
 
   std::optional<std::string> parseQuoted() {
@@ -209,6 +234,14 @@ class Parser {
   std::string error_;
 };
 
+std::string formatReal(double d) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+  std::string s(buf, ec == std::errc() ? end : buf);
+  if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+  return s;
+}
+
 }  // namespace
 
 ValueParse parseValueText(std::string_view text) { return Parser(text).parseWhole(); }
@@ -249,14 +282,10 @@ std::string formatValueText(const Value& value) {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, bool>) {
           return v ? "true" : "false";
-        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
           return std::to_string(v);
         } else if constexpr (std::is_same_v<T, double>) {
-          char buf[64];
-          auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-          std::string s(buf, ec == std::errc() ? end : buf);
-          if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
-          return s;
+          return formatReal(v);
         } else if constexpr (std::is_same_v<T, std::string>) {
           return formatStringText(v);
         } else if constexpr (std::is_same_v<T, Data>) {
@@ -268,7 +297,12 @@ std::string formatValueText(const Value& value) {
           }
           return out + ">";
         } else if constexpr (std::is_same_v<T, Date>) {
-          return "\"<date " + std::to_string(v.seconds) + ">\"";
+          if (v.seconds == std::floor(v.seconds)) {
+            if (auto iso = formats::formatXmlDate(v.seconds)) return "date(" + *iso + ")";
+          }
+          return "date(" + formatReal(v.seconds) + ")";
+        } else if constexpr (std::is_same_v<T, Uid>) {
+          return "uid(" + std::to_string(v.value) + ")";
         } else if constexpr (std::is_same_v<T, Array>) {
           std::string out = "[";
           for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + formatValueText(v[i]);

@@ -1,9 +1,11 @@
 // The text form of values in scenarios and traces:
 //   true false          booleans
-//   42 -7               integers (64-bit)
+//   42 -7               integers (64-bit signed, and unsigned above that)
 //   1.5 -2e3            reals
 //   en_US "two words"   strings: a bare word, or quoted with \" \\ \n \t \e \xHH escapes
 //   <0a1b>              data, in hex
+//   date(2001-01-01T00:00:00Z) date(0.5)   dates (ISO 8601 in UTC, or seconds since 2001)
+//   uid(5)              a keyed archive's UID
 //   [a, b]              arrays
 //   {mode: 1, icon: 2}  dictionaries (keys are strings, bare or quoted)
 // A bare word is any run of characters other than white space and  [ ] { } , : " < >

@@ -33,7 +33,7 @@ std::string settingsVersion(std::int64_t i) {
                         {"SelectedKeyboards", Value(Array{Value("en_US"), Value("fr_FR")})},
                         {"writer", Value(i)},
                         {"padding", Value(std::string(4000, 'p'))}};
-  return sim::serializePlist(Value(d), sim::PlistFormat::kBinary);
+  return sim::serializePlist(Value(d), sim::PlistFormat::kBinary).value();
 }
 
 // Runs `body` in a child process; the child's result line comes back through a pipe.
@@ -143,7 +143,7 @@ TEST(Concurrency, ManyProcessesWritingKeysOfOneDomainLoseNone) {
       sim::FileStore files(root);
       sim::PreferenceStore prefs(files);
       int failed = 0;
-      for (int k = 0; k < kKeys; ++k) failed += prefs.set("p" + std::to_string(p) + "k" + std::to_string(k), Value(k), "com.example.shared") ? 0 : 1;
+      for (int k = 0; k < kKeys; ++k) failed += prefs.set("p" + std::to_string(p) + "k" + std::to_string(k), Value(k), "com.example.shared").written ? 0 : 1;
       return std::to_string(failed);
     }));
   }

@@ -17,7 +17,7 @@ sim::Process& TestDevice::process(std::string_view bundleIdentifier) {
 }
 
 void TestDevice::writeSettings(const Dictionary& settings, sim::PlistFormat format) {
-  writeSettingsBytes(sim::serializePlist(Value(settings), format));
+  writeSettingsBytes(sim::serializePlist(Value(settings), format).value());
 }
 
 void TestDevice::writeSettingsBytes(std::string_view bytes) {
