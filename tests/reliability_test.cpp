@@ -14,6 +14,7 @@
 #include "hooks/next_position.h"
 #include "sim/activator.h"
 #include "sim/plist_io.h"
+#include "sim/value_text.h"
 #include "tests/test_device.h"
 
 namespace orvane {
@@ -240,27 +241,41 @@ TEST(Load, ThousandsOfQueuedTapsAndNotificationsEndWhereTheModelSays) {
 }
 
 TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
-  // Random devices: keyboards with and without identifiers, repeats, none at all; every mode, label
-  // style and selection shape; then everything a user or SpringBoard can do, with a small task bound.
-  const std::vector<std::string> pool = {"en_US", "fr_FR", "emoji@sw=Emoji", "emoji", "(nil)", "de_DE", "Emoji"};
+  // Runaways live where the keyboard's state and the selection disagree: input modes without an
+  // identifier (often first, where a commit with nothing to choose falls back to), selections that
+  // repeat one keyboard or name inactive ones, a keyboard that starts anywhere ("KeyboardLastUsed"),
+  // selections that change under a running process, and both step forms. Every round then does
+  // what a user or SpringBoard can do, with a small task bound.
+  const std::vector<std::string> pool = {"en_US", "fr_FR", "emoji@sw=Emoji", "(nil)"};
+  const std::vector<std::string> selectable = {"en_US", "fr_FR", "emoji@sw=Emoji", "de_DE", "emoji"};
   std::mt19937 random(99);
   auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
-  for (int round = 0; round < 300; ++round) {
+  auto selection = [&] {
+    Array selected;
+    for (std::size_t i = pick(4); i > 0; --i) selected.emplace_back(selectable[pick(selectable.size())]);
+    if (!selected.empty() && pick(2) == 0) selected.push_back(selected.front());  // a repeat
+    return selected;
+  };
+  for (int round = 0; round < 400; ++round) {
     testing::TestDevice device;
     device.device().setVersion(pick(2) == 0 ? 793.0 : 1240.1);
     device.device().setActivatorInstalled(true);
     std::vector<std::string> keyboards;
-    for (std::size_t i = pick(5); i > 0; --i) keyboards.push_back(pool[pick(pool.size())]);
+    if (pick(2) == 0) keyboards.emplace_back("(nil)");
+    for (std::size_t i = 1 + pick(3); i > 0; --i) keyboards.push_back(pool[pick(pool.size())]);
     device.keyboards(keyboards);
-    Array selected;
-    for (std::size_t i = pick(4); i > 0; --i) selected.emplace_back(pool[pick(pool.size())]);
-    device.writeSettings({{"mode", Value(static_cast<int>(pick(5)))},
-                          {"icon", Value(static_cast<int>(pick(4)))},
-                          {"DefaultKeyboard", Value(pool[pick(pool.size())])},
-                          {"SelectedKeyboards", Value(selected)}});
+    device.device().preferences().set("KeyboardLastUsed", Value(selectable[pick(selectable.size())]),
+                                      "com.apple.Preferences");
+    const auto write = [&] {
+      device.writeSettings({{"mode", Value(pick(4) == 0 ? static_cast<int>(pick(5)) : 1)},
+                            {"icon", Value(static_cast<int>(pick(4)))},
+                            {"DefaultKeyboard", Value(selectable[pick(selectable.size())])},
+                            {"SelectedKeyboards", Value(selection())}});
+    };
+    write();
     sim::Process& springboard = device.start("com.apple.springboard");
     sim::Process& app = device.start("com.example.app");
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
       app.tapKey("International-Key");
       app.nextKeyboardStep();
       app.askLabel("International-Key");
@@ -271,7 +286,12 @@ TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
         sim::fireActivatorEvent(springboard, name);
       }
       ASSERT_TRUE(device.device().runUntilIdle(500).idle)
-          << "round " << round << ": keyboards " << ::testing::PrintToString(keyboards);
+          << "round " << round << ": keyboards " << ::testing::PrintToString(keyboards) << ", settings "
+          << sim::formatValueText(Value(sim::readDictionaryFile(device.device().files(), kSettingsPath)->dictionary));
+      // The selection changes under the running processes, which reload.
+      write();
+      springboard.CFNotificationCenterPostNotification(kPrefsChangedNotification, true);
+      ASSERT_TRUE(device.device().runUntilIdle(500).idle) << "round " << round;
     }
   }
 }
