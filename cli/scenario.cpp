@@ -354,7 +354,8 @@ struct ScenarioRunner::Impl {
 
   void writeFile(const std::string& path, const Value& value, sim::PlistFormat format) {
     auto bytes = sim::serializePlist(value, format);
-    if (!bytes) throw BadLine("the value cannot be stored as a " + std::string(format == sim::PlistFormat::kXml ? "XML" : "binary") + " property list");
+    if (!bytes) throw BadLine(std::string("the value cannot be stored as ") +
+                               (format == sim::PlistFormat::kXml ? "an XML" : "a binary") + " property list");
     writeBytes(path, *bytes);
   }
 

@@ -51,3 +51,53 @@ TEST(ScenarioLanguage, EventExpectationsFollowTheOrderOfTheTrace) {
 
 }  // namespace
 }  // namespace orvane::cli
+
+namespace orvane::cli {
+namespace {
+
+TEST(ScenarioLanguage, AWriteThatDoesNotHappenStopsTheRunAndIsNeverTracedAsDone) {
+  struct Case {
+    const char* setup;
+    const char* line;
+    const char* message;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"fault read-only", "pref set com.example k 1", "cannot write k to com.example"},
+           {"", "pref set com.example k \"\\xff\"", "cannot write k to com.example"},
+           {"fault read-only", "keyboards en_US", "cannot store the enabled keyboards"},
+           {"", "keyboards en_US \"\\xff\"", "cannot store the enabled keyboards"},
+           {"fault write", "settings write {mode: 1}", "cannot write /var/mobile/Library/Preferences/net.varnholt.orvane.plist"},
+           {"", "settings write-xml {k: \"a\\x01\"}", "cannot be stored as an XML property list"},
+           {"settings bytes garbage", "settings set mode 2", "does not read as a dictionary"},
+       }) {
+    testing::TestDevice device;
+    std::string errors;
+    const std::string script = std::string(c.setup) + "\n" + c.line + "\n";
+    EXPECT_EQ(device.runScript(script, &errors), 2) << c.line;
+    EXPECT_EQ(errors.rfind("test:2: ", 0), 0u) << c.line << " -> " << errors;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << c.line << " -> " << errors;
+    EXPECT_TRUE(device.events("pref-set").empty()) << c.line;
+    EXPECT_TRUE(device.events("file-write").empty() || std::string(c.setup).starts_with("settings bytes")) << c.line;
+  }
+  // Keyboards that could not be stored leave the device's keyboards as they were.
+  testing::TestDevice device;
+  EXPECT_EQ(device.runScript("keyboards en_US fr_FR\nkeyboards de_DE \"\\xff\"\n"), 2);
+  ASSERT_EQ(device.device().activeInputModes().size(), 2u);
+  EXPECT_EQ(device.device().activeInputModes()[1].identifier, "fr_FR");
+}
+
+TEST(ScenarioLanguage, NumbersAreRangeCheckedNeverConvertedOutOfRange) {
+  for (const char* bad : {"fault write 1e30", "fault write 0", "fault write -1", "fault write 2.5",
+                          "app-icon com.example.a 1e30", "app-icon com.example.a -3", "version inf", "version nan",
+                          "version -1", "version 0"}) {
+    testing::TestDevice device;
+    std::string errors;
+    EXPECT_EQ(device.runScript(std::string(bad) + "\n", &errors), 2) << bad;
+    EXPECT_EQ(errors.rfind("test:1: ", 0), 0u) << bad << " -> " << errors;
+  }
+  testing::TestDevice device;
+  EXPECT_EQ(device.runScript("fault write 2\napp-icon com.example.a 60 empty\nversion 793\n"), 0);
+}
+
+}  // namespace
+}  // namespace orvane::cli

@@ -60,6 +60,16 @@ class Parser {
     }
     if (c == '<') return parseData();
     if (!isBareChar(c)) return error(std::string("unexpected '") + c + "'");
+    const std::string_view rest = text_.substr(pos_);
+    if (rest.starts_with("date(") || rest.starts_with("uid(")) {
+      // A date's ISO form holds colons, which end a bare word: the tagged form runs to its ')'.
+      const std::size_t close = rest.find(')');
+      if (close == std::string_view::npos) return error("unterminated " + std::string(rest.substr(0, rest.find('('))));
+      auto tagged = taggedValue(rest.substr(0, close + 1));
+      if (!tagged) return error("bad " + std::string(rest.substr(0, close + 1)));
+      pos_ += close + 1;
+      return tagged;
+    }
     return bareValue(parseBare());
   }
 
@@ -72,7 +82,6 @@ class Parser {
   static std::optional<Value> bareValue(const std::string& word) {
     if (word == "true") return Value(true);
     if (word == "false") return Value(false);
-    if (auto tagged = taggedValue(word)) return tagged;
     const char* first = word.data();
     const char* last = word.data() + word.size();
     std::int64_t i = 0;

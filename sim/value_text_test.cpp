@@ -26,14 +26,20 @@ TEST(ValueText, QuotedNumbersAndKeywordsStayStrings) {
 }
 
 TEST(ValueText, FormatReadsBackAsTheSameValue) {
-  const Value v(Dictionary{{"k y", Value(Array{Value("1"), Value(1), Value(1.0), Value("a\"b"), Value("")})}});
+  const Value v(Dictionary{{"k y", Value(Array{Value("1"), Value(1), Value(1.0), Value("a\"b"), Value("")})},
+                           {"wide", Value(Array{Value(std::uint64_t{18446744073709551615U}), Value(INT64_MIN)})},
+                           {"dates", Value(Array{Value(Date{0}), Value(Date{-3187296000.0}), Value(Date{0.5}),
+                                                 Value(Date{1e300})})},
+                           {"uid", Value(Uid{42})},
+                           {"date(", Value("date(")}});
   auto parsed = parseValueText(formatValueText(v));
   ASSERT_TRUE(parsed.value) << parsed.error;
   EXPECT_EQ(*parsed.value, v);
 }
 
 TEST(ValueText, MalformedTextIsAnErrorNotACrash) {
-  for (const char* bad : {"", "[1, 2", "{a 1}", "\"open", "<0>", "<zz>", "[1] trailing", "{a: }", "\"\\x4\""}) {
+  for (const char* bad : {"", "[1, 2", "{a 1}", "\"open", "<0>", "<zz>", "[1] trailing", "{a: }", "\"\\x4\"",
+                          "date(2001-13-01T00:00:00Z)", "date(", "uid(-1)", "uid(x)"}) {
     auto parsed = parseValueText(bad);
     EXPECT_FALSE(parsed.value) << bad;
     EXPECT_FALSE(parsed.error.empty()) << bad;

@@ -1,12 +1,14 @@
 // Whole-device reliability: real processes racing on the same files, thousands of queued events
 // against a reference model, and a search for states that would keep the main queue busy forever.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "activator/action_listeners.h"
@@ -238,6 +240,46 @@ TEST(Load, ThousandsOfQueuedTapsAndNotificationsEndWhereTheModelSays) {
   ASSERT_TRUE(device.device().runUntilIdle().idle);
   std::printf("load: %d taps and %d notifications across %zu processes matched the model\n", taps, notifications,
               names.size());
+}
+
+TEST(Storage, SettingsFilesAsDeepAndLargeAsRealWritersMakeThemRead) {
+  // 600 levels of nesting and 2 MiB of data beside the selection: the selection is used, no
+  // notice says that nothing is selected.
+  Value deep("bottom");
+  for (int i = 0; i < 600; ++i) deep = Value(Array{deep});
+  for (const auto format : {sim::PlistFormat::kBinary, sim::PlistFormat::kXml}) {
+    testing::TestDevice device;
+    device.keyboards({"en_US", "fr_FR", "de_DE"});
+    device.writeSettings({{"mode", Value(1)},
+                          {"SelectedKeyboards", Value(Array{Value("en_US"), Value("de_DE")})},
+                          {"Deep", deep},
+                          {"Blob", Value(Data(std::size_t{2} << 20, 0x5A))}},
+                         format);
+    sim::Process& app = device.start("com.example.app");
+    app.tapKey("International-Key");
+    ASSERT_TRUE(device.device().runUntilIdle().idle);
+    EXPECT_EQ(app.currentInputMode(), "de_DE");
+    EXPECT_TRUE(device.events("alert").empty()) << device.events("alert").front();
+  }
+}
+
+TEST(Storage, WhatIsNotARegularFileAtTheSettingsPathReadsAsUnreadableAtOnce) {
+  // A FIFO with no writer would block a plain open for reading forever; the alarm ends the test
+  // process if anything waits on it.
+  for (const bool fifo : {true, false}) {
+    testing::TestDevice device;
+    device.keyboards({"en_US", "fr_FR"});
+    const auto host = *device.device().files().resolve(kSettingsPath);
+    std::filesystem::create_directories(host.parent_path());
+    ASSERT_EQ(fifo ? ::mkfifo(host.c_str(), 0644) : ::mkdir(host.c_str(), 0755), 0);
+    ::alarm(30);
+    sim::Process& app = device.start("com.example.app");
+    app.tapKey("International-Key");
+    ASSERT_TRUE(device.device().runUntilIdle().idle);
+    ::alarm(0);
+    EXPECT_EQ(app.currentInputMode(), "fr_FR") << "the system's own step, the settings reading as none";
+    EXPECT_FALSE(device.device().files().read(kSettingsPath, sim::kMaxPlistBytes));
+  }
 }
 
 TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
