@@ -31,6 +31,7 @@ struct Token {
   std::string text;
   std::size_t begin = 0;
   bool quoted = false;
+  std::size_t quoteStart = std::string::npos;  // where in `text` the first quoted part begins
 };
 
 // Words are separated by white space; a word may hold quoted parts (`"two words"`, `button="Ok, I"`),
@@ -55,6 +56,7 @@ std::vector<Token> tokenize(const std::string& line) {
       if (j >= line.size()) throw BadLine("unterminated string");
       auto parsed = sim::parseValueText(line.substr(i, j + 1 - i));
       if (!parsed.value || !parsed.value->string()) throw BadLine("bad string: " + parsed.error);
+      if (!token.quoted) token.quoteStart = token.text.size();
       token.text += *parsed.value->string();
       token.quoted = true;
       i = j + 1;
@@ -71,9 +73,10 @@ class Args {
   const std::string& command() const { return tokens_.front().text; }
   bool more() const { return next_ < tokens_.size(); }
 
-  std::string word(const char* what) {
+  std::string word(const char* what) { return token(what).text; }
+  const Token& token(const char* what) {
     if (!more()) throw BadLine(std::string("missing ") + what);
-    return tokens_[next_++].text;
+    return tokens_[next_++];
   }
   // The rest of the line, read as one value in the text form of values.
   Value value(const char* what) {
@@ -198,9 +201,17 @@ struct ScenarioRunner::Impl {
                                             : throw BadLine("app-icon takes cgimage, ciimage or empty");
       device.setAppIcon(identifier, parseInteger(size, 0, std::numeric_limits<int>::max(), "an icon size"), icon);
     } else if (c == "keyboards") {
-      std::vector<std::string> identifiers;
-      while (args.more()) identifiers.push_back(args.word("identifier"));
-      if (!device.setKeyboards(identifiers)) throw BadLine("cannot store the enabled keyboards in \"AppleKeyboards\"");
+      // ID, or ID="Display Name": the name that follows '=' in quotes replaces ICU's.
+      std::vector<sim::Device::Keyboard> keyboards;
+      while (args.more()) {
+        const Token& t = args.token("identifier");
+        if (t.quoted && t.quoteStart > 0 && t.text[t.quoteStart - 1] == '=') {
+          keyboards.push_back({t.text.substr(0, t.quoteStart - 1), t.text.substr(t.quoteStart)});
+        } else {
+          keyboards.push_back({t.text, std::nullopt});
+        }
+      }
+      if (!device.setKeyboards(keyboards)) throw BadLine("cannot store the enabled keyboards in \"AppleKeyboards\"");
     } else if (c == "settings") {
       settings(args);
     } else if (c == "file") {
@@ -211,8 +222,14 @@ struct ScenarioRunner::Impl {
       post(args);
     } else if (c == "start") {
       const std::string name = args.word("process");
+      std::optional<int> status;
+      if (args.more()) {
+        if (args.word("returns") != "returns") throw BadLine("start takes PROCESS [returns STATUS]");
+        status = parseInteger(args.word("status"), std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
+                              "the status UIApplicationMain returns");
+      }
       args.end();
-      device.start(bundleIdentifierOf(name));
+      device.start(bundleIdentifierOf(name), status);
     } else if (c == "stop") {
       const std::string name = args.word("process");
       args.end();
@@ -485,13 +502,14 @@ struct ScenarioRunner::Impl {
         if (const Value* v = find(stored->dictionary, key)) actual = *v;
       }
       check(actual == wanted, "setting " + key + " = " + show(wanted), stored ? show(actual) : "no readable settings file");
-    } else if (what == "settings-format") {
+    } else if (what == "settings-format" || what == "file-format") {
+      const std::string path = what == "file-format" ? args.word("path") : std::string(kSettingsPath);
       const std::string format = args.word("xml or binary");
       args.end();
-      auto stored = sim::readDictionaryFile(device.files(), kSettingsPath);
-      const std::string actual = !stored ? "no readable settings file"
+      auto stored = sim::readDictionaryFile(device.files(), path);
+      const std::string actual = !stored ? "no readable property list"
                                  : stored->format == sim::PlistFormat::kXml ? "xml" : "binary";
-      check(actual == format, "settings file in " + format, actual);
+      check(actual == format, path + " in " + format, actual);
     } else if (what == "file" || what == "no-file") {
       const std::string path = args.word("path");
       args.end();

@@ -25,7 +25,7 @@ struct FuzzDevice {
     device->trace().setRecording(false);  // one device serves every input: keep no history
     device->setVersion(version);
     device->setActivatorInstalled(true);
-    device->setKeyboards({"en_US@hw=US;sw=QWERTY", "fr_FR", "emoji@sw=Emoji", "de_DE"});
+    device->setKeyboards(std::vector<std::string>{"en_US@hw=US;sw=QWERTY", "fr_FR", "emoji@sw=Emoji", "de_DE"});
     springboard = &device->start("com.apple.springboard");
     app = &device->start("com.example.app");
   }

@@ -150,23 +150,44 @@ inline std::string independentCanonical(const Value& value, sim::PlistFormat for
   return reading->at("v");
 }
 
-// The rewrite oracle: `after` must hold what `before` held, with `key` set to `value`, both as the
-// device reads them (values compared exactly) and, where it is safe to ask, as libplist reads them.
-inline void checkRewrite(std::string_view before, std::string_view after, std::string_view key, const Value& value) {
+// libplist reads an XML integer written with leading zeros ("<integer>-0615</integer>") as octal;
+// the platform and Python's plistlib read it as decimal, as the device does. Such lists are not
+// compared through libplist.
+inline bool hasLeadingZeroInteger(std::string_view xml) {
+  for (std::size_t at = xml.find("<integer>"); at != std::string_view::npos; at = xml.find("<integer>", at + 1)) {
+    std::size_t i = at + 9;
+    while (i < xml.size() && (xml[i] == ' ' || xml[i] == '\t' || xml[i] == '\n' || xml[i] == '\r')) ++i;
+    if (i < xml.size() && (xml[i] == '-' || xml[i] == '+')) ++i;
+    if (i + 1 < xml.size() && xml[i] == '0' && xml[i + 1] >= '0' && xml[i + 1] <= '9') return true;
+  }
+  return false;
+}
+
+// The rewrite oracle: `after` must hold what `before` held, with `key` set to `value`, written in
+// `format`: as the device reads it (values compared exactly, to the precision of the format) and,
+// where it is safe to ask and the format did not change, as libplist reads it. When the format
+// cannot carry what the file held, the write is refused and the old bytes must stay.
+inline void checkRewrite(std::string_view before, std::string_view after, std::string_view key, const Value& value,
+                         sim::PlistFormat format) {
   const auto old = sim::parsePlist(before);
-  const auto now = sim::parsePlist(after);
-  if (!now || !now->value.dictionary()) broken("the rewritten file does not read as a dictionary");
-  if (now->format != old->format) broken("the rewrite changed the file's format");
   Dictionary expected = *old->value.dictionary();
   expected.insert_or_assign(std::string(key), value);
-  if (!sim::sameValue(now->value, Value(expected), now->format)) broken("a key or value did not survive the rewrite");
+  if (!sim::serializeFaithfully(Value(expected), format)) {
+    if (after != before) broken("a rewrite the format cannot carry changed the file");
+    return;
+  }
+  const auto now = sim::parsePlist(after);
+  if (!now || !now->value.dictionary()) broken("the rewritten file does not read as a dictionary");
+  if (now->format != format) broken("the rewrite is not in the writer's format");
+  if (!sim::sameValue(now->value, Value(expected), format)) broken("a key or value did not survive the rewrite");
   std::size_t budget = 20000;
-  if (!safeForLibplist(old->value, budget)) return;
+  if (old->format != format || !safeForLibplist(old->value, budget)) return;
+  if (format == sim::PlistFormat::kXml && hasLeadingZeroInteger(before)) return;
   auto independentBefore = independentReading(before);
   if (!independentBefore) return;  // a list libplist cannot read: nothing to compare with
   const auto independentAfter = independentReading(after);
   if (!independentAfter) broken("libplist cannot read the rewritten file");
-  (*independentBefore)[std::string(key)] = independentCanonical(value, now->format);
+  (*independentBefore)[std::string(key)] = independentCanonical(value, format);
   if (*independentAfter != *independentBefore) broken("libplist reads a different file after the rewrite");
 }
 

@@ -1,6 +1,6 @@
 // The settings file as the mode action reads and rewrites it: the file afterwards is the old one
-// with only "mode" changed, as the device and libplist both read it; a file that does not read as a
-// dictionary, or a disabled extension, leaves the bytes alone.
+// with only "mode" changed, written as XML, as the device and libplist both read it; a file that does
+// not read as a dictionary, or a disabled extension, leaves the bytes alone.
 #include "activator/action_listeners.h"
 #include "fuzz/fuzz_device.h"
 #include "fuzz/independent_reading.h"
@@ -19,9 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (*after != input) fuzz::broken("a file that was not rewritten changed");
     return 0;
   }
-  // The device can always write back what it read in the same format: an unchanged file where
-  // "mode" changed is a lost rewrite, and the oracle catches it.
-  fuzz::checkRewrite(input, *after, kModeKey, Value(nextSwitchMode(int32Setting(*old, kModeKey, 1))));
+  // The rewrite is XML, as writeToFile:atomically: writes: an unchanged file where "mode" changed
+  // and XML could carry the file is a lost rewrite, and the oracle catches it.
+  fuzz::checkRewrite(input, *after, kModeKey, Value(nextSwitchMode(int32Setting(*old, kModeKey, 1))),
+                     sim::PlistFormat::kXml);
   f.device->runUntilIdle(1000);
   return 0;
 }

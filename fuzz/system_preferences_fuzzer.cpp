@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   fuzz::checkRewrite(input, *after, "KeyboardAutocorrection",
-                     Value(!boolSetting(*old, "KeyboardAutocorrection", true)));
+                     Value(!boolSetting(*old, "KeyboardAutocorrection", true)), sim::PlistFormat::kXml);
   f.device->runUntilIdle(1000);
   return 0;
 }

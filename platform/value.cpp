@@ -1,13 +1,49 @@
 #include "platform/value.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
 
 namespace orvane {
 
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// NSString's boolValue: after leading white space, an optional sign and any zeros, true when the
+// text starts with "Y", "y", "T", "t" or a digit 1 to 9.
+bool stringBoolValue(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && isSpace(s[i])) ++i;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  while (i < s.size() && s[i] == '0') ++i;
+  if (i == s.size()) return false;
+  const char c = s[i];
+  return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+}
+
+// NSString's intValue: the leading decimal integer after white space and an optional sign, 0 when
+// there is none, saturating at the 32-bit limits.
+std::int32_t stringIntValue(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && isSpace(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  std::int64_t magnitude = 0;
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    magnitude = std::min(magnitude * 10 + (s[i] - '0'), kLimit);
+  }
+  if (negative) return static_cast<std::int32_t>(-magnitude);
+  return static_cast<std::int32_t>(std::min(magnitude, kLimit - 1));
+}
+
+}  // namespace
+
 std::optional<bool> Value::boolReading() const {
   if (const auto* b = std::get_if<bool>(&storage_)) return *b;
+  if (const auto* s = std::get_if<std::string>(&storage_)) return stringBoolValue(*s);
   if (const auto* i = std::get_if<std::int64_t>(&storage_)) return *i != 0;
   if (std::holds_alternative<std::uint64_t>(storage_)) return true;  // never zero
   if (const auto* d = std::get_if<double>(&storage_)) return *d != 0.0;
@@ -16,6 +52,7 @@ std::optional<bool> Value::boolReading() const {
 
 std::optional<std::int32_t> Value::int32Reading() const {
   if (const auto* b = std::get_if<bool>(&storage_)) return *b ? 1 : 0;
+  if (const auto* s = std::get_if<std::string>(&storage_)) return stringIntValue(*s);
   if (const auto* i = std::get_if<std::int64_t>(&storage_)) return static_cast<std::int32_t>(*i);
   if (const auto* u = std::get_if<std::uint64_t>(&storage_)) return static_cast<std::int32_t>(*u);
   if (const auto* d = std::get_if<double>(&storage_)) {

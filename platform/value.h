@@ -66,10 +66,13 @@ class Value {
   const Dictionary* dictionary() const { return std::get_if<Dictionary>(&storage_); }
   Dictionary* dictionary() { return std::get_if<Dictionary>(&storage_); }
 
-  // `boolValue` of a number or boolean: "not zero". Other types have no reading.
+  // `boolValue` of a number or boolean: "not zero"; of a string, NSString's: after leading white
+  // space, an optional sign and zeros, true when it starts with "Y", "y", "T", "t" or 1 to 9.
+  // Data, dates, UIDs, arrays and dictionaries have no reading.
   std::optional<bool> boolReading() const;
   // `intValue` of a number or boolean: reals truncate toward zero (saturating), wider integers keep
-  // their low 32 bits as the platform's 32-bit conversion does. Other types have no reading.
+  // their low 32 bits as the platform's 32-bit conversion does; of a string, NSString's: the leading
+  // decimal integer (0 when there is none), saturating. Other types have no reading.
   std::optional<std::int32_t> int32Reading() const;
 
   bool operator==(const Value&) const = default;

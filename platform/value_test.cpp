@@ -18,9 +18,31 @@ TEST(ValueReadings, NumbersAndBooleansHaveBothReadingsOtherTypesNone) {
   EXPECT_EQ(Value(true).int32Reading(), 1);
   EXPECT_EQ(Value(2.9).int32Reading(), 2);
   EXPECT_EQ(Value(-2.9).int32Reading(), -2);
-  EXPECT_EQ(Value("1").boolReading(), std::nullopt);
-  EXPECT_EQ(Value("1").int32Reading(), std::nullopt);
   EXPECT_EQ(Value(Array{}).int32Reading(), std::nullopt);
+  EXPECT_EQ(Value(Data{1}).boolReading(), std::nullopt);
+  EXPECT_EQ(Value(Date{1}).boolReading(), std::nullopt);
+  EXPECT_EQ(Value(Uid{1}).int32Reading(), std::nullopt);
+  EXPECT_EQ(Value(std::uint64_t{0xFFFFFFFF00000005}).int32Reading(), 5);
+}
+
+TEST(ValueReadings, StringsReadAsFoundationReadsThem) {
+  struct Row {
+    const char* text;
+    bool boolValue;
+    std::int32_t intValue;
+  };
+  for (const Row& row : std::initializer_list<Row>{
+           {"YES", true, 0},      {"yes", true, 0},   {"true", true, 0},  {"T", true, 0},
+           {"NO", false, 0},      {"no", false, 0},   {"false", false, 0}, {"", false, 0},
+           {"0", false, 0},       {"1", true, 1},     {" 1", true, 1},    {"\t\n-0007x", true, -7},
+           {"+0", false, 0},      {"00", false, 0},   {"0009", true, 9},  {"-", false, 0},
+           {"42abc", true, 42},   {"x1", false, 0},   {" 2.9", true, 2},  {"1e3", true, 1},
+           {"99999999999", true, 2147483647},         {"-99999999999", true, -2147483647 - 1},
+           {"2147483647", true, 2147483647},          {"-2147483648", true, -2147483647 - 1},
+       }) {
+    EXPECT_EQ(Value(row.text).boolReading(), row.boolValue) << row.text;
+    EXPECT_EQ(Value(row.text).int32Reading(), row.intValue) << row.text;
+  }
 }
 
 TEST(ValueReadings, OutOfRangeNumbersNeverOverflow) {
@@ -32,13 +54,15 @@ TEST(ValueReadings, OutOfRangeNumbersNeverOverflow) {
 }
 
 TEST(ValueReadings, SettingHelpersFallBackOnAbsentOrWrongType) {
-  const Dictionary d = {{"enabled", Value("yes")}, {"mode", Value(Array{})}, {"icon", Value(3)}};
-  EXPECT_TRUE(boolSetting(d, "enabled", true));
-  EXPECT_FALSE(boolSetting(d, "enabled", false));
+  const Dictionary d = {{"enabled", Value("no")}, {"mode", Value(Array{})}, {"icon", Value(3)},
+                        {"date", Value(Date{1})}};
+  EXPECT_FALSE(boolSetting(d, "enabled", true));  // a string answers the reading
+  EXPECT_TRUE(boolSetting(d, "date", true));      // a date has none: the fallback
+  EXPECT_FALSE(boolSetting(d, "date", false));
   EXPECT_EQ(int32Setting(d, "mode", 1), 1);
   EXPECT_EQ(int32Setting(d, "icon", 1), 3);
   EXPECT_EQ(int32Setting(d, "missing", 7), 7);
-  EXPECT_EQ(stringSetting(d, "enabled"), "yes");
+  EXPECT_EQ(stringSetting(d, "enabled"), "no");
   EXPECT_EQ(stringSetting(d, "icon"), std::nullopt);
 }
 

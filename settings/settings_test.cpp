@@ -86,8 +86,8 @@ TEST_F(SettingsTest, FilesOfTheWrongShapeYieldTheDefaults) {
     EXPECT_EQ(settings.cache().mode, 1);
     EXPECT_EQ(settings.keyboardCount(), 0u);
   }
-  // Wrong types for single keys: those keys default, the others are read.
-  const Settings& settings = startWith({"A"}, {{"enabled", Value("no")},
+  // Types without a reading for single keys: those keys default, the others are read.
+  const Settings& settings = startWith({"A"}, {{"enabled", Value(Date{0})},
                                                {"mode", Value(Dictionary{})},
                                                {"icon", Value(2)},
                                                {"SelectedKeyboards", Value("A")}});
@@ -95,6 +95,11 @@ TEST_F(SettingsTest, FilesOfTheWrongShapeYieldTheDefaults) {
   EXPECT_EQ(settings.cache().mode, 1);
   EXPECT_EQ(settings.cache().icon, 2);
   EXPECT_EQ(settings.keyboardCount(), 0u);
+  // Strings answer the readings as the platform reads them.
+  const Settings& strings = startWith({"A"}, {{"enabled", Value("NO")}, {"mode", Value(" 2")}, {"icon", Value("3rd")}});
+  EXPECT_FALSE(strings.cache().enabled);
+  EXPECT_EQ(strings.cache().mode, 2);
+  EXPECT_EQ(strings.cache().icon, 3);
   // Elements that are not strings are dropped; the strings among them still count.
   const Settings& mixed = startWith({"A"}, {{"SelectedKeyboards", Value(Array{Value(1), Value("A"), Value(Array{})})}});
   EXPECT_EQ(*mixed.keyboards(), Keyboards{"A"});

@@ -76,8 +76,9 @@ void loadActivatorClasses(Process& process) {
   auto activator = std::make_shared<ActivatorObject>(cls);
   cls->addClassMethod(sel::sharedInstance, [activator](const Id&, Sel) -> Id { return activator; });
   cls->addMethod(sel::registerListener, [&process, activator](const Id&, Sel, Id listener, std::string name) {
-    process.trace("activator-register",
-                  {{"name", name}, {"listener", listener ? listener->isa()->name() : std::string("nil")}});
+    process.trace("activator-register", {{"name", name},
+                                         {"listener", listener ? listener->isa()->name() : std::string("nil")},
+                                         {"object", process.objectName(listener)}});
     activator->listeners.insert_or_assign(std::move(name), std::move(listener));
   });
   cls->addMethod(sel::unregisterListener, [&process, activator](const Id&, Sel, std::string name) {

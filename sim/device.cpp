@@ -33,30 +33,40 @@ platform::String Device::displayNameFor(std::string_view identifier) {
 }
 
 bool Device::setKeyboards(const std::vector<std::string>& identifiers) {
+  std::vector<Keyboard> keyboards;
+  for (const std::string& identifier : identifiers) keyboards.push_back({identifier, std::nullopt});
+  return setKeyboards(keyboards);
+}
+
+bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
   Array stored;
   Array shown;
-  for (const std::string& identifier : identifiers) {
-    shown.emplace_back(identifier);
-    if (identifier != kNoIdentifier) stored.emplace_back(identifier);
+  Array names;
+  for (const Keyboard& k : keyboards) {
+    shown.emplace_back(k.identifier);
+    if (k.identifier != kNoIdentifier) stored.emplace_back(k.identifier);
+    if (k.displayName) names.emplace_back(k.identifier + "=" + *k.displayName);
   }
-  const auto list = formatValueText(Value(std::move(shown)));
+  Trace::Fields fields = {{"list", formatValueText(Value(std::move(shown)))}};
+  if (!names.empty()) fields.emplace_back("names", formatValueText(Value(std::move(names))));
   const auto result = preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)),
                                        kGlobalPreferencesDomain);
   traceMovedAside(result, kGlobalPreferencesDomain);
   if (!result.written) {
-    trace_.add("device", "keyboards-failed", {{"list", list}});
+    trace_.add("device", "keyboards-failed", std::move(fields));
     return false;
   }
   activeInputModes_.clear();
   ++keyboardsGeneration_;
-  for (const std::string& identifier : identifiers) {
-    if (identifier == kNoIdentifier) {
+  for (const Keyboard& k : keyboards) {
+    if (k.identifier == kNoIdentifier) {
       activeInputModes_.push_back(InputMode{std::nullopt, std::nullopt});
     } else {
-      activeInputModes_.push_back(InputMode{identifier, displayNameFor(identifier)});
+      activeInputModes_.push_back(InputMode{k.identifier, k.displayName ? platform::String(*k.displayName)
+                                                                          : displayNameFor(k.identifier)});
     }
   }
-  trace_.add("device", "keyboards", {{"list", list}});
+  trace_.add("device", "keyboards", std::move(fields));
   return true;
 }
 
@@ -80,9 +90,10 @@ void Device::installLibrary(std::string path, platform::LibraryFactory factory) 
   libraries_.push_back(InstalledLibrary{std::move(path), std::move(factory)});
 }
 
-Process& Device::start(std::string_view bundleIdentifier) {
+Process& Device::start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus) {
   if (Process* running = find(bundleIdentifier)) return *running;
-  processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier)));
+  processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier),
+                                                 applicationMainStatus.value_or(applicationMainStatus_)));
   Process& process = *processes_.back();
   process.boot();
   return process;

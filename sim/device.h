@@ -55,6 +55,11 @@ class Device {
   // `kNoIdentifier` stands for an input mode that has no identifier (left out of the stored list).
   static constexpr std::string_view kNoIdentifier = "(nil)";
   // False, with the keyboards as they were, when "AppleKeyboards" could not be stored.
+  struct Keyboard {
+    std::string identifier;
+    std::optional<std::string> displayName;  // nothing: the locale service's name
+  };
+  bool setKeyboards(const std::vector<Keyboard>& keyboards);
   bool setKeyboards(const std::vector<std::string>& identifiers);
   const std::vector<InputMode>& activeInputModes() const { return activeInputModes_; }
   // Changes whenever the enabled keyboards are set, so processes know when to rebuild their list.
@@ -80,8 +85,9 @@ class Device {
   };
   const std::vector<InstalledLibrary>& libraries() const { return libraries_; }
 
-  // Starts a process (already running: returns it as it is).
-  Process& start(std::string_view bundleIdentifier);
+  // Starts a process (already running: returns it as it is); its UIApplicationMain returns
+  // `applicationMainStatus`, or the device's default.
+  Process& start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus = std::nullopt);
   bool stop(std::string_view bundleIdentifier);
   Process* find(std::string_view bundleIdentifier);
   const std::vector<std::unique_ptr<Process>>& processes() const { return processes_; }

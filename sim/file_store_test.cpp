@@ -67,14 +67,14 @@ class PreferenceStoreTest : public FileStoreTest {
   PreferenceStore prefs_{files_};
 };
 
-TEST_F(PreferenceStoreTest, AWriteKeepsOtherKeysAndTheFilesFormat) {
+TEST_F(PreferenceStoreTest, AWriteKeepsOtherKeysAndWritesBinaryWhateverTheFileWas) {
   const std::string path = *PreferenceStore::domainPath("com.example");
   ASSERT_TRUE(files_.writeAtomically(path, *serializePlist(Value(Dictionary{{"other", Value(Array{Value(1)})}}),
                                                            PlistFormat::kXml)));
   ASSERT_TRUE(prefs_.set("key", Value("v"), "com.example").written);
   auto stored = readDictionaryFile(files_, path);
   ASSERT_TRUE(stored);
-  EXPECT_EQ(stored->format, PlistFormat::kXml);
+  EXPECT_EQ(stored->format, PlistFormat::kBinary);
   EXPECT_EQ(stored->dictionary, (Dictionary{{"other", Value(Array{Value(1)})}, {"key", Value("v")}}));
 
   ASSERT_TRUE(prefs_.set("key", std::nullopt, "com.example").written);

@@ -43,7 +43,7 @@ bool sameValue(const Value& a, const Value& b, PlistFormat format) {
   if (const auto* x = std::get_if<double>(&a.storage())) return sameReal(*x, std::get<double>(b.storage()));
   if (const auto* x = std::get_if<Date>(&a.storage())) {
     const double y = std::get<Date>(b.storage()).seconds;
-    if (format == PlistFormat::kXml) return std::floor(x->seconds) == y;
+    if (format == PlistFormat::kXml) return std::floor(x->seconds) == std::floor(y);
     return sameReal(x->seconds, y);
   }
   if (const Array* x = a.array()) {

@@ -44,7 +44,6 @@ PreferenceStore::Write PreferenceStore::set(std::string_view key, const std::opt
     return result;
   }
   Dictionary dictionary = stored ? std::move(stored->dictionary) : Dictionary{};
-  const PlistFormat format = stored ? stored->format : PlistFormat::kBinary;
   if (value) {
     dictionary.insert_or_assign(std::string(key), *value);
   } else {
@@ -55,7 +54,8 @@ PreferenceStore::Write PreferenceStore::set(std::string_view key, const std::opt
     }
     dictionary.erase(it);
   }
-  const auto bytes = serializeFaithfully(Value(std::move(dictionary)), format);
+  // The preference service writes binary, whatever the old file was.
+  const auto bytes = serializeFaithfully(Value(std::move(dictionary)), PlistFormat::kBinary);
   if (!bytes) return result;
   if (!stored && files_.exists(*path)) {
     // What the user had stays, under a name that says why it was set aside.

@@ -1,7 +1,7 @@
 // The preference service: each domain is the property-list file
 // /var/mobile/Library/Preferences/<domain>.plist. Reads see the file; a write reaches the file before
 // it returns, through a read-modify-write under the folder's exclusive lock, so writers of different
-// keys never lose each other's work. A rewrite keeps the file's format; a new file is binary. A
+// keys never lose each other's work. The file is written binary, whatever it was before. A
 // domain file that exists but cannot be read is moved aside, never overwritten, before a write.
 #pragma once
 

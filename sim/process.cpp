@@ -1,6 +1,7 @@
 #include "sim/process.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "sim/activator.h"
 #include "sim/locale.h"
@@ -18,11 +19,12 @@ std::string traceName(std::string_view bundleIdentifier) {
 }
 }  // namespace
 
-Process::Process(Device& device, std::string bundleIdentifier)
+Process::Process(Device& device, std::string bundleIdentifier, int applicationMainStatus)
     : device_(device),
       version_(device.version()),
       bundleIdentifier_(std::move(bundleIdentifier)),
       name_(traceName(bundleIdentifier_)),
+      applicationMainStatus_(applicationMainStatus),
       ui_(std::make_unique<Ui>()) {}
 
 Process::~Process() {
@@ -51,7 +53,7 @@ void Process::boot() {
       platform::symbol::UIApplicationMain.name,
       std::function<platform::symbol::UIApplicationMainSignature>([this](int, char**, platform::String, platform::String) {
         trace("application-main");
-        return device_.applicationMainStatus();
+        return applicationMainStatus_;
       }));
 
   // The loader: each library's classes, then its initialiser.
@@ -71,12 +73,29 @@ void Process::boot() {
   trace("main-returned", {{"status", std::to_string(status)}});
 }
 
+void Process::enqueue(std::function<void()> task, std::string_view source) {
+  const std::uint64_t number = ++tasksQueued_;
+  trace("main-queue-async", {{"task", std::to_string(number)}, {"source", std::string(source)}});
+  mainQueue_.push_back(Task{number, std::move(task)});
+}
+
 bool Process::runOneTask() {
   if (mainQueue_.empty()) return false;
-  auto task = std::move(mainQueue_.front());
+  Task task = std::move(mainQueue_.front());
   mainQueue_.pop_front();
-  task();
+  trace("main-queue-run", {{"task", std::to_string(task.number)}});
+  task.run();
   return true;
+}
+
+std::string Process::objectName(const objc::Id& object) {
+  if (!object) return "nil";
+  auto& entry = objectNames_[object.get()];
+  if (entry.first.expired() || entry.second.empty()) {
+    const std::string& cls = object->isa()->name();
+    entry = {object, cls + "#" + std::to_string(++objectsNamed_[cls])};
+  }
+  return entry.second;
 }
 
 // ---- notifications ----
@@ -86,14 +105,16 @@ bool Process::observesDarwin(std::string_view name) const {
 }
 
 void Process::queueDarwinDelivery(const std::string& name) {
-  enqueue([this, name] {
+  enqueue(
+      [this, name] {
     trace("darwin-deliver", {{"name", name}});
     // Copied: a callback may add observers.
     const auto observers = darwinObservers_;
     for (const auto& [observed, callback] : observers) {
       if (observed == name) callback(name);
     }
-  });
+  },
+      "darwin");
 }
 
 bool Process::observesDistributed(std::string_view name) const {
@@ -102,13 +123,15 @@ bool Process::observesDistributed(std::string_view name) const {
 }
 
 void Process::queueDistributedDelivery(const platform::Notification& notification) {
-  enqueue([this, notification] {
+  enqueue(
+      [this, notification] {
     trace("distributed-deliver", {{"name", notification.name}});
     const auto observers = distributedObservers_;
     for (const auto& [observed, handler] : observers) {
       if (observed == notification.name) handler(notification);
     }
-  });
+  },
+      "distributed");
 }
 
 void Process::addLocalObserver(std::string name, platform::NotificationHandler handler) {
@@ -205,7 +228,7 @@ bool Process::dismissAlert() {
 
 std::optional<std::string> Process::currentInputMode() const { return ui_->currentInputMode; }
 
-void Process::setInputModeFromKeyboard(const platform::String& value, std::string_view how) {
+void Process::setInputModeFromKeyboard(const objc::Id& keyboard, const platform::String& value, std::string_view how) {
   // An active identifier exactly, else the first active mode whose part before "@" is the value.
   const auto& modes = device_.activeInputModes();
   const InputMode* chosen = nullptr;
@@ -222,12 +245,14 @@ void Process::setInputModeFromKeyboard(const platform::String& value, std::strin
     }
   }
   if (chosen == nullptr || !chosen->identifier) {
-    trace("input-mode-unchanged", {{"by", std::string(how)}, {"value", formatValueText(Value(value.value_or("(nil)")))}});
+    trace("input-mode-unchanged", {{"by", std::string(how)},
+                                   {"value", formatValueText(Value(value.value_or("(nil)")))},
+                                   {"keyboard", objectName(keyboard)}});
     return;
   }
   if (ui_->currentInputMode != chosen->identifier) rebuildKeys(*ui_);
   ui_->currentInputMode = chosen->identifier;
-  trace("input-mode", {{"identifier", *chosen->identifier}, {"by", std::string(how)}});
+  trace("input-mode", {{"identifier", *chosen->identifier}, {"by", std::string(how)}, {"keyboard", objectName(keyboard)}});
 }
 
 // ---- platform::System ----
@@ -297,9 +322,33 @@ void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional
   device_.writePreference(name(), key, value, app);
 }
 
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// CoreFoundation's reading: a boolean; an integer (not zero is true); a string "true" or "YES",
+// "false" or "NO", ignoring case. A real, any other string and every other type are not valid.
+std::optional<bool> preferenceBoolean(const Value& value) {
+  const auto& s = value.storage();
+  if (const auto* b = std::get_if<bool>(&s)) return *b;
+  if (const auto* i = std::get_if<std::int64_t>(&s)) return *i != 0;
+  if (std::holds_alternative<std::uint64_t>(s)) return true;
+  if (const auto* text = value.string()) {
+    if (equalsIgnoringCase(*text, "true") || equalsIgnoringCase(*text, "YES")) return true;
+    if (equalsIgnoringCase(*text, "false") || equalsIgnoringCase(*text, "NO")) return false;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 bool Process::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) {
   const auto value = CFPreferencesCopyAppValue(key, app);
-  const auto reading = value ? value->boolReading() : std::nullopt;
+  const auto reading = value ? preferenceBoolean(*value) : std::nullopt;
   if (valid != nullptr) *valid = reading.has_value();
   return reading.value_or(false);
 }
@@ -321,15 +370,10 @@ std::optional<Dictionary> Process::dictionaryWithContentsOfFile(std::string_view
 }
 
 bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_view path) {
-  // A rewrite keeps the format of the file it replaces; a new file is binary.
-  PlistFormat format = PlistFormat::kBinary;
-  if (auto bytes = device_.files().read(path, kMaxPlistBytes)) {
-    if (auto parsed = parsePlist(*bytes)) format = parsed->format;
-  }
-  const auto bytes = serializeFaithfully(Value(dictionary), format);
+  // writeToFile:atomically: of a dictionary writes an XML property list, whatever the old file was.
+  const auto bytes = serializeFaithfully(Value(dictionary), PlistFormat::kXml);
   const bool ok = bytes && device_.files().writeAtomically(path, *bytes);
-  trace(ok ? "file-write" : "file-write-failed",
-        {{"path", std::string(path)}, {"format", format == PlistFormat::kBinary ? "binary" : "xml"}});
+  trace(ok ? "file-write" : "file-write-failed", {{"path", std::string(path)}, {"format", "xml"}});
   return ok;
 }
 

@@ -34,7 +34,8 @@ class Process final : public platform::System,
                       public platform::Notify,
                       public platform::Strings {
  public:
-  Process(Device& device, std::string bundleIdentifier);
+  // `applicationMainStatus`: what the system's UIApplicationMain returns in this process.
+  Process(Device& device, std::string bundleIdentifier, int applicationMainStatus);
   ~Process() override;
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -49,8 +50,9 @@ class Process final : public platform::System,
   // initialiser) and enters UIApplicationMain.
   void boot();
 
-  // The main queue.
-  void enqueue(std::function<void()> task) { mainQueue_.push_back(std::move(task)); }
+  // The main queue. Every task is numbered and traced when queued ("main-queue-async", with what
+  // queued it) and when it runs ("main-queue-run").
+  void enqueue(std::function<void()> task, std::string_view source);
   bool runOneTask();
   std::size_t pendingTasks() const { return mainQueue_.size(); }
 
@@ -92,16 +94,20 @@ class Process final : public platform::System,
   const std::vector<std::unique_ptr<platform::Library>>& libraries() const { return libraries_; }
 
   void trace(std::string kind, Trace::Fields fields = {});
+  // The name the trace gives an object: its class and a number, the same for as long as it lives
+  // ("DynamicListener#1"); "nil" for none.
+  std::string objectName(const objc::Id& object);
   Device& device() { return device_; }
   Ui& ui() { return *ui_; }
   void addAlert(Alert alert);
-  void setInputModeFromKeyboard(const platform::String& value, std::string_view how);
+  // The keyboard object `keyboard` was asked to switch to `value` (how: "setInputMode:" or "next-step").
+  void setInputModeFromKeyboard(const objc::Id& keyboard, const platform::String& value, std::string_view how);
 
   // platform::System
   double kCFCoreFoundationVersionNumber() override;
   std::optional<std::string> mainBundleIdentifier() override { return bundleIdentifier_; }
   void NSLog(const std::string& line) override;
-  void dispatchAsyncMain(std::function<void()> task) override { enqueue(std::move(task)); }
+  void dispatchAsyncMain(std::function<void()> task) override { enqueue(std::move(task), "dispatch_async"); }
 
   // platform::Runtime
   objc::Class* objc_getClass(std::string_view name) override;
@@ -146,7 +152,16 @@ class Process final : public platform::System,
   std::string name_;
   std::map<std::string, std::unique_ptr<objc::Class>, std::less<>> classes_;
   objc::ImplementationTable functions_;
-  std::deque<std::function<void()>> mainQueue_;
+  struct Task {
+    std::uint64_t number;
+    std::function<void()> run;
+  };
+  std::deque<Task> mainQueue_;
+  std::uint64_t tasksQueued_ = 0;
+  // Trace names of objects ("UIKeyboardImpl#1"), numbered per class in order of first mention.
+  std::map<const objc::Object*, std::pair<std::weak_ptr<objc::Object>, std::string>> objectNames_;
+  std::map<std::string, int, std::less<>> objectsNamed_;
+  int applicationMainStatus_;
   std::vector<std::pair<std::string, std::function<void(std::string_view)>>> darwinObservers_;
   std::vector<std::pair<std::string, platform::NotificationHandler>> distributedObservers_;
   std::vector<std::pair<std::string, platform::NotificationHandler>> localObservers_;

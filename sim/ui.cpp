@@ -79,10 +79,11 @@ std::shared_ptr<T> self_as(const Id& self) {
 }
 
 // The system's own step: the next active input mode after the current one, wrapping.
-void systemNextStep(Process& process) {
+void systemNextStep(Process& process, const Id& keyboard) {
   const auto& modes = process.device().activeInputModes();
   if (modes.empty()) {
-    process.trace("input-mode-unchanged", {{"by", "next-step"}, {"reason", "no active input modes"}});
+    process.trace("input-mode-unchanged",
+                  {{"by", "next-step"}, {"reason", "no active input modes"}, {"keyboard", process.objectName(keyboard)}});
     return;
   }
   std::size_t next = 0;
@@ -93,7 +94,7 @@ void systemNextStep(Process& process) {
       break;
     }
   }
-  process.setInputModeFromKeyboard(modes[next].identifier, "next-step");
+  process.setInputModeFromKeyboard(keyboard, modes[next].identifier, "next-step");
 }
 
 void buildKeyboardClasses(Process& process, Ui& ui) {
@@ -156,17 +157,18 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
   keyboardImpl.addClassMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.keyboardImpl; });
   keyboardImpl.addClassMethod(sel::activeInstance,
                               [&ui](const Id&, Sel) { return ui.keyboardShown ? ui.keyboardImpl : Id{}; });
-  keyboardImpl.addMethod(sel::setInputMode, [&process](const Id&, Sel, String identifier) {
-    process.setInputModeFromKeyboard(identifier, "setInputMode:");
+  keyboardImpl.addMethod(sel::setInputMode, [&process](const Id& self, Sel, String identifier) {
+    process.setInputModeFromKeyboard(self, identifier, "setInputMode:");
   });
   keyboardImpl.addMethod(sel::autocorrectionController, [&ui](const Id&, Sel) { return ui.autocorrectionController; });
   // Which form of the step the keyboard has depends on the system version.
   if (platform::hasPlainNextKeyboardStep(process.kCFCoreFoundationVersionNumber())) {
-    keyboardImpl.addMethod(sel::setInputModeToNextInPreferredList, [&process](const Id&, Sel) { systemNextStep(process); });
+    keyboardImpl.addMethod(sel::setInputModeToNextInPreferredList,
+                           [&process](const Id& self, Sel) { systemNextStep(process, self); });
   } else {
     keyboardImpl.addMethod(sel::setInputModeToNextInPreferredListWithExecutionContext,
-                           [&process](const Id&, Sel, Id context) {
-                             systemNextStep(process);
+                           [&process](const Id& self, Sel, Id context) {
+                             systemNextStep(process, self);
                              objc::send(objc::send(context, sel::executionQueue), sel::finishExecution);
                            });
   }

@@ -4,8 +4,9 @@
 For a generated corpus of settings and preference files (every value type, binary and XML, shared
 objects, deep nesting, large files), each rewrite the extension makes (the mode action, the
 auto-correction action through the file and through the preference service, a mode-1 globe tap that
-records "KeyboardLastUsed") must leave every other key exactly as plistlib read it before, and set
-its own key as expected. A file the device cannot read must come through byte for byte: left alone
+records "KeyboardLastUsed") must leave every other key exactly as plistlib read it before, to the
+precision of the format written (writeToFile:atomically: writes XML, whole seconds; the preference
+service binary), and set its own key as expected; a file XML cannot carry is left as it was. A file the device cannot read must come through byte for byte: left alone
 by the actions, or set aside as NAME.unreadable by the preference service.
 
     plist_differential.py REWRITE_DRIVER [--seed N] [--files N]
@@ -35,6 +36,8 @@ def fail(message):
 
 def same(a, b, xml):
     """Exact equality, to the precision of the format the value was written in."""
+    if xml and isinstance(a, plistlib.UID) and isinstance(b, dict):
+        return b == {"CF$UID": a.data}  # how XML spells a UID; plistlib reads it as a dictionary
     if type(a) is not type(b):
         return False
     if isinstance(a, float):
@@ -146,6 +149,20 @@ UNREADABLE = [
 
 EXPECTED_MODE = {None: 2, 1: 2, 2: 3, 3: 1, 7: 7}
 
+# writeToFile:atomically: writes XML: the mode action and the auto-correction action through the file.
+XML_WRITERS = ("mode", "autocorrection-file")
+
+
+def xml_can_carry(value):
+    """Whether every string and key is text XML 1.0 can hold."""
+    if isinstance(value, str):
+        return all(c in "\t\n\r" or (ord(c) >= 0x20 and c not in "\ufffe\uffff") for c in value)
+    if isinstance(value, list):
+        return all(xml_can_carry(v) for v in value)
+    if isinstance(value, dict):
+        return all(xml_can_carry(k) and xml_can_carry(v) for k, v in value.items())
+    return True
+
 
 def run(driver, action, data, work):
     source = os.path.join(work, "in.plist")
@@ -163,15 +180,21 @@ def check_rewrite(driver, action, name, fmt, generated, work):
     result = os.path.join(out, "result.plist")
     with open(result, "rb") as f:
         written = f.read()
+    where = "%s %s" % (action, name)
+    xml = action in XML_WRITERS
+    if xml and not xml_can_carry(before):
+        if written != data:
+            fail("%s: a file XML cannot carry was rewritten" % where)
+        return
+    if written.startswith(b"bplist00") == xml:
+        fail("%s: written as %s" % (where, "binary" if xml else "XML"))
     after = plistlib.loads(written)
-    xml = not written.startswith(b"bplist00")
     key, wanted = {
         "mode": ("mode", EXPECTED_MODE[before.get("mode")]),
         "autocorrection-file": ("KeyboardAutocorrection", not before.get("KeyboardAutocorrection", True)),
         "autocorrection-pref": ("KeyboardAutocorrection", not before.get("KeyboardAutocorrection", True)),
         "globe-tap": ("KeyboardLastUsed", "de_DE"),
     }[action]
-    where = "%s %s" % (action, name)
     if not same(after.get(key), wanted, xml):
         fail("%s: %s is %r, expected %r" % (where, key, after.get(key), wanted))
     rest_before = {k: v for k, v in before.items() if k != key}

@@ -87,7 +87,7 @@ TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFil
   const Child modeAction = spawn([&] {
     auto own = cli::makeDevice(root);
     own->setActivatorInstalled(true);
-    own->setKeyboards({"en_US", "fr_FR"});
+    own->setKeyboards(std::vector<std::string>{"en_US", "fr_FR"});
     sim::Process& springboard = own->start("com.apple.springboard");
     std::int64_t written = -1;
     own->files().setWriteObserver([&](std::string_view path, std::string_view bytes) {

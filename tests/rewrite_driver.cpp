@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   sim::Device& device = t.device();
   device.setVersion(action == "autocorrection-file" ? 1140.0 : action == "autocorrection-pref" ? 1141.0 : 1240.1);
   device.setActivatorInstalled(true);
-  if (!device.setKeyboards({"en_US", "fr_FR", "de_DE"})) return 2;
+  if (!device.setKeyboards(std::vector<std::string>{"en_US", "fr_FR", "de_DE"})) return 2;
   std::string path(kSystemPreferences);
   if (action == "mode") {
     path = std::string(kSettingsPath);
