@@ -29,15 +29,6 @@ void rewriteWithKey(platform::Files& files, std::string_view path, std::string_v
 
 }  // namespace
 
-std::int32_t nextSwitchMode(std::int32_t mode) {
-  switch (mode) {
-    case 1: return 2;
-    case 2: return 3;
-    case 3: return 1;
-    default: return mode;
-  }
-}
-
 bool autocorrectionInPreferenceService(double versionNumber) {
   return versionNumber >= 1140.1 && versionNumber <= 1142.18;
 }
@@ -52,10 +43,8 @@ ActionListenerClasses addActionListenerClasses(const platform::Platform& platfor
   changeMode->addMethod(sel::receiveEvent, [platform, &guards, distributedCenter](const Id&, Sel, Id, Id) {
     if (!guards.isSettingsFilePresent()) return;
     const Dictionary settings = readSettingsFile(platform.files);
-    const bool enabled = boolSetting(settings, kEnabledKey, true);
-    const std::int32_t mode = int32Setting(settings, kModeKey, 1);
-    if (!enabled) return;
-    rewriteWithKey(platform.files, kSettingsPath, kModeKey, Value(nextSwitchMode(mode)));
+    if (!isEnabled(settings)) return;
+    rewriteWithKey(platform.files, kSettingsPath, kModeKey, Value(nextSwitchMode(switchModeOf(settings))));
     platform.notify.CFNotificationCenterPostNotification(kPrefsChangedNotification, true);
     postDistributed(*distributedCenter, kCloseKeyboardMenuNotification, std::nullopt);
   });
@@ -89,7 +78,7 @@ ActionListenerClasses addActionListenerClasses(const platform::Platform& platfor
   objc::Class* changeKeyboard = addListenerClass(runtime, "ChangeKeyboard");
   changeKeyboard->addMethod(sel::receiveEvent, [platform, &guards, distributedCenter](const Id&, Sel, Id, Id) {
     if (!guards.isSettingsFilePresent()) return;
-    if (!boolSetting(readSettingsFile(platform.files), kEnabledKey, true)) return;
+    if (!isEnabled(readSettingsFile(platform.files))) return;
     postDistributed(*distributedCenter, kChangeKeyboardNotification, std::nullopt);
   });
 

@@ -17,8 +17,6 @@ struct ActionListenerClasses {
 // the classes' use.
 ActionListenerClasses addActionListenerClasses(const platform::Platform& platform, Guards& guards);
 
-// The next value of the "mode" setting: 1, 2 and 3 in turn; any other value stays as it is.
-std::int32_t nextSwitchMode(std::int32_t mode);
 // Whether this system keeps "KeyboardAutocorrection" in the preference service rather than the file.
 bool autocorrectionInPreferenceService(double versionNumber);
 

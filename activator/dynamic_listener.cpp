@@ -32,11 +32,18 @@ constexpr int kSmallIconSize = 29;
 constexpr std::size_t kLongestLocaleName = 5;
 
 struct State {
-  State(platform::Runtime& runtime) : distributedCenter(runtime, "NSDistributedNotificationCenter"),
-                                      applicationList(runtime, "ALApplicationList") {}
+  explicit State(platform::Runtime& runtime)
+      : distributedCenter(runtime, "NSDistributedNotificationCenter"),
+        applicationList(runtime, "ALApplicationList"),
+        locale(runtime, "NSLocale"),
+        bundle(runtime, "NSBundle"),
+        image(runtime, "UIImage") {}
   Id activatorAtLoad;
   ClassReference distributedCenter;
   ClassReference applicationList;
+  ClassReference locale;
+  ClassReference bundle;
+  ClassReference image;
   // The icons handed out to Activator, kept alive: one per display identifier and size, so asking
   // again replaces rather than piles up.
   std::map<std::pair<std::string, int>, Id> iconsHandedOut;
@@ -53,7 +60,8 @@ std::vector<std::string> splitAtDots(std::string_view s) {
   }
 }
 
-String langFromLocale(const platform::Platform& platform, objc::Class* textInputMode, const std::string& name) {
+String langFromLocale(const platform::Platform& platform, State& state, objc::Class* textInputMode,
+                      const std::string& name) {
   if (name == "emoji") return std::string("Emoji");
   if (platformLength(name) > kLongestLocaleName) {
     // The list is fetched afresh for every access: it may change while we walk it.
@@ -67,8 +75,7 @@ String langFromLocale(const platform::Platform& platform, objc::Class* textInput
       }
     }
   }
-  objc::Class* locale = platform.runtime.objc_getClass("NSLocale");
-  const Id named = objc::send(objc::sendClass(locale, sel::alloc), sel::initWithLocaleIdentifier, String(name));
+  const Id named = objc::send(objc::sendClass(state.locale.get(), sel::alloc), sel::initWithLocaleIdentifier, String(name));
   const String display = objc::send(named, sel::displayNameForLocaleIdentifier, String(name));
   if (!display) return std::nullopt;
   return platform.strings.capitalizedString(*display);
@@ -76,11 +83,12 @@ String langFromLocale(const platform::Platform& platform, objc::Class* textInput
 
 // The title and the description show the keyboard's name; when neither an input mode nor the
 // locale service can name it, the listener name itself stands in.
-std::string shownName(const platform::Platform& platform, objc::Class* textInputMode, const std::string& stripped) {
-  return langFromLocale(platform, textInputMode, stripped).value_or(stripped);
+std::string shownName(const platform::Platform& platform, State& state, objc::Class* textInputMode,
+                      const std::string& stripped) {
+  return langFromLocale(platform, state, textInputMode, stripped).value_or(stripped);
 }
 
-Id listenerIcon(const platform::Platform& platform, State& state, const std::string& name, int size) {
+Id listenerIcon(State& state, const std::string& name, int size) {
   const std::vector<std::string> pieces = splitAtDots(stripListenerPrefix(name));
   if (pieces.size() >= 3) {
     const std::string displayIdentifier = pieces[0] + "." + pieces[1] + "." + pieces[2];
@@ -89,10 +97,9 @@ Id listenerIcon(const platform::Platform& platform, State& state, const std::str
     if (icon) state.iconsHandedOut.insert_or_assign({displayIdentifier, size}, icon);
     if (objc::send(icon, sel::CGImage) || objc::send(icon, sel::CIImage)) return icon;
   }
-  const Id bundle = objc::sendClass(platform.runtime.objc_getClass("NSBundle"), sel::bundleWithPath,
-                                    String(std::string(kPrefsBundlePath)));
+  const Id bundle = objc::sendClass(state.bundle.get(), sel::bundleWithPath, String(std::string(kPrefsBundlePath)));
   const String path = objc::send(bundle, sel::pathForResource, String("Orvane"), String("png"));
-  return objc::sendClass(platform.runtime.objc_getClass("UIImage"), sel::imageWithContentsOfFile, path);
+  return objc::sendClass(state.image.get(), sel::imageWithContentsOfFile, path);
 }
 
 }  // namespace
@@ -135,28 +142,31 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
 
   cls->addMethod(sel::receiveEventForListenerName, [platform, state](const Id& self, Sel, Id, Id event, std::string name) {
     // No configuration guard here: a missing settings file counts as enabled.
-    if (!boolSetting(readSettingsFile(platform.files), kEnabledKey, true)) return;
+    if (!isEnabled(readSettingsFile(platform.files))) return;
     // The notification carries the name as received, unstripped.
     postDistributed(state->distributedCenter, kChangeToSpecificKeyboardNotification,
                     Dictionary{{std::string(kKeyboardUserInfoKey), Value(std::move(name))}});
     if (objc::send(self, sel::present)) objc::send(event, sel::setHandled, true);
   });
 
-  cls->addMethod(sel::requiresIcon, [platform, state](const Id&, Sel, Id, std::string name, double) {
-    return listenerIcon(platform, *state, name, kIconSize);
+  cls->addMethod(sel::requiresIcon,
+                 [state](const Id&, Sel, Id, std::string name, double) { return listenerIcon(*state, name, kIconSize); });
+  cls->addMethod(sel::requiresSmallIcon, [state](const Id&, Sel, Id, std::string name, double) {
+    return listenerIcon(*state, name, kSmallIconSize);
   });
-  cls->addMethod(sel::requiresSmallIcon, [platform, state](const Id&, Sel, Id, std::string name, double) {
-    return listenerIcon(platform, *state, name, kSmallIconSize);
+  cls->addMethod(sel::langFromLocale, [platform, state, textInputMode](const Id&, Sel, std::string name) {
+    return langFromLocale(platform, *state, textInputMode, name);
   });
-  cls->addMethod(sel::langFromLocale, [platform, textInputMode](const Id&, Sel, std::string name) {
-    return langFromLocale(platform, textInputMode, name);
-  });
-  cls->addMethod(sel::requiresLocalizedTitle, [platform, textInputMode](const Id&, Sel, Id, std::string name) -> String {
-    return platform::formatLog(kTitleFormat, {shownName(platform, textInputMode, stripListenerPrefix(name))});
-  });
-  cls->addMethod(sel::requiresLocalizedDescription, [platform, textInputMode](const Id&, Sel, Id, std::string name) -> String {
-    return platform::formatLog(kDescriptionFormat, {shownName(platform, textInputMode, stripListenerPrefix(name))});
-  });
+  cls->addMethod(sel::requiresLocalizedTitle,
+                 [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
+                   return platform::formatLog(kTitleFormat,
+                                              {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
+                 });
+  cls->addMethod(sel::requiresLocalizedDescription,
+                 [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
+                   return platform::formatLog(kDescriptionFormat,
+                                              {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
+                 });
   cls->addMethod(sel::requiresLocalizedGroup, [](const Id&, Sel, Id, std::string) -> String { return std::string(kGroup); });
   cls->addMethod(sel::requiresRequiresAssignment, [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(false); });
   cls->addMethod(sel::requiresCompatibleEventModes, [](const Id&, Sel, Id, std::string) -> std::optional<Value> {
@@ -171,9 +181,9 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
   cls->addMethod(sel::requiresSupportsRemoval, [](const Id&, Sel, Id, std::string) { return true; });
   cls->addMethod(sel::requestsRemoval, [](const Id&, Sel, Id, std::string) {});
   cls->addMethod(sel::requiresConfigurationViewControllerClassName,
-                 [platform](const Id&, Sel, Id, std::string, Id* bundle) -> String {
+                 [state](const Id&, Sel, Id, std::string, Id* bundle) -> String {
                    if (bundle != nullptr) {
-                     *bundle = objc::sendClass(platform.runtime.objc_getClass("NSBundle"), sel::bundleWithPath,
+                     *bundle = objc::sendClass(state->bundle.get(), sel::bundleWithPath,
                                                String(std::string(kConfigurationBundlePath)));
                    }
                    return std::nullopt;

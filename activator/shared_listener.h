@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/class_reference.h"
 #include "platform/services.h"
 #include "platform/uikit.h"
 
@@ -16,20 +17,7 @@ class ListenerObject final : public objc::Object {
   using Object::Object;
 };
 
-// A class reference looked up by name at each use until found, then kept.
-class ClassReference {
- public:
-  ClassReference(platform::Runtime& runtime, std::string_view name) : runtime_(&runtime), name_(name) {}
-  objc::Class* get() {
-    if (cls_ == nullptr) cls_ = runtime_->objc_getClass(name_);
-    return cls_;
-  }
-
- private:
-  platform::Runtime* runtime_;
-  std::string_view name_;
-  objc::Class* cls_ = nullptr;
-};
+using platform::ClassReference;
 
 // Adds a listener class with `alloc`, `init`, `new` and the once-only `sharedListener`.
 objc::Class* addListenerClass(platform::Runtime& runtime, std::string name);

@@ -1,5 +1,6 @@
 #include "agent/global_function.h"
 
+#include "platform/class_reference.h"
 #include "platform/nslog.h"
 #include "settings/settings.h"
 
@@ -29,9 +30,18 @@ class Agent final : public objc::Object {
   using Object::Object;
 };
 
-Id sharedKeyboardImpl(platform::Runtime& runtime) {
-  return objc::sendClass(runtime.objc_getClass("UIKeyboardImpl"), sel::sharedInstance);
-}
+// The classes the commands look up at every use, kept once found.
+struct AgentClasses {
+  explicit AgentClasses(platform::Runtime& runtime)
+      : keyboardImpl(runtime, "UIKeyboardImpl"),
+        inputSwitcher(runtime, "UIInputSwitcher"),
+        switcherView(runtime, "UIInputSwitcherView") {}
+  platform::ClassReference keyboardImpl;
+  platform::ClassReference inputSwitcher;
+  platform::ClassReference switcherView;
+
+  Id sharedKeyboardImpl() { return objc::sendClass(keyboardImpl.get(), sel::sharedInstance); }
+};
 
 // Has the agent's method `handler` carry out every notification of that name.
 void observe(const Id& center, std::string_view name, const Id& agent,
@@ -53,6 +63,7 @@ std::size_t platformLength(std::string_view utf8) {
 
 objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* keyboardShownFlag) {
   objc::Class* cls = platform.runtime.registerClass(std::make_unique<objc::Class>("GlobalFunction"));
+  auto classes = std::make_shared<AgentClasses>(platform.runtime);
 
   cls->addClassMethod(sel::alloc, [cls](const Id&, Sel) -> Id { return std::make_shared<Agent>(cls); });
   cls->addClassMethod(sel::new_, [cls](const Id&, Sel) { return objc::send(objc::sendClass(cls, sel::alloc), sel::init); });
@@ -70,45 +81,44 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
     return self;
   });
 
-  cls->addMethod(kCloseKeyboardMenu, [platform](const Id&, Sel, Notification) {
-    objc::send(objc::sendClass(platform.runtime.objc_getClass("UIInputSwitcher"), sel::sharedInstance), sel::hideSwitcher);
+  cls->addMethod(kCloseKeyboardMenu, [classes](const Id&, Sel, Notification) {
+    objc::send(objc::sendClass(classes->inputSwitcher.get(), sel::sharedInstance), sel::hideSwitcher);
   });
 
   // Sent through the method table, so the replaced step runs: in mode 1 the next selected keyboard.
-  cls->addMethod(kChangeKeyboard, [platform](const Id&, Sel, Notification) {
-    platform::sendNextKeyboardStep(sharedKeyboardImpl(platform.runtime),
+  cls->addMethod(kChangeKeyboard, [platform, classes](const Id&, Sel, Notification) {
+    platform::sendNextKeyboardStep(classes->sharedKeyboardImpl(),
                                    platform::hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber()),
                                    Id{});
   });
 
-  cls->addMethod(kChangeToSpecificKeyboard, [platform](const Id&, Sel, Notification notification) {
-    const bool enabled = boolSetting(readSettingsFile(platform.files), kEnabledKey, true);
+  cls->addMethod(kChangeToSpecificKeyboard, [platform, classes](const Id&, Sel, Notification notification) {
+    const bool enabled = isEnabled(readSettingsFile(platform.files));
     // A "keyboard" entry that is missing or not a string is passed on as no identifier at all.
     const platform::String identifier =
         notification.userInfo ? stringSetting(*notification.userInfo, kKeyboardUserInfoKey) : std::nullopt;
-    if (enabled) objc::send(sharedKeyboardImpl(platform.runtime), sel::setInputMode, identifier);
+    if (enabled) objc::send(classes->sharedKeyboardImpl(), sel::setInputMode, identifier);
   });
 
-  cls->addMethod(kKeyboardWillShow, [platform, keyboardShownFlag](const Id&, Sel, Notification) {
+  cls->addMethod(kKeyboardWillShow, [platform, classes, keyboardShownFlag](const Id&, Sel, Notification) {
     // Once per showing: nothing more until the keyboard has been hidden again.
     if (*keyboardShownFlag) return;
     const Dictionary settings = readSettingsFile(platform.files);
-    if (!boolSetting(settings, kEnabledKey, true)) {
+    if (!isEnabled(settings)) {
       *keyboardShownFlag = true;
       return;
     }
     const platform::String defaultKeyboard = stringSetting(settings, kDefaultKeyboardKey);
     if (defaultKeyboard && platformLength(*defaultKeyboard) >= kShortestDefaultKeyboard) {
       // After the will-show has been handled, on the main queue.
-      platform.system.dispatchAsyncMain([platform, identifier = *defaultKeyboard] {
-        platform::Runtime& runtime = platform.runtime;
+      platform.system.dispatchAsyncMain([platform, classes, identifier = *defaultKeyboard] {
         platform.system.NSLog(platform::formatLog(kSwitchingLogFormat, {platform::kColorOn, identifier, platform::kColorOff}));
-        objc::Class* switcherView = runtime.objc_getClass("UIInputSwitcherView");
+        objc::Class* switcherView = classes->switcherView.get();
         const std::string shared = describe(objc::send(objc::sendClass(switcherView, sel::sharedInstance), sel::inputModes));
         platform.system.NSLog(platform::formatLog(kSharedInputsLogFormat, {platform::kColorOn, shared, platform::kColorOff}));
         const std::string active = describe(objc::send(objc::sendClass(switcherView, sel::activeInstance), sel::inputModes));
         platform.system.NSLog(platform::formatLog(kActiveInputsLogFormat, {platform::kColorOn, active, platform::kColorOff}));
-        objc::send(sharedKeyboardImpl(runtime), sel::setInputMode, platform::String(identifier));
+        objc::send(classes->sharedKeyboardImpl(), sel::setInputMode, platform::String(identifier));
       });
     }
     *keyboardShownFlag = true;

@@ -15,13 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto after = f.readFile(kSettingsPath);
   if (!after) fuzz::broken("the settings file disappeared");
   const Dictionary* old = before ? before->value.dictionary() : nullptr;
-  if (old == nullptr || !boolSetting(*old, kEnabledKey, true)) {
+  if (old == nullptr || !isEnabled(*old)) {
     if (*after != input) fuzz::broken("a file that was not rewritten changed");
     return 0;
   }
   // The rewrite is XML, as writeToFile:atomically: writes: an unchanged file where "mode" changed
   // and XML could carry the file is a lost rewrite, and the oracle catches it.
-  fuzz::checkRewrite(input, *after, kModeKey, Value(nextSwitchMode(int32Setting(*old, kModeKey, 1))),
+  fuzz::checkRewrite(input, *after, kModeKey, Value(nextSwitchMode(switchModeOf(*old))),
                      sim::PlistFormat::kXml);
   f.device->runUntilIdle(1000);
   return 0;

@@ -1,9 +1,10 @@
 // Mode 1: a tap on the globe key steps only through the selected keyboards, records the choice as the
 // system's last used keyboard and announces it.
+#include "hooks/cycling.h"
+
 #include "hooks/next_position.h"
 #include "hooks/orvane.h"
 #include "platform/broadcast.h"
-#include "platform/input_modes.h"
 #include "settings/notices.h"
 
 namespace orvane {
@@ -16,6 +17,8 @@ constexpr std::string_view kLastUsedKey = "KeyboardLastUsed";
 // Completes the keyboard's pending task, so the keyboard is not left waiting.
 void finishExecution(const Id& context) { objc::send(objc::send(context, sel::executionQueue), sel::finishExecution); }
 }  // namespace
+
+// ---- the two next-keyboard replacements ----
 
 void Orvane::replaced_setInputModeToNextInPreferredList(const Id& self, Sel cmd) {
   if (!stepThroughSelected(self, nullptr)) saved_.setInputModeToNextInPreferredList(self, cmd);
@@ -31,19 +34,19 @@ void Orvane::replaced_setInputModeToNextInPreferredListWithExecutionContext(cons
 bool Orvane::stepThroughSelected(const Id& keyboardImpl, const Id* context) {
   if (!guards_.isConfigured()) return false;
   settings_.reloadSettings();
-  if (!settings_.cache().enabled || settings_.cache().mode != 1) return false;
+  if (!settings_.cache().enabled || settings_.cache().mode != kStepThroughSelected) return false;
 
   if (settings_.keyboardCount() >= 2) {
     if (context != nullptr) finishExecution(*context);
     // The task holds the keyboard implementation until it has run.
-    platform_.system.dispatchAsyncMain([this, keyboardImpl, fromFallback = inCommitFallback_] {
-      switchToNextSelectedKeyboard(keyboardImpl, fromFallback);
+    platform_.system.dispatchAsyncMain([this, keyboardImpl, fromFallback = cycler_.inFallback()] {
+      cycler_.switchToNextSelectedKeyboard(keyboardImpl, fromFallback);
     });
     return true;
   }
   if (settings_.keyboardCount() == 1) {
     if (context != nullptr) finishExecution(*context);
-    platform_.system.dispatchAsyncMain([this] { switchToOnlySelectedKeyboard(); });
+    platform_.system.dispatchAsyncMain([this] { cycler_.switchToOnlySelectedKeyboard(); });
     return true;
   }
   // Reachable once the guard has recorded its own one-time notice: this one has no marker.
@@ -51,12 +54,18 @@ bool Orvane::stepThroughSelected(const Id& keyboardImpl, const Id* context) {
   return false;
 }
 
-objc::Class* Orvane::keyboardImplClass() {
-  if (keyboardImplClass_ == nullptr) keyboardImplClass_ = platform_.runtime.objc_getClass("UIKeyboardImpl");
-  return keyboardImplClass_;
-}
+// ---- the cycler ----
 
-std::optional<std::int32_t> Orvane::nextSelectedKeyboardIndex() {
+KeyboardCycler::KeyboardCycler(const platform::Platform& platform, objc::Class* textInputMode,
+                               platform::ActiveIdentifiers& activeModes, const Settings& settings, bool plainStep)
+    : platform_(platform),
+      textInputMode_(textInputMode),
+      activeModes_(activeModes),
+      settings_(settings),
+      plainStep_(plainStep),
+      keyboardImplClass_(platform.runtime, "UIKeyboardImpl") {}
+
+std::optional<std::int32_t> KeyboardCycler::nextSelectedKeyboardIndex() {
   const std::vector<String>& identifiers = activeModes_.fetch();
   if (identifiers.empty()) return std::nullopt;
   const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
@@ -64,31 +73,42 @@ std::optional<std::int32_t> Orvane::nextSelectedKeyboardIndex() {
   return nextSelectedPosition(identifiers, current, selected ? *selected : std::vector<std::string>{});
 }
 
-bool Orvane::isActiveIdentifier(const String& identifier) {
+std::optional<String> KeyboardCycler::identifierAt(std::int32_t position) {
+  const std::vector<String>& modes = activeModes_.fetch();
+  if (modes.empty()) return std::nullopt;
+  const auto n = static_cast<std::int32_t>(modes.size());
+  return modes[position >= 0 && position < n ? static_cast<std::size_t>(position) : 0];
+}
+
+String KeyboardCycler::nextSelectedIdentifier() {
+  const std::optional<std::int32_t> position = nextSelectedKeyboardIndex();
+  if (!position) return std::nullopt;
+  return identifierAt(*position).value_or(std::nullopt);
+}
+
+bool KeyboardCycler::isActiveIdentifier(const String& identifier) {
   for (const String& active : activeModes_.fetch()) {
     if (platform::isEqualToString(identifier, active)) return true;
   }
   return false;
 }
 
-void Orvane::switchToNextSelectedKeyboard(const Id& keyboardImpl, bool fromFallback) {
+void KeyboardCycler::switchToNextSelectedKeyboard(const Id& keyboardImpl, bool fromFallback) {
   // With no active input mode there is nowhere to go: the keyboard stays as it is.
   if (auto position = nextSelectedKeyboardIndex()) commitKeyboardSwitch(*position, keyboardImpl, fromFallback);
 }
 
-void Orvane::commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl, bool fromFallback) {
-  const std::vector<String>& modes = activeModes_.fetch();
-  if (modes.empty()) return;
-  const auto n = static_cast<std::int32_t>(modes.size());
-  const std::size_t i = position >= 0 && position < n ? static_cast<std::size_t>(position) : 0;
-  const String identifier = modes[i];
+void KeyboardCycler::commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl, bool fromFallback) {
+  const std::optional<String> chosen = identifierAt(position);
+  if (!chosen) return;
+  const String& identifier = *chosen;
 
   platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, identifier ? std::optional<Value>(*identifier) : std::nullopt,
                                                  platform::kKeyboardPreferencesDomain);
   platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
 
   if (isActiveIdentifier(identifier)) {
-    objc::send(objc::sendClass(keyboardImplClass(), sel::sharedInstance), sel::setInputMode, identifier);
+    objc::send(objc::sendClass(keyboardImplClass_.get(), sel::sharedInstance), sel::setInputMode, identifier);
     return;
   }
   // The system's step, through the method table, so it enters the replacement again. A task queued
@@ -100,11 +120,11 @@ void Orvane::commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl,
   inCommitFallback_ = false;
 }
 
-void Orvane::switchToOnlySelectedKeyboard() {
+void KeyboardCycler::switchToOnlySelectedKeyboard() {
   // The selection may have been emptied by a reload since the tap: then there is nothing to switch to.
   if (settings_.keyboardCount() == 0) return;
   const String only = settings_.keyboards()->front();
-  objc::send(objc::sendClass(keyboardImplClass(), sel::sharedInstance), sel::setInputMode, only);
+  objc::send(objc::sendClass(keyboardImplClass_.get(), sel::sharedInstance), sel::setInputMode, only);
   platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, Value(*only), platform::kKeyboardPreferencesDomain);
   platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
 }

@@ -55,20 +55,20 @@ TEST_F(CyclingTest, TheCapturedKeyboardLivesUntilItsTaskHasRun) {
 
 TEST_F(CyclingTest, NextSelectedKeyboardIndexReadsTheStateOfTheMoment) {
   sim::Process& app = startWith({"en_US", "de_DE"});
-  Orvane& extension = device_.extension(app.bundleIdentifier());
-  EXPECT_EQ(extension.nextSelectedKeyboardIndex(), 2);
+  KeyboardCycler& cycler = device_.extension(app.bundleIdentifier()).cycler();
+  EXPECT_EQ(cycler.nextSelectedKeyboardIndex(), 2);
   device_.keyboards({});
-  EXPECT_EQ(extension.nextSelectedKeyboardIndex(), std::nullopt);
+  EXPECT_EQ(cycler.nextSelectedKeyboardIndex(), std::nullopt);
   device_.keyboards({"de_DE", "en_US"});
-  EXPECT_EQ(extension.nextSelectedKeyboardIndex(), 0);  // en_US is current, at 1; de_DE at 0 comes next
-  EXPECT_TRUE(extension.isActiveIdentifier(std::string("de_DE")));
-  EXPECT_FALSE(extension.isActiveIdentifier(std::string("fr_FR")));
-  EXPECT_FALSE(extension.isActiveIdentifier(std::nullopt));
+  EXPECT_EQ(cycler.nextSelectedKeyboardIndex(), 0);  // en_US is current, at 1; de_DE at 0 comes next
+  EXPECT_TRUE(cycler.isActiveIdentifier(std::string("de_DE")));
+  EXPECT_FALSE(cycler.isActiveIdentifier(std::string("fr_FR")));
+  EXPECT_FALSE(cycler.isActiveIdentifier(std::nullopt));
 }
 
 TEST_F(CyclingTest, ACommitPositionBeyondTheListUsesTheFirstMode) {
   sim::Process& app = startWith({"fr_FR", "de_DE"});
-  device_.extension(app.bundleIdentifier()).commitKeyboardSwitch(7, nullptr, false);
+  device_.extension(app.bundleIdentifier()).cycler().commitKeyboardSwitch(7, nullptr, false);
   EXPECT_EQ(app.currentInputMode(), "en_US");
   EXPECT_EQ(device_.device().preferences().copy("KeyboardLastUsed", "com.apple.Preferences"), Value("en_US"));
 }

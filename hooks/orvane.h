@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "hooks/cycling.h"
+#include "platform/class_reference.h"
 #include "platform/input_modes.h"
 #include "platform/services.h"
 #include "platform/uikit.h"
@@ -41,27 +43,16 @@ class Orvane final : public platform::Library {
 
   Settings& settings() { return settings_; }
   Guards& guards() { return guards_; }
-
-  // The position in the active input modes that a tap in mode 1 moves to; nothing when there is no
-  // active input mode.
-  std::optional<std::int32_t> nextSelectedKeyboardIndex();
-  // Records the keyboard at `position` as the last used one, announces it and switches to it.
-  void commitKeyboardSwitch(std::int32_t position, const Id& keyboardImpl, bool fromFallback);
-  bool isActiveIdentifier(const String& identifier);
+  KeyboardCycler& cycler() { return cycler_; }
 
  private:
-  // The `LAActivator` class, looked up by name until found once.
-  objc::Class* activatorClass();
   void registerActivatorListeners();
   void installReplacements();
   // The two next-keyboard replacements' shared body: true when it acted in place of the system.
   bool stepThroughSelected(const Id& keyboardImpl, const Id* context);
-  void switchToNextSelectedKeyboard(const Id& keyboardImpl, bool fromFallback);
-  void switchToOnlySelectedKeyboard();
   // The identifier of the keyboard a globe tap would switch to, as the label sees it; nothing when
   // there is none to look at.
   String nextKeyboardForLabel();
-  objc::Class* keyboardImplClass();
 
   struct Saved {
     std::function<platform::symbol::UIApplicationMainSignature> UIApplicationMain;
@@ -78,13 +69,12 @@ class Orvane final : public platform::Library {
   objc::Class* textInputMode_;
   platform::ActiveIdentifiers activeModes_;
   objc::Class* alertViewClass_;
-  objc::Class* activatorClass_ = nullptr;
-  objc::Class* keyboardImplClass_ = nullptr;
+  platform::ClassReference activatorClass_;
   Settings settings_;
   Guards guards_;
-  // Which next-keyboard step this system has, and whether the switch commit is re-entering it.
-  bool plainStep_ = false;
-  bool inCommitFallback_ = false;
+  // Which next-keyboard step this system has: the plain one, or the one with an execution context.
+  bool plainStep_;
+  KeyboardCycler cycler_;
   // Set by the agent when the keyboard is about to be shown, cleared when it is about to be hidden.
   bool keyboardShownFlag_ = false;
   Saved saved_;

@@ -28,8 +28,11 @@ Orvane::Orvane(const platform::Platform& platform)
       textInputMode_(platform.runtime.objc_getClass("UITextInputMode")),
       activeModes_(textInputMode_),
       alertViewClass_(platform.runtime.objc_getClass("UIAlertView")),
+      activatorClass_(platform.runtime, "LAActivator"),
       settings_(platform_, activeModes_),
-      guards_(platform_, alertViewClass_, settings_) {}
+      guards_(platform_, alertViewClass_, settings_),
+      plainStep_(platform::hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber())),
+      cycler_(platform_, textInputMode_, activeModes_, settings_, plainStep_) {}
 
 std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform) {
   return std::make_unique<Orvane>(platform);
@@ -46,15 +49,10 @@ void Orvane::loadClasses() {
   objc::sendClass(dynamicListenerClass_, platform::sel::load);
 }
 
-objc::Class* Orvane::activatorClass() {
-  if (activatorClass_ == nullptr) activatorClass_ = platform_.runtime.objc_getClass("LAActivator");
-  return activatorClass_;
-}
-
 void Orvane::libraryDidLoad() {
   // Only the class lookup decides whether Activator is there; the handle is never used or closed.
   platform_.runtime.dlopen(platform::names::kActivatorLibraryPath, platform::names::kRTLD_LAZY);
-  if (activatorClass() == nullptr) {
+  if (activatorClass_.get() == nullptr) {
     platform_.system.NSLog(platform::formatLog(kActivatorMissingFormat, {platform::kColorOn, platform::kColorOff}));
   } else if (platform_.system.mainBundleIdentifier() == platform::names::kSpringBoardBundleIdentifier) {
     platform_.system.NSLog(platform::formatLog(kActivatorInstalledFormat, {platform::kColorOn, platform::kColorOff}));
@@ -81,22 +79,15 @@ void Orvane::registerActivatorListeners() {
       {changeKeyboardClass_, "net.varnholt.orvane.change-keyboard"},
   }};
   for (const auto& [listenerClass, name] : fixed) {
-    send(sendClass(activatorClass(), sel::sharedInstance), sel::registerListener,
+    send(sendClass(activatorClass_.get(), sel::sharedInstance), sel::registerListener,
          sendClass(listenerClass, sel::sharedListener), std::string(name));
   }
 
   platform_.preferences.CFPreferencesAppSynchronize(platform::names::kGlobalPreferencesDomain);
-  std::vector<std::string> enabled;
-  const std::optional<Value> stored =
-      platform_.preferences.CFPreferencesCopyAppValue(platform::names::kAppleKeyboardsKey,
-                                                      platform::names::kGlobalPreferencesDomain);
-  if (const Array* list = stored ? stored->array() : nullptr) {
-    for (const Value& element : *list) {
-      if (const std::string* identifier = element.string()) enabled.push_back(*identifier);
-    }
-  }
+  const std::vector<std::string> enabled = stringElements(platform_.preferences.CFPreferencesCopyAppValue(
+      platform::names::kAppleKeyboardsKey, platform::names::kGlobalPreferencesDomain));
   for (const std::string& identifier : enabled) {
-    send(sendClass(activatorClass(), sel::sharedInstance), sel::registerListener,
+    send(sendClass(activatorClass_.get(), sel::sharedInstance), sel::registerListener,
          sendClass(dynamicListenerClass_, sel::sharedListener), keyboardListenerName(identifier));
   }
 }
@@ -127,7 +118,6 @@ void Orvane::installReplacements() {
       runtime, runtime.objc_getClass("SBLockScreenViewController"), sel::finishUIUnlockFromSource,
       [this](const Id& self, Sel cmd, int source) { replaced_finishUIUnlockFromSource(self, cmd, source); },
       &saved_.finishUIUnlockFromSource);
-  plainStep_ = platform::hasPlainNextKeyboardStep(platform_.system.kCFCoreFoundationVersionNumber());
   if (plainStep_) {
     MSHookMessageEx(
         runtime, runtime.objc_getClass("UIKeyboardImpl"), sel::setInputModeToNextInPreferredList,

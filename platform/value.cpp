@@ -87,6 +87,20 @@ std::optional<std::string> stringSetting(const Dictionary& dictionary, std::stri
   return *v->string();
 }
 
+std::vector<std::string> stringElements(const std::optional<Value>& value) {
+  return stringElements(value ? &*value : nullptr);
+}
+
+std::vector<std::string> stringElements(const Value* value) {
+  std::vector<std::string> out;
+  if (const Array* array = value ? value->array() : nullptr) {
+    for (const Value& element : *array) {
+      if (const std::string* s = element.string()) out.push_back(*s);
+    }
+  }
+  return out;
+}
+
 namespace {
 
 // The platform quotes an element of a list description unless it is a plain word.

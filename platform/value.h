@@ -91,6 +91,11 @@ std::int32_t int32Setting(const Dictionary& dictionary, std::string_view key, st
 // The string under `key`, or nothing when absent or not a string.
 std::optional<std::string> stringSetting(const Dictionary& dictionary, std::string_view key);
 
+// The string elements of an array, in order (other elements skipped); none for a value that is
+// absent or not an array.
+std::vector<std::string> stringElements(const std::optional<Value>& value);
+std::vector<std::string> stringElements(const Value* value);
+
 // The `%@` description the platform's log gives an object: a string as itself, an array as the
 // platform's parenthesised, indented list; nothing as "(null)".
 std::string describe(const std::optional<Value>& value);

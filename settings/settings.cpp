@@ -14,19 +14,12 @@ Dictionary readSettingsFile(platform::Files& files) {
 
 void Settings::reloadSettings() {
   const Dictionary file = readSettingsFile(platform_.files);
-  cache_.enabled = boolSetting(file, kEnabledKey, true);
-  cache_.mode = int32Setting(file, kModeKey, 1);
-  cache_.icon = int32Setting(file, kIconKey, 1);
+  cache_.enabled = isEnabled(file);
+  cache_.mode = switchModeOf(file);
+  cache_.icon = labelStyleOf(file);
 
-  std::vector<std::string> selected;
-  const Value* stored = find(file, kSelectedKeyboardsKey);
-  const Array* list = stored ? stored->array() : nullptr;
-  if (list != nullptr) {
-    // Elements that are not strings name no input mode, so they can never survive the filter.
-    for (const Value& element : *list) {
-      if (const std::string* identifier = element.string()) selected.push_back(*identifier);
-    }
-  }
+  // Elements that are not strings name no input mode, so they could never survive the filter.
+  std::vector<std::string> selected = stringElements(find(file, kSelectedKeyboardsKey));
 
   // Drop every selected identifier that is not an active input mode, all of its occurrences; the
   // active list is fetched anew for each element, as it may change under us.

@@ -9,24 +9,15 @@
 
 #include "platform/input_modes.h"
 #include "platform/services.h"
+#include "settings/switch_mode.h"
 
 namespace orvane {
 
 inline constexpr std::string_view kSettingsPath = "/var/mobile/Library/Preferences/net.varnholt.orvane.plist";
 inline constexpr std::string_view kPrefsChangedNotification = "net.varnholt.orvane/prefsChanged";
 
-inline constexpr std::string_view kEnabledKey = "enabled";
-inline constexpr std::string_view kModeKey = "mode";
-inline constexpr std::string_view kIconKey = "icon";
 inline constexpr std::string_view kDefaultKeyboardKey = "DefaultKeyboard";
 inline constexpr std::string_view kSelectedKeyboardsKey = "SelectedKeyboards";
-
-// The "mode" setting: 1 steps through the selected keyboards, 2 leaves them out of the switcher
-// list, 3 silences the globe key; any other value changes nothing.
-using SwitchMode = std::int32_t;
-// The "icon" setting: 1 the system's label, 2 always "emoji", 3 "emoji" when the next keyboard is
-// the emoji keyboard; any other value as 1.
-using GlobeLabelStyle = std::int32_t;
 
 struct SettingsCache {
   bool enabled = false;

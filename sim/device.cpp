@@ -27,7 +27,7 @@ void Device::setActivatorInstalled(bool installed) {
 bool Device::activatorInstalled() const { return files_.exists(platform::names::kActivatorLibraryPath); }
 
 platform::String Device::displayNameFor(std::string_view identifier) {
-  const std::string_view locale = identifier.substr(0, identifier.find('@'));
+  const std::string_view locale = identifierPrefix(identifier);
   auto name = localeDisplayName(locale, "en");
   return name ? name : platform::String(std::string(locale));
 }

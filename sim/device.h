@@ -24,6 +24,10 @@ inline constexpr std::string_view kGlobalPreferencesDomain = platform::names::kG
 inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
 inline constexpr std::string_view kGlobeKeyName = platform::names::kGlobeKeyName;
 
+// An input mode identifier up to its first "@": its locale, and the name a per-keyboard action
+// sends for it.
+inline std::string_view identifierPrefix(std::string_view identifier) { return identifier.substr(0, identifier.find('@')); }
+
 // An enabled keyboard as the system lists it.
 struct InputMode {
   platform::String identifier;

@@ -241,7 +241,7 @@ void Process::setInputModeFromKeyboard(const objc::Id& keyboard, const platform:
     }
     for (const InputMode& mode : modes) {
       if (chosen != nullptr) break;
-      if (mode.identifier && mode.identifier->substr(0, mode.identifier->find('@')) == *value) chosen = &mode;
+      if (mode.identifier && identifierPrefix(*mode.identifier) == *value) chosen = &mode;
     }
   }
   if (chosen == nullptr || !chosen->identifier) {
