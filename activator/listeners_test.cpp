@@ -3,7 +3,7 @@
 #include "activator/action_listeners.h"
 #include "activator/dynamic_listener.h"
 #include "platform/activator.h"
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -42,7 +42,7 @@ class DynamicListenerTest : public ::testing::Test {
     cls_ = springboard_->objc_getClass("DynamicListener");
     listener_ = objc::sendClass(cls_, sel::sharedListener);
   }
-  testing::TestDevice device_;
+  rig::Rig device_;
   sim::Process* springboard_ = nullptr;
   objc::Class* cls_ = nullptr;
   objc::Id listener_;

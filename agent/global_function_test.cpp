@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -16,7 +16,7 @@ TEST(PlatformLength, CountsUtf16CodeUnits) {
 
 // Whether a will-show with this "DefaultKeyboard" queues the switch.
 bool appliesDefault(const Value& defaultKeyboard) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"DefaultKeyboard", defaultKeyboard}});
   sim::Process& app = device.start("com.example.app");
@@ -34,7 +34,7 @@ TEST(DefaultKeyboard, OnlyValuesLongerThanFourCharactersAreApplied) {
 }
 
 TEST(Agent, ExistsBeforeTheSystemsApplicationMainIsEntered) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.keyboards({"en_US"});
   device.start("com.example.app");
   std::vector<std::string> kinds;
@@ -46,7 +46,7 @@ TEST(Agent, ExistsBeforeTheSystemsApplicationMainIsEntered) {
 }
 
 TEST(Agent, TheShownFlagBelongsToEachProcess) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"DefaultKeyboard", Value("fr_FR")}});
   sim::Process& one = device.start("com.example.one");

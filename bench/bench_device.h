@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/scenario.h"
+#include "rig/rig.h"
 #include "hooks/orvane.h"
 #include "sim/device.h"
 #include "sim/plist_io.h"
@@ -29,16 +29,16 @@ struct BenchDevice {
   explicit BenchDevice(bool withExtension, const Dictionary& settings = threeSelected(),
                        sim::PlistFormat format = sim::PlistFormat::kBinary,
                        const std::vector<std::string>& keyboards = kSixKeyboards)
-      : device(withExtension ? cli::makeDevice(root.path()) : std::make_unique<sim::Device>(root.path())) {
+      : rig(withExtension), device(&rig.device()) {
     device->trace().setRecording(false);
     device->setKeyboards(keyboards);
     device->files().writeAtomically(kSettingsPath, sim::serializePlist(Value(settings), format).value());
     app = &device->start("com.example.app");
   }
-  Orvane& extension() { return *dynamic_cast<Orvane*>(app->libraries().front().get()); }
+  Orvane& extension() { return *rig::extensionIn(*app); }
 
-  cli::TemporaryRoot root;
-  std::unique_ptr<sim::Device> device;
+  rig::Rig rig;
+  sim::Device* device;
   sim::Process* app = nullptr;
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/scenario.h"
+#include "rig/rig.h"
 
 namespace {
 
@@ -81,8 +82,8 @@ Options parseOptions(int argc, char** argv, bool takesFiles) {
 }
 
 int runScriptOnFreshDevice(std::istream& in, const std::string& name, TraceFormat format, bool summary) {
-  orvane::cli::TemporaryRoot root;
-  auto device = orvane::cli::makeDevice(root.path());
+  orvane::rig::TemporaryRoot root;
+  auto device = orvane::rig::makeDevice(root.path());
   ScenarioRunner runner(*device, std::cout, std::cerr, format);
   const int status = runner.runScript(in, name);
   if (summary) {
@@ -120,8 +121,8 @@ int tour(const Options& options) {
 }
 
 int shell(const Options& options) {
-  orvane::cli::TemporaryRoot root;
-  auto device = orvane::cli::makeDevice(root.path());
+  orvane::rig::TemporaryRoot root;
+  auto device = orvane::rig::makeDevice(root.path());
   ScenarioRunner runner(*device, std::cout, std::cout, options.format);
   const bool interactive = ::isatty(STDIN_FILENO) != 0;
   std::string line;

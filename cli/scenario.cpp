@@ -134,23 +134,6 @@ int parseInteger(const std::string& text, int min, int max, const char* what) {
 
 }  // namespace
 
-TemporaryRoot::TemporaryRoot() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "orvane-device-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
-  path_ = pattern;
-}
-
-TemporaryRoot::~TemporaryRoot() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::unique_ptr<Device> makeDevice(const std::filesystem::path& root) {
-  auto device = std::make_unique<Device>(root);
-  device->installLibrary(std::string(kInstallPath), makeOrvane);
-  return device;
-}
-
 struct ScenarioRunner::Impl {
   Device& device;
   std::ostream& out;

@@ -15,22 +15,6 @@ namespace orvane::cli {
 
 enum class TraceFormat { kText, kJson, kNone };
 
-// A temporary root folder for a device, removed when it goes.
-class TemporaryRoot {
- public:
-  TemporaryRoot();
-  ~TemporaryRoot();
-  TemporaryRoot(const TemporaryRoot&) = delete;
-  TemporaryRoot& operator=(const TemporaryRoot&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// A device with the extension installed, as every scenario starts.
-std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root);
-
 class ScenarioRunner {
  public:
   // Trace events and narration go to `out`, failures to `err`.

@@ -2,20 +2,33 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/test_device.h"
+#include <sstream>
+
+#include "rig/rig.h"
 
 namespace orvane::cli {
 namespace {
 
+// Runs a scenario script on a device; its exit status, failures into `errors`.
+int runScript(rig::Rig& rig, const std::string& script, std::string* errors = nullptr) {
+  std::ostringstream out;
+  std::ostringstream err;
+  ScenarioRunner runner(rig.device(), out, err, TraceFormat::kNone);
+  std::istringstream in(script);
+  const int status = runner.runScript(in, "test");
+  if (errors != nullptr) *errors = err.str();
+  return status;
+}
+
 TEST(ScenarioLanguage, AHeldExpectationExitsZero) {
-  testing::TestDevice device;
-  EXPECT_EQ(device.runScript("keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a en_US\n"), 0);
+  rig::Rig device;
+  EXPECT_EQ(runScript(device, "keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a en_US\n"), 0);
 }
 
 TEST(ScenarioLanguage, AFailedExpectationSaysWhereWhatAndWhatWasFoundAndExitsOne) {
-  testing::TestDevice device;
+  rig::Rig device;
   std::string errors;
-  const int status = device.runScript(
+  const int status = runScript(device, 
       "keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a fr_FR\n"
       "expect setting mode 2\nexpect input-mode com.example.a en_US\n",
       &errors);
@@ -29,22 +42,22 @@ TEST(ScenarioLanguage, ABadLineStopsTheRunWithItsPlaceAndExitsTwo) {
   for (const char* bad : {"frobnicate", "tap com.example.none globe", "settings write {mode: ", "version x",
                           "expect event", "start", "post springboard sideways x", "file write ../x 1",
                           "pref set a/b k 1", "tap springboard \"unterminated"}) {
-    testing::TestDevice device;
+    rig::Rig device;
     std::string errors;
     const std::string script = std::string("start springboard\n") + bad + "\nexpect input-mode springboard nothing\n";
-    EXPECT_EQ(device.runScript(script, &errors), 2) << bad;
+    EXPECT_EQ(runScript(device, script, &errors), 2) << bad;
     EXPECT_EQ(errors.rfind("test:2: ", 0), 0u) << bad << " -> " << errors;
   }
 }
 
 TEST(ScenarioLanguage, EventExpectationsFollowTheOrderOfTheTrace) {
-  testing::TestDevice device;
+  rig::Rig device;
   const std::string setup = "keyboards en_US\nstart springboard\npost springboard darwin a\npost springboard darwin b\n";
-  EXPECT_EQ(device.runScript(setup + "expect event springboard darwin-post name=a\n"
+  EXPECT_EQ(runScript(device, setup + "expect event springboard darwin-post name=a\n"
                                      "expect event springboard darwin-post name=b\n"),
             0);
-  testing::TestDevice reversed;
-  EXPECT_EQ(reversed.runScript(setup + "expect event springboard darwin-post name=b\n"
+  rig::Rig reversed;
+  EXPECT_EQ(runScript(reversed, setup + "expect event springboard darwin-post name=b\n"
                                        "expect event springboard darwin-post name=a\n"),
             1);
 }
@@ -70,18 +83,18 @@ TEST(ScenarioLanguage, AWriteThatDoesNotHappenStopsTheRunAndIsNeverTracedAsDone)
            {"", "settings write-xml {k: \"a\\x01\"}", "cannot be stored as an XML property list"},
            {"settings bytes garbage", "settings set mode 2", "does not read as a dictionary"},
        }) {
-    testing::TestDevice device;
+    rig::Rig device;
     std::string errors;
     const std::string script = std::string(c.setup) + "\n" + c.line + "\n";
-    EXPECT_EQ(device.runScript(script, &errors), 2) << c.line;
+    EXPECT_EQ(runScript(device, script, &errors), 2) << c.line;
     EXPECT_EQ(errors.rfind("test:2: ", 0), 0u) << c.line << " -> " << errors;
     EXPECT_NE(errors.find(c.message), std::string::npos) << c.line << " -> " << errors;
     EXPECT_TRUE(device.events("pref-set").empty()) << c.line;
     EXPECT_TRUE(device.events("file-write").empty() || std::string(c.setup).starts_with("settings bytes")) << c.line;
   }
   // Keyboards that could not be stored leave the device's keyboards as they were.
-  testing::TestDevice device;
-  EXPECT_EQ(device.runScript("keyboards en_US fr_FR\nkeyboards de_DE \"\\xff\"\n"), 2);
+  rig::Rig device;
+  EXPECT_EQ(runScript(device, "keyboards en_US fr_FR\nkeyboards de_DE \"\\xff\"\n"), 2);
   ASSERT_EQ(device.device().activeInputModes().size(), 2u);
   EXPECT_EQ(device.device().activeInputModes()[1].identifier, "fr_FR");
 }
@@ -90,13 +103,13 @@ TEST(ScenarioLanguage, NumbersAreRangeCheckedNeverConvertedOutOfRange) {
   for (const char* bad : {"fault write 1e30", "fault write 0", "fault write -1", "fault write 2.5",
                           "app-icon com.example.a 1e30", "app-icon com.example.a -3", "version inf", "version nan",
                           "version -1", "version 0"}) {
-    testing::TestDevice device;
+    rig::Rig device;
     std::string errors;
-    EXPECT_EQ(device.runScript(std::string(bad) + "\n", &errors), 2) << bad;
+    EXPECT_EQ(runScript(device, std::string(bad) + "\n", &errors), 2) << bad;
     EXPECT_EQ(errors.rfind("test:1: ", 0), 0u) << bad << " -> " << errors;
   }
-  testing::TestDevice device;
-  EXPECT_EQ(device.runScript("fault write 2\napp-icon com.example.a 60 empty\nversion 793\n"), 0);
+  rig::Rig device;
+  EXPECT_EQ(runScript(device, "fault write 2\napp-icon com.example.a 60 empty\nversion 793\n"), 0);
 }
 
 }  // namespace

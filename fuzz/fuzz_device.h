@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/scenario.h"
+#include "rig/rig.h"
 #include "hooks/orvane.h"
 #include "sim/activator.h"
 #include "sim/device.h"
@@ -21,7 +21,7 @@ namespace orvane::fuzz {
 }
 
 struct FuzzDevice {
-  explicit FuzzDevice(double version = 1240.1) : device(cli::makeDevice(root.path())) {
+  explicit FuzzDevice(double version = 1240.1) : device(&rig.device()) {
     device->trace().setRecording(false);  // one device serves every input: keep no history
     device->setVersion(version);
     device->setActivatorInstalled(true);
@@ -34,8 +34,8 @@ struct FuzzDevice {
   }
   std::optional<std::string> readFile(std::string_view path) { return device->files().read(path, 16 << 20); }
 
-  cli::TemporaryRoot root;
-  std::unique_ptr<sim::Device> device;
+  rig::Rig rig;
+  sim::Device* device;
   sim::Process* springboard = nullptr;
   sim::Process* app = nullptr;
 };

@@ -1,13 +1,15 @@
 // The scenario language: any text is either run or refused line by line; nothing crashes, and
-// nothing is written outside the device's root folder.
+// nothing is written outside the device's root folder. The one fuzz target of the command line
+// itself, so the one that includes its header.
 #include <sstream>
 
+#include "cli/scenario.h"
 #include "fuzz/fuzz_device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane;
-  cli::TemporaryRoot root;
-  auto device = cli::makeDevice(root.path());
+  rig::Rig rig;
+  sim::Device* device = &rig.device();
   std::ostringstream out;
   std::ostringstream err;
   cli::ScenarioRunner runner(*device, out, err, cli::TraceFormat::kNone);

@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane;
   static fuzz::FuzzDevice f;
   f.putFile(kSettingsPath, std::string_view(reinterpret_cast<const char*>(data), size));
-  Orvane& extension = *dynamic_cast<Orvane*>(f.app->libraries().front().get());
+  Orvane& extension = *rig::extensionIn(*f.app);
   extension.settings().reloadSettings();
   // Every kept identifier names an active input mode.
   for (const std::string& id : *extension.settings().keyboards()) {

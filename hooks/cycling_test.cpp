@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "hooks/orvane.h"
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -16,12 +16,12 @@ class CyclingTest : public ::testing::Test {
     device_.writeSettings({{"SelectedKeyboards", Value(list)}});
     return device_.start("com.example.app");
   }
-  testing::TestDevice device_;
+  rig::Rig device_;
 };
 
 TEST_F(CyclingTest, TheContextIsFinishedBeforeTheTaskIsQueued) {
   for (const auto& selection : {std::vector<std::string>{"fr_FR", "de_DE"}, std::vector<std::string>{"de_DE"}}) {
-    testing::TestDevice device;
+    rig::Rig device;
     device.keyboards({"en_US", "fr_FR", "de_DE"});
     device.writeSettings({{"SelectedKeyboards", Value(Array(selection.begin(), selection.end()))}});
     sim::Process& app = device.start("com.example.app");

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "hooks/orvane.h"
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -19,7 +19,7 @@ TEST(KeyboardListenerName, IsTheIdentifierUpToTheFirstAt) {
 class VersionChoice : public ::testing::TestWithParam<double> {};
 
 TEST_P(VersionChoice, ExactlyOneNextKeyboardStepIsReplaced) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.device().setVersion(GetParam());
   sim::Process& app = device.start("com.example.app");
   const bool plain = GetParam() == 793.0;
@@ -37,7 +37,7 @@ TEST_P(VersionChoice, ExactlyOneNextKeyboardStepIsReplaced) {
 INSTANTIATE_TEST_SUITE_P(Versions, VersionChoice, ::testing::Values(793.0, 793.1, 847.2, 1140.1, 792.9));
 
 TEST(StartUp, SpringBoardWithActivatorLogsThenRegistersInOrder) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.device().setActivatorInstalled(true);
   device.keyboards({"en_US@hw=US;sw=QWERTY", "emoji@sw=Emoji", "ko_KR", "en_US@sw=Dvorak"});
   device.start("com.apple.springboard");
@@ -59,7 +59,7 @@ TEST(StartUp, SpringBoardWithActivatorLogsThenRegistersInOrder) {
 }
 
 TEST(StartUp, ActivatorInAnApplicationIsSilent) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.device().setActivatorInstalled(true);
   device.keyboards({"en_US"});
   sim::Process& app = device.start("com.example.app");
@@ -69,7 +69,7 @@ TEST(StartUp, ActivatorInAnApplicationIsSilent) {
 }
 
 TEST(StartUp, WithoutActivatorEveryProcessSaysSoAndStillInstallsEverything) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.keyboards({"en_US"});
   for (const char* id : {"com.apple.springboard", "com.example.app"}) {
     sim::Process& p = device.start(id);
@@ -82,7 +82,7 @@ TEST(StartUp, WithoutActivatorEveryProcessSaysSoAndStillInstallsEverything) {
 
 TEST(StartUp, ApplicationMainReturnsExactlyWhatTheSystemReturns) {
   for (int status : {0, 42, -1}) {
-    testing::TestDevice device;
+    rig::Rig device;
     device.device().setApplicationMainStatus(status);
     device.start("com.example.app");
     EXPECT_THAT(device.events("main-returned"),

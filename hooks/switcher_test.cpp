@@ -2,14 +2,14 @@
 
 #include "hooks/orvane.h"
 #include "sim/ui.h"
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
 
 // How many times the system built its own switcher list while the extension answered one ask.
 int systemListsForOneAsk(double version, std::int32_t mode) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.device().setVersion(version);
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"mode", Value(mode)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
@@ -26,7 +26,7 @@ TEST(SwitcherList, AtTheStoredListVersionModeTwoNeverAsksTheSystem) {
 }
 
 TEST(GlobeTouch, TheGuardAndReloadRunBeforeTheKeyIsKnown) {
-  testing::TestDevice device;
+  rig::Rig device;
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"mode", Value(3)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
   sim::Process& app = device.start("com.example.app");

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/notices.h"
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -21,7 +21,7 @@ struct Row {
   const char* marker;  // marker written, or nullptr
 };
 
-sim::Process& startIn(testing::TestDevice& device, const Row& row) {
+sim::Process& startIn(rig::Rig& device, const Row& row) {
   device.keyboards({"en_US"});
   if (row.file) {
     device.writeSettings(row.keyboards ? Dictionary{{"SelectedKeyboards", Value(Array{Value("en_US")})}} : Dictionary{});
@@ -31,7 +31,7 @@ sim::Process& startIn(testing::TestDevice& device, const Row& row) {
   return device.start("com.example.app");
 }
 
-std::vector<std::string> markersWritten(testing::TestDevice& device) {
+std::vector<std::string> markersWritten(rig::Rig& device) {
   std::vector<std::string> out;
   for (const auto& e : device.device().trace().events()) {
     if (e.kind == "pref-set" && *e.field("domain") == kWarnsDomain) out.push_back(*e.field("key"));
@@ -42,7 +42,7 @@ std::vector<std::string> markersWritten(testing::TestDevice& device) {
 class GuardsTest : public ::testing::Test {
  protected:
   sim::Process& setUp(const Row& row) { return startIn(device_, row); }
-  testing::TestDevice device_;
+  rig::Rig device_;
 };
 
 TEST_F(GuardsTest, IsConfiguredFollowsItsTruthTable) {
@@ -56,7 +56,7 @@ TEST_F(GuardsTest, IsConfiguredFollowsItsTruthTable) {
       {false, false, Value(true), std::nullopt, false, kNotConfiguredKeyboardMessage.data(), "config1-Warn"},
   };
   for (const Row& row : rows) {
-    testing::TestDevice device;
+    rig::Rig device;
     sim::Process& app = startIn(device, row);
     EXPECT_EQ(device.extension(app.bundleIdentifier()).guards().isConfigured(), row.expected);
     if (row.notice) {
@@ -78,7 +78,7 @@ TEST_F(GuardsTest, IsSettingsFilePresentFollowsItsTruthTable) {
       {false, false, Value(true), std::nullopt, false, kNotConfiguredActionsMessage.data(), "config1-Warn"},
   };
   for (const Row& row : rows) {
-    testing::TestDevice device;
+    rig::Rig device;
     sim::Process& app = startIn(device, row);
     EXPECT_EQ(device.extension(app.bundleIdentifier()).guards().isSettingsFilePresent(), row.expected);
     ASSERT_EQ(app.alerts().size(), row.notice ? 1u : 0u);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -23,7 +23,7 @@ class SettingsTest : public ::testing::Test {
     Array list(selected.begin(), selected.end());
     return {{"SelectedKeyboards", Value(list)}};
   }
-  testing::TestDevice device_;
+  rig::Rig device_;
 };
 
 TEST_F(SettingsTest, WithoutAFileEverythingTakesItsDefault) {
@@ -55,7 +55,7 @@ TEST_F(SettingsTest, TheSelectionKeepsFileOrderAndActiveDuplicatesOnly) {
       {{"A", "B"}, {}, {}},
   };
   for (const Case& c : cases) {
-    testing::TestDevice device;
+    rig::Rig device;
     device.keyboards(c.active);
     device.writeSettings(selecting(c.selected));
     const Settings& settings = device.extension(device.start("com.example.app").bundleIdentifier()).settings();
@@ -78,7 +78,7 @@ TEST_F(SettingsTest, ValuesAreUsedAsReadWithoutRangeCheck) {
 TEST_F(SettingsTest, FilesOfTheWrongShapeYieldTheDefaults) {
   const std::string notADictionary = sim::serializePlist(Value(Array{Value(1)}), sim::PlistFormat::kXml).value();
   for (const std::string& bytes : {std::string("garbage"), std::string(), notADictionary, std::string("bplist00")}) {
-    testing::TestDevice device;
+    rig::Rig device;
     device.keyboards({"A"});
     device.writeSettingsBytes(bytes);
     const Settings& settings = device.extension(device.start("com.example.app").bundleIdentifier()).settings();

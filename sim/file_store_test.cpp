@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "cli/scenario.h"
+#include "rig/rig.h"
 #include "sim/preference_store.h"
 
 #include <fstream>
@@ -25,7 +25,7 @@ std::vector<std::string> folderEntries(const fs::path& folder) {
 
 class FileStoreTest : public ::testing::Test {
  protected:
-  cli::TemporaryRoot root_;
+  rig::TemporaryRoot root_;
   FileStore files_{root_.path()};
 };
 
@@ -123,7 +123,7 @@ namespace orvane::sim {
 namespace {
 
 TEST_F(FileStoreTest, SymbolicLinksAreNeverFollowedOutOfTheRootOrWithinIt) {
-  cli::TemporaryRoot outside;
+  rig::TemporaryRoot outside;
   {
     std::ofstream secret(outside.path() / "secret");
     secret << "outside";

@@ -17,7 +17,7 @@
 #include "sim/activator.h"
 #include "sim/plist_io.h"
 #include "sim/value_text.h"
-#include "tests/test_device.h"
+#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -70,7 +70,7 @@ std::string collect(const Child& child) {
 }
 
 TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFile) {
-  testing::TestDevice device;
+  rig::Rig device;
   ASSERT_TRUE(device.device().files().writeAtomically(kSettingsPath, settingsVersion(0)));
   const std::filesystem::path root = device.device().files().root();
   constexpr int kWrites = 400;
@@ -85,7 +85,7 @@ TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFil
   // SpringBoard's mode action, over and over: what it writes back is never older than what the
   // file held when its event began, so an update can be lost only while an event runs.
   const Child modeAction = spawn([&] {
-    auto own = cli::makeDevice(root);
+    auto own = rig::makeDevice(root);
     own->setActivatorInstalled(true);
     own->setKeyboards(std::vector<std::string>{"en_US", "fr_FR"});
     sim::Process& springboard = own->start("com.apple.springboard");
@@ -136,7 +136,7 @@ TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFil
 }
 
 TEST(Concurrency, ManyProcessesWritingKeysOfOneDomainLoseNone) {
-  testing::TestDevice device;
+  rig::Rig device;
   const std::filesystem::path root = device.device().files().root();
   constexpr int kProcesses = 6;
   constexpr int kKeys = 60;
@@ -177,11 +177,11 @@ TEST(Load, ThousandsOfQueuedTapsAndNotificationsEndWhereTheModelSays) {
     if (std::count(s.begin(), s.end(), s.front()) == static_cast<std::ptrdiff_t>(s.size())) s.push_back(s.front() == "en_US" ? "fr_FR" : "en_US");
     return s;
   };
-  auto write = [](testing::TestDevice& d, const std::vector<std::string>& s) {
+  auto write = [](rig::Rig& d, const std::vector<std::string>& s) {
     d.writeSettings({{"mode", Value(1)}, {"SelectedKeyboards", Value(Array(s.begin(), s.end()))}});
   };
 
-  testing::TestDevice device;
+  rig::Rig device;
   device.keyboards(active);
   std::vector<std::string> file = selection();
   write(device, file);
@@ -248,7 +248,7 @@ TEST(Storage, SettingsFilesAsDeepAndLargeAsRealWritersMakeThemRead) {
   Value deep("bottom");
   for (int i = 0; i < 600; ++i) deep = Value(Array{deep});
   for (const auto format : {sim::PlistFormat::kBinary, sim::PlistFormat::kXml}) {
-    testing::TestDevice device;
+    rig::Rig device;
     device.keyboards({"en_US", "fr_FR", "de_DE"});
     device.writeSettings({{"mode", Value(1)},
                           {"SelectedKeyboards", Value(Array{Value("en_US"), Value("de_DE")})},
@@ -267,7 +267,7 @@ TEST(Storage, WhatIsNotARegularFileAtTheSettingsPathReadsAsUnreadableAtOnce) {
   // A FIFO with no writer would block a plain open for reading forever; the alarm ends the test
   // process if anything waits on it.
   for (const bool fifo : {true, false}) {
-    testing::TestDevice device;
+    rig::Rig device;
     device.keyboards({"en_US", "fr_FR"});
     const auto host = *device.device().files().resolve(kSettingsPath);
     std::filesystem::create_directories(host.parent_path());
@@ -299,7 +299,7 @@ TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
     return selected;
   };
   for (int round = 0; round < 400; ++round) {
-    testing::TestDevice device;
+    rig::Rig device;
     device.device().setVersion(pick(2) == 0 ? 793.0 : 1240.1);
     device.device().setActivatorInstalled(true);
     std::vector<std::string> keyboards;

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "sim/activator.h"
-#include "tests/test_device.h"
+#include "rig/rig.h"
 #include "settings/settings.h"
 
 namespace {
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   const std::string input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::filesystem::path outDir = argv[3];
 
-  testing::TestDevice t;
+  rig::Rig t;
   sim::Device& device = t.device();
   device.setVersion(action == "autocorrection-file" ? 1140.0 : action == "autocorrection-pref" ? 1141.0 : 1240.1);
   device.setActivatorInstalled(true);

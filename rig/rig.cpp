@@ -1,0 +1,71 @@
+#include "rig/rig.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "settings/settings.h"
+
+namespace orvane::rig {
+
+TemporaryRoot::TemporaryRoot() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "orvane-device-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
+  path_ = pattern;
+}
+
+TemporaryRoot::~TemporaryRoot() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root) {
+  auto device = std::make_unique<sim::Device>(root);
+  device->installLibrary(std::string(kInstallPath), makeOrvane);
+  return device;
+}
+
+Orvane* extensionIn(sim::Process& process) {
+  for (const auto& library : process.libraries()) {
+    if (auto* orvane = dynamic_cast<Orvane*>(library.get())) return orvane;
+  }
+  return nullptr;
+}
+
+Rig::Rig(bool withExtension)
+    : device_(withExtension ? makeDevice(root_.path()) : std::make_unique<sim::Device>(root_.path())) {}
+
+sim::Process& Rig::process(std::string_view bundleIdentifier) {
+  sim::Process* p = device_->find(bundleIdentifier);
+  if (p == nullptr) throw std::logic_error("no such process");
+  return *p;
+}
+
+Orvane& Rig::extension(std::string_view bundleIdentifier) {
+  Orvane* orvane = extensionIn(process(bundleIdentifier));
+  if (orvane == nullptr) throw std::logic_error("the extension is not loaded there");
+  return *orvane;
+}
+
+void Rig::keyboards(const std::vector<std::string>& identifiers) {
+  if (!device_->setKeyboards(identifiers)) throw std::runtime_error("cannot set the keyboards");
+}
+
+void Rig::writeSettings(const Dictionary& settings, sim::PlistFormat format) {
+  writeSettingsBytes(sim::serializePlist(Value(settings), format).value());
+}
+
+void Rig::writeSettingsBytes(std::string_view bytes) {
+  if (!device_->files().writeAtomically(kSettingsPath, bytes)) throw std::runtime_error("cannot write settings");
+}
+
+void Rig::deleteSettings() { device_->files().remove(kSettingsPath); }
+
+std::vector<std::string> Rig::events(std::string_view kind) const {
+  std::vector<std::string> out;
+  for (const auto& e : device_->trace().events()) {
+    if (e.kind == kind) out.push_back(sim::Trace::text(e));
+  }
+  return out;
+}
+
+}  // namespace orvane::rig

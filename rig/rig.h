@@ -1,0 +1,62 @@
+// A simulated device with the extension installed, on a temporary root folder: what the simulator
+// command, the tests, the fuzz targets and the benchmarks all start from.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hooks/orvane.h"
+#include "sim/device.h"
+#include "sim/plist_io.h"
+
+namespace orvane::rig {
+
+// A temporary root folder for a device, removed when it goes.
+class TemporaryRoot {
+ public:
+  TemporaryRoot();
+  ~TemporaryRoot();
+  TemporaryRoot(const TemporaryRoot&) = delete;
+  TemporaryRoot& operator=(const TemporaryRoot&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A device on `root` with the extension installed at its install path, as every scenario starts.
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root);
+
+// The extension as loaded into a process; nullptr when it is not loaded there.
+Orvane* extensionIn(sim::Process& process);
+
+// A device on its own temporary root, with the extension installed (or not), in a few lines.
+class Rig {
+ public:
+  explicit Rig(bool withExtension = true);
+
+  sim::Device& device() { return *device_; }
+  const sim::Device& device() const { return *device_; }
+  sim::Process& start(std::string_view bundleIdentifier) { return device_->start(bundleIdentifier); }
+  // A running process; throws std::logic_error when there is none of that name.
+  sim::Process& process(std::string_view bundleIdentifier);
+  // The extension in a running process; throws std::logic_error when it is not loaded there.
+  Orvane& extension(std::string_view bundleIdentifier);
+
+  void keyboards(const std::vector<std::string>& identifiers);
+  void writeSettings(const Dictionary& settings, sim::PlistFormat format = sim::PlistFormat::kBinary);
+  void writeSettingsBytes(std::string_view bytes);
+  void deleteSettings();
+
+  // The trace events of one kind, as text, in order.
+  std::vector<std::string> events(std::string_view kind) const;
+
+ private:
+  TemporaryRoot root_;
+  std::unique_ptr<sim::Device> device_;
+};
+
+}  // namespace orvane::rig
