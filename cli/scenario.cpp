@@ -159,124 +159,172 @@ struct ScenarioRunner::Impl {
     err << where << ": expected " << expected << ", found " << found << "\n";
   }
 
+  using Handler = void (Impl::*)(Args&);
+
+  // Every command of the language, by its first word.
   void run(Args& args) {
-    const std::string& c = args.command();
-    if (c == "say") {
-      std::string text;
-      while (args.more()) text += (text.empty() ? "" : " ") + args.word("text");
-      device.trace().add("scenario", "say", {{"text", text}});
-    } else if (c == "version") {
-      const double version = parseNumber(args.word("version number"));
-      args.end();
-      if (!std::isfinite(version) || version <= 0) throw BadLine("the version number must be finite and positive");
-      device.setVersion(version);
-      device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
-    } else if (c == "activator") {
-      activator(args);
-    } else if (c == "app-icon") {
-      const std::string identifier = args.word("display identifier");
-      const std::string size = args.word("size");
-      const std::string kind = args.more() ? args.word("cgimage, ciimage or empty") : "cgimage";
-      args.end();
-      const auto icon = kind == "cgimage"   ? sim::Device::IconKind::kCGImage
-                        : kind == "ciimage" ? sim::Device::IconKind::kCIImage
-                        : kind == "empty"   ? sim::Device::IconKind::kEmpty
-                                            : throw BadLine("app-icon takes cgimage, ciimage or empty");
-      device.setAppIcon(identifier, parseInteger(size, 0, std::numeric_limits<int>::max(), "an icon size"), icon);
-    } else if (c == "keyboards") {
-      // ID, or ID="Display Name": the name that follows '=' in quotes replaces ICU's.
-      std::vector<sim::Device::Keyboard> keyboards;
-      while (args.more()) {
-        const Token& t = args.token("identifier");
-        if (t.quoted && t.quoteStart > 0 && t.text[t.quoteStart - 1] == '=') {
-          keyboards.push_back({t.text.substr(0, t.quoteStart - 1), t.text.substr(t.quoteStart)});
-        } else {
-          keyboards.push_back({t.text, std::nullopt});
-        }
-      }
-      if (!device.setKeyboards(keyboards)) throw BadLine("cannot store the enabled keyboards in \"AppleKeyboards\"");
-    } else if (c == "settings") {
-      settings(args);
-    } else if (c == "file") {
-      file(args);
-    } else if (c == "pref") {
-      pref(args);
-    } else if (c == "post") {
-      post(args);
-    } else if (c == "start") {
-      const std::string name = args.word("process");
-      std::optional<int> status;
-      if (args.more()) {
-        if (args.word("returns") != "returns") throw BadLine("start takes PROCESS [returns STATUS]");
-        status = parseInteger(args.word("status"), std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
-                              "the status UIApplicationMain returns");
-      }
-      args.end();
-      device.start(bundleIdentifierOf(name), status);
-    } else if (c == "stop") {
-      const std::string name = args.word("process");
-      args.end();
-      if (!device.stop(bundleIdentifierOf(name))) throw BadLine("no running process " + name);
-    } else if (c == "show-keyboard" || c == "hide-keyboard") {
-      Process& p = process(args.word("process"));
-      args.end();
-      c == "show-keyboard" ? p.showKeyboard() : p.hideKeyboard();
-    } else if (c == "tap") {
-      Process& p = process(args.word("process"));
-      const std::string key = args.word("key");
-      args.end();
-      if (key == "nowhere") {
-        p.tapNowhere();
-      } else if (!p.tapKey(key == "globe" ? std::string(sim::kGlobeKeyName) : key)) {
-        throw BadLine("no key " + key);
-      }
-    } else if (c == "next-keyboard") {
-      Process& p = process(args.word("process"));
-      args.end();
-      p.nextKeyboardStep();
-    } else if (c == "switcher" || c == "long-press") {
-      Process& p = process(args.word("process"));
-      args.end();
-      p.askSwitcherList();
-    } else if (c == "label") {
-      Process& p = process(args.word("process"));
-      const std::string key = args.more() ? args.word("key") : std::string(sim::kGlobeKeyName);
-      args.end();
-      if (!p.askLabel(key)) throw BadLine("no key " + key);
-    } else if (c == "unlock") {
-      args.end();
-      if (!process("springboard").unlock()) throw BadLine("SpringBoard has no lock screen");
-    } else if (c == "dismiss") {
-      Process& p = process(args.word("process"));
-      args.end();
-      if (!p.dismissAlert()) throw BadLine("no alert to dismiss in " + p.name());
-    } else if (c == "run") {
-      args.end();
-      device.runUntilIdle();
-    } else if (c == "fault") {
-      const std::string kind = args.word("fault");
-      const int times =
-          args.more() ? parseInteger(args.word("times"), 1, std::numeric_limits<int>::max(), "the number of times") : -1;
-      args.end();
-      const std::map<std::string, sim::FileFault, std::less<>> kFaults = {
-          {"write", sim::FileFault::kWrite},        {"flush", sim::FileFault::kFlush}, {"rename", sim::FileFault::kRename},
-          {"read-only", sim::FileFault::kReadOnly}, {"full", sim::FileFault::kFull}};
-      if (kind == "none") {
-        device.files().clearFaults();
-      } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
-        device.files().injectFault(it->second, times);
+    static const std::map<std::string, Handler, std::less<>> kCommands = {
+        {"say", &Impl::say},
+        {"version", &Impl::version},
+        {"activator", &Impl::activator},
+        {"app-icon", &Impl::appIcon},
+        {"keyboards", &Impl::keyboards},
+        {"settings", &Impl::settings},
+        {"file", &Impl::file},
+        {"pref", &Impl::pref},
+        {"post", &Impl::post},
+        {"start", &Impl::start},
+        {"stop", &Impl::stop},
+        {"show-keyboard", &Impl::showOrHideKeyboard},
+        {"hide-keyboard", &Impl::showOrHideKeyboard},
+        {"tap", &Impl::tap},
+        {"next-keyboard", &Impl::nextKeyboard},
+        {"switcher", &Impl::switcher},
+        {"long-press", &Impl::switcher},
+        {"label", &Impl::label},
+        {"unlock", &Impl::unlock},
+        {"dismiss", &Impl::dismiss},
+        {"run", &Impl::runQueues},
+        {"fault", &Impl::fault},
+        {"mark", &Impl::mark},
+        {"expect", &Impl::expect},
+    };
+    const auto it = kCommands.find(args.command());
+    if (it == kCommands.end()) throw BadLine("unknown command '" + args.command() + "'");
+    (this->*(it->second))(args);
+  }
+
+  void say(Args& args) {
+    std::string text;
+    while (args.more()) text += (text.empty() ? "" : " ") + args.word("text");
+    device.trace().add("scenario", "say", {{"text", text}});
+  }
+
+  void version(Args& args) {
+    const double version = parseNumber(args.word("version number"));
+    args.end();
+    if (!std::isfinite(version) || version <= 0) throw BadLine("the version number must be finite and positive");
+    device.setVersion(version);
+    device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
+  }
+
+  void appIcon(Args& args) {
+    const std::string identifier = args.word("display identifier");
+    const std::string size = args.word("size");
+    const std::string kind = args.more() ? args.word("cgimage, ciimage or empty") : "cgimage";
+    args.end();
+    const auto icon = kind == "cgimage"   ? sim::Device::IconKind::kCGImage
+                      : kind == "ciimage" ? sim::Device::IconKind::kCIImage
+                      : kind == "empty"   ? sim::Device::IconKind::kEmpty
+                                          : throw BadLine("app-icon takes cgimage, ciimage or empty");
+    device.setAppIcon(identifier, parseInteger(size, 0, std::numeric_limits<int>::max(), "an icon size"), icon);
+  }
+
+  void keyboards(Args& args) {
+    // ID, or ID="Display Name": the name that follows '=' in quotes replaces ICU's.
+    std::vector<sim::Device::Keyboard> keyboards;
+    while (args.more()) {
+      const Token& t = args.token("identifier");
+      if (t.quoted && t.quoteStart > 0 && t.text[t.quoteStart - 1] == '=') {
+        keyboards.push_back({t.text.substr(0, t.quoteStart - 1), t.text.substr(t.quoteStart)});
       } else {
-        throw BadLine("fault takes write, flush, rename, read-only, full or none");
+        keyboards.push_back({t.text, std::nullopt});
       }
-      device.trace().add("device", "fault", {{"fault", kind}, {"times", times < 0 ? "always" : std::to_string(times)}});
-    } else if (c == "mark") {
-      args.end();
-      eventCursor = device.trace().events().size();
-    } else if (c == "expect") {
-      expect(args);
-    } else {
-      throw BadLine("unknown command '" + c + "'");
     }
+    if (!device.setKeyboards(keyboards)) throw BadLine("cannot store the enabled keyboards in \"AppleKeyboards\"");
+  }
+
+  void start(Args& args) {
+    const std::string name = args.word("process");
+    std::optional<int> status;
+    if (args.more()) {
+      if (args.word("returns") != "returns") throw BadLine("start takes PROCESS [returns STATUS]");
+      status = parseInteger(args.word("status"), std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
+                            "the status UIApplicationMain returns");
+    }
+    args.end();
+    device.start(bundleIdentifierOf(name), status);
+  }
+
+  void stop(Args& args) {
+    const std::string name = args.word("process");
+    args.end();
+    if (!device.stop(bundleIdentifierOf(name))) throw BadLine("no running process " + name);
+  }
+
+  void showOrHideKeyboard(Args& args) {
+    Process& p = process(args.word("process"));
+    args.end();
+    args.command() == "show-keyboard" ? p.showKeyboard() : p.hideKeyboard();
+  }
+
+  void tap(Args& args) {
+    Process& p = process(args.word("process"));
+    const std::string key = args.word("key");
+    args.end();
+    if (key == "nowhere") {
+      p.tapNowhere();
+    } else if (!p.tapKey(key == "globe" ? std::string(sim::kGlobeKeyName) : key)) {
+      throw BadLine("no key " + key);
+    }
+  }
+
+  void nextKeyboard(Args& args) {
+    Process& p = process(args.word("process"));
+    args.end();
+    p.nextKeyboardStep();
+  }
+
+  void switcher(Args& args) {
+    Process& p = process(args.word("process"));
+    args.end();
+    p.askSwitcherList();
+  }
+
+  void label(Args& args) {
+    Process& p = process(args.word("process"));
+    const std::string key = args.more() ? args.word("key") : std::string(sim::kGlobeKeyName);
+    args.end();
+    if (!p.askLabel(key)) throw BadLine("no key " + key);
+  }
+
+  void unlock(Args& args) {
+    args.end();
+    if (!process("springboard").unlock()) throw BadLine("SpringBoard has no lock screen");
+  }
+
+  void dismiss(Args& args) {
+    Process& p = process(args.word("process"));
+    args.end();
+    if (!p.dismissAlert()) throw BadLine("no alert to dismiss in " + p.name());
+  }
+
+  void runQueues(Args& args) {
+    args.end();
+    device.runUntilIdle();
+  }
+
+  void fault(Args& args) {
+    const std::string kind = args.word("fault");
+    const int times =
+        args.more() ? parseInteger(args.word("times"), 1, std::numeric_limits<int>::max(), "the number of times") : -1;
+    args.end();
+    static const std::map<std::string, sim::FileFault, std::less<>> kFaults = {
+        {"write", sim::FileFault::kWrite},        {"flush", sim::FileFault::kFlush}, {"rename", sim::FileFault::kRename},
+        {"read-only", sim::FileFault::kReadOnly}, {"full", sim::FileFault::kFull}};
+    if (kind == "none") {
+      device.files().clearFaults();
+    } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
+      device.files().injectFault(it->second, times);
+    } else {
+      throw BadLine("fault takes write, flush, rename, read-only, full or none");
+    }
+    device.trace().add("device", "fault", {{"fault", kind}, {"times", times < 0 ? "always" : std::to_string(times)}});
+  }
+
+  void mark(Args& args) {
+    args.end();
+    eventCursor = device.trace().events().size();
   }
 
   void activator(Args& args) {
@@ -426,123 +474,177 @@ struct ScenarioRunner::Impl {
     return true;
   }
 
+  using Expectation = void (Impl::*)(Args&, const std::string& what);
+
+  // Every expectation, by the word after "expect"; a handler serving a pair ("log", "no-log") is
+  // told which it was asked for.
   void expect(Args& args) {
+    static const std::map<std::string, Expectation, std::less<>> kExpectations = {
+        {"input-mode", &Impl::expectInputMode},
+        {"alert", &Impl::expectAlert},
+        {"no-alert", &Impl::expectNoMoreOf},
+        {"log", &Impl::expectLog},
+        {"no-log", &Impl::expectNoMoreOf},
+        {"hook", &Impl::expectHook},
+        {"no-hook", &Impl::expectHook},
+        {"pref", &Impl::expectPref},
+        {"no-pref", &Impl::expectPref},
+        {"setting", &Impl::expectSetting},
+        {"no-setting", &Impl::expectSetting},
+        {"settings-format", &Impl::expectFormat},
+        {"file-format", &Impl::expectFormat},
+        {"file", &Impl::expectFile},
+        {"no-file", &Impl::expectFile},
+        {"no-temporaries", &Impl::expectNoTemporaries},
+        {"switcher", &Impl::expectSwitcher},
+        {"label", &Impl::expectLabel},
+        {"event", &Impl::expectEvent},
+        {"no-event", &Impl::expectEvent},
+    };
     const std::string what = args.word("what to expect");
-    if (what == "input-mode") {
-      Process& p = process(args.word("process"));
-      const std::string identifier = args.word("identifier");
-      args.end();
-      check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(), show(p.currentInputMode()));
-    } else if (what == "alert") {
-      Process& p = process(args.word("process"));
-      const std::string title = args.word("title");
-      const std::string message = args.word("message");
-      const std::string button = args.word("button");
-      args.end();
-      const TraceEvent* e = nextOf(p.name(), "alert", true);
-      const std::string expected = "alert " + sim::formatStringText(title) + " " + sim::formatStringText(message) +
-                                   " " + sim::formatStringText(button) + " in " + p.name();
-      check(e && fieldsMatch(*e, {{"title", title}, {"message", message}, {"button", button}}), expected,
-            e ? sim::Trace::text(*e) : "no further alert");
-    } else if (what == "no-alert" || what == "no-log") {
-      Process& p = process(args.word("process"));
-      args.end();
-      const std::string kind = what == "no-alert" ? "alert" : "log";
-      const TraceEvent* e = nextOf(p.name(), kind, false);
-      check(e == nullptr, "no further " + kind + " in " + p.name(), e ? sim::Trace::text(*e) : "");
-    } else if (what == "log") {
-      Process& p = process(args.word("process"));
-      const std::string text = args.word("log line");
-      args.end();
-      const TraceEvent* e = nextOf(p.name(), "log", true);
-      check(e && fieldsMatch(*e, {{"text", text}}), "log " + sim::formatStringText(text) + " in " + p.name(),
-            e ? sim::Trace::text(*e) : "no further log line");
-    } else if (what == "hook" || what == "no-hook") {
-      Process& p = process(args.word("process"));
-      std::string target = args.word("class or function");
-      if (args.more()) target += " " + args.word("selector");
-      args.end();
-      const auto& hooks = p.installedHooks();
-      const bool installed = std::find(hooks.begin(), hooks.end(), target) != hooks.end();
-      check(installed == (what == "hook"), (what == "hook" ? "hook on " : "no hook on ") + target + " in " + p.name(),
-            installed ? "installed" : "not installed");
-    } else if (what == "pref" || what == "no-pref") {
-      const std::string domain = args.word("domain");
-      const std::string key = args.word("key");
-      std::optional<Value> wanted;
-      if (what == "pref") wanted = args.value("value");
-      args.end();
-      const auto actual = device.preferences().copy(key, domain);
-      check(actual == wanted, domain + " " + key + " = " + show(wanted), show(actual));
-    } else if (what == "setting" || what == "no-setting") {
-      const std::string key = args.word("key");
-      std::optional<Value> wanted;
-      if (what == "setting") wanted = args.value("value");
-      args.end();
-      auto stored = sim::readDictionaryFile(device.files(), kSettingsPath);
-      std::optional<Value> actual;
-      if (stored) {
-        if (const Value* v = find(stored->dictionary, key)) actual = *v;
+    const auto it = kExpectations.find(what);
+    if (it == kExpectations.end()) throw BadLine("unknown expectation '" + what + "'");
+    (this->*(it->second))(args, what);
+  }
+
+  void expectInputMode(Args& args, const std::string&) {
+    Process& p = process(args.word("process"));
+    const std::string identifier = args.word("identifier");
+    args.end();
+    check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(), show(p.currentInputMode()));
+  }
+
+  void expectAlert(Args& args, const std::string&) {
+    Process& p = process(args.word("process"));
+    const std::string title = args.word("title");
+    const std::string message = args.word("message");
+    const std::string button = args.word("button");
+    args.end();
+    const TraceEvent* e = nextOf(p.name(), "alert", true);
+    const std::string expected = "alert " + sim::formatStringText(title) + " " + sim::formatStringText(message) +
+                                 " " + sim::formatStringText(button) + " in " + p.name();
+    check(e && fieldsMatch(*e, {{"title", title}, {"message", message}, {"button", button}}), expected,
+          e ? sim::Trace::text(*e) : "no further alert");
+  }
+
+  void expectLog(Args& args, const std::string&) {
+    Process& p = process(args.word("process"));
+    const std::string text = args.word("log line");
+    args.end();
+    const TraceEvent* e = nextOf(p.name(), "log", true);
+    check(e && fieldsMatch(*e, {{"text", text}}), "log " + sim::formatStringText(text) + " in " + p.name(),
+          e ? sim::Trace::text(*e) : "no further log line");
+  }
+
+  // no-alert, no-log: every alert (log line) of the process has been expected.
+  void expectNoMoreOf(Args& args, const std::string& what) {
+    Process& p = process(args.word("process"));
+    args.end();
+    const std::string kind = what == "no-alert" ? "alert" : "log";
+    const TraceEvent* e = nextOf(p.name(), kind, false);
+    check(e == nullptr, "no further " + kind + " in " + p.name(), e ? sim::Trace::text(*e) : "");
+  }
+
+  void expectHook(Args& args, const std::string& what) {
+    Process& p = process(args.word("process"));
+    std::string target = args.word("class or function");
+    if (args.more()) target += " " + args.word("selector");
+    args.end();
+    const auto& hooks = p.installedHooks();
+    const bool installed = std::find(hooks.begin(), hooks.end(), target) != hooks.end();
+    check(installed == (what == "hook"), (what == "hook" ? "hook on " : "no hook on ") + target + " in " + p.name(),
+          installed ? "installed" : "not installed");
+  }
+
+  void expectPref(Args& args, const std::string& what) {
+    const std::string domain = args.word("domain");
+    const std::string key = args.word("key");
+    std::optional<Value> wanted;
+    if (what == "pref") wanted = args.value("value");
+    args.end();
+    const auto actual = device.preferences().copy(key, domain);
+    check(actual == wanted, domain + " " + key + " = " + show(wanted), show(actual));
+  }
+
+  void expectSetting(Args& args, const std::string& what) {
+    const std::string key = args.word("key");
+    std::optional<Value> wanted;
+    if (what == "setting") wanted = args.value("value");
+    args.end();
+    auto stored = sim::readDictionaryFile(device.files(), kSettingsPath);
+    std::optional<Value> actual;
+    if (stored) {
+      if (const Value* v = find(stored->dictionary, key)) actual = *v;
+    }
+    check(actual == wanted, "setting " + key + " = " + show(wanted), stored ? show(actual) : "no readable settings file");
+  }
+
+  void expectFormat(Args& args, const std::string& what) {
+    const std::string path = what == "file-format" ? args.word("path") : std::string(kSettingsPath);
+    const std::string format = args.word("xml or binary");
+    args.end();
+    auto stored = sim::readDictionaryFile(device.files(), path);
+    const std::string actual = !stored ? "no readable property list"
+                               : stored->format == sim::PlistFormat::kXml ? "xml" : "binary";
+    check(actual == format, path + " in " + format, actual);
+  }
+
+  void expectFile(Args& args, const std::string& what) {
+    const std::string path = args.word("path");
+    args.end();
+    const bool present = device.files().exists(path);
+    check(present == (what == "file"), path + (what == "file" ? " present" : " absent"), present ? "present" : "absent");
+  }
+
+  void expectNoTemporaries(Args& args, const std::string&) {
+    args.end();
+    const auto left = device.files().temporaries();
+    check(left.empty(), "no temporary file left under the root", left.empty() ? "" : left.front().string());
+  }
+
+  void expectSwitcher(Args& args, const std::string&) {
+    Process& p = process(args.word("process"));
+    const Value wanted = args.value("list");
+    const auto& last = p.lastSwitcherList();
+    check(last && toValue(*last) == wanted, "switcher list " + sim::formatValueText(wanted),
+          last ? (*last ? sim::formatValueText(toValue(*last)) : "nil") : "no list asked");
+  }
+
+  void expectLabel(Args& args, const std::string&) {
+    Process& p = process(args.word("process"));
+    const std::string text = args.word("label");
+    args.end();
+    const auto& last = p.lastLabel();
+    check(last && *last == text, "label " + sim::formatStringText(text), last ? show(*last) : "no label asked");
+  }
+
+  // event: the next matching event after the previous match (or `mark`); no-event: none since then.
+  void expectEvent(Args& args, const std::string& what) {
+    const std::string processName = args.word("process");
+    const std::string kind = args.word("kind");
+    std::vector<std::pair<std::string, std::string>> fields;
+    while (args.more()) {
+      const std::string field = args.word("field=value");
+      const auto eq = field.find('=');
+      if (eq == std::string::npos) throw BadLine("expected field=value, found " + field);
+      fields.emplace_back(field.substr(0, eq), field.substr(eq + 1));
+    }
+    const std::string name = processName == "*" ? "*" : processNameOf(processName);
+    const auto& events = device.trace().events();
+    std::size_t found = events.size();
+    for (std::size_t i = eventCursor; i < events.size(); ++i) {
+      if ((name == "*" || events[i].process == name) && events[i].kind == kind && fieldsMatch(events[i], fields)) {
+        found = i;
+        break;
       }
-      check(actual == wanted, "setting " + key + " = " + show(wanted), stored ? show(actual) : "no readable settings file");
-    } else if (what == "settings-format" || what == "file-format") {
-      const std::string path = what == "file-format" ? args.word("path") : std::string(kSettingsPath);
-      const std::string format = args.word("xml or binary");
-      args.end();
-      auto stored = sim::readDictionaryFile(device.files(), path);
-      const std::string actual = !stored ? "no readable property list"
-                                 : stored->format == sim::PlistFormat::kXml ? "xml" : "binary";
-      check(actual == format, path + " in " + format, actual);
-    } else if (what == "file" || what == "no-file") {
-      const std::string path = args.word("path");
-      args.end();
-      const bool present = device.files().exists(path);
-      check(present == (what == "file"), path + (what == "file" ? " present" : " absent"), present ? "present" : "absent");
-    } else if (what == "no-temporaries") {
-      args.end();
-      const auto left = device.files().temporaries();
-      check(left.empty(), "no temporary file left under the root", left.empty() ? "" : left.front().string());
-    } else if (what == "switcher") {
-      Process& p = process(args.word("process"));
-      const Value wanted = args.value("list");
-      const auto& last = p.lastSwitcherList();
-      check(last && toValue(*last) == wanted, "switcher list " + sim::formatValueText(wanted),
-            last ? (*last ? sim::formatValueText(toValue(*last)) : "nil") : "no list asked");
-    } else if (what == "label") {
-      Process& p = process(args.word("process"));
-      const std::string text = args.word("label");
-      args.end();
-      const auto& last = p.lastLabel();
-      check(last && *last == text, "label " + sim::formatStringText(text), last ? show(*last) : "no label asked");
-    } else if (what == "event" || what == "no-event") {
-      const std::string processName = args.word("process");
-      const std::string kind = args.word("kind");
-      std::vector<std::pair<std::string, std::string>> fields;
-      while (args.more()) {
-        const std::string field = args.word("field=value");
-        const auto eq = field.find('=');
-        if (eq == std::string::npos) throw BadLine("expected field=value, found " + field);
-        fields.emplace_back(field.substr(0, eq), field.substr(eq + 1));
-      }
-      const std::string name = processName == "*" ? "*" : processNameOf(processName);
-      const auto& events = device.trace().events();
-      std::size_t found = events.size();
-      for (std::size_t i = eventCursor; i < events.size(); ++i) {
-        if ((name == "*" || events[i].process == name) && events[i].kind == kind && fieldsMatch(events[i], fields)) {
-          found = i;
-          break;
-        }
-      }
-      std::string description = kind + " in " + name;
-      for (const auto& [k, v] : fields) description += " " + k + "=" + sim::formatStringText(v);
-      if (what == "event") {
-        check(found < events.size(), "event " + description + " after the previous one", "none");
-        if (found < events.size()) eventCursor = found + 1;
-      } else {
-        check(found == events.size(), "no event " + description, found < events.size() ? sim::Trace::text(events[found]) : "");
-      }
+    }
+    std::string description = kind + " in " + name;
+    for (const auto& [k, v] : fields) description += " " + k + "=" + sim::formatStringText(v);
+    if (what == "event") {
+      check(found < events.size(), "event " + description + " after the previous one", "none");
+      if (found < events.size()) eventCursor = found + 1;
     } else {
-      throw BadLine("unknown expectation '" + what + "'");
+      check(found == events.size(), "no event " + description, found < events.size() ? sim::Trace::text(events[found]) : "");
     }
   }
 

@@ -97,9 +97,10 @@ void systemNextStep(Process& process, const Id& keyboard) {
   process.setInputModeFromKeyboard(keyboard, modes[next].identifier, "next-step");
 }
 
-void buildKeyboardClasses(Process& process, Ui& ui) {
+// UITextInputMode: the active input modes as one immutable array, rebuilt when the device's
+// keyboards change, the current one, and their values.
+void addInputModeClass(Process& process, Ui& ui) {
   Device& device = process.device();
-
   Class& inputMode = addClass(process, "UITextInputMode");
   const auto activeModes = [&ui, &device, cls = &inputMode]() -> const platform::ObjectList& {
     if (ui.activeModesGeneration != device.keyboardsGeneration()) {
@@ -130,7 +131,10 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
     if (key == "displayName") return mode.displayName;
     return std::nullopt;
   });
+}
 
+// A keyboard task's execution context and its queue, which is told to finish it.
+void addExecutionContextClasses(Process& process) {
   Class& contextClass = addClass(process, "UIKeyboardTaskExecutionContext");
   Class& queueClass = addClass(process, "UIKeyboardTaskQueue");
   contextClass.addMethod(sel::executionQueue, [cls = &queueClass](const Id& self, Sel) -> Id {
@@ -145,7 +149,10 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
     context->finished = true;
     process.trace("context-finished", {{"context", std::to_string(context->number)}});
   });
+}
 
+// UIKeyboardImpl, one object per process, and its auto-correction controller.
+void addKeyboardImplClass(Process& process, Ui& ui) {
   Class& controllerClass = addClass(process, "UIKeyboardAutocorrectionController");
   controllerClass.addMethod(sel::setRequestedAutocorrection, [&process](const Id&, Sel, bool on) {
     process.trace("autocorrection-requested", {{"value", on ? "true" : "false"}});
@@ -172,7 +179,11 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
                              objc::send(objc::send(context, sel::executionQueue), sel::finishExecution);
                            });
   }
+}
 
+// The switcher menu (UIInputSwitcherView) and the switcher that closes it.
+void addSwitcherClasses(Process& process, Ui& ui) {
+  Device& device = process.device();
   Class& switcherView = addClass(process, "UIInputSwitcherView");
   ui.switcherView = std::make_shared<PlainObject>(&switcherView);
   switcherView.addClassMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.switcherView; });
@@ -190,7 +201,10 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
   ui.inputSwitcher = std::make_shared<PlainObject>(&inputSwitcher);
   inputSwitcher.addClassMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.inputSwitcher; });
   inputSwitcher.addMethod(sel::hideSwitcher, [&process](const Id&, Sel) { process.trace("switcher-hidden"); });
+}
 
+// The keys (UIKBTree) of one row of letters and, below, the globe key and the space bar.
+void addKeyClass(Process& process, Ui& ui) {
   Class& key = addClass(process, "UIKBTree");
   key.addMethod(sel::name, [](const Id& self, Sel) -> String { return self_as<KeyObject>(self)->name; });
   key.addMethod(sel::displayString, [](const Id& self, Sel) -> String {
@@ -210,7 +224,10 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
   }
   ui.keys.push_back(std::make_shared<KeyObject>(&key, std::string(kGlobeKeyName), "globe", 0, 40));
   ui.keys.push_back(std::make_shared<KeyObject>(&key, "Space-Key", "space", 30, 40));
+}
 
+// A touch and the layout that hit-tests it and, on touch-up, types or steps the keyboard.
+void addLayoutClasses(Process& process, Ui& ui) {
   Class& touch = addClass(process, "UITouch");
   touch.addMethod(sel::view, [](const Id& self, Sel) { return self_as<TouchObject>(self)->view; });
   touch.addMethod(sel::locationInView, [](const Id& self, Sel, Id) { return self_as<TouchObject>(self)->point; });
@@ -240,6 +257,15 @@ void buildKeyboardClasses(Process& process, Ui& ui) {
     const bool plain = platform::hasPlainNextKeyboardStep(process.kCFCoreFoundationVersionNumber());
     platform::sendNextKeyboardStep(ui.keyboardImpl, plain, plain ? Id{} : makeExecutionContext(process, ui));
   });
+}
+
+void buildKeyboardClasses(Process& process, Ui& ui) {
+  addInputModeClass(process, ui);
+  addExecutionContextClasses(process);
+  addKeyboardImplClass(process, ui);
+  addSwitcherClasses(process, ui);
+  addKeyClass(process, ui);
+  addLayoutClasses(process, ui);
 }
 
 void buildAppClasses(Process& process, Ui& ui) {
