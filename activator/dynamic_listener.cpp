@@ -75,7 +75,8 @@ String langFromLocale(const platform::Platform& platform, State& state, objc::Cl
       }
     }
   }
-  const Id named = objc::send(objc::sendClass(state.locale.get(), sel::alloc), sel::initWithLocaleIdentifier, String(name));
+  const Id named =
+      objc::send(objc::sendClass(state.locale.get(), sel::alloc), sel::initWithLocaleIdentifier, String(name));
   const String display = objc::send(named, sel::displayNameForLocaleIdentifier, String(name));
   if (!display) return std::nullopt;
   return platform.strings.capitalizedString(*display);
@@ -92,8 +93,8 @@ Id listenerIcon(State& state, const std::string& name, int size) {
   const std::vector<std::string> pieces = splitAtDots(stripListenerPrefix(name));
   if (pieces.size() >= 3) {
     const std::string displayIdentifier = pieces[0] + "." + pieces[1] + "." + pieces[2];
-    const Id icon = objc::send(objc::sendClass(state.applicationList.get(), sel::sharedApplicationList), sel::iconOfSize,
-                               size, displayIdentifier);
+    const Id icon = objc::send(objc::sendClass(state.applicationList.get(), sel::sharedApplicationList),
+                               sel::iconOfSize, size, displayIdentifier);
     if (icon) state.iconsHandedOut.insert_or_assign({displayIdentifier, size}, icon);
     if (objc::send(icon, sel::CGImage) || objc::send(icon, sel::CIImage)) return icon;
   }
@@ -107,7 +108,8 @@ Id listenerIcon(State& state, const std::string& name, int size) {
 std::string stripListenerPrefix(std::string_view name) {
   std::string out;
   std::size_t start = 0;
-  for (std::size_t at = name.find(kListenerPrefix); at != std::string_view::npos; at = name.find(kListenerPrefix, start)) {
+  for (std::size_t at = name.find(kListenerPrefix); at != std::string_view::npos;
+       at = name.find(kListenerPrefix, start)) {
     out += name.substr(start, at - start);
     start = at + kListenerPrefix.size();
   }
@@ -132,25 +134,29 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
   cls->addMethod(sel::present, [](const Id&, Sel) { return false; });
   cls->addMethod(sel::dismiss, [](const Id&, Sel) { return false; });
   const auto dismissOnly = [](const Id& self, Sel, Id, Id) { objc::send(self, sel::dismiss); };
-  cls->addMethod(sel::didChangeToEventMode, [](const Id& self, Sel, Id, std::string) { objc::send(self, sel::dismiss); });
-  cls->addMethod(sel::abortEventForListenerName, [](const Id& self, Sel, Id, Id, std::string) { objc::send(self, sel::dismiss); });
+  cls->addMethod(sel::didChangeToEventMode,
+                 [](const Id& self, Sel, Id, std::string) { objc::send(self, sel::dismiss); });
+  cls->addMethod(sel::abortEventForListenerName,
+                 [](const Id& self, Sel, Id, Id, std::string) { objc::send(self, sel::dismiss); });
   cls->addMethod(sel::otherListenerDidHandleEvent, dismissOnly);
   cls->addMethod(sel::receiveDeactivateEvent, [](const Id& self, Sel, Id, Id event) {
     if (objc::send(self, sel::dismiss)) objc::send(event, sel::setHandled, true);
   });
   cls->addMethod(sel::receiveUnlockingDeviceEvent, [](const Id&, Sel, Id, Id, std::string) { return false; });
 
-  cls->addMethod(sel::receiveEventForListenerName, [platform, state](const Id& self, Sel, Id, Id event, std::string name) {
-    // No configuration guard here: a missing settings file counts as enabled.
-    if (!isEnabled(readSettingsFile(platform.files))) return;
-    // The notification carries the name as received, unstripped.
-    postDistributed(state->distributedCenter, kChangeToSpecificKeyboardNotification,
-                    Dictionary{{std::string(kKeyboardUserInfoKey), Value(std::move(name))}});
-    if (objc::send(self, sel::present)) objc::send(event, sel::setHandled, true);
-  });
+  cls->addMethod(sel::receiveEventForListenerName,
+                 [platform, state](const Id& self, Sel, Id, Id event, std::string name) {
+                   // No configuration guard here: a missing settings file counts as enabled.
+                   if (!isEnabled(readSettingsFile(platform.files))) return;
+                   // The notification carries the name as received, unstripped.
+                   postDistributed(state->distributedCenter, kChangeToSpecificKeyboardNotification,
+                                   Dictionary{{std::string(kKeyboardUserInfoKey), Value(std::move(name))}});
+                   if (objc::send(self, sel::present)) objc::send(event, sel::setHandled, true);
+                 });
 
-  cls->addMethod(sel::requiresIcon,
-                 [state](const Id&, Sel, Id, std::string name, double) { return listenerIcon(*state, name, kIconSize); });
+  cls->addMethod(sel::requiresIcon, [state](const Id&, Sel, Id, std::string name, double) {
+    return listenerIcon(*state, name, kIconSize);
+  });
   cls->addMethod(sel::requiresSmallIcon, [state](const Id&, Sel, Id, std::string name, double) {
     return listenerIcon(*state, name, kSmallIconSize);
   });
@@ -167,16 +173,17 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
                    return platform::formatLog(kDescriptionFormat,
                                               {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
                  });
-  cls->addMethod(sel::requiresLocalizedGroup, [](const Id&, Sel, Id, std::string) -> String { return std::string(kGroup); });
-  cls->addMethod(sel::requiresRequiresAssignment, [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(false); });
+  cls->addMethod(sel::requiresLocalizedGroup,
+                 [](const Id&, Sel, Id, std::string) -> String { return std::string(kGroup); });
+  cls->addMethod(sel::requiresRequiresAssignment,
+                 [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(false); });
   cls->addMethod(sel::requiresCompatibleEventModes, [](const Id&, Sel, Id, std::string) -> std::optional<Value> {
     return Value(Array{Value("springboard"), Value("lockscreen"), Value("application")});
   });
   cls->addMethod(sel::requiresIsCompatibleWithEventName,
                  [](const Id&, Sel, Id, std::string, std::string) -> std::optional<Value> { return Value(true); });
-  cls->addMethod(sel::requiresExclusiveAssignmentGroups, [](const Id&, Sel, Id, std::string) -> std::optional<Value> {
-    return Value(Array{});
-  });
+  cls->addMethod(sel::requiresExclusiveAssignmentGroups,
+                 [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(Array{}); });
   cls->addMethod(sel::requiresNeedsPoweredDisplay, [](const Id&, Sel, Id, std::string) { return true; });
   cls->addMethod(sel::requiresSupportsRemoval, [](const Id&, Sel, Id, std::string) { return true; });
   cls->addMethod(sel::requestsRemoval, [](const Id&, Sel, Id, std::string) {});

@@ -61,7 +61,8 @@ TEST_F(DynamicListenerTest, AnIconHandedOutStaysAliveUntilTheNextOneForTheSameAp
   std::weak_ptr<objc::Object> first = icon;
   icon.reset();
   EXPECT_FALSE(first.expired());
-  for (int i = 0; i < 100; ++i) objc::send(listener_, sel::requiresIcon, objc::Id{}, std::string("com.example.app.x"), 2.0);
+  for (int i = 0; i < 100; ++i)
+    objc::send(listener_, sel::requiresIcon, objc::Id{}, std::string("com.example.app.x"), 2.0);
   EXPECT_TRUE(first.expired());  // replaced, not piled up
 }
 
@@ -77,8 +78,7 @@ TEST_F(DynamicListenerTest, LangFromLocaleTakesTheInputModesNameOnlyForLongNames
   EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("emoji")), "Emoji");
   // Five characters: the locale path, although an input mode has exactly that identifier.
   EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("en_US")), "English (United States)");
-  EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("de_DE_x")),
-            sim::Device::displayNameFor("de_DE_x"));
+  EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("de_DE_x")), sim::Device::displayNameFor("de_DE_x"));
 }
 
 TEST_F(DynamicListenerTest, DeallocUnregistersOnlyWhenActivatorWasThereAtLoad) {

@@ -55,8 +55,8 @@ void observe(const Id& center, std::string_view name, const Id& agent,
 std::size_t platformLength(std::string_view utf8) {
   std::size_t units = 0;
   for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++units;   // a lead byte starts a character
-    if ((c & 0xF8) == 0xF0) ++units;   // four-byte characters take a surrogate pair
+    if ((c & 0xC0) != 0x80) ++units;  // a lead byte starts a character
+    if ((c & 0xF8) == 0xF0) ++units;  // four-byte characters take a surrogate pair
   }
   return units;
 }
@@ -66,12 +66,14 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
   auto classes = std::make_shared<AgentClasses>(platform.runtime);
 
   cls->addClassMethod(sel::alloc, [cls](const Id&, Sel) -> Id { return std::make_shared<Agent>(cls); });
-  cls->addClassMethod(sel::new_, [cls](const Id&, Sel) { return objc::send(objc::sendClass(cls, sel::alloc), sel::init); });
+  cls->addClassMethod(sel::new_,
+                      [cls](const Id&, Sel) { return objc::send(objc::sendClass(cls, sel::alloc), sel::init); });
 
   cls->addMethod(sel::init, [platform](const Id& self, Sel) -> Id {
     if (!self) return nullptr;
     platform::Runtime& runtime = platform.runtime;
-    const Id distributed = objc::sendClass(runtime.objc_getClass("NSDistributedNotificationCenter"), sel::defaultCenter);
+    const Id distributed =
+        objc::sendClass(runtime.objc_getClass("NSDistributedNotificationCenter"), sel::defaultCenter);
     observe(distributed, kCloseKeyboardMenuNotification, self, kCloseKeyboardMenu);
     observe(distributed, kChangeKeyboardNotification, self, kChangeKeyboard);
     observe(distributed, kChangeToSpecificKeyboardNotification, self, kChangeToSpecificKeyboard);
@@ -112,12 +114,17 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
     if (defaultKeyboard && platformLength(*defaultKeyboard) >= kShortestDefaultKeyboard) {
       // After the will-show has been handled, on the main queue.
       platform.system.dispatchAsyncMain([platform, classes, identifier = *defaultKeyboard] {
-        platform.system.NSLog(platform::formatLog(kSwitchingLogFormat, {platform::kColorOn, identifier, platform::kColorOff}));
+        platform.system.NSLog(
+            platform::formatLog(kSwitchingLogFormat, {platform::kColorOn, identifier, platform::kColorOff}));
         objc::Class* switcherView = classes->switcherView.get();
-        const std::string shared = describe(objc::send(objc::sendClass(switcherView, sel::sharedInstance), sel::inputModes));
-        platform.system.NSLog(platform::formatLog(kSharedInputsLogFormat, {platform::kColorOn, shared, platform::kColorOff}));
-        const std::string active = describe(objc::send(objc::sendClass(switcherView, sel::activeInstance), sel::inputModes));
-        platform.system.NSLog(platform::formatLog(kActiveInputsLogFormat, {platform::kColorOn, active, platform::kColorOff}));
+        const std::string shared =
+            describe(objc::send(objc::sendClass(switcherView, sel::sharedInstance), sel::inputModes));
+        platform.system.NSLog(
+            platform::formatLog(kSharedInputsLogFormat, {platform::kColorOn, shared, platform::kColorOff}));
+        const std::string active =
+            describe(objc::send(objc::sendClass(switcherView, sel::activeInstance), sel::inputModes));
+        platform.system.NSLog(
+            platform::formatLog(kActiveInputsLogFormat, {platform::kColorOn, active, platform::kColorOff}));
         objc::send(classes->sharedKeyboardImpl(), sel::setInputMode, platform::String(identifier));
       });
     }

@@ -10,8 +10,8 @@ namespace {
 TEST(PlatformLength, CountsUtf16CodeUnits) {
   EXPECT_EQ(platformLength(""), 0u);
   EXPECT_EQ(platformLength("en_US"), 5u);
-  EXPECT_EQ(platformLength("\xc3\xa9t\xc3\xa9"), 3u);        // été
-  EXPECT_EQ(platformLength("\xf0\x9f\x8c\x90x"), 3u);         // a globe emoji is a surrogate pair
+  EXPECT_EQ(platformLength("\xc3\xa9t\xc3\xa9"), 3u);  // été
+  EXPECT_EQ(platformLength("\xf0\x9f\x8c\x90x"), 3u);  // a globe emoji is a surrogate pair
 }
 
 // Whether a will-show with this "DefaultKeyboard" queues the switch.

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "rig/rig.h"
 #include "hooks/orvane.h"
+#include "rig/rig.h"
 #include "sim/device.h"
 #include "sim/plist_io.h"
 
 namespace orvane::bench {
 
-inline const std::vector<std::string> kSixKeyboards = {"en_US@hw=US;sw=QWERTY", "fr_FR@sw=AZERTY", "de_DE",
-                                                       "es_ES", "it_IT", "emoji@sw=Emoji"};
+inline const std::vector<std::string> kSixKeyboards = {
+    "en_US@hw=US;sw=QWERTY", "fr_FR@sw=AZERTY", "de_DE", "es_ES", "it_IT", "emoji@sw=Emoji"};
 
 inline Dictionary threeSelected(std::int32_t icon = 1) {
   return {{"enabled", Value(true)},

@@ -92,7 +92,8 @@ BENCHMARK(BM_ReloadSettings)->ArgName("n")->Arg(1)->Arg(4)->Arg(16)->Arg(64);
 void BM_FloorForReload(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   Array selected;
-  for (std::size_t i = 0; i < n; ++i) selected.emplace_back("xx_" + std::to_string(i) + "@sw=Layout" + std::to_string(i));
+  for (std::size_t i = 0; i < n; ++i)
+    selected.emplace_back("xx_" + std::to_string(i) + "@sw=Layout" + std::to_string(i));
   Dictionary settings = threeSelected();
   settings["SelectedKeyboards"] = Value(selected);
   BenchDevice d(false, settings);

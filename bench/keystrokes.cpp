@@ -2,12 +2,12 @@
 // the peak resident memory. Under callgrind, the difference between two counts gives the
 // instructions of one.
 //   orvane_keystrokes system|extension|floor|label|label-system|tap COUNT
+#include <plist/plist.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <plist/plist.h>
 
 #include "bench/bench_device.h"
 

@@ -147,7 +147,10 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
-  const char* usage = command == "run" ? kRunUsage : command == "tour" ? kTourUsage : command == "shell" ? kShellUsage : nullptr;
+  const char* usage = command == "run"     ? kRunUsage
+                      : command == "tour"  ? kTourUsage
+                      : command == "shell" ? kShellUsage
+                                           : nullptr;
   if (usage == nullptr) {
     std::cerr << "orvane-sim: unknown command " << command << "\n\n" << kUsage;
     return 2;

@@ -3,17 +3,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <cstdlib>
 #include <istream>
+#include <limits>
 #include <map>
 #include <ostream>
 #include <stdexcept>
 
 #include "hooks/orvane.h"
+#include "settings/settings.h"
 #include "sim/activator.h"
 #include "sim/value_text.h"
-#include "settings/settings.h"
 
 namespace orvane::cli {
 
@@ -309,9 +309,11 @@ struct ScenarioRunner::Impl {
     const int times =
         args.more() ? parseInteger(args.word("times"), 1, std::numeric_limits<int>::max(), "the number of times") : -1;
     args.end();
-    static const std::map<std::string, sim::FileFault, std::less<>> kFaults = {
-        {"write", sim::FileFault::kWrite},        {"flush", sim::FileFault::kFlush}, {"rename", sim::FileFault::kRename},
-        {"read-only", sim::FileFault::kReadOnly}, {"full", sim::FileFault::kFull}};
+    static const std::map<std::string, sim::FileFault, std::less<>> kFaults = {{"write", sim::FileFault::kWrite},
+                                                                               {"flush", sim::FileFault::kFlush},
+                                                                               {"rename", sim::FileFault::kRename},
+                                                                               {"read-only", sim::FileFault::kReadOnly},
+                                                                               {"full", sim::FileFault::kFull}};
     if (kind == "none") {
       device.files().clearFaults();
     } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
@@ -402,8 +404,9 @@ struct ScenarioRunner::Impl {
 
   void writeFile(const std::string& path, const Value& value, sim::PlistFormat format) {
     auto bytes = sim::serializePlist(value, format);
-    if (!bytes) throw BadLine(std::string("the value cannot be stored as ") +
-                               (format == sim::PlistFormat::kXml ? "an XML" : "a binary") + " property list");
+    if (!bytes)
+      throw BadLine(std::string("the value cannot be stored as ") +
+                    (format == sim::PlistFormat::kXml ? "an XML" : "a binary") + " property list");
     writeBytes(path, *bytes);
   }
 
@@ -480,26 +483,16 @@ struct ScenarioRunner::Impl {
   // told which it was asked for.
   void expect(Args& args) {
     static const std::map<std::string, Expectation, std::less<>> kExpectations = {
-        {"input-mode", &Impl::expectInputMode},
-        {"alert", &Impl::expectAlert},
-        {"no-alert", &Impl::expectNoMoreOf},
-        {"log", &Impl::expectLog},
-        {"no-log", &Impl::expectNoMoreOf},
-        {"hook", &Impl::expectHook},
-        {"no-hook", &Impl::expectHook},
-        {"pref", &Impl::expectPref},
-        {"no-pref", &Impl::expectPref},
-        {"setting", &Impl::expectSetting},
-        {"no-setting", &Impl::expectSetting},
-        {"settings-format", &Impl::expectFormat},
-        {"file-format", &Impl::expectFormat},
-        {"file", &Impl::expectFile},
-        {"no-file", &Impl::expectFile},
-        {"no-temporaries", &Impl::expectNoTemporaries},
-        {"switcher", &Impl::expectSwitcher},
-        {"label", &Impl::expectLabel},
-        {"event", &Impl::expectEvent},
-        {"no-event", &Impl::expectEvent},
+        {"input-mode", &Impl::expectInputMode}, {"alert", &Impl::expectAlert},
+        {"no-alert", &Impl::expectNoMoreOf},    {"log", &Impl::expectLog},
+        {"no-log", &Impl::expectNoMoreOf},      {"hook", &Impl::expectHook},
+        {"no-hook", &Impl::expectHook},         {"pref", &Impl::expectPref},
+        {"no-pref", &Impl::expectPref},         {"setting", &Impl::expectSetting},
+        {"no-setting", &Impl::expectSetting},   {"settings-format", &Impl::expectFormat},
+        {"file-format", &Impl::expectFormat},   {"file", &Impl::expectFile},
+        {"no-file", &Impl::expectFile},         {"no-temporaries", &Impl::expectNoTemporaries},
+        {"switcher", &Impl::expectSwitcher},    {"label", &Impl::expectLabel},
+        {"event", &Impl::expectEvent},          {"no-event", &Impl::expectEvent},
     };
     const std::string what = args.word("what to expect");
     const auto it = kExpectations.find(what);
@@ -511,7 +504,8 @@ struct ScenarioRunner::Impl {
     Process& p = process(args.word("process"));
     const std::string identifier = args.word("identifier");
     args.end();
-    check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(), show(p.currentInputMode()));
+    check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(),
+          show(p.currentInputMode()));
   }
 
   void expectAlert(Args& args, const std::string&) {
@@ -521,8 +515,8 @@ struct ScenarioRunner::Impl {
     const std::string button = args.word("button");
     args.end();
     const TraceEvent* e = nextOf(p.name(), "alert", true);
-    const std::string expected = "alert " + sim::formatStringText(title) + " " + sim::formatStringText(message) +
-                                 " " + sim::formatStringText(button) + " in " + p.name();
+    const std::string expected = "alert " + sim::formatStringText(title) + " " + sim::formatStringText(message) + " " +
+                                 sim::formatStringText(button) + " in " + p.name();
     check(e && fieldsMatch(*e, {{"title", title}, {"message", message}, {"button", button}}), expected,
           e ? sim::Trace::text(*e) : "no further alert");
   }
@@ -576,7 +570,8 @@ struct ScenarioRunner::Impl {
     if (stored) {
       if (const Value* v = find(stored->dictionary, key)) actual = *v;
     }
-    check(actual == wanted, "setting " + key + " = " + show(wanted), stored ? show(actual) : "no readable settings file");
+    check(actual == wanted, "setting " + key + " = " + show(wanted),
+          stored ? show(actual) : "no readable settings file");
   }
 
   void expectFormat(Args& args, const std::string& what) {
@@ -584,8 +579,9 @@ struct ScenarioRunner::Impl {
     const std::string format = args.word("xml or binary");
     args.end();
     auto stored = sim::readDictionaryFile(device.files(), path);
-    const std::string actual = !stored ? "no readable property list"
-                               : stored->format == sim::PlistFormat::kXml ? "xml" : "binary";
+    const std::string actual = !stored                                    ? "no readable property list"
+                               : stored->format == sim::PlistFormat::kXml ? "xml"
+                                                                          : "binary";
     check(actual == format, path + " in " + format, actual);
   }
 
@@ -593,7 +589,8 @@ struct ScenarioRunner::Impl {
     const std::string path = args.word("path");
     args.end();
     const bool present = device.files().exists(path);
-    check(present == (what == "file"), path + (what == "file" ? " present" : " absent"), present ? "present" : "absent");
+    check(present == (what == "file"), path + (what == "file" ? " present" : " absent"),
+          present ? "present" : "absent");
   }
 
   void expectNoTemporaries(Args& args, const std::string&) {
@@ -644,7 +641,8 @@ struct ScenarioRunner::Impl {
       check(found < events.size(), "event " + description + " after the previous one", "none");
       if (found < events.size()) eventCursor = found + 1;
     } else {
-      check(found == events.size(), "no event " + description, found < events.size() ? sim::Trace::text(events[found]) : "");
+      check(found == events.size(), "no event " + description,
+            found < events.size() ? sim::Trace::text(events[found]) : "");
     }
   }
 

@@ -22,26 +22,28 @@ int runScript(rig::Rig& rig, const std::string& script, std::string* errors = nu
 
 TEST(ScenarioLanguage, AHeldExpectationExitsZero) {
   rig::Rig device;
-  EXPECT_EQ(runScript(device, "keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a en_US\n"), 0);
+  EXPECT_EQ(runScript(device, "keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a en_US\n"),
+            0);
 }
 
 TEST(ScenarioLanguage, AFailedExpectationSaysWhereWhatAndWhatWasFoundAndExitsOne) {
   rig::Rig device;
   std::string errors;
-  const int status = runScript(device, 
-      "keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a fr_FR\n"
-      "expect setting mode 2\nexpect input-mode com.example.a en_US\n",
-      &errors);
+  const int status = runScript(device,
+                               "keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a fr_FR\n"
+                               "expect setting mode 2\nexpect input-mode com.example.a en_US\n",
+                               &errors);
   EXPECT_EQ(status, 1);
-  EXPECT_NE(errors.find("test:3: expected input mode fr_FR in com.example.a, found en_US"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("test:3: expected input mode fr_FR in com.example.a, found en_US"), std::string::npos)
+      << errors;
   EXPECT_NE(errors.find("test:4: expected setting mode = 2, found no readable settings file"), std::string::npos)
       << errors;
 }
 
 TEST(ScenarioLanguage, ABadLineStopsTheRunWithItsPlaceAndExitsTwo) {
-  for (const char* bad : {"frobnicate", "tap com.example.none globe", "settings write {mode: ", "version x",
-                          "expect event", "start", "post springboard sideways x", "file write ../x 1",
-                          "pref set a/b k 1", "tap springboard \"unterminated"}) {
+  for (const char* bad :
+       {"frobnicate", "tap com.example.none globe", "settings write {mode: ", "version x", "expect event", "start",
+        "post springboard sideways x", "file write ../x 1", "pref set a/b k 1", "tap springboard \"unterminated"}) {
     rig::Rig device;
     std::string errors;
     const std::string script = std::string("start springboard\n") + bad + "\nexpect input-mode springboard nothing\n";
@@ -52,13 +54,14 @@ TEST(ScenarioLanguage, ABadLineStopsTheRunWithItsPlaceAndExitsTwo) {
 
 TEST(ScenarioLanguage, EventExpectationsFollowTheOrderOfTheTrace) {
   rig::Rig device;
-  const std::string setup = "keyboards en_US\nstart springboard\npost springboard darwin a\npost springboard darwin b\n";
+  const std::string setup =
+      "keyboards en_US\nstart springboard\npost springboard darwin a\npost springboard darwin b\n";
   EXPECT_EQ(runScript(device, setup + "expect event springboard darwin-post name=a\n"
-                                     "expect event springboard darwin-post name=b\n"),
+                                      "expect event springboard darwin-post name=b\n"),
             0);
   rig::Rig reversed;
   EXPECT_EQ(runScript(reversed, setup + "expect event springboard darwin-post name=b\n"
-                                       "expect event springboard darwin-post name=a\n"),
+                                        "expect event springboard darwin-post name=a\n"),
             1);
 }
 
@@ -79,7 +82,8 @@ TEST(ScenarioLanguage, AWriteThatDoesNotHappenStopsTheRunAndIsNeverTracedAsDone)
            {"", "pref set com.example k \"\\xff\"", "cannot write k to com.example"},
            {"fault read-only", "keyboards en_US", "cannot store the enabled keyboards"},
            {"", "keyboards en_US \"\\xff\"", "cannot store the enabled keyboards"},
-           {"fault write", "settings write {mode: 1}", "cannot write /var/mobile/Library/Preferences/net.varnholt.orvane.plist"},
+           {"fault write", "settings write {mode: 1}",
+            "cannot write /var/mobile/Library/Preferences/net.varnholt.orvane.plist"},
            {"", "settings write-xml {k: \"a\\x01\"}", "cannot be stored as an XML property list"},
            {"settings bytes garbage", "settings set mode 2", "does not read as a dictionary"},
        }) {
@@ -100,9 +104,9 @@ TEST(ScenarioLanguage, AWriteThatDoesNotHappenStopsTheRunAndIsNeverTracedAsDone)
 }
 
 TEST(ScenarioLanguage, NumbersAreRangeCheckedNeverConvertedOutOfRange) {
-  for (const char* bad : {"fault write 1e30", "fault write 0", "fault write -1", "fault write 2.5",
-                          "app-icon com.example.a 1e30", "app-icon com.example.a -3", "version inf", "version nan",
-                          "version -1", "version 0"}) {
+  for (const char* bad :
+       {"fault write 1e30", "fault write 0", "fault write -1", "fault write 2.5", "app-icon com.example.a 1e30",
+        "app-icon com.example.a -3", "version inf", "version nan", "version -1", "version 0"}) {
     rig::Rig device;
     std::string errors;
     EXPECT_EQ(runScript(device, std::string(bad) + "\n", &errors), 2) << bad;

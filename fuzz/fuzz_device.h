@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "rig/rig.h"
 #include "hooks/orvane.h"
+#include "rig/rig.h"
 #include "sim/activator.h"
 #include "sim/device.h"
 #include "sim/plist_io.h"

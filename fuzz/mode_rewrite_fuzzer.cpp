@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The rewrite is XML, as writeToFile:atomically: writes: an unchanged file where "mode" changed
   // and XML could carry the file is a lost rewrite, and the oracle catches it.
-  fuzz::checkRewrite(input, *after, kModeKey, Value(nextSwitchMode(switchModeOf(*old))),
-                     sim::PlistFormat::kXml);
+  fuzz::checkRewrite(input, *after, kModeKey, Value(nextSwitchMode(switchModeOf(*old))), sim::PlistFormat::kXml);
   f.device->runUntilIdle(1000);
   return 0;
 }

@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (*after != input) fuzz::broken("a file that does not read as a dictionary was replaced");
     return 0;
   }
-  fuzz::checkRewrite(input, *after, "KeyboardAutocorrection",
-                     Value(!boolSetting(*old, "KeyboardAutocorrection", true)), sim::PlistFormat::kXml);
+  fuzz::checkRewrite(input, *after, "KeyboardAutocorrection", Value(!boolSetting(*old, "KeyboardAutocorrection", true)),
+                     sim::PlistFormat::kXml);
   f.device->runUntilIdle(1000);
   return 0;
 }

@@ -103,7 +103,8 @@ void KeyboardCycler::commitKeyboardSwitch(std::int32_t position, const Id& keybo
   if (!chosen) return;
   const String& identifier = *chosen;
 
-  platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, identifier ? std::optional<Value>(*identifier) : std::nullopt,
+  platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey,
+                                                 identifier ? std::optional<Value>(*identifier) : std::nullopt,
                                                  platform::kKeyboardPreferencesDomain);
   platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
 

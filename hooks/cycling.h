@@ -16,8 +16,8 @@ namespace orvane {
 class KeyboardCycler {
  public:
   // `plainStep`: whether this system's keyboard has the plain next-keyboard step.
-  KeyboardCycler(const platform::Platform& platform, objc::Class* textInputMode, platform::ActiveIdentifiers& activeModes,
-                 const Settings& settings, bool plainStep);
+  KeyboardCycler(const platform::Platform& platform, objc::Class* textInputMode,
+                 platform::ActiveIdentifiers& activeModes, const Settings& settings, bool plainStep);
 
   // The position in the active input modes that a tap moves to: the first after the current one
   // whose identifier is selected; nothing when there is no active input mode.

@@ -30,10 +30,10 @@ TEST_F(CyclingTest, TheContextIsFinishedBeforeTheTaskIsQueued) {
     auto system = queue->instanceMethods().find<Finish::Signature, Finish::Imp>(sel::finishExecution.name);
     std::vector<std::size_t> pendingAtFinish;
     queue->instanceMethods().define<Finish::Signature>(sel::finishExecution.name,
-                                                      Finish::Imp([&](const objc::Id& self, objc::Sel cmd) {
-                                                        pendingAtFinish.push_back(app.pendingTasks());
-                                                        (*system)(self, cmd);
-                                                      }));
+                                                       Finish::Imp([&](const objc::Id& self, objc::Sel cmd) {
+                                                         pendingAtFinish.push_back(app.pendingTasks());
+                                                         (*system)(self, cmd);
+                                                       }));
     ASSERT_TRUE(app.tapKey("International-Key"));
     EXPECT_EQ(pendingAtFinish, std::vector<std::size_t>{0});
     EXPECT_EQ(app.pendingTasks(), 1u);

@@ -16,7 +16,9 @@ bool isGlobeKey(const Id& key) {
 
 // The emoji keyboard is the one whose listener name (its identifier up to the first "@") is exactly
 // "emoji".
-bool isEmojiKeyboard(const String& identifier) { return identifier && keyboardListenerName(*identifier) == kEmojiLabel; }
+bool isEmojiKeyboard(const String& identifier) {
+  return identifier && keyboardListenerName(*identifier) == kEmojiLabel;
+}
 }  // namespace
 
 String Orvane::replaced_displayString(const Id& self, Sel cmd) {
@@ -56,7 +58,8 @@ void Orvane::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) {
   if (!guards_.isConfigured()) return saved_.touchUp(self, cmd, touch);
   settings_.reloadSettings();
   if (!settings_.cache().enabled) return saved_.touchUp(self, cmd, touch);
-  const Id key = objc::send(self, sel::keyHitTest, objc::send(touch, sel::locationInView, objc::send(touch, sel::view)));
+  const Id key =
+      objc::send(self, sel::keyHitTest, objc::send(touch, sel::locationInView, objc::send(touch, sel::view)));
   if (!isGlobeKey(key)) return saved_.touchUp(self, cmd, touch);
   // The globe key's touch-up is swallowed in mode 3: the tap has no effect.
   if (settings_.cache().mode == kSilentGlobeKey) return;

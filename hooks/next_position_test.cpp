@@ -38,7 +38,8 @@ TEST(NextSelectedPosition, TheNamedExamples) {
 
 // Steps 1 to 4 as plainly stated: the current position, then the first selected position after it
 // in forward cyclic order, else 0.
-std::int32_t forwardDefinition(const std::vector<String>& a, const String& current, const std::vector<std::string>& kb) {
+std::int32_t forwardDefinition(const std::vector<String>& a, const String& current,
+                               const std::vector<std::string>& kb) {
   const auto n = static_cast<std::int32_t>(a.size());
   std::int32_t cur = 0;
   for (std::int32_t i = 0; i < n; ++i) {

@@ -5,8 +5,8 @@
 #include "activator/action_listeners.h"
 #include "activator/dynamic_listener.h"
 #include "agent/global_function.h"
-#include "platform/activator.h"
 #include "hooks/orvane.h"
+#include "platform/activator.h"
 #include "platform/nslog.h"
 
 namespace orvane {
@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::string_view kActivatorInstalledFormat = "%s[Orvane] ACTIVATOR INSTALLED - SUPPORT ENABLED%s";
 constexpr std::string_view kActivatorMissingFormat = "%s[Orvane] ACTIVATOR NOT INSTALLED - SUPPORT DISABLED%s";
-
 
 }  // namespace
 
@@ -98,13 +97,12 @@ void Orvane::installReplacements() {
   namespace sel = platform::sel;
   platform::Runtime& runtime = platform_.runtime;
 
-  MSHookFunction(
-      runtime, platform::symbol::UIApplicationMain,
-      std::function<platform::symbol::UIApplicationMainSignature>(
-          [this](int argc, char** argv, String principal, String delegate) {
-            return replaced_UIApplicationMain(argc, argv, std::move(principal), std::move(delegate));
-          }),
-      &saved_.UIApplicationMain);
+  MSHookFunction(runtime, platform::symbol::UIApplicationMain,
+                 std::function<platform::symbol::UIApplicationMainSignature>(
+                     [this](int argc, char** argv, String principal, String delegate) {
+                       return replaced_UIApplicationMain(argc, argv, std::move(principal), std::move(delegate));
+                     }),
+                 &saved_.UIApplicationMain);
   MSHookMessageEx(
       runtime, runtime.objc_getClass("UIInputSwitcherView"), sel::inputModes,
       [this](const Id& self, Sel cmd) { return replaced_inputModes(self, cmd); }, &saved_.inputModes);

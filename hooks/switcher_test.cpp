@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "hooks/orvane.h"
-#include "sim/ui.h"
 #include "rig/rig.h"
+#include "sim/ui.h"
 
 namespace orvane {
 namespace {

@@ -48,8 +48,9 @@ inline constexpr Selector<bool(Id activator, std::string name)> requiresSupports
 inline constexpr Selector<void(Id activator, std::string name)> requestsRemoval{
     "activator:requestsRemovalForListenerWithName:"};
 // The bundle is an out-parameter.
-inline constexpr Selector<String(Id activator, std::string name, Id* bundle)> requiresConfigurationViewControllerClassName{
-    "activator:requiresConfigurationViewControllerClassNameForListenerWithName:bundle:"};
+inline constexpr Selector<String(Id activator, std::string name, Id* bundle)>
+    requiresConfigurationViewControllerClassName{
+        "activator:requiresConfigurationViewControllerClassNameForListenerWithName:bundle:"};
 inline constexpr Selector<Id(Id activator, std::string name)> requestsConfiguration{
     "activator:requestsConfigurationForListenerWithName:"};
 inline constexpr Selector<void(Id activator, Id configuration, std::string name)> didSaveNewConfiguration{

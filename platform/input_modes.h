@@ -17,9 +17,7 @@ inline ObjectList activeInputModes(objc::Class* textInputMode) {
 }
 
 // [UITextInputMode currentInputMode]
-inline Id currentInputMode(objc::Class* textInputMode) {
-  return objc::sendClass(textInputMode, sel::currentInputMode);
-}
+inline Id currentInputMode(objc::Class* textInputMode) { return objc::sendClass(textInputMode, sel::currentInputMode); }
 
 // [mode valueForKey:@"identifier"]; nil for an absent mode.
 inline String identifierOf(const Id& inputMode) {

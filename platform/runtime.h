@@ -73,8 +73,7 @@ class ImplementationTable {
 
   template <class Signature, class ImpT>
   void define(std::string_view name, ImpT imp) {
-    entries_.insert_or_assign(std::string(name),
-                              Entry{typeid(Signature), std::make_shared<ImpT>(std::move(imp))});
+    entries_.insert_or_assign(std::string(name), Entry{typeid(Signature), std::make_shared<ImpT>(std::move(imp))});
   }
 
   // The implementation under `name`, or nullptr. A signature mismatch is fatal.
@@ -87,8 +86,7 @@ class ImplementationTable {
   }
 
   // Puts `replacement` in place of the entry `name` and returns the previous implementation.
-  std::shared_ptr<void> exchange(std::string_view name, std::type_index signature,
-                                 std::shared_ptr<void> replacement) {
+  std::shared_ptr<void> exchange(std::string_view name, std::type_index signature, std::shared_ptr<void> replacement) {
     auto it = entries_.find(name);
     if (it == entries_.end()) return nullptr;
     if (it->second.signature != signature) fatal("signature mismatch at hook time", name);
@@ -130,8 +128,7 @@ class Class {
 
 namespace detail {
 template <class R, class... Args, class... Actual>
-R invoke(const ImplementationTable& table, const Selector<R(Args...)>& sel, const Id& self,
-         Actual&&... args) {
+R invoke(const ImplementationTable& table, const Selector<R(Args...)>& sel, const Id& self, Actual&&... args) {
   using Sel_ = Selector<R(Args...)>;
   auto imp = table.template find<typename Sel_::Signature, typename Sel_::Imp>(sel.name);
   if (!imp) fatal("unrecognized selector", sel.name);

@@ -40,8 +40,7 @@ class Runtime {
   // The type-erased hooking calls behind MSHookMessageEx and MSHookFunction below: they return the
   // implementation replaced, or nothing when the class, method or function does not exist (then
   // nothing has changed).
-  virtual std::shared_ptr<void> hookMessage(objc::Class* cls, std::string_view selector,
-                                            std::type_index signature,
+  virtual std::shared_ptr<void> hookMessage(objc::Class* cls, std::string_view selector, std::type_index signature,
                                             std::shared_ptr<void> replacement) = 0;
   virtual std::shared_ptr<void> hookFunction(std::string_view symbol, std::type_index signature,
                                              std::shared_ptr<void> replacement) = 0;
@@ -114,8 +113,7 @@ void MSHookMessageEx(Runtime& runtime, objc::Class* cls, const objc::Selector<Si
                      typename objc::Selector<Signature>::Imp replacement,
                      typename objc::Selector<Signature>::Imp* saved) {
   using Imp = typename objc::Selector<Signature>::Imp;
-  auto previous = runtime.hookMessage(cls, sel.name, typeid(Signature),
-                                      std::make_shared<Imp>(std::move(replacement)));
+  auto previous = runtime.hookMessage(cls, sel.name, typeid(Signature), std::make_shared<Imp>(std::move(replacement)));
   if (previous) *saved = *std::static_pointer_cast<Imp>(previous);
 }
 

@@ -82,8 +82,7 @@ inline constexpr Selector<Point(Id view)> locationInView{"locationInView:"};
 inline constexpr Selector<void(int source)> finishUIUnlockFromSource{"finishUIUnlockFromSource:"};
 
 // UIAlertView: initWithTitle:message:delegate:cancelButtonTitle:otherButtonTitles:, then show.
-inline constexpr Selector<Id(String title, String message, Id delegate, String cancelButtonTitle,
-                             Id otherButtonTitles)>
+inline constexpr Selector<Id(String title, String message, Id delegate, String cancelButtonTitle, Id otherButtonTitles)>
     initAlert{"initWithTitle:message:delegate:cancelButtonTitle:otherButtonTitles:"};
 inline constexpr Selector<void()> show{"show"};
 
@@ -91,8 +90,8 @@ inline constexpr Selector<void()> show{"show"};
 inline constexpr Selector<Id()> defaultCenter{"defaultCenter"};
 inline constexpr Selector<void(std::string name, NotificationHandler handler)> addObserverForName{
     "addObserver:selector:name:object:"};
-inline constexpr Selector<void(std::string name, Id object, std::optional<Dictionary> userInfo)>
-    postNotification{"postNotificationName:object:userInfo:"};
+inline constexpr Selector<void(std::string name, Id object, std::optional<Dictionary> userInfo)> postNotification{
+    "postNotificationName:object:userInfo:"};
 
 // LAActivator
 inline constexpr Selector<void(Id listener, std::string name)> registerListener{"registerListener:forName:"};
@@ -103,8 +102,7 @@ inline constexpr Selector<Id()> sharedListener{"sharedListener"};
 
 namespace symbol {
 // int UIApplicationMain(int argc, char* argv[], NSString* principalClassName, NSString* delegateClassName)
-using UIApplicationMainSignature = int(int argc, char** argv, String principalClassName,
-                                       String delegateClassName);
+using UIApplicationMainSignature = int(int argc, char** argv, String principalClassName, String delegateClassName);
 inline constexpr FunctionSymbol<UIApplicationMainSignature> UIApplicationMain{"UIApplicationMain"};
 }  // namespace symbol
 

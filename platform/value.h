@@ -40,19 +40,19 @@ class Value {
       std::variant<bool, std::int64_t, std::uint64_t, double, std::string, Data, Date, Uid, Array, Dictionary>;
 
   Value() : storage_(false) {}
-  Value(bool b) : storage_(b) {}                              // NOLINT(google-explicit-constructor)
-  Value(int i) : storage_(std::int64_t{i}) {}                 // NOLINT(google-explicit-constructor)
-  Value(std::int64_t i) : storage_(i) {}                      // NOLINT(google-explicit-constructor)
-  Value(std::uint64_t u)                                      // NOLINT(google-explicit-constructor)
+  Value(bool b) : storage_(b) {}               // NOLINT(google-explicit-constructor)
+  Value(int i) : storage_(std::int64_t{i}) {}  // NOLINT(google-explicit-constructor)
+  Value(std::int64_t i) : storage_(i) {}       // NOLINT(google-explicit-constructor)
+  Value(std::uint64_t u)                       // NOLINT(google-explicit-constructor)
       : storage_(u > static_cast<std::uint64_t>(INT64_MAX) ? Storage(u) : Storage(static_cast<std::int64_t>(u))) {}
-  Value(double d) : storage_(d) {}                            // NOLINT(google-explicit-constructor)
-  Value(const char* s) : storage_(std::string(s)) {}          // NOLINT(google-explicit-constructor)
-  Value(std::string s) : storage_(std::move(s)) {}            // NOLINT(google-explicit-constructor)
-  Value(Data d) : storage_(std::move(d)) {}                   // NOLINT(google-explicit-constructor)
-  Value(Date d) : storage_(d) {}                              // NOLINT(google-explicit-constructor)
-  Value(Uid u) : storage_(u) {}                               // NOLINT(google-explicit-constructor)
-  Value(Array a) : storage_(std::move(a)) {}                  // NOLINT(google-explicit-constructor)
-  Value(Dictionary d) : storage_(std::move(d)) {}             // NOLINT(google-explicit-constructor)
+  Value(double d) : storage_(d) {}                    // NOLINT(google-explicit-constructor)
+  Value(const char* s) : storage_(std::string(s)) {}  // NOLINT(google-explicit-constructor)
+  Value(std::string s) : storage_(std::move(s)) {}    // NOLINT(google-explicit-constructor)
+  Value(Data d) : storage_(std::move(d)) {}           // NOLINT(google-explicit-constructor)
+  Value(Date d) : storage_(d) {}                      // NOLINT(google-explicit-constructor)
+  Value(Uid u) : storage_(u) {}                       // NOLINT(google-explicit-constructor)
+  Value(Array a) : storage_(std::move(a)) {}          // NOLINT(google-explicit-constructor)
+  Value(Dictionary d) : storage_(std::move(d)) {}     // NOLINT(google-explicit-constructor)
 
   const Storage& storage() const { return storage_; }
 

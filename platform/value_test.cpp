@@ -32,13 +32,30 @@ TEST(ValueReadings, StringsReadAsFoundationReadsThem) {
     std::int32_t intValue;
   };
   for (const Row& row : std::initializer_list<Row>{
-           {"YES", true, 0},      {"yes", true, 0},   {"true", true, 0},  {"T", true, 0},
-           {"NO", false, 0},      {"no", false, 0},   {"false", false, 0}, {"", false, 0},
-           {"0", false, 0},       {"1", true, 1},     {" 1", true, 1},    {"\t\n-0007x", true, -7},
-           {"+0", false, 0},      {"00", false, 0},   {"0009", true, 9},  {"-", false, 0},
-           {"42abc", true, 42},   {"x1", false, 0},   {" 2.9", true, 2},  {"1e3", true, 1},
-           {"99999999999", true, 2147483647},         {"-99999999999", true, -2147483647 - 1},
-           {"2147483647", true, 2147483647},          {"-2147483648", true, -2147483647 - 1},
+           {"YES", true, 0},
+           {"yes", true, 0},
+           {"true", true, 0},
+           {"T", true, 0},
+           {"NO", false, 0},
+           {"no", false, 0},
+           {"false", false, 0},
+           {"", false, 0},
+           {"0", false, 0},
+           {"1", true, 1},
+           {" 1", true, 1},
+           {"\t\n-0007x", true, -7},
+           {"+0", false, 0},
+           {"00", false, 0},
+           {"0009", true, 9},
+           {"-", false, 0},
+           {"42abc", true, 42},
+           {"x1", false, 0},
+           {" 2.9", true, 2},
+           {"1e3", true, 1},
+           {"99999999999", true, 2147483647},
+           {"-99999999999", true, -2147483647 - 1},
+           {"2147483647", true, 2147483647},
+           {"-2147483648", true, -2147483647 - 1},
        }) {
     EXPECT_EQ(Value(row.text).boolReading(), row.boolValue) << row.text;
     EXPECT_EQ(Value(row.text).int32Reading(), row.intValue) << row.text;
@@ -54,8 +71,8 @@ TEST(ValueReadings, OutOfRangeNumbersNeverOverflow) {
 }
 
 TEST(ValueReadings, SettingHelpersFallBackOnAbsentOrWrongType) {
-  const Dictionary d = {{"enabled", Value("no")}, {"mode", Value(Array{})}, {"icon", Value(3)},
-                        {"date", Value(Date{1})}};
+  const Dictionary d = {
+      {"enabled", Value("no")}, {"mode", Value(Array{})}, {"icon", Value(3)}, {"date", Value(Date{1})}};
   EXPECT_FALSE(boolSetting(d, "enabled", true));  // a string answers the reading
   EXPECT_TRUE(boolSetting(d, "date", true));      // a date has none: the fallback
   EXPECT_FALSE(boolSetting(d, "date", false));

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "settings/notices.h"
 #include "rig/rig.h"
+#include "settings/notices.h"
 
 namespace orvane {
 namespace {
@@ -24,7 +24,8 @@ struct Row {
 sim::Process& startIn(rig::Rig& device, const Row& row) {
   device.keyboards({"en_US"});
   if (row.file) {
-    device.writeSettings(row.keyboards ? Dictionary{{"SelectedKeyboards", Value(Array{Value("en_US")})}} : Dictionary{});
+    device.writeSettings(row.keyboards ? Dictionary{{"SelectedKeyboards", Value(Array{Value("en_US")})}}
+                                       : Dictionary{});
   }
   if (row.config1) device.device().preferences().set(kNotConfiguredMarker, row.config1, kWarnsDomain);
   if (row.config2) device.device().preferences().set(kNoKeyboardMarker, row.config2, kWarnsDomain);

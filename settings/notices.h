@@ -28,9 +28,9 @@ inline constexpr std::string_view kWelcomeButton = "I Understand";
 // otherButtonTitles:nil] autorelease] show]; `show` returns at once.
 inline void showAlert(objc::Class* alertView, std::string_view message, std::string_view button) {
   namespace sel = platform::sel;
-  const objc::Id alert = objc::send(objc::sendClass(alertView, sel::alloc), sel::initAlert,
-                                    platform::String(std::string(kAlertTitle)), platform::String(std::string(message)),
-                                    objc::Id{}, platform::String(std::string(button)), objc::Id{});
+  const objc::Id alert =
+      objc::send(objc::sendClass(alertView, sel::alloc), sel::initAlert, platform::String(std::string(kAlertTitle)),
+                 platform::String(std::string(message)), objc::Id{}, platform::String(std::string(button)), objc::Id{});
   objc::send(objc::send(alert, sel::autorelease), sel::show);
 }
 

@@ -112,7 +112,8 @@ TEST_F(SettingsTest, EachSelectedIdentifierFetchesTheActiveModesAnewAndAnEmptySe
   int fetches = 0;
   objc::Class* inputMode = app.objc_getClass("UITextInputMode");
   using ActiveModes = decltype(platform::sel::activeInputModes);
-  auto system = inputMode->classMethods().find<ActiveModes::Signature, ActiveModes::Imp>(platform::sel::activeInputModes.name);
+  auto system =
+      inputMode->classMethods().find<ActiveModes::Signature, ActiveModes::Imp>(platform::sel::activeInputModes.name);
   inputMode->classMethods().define<ActiveModes::Signature>(
       platform::sel::activeInputModes.name,
       decltype(platform::sel::activeInputModes)::Imp([&](const objc::Id& self, objc::Sel cmd) {

@@ -15,7 +15,7 @@ inline constexpr std::string_view kIconKey = "icon";
 // The "mode" setting. Any value other than these three changes nothing: the keyboard behaves as the
 // system's own.
 using SwitchMode = std::int32_t;
-inline constexpr SwitchMode kStepThroughSelected = 1;        // a tap steps through the selected keyboards
+inline constexpr SwitchMode kStepThroughSelected = 1;         // a tap steps through the selected keyboards
 inline constexpr SwitchMode kLeaveSelectedOutOfSwitcher = 2;  // the switcher menu lists the others only
 inline constexpr SwitchMode kSilentGlobeKey = 3;              // a tap on the globe key does nothing
 inline constexpr SwitchMode kDefaultSwitchMode = kStepThroughSelected;
@@ -30,10 +30,14 @@ inline constexpr GlobeLabelStyle kDefaultLabelStyle = kSystemLabel;
 // The mode action's cycle: 1 to 2, 2 to 3, 3 to 1; any other value stays as it is.
 inline SwitchMode nextSwitchMode(SwitchMode mode) {
   switch (mode) {
-    case kStepThroughSelected: return kLeaveSelectedOutOfSwitcher;
-    case kLeaveSelectedOutOfSwitcher: return kSilentGlobeKey;
-    case kSilentGlobeKey: return kStepThroughSelected;
-    default: return mode;
+    case kStepThroughSelected:
+      return kLeaveSelectedOutOfSwitcher;
+    case kLeaveSelectedOutOfSwitcher:
+      return kSilentGlobeKey;
+    case kSilentGlobeKey:
+      return kStepThroughSelected;
+    default:
+      return mode;
   }
 }
 

@@ -49,8 +49,8 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
   }
   Trace::Fields fields = {{"list", formatValueText(Value(std::move(shown)))}};
   if (!names.empty()) fields.emplace_back("names", formatValueText(Value(std::move(names))));
-  const auto result = preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)),
-                                       kGlobalPreferencesDomain);
+  const auto result =
+      preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)), kGlobalPreferencesDomain);
   traceMovedAside(result, kGlobalPreferencesDomain);
   if (!result.written) {
     trace_.add("device", "keyboards-failed", std::move(fields));
@@ -62,8 +62,8 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
     if (k.identifier == kNoIdentifier) {
       activeInputModes_.push_back(InputMode{std::nullopt, std::nullopt});
     } else {
-      activeInputModes_.push_back(InputMode{k.identifier, k.displayName ? platform::String(*k.displayName)
-                                                                          : displayNameFor(k.identifier)});
+      activeInputModes_.push_back(
+          InputMode{k.identifier, k.displayName ? platform::String(*k.displayName) : displayNameFor(k.identifier)});
     }
   }
   trace_.add("device", "keyboards", std::move(fields));
@@ -81,7 +81,9 @@ bool Device::writePreference(std::string_view who, std::string_view key, const s
   const auto result = preferences_.set(key, value, domain);
   traceMovedAside(result, domain, who);
   trace_.add(std::string(who), result.written ? "pref-set" : "pref-set-failed",
-             {{"domain", std::string(domain)}, {"key", std::string(key)}, {"value", value ? formatValueText(*value) : "(removed)"}});
+             {{"domain", std::string(domain)},
+              {"key", std::string(key)},
+              {"value", value ? formatValueText(*value) : "(removed)"}});
   return result.written;
 }
 

@@ -26,7 +26,9 @@ inline constexpr std::string_view kGlobeKeyName = platform::names::kGlobeKeyName
 
 // An input mode identifier up to its first "@": its locale, and the name a per-keyboard action
 // sends for it.
-inline std::string_view identifierPrefix(std::string_view identifier) { return identifier.substr(0, identifier.find('@')); }
+inline std::string_view identifierPrefix(std::string_view identifier) {
+  return identifier.substr(0, identifier.find('@'));
+}
 
 // An enabled keyboard as the system lists it.
 struct InputMode {

@@ -204,7 +204,9 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
 namespace {
 
 // A temporary is ".<file>.XXXXXX", as writeAtomically names it.
-bool isTemporaryName(std::string_view name) { return name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.'; }
+bool isTemporaryName(std::string_view name) {
+  return name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.';
+}
 
 // Walks a folder opened beneath the root, never following a link, adding what looks like a temporary.
 void collectTemporaries(int folderFd, const std::string& devicePath, std::vector<fs::path>& out) {

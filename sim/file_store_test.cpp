@@ -5,11 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "rig/rig.h"
-#include "sim/preference_store.h"
-
 #include <fstream>
 #include <random>
+
+#include "rig/rig.h"
+#include "sim/preference_store.h"
 
 namespace orvane::sim {
 namespace {
@@ -69,8 +69,8 @@ class PreferenceStoreTest : public FileStoreTest {
 
 TEST_F(PreferenceStoreTest, AWriteKeepsOtherKeysAndWritesBinaryWhateverTheFileWas) {
   const std::string path = *PreferenceStore::domainPath("com.example");
-  ASSERT_TRUE(files_.writeAtomically(path, *serializePlist(Value(Dictionary{{"other", Value(Array{Value(1)})}}),
-                                                           PlistFormat::kXml)));
+  ASSERT_TRUE(files_.writeAtomically(
+      path, *serializePlist(Value(Dictionary{{"other", Value(Array{Value(1)})}}), PlistFormat::kXml)));
   ASSERT_TRUE(prefs_.set("key", Value("v"), "com.example").written);
   auto stored = readDictionaryFile(files_, path);
   ASSERT_TRUE(stored);
@@ -103,7 +103,8 @@ TEST_F(PreferenceStoreTest, ProcessesWritingDifferentKeysAtOnceLoseNone) {
     if (pid == 0) {
       PreferenceStore prefs(files_);
       bool ok = true;
-      for (int k = 0; k < kKeys; ++k) ok = prefs.set("w" + std::to_string(w) + "k" + std::to_string(k), Value(k), "shared").written && ok;
+      for (int k = 0; k < kKeys; ++k)
+        ok = prefs.set("w" + std::to_string(w) + "k" + std::to_string(k), Value(k), "shared").written && ok;
       ::_exit(ok ? 0 : 1);
     }
     children.push_back(pid);
@@ -160,7 +161,8 @@ TEST_F(FileStoreTest, AWriterKilledAtAnyPointNeverBreaksALaterReadOrWrite) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       FileStore files(root_.path());
-      for (int i = 0;; ++i) files.writeAtomically("/p/settings.plist", std::string(200000 + i % 7, static_cast<char>('0' + i % 10)));
+      for (int i = 0;; ++i)
+        files.writeAtomically("/p/settings.plist", std::string(200000 + i % 7, static_cast<char>('0' + i % 10)));
     }
     ::usleep(std::uniform_int_distribution<int>(200, 20000)(random));
     ::kill(pid, SIGKILL);

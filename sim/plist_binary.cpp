@@ -164,8 +164,8 @@ class BinaryReader {
       case 0x1:
         return integer(p, room, h->low);
       case 0x2:
-        if (h->low == 2 && room >= 4) return Value(static_cast<double>(std::bit_cast<float>(
-                                                 static_cast<std::uint32_t>(readBigEndian(p, 4)))));
+        if (h->low == 2 && room >= 4)
+          return Value(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(readBigEndian(p, 4)))));
         if (h->low == 3 && room >= 8) return Value(std::bit_cast<double>(readBigEndian(p, 8)));
         return std::nullopt;
       case 0x3:

@@ -38,7 +38,7 @@ std::optional<double> parseXmlDate(std::string_view text);
 std::optional<std::string> formatXmlDate(double seconds);
 
 // Dates as the XML form spells them: whole seconds since 2001-01-01, years 1 to 9999.
-inline constexpr double kFirstXmlDate = -63113904000.0;   // 0001-01-01T00:00:00Z
-inline constexpr double kLastXmlDate = 252423993599.0;    // 9999-12-31T23:59:59Z
+inline constexpr double kFirstXmlDate = -63113904000.0;  // 0001-01-01T00:00:00Z
+inline constexpr double kLastXmlDate = 252423993599.0;   // 9999-12-31T23:59:59Z
 
 }  // namespace orvane::sim::formats

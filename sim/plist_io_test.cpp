@@ -163,15 +163,17 @@ TEST(PlistIo, XmlAsRealWritersAndEditorsWriteIt) {
 TEST(PlistIo, WhatIsNotAPropertyListReadsAsNothing) {
   const std::string head = kXmlHead + "<dict><key>k</key>";
   for (const std::string& bad : {
-           std::string(), std::string("not a plist at all"), std::string("bplist00\x01\x02", 10),
-           head + "<string>a&#0;b</string></dict></plist>",              // NUL is no XML character
-           head + "<string>a\x01</string></dict></plist>",               // nor a raw control character
-           head + "<string>&bogus;</string></dict></plist>",             // unknown entity
-           head + "<string>v\xc1\xde</string></dict></plist>",           // invalid UTF-8
-           head + "<string>\xed\xa0\x80</string></dict></plist>",        // an encoded surrogate
-           head + "</dict></plist>",                                     // a key without its value
-           head + "<string>v</string></dict></plist><junk/>",            // trailing element
-           head + "<string>v</string></dict>",                           // unclosed plist
+           std::string(),
+           std::string("not a plist at all"),
+           std::string("bplist00\x01\x02", 10),
+           head + "<string>a&#0;b</string></dict></plist>",                  // NUL is no XML character
+           head + "<string>a\x01</string></dict></plist>",                   // nor a raw control character
+           head + "<string>&bogus;</string></dict></plist>",                 // unknown entity
+           head + "<string>v\xc1\xde</string></dict></plist>",               // invalid UTF-8
+           head + "<string>\xed\xa0\x80</string></dict></plist>",            // an encoded surrogate
+           head + "</dict></plist>",                                         // a key without its value
+           head + "<string>v</string></dict></plist><junk/>",                // trailing element
+           head + "<string>v</string></dict>",                               // unclosed plist
            head + "<integer>18446744073709551616</integer></dict></plist>",  // wider than 64 bits
            head + "<integer>-9223372036854775809</integer></dict></plist>",
            head + "<set/></dict></plist>",
@@ -190,10 +192,10 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_EQ(one(wide)->value, Value(std::numeric_limits<std::uint64_t>::max()));
   wide[1] = 1;  // beyond 64 bits
   EXPECT_FALSE(one(wide));
-  EXPECT_EQ(one(std::string("\x22\x3f\x80\x00\x00", 5))->value, Value(1.0));  // a 4-byte real
-  EXPECT_EQ(one("\x62\xd8\x3c\xdf\x10")->value, Value("🌐"));                 // UTF-16 with a surrogate pair
-  EXPECT_FALSE(one("\x61\xdc\x00"));                                         // a lone low surrogate
-  EXPECT_FALSE(one("\x51\x80"));                                             // ASCII above 0x7F
+  EXPECT_EQ(one(std::string("\x22\x3f\x80\x00\x00", 5))->value, Value(1.0));       // a 4-byte real
+  EXPECT_EQ(one("\x62\xd8\x3c\xdf\x10")->value, Value("🌐"));                       // UTF-16 with a surrogate pair
+  EXPECT_FALSE(one("\x61\xdc\x00"));                                               // a lone low surrogate
+  EXPECT_FALSE(one("\x51\x80"));                                                   // ASCII above 0x7F
   EXPECT_EQ(one(std::string("\x51\x00", 2))->value, Value(std::string(1, '\0')));  // binary strings may hold NUL
   EXPECT_EQ(one("\x81\x01\x02")->value, Value(Uid{258}));
   EXPECT_FALSE(one(std::string("\x00", 1)));  // null is no property-list value

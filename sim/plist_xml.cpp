@@ -417,7 +417,7 @@ class XmlReader {
         if (stack.empty()) return done;
         Frame& top = stack.back();
         if (top.isDictionary) {
-          if (!top.key) return std::nullopt;  // a value without its key
+          if (!top.key) return std::nullopt;                                       // a value without its key
           top.dictionary.insert_or_assign(std::move(*top.key), std::move(*done));  // the last of a key wins
           top.key.reset();
         } else {
@@ -442,10 +442,18 @@ bool appendEscaped(std::string& out, std::string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const auto c = static_cast<unsigned char>(s[i]);
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '\r': out += "&#13;"; break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
       default:
         if (c < 0x20 && c != '\t' && c != '\n') return false;
         // U+FFFE and U+FFFF (EF BF BE / EF BF BF) are not XML characters.
@@ -493,7 +501,8 @@ std::string formatBase64(const Data& data, const std::string& indent) {
   static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string encoded;
   for (std::size_t i = 0; i < data.size(); i += 3) {
-    const std::uint32_t n = (std::uint32_t{data[i]} << 16u) | (i + 1 < data.size() ? std::uint32_t{data[i + 1]} << 8u : 0) |
+    const std::uint32_t n = (std::uint32_t{data[i]} << 16u) |
+                            (i + 1 < data.size() ? std::uint32_t{data[i + 1]} << 8u : 0) |
                             (i + 2 < data.size() ? std::uint32_t{data[i + 2]} : 0);
     encoded += kDigits[(n >> 18u) & 63u];
     encoded += kDigits[(n >> 12u) & 63u];

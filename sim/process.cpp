@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "sim/activator.h"
-#include "sim/locale.h"
 #include "sim/device.h"
+#include "sim/locale.h"
 #include "sim/ui.h"
 #include "sim/value_text.h"
 
@@ -35,7 +35,9 @@ Process::~Process() {
 
 bool Process::isSpringBoard() const { return bundleIdentifier_ == kSpringBoard; }
 
-void Process::trace(std::string kind, Trace::Fields fields) { device_.trace().add(name_, std::move(kind), std::move(fields)); }
+void Process::trace(std::string kind, Trace::Fields fields) {
+  device_.trace().add(name_, std::move(kind), std::move(fields));
+}
 
 void Process::boot() {
   trace("start");
@@ -45,16 +47,17 @@ void Process::boot() {
   const auto& modes = device_.activeInputModes();
   const auto lastUsed = device_.preferences().copy("KeyboardLastUsed", kKeyboardPreferencesDomain);
   for (const InputMode& mode : modes) {
-    if (lastUsed && lastUsed->string() && mode.identifier == *lastUsed->string()) ui_->currentInputMode = mode.identifier;
+    if (lastUsed && lastUsed->string() && mode.identifier == *lastUsed->string())
+      ui_->currentInputMode = mode.identifier;
   }
   if (!ui_->currentInputMode && !modes.empty()) ui_->currentInputMode = modes.front().identifier;
 
   functions_.define<platform::symbol::UIApplicationMainSignature>(
-      platform::symbol::UIApplicationMain.name,
-      std::function<platform::symbol::UIApplicationMainSignature>([this](int, char**, platform::String, platform::String) {
-        trace("application-main");
-        return applicationMainStatus_;
-      }));
+      platform::symbol::UIApplicationMain.name, std::function<platform::symbol::UIApplicationMainSignature>(
+                                                    [this](int, char**, platform::String, platform::String) {
+                                                      trace("application-main");
+                                                      return applicationMainStatus_;
+                                                    }));
 
   // The loader: each library's classes, then its initialiser.
   for (const auto& library : device_.libraries()) {
@@ -107,13 +110,13 @@ bool Process::observesDarwin(std::string_view name) const {
 void Process::queueDarwinDelivery(const std::string& name) {
   enqueue(
       [this, name] {
-    trace("darwin-deliver", {{"name", name}});
-    // Copied: a callback may add observers.
-    const auto observers = darwinObservers_;
-    for (const auto& [observed, callback] : observers) {
-      if (observed == name) callback(name);
-    }
-  },
+        trace("darwin-deliver", {{"name", name}});
+        // Copied: a callback may add observers.
+        const auto observers = darwinObservers_;
+        for (const auto& [observed, callback] : observers) {
+          if (observed == name) callback(name);
+        }
+      },
       "darwin");
 }
 
@@ -125,12 +128,12 @@ bool Process::observesDistributed(std::string_view name) const {
 void Process::queueDistributedDelivery(const platform::Notification& notification) {
   enqueue(
       [this, notification] {
-    trace("distributed-deliver", {{"name", notification.name}});
-    const auto observers = distributedObservers_;
-    for (const auto& [observed, handler] : observers) {
-      if (observed == notification.name) handler(notification);
-    }
-  },
+        trace("distributed-deliver", {{"name", notification.name}});
+        const auto observers = distributedObservers_;
+        for (const auto& [observed, handler] : observers) {
+          if (observed == notification.name) handler(notification);
+        }
+      },
       "distributed");
 }
 
@@ -252,7 +255,8 @@ void Process::setInputModeFromKeyboard(const objc::Id& keyboard, const platform:
   }
   if (ui_->currentInputMode != chosen->identifier) rebuildKeys(*ui_);
   ui_->currentInputMode = chosen->identifier;
-  trace("input-mode", {{"identifier", *chosen->identifier}, {"by", std::string(how)}, {"keyboard", objectName(keyboard)}});
+  trace("input-mode",
+        {{"identifier", *chosen->identifier}, {"by", std::string(how)}, {"keyboard", objectName(keyboard)}});
 }
 
 // ---- platform::System ----

@@ -120,8 +120,7 @@ class Process final : public platform::System,
 
   // platform::Preferences
   std::optional<Value> CFPreferencesCopyAppValue(std::string_view key, std::string_view app) override;
-  void CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value,
-                                std::string_view app) override;
+  void CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) override;
   bool CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) override;
   bool CFPreferencesAppSynchronize(std::string_view app) override;
 

@@ -82,8 +82,9 @@ std::shared_ptr<T> self_as(const Id& self) {
 void systemNextStep(Process& process, const Id& keyboard) {
   const auto& modes = process.device().activeInputModes();
   if (modes.empty()) {
-    process.trace("input-mode-unchanged",
-                  {{"by", "next-step"}, {"reason", "no active input modes"}, {"keyboard", process.objectName(keyboard)}});
+    process.trace(
+        "input-mode-unchanged",
+        {{"by", "next-step"}, {"reason", "no active input modes"}, {"keyboard", process.objectName(keyboard)}});
     return;
   }
   std::size_t next = 0;
@@ -105,7 +106,8 @@ void addInputModeClass(Process& process, Ui& ui) {
   const auto activeModes = [&ui, &device, cls = &inputMode]() -> const platform::ObjectList& {
     if (ui.activeModesGeneration != device.keyboardsGeneration()) {
       auto list = std::make_shared<std::vector<Id>>();
-      for (const InputMode& mode : device.activeInputModes()) list->push_back(std::make_shared<InputModeObject>(cls, mode));
+      for (const InputMode& mode : device.activeInputModes())
+        list->push_back(std::make_shared<InputModeObject>(cls, mode));
       ui.activeModes = std::move(list);
       ui.activeModesGeneration = device.keyboardsGeneration();
     }
@@ -287,9 +289,10 @@ void buildAppClasses(Process& process, Ui& ui) {
   Class& local = addClass(process, "NSNotificationCenter");
   ui.localCenter = std::make_shared<PlainObject>(&local);
   local.addClassMethod(sel::defaultCenter, [&ui](const Id&, Sel) { return ui.localCenter; });
-  local.addMethod(sel::addObserverForName, [&process](const Id&, Sel, std::string name, platform::NotificationHandler h) {
-    process.addLocalObserver(std::move(name), std::move(h));
-  });
+  local.addMethod(sel::addObserverForName,
+                  [&process](const Id&, Sel, std::string name, platform::NotificationHandler h) {
+                    process.addLocalObserver(std::move(name), std::move(h));
+                  });
   local.addMethod(sel::postNotification, [&process](const Id&, Sel, std::string name, Id, std::optional<Dictionary>) {
     process.postLocal(name);
   });
@@ -301,10 +304,10 @@ void buildAppClasses(Process& process, Ui& ui) {
                         [&process](const Id&, Sel, std::string name, platform::NotificationHandler h) {
                           process.addDistributedObserver(std::move(name), std::move(h));
                         });
-  distributed.addMethod(sel::postNotification,
-                        [&process](const Id&, Sel, std::string name, Id, std::optional<Dictionary> userInfo) {
-                          process.device().postDistributed(process, platform::Notification{std::move(name), std::move(userInfo)});
-                        });
+  distributed.addMethod(
+      sel::postNotification, [&process](const Id&, Sel, std::string name, Id, std::optional<Dictionary> userInfo) {
+        process.device().postDistributed(process, platform::Notification{std::move(name), std::move(userInfo)});
+      });
 
   if (process.isSpringBoard()) {
     Class& lockScreen = addClass(process, "SBLockScreenViewController");

@@ -14,8 +14,8 @@ namespace {
 constexpr std::size_t kMaxDepth = 64;
 
 bool isBareChar(char c) {
-  return !(std::isspace(static_cast<unsigned char>(c)) || c == '[' || c == ']' || c == '{' || c == '}' ||
-           c == ',' || c == ':' || c == '"' || c == '<' || c == '>');
+  return !(std::isspace(static_cast<unsigned char>(c)) || c == '[' || c == ']' || c == '{' || c == '}' || c == ',' ||
+           c == ':' || c == '"' || c == '<' || c == '>');
 }
 
 class Parser {
@@ -127,11 +127,21 @@ class Parser {
       if (pos_ == text_.size()) break;
       const char e = text_[pos_++];
       switch (e) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'e': out += '\x1b'; break;
-        case '0': out += '\0'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 'e':
+          out += '\x1b';
+          break;
+        case '0':
+          out += '\0';
+          break;
         case 'x': {
           if (pos_ + 2 > text_.size()) {
             error("short \\x escape");
@@ -147,7 +157,9 @@ class Parser {
           pos_ += 2;
           break;
         }
-        default: out += e; break;
+        default:
+          out += e;
+          break;
       }
     }
     error("unterminated string");
@@ -266,12 +278,24 @@ std::string formatStringText(std::string_view s) {
   std::string out = "\"";
   for (char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\x1b': out += "\\e"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\x1b':
+        out += "\\e";
+        break;
       default:
         if (std::isprint(static_cast<unsigned char>(c)) || (static_cast<unsigned char>(c) >= 0x80)) {
           out += c;

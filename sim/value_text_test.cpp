@@ -26,12 +26,12 @@ TEST(ValueText, QuotedNumbersAndKeywordsStayStrings) {
 }
 
 TEST(ValueText, FormatReadsBackAsTheSameValue) {
-  const Value v(Dictionary{{"k y", Value(Array{Value("1"), Value(1), Value(1.0), Value("a\"b"), Value("")})},
-                           {"wide", Value(Array{Value(std::uint64_t{18446744073709551615U}), Value(INT64_MIN)})},
-                           {"dates", Value(Array{Value(Date{0}), Value(Date{-3187296000.0}), Value(Date{0.5}),
-                                                 Value(Date{1e300})})},
-                           {"uid", Value(Uid{42})},
-                           {"date(", Value("date(")}});
+  const Value v(Dictionary{
+      {"k y", Value(Array{Value("1"), Value(1), Value(1.0), Value("a\"b"), Value("")})},
+      {"wide", Value(Array{Value(std::uint64_t{18446744073709551615U}), Value(INT64_MIN)})},
+      {"dates", Value(Array{Value(Date{0}), Value(Date{-3187296000.0}), Value(Date{0.5}), Value(Date{1e300})})},
+      {"uid", Value(Uid{42})},
+      {"date(", Value("date(")}});
   auto parsed = parseValueText(formatValueText(v));
   ASSERT_TRUE(parsed.value) << parsed.error;
   EXPECT_EQ(*parsed.value, v);

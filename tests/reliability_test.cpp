@@ -14,10 +14,10 @@
 #include "activator/action_listeners.h"
 #include "agent/global_function.h"
 #include "hooks/next_position.h"
+#include "rig/rig.h"
 #include "sim/activator.h"
 #include "sim/plist_io.h"
 #include "sim/value_text.h"
-#include "rig/rig.h"
 
 namespace orvane {
 namespace {
@@ -146,7 +146,10 @@ TEST(Concurrency, ManyProcessesWritingKeysOfOneDomainLoseNone) {
       sim::FileStore files(root);
       sim::PreferenceStore prefs(files);
       int failed = 0;
-      for (int k = 0; k < kKeys; ++k) failed += prefs.set("p" + std::to_string(p) + "k" + std::to_string(k), Value(k), "com.example.shared").written ? 0 : 1;
+      for (int k = 0; k < kKeys; ++k)
+        failed += prefs.set("p" + std::to_string(p) + "k" + std::to_string(k), Value(k), "com.example.shared").written
+                      ? 0
+                      : 1;
       return std::to_string(failed);
     }));
   }
@@ -174,7 +177,8 @@ TEST(Load, ThousandsOfQueuedTapsAndNotificationsEndWhereTheModelSays) {
   auto selection = [&] {
     std::vector<std::string> s;
     while (s.size() < 2 || pick(3) != 0) s.push_back(active[pick(active.size())]);
-    if (std::count(s.begin(), s.end(), s.front()) == static_cast<std::ptrdiff_t>(s.size())) s.push_back(s.front() == "en_US" ? "fr_FR" : "en_US");
+    if (std::count(s.begin(), s.end(), s.front()) == static_cast<std::ptrdiff_t>(s.size()))
+      s.push_back(s.front() == "en_US" ? "fr_FR" : "en_US");
     return s;
   };
   auto write = [](rig::Rig& d, const std::vector<std::string>& s) {

@@ -15,9 +15,9 @@
 #include <iterator>
 #include <string>
 
-#include "sim/activator.h"
 #include "rig/rig.h"
 #include "settings/settings.h"
+#include "sim/activator.h"
 
 namespace {
 
@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     path = std::string(kSettingsPath);
     t.writeSettingsBytes(input);
   } else {
-    t.writeSettings(Dictionary{{"mode", Value(1)}, {"SelectedKeyboards", Value(Array{Value("en_US"), Value("de_DE")})}});
+    t.writeSettings(
+        Dictionary{{"mode", Value(1)}, {"SelectedKeyboards", Value(Array{Value("en_US"), Value("de_DE")})}});
     if (!device.files().writeAtomically(path, input)) return 2;
   }
   sim::Process& springboard = t.start("com.apple.springboard");
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
   const auto host = *device.files().resolve(path);
   std::filesystem::create_directories(outDir);
   std::error_code ec;
-  if (std::filesystem::exists(host)) std::filesystem::copy_file(host, outDir / "result.plist", std::filesystem::copy_options::overwrite_existing, ec);
+  if (std::filesystem::exists(host))
+    std::filesystem::copy_file(host, outDir / "result.plist", std::filesystem::copy_options::overwrite_existing, ec);
   for (const auto& entry : std::filesystem::directory_iterator(host.parent_path())) {
     const std::string name = entry.path().filename().string();
     if (name.find(".unreadable") != std::string::npos) {
