@@ -22,6 +22,29 @@ namespace orvane::fuzz {
 // The top-level dictionary as libplist reads it: each key with a canonical text of its value.
 using Reading = std::map<std::string, std::string>;
 
+inline std::string canonical(plist_t node);
+
+// A dictionary's entries, sorted, each key with the canonical text of its value, the last of a key
+// winning.
+inline Reading entriesOf(plist_t dictionary) {
+  Reading entries;
+  plist_dict_iter it = nullptr;
+  plist_dict_new_iter(dictionary, &it);
+  for (;;) {
+    char* key = nullptr;
+    plist_t item = nullptr;
+    plist_dict_next_item(dictionary, it, &key, &item);
+    if (item == nullptr) {
+      std::free(key);
+      break;
+    }
+    entries[key ? key : ""] = canonical(item);
+    std::free(key);
+  }
+  std::free(it);
+  return entries;
+}
+
 inline std::string canonical(plist_t node) {
   std::string out;
   switch (plist_get_node_type(node)) {
@@ -72,23 +95,8 @@ inline std::string canonical(plist_t node) {
       return out + "]";
     }
     case PLIST_DICT: {
-      std::map<std::string, std::string> entries;  // sorted, the last of a key winning
-      plist_dict_iter it = nullptr;
-      plist_dict_new_iter(node, &it);
-      for (;;) {
-        char* key = nullptr;
-        plist_t item = nullptr;
-        plist_dict_next_item(node, it, &key, &item);
-        if (item == nullptr) {
-          std::free(key);
-          break;
-        }
-        entries[key ? key : ""] = canonical(item);
-        std::free(key);
-      }
-      std::free(it);
       out = "{";
-      for (const auto& [k, v] : entries) out += k + ":" + v + ",";
+      for (const auto& [k, v] : entriesOf(node)) out += k + ":" + v + ",";
       return out + "}";
     }
     default:
@@ -120,23 +128,7 @@ inline std::optional<Reading> independentReading(std::string_view bytes) {
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   if (root == nullptr) return std::nullopt;
   std::optional<Reading> out;
-  if (plist_get_node_type(root) == PLIST_DICT) {
-    out.emplace();
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(root, &it);
-    for (;;) {
-      char* key = nullptr;
-      plist_t item = nullptr;
-      plist_dict_next_item(root, it, &key, &item);
-      if (item == nullptr) {
-        std::free(key);
-        break;
-      }
-      (*out)[key ? key : ""] = canonical(item);
-      std::free(key);
-    }
-    std::free(it);
-  }
+  if (plist_get_node_type(root) == PLIST_DICT) out = entriesOf(root);
   plist_free(root);
   return out;
 }

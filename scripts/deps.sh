@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config python3 libplist-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake make pkg-config python3 clang-format libplist-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
