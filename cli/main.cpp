@@ -1,138 +1,458 @@
 // orvane-sim: a simulated device with the extension installed, driven by scenario scripts.
+#include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/cleanup.h"
+#include "cli/junit.h"
 #include "cli/scenario.h"
+#include "cli/shell.h"
 #include "rig/rig.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+using orvane::cli::Output;
+using orvane::cli::OutputOptions;
 using orvane::cli::ScenarioRunner;
 using orvane::cli::TraceFormat;
+
+constexpr const char* kVersion = "orvane-sim 1.1";
 
 constexpr const char* kUsage =
     "usage: orvane-sim COMMAND [OPTIONS]\n"
     "\n"
     "commands:\n"
-    "  run FILE...   run scenario scripts, each on a fresh device\n"
-    "  tour          run the built-in tour of what the extension does\n"
-    "  shell         read scenario commands from standard input\n"
+    "  run FILE|FOLDER...   run scenario scripts (a folder: its *.scn files, in order), each on a fresh device\n"
+    "  tour                 run the built-in tour of what the extension does\n"
+    "  shell                type scenario commands (line editing, history and completion on a terminal)\n"
+    "\n"
+    "  --version            print the version\n"
     "\n"
     "Run 'orvane-sim COMMAND --help' for the options of a command.\n"
     "The scenario language is described in docs/scenarios.md.\n";
 
+constexpr const char* kCommonOptions =
+    "  -t, --trace=FORMAT   text (the default) or json: one JSON object per line, nothing else on\n"
+    "                       standard output (failures and the summary are JSON events too)\n"
+    "  -q, --quiet          no trace: only failures, each file's result and the summary\n"
+    "      --only=KINDS     show only these trace events (a comma-separated list of kinds)\n"
+    "      --process=NAME   show only the events of this process (SpringBoard, device, or a bundle id)\n"
+    "      --root=DIR       run on the folder DIR and keep it (created if needed; a non-empty folder\n"
+    "                       must be one orvane-sim made); otherwise a temporary folder, always removed\n"
+    "      --durable        flush every write to storage, as a real device does (slower)\n"
+    "  -h, --help           this help\n";
+
 constexpr const char* kRunUsage =
-    "usage: orvane-sim run [--trace text|json] [--quiet] FILE...\n"
+    "usage: orvane-sim run [OPTIONS] FILE|FOLDER|-...\n"
     "\n"
-    "Runs each scenario file on a fresh device with the extension installed, printing the trace of\n"
-    "every observable effect. Exit status: 0 when every expectation held, 1 when one failed, 2 when a\n"
-    "line could not be run (the message names FILE:LINE).\n"
-    "\n"
-    "  --trace text   human-readable trace (the default)\n"
-    "  --trace json   one JSON object per event\n"
-    "  --quiet        no trace, only failures and a summary\n";
+    "Runs each scenario file on a fresh device with the extension installed ('-' reads standard\n"
+    "input), printing the trace of every observable effect, each file's result and a summary.\n"
+    "Exit status: 0 when every expectation held, 1 when one failed (or a run stopped at the runaway\n"
+    "bound), 2 when a line could not be run or nothing was run.\n"
+    "\n";
+
+constexpr const char* kRunOnlyOptions =
+    "      --junit=FILE     write the results as JUnit XML, one test case per file\n"
+    "      --fail-fast      stop after the first file that fails\n"
+    "      --state-json=FILE  write the final state of the last device as one JSON object\n";
 
 constexpr const char* kTourUsage =
-    "usage: orvane-sim tour [--trace text|json] [--quiet]\n"
+    "usage: orvane-sim tour [OPTIONS]\n"
     "\n"
-    "Walks through what the extension does on a simulated device, printing the trace.\n";
+    "Walks through what the extension does on a simulated device, printing the trace.\n"
+    "\n";
 
 constexpr const char* kShellUsage =
-    "usage: orvane-sim shell [--trace text|json]\n"
+    "usage: orvane-sim shell [OPTIONS]\n"
     "\n"
-    "Reads scenario commands from standard input, one per line, and runs each at once on a fresh\n"
-    "device. A bad line is reported and skipped.\n";
+    "Reads scenario commands, one per line, and runs each at once on a device ('help' lists them).\n"
+    "Exit status: 0 when every line ran and held, 1 otherwise.\n"
+    "\n";
 
 struct Options {
-  TraceFormat format = TraceFormat::kText;
-  std::vector<std::string> files;
+  OutputOptions output;
+  std::vector<std::string> inputs;
+  std::optional<fs::path> root;
+  std::optional<std::string> junit;
+  std::optional<std::string> stateJson;
+  bool failFast = false;
+  bool durable = false;
   bool help = false;
+  bool version = false;
   std::string error;
 };
 
-Options parseOptions(int argc, char** argv, bool takesFiles) {
+std::vector<std::string> splitCommas(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) {
+    if (!item.empty()) out.push_back(item);
+  }
+  return out;
+}
+
+Options parseOptions(int argc, char** argv) {
+  enum { kOnly = 1000, kProcess, kRoot, kJunit, kFailFast, kStateJson, kDurable };
+  static const option kLong[] = {{"trace", required_argument, nullptr, 't'},
+                                 {"quiet", no_argument, nullptr, 'q'},
+                                 {"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},
+                                 {"only", required_argument, nullptr, kOnly},
+                                 {"process", required_argument, nullptr, kProcess},
+                                 {"root", required_argument, nullptr, kRoot},
+                                 {"junit", required_argument, nullptr, kJunit},
+                                 {"fail-fast", no_argument, nullptr, kFailFast},
+                                 {"state-json", required_argument, nullptr, kStateJson},
+                                 {"durable", no_argument, nullptr, kDurable},
+                                 {nullptr, 0, nullptr, 0}};
   Options options;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--quiet") {
-      options.format = TraceFormat::kNone;
-    } else if (arg == "--trace" && i + 1 < argc) {
-      const std::string value = argv[++i];
-      if (value == "text") {
-        options.format = TraceFormat::kText;
-      } else if (value == "json") {
-        options.format = TraceFormat::kJson;
-      } else {
-        options.error = "--trace takes text or json";
-      }
-    } else if (takesFiles && (arg.empty() || arg[0] != '-')) {
-      options.files.push_back(arg);
-    } else {
-      options.error = "unknown option " + arg;
+  bool quiet = false;
+  opterr = 0;
+  optind = 2;  // after the command
+  for (;;) {
+    const int previous = optind;
+    const int c = getopt_long(argc, argv, ":t:qhV", kLong, nullptr);
+    if (c == -1) break;
+    const std::string given = previous < argc ? argv[previous] : "";
+    switch (c) {
+      case 't':
+        if (std::string(optarg) == "text") {
+          options.output.format = TraceFormat::kText;
+        } else if (std::string(optarg) == "json") {
+          options.output.format = TraceFormat::kJson;
+        } else {
+          options.error = "--trace takes text or json, not '" + std::string(optarg) + "'";
+        }
+        break;
+      case 'q':
+        quiet = true;
+        break;
+      case 'h':
+        options.help = true;
+        break;
+      case 'V':
+        options.version = true;
+        break;
+      case kOnly:
+        for (const std::string& kind : splitCommas(optarg)) options.output.only.insert(kind);
+        break;
+      case kProcess:
+        options.output.process = optarg;
+        break;
+      case kRoot:
+        options.root = fs::path(optarg);
+        break;
+      case kJunit:
+        options.junit = optarg;
+        break;
+      case kFailFast:
+        options.failFast = true;
+        break;
+      case kStateJson:
+        options.stateJson = optarg;
+        break;
+      case kDurable:
+        options.durable = true;
+        break;
+      case ':':
+        options.error = "option " + given + " needs a value";
+        break;
+      default:
+        options.error = "unknown option " + given;
+        break;
     }
   }
+  for (int i = optind; i < argc; ++i) options.inputs.emplace_back(argv[i]);
+  if (quiet && options.output.format == TraceFormat::kText) options.output.format = TraceFormat::kNone;
   return options;
 }
 
-int runScriptOnFreshDevice(std::istream& in, const std::string& name, TraceFormat format, bool summary) {
-  orvane::rig::TemporaryRoot root;
-  auto device = orvane::rig::makeDevice(root.path());
-  ScenarioRunner runner(*device, std::cout, std::cerr, format);
-  const int status = runner.runScript(in, name);
-  if (summary) {
-    std::cout << name << ": "
-              << (status == 0   ? "ok"
-                  : status == 1 ? "FAILED " + std::to_string(runner.failures()) + " of"
-                                : "stopped at a bad line after")
-              << (status == 0 ? " (" : " ") << runner.expectations() << " expectations" << (status == 0 ? ")" : "")
+// The folder a device lives in: a temporary one, removed on every way out, or the one the user
+// named, kept (a marker file says it is a device folder, so that --root never empties anything
+// else).
+class DeviceFolder {
+ public:
+  static constexpr const char* kMarker = ".orvane-device";
+
+  explicit DeviceFolder(const std::optional<fs::path>& root) {
+    if (!root) {
+      const char* tmpdir = std::getenv("TMPDIR");
+      const std::string where = tmpdir && *tmpdir ? std::string(tmpdir) : "/tmp";
+      struct stat st {};
+      std::string reason;
+      if (::stat(where.c_str(), &st) != 0) {
+        reason = std::strerror(errno);
+      } else if (!S_ISDIR(st.st_mode)) {
+        reason = "not a folder";
+      } else {
+        try {
+          temporary_.emplace();
+        } catch (const std::exception&) {
+          reason = std::strerror(errno);
+        }
+      }
+      if (!reason.empty()) throw std::runtime_error("cannot make a device folder in " + where + " (TMPDIR): " + reason);
+      path_ = temporary_->path();
+      orvane::cli::removeOnSignal(path_);
+      return;
+    }
+    path_ = *root;
+    std::error_code ec;
+    fs::create_directories(path_, ec);
+    if (!fs::is_directory(path_)) throw std::runtime_error("--root " + path_.string() + " is not a folder");
+    const bool empty = fs::is_empty(path_, ec);
+    if (!empty && !fs::exists(path_ / kMarker)) {
+      throw std::runtime_error("--root " + path_.string() + " is not empty and not a device folder");
+    }
+    // A device folder from an earlier run is emptied: every run starts on a fresh device.
+    for (const auto& entry : fs::directory_iterator(path_)) fs::remove_all(entry.path());
+    std::ofstream(path_ / kMarker) << "a simulated device of orvane-sim\n";
+  }
+  ~DeviceFolder() {
+    if (temporary_) orvane::cli::forget(path_);
+  }
+  DeviceFolder(const DeviceFolder&) = delete;
+  DeviceFolder& operator=(const DeviceFolder&) = delete;
+
+  const fs::path& path() const { return path_; }
+  bool kept() const { return !temporary_; }
+
+ private:
+  std::optional<orvane::rig::TemporaryRoot> temporary_;
+  fs::path path_;
+};
+
+std::unique_ptr<orvane::sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
+  auto device = orvane::rig::makeDevice(folder.path());
+  device->files().setDurable(options.durable || folder.kept());
+  return device;
+}
+
+// The scenario files to run, in order: files as given ('-' is standard input), a folder's *.scn
+// files sorted by name. Nothing to run is an error.
+std::vector<std::string> scenarioFiles(const std::vector<std::string>& inputs, std::string& error) {
+  std::vector<std::string> files;
+  for (const std::string& input : inputs) {
+    std::error_code ec;
+    if (input != "-" && fs::is_directory(input, ec)) {
+      std::vector<std::string> found;
+      for (const auto& entry : fs::directory_iterator(input, ec)) {
+        if (entry.path().extension() == ".scn") found.push_back(entry.path().string());
+      }
+      if (ec) {
+        error = input + ": " + ec.message();
+        return {};
+      }
+      if (found.empty()) {
+        error = input + ": no *.scn files in this folder";
+        return {};
+      }
+      std::sort(found.begin(), found.end());
+      files.insert(files.end(), found.begin(), found.end());
+    } else {
+      files.push_back(input);
+    }
+  }
+  return files;
+}
+
+// Reads a whole scenario file; the system's reason when it cannot.
+bool readScenario(const std::string& file, std::string& text, std::string& error) {
+  if (file == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return true;
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = file + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = file + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool hasCommands(const std::string& text) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first != std::string::npos && line[first] != '#') return true;
+  }
+  return false;
+}
+
+bool writeFile(const std::string& path, const std::string& contents, std::string& error) {
+  std::ofstream out(path, std::ios::binary);
+  out << contents;
+  out.flush();
+  if (!out) {
+    error = path + ": cannot write: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Standard output must have reached its destination: a lost trace is a failed run.
+int finish(int status, const Output* output = nullptr) {
+  std::cout.flush();
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout) {
+    const int error = output && output->writeError() ? output->writeError() : errno;
+    std::cerr << "orvane-sim: cannot write the output" << (error ? std::string(": ") + std::strerror(error) : "")
               << "\n";
+    return 2;
   }
   return status;
 }
 
-int run(const Options& options) {
-  if (options.files.empty()) {
-    std::cerr << kRunUsage;
+int run(const Options& options, bool tour) {
+  std::string error;
+  std::vector<std::string> files = tour ? std::vector<std::string>{"tour"} : scenarioFiles(options.inputs, error);
+  if (!tour && options.inputs.empty()) error = "nothing to run: name scenario files or folders";
+  if (!error.empty()) {
+    std::cerr << "orvane-sim run: " << error << "\n";
     return 2;
   }
+  if (options.root && files.size() > 1) {
+    std::cerr << "orvane-sim run: --root keeps one device: name one scenario\n";
+    return 2;
+  }
+  Output output(std::cout, std::cerr, options.output);
+  orvane::cli::JunitReport junit;
+  const bool progress = options.output.format == TraceFormat::kText && ::isatty(STDOUT_FILENO) &&
+                        ::isatty(STDERR_FILENO) && files.size() > 1;
+  const auto started = std::chrono::steady_clock::now();
   int worst = 0;
-  for (const std::string& file : options.files) {
-    std::ifstream in(file);
-    if (!in) {
-      std::cerr << file << ": cannot open\n";
+  int filesRun = 0;
+  int expectations = 0;
+  int failed = 0;
+  std::optional<orvane::Value> lastState;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string& file = files[i];
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (progress && elapsed > 1.0)
+      std::cerr << "orvane-sim: file " << i + 1 << " of " << files.size() << ": " << file << "\n";
+    std::string text;
+    if (tour) {
+      text = orvane::cli::kTourScript;
+    } else if (!readScenario(file, text, error)) {
+      std::cerr << "orvane-sim run: " << error << "\n";
+      junit.add(file, 2, 0, {error}, 0);
       worst = 2;
+      if (options.failFast) break;
       continue;
     }
-    worst = std::max(worst, runScriptOnFreshDevice(in, file, options.format, true));
+    if (!hasCommands(text)) {
+      std::cerr << "orvane-sim run: " << file << ": nothing to run (no commands)\n";
+      junit.add(file, 2, 0, {"nothing to run"}, 0);
+      worst = 2;
+      if (options.failFast) break;
+      continue;
+    }
+    const auto fileStarted = std::chrono::steady_clock::now();
+    DeviceFolder folder(options.root);
+    auto device = makeDevice(folder, options);
+    ScenarioRunner runner(*device, output);
+    output.startFile();
+    std::istringstream in(text);
+    const int status = runner.runScript(in, file);
+    lastState = runner.state();
+    ++filesRun;
+    expectations += runner.expectations();
+    failed += runner.failures();
+    worst = std::max(worst, status);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - fileStarted).count();
+    junit.add(file, status, runner.expectations(), output.failuresOfFile(), seconds);
+    if (!tour || options.output.format != TraceFormat::kText) {
+      output.fileResult(file, status, runner.expectations(), runner.failures());
+    }
+    if (folder.kept()) std::cerr << "orvane-sim: the device is kept in " << folder.path().string() << "\n";
+    if (options.failFast && status != 0) break;
   }
-  return worst;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (!tour) output.summary(filesRun, expectations, failed, seconds);
+  if (options.junit && !writeFile(*options.junit, junit.xml(seconds), error)) {
+    std::cerr << "orvane-sim: " << error << "\n";
+    worst = 2;
+  }
+  if (options.stateJson && lastState &&
+      !writeFile(*options.stateJson, orvane::cli::valueJson(*lastState) + "\n", error)) {
+    std::cerr << "orvane-sim: " << error << "\n";
+    worst = 2;
+  }
+  return finish(worst, &output);
 }
 
-int tour(const Options& options) {
-  std::istringstream in(orvane::cli::kTourScript);
-  return runScriptOnFreshDevice(in, "tour", options.format, options.format == TraceFormat::kNone);
+// The words a shell line may complete to: the language's, the running processes and the keyboards.
+std::vector<std::string> completions(orvane::sim::Device& device) {
+  std::vector<std::string> words = {
+      "help",       "quit",      "exit",          "reset",         "state",     "show",          "version",
+      "activator",  "keyboards", "settings",      "file",          "pref",      "app-icon",      "fault",
+      "start",      "stop",      "show-keyboard", "hide-keyboard", "tap",       "next-keyboard", "switcher",
+      "long-press", "label",     "unlock",        "dismiss",       "post",      "run",           "say",
+      "mark",       "expect",    "globe",         "nowhere",       "installed", "absent",        "fire",
+      "ask",        "darwin",    "distributed",   "write",         "write-xml", "set",           "remove",
+      "delete",     "bytes",     "input-mode",    "alert",         "no-alert",  "log",           "no-log",
+      "hook",       "no-hook",   "setting",       "no-setting",    "event",     "no-event",      "springboard"};
+  for (const auto& p : device.processes()) words.push_back(p->bundleIdentifier());
+  for (const auto& mode : device.activeInputModes()) {
+    if (mode.identifier) words.push_back(*mode.identifier);
+  }
+  return words;
 }
 
 int shell(const Options& options) {
-  orvane::rig::TemporaryRoot root;
-  auto device = orvane::rig::makeDevice(root.path());
-  ScenarioRunner runner(*device, std::cout, std::cout, options.format);
-  const bool interactive = ::isatty(STDIN_FILENO) != 0;
-  std::string line;
+  Output output(std::cout, std::cerr, options.output);
+  std::unique_ptr<DeviceFolder> folder;
+  std::unique_ptr<orvane::sim::Device> device;
+  std::unique_ptr<ScenarioRunner> runner;
+  const auto fresh = [&] {
+    runner.reset();
+    device.reset();
+    folder.reset();
+    folder = std::make_unique<DeviceFolder>(options.root);
+    device = makeDevice(*folder, options);
+    runner = std::make_unique<ScenarioRunner>(*device, output);
+  };
+  fresh();
+  orvane::cli::LineReader reader([&device] { return completions(*device); });
+  bool anyFailed = false;
   int number = 0;
-  for (;;) {
-    if (interactive) std::cout << "orvane> " << std::flush;
-    if (!std::getline(std::cin, line)) break;
-    runner.runLine(line, "stdin:" + std::to_string(++number));
+  while (const auto line = reader.read("orvane> ")) {
+    ++number;
+    const auto first = line->find_first_not_of(" \t");
+    const std::string word =
+        first == std::string::npos ? "" : line->substr(first, line->find_last_not_of(" \t\r") - first + 1);
+    if (word == "quit" || word == "exit") break;
+    if (word == "help") {
+      std::cout << orvane::cli::kShellHelp;
+      continue;
+    }
+    if (word == "reset") {
+      fresh();
+      continue;
+    }
+    if (runner->runLine(*line, "stdin", number) != ScenarioRunner::LineResult::kOk) anyFailed = true;
+    std::cout.flush();
   }
-  return runner.failures() == 0 ? 0 : 1;
+  if (folder->kept()) std::cerr << "orvane-sim: the device is kept in " << folder->path().string() << "\n";
+  return finish(anyFailed ? 1 : 0, &output);
 }
 
 }  // namespace
@@ -145,7 +465,11 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kUsage;
-    return 0;
+    return finish(0);
+  }
+  if (command == "--version" || command == "-V") {
+    std::cout << kVersion << "\n";
+    return finish(0);
   }
   const char* usage = command == "run"     ? kRunUsage
                       : command == "tour"  ? kTourUsage
@@ -155,16 +479,34 @@ int main(int argc, char** argv) {
     std::cerr << "orvane-sim: unknown command " << command << "\n\n" << kUsage;
     return 2;
   }
-  const Options options = parseOptions(argc, argv, command == "run");
+  const std::string help =
+      std::string(usage) + "options:\n" + kCommonOptions + (command == "run" ? kRunOnlyOptions : "");
+  const Options options = parseOptions(argc, argv);
   if (options.help) {
-    std::cout << usage;
-    return 0;
+    std::cout << help;
+    return finish(0);
+  }
+  if (options.version) {
+    std::cout << kVersion << "\n";
+    return finish(0);
   }
   if (!options.error.empty()) {
-    std::cerr << "orvane-sim " << command << ": " << options.error << "\n\n" << usage;
+    std::cerr << "orvane-sim " << command << ": " << options.error << "\nRun 'orvane-sim " << command
+              << " --help' for the options.\n";
     return 2;
   }
-  if (command == "run") return run(options);
-  if (command == "tour") return tour(options);
-  return shell(options);
+  if (command != "run" && !options.inputs.empty()) {
+    std::cerr << "orvane-sim " << command << ": unexpected argument " << options.inputs.front() << "\nRun 'orvane-sim "
+              << command << " --help' for the options.\n";
+    return 2;
+  }
+  orvane::cli::removeFoldersOnSignals();
+  try {
+    if (command == "shell") return shell(options);
+    return run(options, command == "tour");
+  } catch (const std::exception& e) {
+    // A device folder that cannot be made (a missing or unwritable TMPDIR, a bad --root).
+    std::cerr << "orvane-sim " << command << ": " << e.what() << "\n";
+    return 2;
+  }
 }

@@ -13,6 +13,7 @@
 #include "hooks/orvane.h"
 #include "settings/settings.h"
 #include "sim/activator.h"
+#include "sim/ui.h"
 #include "sim/value_text.h"
 
 namespace orvane::cli {
@@ -136,8 +137,7 @@ int parseInteger(const std::string& text, int min, int max, const char* what) {
 
 struct ScenarioRunner::Impl {
   Device& device;
-  std::ostream& out;
-  std::ostream& err;
+  Output& output;
   std::string where;
   int failures = 0;
   int expectations = 0;
@@ -156,7 +156,7 @@ struct ScenarioRunner::Impl {
     ++expectations;
     if (ok) return;
     ++failures;
-    err << where << ": expected " << expected << ", found " << found << "\n";
+    output.failure(where, "expected " + expected + ", found " + found, false);
   }
 
   using Handler = void (Impl::*)(Args&);
@@ -188,6 +188,8 @@ struct ScenarioRunner::Impl {
         {"fault", &Impl::fault},
         {"mark", &Impl::mark},
         {"expect", &Impl::expect},
+        {"show", &Impl::showContents},
+        {"state", &Impl::showState},
     };
     const auto it = kCommands.find(args.command());
     if (it == kCommands.end()) throw BadLine("unknown command '" + args.command() + "'");
@@ -301,7 +303,78 @@ struct ScenarioRunner::Impl {
 
   void runQueues(Args& args) {
     args.end();
-    device.runUntilIdle();
+    const auto result = device.runUntilIdle();
+    if (!result.idle) {
+      // A run that stopped at the bound has failed, whatever the expectations say.
+      check(false, "the main queues to come to rest",
+            "work left after " + std::to_string(result.tasks) + " tasks (a runaway)");
+    }
+  }
+
+  // show file PATH, show pref DOMAIN: a device file or a preference domain, in readable form.
+  void showContents(Args& args) {
+    const std::string what = args.word("file or pref");
+    const std::string name = args.word(what == "pref" ? "domain" : "path");
+    args.end();
+    std::string path = name;
+    if (what == "pref") {
+      const auto domainPath = sim::PreferenceStore::domainPath(name);
+      if (!domainPath) throw BadLine("not a domain name: " + name);
+      path = *domainPath;
+    } else if (what != "file") {
+      throw BadLine("show takes file PATH or pref DOMAIN");
+    } else if (!device.files().resolve(path)) {
+      throw BadLine("not a device path: " + path);
+    }
+    sim::Trace::Fields fields = {{what == "pref" ? "domain" : "path", name}};
+    const auto bytes = device.files().read(path, sim::kMaxPlistBytes);
+    const auto parsed = bytes ? sim::parsePlist(*bytes) : std::nullopt;
+    if (parsed) {
+      fields.emplace_back("format", parsed->format == sim::PlistFormat::kXml ? "xml" : "binary");
+      fields.emplace_back("value", sim::formatValueText(parsed->value));
+    } else {
+      fields.emplace_back("format", !device.files().exists(path) ? "missing"
+                                    : bytes                      ? "not a property list"
+                                                                 : "unreadable");
+      if (bytes) fields.emplace_back("bytes", std::to_string(bytes->size()));
+    }
+    device.trace().add("scenario", "contents", std::move(fields));
+  }
+
+  // state: the device's state as one value (JSON with --trace json).
+  void showState(Args& args) {
+    args.end();
+    device.trace().add("scenario", "state", {{"value", sim::formatValueText(state())}});
+  }
+
+  Value state() const {
+    Array processes;
+    for (const auto& p : device.processes()) {
+      Dictionary entry = {{"name", Value(p->name())},
+                          {"bundleIdentifier", Value(p->bundleIdentifier())},
+                          {"keyboardShown", Value(p->ui().keyboardShown)}};
+      if (auto mode = p->currentInputMode()) entry.emplace("inputMode", Value(*mode));
+      Array alerts;
+      for (const auto& alert : p->alerts()) {
+        if (alert.dismissed) continue;
+        alerts.emplace_back(Dictionary{
+            {"title", Value(alert.title)}, {"message", Value(alert.message)}, {"button", Value(alert.button)}});
+      }
+      entry.emplace("alertsOnScreen", Value(std::move(alerts)));
+      processes.emplace_back(std::move(entry));
+    }
+    Array keyboards;
+    for (const auto& mode : device.activeInputModes()) {
+      keyboards.emplace_back(mode.identifier.value_or(std::string(Device::kNoIdentifier)));
+    }
+    Dictionary out = {{"version", Value(device.version())},
+                      {"activator", Value(device.activatorInstalled())},
+                      {"keyboards", Value(std::move(keyboards))},
+                      {"processes", Value(std::move(processes))}};
+    if (auto settings = sim::readDictionaryFile(device.files(), kSettingsPath)) {
+      out.emplace("settings", Value(std::move(settings->dictionary)));
+    }
+    return Value(std::move(out));
   }
 
   void fault(Args& args) {
@@ -652,24 +725,20 @@ struct ScenarioRunner::Impl {
   }
 };
 
-ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
-    : impl_(std::make_shared<Impl>(Impl{device, out, err, {}, 0, 0, 0, {}})) {
-  std::ostream* sink = &out;
-  if (format == TraceFormat::kText) {
-    device.trace().setSink([sink](const TraceEvent& e) {
-      if (e.kind == "say") {
-        *sink << "\n== " << *e.field("text") << "\n";
-      } else {
-        *sink << sim::Trace::text(e) << "\n";
-      }
-    });
-  } else if (format == TraceFormat::kJson) {
-    device.trace().setSink([sink](const TraceEvent& e) { *sink << sim::Trace::json(e) << "\n"; });
-  }
+ScenarioRunner::ScenarioRunner(Device& device, Output& output)
+    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, 0, {}})) {
+  device.trace().setSink([&output](const TraceEvent& e) { output.event(e); });
 }
 
-ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, const std::string& where) {
-  impl_->where = where;
+ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
+    : ownOutput_(std::make_unique<Output>(out, err, OutputOptions{format, {}, {}})),
+      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, 0, {}})) {
+  device.trace().setSink([output = ownOutput_.get()](const TraceEvent& e) { output->event(e); });
+}
+
+ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, const std::string& file, int number) {
+  impl_->where = file + ":" + std::to_string(number);
+  impl_->output.setPlace(file, number);
   const int failuresBefore = impl_->failures;
   try {
     auto tokens = tokenize(line);
@@ -677,7 +746,7 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
     Args args(line, std::move(tokens));
     impl_->run(args);
   } catch (const BadLine& e) {
-    impl_->err << where << ": " << e.what() << "\n";
+    impl_->output.failure(impl_->where, e.what(), true);
     return LineResult::kBadLine;
   }
   failures_ = impl_->failures;
@@ -689,10 +758,11 @@ int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
-    ++number;
-    if (runLine(line, fileName + ":" + std::to_string(number)) == LineResult::kBadLine) return 2;
+    if (runLine(line, fileName, ++number) == LineResult::kBadLine) return 2;
   }
   return failures_ == 0 ? 0 : 1;
 }
+
+Value ScenarioRunner::state() const { return impl_->state(); }
 
 }  // namespace orvane::cli

@@ -9,20 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "cli/output.h"
 #include "sim/device.h"
 
 namespace orvane::cli {
 
-enum class TraceFormat { kText, kJson, kNone };
-
 class ScenarioRunner {
  public:
-  // Trace events and narration go to `out`, failures to `err`.
+  // Trace events, failures and results go to `output`, which outlives the runner.
+  ScenarioRunner(sim::Device& device, Output& output);
+  // The same with an output of its own: trace events to `out`, failures to `err`.
   ScenarioRunner(sim::Device& device, std::ostream& out, std::ostream& err, TraceFormat format);
 
   enum class LineResult { kOk, kFailed, kBadLine };
-  // Runs one line; `where` is "FILE:LINE" for messages.
-  LineResult runLine(const std::string& line, const std::string& where);
+  // Runs one line of `file`; messages name "FILE:LINE".
+  LineResult runLine(const std::string& line, const std::string& file, int number);
+  // The device's state as one value: its processes (keyboard, alerts on screen), its keyboards and
+  // the settings file.
+  Value state() const;
 
   // Runs a whole script: 0 when every expectation held, 1 when one failed, 2 at the first bad line.
   int runScript(std::istream& in, const std::string& fileName);
@@ -32,6 +36,7 @@ class ScenarioRunner {
 
  private:
   struct Impl;
+  std::unique_ptr<Output> ownOutput_;
   std::shared_ptr<Impl> impl_;
   int failures_ = 0;
   int expectations_ = 0;

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A bounded script: the run loop has its own bound, this keeps one input quick.
   while (std::getline(in, line) && ++lines <= 64) {
     if (line.find("run") != std::string::npos) device->runUntilIdle(2000);
-    runner.runLine(line, "fuzz");
+    runner.runLine(line, "fuzz", lines);
   }
   return 0;
 }

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, when any is missing.
+# Installs the Debian packages a build needs, when any is missing.
+#   scripts/deps.sh        everything: the simulator, the tests, the benchmarks and the fuzz replays
+#   scripts/deps.sh sim    the simulator alone
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config python3 clang-format libplist-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake make pkg-config libicu-dev libedit-dev)
+if [ "${1:-all}" != sim ]; then
+  packages+=(python3 clang-format libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

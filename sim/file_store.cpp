@@ -192,7 +192,7 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   } else {
     ok = writeAll(fd, bytes);
   }
-  ok = ok && !meets(FileFault::kFlush) && ::fsync(fd) == 0;
+  ok = ok && !meets(FileFault::kFlush) && (!durable_ || ::fsync(fd) == 0);
   ok = (::close(fd) == 0) && ok;
   ok = ok && !meets(FileFault::kRename) && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
   if (!ok) ::unlinkat(dir, temp.c_str(), 0);

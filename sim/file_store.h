@@ -1,7 +1,8 @@
 // The device's files: every absolute device path lives under one root folder on the host, and no
 // path can name anything outside it: ".." is refused, and every access resolves beneath the root
 // without following a symbolic link. Rewrites are atomic: a temporary file in the same folder,
-// flushed, then renamed over the old one; a failed write leaves the old file and no temporary.
+// flushed (when durable), then renamed over the old one; a failed write leaves the old file and no
+// temporary.
 #pragma once
 
 #include <filesystem>
@@ -43,6 +44,10 @@ class FileStore {
   // Replaces the file whole (creating its folders); false, with the old file intact, on failure.
   bool writeAtomically(std::string_view devicePath, std::string_view bytes);
   bool remove(std::string_view devicePath);
+
+  // Whether a write is flushed to storage before it is put in place (the default). A throwaway
+  // device need not be: the rename alone keeps readers from ever seeing half a file.
+  void setDurable(bool durable) { durable_ = durable; }
 
   // The next `times` writes (every write, when negative) meet the fault; removals meet a read-only
   // folder too.
@@ -95,6 +100,7 @@ class FileStore {
   std::optional<FileFault> fault_;
   std::function<void(std::string_view, std::string_view)> writeObserver_;
   int faultTimes_ = 0;
+  bool durable_ = true;
 };
 
 }  // namespace orvane::sim

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "sim/plist_formats.h"
 #include "sim/value_text.h"
 
 namespace orvane::sim {
@@ -34,19 +35,38 @@ bool isPlainWord(std::string_view s) {
 }
 }  // namespace
 
+std::string Trace::textValue(std::string_view key, const std::string& value) {
+  // Values already in the text form of values (lists, dictionaries) print as they are.
+  const bool structured = key == "value" || key == "list" || key == "userInfo" || key == "names";
+  return structured || isPlainWord(value) ? value : formatStringText(value);
+}
+
 std::string Trace::text(const TraceEvent& event) {
   std::string out = "[" + event.process + "] " + event.kind;
-  for (const auto& [key, value] : event.fields) {
-    // Values already in the text form of values (lists, dictionaries) print as they are.
-    const bool structured = key == "value" || key == "list" || key == "userInfo";
-    out += " " + (structured || isPlainWord(value) ? value : formatStringText(value));
-  }
+  for (const auto& [key, value] : event.fields) out += " " + textValue(key, value);
   return out;
 }
 
 std::string jsonString(std::string_view s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  char buf[8];
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    // A byte that does not begin valid UTF-8 is kept as U+DC80 + byte (as Python's surrogateescape
+    // does), so the output is valid UTF-8 JSON and the byte can be recovered.
+    std::size_t length = c < 0x80 ? 1 : (c & 0xE0u) == 0xC0 ? 2 : (c & 0xF0u) == 0xE0 ? 3 : (c & 0xF8u) == 0xF0 ? 4 : 0;
+    if (length > 1 && (i + length > s.size() || !formats::isValidUtf8(s.substr(i, length)))) length = 0;
+    if (length == 0) {
+      std::snprintf(buf, sizeof buf, "\\u%04x", 0xDC00u + c);
+      out += buf;
+      ++i;
+      continue;
+    }
+    if (length > 1) {
+      out += s.substr(i, length);
+      i += length;
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";
@@ -64,14 +84,14 @@ std::string jsonString(std::string_view s) {
         out += "\\r";
         break;
       default:
-        if (c < 0x20) {
-          char buf[8];
+        if (c < 0x20 || c == 0x7F) {
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
           out += buf;
         } else {
           out += static_cast<char>(c);
         }
     }
+    ++i;
   }
   return out + "\"";
 }

@@ -32,6 +32,8 @@ class Trace {
 
   // "[process] kind value value ..." with values in the text form of strings.
   static std::string text(const TraceEvent& event);
+  // One field's value as the text form shows it.
+  static std::string textValue(std::string_view key, const std::string& value);
   // One JSON object: {"seq":N,"process":"...","kind":"...", <fields as strings>}.
   static std::string json(const TraceEvent& event);
 
@@ -41,6 +43,8 @@ class Trace {
   std::function<void(const TraceEvent&)> sink_;
 };
 
+// A JSON string of `s`. Bytes that are not valid UTF-8 come out as \uDC80 to \uDCFF (the byte plus
+// 0xDC00, as Python's "surrogateescape" reads them), so nothing is lost and the output stays UTF-8.
 std::string jsonString(std::string_view s);
 
 }  // namespace orvane::sim

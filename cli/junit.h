@@ -1,0 +1,32 @@
+// The results of a run as JUnit XML, which CI systems read: one test suite, one test case per
+// scenario file, its failures as one failure element.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orvane::cli {
+
+class JunitReport {
+ public:
+  // status: 0 held, 1 an expectation failed, 2 the file could not be run to its end.
+  void add(const std::string& file, int status, int expectations, const std::vector<std::string>& failures,
+           double seconds);
+  std::string xml(double seconds) const;
+
+ private:
+  struct Case {
+    std::string file;
+    int status;
+    int expectations;
+    std::vector<std::string> failures;
+    double seconds;
+  };
+  std::vector<Case> cases_;
+};
+
+// Text as XML character data or an attribute value: markup escaped, characters XML cannot hold
+// (control characters, bytes that are not UTF-8) as U+FFFD.
+std::string xmlText(const std::string& text);
+
+}  // namespace orvane::cli

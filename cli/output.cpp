@@ -1,0 +1,156 @@
+#include "cli/output.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "sim/plist_formats.h"
+#include "sim/value_text.h"
+
+namespace orvane::cli {
+
+namespace {
+
+// Fields that hold values in the text form of values; JSON shows them as JSON as well.
+bool holdsValue(std::string_view field) {
+  return field == "value" || field == "list" || field == "userInfo" || field == "names";
+}
+
+std::string jsonNumber(double d) {
+  if (std::isnan(d)) return "\"nan\"";
+  if (std::isinf(d)) return d > 0 ? "\"inf\"" : "\"-inf\"";
+  char buf[64];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+  return std::string(buf, end);
+}
+
+}  // namespace
+
+std::string valueJson(const Value& value) {
+  return std::visit(
+      [](const auto& v) -> std::string {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return v ? "true" : "false";
+        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_same_v<T, double>) {
+          return jsonNumber(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return sim::jsonString(v);
+        } else if constexpr (std::is_same_v<T, Data>) {
+          std::string hex;
+          char buf[3];
+          for (std::uint8_t b : v) {
+            std::snprintf(buf, sizeof buf, "%02x", b);
+            hex += buf;
+          }
+          return "{\"data\":\"" + hex + "\"}";
+        } else if constexpr (std::is_same_v<T, Date>) {
+          const auto iso = v.seconds == std::floor(v.seconds) ? sim::formats::formatXmlDate(v.seconds) : std::nullopt;
+          return "{\"date\":" + (iso ? sim::jsonString(*iso) : jsonNumber(v.seconds)) + "}";
+        } else if constexpr (std::is_same_v<T, Uid>) {
+          return "{\"uid\":" + std::to_string(v.value) + "}";
+        } else if constexpr (std::is_same_v<T, Array>) {
+          std::string out = "[";
+          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + valueJson(v[i]);
+          return out + "]";
+        } else {
+          std::string out = "{";
+          bool first = true;
+          for (const auto& [key, element] : v) {
+            out += (first ? "" : ",") + sim::jsonString(key) + ":" + valueJson(element);
+            first = false;
+          }
+          return out + "}";
+        }
+      },
+      value.storage());
+}
+
+std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line) {
+  std::string out = "{\"seq\":" + std::to_string(seq) + ",\"process\":" + sim::jsonString(event.process) +
+                    ",\"kind\":" + sim::jsonString(event.kind);
+  if (!file.empty()) out += ",\"file\":" + sim::jsonString(file) + ",\"line\":" + std::to_string(line);
+  for (const auto& [key, value] : event.fields) {
+    out += "," + sim::jsonString(key) + ":" + sim::jsonString(value);
+    if (holdsValue(key)) {
+      const auto parsed = sim::parseValueText(value);
+      if (parsed.value) out += "," + sim::jsonString(key + "Json") + ":" + valueJson(*parsed.value);
+    }
+  }
+  return out + "}";
+}
+
+std::string eventText(const sim::TraceEvent& event) {
+  std::string out = "[" + event.process + "] " + event.kind;
+  bool first = true;
+  for (const auto& [key, value] : event.fields) {
+    out += " " + (first ? "" : key + "=") + sim::Trace::textValue(key, value);
+    first = false;
+  }
+  return out;
+}
+
+Output::Output(std::ostream& out, std::ostream& err, OutputOptions options)
+    : out_(out), err_(err), options_(std::move(options)) {}
+
+bool Output::shown(const sim::TraceEvent& event) const {
+  if (options_.format == TraceFormat::kNone) return false;
+  if (!options_.only.empty() && !options_.only.contains(event.kind)) return false;
+  return !options_.process || event.process == *options_.process;
+}
+
+void Output::event(const sim::TraceEvent& event) {
+  ++seq_;
+  if (!shown(event)) return;
+  errno = 0;
+  if (options_.format == TraceFormat::kJson) {
+    out_ << eventJson(event, seq_, file_, line_) << '\n';
+  } else if (event.kind == "say") {
+    out_ << "\n== " << *event.field("text") << '\n';
+  } else {
+    out_ << eventText(event) << '\n';
+  }
+  if (!out_ && writeError_ == 0) writeError_ = errno ? errno : EIO;
+}
+
+void Output::failure(const std::string& where, const std::string& message, bool badLine) {
+  err_ << where << ": " << message << '\n';
+  failuresOfFile_.push_back(where + ": " + message);
+  if (options_.format != TraceFormat::kJson) return;
+  out_ << "{\"kind\":" << sim::jsonString(badLine ? "bad-line" : "expect-failed")
+       << ",\"file\":" << sim::jsonString(file_) << ",\"line\":" << line_ << ",\"message\":" << sim::jsonString(message)
+       << "}\n";
+}
+
+void Output::fileResult(const std::string& file, int status, int expectations, int failed) {
+  const std::string result = status == 0   ? "ok"
+                             : status == 1 ? "failed"
+                                           : "stopped";
+  if (options_.format == TraceFormat::kJson) {
+    out_ << "{\"kind\":\"file-result\",\"file\":" << sim::jsonString(file) << ",\"result\":\"" << result
+         << "\",\"expectations\":" << expectations << ",\"failed\":" << failed << "}\n";
+    return;
+  }
+  out_ << file << ": "
+     << (status == 0   ? "ok (" + std::to_string(expectations) + " expectations)"
+         : status == 1 ? "FAILED " + std::to_string(failed) + " of " + std::to_string(expectations) + " expectations"
+                       : "stopped at a bad line after " + std::to_string(expectations) + " expectations")
+     << '\n';
+}
+
+void Output::summary(int files, int expectations, int failed, double seconds) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%.2f", seconds);
+  if (options_.format == TraceFormat::kJson) {
+    out_ << "{\"kind\":\"summary\",\"files\":" << files << ",\"expectations\":" << expectations
+         << ",\"failed\":" << failed << ",\"seconds\":" << time << "}\n";
+    return;
+  }
+  out_ << files << (files == 1 ? " file, " : " files, ") << expectations << " expectations, " << failed
+       << " failed, " << time << " seconds\n";
+}
+
+}  // namespace orvane::cli

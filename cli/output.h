@@ -1,0 +1,74 @@
+// What orvane-sim prints: the trace (text or JSON lines, filtered), failures, each file's result and
+// the run's summary. With JSON, standard output carries only JSON objects, one per line, valid
+// UTF-8; human messages go to standard error.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/value.h"
+
+#include "sim/trace.h"
+
+namespace orvane::cli {
+
+enum class TraceFormat { kText, kJson, kNone };
+
+struct OutputOptions {
+  TraceFormat format = TraceFormat::kText;
+  std::set<std::string, std::less<>> only;  // kinds to show; empty: every kind
+  std::optional<std::string> process;       // the one process to show (trace name)
+};
+
+class Output {
+ public:
+  Output(std::ostream& out, std::ostream& err, OutputOptions options);
+
+  const OutputOptions& options() const { return options_; }
+  // Where the events that follow come from: a scenario file and line.
+  void setPlace(const std::string& file, int line) {
+    file_ = file;
+    line_ = line;
+  }
+  // A scenario file begins: its failures are collected anew.
+  void startFile() { failuresOfFile_.clear(); }
+  const std::vector<std::string>& failuresOfFile() const { return failuresOfFile_; }
+  // One trace event, shown when the filters let it through; `seq` counts across the whole run.
+  void event(const sim::TraceEvent& event);
+  // An expectation that did not hold, or a line that could not be run ("FILE:LINE: message").
+  void failure(const std::string& where, const std::string& message, bool badLine);
+  // A file's result: "FILE: ok (N expectations)", or what failed.
+  void fileResult(const std::string& file, int status, int expectations, int failed);
+  // The run's last line: "N files, M expectations, K failed, T seconds".
+  void summary(int files, int expectations, int failed, double seconds);
+  // The system's reason for the first write to standard output that failed; 0 when none did.
+  int writeError() const { return writeError_; }
+
+ private:
+  bool shown(const sim::TraceEvent& event) const;
+
+  std::ostream& out_;
+  std::ostream& err_;
+  OutputOptions options_;
+  std::uint64_t seq_ = 0;
+  std::string file_;
+  int line_ = 0;
+  std::vector<std::string> failuresOfFile_;
+  int writeError_ = 0;
+};
+
+// A value as JSON: numbers as numbers (reals JSON cannot spell, as strings), data, dates and UIDs as
+// one-key objects ({"data": "0a1b"}, {"date": "2001-01-01T00:00:00Z"}, {"uid": 7}).
+std::string valueJson(const Value& value);
+
+// The trace event as one JSON object: seq, process, kind, file, line, its fields as strings, and
+// the values among them (value, list, userInfo, names) also as JSON, under NAMEJson.
+std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line);
+// "[process] kind first name=value ...": the first field by position, the others by name.
+std::string eventText(const sim::TraceEvent& event);
+
+}  // namespace orvane::cli
