@@ -58,6 +58,16 @@ void onSignal(int signal) {
 
 }  // namespace
 
+SignalsHeld::SignalsHeld() {
+  static_assert(sizeof(sigset_t) <= sizeof previous_);
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&held, signal);
+  ::sigprocmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(previous_));
+}
+
+SignalsHeld::~SignalsHeld() { ::sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(previous_), nullptr); }
+
 void removeFoldersOnSignals() {
   struct sigaction action {};
   action.sa_handler = onSignal;

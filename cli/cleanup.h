@@ -13,4 +13,17 @@ void removeFoldersOnSignals();
 void removeOnSignal(const std::filesystem::path& folder);
 void forget(const std::filesystem::path& folder);
 
+// Holds off the signals above while it lives, so that a folder is never made without being
+// registered, nor forgotten before it is gone.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  unsigned char previous_[128];
+};
+
 }  // namespace orvane::cli

@@ -123,10 +123,15 @@ Options parseOptions(int argc, char** argv) {
   opterr = 0;
   optind = 2;  // after the command
   for (;;) {
-    const int previous = optind;
     const int c = getopt_long(argc, argv, ":t:qhV", kLong, nullptr);
     if (c == -1) break;
-    const std::string given = previous < argc ? argv[previous] : "";
+    // getopt_long has moved past the option it complains about (and may have reordered argv).
+    std::string given = optind - 1 < argc ? argv[optind - 1] : "";
+    if (c == ':') {
+      for (const option& o : kLong) {
+        if (o.name != nullptr && o.val == optopt) given = std::string("--") + o.name;
+      }
+    }
     switch (c) {
       case 't':
         if (std::string(optarg) == "text") {
@@ -198,15 +203,16 @@ class DeviceFolder {
       } else if (!S_ISDIR(st.st_mode)) {
         reason = "not a folder";
       } else {
+        const orvane::cli::SignalsHeld held;
         try {
           temporary_.emplace();
+          orvane::cli::removeOnSignal(temporary_->path());
         } catch (const std::exception&) {
           reason = std::strerror(errno);
         }
       }
       if (!reason.empty()) throw std::runtime_error("cannot make a device folder in " + where + " (TMPDIR): " + reason);
       path_ = temporary_->path();
-      orvane::cli::removeOnSignal(path_);
       return;
     }
     path_ = *root;
@@ -222,7 +228,10 @@ class DeviceFolder {
     std::ofstream(path_ / kMarker) << "a simulated device of orvane-sim\n";
   }
   ~DeviceFolder() {
-    if (temporary_) orvane::cli::forget(path_);
+    if (!temporary_) return;
+    const orvane::cli::SignalsHeld held;
+    temporary_.reset();
+    orvane::cli::forget(path_);
   }
   DeviceFolder(const DeviceFolder&) = delete;
   DeviceFolder& operator=(const DeviceFolder&) = delete;
@@ -236,9 +245,7 @@ class DeviceFolder {
 };
 
 std::unique_ptr<orvane::sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
-  auto device = orvane::rig::makeDevice(folder.path());
-  device->files().setDurable(options.durable || folder.kept());
-  return device;
+  return orvane::rig::makeDevice(folder.path(), options.durable || folder.kept());
 }
 
 // The scenario files to run, in order: files as given ('-' is standard input), a folder's *.scn

@@ -126,19 +126,17 @@ void Output::failure(const std::string& where, const std::string& message, bool 
 }
 
 void Output::fileResult(const std::string& file, int status, int expectations, int failed) {
-  const std::string result = status == 0   ? "ok"
-                             : status == 1 ? "failed"
-                                           : "stopped";
+  const std::string result = status == 0 ? "ok" : status == 1 ? "failed" : "stopped";
   if (options_.format == TraceFormat::kJson) {
     out_ << "{\"kind\":\"file-result\",\"file\":" << sim::jsonString(file) << ",\"result\":\"" << result
          << "\",\"expectations\":" << expectations << ",\"failed\":" << failed << "}\n";
     return;
   }
   out_ << file << ": "
-     << (status == 0   ? "ok (" + std::to_string(expectations) + " expectations)"
-         : status == 1 ? "FAILED " + std::to_string(failed) + " of " + std::to_string(expectations) + " expectations"
-                       : "stopped at a bad line after " + std::to_string(expectations) + " expectations")
-     << '\n';
+       << (status == 0   ? "ok (" + std::to_string(expectations) + " expectations)"
+           : status == 1 ? "FAILED " + std::to_string(failed) + " of " + std::to_string(expectations) + " expectations"
+                         : "stopped at a bad line after " + std::to_string(expectations) + " expectations")
+       << '\n';
 }
 
 void Output::summary(int files, int expectations, int failed, double seconds) {
@@ -149,8 +147,8 @@ void Output::summary(int files, int expectations, int failed, double seconds) {
          << ",\"failed\":" << failed << ",\"seconds\":" << time << "}\n";
     return;
   }
-  out_ << files << (files == 1 ? " file, " : " files, ") << expectations << " expectations, " << failed
-       << " failed, " << time << " seconds\n";
+  out_ << files << (files == 1 ? " file, " : " files, ") << expectations << " expectations, " << failed << " failed, "
+       << time << " seconds\n";
 }
 
 }  // namespace orvane::cli

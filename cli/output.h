@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/value.h"
-
 #include "sim/trace.h"
 
 namespace orvane::cli {

@@ -118,3 +118,24 @@ TEST(ScenarioLanguage, NumbersAreRangeCheckedNeverConvertedOutOfRange) {
 
 }  // namespace
 }  // namespace orvane::cli
+
+namespace orvane::cli {
+namespace {
+
+TEST(ScenarioLanguage, ARunThatStopsAtTheRunawayBoundFails) {
+  rig::Rig device;
+  sim::Process& app = device.start("com.example.app");
+  std::function<void()> again = [&] { app.dispatchAsyncMain(again); };
+  app.dispatchAsyncMain(again);
+  std::ostringstream out;
+  std::ostringstream err;
+  ScenarioRunner runner(device.device(), out, err, TraceFormat::kNone);
+  EXPECT_EQ(runner.runLine("run", "test", 1), ScenarioRunner::LineResult::kFailed);
+  EXPECT_EQ(runner.failures(), 1);
+  EXPECT_NE(err.str().find("test:1: expected the main queues to come to rest, found work left after 100000 tasks"),
+            std::string::npos)
+      << err.str();
+}
+
+}  // namespace
+}  // namespace orvane::cli

@@ -18,8 +18,9 @@ TemporaryRoot::~TemporaryRoot() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root) {
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool durable) {
   auto device = std::make_unique<sim::Device>(root);
+  device->files().setDurable(durable);
   device->installLibrary(std::string(kInstallPath), makeOrvane);
   return device;
 }

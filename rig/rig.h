@@ -27,8 +27,9 @@ class TemporaryRoot {
   std::filesystem::path path_;
 };
 
-// A device on `root` with the extension installed at its install path, as every scenario starts.
-std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root);
+// A device on `root` with the extension installed at its install path, as every scenario starts;
+// `durable`: whether its writes are flushed to storage (see FileStore::setDurable).
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool durable = true);
 
 // The extension as loaded into a process; nullptr when it is not loaded there.
 Orvane* extensionIn(sim::Process& process);

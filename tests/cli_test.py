@@ -1,0 +1,280 @@
+#!/usr/bin/env python3
+"""orvane-sim as its users drive it: run as a subprocess, its streams read by real parsers (json,
+xml.etree), its device folders looked for after interrupted runs, its shell driven through a
+pseudo-terminal.
+
+    cli_test.py ORVANE_SIM SCENARIO_FOLDER
+"""
+
+import glob
+import json
+import os
+import pty
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+
+SIM = None
+SCENARIOS = None
+
+
+def run(args, stdin=None, env=None, **kw):
+    return subprocess.run([SIM] + args, input=stdin, capture_output=True, env=env, timeout=120, **kw)
+
+
+def scenario(text):
+    f = tempfile.NamedTemporaryFile("w", suffix=".scn", delete=False)
+    f.write(text)
+    f.close()
+    return f.name
+
+
+OK = scenario("keyboards en_US fr_FR\nstart com.example.app\nexpect input-mode com.example.app en_US\n")
+FAILING = scenario("keyboards en_US fr_FR\nstart com.example.app\nexpect input-mode com.example.app fr_FR\n")
+BAD = scenario("keyboards en_US\nfrobnicate\n")
+
+
+class JsonStream(unittest.TestCase):
+    def test_every_line_of_a_whole_run_is_json_and_seq_counts_across_files(self):
+        out = run(["run", "--trace=json", SCENARIOS])
+        self.assertEqual(out.returncode, 0, out.stderr)
+        lines = out.stdout.decode("utf-8").splitlines()  # strict: valid UTF-8
+        objects = [json.loads(line) for line in lines]
+        events = [o for o in objects if "seq" in o]
+        self.assertEqual([e["seq"] for e in events], sorted(e["seq"] for e in events))
+        self.assertEqual(len({e["seq"] for e in events}), len(events))
+        files = {e["file"] for e in events}
+        self.assertGreater(len(files), 40)
+        self.assertTrue(all(isinstance(e["line"], int) and e["line"] > 0 for e in events))
+        self.assertEqual(objects[-1]["kind"], "summary")
+        self.assertEqual(objects[-1]["failed"], 0)
+        self.assertEqual(objects[-1]["files"], len(glob.glob(os.path.join(SCENARIOS, "*.scn"))))
+        keyboards = next(e for e in events if e["kind"] == "keyboards")
+        self.assertIsInstance(keyboards["listJson"], list)
+        self.assertEqual(out.stderr, b"")
+
+    def test_failures_and_bad_lines_are_json_events_and_messages_go_to_stderr(self):
+        out = run(["run", "--trace", "json", FAILING, BAD])
+        self.assertEqual(out.returncode, 2)
+        objects = [json.loads(line) for line in out.stdout.decode("utf-8").splitlines()]
+        failed = [o for o in objects if o["kind"] == "expect-failed"]
+        self.assertEqual(len(failed), 1)
+        self.assertEqual(failed[0]["line"], 3)
+        self.assertIn("expected input mode fr_FR", failed[0]["message"])
+        bad = [o for o in objects if o["kind"] == "bad-line"]
+        self.assertEqual(bad[0]["file"], BAD)
+        self.assertIn(BAD + ":2: unknown command 'frobnicate'", out.stderr.decode())
+
+    def test_bytes_that_are_not_utf8_are_escaped_not_lost(self):
+        path = scenario('say "caf\\xe9 \\xff"\n')
+        out = run(["run", "--trace=json", path])
+        text = out.stdout.decode("utf-8")
+        say = next(json.loads(line) for line in text.splitlines() if '"say"' in line)
+        self.assertEqual(say["text"].encode("utf-8", "surrogateescape"), b"caf\xe9 \xff")
+
+    def test_filters_by_kind_and_process(self):
+        out = run(["run", "--trace=json", "--only=input-mode,pref-set", "--process", "com.example.notes",
+                   os.path.join(SCENARIOS, "cycling_through_selected.scn")])
+        events = [json.loads(line) for line in out.stdout.decode().splitlines()]
+        shown = [e for e in events if "seq" in e]
+        self.assertTrue(shown)
+        self.assertTrue(all(e["kind"] in ("input-mode", "pref-set") and e["process"] == "com.example.notes"
+                            for e in shown))
+
+    def test_state_and_show_as_json(self):
+        path = scenario("keyboards en_US fr_FR\nsettings write {mode: 2}\nstart com.example.app\nstate\n"
+                        "show pref .GlobalPreferences\n")
+        out = run(["run", "--trace=json", "--only=state,contents", path])
+        state, contents = [json.loads(line) for line in out.stdout.decode().splitlines()[:2]]
+        self.assertEqual(state["valueJson"]["processes"][0]["inputMode"], "en_US")
+        self.assertEqual(state["valueJson"]["settings"], {"mode": 2})
+        self.assertEqual(contents["valueJson"], {"AppleKeyboards": ["en_US", "fr_FR"]})
+
+
+class ExitStatusAndErrors(unittest.TestCase):
+    def test_nothing_run_is_an_error_with_the_reason(self):
+        empty_folder = tempfile.mkdtemp()
+        empty_file = scenario("# only a comment\n")
+        for args, reason in [([empty_folder], "no *.scn files"), ([empty_file], "nothing to run"),
+                             (["/dev/null"], "nothing to run"),
+                             (["/nonexistent.scn"], "No such file or directory"), ([], "nothing to run")]:
+            out = run(["run", "-q"] + args)
+            self.assertEqual(out.returncode, 2, args)
+            self.assertIn(reason, out.stderr.decode(), args)
+
+    def test_statuses(self):
+        self.assertEqual(run(["run", "-q", OK]).returncode, 0)
+        self.assertEqual(run(["run", "-q", OK, FAILING]).returncode, 1)
+        self.assertEqual(run(["run", "-q", FAILING, BAD]).returncode, 2)
+
+    def test_a_lost_output_is_an_error(self):
+        with open("/dev/full", "wb") as full:
+            out = subprocess.run([SIM, "tour"], stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(out.returncode, 2)
+        self.assertIn(b"cannot write the output", out.stderr)
+
+    def test_a_bad_tmpdir_is_a_clear_error(self):
+        a_file = scenario("")
+        for tmpdir in ["/nonexistent-folder", a_file]:
+            out = run(["tour"], env=dict(os.environ, TMPDIR=tmpdir))
+            self.assertEqual(out.returncode, 2)
+            self.assertIn(b"cannot make a device folder in " + tmpdir.encode(), out.stderr)
+
+    def test_options_as_people_type_them(self):
+        separate = run(["run", "--trace", "json", OK]).stdout.decode().splitlines()
+        joined = run(["run", "--trace=json", OK]).stdout.decode().splitlines()
+        self.assertEqual([json.loads(line)["kind"] for line in separate], [json.loads(line)["kind"] for line in joined])
+        self.assertEqual(run(["--version"]).returncode, 0)
+        self.assertIn(b"orvane-sim", run(["run", "--version"]).stdout)
+        missing = run(["run", OK, "--trace"])
+        self.assertEqual(missing.returncode, 2)
+        self.assertIn(b"option --trace needs a value", missing.stderr)
+        self.assertIn(b"unknown option --frob", run(["run", "--frob", OK]).stderr)
+        with open(OK, "rb") as f:
+            self.assertEqual(run(["run", "-q", "-"], stdin=f.read()).returncode, 0)
+        dashed = os.path.join(tempfile.mkdtemp(), "-x.scn")
+        with open(dashed, "w") as f:
+            f.write("keyboards en_US\n")
+        os.chdir(os.path.dirname(dashed))
+        self.assertEqual(run(["run", "-q", "--", "-x.scn"]).returncode, 0)
+
+    def test_text_trace_names_fields_whose_position_does_not_explain_them(self):
+        out = run(["run", os.path.join(SCENARIOS, "activator_change_mode.scn")]).stdout.decode()
+        self.assertRegex(out, r"\[device\] file-write /var/mobile/Library/Preferences/net\.varnholt\.orvane\.plist"
+                              r" bytes=\d+")
+        self.assertIn("format=xml", out)
+
+
+class ResultsForCi(unittest.TestCase):
+    def test_summary_line_and_junit_xml(self):
+        report = os.path.join(tempfile.mkdtemp(), "results.xml")
+        out = run(["run", "-q", "--junit", report, OK, FAILING])
+        self.assertEqual(out.returncode, 1)
+        self.assertRegex(out.stdout.decode().splitlines()[-1],
+                         r"^2 files, 2 expectations, 1 failed, \d+\.\d\d seconds$")
+        suite = ET.parse(report).getroot().find("testsuite")
+        self.assertEqual(suite.get("tests"), "2")
+        self.assertEqual(suite.get("failures"), "1")
+        cases = suite.findall("testcase")
+        self.assertEqual([c.get("name") for c in cases], [OK, FAILING])
+        self.assertIsNone(cases[0].find("failure"))
+        self.assertIn("expected input mode fr_FR", cases[1].find("failure").get("message"))
+
+    def test_fail_fast_and_folders_in_order(self):
+        folder = tempfile.mkdtemp()
+        for name, path in [("a.scn", FAILING), ("b.scn", OK)]:
+            with open(path) as src, open(os.path.join(folder, name), "w") as dst:
+                dst.write(src.read())
+        results = [json.loads(line) for line in run(["run", "--trace=json", folder]).stdout.decode().splitlines()
+                   if '"file-result"' in line]
+        self.assertEqual([os.path.basename(r["file"]) for r in results], ["a.scn", "b.scn"])
+        fast = [line for line in run(["run", "--trace=json", "--fail-fast", folder]).stdout.decode().splitlines()
+                if '"file-result"' in line]
+        self.assertEqual(len(fast), 1)
+
+    def test_state_json_at_the_end(self):
+        path = os.path.join(tempfile.mkdtemp(), "state.json")
+        self.assertEqual(run(["run", "-q", "--state-json", path, OK]).returncode, 0)
+        with open(path) as f:
+            state = json.load(f)
+        self.assertEqual(state["keyboards"], ["en_US", "fr_FR"])
+        self.assertEqual(state["processes"][0]["bundleIdentifier"], "com.example.app")
+
+
+class DeviceFolders(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp()
+        self.env = dict(os.environ, TMPDIR=self.tmp)
+
+    def left(self):
+        return glob.glob(os.path.join(self.tmp, "orvane-device-*"))
+
+    def test_interrupted_and_piped_runs_leave_no_device_folder(self):
+        for _ in range(3):
+            subprocess.run(SIM + " tour | head -1 > /dev/null", shell=True, env=self.env, timeout=60)
+        self.assertEqual(self.left(), [])
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            p = subprocess.Popen([SIM, "run", "--trace=json", SCENARIOS, SCENARIOS, SCENARIOS],
+                                 stdout=subprocess.DEVNULL, env=self.env)
+            time.sleep(0.05)
+            p.send_signal(sig)
+            self.assertEqual(p.wait(timeout=60), -sig)
+            self.assertEqual(self.left(), [], sig)
+        # A shell waiting for input, interrupted.
+        p = subprocess.Popen([SIM, "shell"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, env=self.env)
+        time.sleep(0.2)
+        self.assertEqual(len(self.left()), 1)
+        p.send_signal(signal.SIGINT)
+        p.wait(timeout=30)
+        self.assertEqual(self.left(), [])
+
+    def test_root_keeps_the_device_and_never_empties_a_stranger(self):
+        root = os.path.join(self.tmp, "kept")
+        self.assertEqual(run(["run", "-q", "--root", root, OK]).returncode, 0)
+        self.assertTrue(os.path.exists(os.path.join(root, "var/mobile/Library/Preferences/.GlobalPreferences.plist")))
+        self.assertEqual(run(["run", "-q", "--root", root, OK]).returncode, 0)  # reused, fresh
+        stranger = tempfile.mkdtemp()
+        with open(os.path.join(stranger, "precious.txt"), "w") as f:
+            f.write("keep me")
+        out = run(["run", "-q", "--root", stranger, OK])
+        self.assertEqual(out.returncode, 2)
+        self.assertTrue(os.path.exists(os.path.join(stranger, "precious.txt")))
+
+
+class Shell(unittest.TestCase):
+    def drive(self, lines, wait=0.3):
+        """Runs the shell in a pseudo-terminal, typing each line; returns what the terminal showed
+        and the exit status."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(SIM, [SIM, "shell"])
+        shown = b""
+
+        def read_for(seconds):
+            nonlocal shown
+            end = time.time() + seconds
+            while time.time() < end:
+                ready, _, _ = select.select([fd], [], [], 0.05)
+                if ready:
+                    try:
+                        shown += os.read(fd, 65536)
+                    except OSError:
+                        return
+
+        read_for(wait)
+        for line in lines:
+            os.write(fd, line)
+            read_for(wait)
+        _, status = os.waitpid(pid, 0)
+        os.close(fd)
+        return shown.decode("utf-8", "replace"), os.waitstatus_to_exitcode(status)
+
+    def test_help_completion_history_and_quit(self):
+        shown, status = self.drive([b"help\r", b"keyboards en_US fr_FR\r", b"start com.example.app\r",
+                                    b"expect input-mode com.example.app fr\t\r", b"\x1b[A\r", b"quit\r"])
+        self.assertIn("shell commands:", shown)
+        # Tab completed the keyboard identifier ("fr" became "fr_FR"), and the up arrow brought the
+        # line back from history: both ran.
+        self.assertIn("stdin:4: expected input mode fr_FR in com.example.app", shown)
+        self.assertIn("stdin:5: expected input mode fr_FR in com.example.app", shown)
+        self.assertNotIn("unknown command", shown)
+        self.assertEqual(status, 1)  # the expectation failed (the keyboard is en_US)
+
+    def test_exit_status_and_reset_without_a_terminal(self):
+        ok = run(["shell"], stdin=b"keyboards en_US\nstart com.example.app\nexpect input-mode com.example.app en_US\n"
+                                  b"reset\nexpect input-mode com.example.app en_US\n")
+        self.assertEqual(ok.returncode, 1)  # after reset there is no such process: a bad line
+        self.assertIn(b"no running process com.example.app", ok.stderr)
+        self.assertEqual(run(["shell"], stdin=b"keyboards en_US\nquit\nfrobnicate\n").returncode, 0)
+        self.assertEqual(run(["shell"], stdin=b"frobnicate\n").returncode, 1)
+
+
+if __name__ == "__main__":
+    SIM = os.path.abspath(sys.argv.pop(1))
+    SCENARIOS = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
