@@ -14,7 +14,7 @@ namespace {
 
 // Fields that hold values in the text form of values; JSON shows them as JSON as well.
 bool holdsValue(std::string_view field) {
-  return field == "value" || field == "list" || field == "userInfo" || field == "names";
+  return field == "value" || field == "list" || field == "userInfo" || field == "displayNames";
 }
 
 std::string jsonNumber(double d) {

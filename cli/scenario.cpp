@@ -480,7 +480,7 @@ struct ScenarioRunner::Impl {
     if (!bytes)
       throw BadLine(std::string("the value cannot be stored as ") +
                     (format == sim::PlistFormat::kXml ? "an XML" : "a binary") + " property list");
-    writeBytes(path, *bytes);
+    writeBytes(path, *bytes, value);
   }
 
   void deleteFile(const std::string& path) {
@@ -488,9 +488,12 @@ struct ScenarioRunner::Impl {
     device.trace().add("device", "file-delete", {{"path", path}});
   }
 
-  void writeBytes(const std::string& path, const std::string& bytes) {
+  // `value`: what the bytes hold, when they are a property list the scenario gave.
+  void writeBytes(const std::string& path, const std::string& bytes, const std::optional<Value>& value = std::nullopt) {
     if (!device.files().writeAtomically(path, bytes)) throw BadLine("cannot write " + path);
-    device.trace().add("device", "file-write", {{"path", path}, {"bytes", std::to_string(bytes.size())}});
+    sim::Trace::Fields fields = {{"path", path}, {"bytes", std::to_string(bytes.size())}};
+    if (value) fields.emplace_back("value", sim::formatValueText(*value));
+    device.trace().add("device", "file-write", std::move(fields));
   }
 
   void pref(Args& args) {

@@ -45,10 +45,11 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
   for (const Keyboard& k : keyboards) {
     shown.emplace_back(k.identifier);
     if (k.identifier != kNoIdentifier) stored.emplace_back(k.identifier);
-    if (k.displayName) names.emplace_back(k.identifier + "=" + *k.displayName);
+    names.emplace_back(k.identifier == kNoIdentifier ? std::string(kNoIdentifier)
+                                                     : k.displayName.value_or(*displayNameFor(k.identifier)));
   }
-  Trace::Fields fields = {{"list", formatValueText(Value(std::move(shown)))}};
-  if (!names.empty()) fields.emplace_back("names", formatValueText(Value(std::move(names))));
+  Trace::Fields fields = {{"list", formatValueText(Value(std::move(shown)))},
+                          {"displayNames", formatValueText(Value(std::move(names)))}};
   const auto result =
       preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)), kGlobalPreferencesDomain);
   traceMovedAside(result, kGlobalPreferencesDomain);

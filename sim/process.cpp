@@ -40,7 +40,6 @@ void Process::trace(std::string kind, Trace::Fields fields) {
 }
 
 void Process::boot() {
-  trace("start");
   buildUi(*this, *ui_);
   buildResourceClasses(*this);
   // The keyboard starts on the last used keyboard when that is active, else on the first one.
@@ -51,6 +50,7 @@ void Process::boot() {
       ui_->currentInputMode = mode.identifier;
   }
   if (!ui_->currentInputMode && !modes.empty()) ui_->currentInputMode = modes.front().identifier;
+  trace("start", {{"inputMode", ui_->currentInputMode.value_or("(none)")}});
 
   functions_.define<platform::symbol::UIApplicationMainSignature>(
       platform::symbol::UIApplicationMain.name, std::function<platform::symbol::UIApplicationMainSignature>(
@@ -377,7 +377,8 @@ bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_vi
   // writeToFile:atomically: of a dictionary writes an XML property list, whatever the old file was.
   const auto bytes = serializeFaithfully(Value(dictionary), PlistFormat::kXml);
   const bool ok = bytes && device_.files().writeAtomically(path, *bytes);
-  trace(ok ? "file-write" : "file-write-failed", {{"path", std::string(path)}, {"format", "xml"}});
+  trace(ok ? "file-write" : "file-write-failed",
+        {{"path", std::string(path)}, {"format", "xml"}, {"value", formatValueText(Value(dictionary))}});
   return ok;
 }
 

@@ -37,7 +37,7 @@ bool isPlainWord(std::string_view s) {
 
 std::string Trace::textValue(std::string_view key, const std::string& value) {
   // Values already in the text form of values (lists, dictionaries) print as they are.
-  const bool structured = key == "value" || key == "list" || key == "userInfo" || key == "names";
+  const bool structured = key == "value" || key == "list" || key == "userInfo" || key == "displayNames";
   return structured || isPlainWord(value) ? value : formatStringText(value);
 }
 
