@@ -53,6 +53,8 @@ constexpr const char* kCommonOptions =
     "      --root=DIR       run on the folder DIR and keep it (created if needed; a non-empty folder\n"
     "                       must be one orvane-sim made); otherwise a temporary folder, always removed\n"
     "      --durable        flush every write to storage, as a real device does (slower)\n"
+    "      --report=FILE    write a visual report: one HTML file showing, line by line, each\n"
+    "                       keyboard, menu and alert as a user would see it, and what changed\n"
     "  -h, --help           this help\n";
 
 constexpr const char* kRunUsage =
@@ -88,6 +90,7 @@ struct Options {
   std::optional<fs::path> root;
   std::optional<std::string> junit;
   std::optional<std::string> stateJson;
+  std::optional<std::string> report;
   bool failFast = false;
   bool durable = false;
   bool help = false;
@@ -105,7 +108,7 @@ std::vector<std::string> splitCommas(const std::string& text) {
 }
 
 Options parseOptions(int argc, char** argv) {
-  enum { kOnly = 1000, kProcess, kRoot, kJunit, kFailFast, kStateJson, kDurable };
+  enum { kOnly = 1000, kProcess, kRoot, kJunit, kFailFast, kStateJson, kDurable, kReport };
   static const option kLong[] = {{"trace", required_argument, nullptr, 't'},
                                  {"quiet", no_argument, nullptr, 'q'},
                                  {"help", no_argument, nullptr, 'h'},
@@ -117,6 +120,7 @@ Options parseOptions(int argc, char** argv) {
                                  {"fail-fast", no_argument, nullptr, kFailFast},
                                  {"state-json", required_argument, nullptr, kStateJson},
                                  {"durable", no_argument, nullptr, kDurable},
+                                 {"report", required_argument, nullptr, kReport},
                                  {nullptr, 0, nullptr, 0}};
   Options options;
   bool quiet = false;
@@ -168,6 +172,9 @@ Options parseOptions(int argc, char** argv) {
         break;
       case kStateJson:
         options.stateJson = optarg;
+        break;
+      case kReport:
+        options.report = optarg;
         break;
       case kDurable:
         options.durable = true;
@@ -342,6 +349,8 @@ int run(const Options& options, bool tour) {
   }
   Output output(std::cout, std::cerr, options.output);
   orvane::cli::JunitReport junit;
+  orvane::cli::Report report;
+  if (options.report) output.setReport(&report);
   const bool progress = options.output.format == TraceFormat::kText && ::isatty(STDOUT_FILENO) &&
                         ::isatty(STDERR_FILENO) && files.size() > 1;
   const auto started = std::chrono::steady_clock::now();
@@ -377,6 +386,7 @@ int run(const Options& options, bool tour) {
     auto device = makeDevice(folder, options);
     ScenarioRunner runner(*device, output);
     output.startFile();
+    report.startFile(file, text);
     std::istringstream in(text);
     const int status = runner.runScript(in, file);
     lastState = runner.state();
@@ -386,6 +396,7 @@ int run(const Options& options, bool tour) {
     worst = std::max(worst, status);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - fileStarted).count();
     junit.add(file, status, runner.expectations(), output.failuresOfFile(), seconds);
+    report.fileResult(file, status == 0 ? "ok" : status == 1 ? "failed" : "stopped");
     if (!tour || options.output.format != TraceFormat::kText) {
       output.fileResult(file, status, runner.expectations(), runner.failures());
     }
@@ -394,6 +405,14 @@ int run(const Options& options, bool tour) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!tour) output.summary(filesRun, expectations, failed, seconds);
+  if (options.report) {
+    if (writeFile(*options.report, report.html(filesRun, expectations, failed), error)) {
+      std::cerr << "orvane-sim: the report is in " << *options.report << "\n";
+    } else {
+      std::cerr << "orvane-sim: " << error << "\n";
+      worst = 2;
+    }
+  }
   if (options.junit && !writeFile(*options.junit, junit.xml(seconds), error)) {
     std::cerr << "orvane-sim: " << error << "\n";
     worst = 2;

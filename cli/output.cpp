@@ -104,6 +104,7 @@ bool Output::shown(const sim::TraceEvent& event) const {
 
 void Output::event(const sim::TraceEvent& event) {
   ++seq_;
+  if (report_ != nullptr) report_->event(eventJson(event, seq_, file_, line_));
   if (!shown(event)) return;
   errno = 0;
   if (options_.format == TraceFormat::kJson) {
@@ -114,6 +115,11 @@ void Output::event(const sim::TraceEvent& event) {
     out_ << eventText(event) << '\n';
   }
   if (!out_ && writeError_ == 0) writeError_ = errno ? errno : EIO;
+}
+
+void Output::expectation(const std::string& where, bool held, const std::string& message) {
+  if (report_ != nullptr) report_->expectation(file_, line_, held, message);
+  if (!held) failure(where, message, false);
 }
 
 void Output::failure(const std::string& where, const std::string& message, bool badLine) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/report.h"
 #include "platform/value.h"
 #include "sim/trace.h"
 
@@ -38,8 +39,12 @@ class Output {
   const std::vector<std::string>& failuresOfFile() const { return failuresOfFile_; }
   // One trace event, shown when the filters let it through; `seq` counts across the whole run.
   void event(const sim::TraceEvent& event);
+  // An expectation checked at the current place: held, or failed with its message.
+  void expectation(const std::string& where, bool held, const std::string& message);
   // An expectation that did not hold, or a line that could not be run ("FILE:LINE: message").
   void failure(const std::string& where, const std::string& message, bool badLine);
+  // Also feeds every event and outcome, unfiltered, to a visual report.
+  void setReport(Report* report) { report_ = report; }
   // A file's result: "FILE: ok (N expectations)", or what failed.
   void fileResult(const std::string& file, int status, int expectations, int failed);
   // The run's last line: "N files, M expectations, K failed, T seconds".
@@ -58,6 +63,7 @@ class Output {
   int line_ = 0;
   std::vector<std::string> failuresOfFile_;
   int writeError_ = 0;
+  Report* report_ = nullptr;
 };
 
 // A value as JSON: numbers as numbers (reals JSON cannot spell, as strings), data, dates and UIDs as

@@ -154,9 +154,8 @@ struct ScenarioRunner::Impl {
 
   void check(bool ok, const std::string& expected, const std::string& found) {
     ++expectations;
-    if (ok) return;
-    ++failures;
-    output.failure(where, "expected " + expected + ", found " + found, false);
+    if (!ok) ++failures;
+    output.expectation(where, ok, ok ? expected : "expected " + expected + ", found " + found);
   }
 
   using Handler = void (Impl::*)(Args&);

@@ -1,0 +1,310 @@
+// The report page's style and script. The script reads the embedded data (the run's trace events,
+// the scenarios' text and the expectations' outcomes), replays a scenario's events up to the
+// selected line and draws the device as it then was.
+#include "cli/report.h"
+
+namespace orvane::cli {
+
+const char* const kReportStyle = R"CSS(
+body { font: 14px/1.4 system-ui, sans-serif; margin: 0; color: #1d1d1f; background: #f5f5f7; }
+header { padding: 10px 16px; background: #1d1d1f; color: #fff; display: flex; gap: 24px; align-items: center; }
+header .failed { color: #ff6b6b; font-weight: bold; }
+header label { margin-left: auto; }
+main { display: grid; grid-template-columns: 200px minmax(280px, 1fr) minmax(360px, 1.3fr) minmax(260px, 1fr);
+       gap: 12px; padding: 12px; align-items: start; }
+nav button { display: block; width: 100%; text-align: left; margin: 0 0 4px; padding: 6px 8px; border: 1px solid #ccc;
+             background: #fff; border-radius: 6px; cursor: pointer; overflow-wrap: anywhere; }
+nav button.selected { border-color: #0a84ff; background: #e8f2ff; }
+nav button.failed, nav button.stopped { border-left: 5px solid #d70015; }
+nav button.ok { border-left: 5px solid #248a3d; }
+#timeline ol { list-style: none; margin: 0; padding: 0; font: 12px/1.5 ui-monospace, monospace; background: #fff;
+               border: 1px solid #ddd; border-radius: 6px; max-height: 85vh; overflow: auto; }
+#timeline li { padding: 1px 6px 1px 0; cursor: pointer; white-space: pre-wrap; overflow-wrap: anywhere; display: flex; }
+#timeline li .number { color: #888; min-width: 3.2em; text-align: right; padding-right: 8px; flex: none; }
+#timeline li.comment { color: #6e6e73; }
+#timeline li.selected { background: #0a84ff; color: #fff; }
+#timeline li.held .number::before { content: "\2713 "; color: #248a3d; }
+#timeline li.failed { background: #ffe5e5; }
+#timeline li.failed.selected { background: #d70015; }
+#timeline li.failed .number::before { content: "\2717 "; color: #d70015; }
+#timeline li .outcome { display: block; color: #d70015; }
+#timeline li.selected .outcome { color: #fff; }
+#timeline li.hidden { display: none; }
+.process { background: #fff; border: 1px solid #ddd; border-radius: 10px; padding: 10px; margin-bottom: 12px; position: relative; }
+.process h3 { margin: 0 0 6px; font-size: 14px; }
+.process .mode { color: #6e6e73; font-size: 12px; }
+.process.keyboard-hidden svg { opacity: 0.35; }
+svg .key rect { fill: #fff; stroke: #b0b0b5; }
+svg .key text { font: 13px system-ui, sans-serif; fill: #1d1d1f; text-anchor: middle; dominant-baseline: middle; }
+svg .globe-key rect { fill: #d1d1d6; }
+svg .globe-key.override rect { fill: #ffd60a; }
+svg .board { fill: #d1d3d9; }
+.switcher { margin: 8px 0 0; padding: 6px 10px; background: #2c2c2e; color: #fff; border-radius: 8px; }
+.switcher ul { margin: 4px 0 0; padding-left: 18px; }
+.alert { position: absolute; left: 10%; right: 10%; top: 30px; background: rgba(242,242,247,0.97); border-radius: 12px;
+         box-shadow: 0 6px 30px rgba(0,0,0,0.3); text-align: center; padding: 12px 12px 0; }
+.alert .title { font-weight: bold; }
+.alert .message { white-space: pre-wrap; font-size: 13px; margin: 4px 0 10px; }
+.alert .button { border-top: 1px solid #c6c6c8; color: #0a84ff; padding: 8px; }
+.lock-screen { background: linear-gradient(#1c3f60, #0b1d2e); color: #fff; border-radius: 8px; padding: 24px; text-align: center;
+               margin-bottom: 6px; }
+.lock-screen .clock { font-size: 32px; font-weight: 200; }
+aside section { background: #fff; border: 1px solid #ddd; border-radius: 8px; padding: 8px; margin-bottom: 10px; }
+aside h4 { margin: 0 0 4px; font-size: 13px; }
+aside ul { margin: 0; padding-left: 16px; font: 12px/1.5 ui-monospace, monospace; overflow-wrap: anywhere; }
+aside .none { color: #6e6e73; font-size: 12px; }
+.log .ansi-magenta { color: #b4009e; }
+.log .ansi-bold { font-weight: bold; }
+)CSS";
+
+const char* const kReportScript = R"JS(
+"use strict";
+const data = JSON.parse(document.getElementById("data").textContent);
+const el = (tag, attrs, ...children) => {
+  const node = document.createElement(tag);
+  for (const [k, v] of Object.entries(attrs || {})) {
+    if (k === "class") node.className = v; else node.setAttribute(k, v);
+  }
+  for (const c of children) node.append(c);
+  return node;
+};
+const svgEl = (tag, attrs, ...children) => {
+  const node = document.createElementNS("http://www.w3.org/2000/svg", tag);
+  for (const [k, v] of Object.entries(attrs || {})) node.setAttribute(k, v);
+  for (const c of children) node.append(c);
+  return node;
+};
+
+// Events and outcomes by scenario file, each with the line that caused it.
+const files = data.files.map((f, index) => ({
+  index, name: f.name, result: f.result, lines: f.text.split("\n"),
+  events: data.events.filter(e => e.file === f.name),
+  outcomes: new Map(data.expectations.filter(x => x.file === f.name).map(x => [x.line, x])),
+}));
+const view = { file: 0, line: 1, process: "", changesOnly: false };
+
+// The device after `line`: a fresh device for every file, its events replayed in order.
+function stateAt(file, line) {
+  const state = { keyboards: [], processes: new Map() };
+  const proc = name => {
+    if (!state.processes.has(name)) {
+      state.processes.set(name, { name, inputMode: null, shown: false, overrides: {}, switcher: null, label: null,
+                                  alerts: [], locked: name === "SpringBoard" });
+    }
+    return state.processes.get(name);
+  };
+  for (const e of file.events) {
+    if (e.line > line) break;
+    if (e.kind === "keyboards") {
+      state.keyboards = (e.listJson || []).map((id, i) => ({ id, name: (e.displayNamesJson || [])[i] || id }));
+      continue;
+    }
+    if (e.process === "device" || e.process === "scenario") continue;
+    const p = proc(e.process);
+    switch (e.kind) {
+      case "start": p.inputMode = e.inputMode === "(none)" ? null : e.inputMode; break;
+      case "stop": state.processes.delete(e.process); break;
+      case "input-mode": if (p.inputMode !== e.identifier) p.overrides = {}; p.inputMode = e.identifier; break;
+      case "label-override": p.overrides[e.key] = e.text; break;
+      case "label": p.label = { key: e.key, text: e.text }; break;
+      case "switcher-list": p.switcher = { list: e.listJson || [], line: e.line }; break;
+      case "switcher-hidden": p.switcher = null; break;
+      case "alert": p.alerts.push({ title: e.title, message: e.message, button: e.button }); break;
+      case "alert-dismissed": {
+        const at = p.alerts.map(a => a.title).lastIndexOf(e.title);
+        if (at >= 0) p.alerts.splice(at, 1);
+        break;
+      }
+      case "unlocked": p.locked = false; break;
+      case "local-notification":
+        if (e.name === "UIKeyboardWillShowNotification") p.shown = true;
+        if (e.name === "UIKeyboardWillHideNotification") p.shown = false;
+        break;
+    }
+  }
+  return state;
+}
+
+function keyboardSvg(p, state) {
+  const letters = "qwertyuiop".split("");
+  const w = 34, h = 42, gap = 4, width = letters.length * (w + gap) + gap;
+  const svg = svgEl("svg", { viewBox: `0 0 ${width} ${2 * (h + gap) + gap}`, width: "100%", role: "img",
+                              "aria-label": `keyboard of ${p.name}` });
+  svg.append(svgEl("rect", { class: "board", x: 0, y: 0, width, height: 2 * (h + gap) + gap, rx: 8 }));
+  const key = (cls, x, y, kw, label) => svgEl("g", { class: `key ${cls}` },
+      svgEl("rect", { x, y, width: kw, height: h, rx: 5 }),
+      svgEl("text", { x: x + kw / 2, y: y + h / 2 }, label));
+  letters.forEach((l, i) => svg.append(key("letter", gap + i * (w + gap), gap, w, l)));
+  const override = p.overrides["International-Key"];
+  svg.append(key("globe-key" + (override ? " override" : ""), gap, 2 * gap + h, 2 * w, override || "globe"));
+  const mode = state.keyboards.find(k => k.id === p.inputMode);
+  const spaceX = 2 * gap + 2 * w;
+  svg.append(key("space-bar", spaceX, 2 * gap + h, width - spaceX - gap, mode ? mode.name : (p.inputMode || "\u2014")));
+  return svg;
+}
+
+function renderDevice(file) {
+  const state = stateAt(file, view.line);
+  const device = document.getElementById("device");
+  device.replaceChildren();
+  for (const p of state.processes.values()) {
+    if (view.process && p.name !== view.process) continue;
+    const card = el("div", { class: "process" + (p.shown ? "" : " keyboard-hidden"), "data-process": p.name },
+                    el("h3", {}, p.name, " ", el("span", { class: "mode" },
+                       p.inputMode ? `on ${p.inputMode}` : "no keyboard", p.shown ? "" : " (keyboard hidden)")));
+    if (p.locked) card.append(el("div", { class: "lock-screen" }, el("div", { class: "clock" }, "9:41"), "Locked"));
+    card.append(keyboardSvg(p, state));
+    if (p.switcher) {
+      card.append(el("div", { class: "switcher" }, `Switcher menu (asked at line ${p.switcher.line})`,
+                     el("ul", {}, ...p.switcher.list.map(id => el("li", {}, id)))));
+    }
+    if (p.label) card.append(el("div", { class: "mode label" }, `last label asked: ${p.label.key} \u2192 ${p.label.text}`));
+    for (const a of p.alerts) {
+      card.append(el("div", { class: "alert", role: "dialog" }, el("div", { class: "title" }, a.title),
+                     el("div", { class: "message" }, a.message), el("div", { class: "button" }, a.button)));
+    }
+    device.append(card);
+  }
+  if (!device.children.length) device.append(el("p", { class: "none" }, "No process running yet."));
+}
+
+// Log text with its ANSI colour codes as colour.
+function ansi(text) {
+  const out = el("span", { class: "log" });
+  let classes = [];
+  for (const part of text.split(/(\u001b\[[0-9;]*m)/)) {
+    const m = /^\u001b\[([0-9;]*)m$/.exec(part);
+    if (m) {
+      const codes = m[1].split(";");
+      classes = codes.includes("0") || m[1] === "" ? [] : classes;
+      if (codes.includes("1")) classes.push("ansi-bold");
+      if (codes.includes("35")) classes.push("ansi-magenta");
+    } else if (part) {
+      out.append(el("span", { class: classes.join(" ") }, part));
+    }
+  }
+  return out;
+}
+
+const groups = [
+  ["Preferences", e => e.kind.startsWith("pref-"), e =>
+    e.kind === "pref-sync" ? `synchronize ${e.domain}`
+    : e.kind === "pref-moved-aside" ? `${e.domain}: unreadable file set aside as ${e.to}`
+    : `${e.kind === "pref-set-failed" ? "NOT written: " : ""}${e.domain} ${e.key} = ${e.value}`],
+  ["Settings file", e => (e.kind === "file-write" || e.kind === "file-write-failed") && e.path.endsWith("net.varnholt.orvane.plist"),
+   e => `${e.kind === "file-write" ? "written" : "NOT written"}: ${e.valueJson ? Object.keys(e.valueJson).join(", ") : (e.bytes || "") + " bytes"}`],
+  ["Notifications", e => /^(darwin|distributed|notify|local)-|^local-notification$/.test(e.kind) && !e.kind.endsWith("observe"),
+   e => `${e.kind} ${e.name}`],
+  ["Log", e => e.kind === "log", e => ansi(e.text)],
+  ["Activator", e => e.kind.startsWith("activator-"), e => `${e.kind} ${e.name || ""} ${e.what || ""} ${e.answer || e.handled || ""}`],
+  ["Keyboard", e => /^(input-mode|label|switcher|tap|typed|touch-up|context)/.test(e.kind),
+   e => `${e.kind} ${e.identifier || e.key || e.list || e.text || e.context || ""}`],
+  ["Main queue", e => e.kind.startsWith("main-queue"), e => `${e.kind} task ${e.task}`],
+];
+
+function renderChanges(file) {
+  const events = file.events.filter(e => e.line === view.line && (!view.process || e.process === view.process));
+  const aside = document.getElementById("changes");
+  aside.replaceChildren(el("h3", {}, `Line ${view.line}: ${events.length} event${events.length === 1 ? "" : "s"}`));
+  const outcome = file.outcomes.get(view.line);
+  if (outcome) {
+    aside.append(el("section", { class: outcome.held ? "held" : "failed" },
+                    el("h4", {}, outcome.held ? "Expectation held" : "Expectation FAILED"), outcome.message));
+  }
+  for (const [title, test, show] of groups) {
+    const mine = events.filter(test);
+    if (!mine.length) continue;
+    aside.append(el("section", {}, el("h4", {}, title), el("ul", {}, ...mine.map(e => el("li", {}, `[${e.process}] `, show(e))))));
+  }
+}
+
+function renderTimeline(file) {
+  const timeline = document.getElementById("timeline");
+  const list = el("ol", { tabindex: "0" });
+  const busy = new Set(file.events.map(e => e.line));
+  file.lines.forEach((text, i) => {
+    const number = i + 1;
+    const outcome = file.outcomes.get(number);
+    const classes = [];
+    if (/^\s*#/.test(text)) classes.push("comment");
+    if (outcome) classes.push(outcome.held ? "held" : "failed");
+    if (number === view.line) classes.push("selected");
+    if (view.changesOnly && !busy.has(number) && !outcome) classes.push("hidden");
+    const item = el("li", { class: classes.join(" "), "data-line": number },
+                    el("span", { class: "number" }, String(number)), el("span", { class: "text" }, text));
+    if (outcome && !outcome.held) item.append(el("span", { class: "outcome" }, outcome.message));
+    item.addEventListener("click", () => select(view.file, number));
+    list.append(item);
+  });
+  timeline.replaceChildren(el("h3", {}, file.name), list);
+  const selected = list.querySelector(".selected");
+  if (selected && selected.scrollIntoView) selected.scrollIntoView({ block: "nearest" });
+}
+
+function renderScenarios() {
+  const nav = document.getElementById("scenarios");
+  nav.replaceChildren(...files.map(f => {
+    const b = el("button", { class: `${f.result} ${f.index === view.file ? "selected" : ""}` }, f.name);
+    b.addEventListener("click", () => select(f.index, 1));
+    return b;
+  }));
+}
+
+function renderSummary() {
+  const s = data.summary;
+  const header = document.getElementById("summary");
+  const processes = [...new Set(data.events.map(e => e.process))].filter(p => p !== "device" && p !== "scenario").sort();
+  const filter = el("select", { id: "process-filter" }, el("option", { value: "" }, "every process"),
+                    ...processes.map(p => el("option", { value: p }, p)));
+  filter.value = view.process;
+  filter.addEventListener("change", () => { view.process = filter.value; render(); });
+  const toggle = el("input", { type: "checkbox", id: "changes-only" });
+  toggle.checked = view.changesOnly;
+  toggle.addEventListener("change", () => { view.changesOnly = toggle.checked; render(); });
+  header.replaceChildren(el("strong", {}, "orvane-sim"),
+                         el("span", { id: "counts" }, `${s.files} file${s.files === 1 ? "" : "s"}, ${s.expectations} expectations, `,
+                            el("span", { class: s.failed ? "failed" : "" }, `${s.failed} failed`)),
+                         el("label", {}, "Process ", filter),
+                         el("label", {}, toggle, " changes only"));
+}
+
+function render() {
+  const file = files[view.file];
+  if (!file) return;
+  renderScenarios();
+  renderTimeline(file);
+  renderDevice(file);
+  renderChanges(file);
+  const hash = `#f=${view.file}&l=${view.line}`;
+  if (location.hash !== hash && history.replaceState) history.replaceState(null, "", hash);
+}
+
+function select(fileIndex, line) {
+  view.file = Math.max(0, Math.min(files.length - 1, fileIndex));
+  view.line = Math.max(1, Math.min(files[view.file].lines.length, line));
+  render();
+}
+
+document.addEventListener("keydown", event => {
+  if (event.key !== "ArrowDown" && event.key !== "ArrowUp") return;
+  const visible = [...document.querySelectorAll("#timeline li:not(.hidden)")].map(li => Number(li.dataset.line));
+  const at = visible.indexOf(view.line);
+  const next = visible[Math.max(0, Math.min(visible.length - 1, at + (event.key === "ArrowDown" ? 1 : -1)))];
+  if (next) { select(view.file, next); event.preventDefault(); }
+});
+
+// "#f=FILE&l=LINE" selects a line; without it, the first failure, or the first line.
+const params = new URLSearchParams(location.hash.slice(1));
+const firstFailed = data.expectations.find(x => !x.held);
+if (params.has("f")) {
+  view.process = params.get("p") || "";
+  renderSummary();
+  select(Number(params.get("f")), Number(params.get("l") || 1));
+} else {
+  renderSummary();
+  if (firstFailed) select(files.findIndex(f => f.name === firstFailed.file), firstFailed.line);
+  else select(0, 1);
+}
+)JS";
+
+}  // namespace orvane::cli
