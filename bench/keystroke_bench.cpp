@@ -1,7 +1,6 @@
 // The cost of the extension on the keyboard's hot paths, each against the floor of its design: one
-// existence test, one read and one libplist parse of the settings file, measured in the same run.
+// existence test, one read and one parse of the settings file, measured in the same run.
 #include <benchmark/benchmark.h>
-#include <plist/plist.h>
 
 #include "bench/bench_device.h"
 
@@ -11,11 +10,8 @@ namespace {
 // The floor: what any implementation that rereads the file on every call must pay.
 void floorOnce(sim::FileStore& files) {
   benchmark::DoNotOptimize(files.exists(kSettingsPath));
-  const auto bytes = files.read(kSettingsPath, 1 << 20);
-  plist_t root = nullptr;
-  plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
-  benchmark::DoNotOptimize(root);
-  plist_free(root);
+  const auto bytes = files.read(kSettingsPath, sim::kMaxPlistBytes);
+  benchmark::DoNotOptimize(sim::parsePlist(*bytes));
 }
 
 void BM_Floor(benchmark::State& state) {

@@ -1,42 +1,160 @@
-// Runs a fixed number of keystrokes, label queries or globe taps on a benchmark device, then prints
-// the peak resident memory. Under callgrind, the difference between two counts gives the
-// instructions of one.
-//   orvane_keystrokes system|extension|floor|label|label-system|tap COUNT
-#include <plist/plist.h>
+// Runs a fixed number of operations on a benchmark device, then prints the peak resident memory.
+// Under callgrind, the difference between the counts at 2N and at N gives the instructions of N.
+//
+//   orvane_keystrokes MODE COUNT [N]
+//     floor          the keystroke's floor: existence test, read and parse of the settings file
+//     system         a keystroke without the extension      extension   with it
+//     label-floor    the label's floor: read and parse (the label never tests for the file)
+//     label-system   the globe key's label without the extension   label   with it (style 3, mode 1)
+//     tap-floor      a globe tap's floor: two keystroke floors (both replacements test and reread)
+//     tap            a globe tap end to end, with the extension   tap-system   without it
+//     pref-write     the preference service's write of "KeyboardLastUsed" that a tap makes
+//     reload N       reloadSettings with N keyboards selected of N active   reload-floor N   its floor
+//
+//   orvane_keystrokes interleaved ROUNDS COUNT
+//     CPU time of every mode above, taking turns within each round; each overhead's ratio to its
+//     floor per round, then the median and the spread of the rounds.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "bench/bench_device.h"
 
+namespace {
+
+using namespace orvane;
+
+Dictionary reloadSettingsFor(std::size_t n, std::vector<std::string>& keyboards) {
+  keyboards.clear();
+  Array selected;
+  for (std::size_t i = 0; i < n; ++i) {
+    keyboards.push_back("xx_" + std::to_string(i) + "@sw=Layout" + std::to_string(i));
+    selected.emplace_back(keyboards.back());
+  }
+  Dictionary settings = bench::threeSelected();
+  settings["SelectedKeyboards"] = Value(selected);
+  return settings;
+}
+
+// What any implementation that rereads the file must pay: read it and parse it, and (for the
+// keystroke and the tap) test that it exists first.
+void readAndParse(sim::FileStore& files, bool existenceTest) {
+  if (existenceTest && !files.exists(kSettingsPath)) std::abort();
+  const auto bytes = files.read(kSettingsPath, sim::kMaxPlistBytes);
+  if (!bytes || !sim::parsePlist(*bytes)) std::abort();
+}
+
+// One operation of a mode, on a device made for it.
+struct Mode {
+  std::unique_ptr<bench::BenchDevice> device;
+  std::function<void()> once;
+};
+
+Mode makeMode(const std::string& what, std::size_t n) {
+  Mode m;
+  const bool withExtension =
+      what == "extension" || what == "label" || what == "tap" || what == "reload" || what == "pref-write";
+  if (what == "reload" || what == "reload-floor") {
+    std::vector<std::string> keyboards;
+    const Dictionary settings = reloadSettingsFor(n, keyboards);
+    m.device = std::make_unique<bench::BenchDevice>(withExtension, settings, sim::PlistFormat::kBinary, keyboards);
+  } else {
+    m.device =
+        std::make_unique<bench::BenchDevice>(withExtension, bench::threeSelected(what.starts_with("label") ? 3 : 1));
+  }
+  bench::BenchDevice& d = *m.device;
+  if (what == "floor") {
+    m.once = [&d] { readAndParse(d.device->files(), true); };
+  } else if (what == "label-floor" || what == "reload-floor") {
+    m.once = [&d] { readAndParse(d.device->files(), false); };
+  } else if (what == "tap-floor") {
+    m.once = [&d] {
+      readAndParse(d.device->files(), true);
+      readAndParse(d.device->files(), true);
+    };
+  } else if (what == "label" || what == "label-system") {
+    m.once = [&d] { d.app->askLabel("International-Key"); };
+  } else if (what == "pref-write") {
+    // The preference service's share of a tap: "KeyboardLastUsed" written, as the commit writes it.
+    m.once = [&d, i = std::size_t{0}]() mutable {
+      static const char* const kIds[] = {"fr_FR@sw=AZERTY", "emoji@sw=Emoji", "de_DE"};
+      d.app->CFPreferencesSetAppValue("KeyboardLastUsed", Value(kIds[i++ % 3]), "com.apple.Preferences");
+    };
+  } else if (what == "tap" || what == "tap-system") {
+    m.once = [&d] {
+      d.app->tapKey("International-Key");
+      d.device->runUntilIdle();
+    };
+  } else if (what == "reload") {
+    Settings* settings = &d.extension().settings();
+    m.once = [settings] { settings->reloadSettings(); };
+  } else if (what == "system" || what == "extension") {
+    m.once = [&d] { d.app->tapKey("q"); };
+  } else {
+    return {};
+  }
+  return m;
+}
+
+double cpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+int interleaved(int rounds, long count) {
+  const std::vector<std::string> modes = {"floor",     "system", "extension",  "label-floor", "label-system", "label",
+                                          "tap-floor", "tap",    "tap-system", "pref-write",  "reload-floor", "reload"};
+  std::map<std::string, Mode> made;
+  for (const std::string& m : modes) made[m] = makeMode(m, 64);
+  std::map<std::string, std::vector<double>> ratios;
+  for (int r = 0; r < rounds; ++r) {
+    std::map<std::string, double> t;
+    for (const std::string& m : modes) {
+      const double start = cpuSeconds();
+      for (long i = 0; i < count; ++i) made[m].once();
+      t[m] = cpuSeconds() - start;
+    }
+    ratios["keystroke overhead / floor"].push_back((t["extension"] - t["system"]) / t["floor"]);
+    ratios["label overhead / label floor"].push_back((t["label"] - t["label-system"]) / t["label-floor"]);
+    ratios["tap's own share / two floors"].push_back((t["tap"] - t["tap-system"] - t["pref-write"]) / t["tap-floor"]);
+    ratios["reload 64x64 / its floor"].push_back(t["reload"] / t["reload-floor"]);
+  }
+  for (auto& [name, values] : ratios) {
+    std::sort(values.begin(), values.end());
+    std::printf("%-30s median %.2f  (%.2f to %.2f over %d rounds)\n", name.c_str(), values[values.size() / 2],
+                values.front(), values.back(), rounds);
+  }
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  using namespace orvane;
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s system|extension|floor|label|label-system|tap COUNT\n", argv[0]);
+  if (argc >= 4 && std::string(argv[1]) == "interleaved") return interleaved(std::atoi(argv[2]), std::atol(argv[3]));
+  if (argc < 3) {
+    std::fprintf(stderr,
+                 "usage: %s floor|system|extension|label-floor|label-system|label|tap-floor|tap COUNT\n"
+                 "       %s reload|reload-floor COUNT N\n       %s interleaved ROUNDS COUNT\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
   }
   const std::string what = argv[1];
   const long count = std::atol(argv[2]);
-  const bool withExtension = what != "system" && what != "floor" && what != "label-system";
-  bench::BenchDevice d(withExtension, bench::threeSelected(what.starts_with("label") ? 3 : 1));
-  for (long i = 0; i < count; ++i) {
-    if (what == "floor") {
-      d.device->files().exists(kSettingsPath);
-      const auto bytes = d.device->files().read(kSettingsPath, 1 << 20);
-      plist_t root = nullptr;
-      plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
-      plist_free(root);
-    } else if (what.starts_with("label")) {
-      d.app->askLabel("International-Key");
-    } else if (what == "tap") {
-      d.app->tapKey("International-Key");
-      d.device->runUntilIdle();
-    } else {
-      d.app->tapKey("q");
-    }
+  const std::size_t n = argc > 3 ? static_cast<std::size_t>(std::atol(argv[3])) : 64;
+  Mode mode = makeMode(what, n);
+  if (!mode.once) {
+    std::fprintf(stderr, "unknown mode %s\n", what.c_str());
+    return 2;
   }
+  for (long i = 0; i < count; ++i) mode.once();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("%s %ld: peak resident %ld KiB\n", what.c_str(), count, usage.ru_maxrss);

@@ -252,7 +252,10 @@ class DeviceFolder {
 };
 
 std::unique_ptr<orvane::sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
-  return orvane::rig::makeDevice(folder.path(), options.durable || folder.kept());
+  auto device = orvane::rig::makeDevice(folder.path(), options.durable || folder.kept());
+  // The runner and the output take every event as it happens; the device keeps no history of them.
+  device->trace().setRecording(false);
+  return device;
 }
 
 // The scenario files to run, in order: files as given ('-' is standard input), a folder's *.scn

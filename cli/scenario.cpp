@@ -4,10 +4,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <istream>
 #include <limits>
 #include <map>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 #include "hooks/orvane.h"
@@ -141,10 +143,18 @@ struct ScenarioRunner::Impl {
   std::string where;
   int failures = 0;
   int expectations = 0;
-  // Where the next `expect event` starts looking.
-  std::size_t eventCursor = 0;
-  // Per process and kind ("alert", "log"): how many of them expectations have consumed.
-  std::map<std::pair<std::string, std::string>, std::size_t> consumed;
+  // Alerts and log lines that no expectation has consumed yet, per process and kind: `expect alert`
+  // takes the first, `expect no-alert` asks whether there is one, each in constant time.
+  std::map<std::pair<std::string, std::string>, std::deque<TraceEvent>> pending;
+  // The events `expect event` may still match: those since its last match or `mark`, kept only
+  // while a later line of the script can ask for them, so a long run holds no history it never reads.
+  std::deque<TraceEvent> window;
+  bool keepWindow = true;
+
+  void onEvent(const TraceEvent& e) {
+    if (e.kind == "alert" || e.kind == "log") pending[{e.process, e.kind}].push_back(e);
+    if (keepWindow) window.push_back(e);
+  }
 
   Process& process(const std::string& name) {
     Process* p = device.find(bundleIdentifierOf(name));
@@ -398,7 +408,7 @@ struct ScenarioRunner::Impl {
 
   void mark(Args& args) {
     args.end();
-    eventCursor = device.trace().events().size();
+    window.clear();
   }
 
   void activator(Args& args) {
@@ -531,17 +541,12 @@ struct ScenarioRunner::Impl {
   }
 
   // The next event of `kind` in `process` that no expectation has consumed yet.
-  const TraceEvent* nextOf(const std::string& processName, const std::string& kind, bool consume) {
-    std::size_t& count = consumed[{processName, kind}];
-    std::size_t seen = 0;
-    for (const TraceEvent& e : device.trace().events()) {
-      if (e.process != processName || e.kind != kind) continue;
-      if (seen++ == count) {
-        if (consume) ++count;
-        return &e;
-      }
-    }
-    return nullptr;
+  std::optional<TraceEvent> nextOf(const std::string& processName, const std::string& kind, bool consume) {
+    auto& queue = pending[{processName, kind}];
+    if (queue.empty()) return std::nullopt;
+    std::optional<TraceEvent> next = queue.front();
+    if (consume) queue.pop_front();
+    return next;
   }
 
   static bool fieldsMatch(const TraceEvent& e, const std::vector<std::pair<std::string, std::string>>& wanted) {
@@ -589,7 +594,7 @@ struct ScenarioRunner::Impl {
     const std::string message = args.word("message");
     const std::string button = args.word("button");
     args.end();
-    const TraceEvent* e = nextOf(p.name(), "alert", true);
+    const auto e = nextOf(p.name(), "alert", true);
     const std::string expected = "alert " + sim::formatStringText(title) + " " + sim::formatStringText(message) + " " +
                                  sim::formatStringText(button) + " in " + p.name();
     check(e && fieldsMatch(*e, {{"title", title}, {"message", message}, {"button", button}}), expected,
@@ -600,7 +605,7 @@ struct ScenarioRunner::Impl {
     Process& p = process(args.word("process"));
     const std::string text = args.word("log line");
     args.end();
-    const TraceEvent* e = nextOf(p.name(), "log", true);
+    const auto e = nextOf(p.name(), "log", true);
     check(e && fieldsMatch(*e, {{"text", text}}), "log " + sim::formatStringText(text) + " in " + p.name(),
           e ? sim::Trace::text(*e) : "no further log line");
   }
@@ -610,8 +615,8 @@ struct ScenarioRunner::Impl {
     Process& p = process(args.word("process"));
     args.end();
     const std::string kind = what == "no-alert" ? "alert" : "log";
-    const TraceEvent* e = nextOf(p.name(), kind, false);
-    check(e == nullptr, "no further " + kind + " in " + p.name(), e ? sim::Trace::text(*e) : "");
+    const auto e = nextOf(p.name(), kind, false);
+    check(!e, "no further " + kind + " in " + p.name(), e ? sim::Trace::text(*e) : "");
   }
 
   void expectHook(Args& args, const std::string& what) {
@@ -702,9 +707,9 @@ struct ScenarioRunner::Impl {
       fields.emplace_back(field.substr(0, eq), field.substr(eq + 1));
     }
     const std::string name = processName == "*" ? "*" : processNameOf(processName);
-    const auto& events = device.trace().events();
+    const auto& events = window;
     std::size_t found = events.size();
-    for (std::size_t i = eventCursor; i < events.size(); ++i) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
       if ((name == "*" || events[i].process == name) && events[i].kind == kind && fieldsMatch(events[i], fields)) {
         found = i;
         break;
@@ -714,7 +719,7 @@ struct ScenarioRunner::Impl {
     for (const auto& [k, v] : fields) description += " " + k + "=" + sim::formatStringText(v);
     if (what == "event") {
       check(found < events.size(), "event " + description + " after the previous one", "none");
-      if (found < events.size()) eventCursor = found + 1;
+      if (found < events.size()) window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(found) + 1);
     } else {
       check(found == events.size(), "no event " + description,
             found < events.size() ? sim::Trace::text(events[found]) : "");
@@ -728,14 +733,20 @@ struct ScenarioRunner::Impl {
 };
 
 ScenarioRunner::ScenarioRunner(Device& device, Output& output)
-    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, 0, {}})) {
-  device.trace().setSink([&output](const TraceEvent& e) { output.event(e); });
+    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, {}, {}, true})) {
+  device.trace().setSink([&output, impl = impl_.get()](const TraceEvent& e) {
+    impl->onEvent(e);
+    output.event(e);
+  });
 }
 
 ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
     : ownOutput_(std::make_unique<Output>(out, err, OutputOptions{format, {}, {}})),
-      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, 0, {}})) {
-  device.trace().setSink([output = ownOutput_.get()](const TraceEvent& e) { output->event(e); });
+      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, {}, {}, true})) {
+  device.trace().setSink([output = ownOutput_.get(), impl = impl_.get()](const TraceEvent& e) {
+    impl->onEvent(e);
+    output->event(e);
+  });
 }
 
 ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, const std::string& file, int number) {
@@ -757,10 +768,23 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
 }
 
 int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    if (runLine(line, fileName, ++number) == LineResult::kBadLine) return 2;
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(std::move(line));
+  // The last line that asks about earlier events: past it, none needs keeping.
+  std::size_t lastEventQuestion = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::istringstream words(lines[i]);
+    std::string first;
+    std::string second;
+    words >> first >> second;
+    if (first == "expect" && (second == "event" || second == "no-event")) lastEventQuestion = i + 1;
+  }
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    // Events a line causes are kept while a later line may ask about them; once the last question
+    // has been asked, none is.
+    impl_->keepWindow = i + 1 < lastEventQuestion;
+    if (i + 1 > lastEventQuestion) impl_->window.clear();
+    if (runLine(lines[i], fileName, static_cast<int>(i) + 1) == LineResult::kBadLine) return 2;
   }
   return failures_ == 0 ? 0 : 1;
 }

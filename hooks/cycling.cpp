@@ -14,6 +14,11 @@ namespace sel = platform::sel;
 namespace {
 constexpr std::string_view kLastUsedKey = "KeyboardLastUsed";
 
+// A position in a list of `n` (not empty), one the list has since lost being the first.
+std::size_t clamped(std::int32_t position, std::size_t n) {
+  return position >= 0 && static_cast<std::size_t>(position) < n ? static_cast<std::size_t>(position) : 0;
+}
+
 // Completes the keyboard's pending task, so the keyboard is not left waiting.
 void finishExecution(const Id& context) { objc::send(objc::send(context, sel::executionQueue), sel::finishExecution); }
 }  // namespace
@@ -76,14 +81,18 @@ std::optional<std::int32_t> KeyboardCycler::nextSelectedKeyboardIndex() {
 std::optional<String> KeyboardCycler::identifierAt(std::int32_t position) {
   const std::vector<String>& modes = activeModes_.fetch();
   if (modes.empty()) return std::nullopt;
-  const auto n = static_cast<std::int32_t>(modes.size());
-  return modes[position >= 0 && position < n ? static_cast<std::size_t>(position) : 0];
+  return modes[clamped(position, modes.size())];
 }
 
 String KeyboardCycler::nextSelectedIdentifier() {
-  const std::optional<std::int32_t> position = nextSelectedKeyboardIndex();
-  if (!position) return std::nullopt;
-  return identifierAt(*position).value_or(std::nullopt);
+  // One look at the active input modes: the position and the identifier come from the same list.
+  const std::vector<String>& identifiers = activeModes_.fetch();
+  if (identifiers.empty()) return std::nullopt;
+  const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
+  const auto& selected = settings_.keyboards();
+  const std::int32_t position =
+      nextSelectedPosition(identifiers, current, selected ? *selected : std::vector<std::string>{});
+  return identifiers[clamped(position, identifiers.size())];
 }
 
 bool KeyboardCycler::isActiveIdentifier(const String& identifier) {

@@ -1,6 +1,8 @@
 // Thin helpers over the input-mode messages of UITextInputMode, fetched afresh at every call.
 #pragma once
 
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/uikit.h"
@@ -31,7 +33,8 @@ inline bool isEqualToString(const String& a, const std::string& b) { return a &&
 
 // The identifiers of the active input modes, fetched anew at every use. The platform's array and
 // its input modes are immutable, so while a fetch answers the very array of the previous one, the
-// identifiers read from it then still stand and are not asked for again.
+// identifiers read from it then still stand and are not asked for again; nor is the index that
+// answers "is this identifier active?" in constant time, rebuilt only for a different array.
 class ActiveIdentifiers {
  public:
   explicit ActiveIdentifiers(objc::Class* textInputMode) : textInputMode_(textInputMode) {}
@@ -43,14 +46,34 @@ class ActiveIdentifiers {
       identifiers_.reserve(list->size());
       for (const Id& mode : *list) identifiers_.push_back(identifierOf(mode));
       array_ = std::move(list);
+      indexed_ = false;
     }
     return identifiers_;
   }
 
+  // Fetches the active input modes anew and tells whether one has exactly this identifier.
+  bool fetchAndContain(std::string_view identifier) {
+    fetch();
+    if (!indexed_) {
+      index_.clear();
+      for (const String& id : identifiers_) {
+        if (id) index_.insert(*id);
+      }
+      indexed_ = true;
+    }
+    return index_.contains(identifier);
+  }
+
  private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
   objc::Class* textInputMode_;
   ObjectList array_;
   std::vector<String> identifiers_;
+  std::unordered_set<std::string, Hash, std::equal_to<>> index_;
+  bool indexed_ = false;
 };
 
 }  // namespace orvane::platform

@@ -18,20 +18,22 @@ void Settings::reloadSettings() {
   cache_.mode = switchModeOf(file);
   cache_.icon = labelStyleOf(file);
 
-  // Elements that are not strings name no input mode, so they could never survive the filter.
-  std::vector<std::string> selected = stringElements(find(file, kSelectedKeyboardsKey));
-
-  // Drop every selected identifier that is not an active input mode, all of its occurrences; the
-  // active list is fetched anew for each element, as it may change under us.
-  std::erase_if(selected, [this](const std::string& identifier) { return !isActive(identifier); });
+  // Keep, in the file's order, every selected identifier that names an active input mode, all of its
+  // occurrences; the active list is fetched anew for each element, as it may change under us.
+  // Elements that are not strings name no input mode, so they never survive.
+  std::vector<std::string> selected;
+  const Value* stored = find(file, kSelectedKeyboardsKey);
+  if (const Array* list = stored ? stored->array() : nullptr) {
+    selected.reserve(list->size());
+    for (const Value& element : *list) {
+      if (const std::string* identifier = element.string(); identifier && isActive(*identifier)) {
+        selected.push_back(*identifier);
+      }
+    }
+  }
   keyboards_ = std::move(selected);
 }
 
-bool Settings::isActive(const std::string& identifier) const {
-  for (const String& active : activeModes_.fetch()) {
-    if (platform::isEqualToString(active, identifier)) return true;
-  }
-  return false;
-}
+bool Settings::isActive(const std::string& identifier) const { return activeModes_.fetchAndContain(identifier); }
 
 }  // namespace orvane

@@ -81,6 +81,11 @@ std::optional<fs::path> FileStore::resolve(std::string_view devicePath) const {
 }
 
 int FileStore::openFolder(const std::string& relativeFolder, bool create) const {
+  // Usually the folder is there: one openat2 beneath the root, no link followed, finds it.
+  if (!relativeFolder.empty()) {
+    const int whole = openBeneath(relativeFolder, O_PATH | O_DIRECTORY);
+    if (whole >= 0 || !create) return whole;
+  }
   int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
   std::size_t pos = 0;
   while (fd >= 0 && pos < relativeFolder.size()) {

@@ -27,6 +27,8 @@ class Trace {
   const std::vector<TraceEvent>& events() const { return events_; }
   // Whether events are kept (they are, by default); a long run that only measures turns this off.
   void setRecording(bool recording) { recording_ = recording; }
+  // Whether anyone takes events: when not, a caller on a hot path need not build them.
+  bool wanted() const { return recording_ || static_cast<bool>(sink_); }
   // Called with each event as it is added (for live printing).
   void setSink(std::function<void(const TraceEvent&)> sink) { sink_ = std::move(sink); }
 

@@ -216,7 +216,9 @@ void addKeyClass(Process& process, Ui& ui) {
   key.addMethod(sel::setOverrideDisplayString, [&process](const Id& self, Sel, String value) {
     auto k = self_as<KeyObject>(self);
     k->overrideDisplayString = value;
-    process.trace("label-override", {{"key", k->name}, {"text", value.value_or("(nil)")}});
+    if (process.device().trace().wanted()) {
+      process.trace("label-override", {{"key", k->name}, {"text", value.value_or("(nil)")}});
+    }
   });
   // One row of letters and, below, the globe key and the space bar.
   const std::string letters = "qwertyuiop";
