@@ -10,6 +10,7 @@
 //     tap            a globe tap end to end, with the extension   tap-system   without it
 //     pref-write     the preference service's write of "KeyboardLastUsed" that a tap makes
 //     reload N       reloadSettings with N keyboards selected of N active   reload-floor N   its floor
+//     any other mode COUNT N: with the settings file grown by a string of N bytes that nothing reads
 //
 //   orvane_keystrokes interleaved ROUNDS COUNT
 //     CPU time of every mode above, taking turns within each round; each overhead's ratio to its
@@ -66,8 +67,10 @@ Mode makeMode(const std::string& what, std::size_t n) {
     const Dictionary settings = reloadSettingsFor(n, keyboards);
     m.device = std::make_unique<bench::BenchDevice>(withExtension, settings, sim::PlistFormat::kBinary, keyboards);
   } else {
-    m.device =
-        std::make_unique<bench::BenchDevice>(withExtension, bench::threeSelected(what.starts_with("label") ? 3 : 1));
+    // N, for the keystroke modes: a settings file grown by a string of N bytes the extension ignores.
+    Dictionary settings = bench::threeSelected(what.starts_with("label") ? 3 : 1);
+    if (n > 0) settings["Padding"] = Value(std::string(n, 'p'));
+    m.device = std::make_unique<bench::BenchDevice>(withExtension, settings);
   }
   bench::BenchDevice& d = *m.device;
   if (what == "floor") {
@@ -148,7 +151,7 @@ int main(int argc, char** argv) {
   }
   const std::string what = argv[1];
   const long count = std::atol(argv[2]);
-  const std::size_t n = argc > 3 ? static_cast<std::size_t>(std::atol(argv[3])) : 64;
+  const std::size_t n = argc > 3 ? static_cast<std::size_t>(std::atol(argv[3])) : (what.starts_with("reload") ? 64 : 0);
   Mode mode = makeMode(what, n);
   if (!mode.once) {
     std::fprintf(stderr, "unknown mode %s\n", what.c_str());

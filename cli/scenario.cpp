@@ -768,23 +768,32 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
 }
 
 int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(std::move(line));
-  // The last line that asks about earlier events: past it, none needs keeping.
-  std::size_t lastEventQuestion = 0;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::istringstream words(lines[i]);
-    std::string first;
-    std::string second;
-    words >> first >> second;
-    if (first == "expect" && (second == "event" || second == "no-event")) lastEventQuestion = i + 1;
+  // A first pass finds the last line that asks about earlier events: past it, none needs keeping.
+  // Without a second pass (input that cannot be read twice), every event since the last match is.
+  const auto start = in.tellg();
+  std::size_t lastEventQuestion = std::numeric_limits<std::size_t>::max();
+  if (start != std::istream::pos_type(-1)) {
+    lastEventQuestion = 0;
+    std::size_t number = 0;
+    for (std::string line; std::getline(in, line);) {
+      ++number;
+      std::istringstream words(line);
+      std::string first;
+      std::string second;
+      words >> first >> second;
+      if (first == "expect" && (second == "event" || second == "no-event")) lastEventQuestion = number;
+    }
+    in.clear();
+    in.seekg(start);
   }
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  std::size_t number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
     // Events a line causes are kept while a later line may ask about them; once the last question
     // has been asked, none is.
-    impl_->keepWindow = i + 1 < lastEventQuestion;
-    if (i + 1 > lastEventQuestion) impl_->window.clear();
-    if (runLine(lines[i], fileName, static_cast<int>(i) + 1) == LineResult::kBadLine) return 2;
+    impl_->keepWindow = number < lastEventQuestion;
+    if (number > lastEventQuestion) impl_->window.clear();
+    if (runLine(line, fileName, static_cast<int>(number)) == LineResult::kBadLine) return 2;
   }
   return failures_ == 0 ? 0 : 1;
 }

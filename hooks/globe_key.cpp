@@ -57,13 +57,12 @@ void Orvane::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) {
   // Every key's touch-up passes the guard and reloads, before the key is even known.
   if (!guards_.isConfigured()) return saved_.touchUp(self, cmd, touch);
   settings_.reloadSettings();
-  if (!settings_.cache().enabled) return saved_.touchUp(self, cmd, touch);
+  // Only mode 3 acts on a touch-up: in any other the key need not even be looked for.
+  if (!settings_.cache().enabled || settings_.cache().mode != kSilentGlobeKey) return saved_.touchUp(self, cmd, touch);
   const Id key =
       objc::send(self, sel::keyHitTest, objc::send(touch, sel::locationInView, objc::send(touch, sel::view)));
   if (!isGlobeKey(key)) return saved_.touchUp(self, cmd, touch);
   // The globe key's touch-up is swallowed in mode 3: the tap has no effect.
-  if (settings_.cache().mode == kSilentGlobeKey) return;
-  saved_.touchUp(self, cmd, touch);
 }
 
 }  // namespace orvane

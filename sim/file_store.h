@@ -97,6 +97,8 @@ class FileStore {
 
   std::filesystem::path root_;
   int rootFd_ = -1;
+  // Whether the kernel has openat2; learnt from the first call that finds it missing.
+  mutable bool hasOpenat2_ = true;
   std::optional<FileFault> fault_;
   std::function<void(std::string_view, std::string_view)> writeObserver_;
   int faultTimes_ = 0;
