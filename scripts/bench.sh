@@ -1,35 +1,65 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks, then counts instructions per operation with callgrind and the peak
-# memory over long runs. Every figure of docs/performance.md comes from this script.
+# Every figure of docs/performance.md: instructions per operation (callgrind, the count at 2N minus
+# the count at N, over N), each against its floor; CPU time of every operation taking turns within
+# rounds (median and spread of the per-round ratios); growth with the keyboards and the file's size;
+# peak memory over long runs of the driver and of orvane-sim --quiet.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 command -v valgrind >/dev/null || { sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"; $sudo apt-get install -y -qq valgrind; }
 scripts/build.sh build >/dev/null
+drive=build/bench/orvane_keystrokes
 
-echo "== time per operation (median of 5)"
-build/bench/orvane_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-  --benchmark_min_time=0.3 2>/dev/null | awk '/_median/ {print $1, $2, $3}' | sed 's/_median//' | tee /tmp/orvane-bench.txt
-awk '
-  /^BM_Floor\/xml:0 / {floor=$2} /^BM_KeystrokeSystem / {ks=$2} /^BM_KeystrokeExtension / {ke=$2}
-  /^BM_LabelSystem / {ls=$2} /^BM_LabelExtension / {le=$2}
-  /^BM_ReloadSettings\/n:64 / {r64=$2} /^BM_FloorForReload\/n:64 / {f64=$2}
-  /^BM_ReloadSettings\/n:1 / {r1=$2} /^BM_FloorForReload\/n:1 / {f1=$2}
-  END {
-    printf "keystroke overhead / floor: %.2f\n", (ke-ks)/floor
-    printf "label overhead / floor:     %.2f\n", (le-ls)/floor
-    printf "reload n=1 / its floor:     %.2f\n", r1/f1
-    printf "reload n=64 / its floor:    %.2f\n", r64/f64
-  }' /tmp/orvane-bench.txt
+count() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$drive" "$@" 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}'; }
+per() {  # per MODE N [ARG]: instructions of one operation
+  local mode=$1 n=$2 arg=${3:-}
+  local a b
+  a=$(count "$mode" "$n" $arg)
+  b=$(count "$mode" $((2 * n)) $arg)
+  echo $(((b - a) / n))
+}
 
-echo "== instructions per operation (callgrind, count 2000 minus count 1000, over 1000)"
-for what in floor system extension label-system label tap; do
-  a=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null build/bench/orvane_keystrokes "$what" 1000 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}')
-  b=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null build/bench/orvane_keystrokes "$what" 2000 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}')
-  echo "$what $(( (b - a) / 1000 ))"
+echo "== instructions per operation (callgrind; file layer on its openat-per-folder walk, see docs)"
+declare -A ir
+for mode in floor system extension label-floor label-system label tap-floor tap tap-system pref-write; do
+  ir[$mode]=$(per "$mode" 1000)
+  echo "$mode ${ir[$mode]}"
+done
+awk -v f="${ir[floor]}" -v s="${ir[system]}" -v e="${ir[extension]}" -v lf="${ir[label-floor]}" \
+    -v ls="${ir[label-system]}" -v l="${ir[label]}" -v tf="${ir[tap-floor]}" -v t="${ir[tap]}" \
+    -v ts="${ir[tap-system]}" -v pw="${ir[pref-write]}" 'BEGIN {
+  printf "keystroke overhead / floor:         %.2f\n", (e - s) / f
+  printf "label overhead / label floor:       %.2f\n", (l - ls) / lf
+  printf "tap own share / two floors:         %.2f  (tap - tap without the extension - preference write)\n", (t - ts - pw) / tf
+}'
+
+echo "== reload with N selected of N active (instructions), against its floor"
+for n in 1 4 16 64 256; do
+  r=$(per reload 200 "$n"); f=$(per reload-floor 200 "$n")
+  awk -v n="$n" -v r="$r" -v f="$f" 'BEGIN { printf "n=%-4d reload %8d  floor %8d  ratio %.2f\n", n, r, f, r / f }'
 done
 
+echo "== a keystroke as the settings file grows (instructions)"
+for size in 0 4096 65536 1048576; do
+  f=$(per floor 20 "$size"); s=$(per system 20 "$size"); e=$(per extension 20 "$size")
+  awk -v z="$size" -v f="$f" -v s="$s" -v e="$e" 'BEGIN { printf "padding %8d B  floor %8d  overhead %8d  ratio %.2f\n", z, f, e - s, (e - s) / f }'
+done
+
+echo "== CPU time, every operation taking turns within each round"
+"$drive" interleaved 9 2000
+
 echo "== peak memory"
-for what in extension tap; do
-  for count in 10000 100000; do build/bench/orvane_keystrokes "$what" "$count"; done
+for mode in extension tap; do
+  for n in 10000 100000; do "$drive" "$mode" "$n"; done
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for n in 50000 200000; do
+  python3 - "$n" "$work/taps$n.scn" <<'PY'
+import sys
+n, path = int(sys.argv[1]), sys.argv[2]
+head = "keyboards en_US fr_FR de_DE\nsettings write {mode: 1, SelectedKeyboards: [en_US, fr_FR, de_DE]}\nstart com.example.app\n"
+open(path, "w").write(head + "tap com.example.app globe\nrun\n" * n + "expect input-mode com.example.app %s\n" % ["en_US", "fr_FR", "de_DE"][n % 3])
+PY
+  /usr/bin/time -f "orvane-sim run --quiet, $n globe taps: %e s, peak %M KiB" build/orvane-sim run -q "$work/taps$n.scn" >/dev/null
 done

@@ -16,3 +16,7 @@ echo "== build and test with the sanitizers"
 scripts/build.sh build-asan -DORVANE_SANITIZE=ON -DORVANE_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+echo "== release build (-O3) and its tests"
+scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCHMARKS=OFF -DORVANE_FUZZ_REPLAYS=OFF
+ctest --test-dir build-release --output-on-failure -j "$(nproc)"
