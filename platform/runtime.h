@@ -16,6 +16,7 @@
 #include <string_view>
 #include <typeindex>
 #include <utility>
+#include <vector>
 
 namespace orvane::objc {
 
@@ -79,10 +80,10 @@ class ImplementationTable {
   // The implementation under `name`, or nullptr. A signature mismatch is fatal.
   template <class Signature, class ImpT>
   std::shared_ptr<ImpT> find(std::string_view name) const {
-    auto it = entries_.find(name);
-    if (it == entries_.end()) return nullptr;
-    if (it->second.signature != typeid(Signature)) fatal("signature mismatch", name);
-    return std::static_pointer_cast<ImpT>(it->second.imp);
+    const Entry* entry = lookup(name);
+    if (entry == nullptr) return nullptr;
+    if (entry->signature != typeid(Signature)) fatal("signature mismatch", name);
+    return std::static_pointer_cast<ImpT>(entry->imp);
   }
 
   // Puts `replacement` in place of the entry `name` and returns the previous implementation.
@@ -96,7 +97,28 @@ class ImplementationTable {
   bool contains(std::string_view name) const { return entries_.find(name) != entries_.end(); }
 
  private:
-  std::map<std::string, Entry, std::less<>> entries_;
+  // Selectors are constants: the same send names its method with the same characters, at the same
+  // place, every time. Entries found before are found again by that place, without comparing
+  // names; entries are never removed, so what was found stays valid.
+  const Entry* lookup(std::string_view name) const {
+    for (const Found& f : found_) {
+      // The same place, and (should a name ever come from elsewhere) the same characters.
+      if (f.where == name.data() && f.it->first == name) return &f.it->second;
+    }
+    auto it = entries_.find(name);
+    if (it == entries_.end()) return nullptr;
+    if (found_.size() < kFoundKept) found_.push_back(Found{name.data(), it});
+    return &it->second;
+  }
+
+  using Entries = std::map<std::string, Entry, std::less<>>;
+  struct Found {
+    const char* where;
+    Entries::const_iterator it;
+  };
+  static constexpr std::size_t kFoundKept = 16;
+  Entries entries_;
+  mutable std::vector<Found> found_;
 };
 
 class Class {
