@@ -18,13 +18,8 @@ std::string xmlText(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = c < 0x80              ? 1
-                               : (c & 0xE0u) == 0xC0 ? 2
-                               : (c & 0xF0u) == 0xE0 ? 3
-                               : (c & 0xF8u) == 0xF0 ? 4
-                                                     : 0;
-    if (length == 0 || i + length > text.size() ||
-        !sim::formats::isValidUtf8(std::string_view(text).substr(i, length))) {
+    const std::size_t length = sim::formats::utf8SequenceAt(text, i);
+    if (length == 0) {
       out += "\xEF\xBF\xBD";
       ++i;
       continue;

@@ -40,13 +40,7 @@ std::string valueJson(const Value& value) {
         } else if constexpr (std::is_same_v<T, std::string>) {
           return sim::jsonString(v);
         } else if constexpr (std::is_same_v<T, Data>) {
-          std::string hex;
-          char buf[3];
-          for (std::uint8_t b : v) {
-            std::snprintf(buf, sizeof buf, "%02x", b);
-            hex += buf;
-          }
-          return "{\"data\":\"" + hex + "\"}";
+          return "{\"data\":\"" + sim::hexOf(v) + "\"}";
         } else if constexpr (std::is_same_v<T, Date>) {
           const auto iso = v.seconds == std::floor(v.seconds) ? sim::formats::formatXmlDate(v.seconds) : std::nullopt;
           return "{\"date\":" + (iso ? sim::jsonString(*iso) : jsonNumber(v.seconds)) + "}";

@@ -29,6 +29,9 @@ std::optional<std::string> writeXml(const Value& value);
 
 // Text helpers both formats share.
 bool isValidUtf8(std::string_view s);
+// The length of the valid UTF-8 sequence that starts at s[at] (1 for an ASCII byte); 0 when the
+// bytes there are not one.
+std::size_t utf8SequenceAt(std::string_view s, std::size_t at);
 // Appends the UTF-8 form of a code point (which must be a Unicode scalar value).
 void appendUtf8(std::string& out, std::uint32_t codePoint);
 

@@ -634,6 +634,17 @@ bool isValidUtf8(std::string_view s) {
   return true;
 }
 
+std::size_t utf8SequenceAt(std::string_view s, std::size_t at) {
+  const auto c = static_cast<unsigned char>(s[at]);
+  const std::size_t length = c < 0x80              ? 1
+                             : (c & 0xE0u) == 0xC0 ? 2
+                             : (c & 0xF0u) == 0xE0 ? 3
+                             : (c & 0xF8u) == 0xF0 ? 4
+                                                   : 0;
+  if (length <= 1) return length;
+  return at + length <= s.size() && isValidUtf8(s.substr(at, length)) ? length : 0;
+}
+
 void appendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);

@@ -54,8 +54,7 @@ std::string jsonString(std::string_view s) {
     const auto c = static_cast<unsigned char>(s[i]);
     // A byte that does not begin valid UTF-8 is kept as U+DC80 + byte (as Python's surrogateescape
     // does), so the output is valid UTF-8 JSON and the byte can be recovered.
-    std::size_t length = c < 0x80 ? 1 : (c & 0xE0u) == 0xC0 ? 2 : (c & 0xF0u) == 0xE0 ? 3 : (c & 0xF8u) == 0xF0 ? 4 : 0;
-    if (length > 1 && (i + length > s.size() || !formats::isValidUtf8(s.substr(i, length)))) length = 0;
+    const std::size_t length = formats::utf8SequenceAt(s, i);
     if (length == 0) {
       std::snprintf(buf, sizeof buf, "\\u%04x", 0xDC00u + c);
       out += buf;

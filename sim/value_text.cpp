@@ -309,6 +309,17 @@ std::string formatStringText(std::string_view s) {
   return out + "\"";
 }
 
+std::string hexOf(const Data& data) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 * data.size());
+  for (std::uint8_t b : data) {
+    out += kDigits[b >> 4u];
+    out += kDigits[b & 0xFu];
+  }
+  return out;
+}
+
 std::string formatValueText(const Value& value) {
   return std::visit(
       [](const auto& v) -> std::string {
@@ -322,13 +333,7 @@ std::string formatValueText(const Value& value) {
         } else if constexpr (std::is_same_v<T, std::string>) {
           return formatStringText(v);
         } else if constexpr (std::is_same_v<T, Data>) {
-          std::string out = "<";
-          char buf[3];
-          for (std::uint8_t b : v) {
-            std::snprintf(buf, sizeof buf, "%02x", b);
-            out += buf;
-          }
-          return out + ">";
+          return "<" + hexOf(v) + ">";
         } else if constexpr (std::is_same_v<T, Date>) {
           if (v.seconds == std::floor(v.seconds)) {
             if (auto iso = formats::formatXmlDate(v.seconds)) return "date(" + *iso + ")";

@@ -27,6 +27,8 @@ struct ValueParse {
 // Parses one whole value; trailing text other than white space is an error.
 ValueParse parseValueText(std::string_view text);
 std::string formatValueText(const Value& value);
+// Bytes as lower-case hex digits, two a byte.
+std::string hexOf(const Data& data);
 // A string as the text form writes it: bare when that reads back as the same string, else quoted.
 std::string formatStringText(std::string_view s);
 
