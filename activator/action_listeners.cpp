@@ -39,8 +39,8 @@ ActionListenerClasses addActionListenerClasses(const platform::Platform& platfor
   auto distributedCenter = std::make_shared<ClassReference>(runtime, "NSDistributedNotificationCenter");
   auto keyboardImpl = std::make_shared<ClassReference>(runtime, "UIKeyboardImpl");
 
-  objc::Class* changeMode = addListenerClass(runtime, "ChangeMode");
-  changeMode->addMethod(sel::receiveEvent, [platform, &guards, distributedCenter](const Id&, Sel, Id, Id) {
+  auto changeMode = defineListenerClass(runtime, "ChangeMode");
+  changeMode->method(sel::receiveEvent, [platform, &guards, distributedCenter](const Id&, Sel, Id, Id) {
     if (!guards.isSettingsFilePresent()) return;
     const Dictionary settings = readSettingsFile(platform.files);
     if (!isEnabled(settings)) return;
@@ -49,8 +49,8 @@ ActionListenerClasses addActionListenerClasses(const platform::Platform& platfor
     postDistributed(*distributedCenter, kCloseKeyboardMenuNotification, std::nullopt);
   });
 
-  objc::Class* changeAutoCorrection = addListenerClass(runtime, "ChangeAutoCorrection");
-  changeAutoCorrection->addMethod(sel::receiveEvent, [platform, &guards, keyboardImpl](const Id&, Sel, Id, Id) {
+  auto changeAutoCorrection = defineListenerClass(runtime, "ChangeAutoCorrection");
+  changeAutoCorrection->method(sel::receiveEvent, [platform, &guards, keyboardImpl](const Id&, Sel, Id, Id) {
     if (!guards.isSettingsFilePresent()) return;
     platform::Preferences& preferences = platform.preferences;
     preferences.CFPreferencesAppSynchronize(platform::kKeyboardPreferencesDomain);
@@ -75,14 +75,14 @@ ActionListenerClasses addActionListenerClasses(const platform::Platform& platfor
                sel::setRequestedAutocorrection, !on);
   });
 
-  objc::Class* changeKeyboard = addListenerClass(runtime, "ChangeKeyboard");
-  changeKeyboard->addMethod(sel::receiveEvent, [platform, &guards, distributedCenter](const Id&, Sel, Id, Id) {
+  auto changeKeyboard = defineListenerClass(runtime, "ChangeKeyboard");
+  changeKeyboard->method(sel::receiveEvent, [platform, &guards, distributedCenter](const Id&, Sel, Id, Id) {
     if (!guards.isSettingsFilePresent()) return;
     if (!isEnabled(readSettingsFile(platform.files))) return;
     postDistributed(*distributedCenter, kChangeKeyboardNotification, std::nullopt);
   });
 
-  return {changeMode, changeAutoCorrection, changeKeyboard};
+  return {changeMode->registerClass(), changeAutoCorrection->registerClass(), changeKeyboard->registerClass()};
 }
 
 }  // namespace orvane

@@ -118,33 +118,34 @@ std::string stripListenerPrefix(std::string_view name) {
 }
 
 objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::Class* textInputMode) {
-  objc::Class* cls = addListenerClass(platform.runtime, "DynamicListener");
+  auto definition = defineListenerClass(platform.runtime, "DynamicListener");
+  platform::ClassDefinition& cls = *definition;
   auto state = std::make_shared<State>(platform.runtime);
 
-  cls->addClassMethod(sel::load, [platform, cls, state](const Id&, Sel) {
+  cls.classMethod(sel::load, [platform, state](const Id& self, Sel) {
     state->activatorAtLoad = objc::sendClass(platform.runtime.objc_getClass("LAActivator"), sel::sharedInstance);
-    objc::sendClass(cls, sel::sharedListener);
+    objc::send(self, sel::sharedListener);
   });
-  cls->addMethod(sel::dealloc, [state](const Id&, Sel) {
+  cls.method(sel::dealloc, [state](const Id&, Sel) {
     if (objc::send(state->activatorAtLoad, sel::isRunningInsideSpringBoard)) {
       objc::send(state->activatorAtLoad, sel::unregisterListener, std::string(kUnregisteredAtDestruction));
     }
   });
 
-  cls->addMethod(sel::present, [](const Id&, Sel) { return false; });
-  cls->addMethod(sel::dismiss, [](const Id&, Sel) { return false; });
+  cls.method(sel::present, [](const Id&, Sel) { return false; });
+  cls.method(sel::dismiss, [](const Id&, Sel) { return false; });
   const auto dismissOnly = [](const Id& self, Sel, Id, Id) { objc::send(self, sel::dismiss); };
-  cls->addMethod(sel::didChangeToEventMode,
+  cls.method(sel::didChangeToEventMode,
                  [](const Id& self, Sel, Id, std::string) { objc::send(self, sel::dismiss); });
-  cls->addMethod(sel::abortEventForListenerName,
+  cls.method(sel::abortEventForListenerName,
                  [](const Id& self, Sel, Id, Id, std::string) { objc::send(self, sel::dismiss); });
-  cls->addMethod(sel::otherListenerDidHandleEvent, dismissOnly);
-  cls->addMethod(sel::receiveDeactivateEvent, [](const Id& self, Sel, Id, Id event) {
+  cls.method(sel::otherListenerDidHandleEvent, dismissOnly);
+  cls.method(sel::receiveDeactivateEvent, [](const Id& self, Sel, Id, Id event) {
     if (objc::send(self, sel::dismiss)) objc::send(event, sel::setHandled, true);
   });
-  cls->addMethod(sel::receiveUnlockingDeviceEvent, [](const Id&, Sel, Id, Id, std::string) { return false; });
+  cls.method(sel::receiveUnlockingDeviceEvent, [](const Id&, Sel, Id, Id, std::string) { return false; });
 
-  cls->addMethod(sel::receiveEventForListenerName,
+  cls.method(sel::receiveEventForListenerName,
                  [platform, state](const Id& self, Sel, Id, Id event, std::string name) {
                    // No configuration guard here: a missing settings file counts as enabled.
                    if (!isEnabled(readSettingsFile(platform.files))) return;
@@ -154,40 +155,40 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
                    if (objc::send(self, sel::present)) objc::send(event, sel::setHandled, true);
                  });
 
-  cls->addMethod(sel::requiresIcon, [state](const Id&, Sel, Id, std::string name, double) {
+  cls.method(sel::requiresIcon, [state](const Id&, Sel, Id, std::string name, double) {
     return listenerIcon(*state, name, kIconSize);
   });
-  cls->addMethod(sel::requiresSmallIcon, [state](const Id&, Sel, Id, std::string name, double) {
+  cls.method(sel::requiresSmallIcon, [state](const Id&, Sel, Id, std::string name, double) {
     return listenerIcon(*state, name, kSmallIconSize);
   });
-  cls->addMethod(sel::langFromLocale, [platform, state, textInputMode](const Id&, Sel, std::string name) {
+  cls.method(sel::langFromLocale, [platform, state, textInputMode](const Id&, Sel, std::string name) {
     return langFromLocale(platform, *state, textInputMode, name);
   });
-  cls->addMethod(sel::requiresLocalizedTitle,
+  cls.method(sel::requiresLocalizedTitle,
                  [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
                    return platform::formatLog(kTitleFormat,
                                               {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
                  });
-  cls->addMethod(sel::requiresLocalizedDescription,
+  cls.method(sel::requiresLocalizedDescription,
                  [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
                    return platform::formatLog(kDescriptionFormat,
                                               {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
                  });
-  cls->addMethod(sel::requiresLocalizedGroup,
+  cls.method(sel::requiresLocalizedGroup,
                  [](const Id&, Sel, Id, std::string) -> String { return std::string(kGroup); });
-  cls->addMethod(sel::requiresRequiresAssignment,
+  cls.method(sel::requiresRequiresAssignment,
                  [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(false); });
-  cls->addMethod(sel::requiresCompatibleEventModes, [](const Id&, Sel, Id, std::string) -> std::optional<Value> {
+  cls.method(sel::requiresCompatibleEventModes, [](const Id&, Sel, Id, std::string) -> std::optional<Value> {
     return Value(Array{Value("springboard"), Value("lockscreen"), Value("application")});
   });
-  cls->addMethod(sel::requiresIsCompatibleWithEventName,
+  cls.method(sel::requiresIsCompatibleWithEventName,
                  [](const Id&, Sel, Id, std::string, std::string) -> std::optional<Value> { return Value(true); });
-  cls->addMethod(sel::requiresExclusiveAssignmentGroups,
+  cls.method(sel::requiresExclusiveAssignmentGroups,
                  [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(Array{}); });
-  cls->addMethod(sel::requiresNeedsPoweredDisplay, [](const Id&, Sel, Id, std::string) { return true; });
-  cls->addMethod(sel::requiresSupportsRemoval, [](const Id&, Sel, Id, std::string) { return true; });
-  cls->addMethod(sel::requestsRemoval, [](const Id&, Sel, Id, std::string) {});
-  cls->addMethod(sel::requiresConfigurationViewControllerClassName,
+  cls.method(sel::requiresNeedsPoweredDisplay, [](const Id&, Sel, Id, std::string) { return true; });
+  cls.method(sel::requiresSupportsRemoval, [](const Id&, Sel, Id, std::string) { return true; });
+  cls.method(sel::requestsRemoval, [](const Id&, Sel, Id, std::string) {});
+  cls.method(sel::requiresConfigurationViewControllerClassName,
                  [state](const Id&, Sel, Id, std::string, Id* bundle) -> String {
                    if (bundle != nullptr) {
                      *bundle = objc::sendClass(state->bundle.get(), sel::bundleWithPath,
@@ -195,9 +196,9 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
                    }
                    return std::nullopt;
                  });
-  cls->addMethod(sel::requestsConfiguration, [](const Id&, Sel, Id, std::string) -> Id { return nullptr; });
-  cls->addMethod(sel::didSaveNewConfiguration, [](const Id&, Sel, Id, Id, std::string) {});
-  return cls;
+  cls.method(sel::requestsConfiguration, [](const Id&, Sel, Id, std::string) -> Id { return nullptr; });
+  cls.method(sel::didSaveNewConfiguration, [](const Id&, Sel, Id, Id, std::string) {});
+  return cls.registerClass();
 }
 
 }  // namespace orvane

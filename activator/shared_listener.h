@@ -5,22 +5,18 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/class_definition.h"
 #include "platform/class_reference.h"
 #include "platform/services.h"
 #include "platform/uikit.h"
 
 namespace orvane {
 
-// A listener object: no state of its own.
-class ListenerObject final : public objc::Object {
- public:
-  using Object::Object;
-};
-
 using platform::ClassReference;
 
-// Adds a listener class with `alloc`, `init`, `new` and the once-only `sharedListener`.
-objc::Class* addListenerClass(platform::Runtime& runtime, std::string name);
+// Begins a listener class: an NSObject adopting Activator's listener protocol, with the once-only
+// `sharedListener`. The caller adds its methods and registers it.
+std::unique_ptr<platform::ClassDefinition> defineListenerClass(platform::Runtime& runtime, std::string_view name);
 
 // Posts a distributed notification through [NSDistributedNotificationCenter defaultCenter].
 void postDistributed(ClassReference& center, std::string_view name, std::optional<Dictionary> userInfo);

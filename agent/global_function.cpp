@@ -1,5 +1,6 @@
 #include "agent/global_function.h"
 
+#include "platform/class_definition.h"
 #include "platform/class_reference.h"
 #include "platform/nslog.h"
 #include "settings/settings.h"
@@ -24,11 +25,6 @@ constexpr std::string_view kSharedInputsLogFormat = "%s[Orvane] sharedInstance i
 constexpr std::string_view kActiveInputsLogFormat = "%s[Orvane] activeInstance inputs: %@%s";
 // A default keyboard this short (or absent) is ignored.
 constexpr std::size_t kShortestDefaultKeyboard = 5;
-
-class Agent final : public objc::Object {
- public:
-  using Object::Object;
-};
 
 // The classes the commands look up at every use, kept once found.
 struct AgentClasses {
@@ -62,14 +58,11 @@ std::size_t platformLength(std::string_view utf8) {
 }
 
 objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* keyboardShownFlag) {
-  objc::Class* cls = platform.runtime.registerClass(std::make_unique<objc::Class>("GlobalFunction"));
+  // An NSObject: +alloc and +new are the root's.
+  platform::ClassDefinition cls(platform.runtime, platform.runtime.objc_getClass("NSObject"), "GlobalFunction");
   auto classes = std::make_shared<AgentClasses>(platform.runtime);
 
-  cls->addClassMethod(sel::alloc, [cls](const Id&, Sel) -> Id { return std::make_shared<Agent>(cls); });
-  cls->addClassMethod(sel::new_,
-                      [cls](const Id&, Sel) { return objc::send(objc::sendClass(cls, sel::alloc), sel::init); });
-
-  cls->addMethod(sel::init, [platform](const Id& self, Sel) -> Id {
+  cls.method(sel::init, [platform](const Id& self, Sel) -> Id {
     if (!self) return nullptr;
     platform::Runtime& runtime = platform.runtime;
     const Id distributed =
@@ -83,18 +76,18 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
     return self;
   });
 
-  cls->addMethod(kCloseKeyboardMenu, [classes](const Id&, Sel, Notification) {
+  cls.method(kCloseKeyboardMenu, [classes](const Id&, Sel, Notification) {
     objc::send(objc::sendClass(classes->inputSwitcher.get(), sel::sharedInstance), sel::hideSwitcher);
   });
 
   // Sent through the method table, so the replaced step runs: in mode 1 the next selected keyboard.
-  cls->addMethod(kChangeKeyboard, [platform, classes](const Id&, Sel, Notification) {
+  cls.method(kChangeKeyboard, [platform, classes](const Id&, Sel, Notification) {
     platform::sendNextKeyboardStep(classes->sharedKeyboardImpl(),
                                    platform::hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber()),
                                    Id{});
   });
 
-  cls->addMethod(kChangeToSpecificKeyboard, [platform, classes](const Id&, Sel, Notification notification) {
+  cls.method(kChangeToSpecificKeyboard, [platform, classes](const Id&, Sel, Notification notification) {
     const bool enabled = isEnabled(readSettingsFile(platform.files));
     // A "keyboard" entry that is missing or not a string is passed on as no identifier at all.
     const platform::String identifier =
@@ -102,7 +95,7 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
     if (enabled) objc::send(classes->sharedKeyboardImpl(), sel::setInputMode, identifier);
   });
 
-  cls->addMethod(kKeyboardWillShow, [platform, classes, keyboardShownFlag](const Id&, Sel, Notification) {
+  cls.method(kKeyboardWillShow, [platform, classes, keyboardShownFlag](const Id&, Sel, Notification) {
     // Once per showing: nothing more until the keyboard has been hidden again.
     if (*keyboardShownFlag) return;
     const Dictionary settings = readSettingsFile(platform.files);
@@ -131,8 +124,8 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
     *keyboardShownFlag = true;
   });
 
-  cls->addMethod(kKeyboardWillHide, [keyboardShownFlag](const Id&, Sel, Notification) { *keyboardShownFlag = false; });
-  return cls;
+  cls.method(kKeyboardWillHide, [keyboardShownFlag](const Id&, Sel, Notification) { *keyboardShownFlag = false; });
+  return cls.registerClass();
 }
 
 }  // namespace orvane

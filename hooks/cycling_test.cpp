@@ -25,15 +25,15 @@ TEST_F(CyclingTest, TheContextIsFinishedBeforeTheTaskIsQueued) {
     device.keyboards({"en_US", "fr_FR", "de_DE"});
     device.writeSettings({{"SelectedKeyboards", Value(Array(selection.begin(), selection.end()))}});
     sim::Process& app = device.start("com.example.app");
-    objc::Class* queue = app.objc_getClass("UIKeyboardTaskQueue");
-    using Finish = decltype(sel::finishExecution);
-    auto system = queue->instanceMethods().find<Finish::Signature, Finish::Imp>(sel::finishExecution.name);
+    decltype(sel::finishExecution)::Imp system;
     std::vector<std::size_t> pendingAtFinish;
-    queue->instanceMethods().define<Finish::Signature>(sel::finishExecution.name,
-                                                       Finish::Imp([&](const objc::Id& self, objc::Sel cmd) {
-                                                         pendingAtFinish.push_back(app.pendingTasks());
-                                                         (*system)(self, cmd);
-                                                       }));
+    platform::MSHookMessageEx(
+        app, app.objc_getClass("UIKeyboardTaskQueue"), sel::finishExecution,
+        [&](const objc::Id& self, objc::Sel cmd) {
+          pendingAtFinish.push_back(app.pendingTasks());
+          system(self, cmd);
+        },
+        &system);
     ASSERT_TRUE(app.tapKey("International-Key"));
     EXPECT_EQ(pendingAtFinish, std::vector<std::size_t>{0});
     EXPECT_EQ(app.pendingTasks(), 1u);
@@ -42,9 +42,9 @@ TEST_F(CyclingTest, TheContextIsFinishedBeforeTheTaskIsQueued) {
 
 TEST_F(CyclingTest, TheCapturedKeyboardLivesUntilItsTaskHasRun) {
   sim::Process& app = startWith({"fr_FR", "de_DE"});
-  auto keyboard = std::make_shared<objc::Object>(app.objc_getClass("UIKeyboardImpl"));
+  objc::Id keyboard = objc::sendClass(app.objc_getClass("UIKeyboardImpl"), sel::new_);
   std::weak_ptr<objc::Object> watch = keyboard;
-  objc::send(objc::Id(keyboard), sel::setInputModeToNextInPreferredListWithExecutionContext, objc::Id{});
+  objc::send(keyboard, sel::setInputModeToNextInPreferredListWithExecutionContext, objc::Id{});
   keyboard.reset();
   EXPECT_FALSE(watch.expired());
   device_.device().runUntilIdle();

@@ -59,7 +59,6 @@ inline constexpr Selector<void(Id activator, Id configuration, std::string name)
 // The listener's own.
 inline constexpr Selector<bool()> present{"present"};
 inline constexpr Selector<bool()> dismiss{"dismiss"};
-inline constexpr Selector<void()> dealloc{"dealloc"};
 inline constexpr Selector<void()> load{"load"};
 inline constexpr Selector<String(std::string name)> langFromLocale{"langFromLocale:"};
 

@@ -1,38 +1,28 @@
-// The platform's message runtime: objects, classes with method tables, typed selectors, message
-// sends and the hooking of methods and functions.
+// The message runtime as the extension may know it: opaque objects and classes, typed selectors and
+// the message send. What an object or a class holds, and how a send finds its method, belong to the
+// runtime that implements the functions declared at the end of this file (see docs/architecture.md,
+// "Adding a platform backend"); the extension links against whichever runtime the process has.
 //
-// Every selector carries its signature in its type, and every method table entry records the
-// signature it was defined with; a send or a hook with another signature is a programming error and
-// stops the program at once. A message to an absent object (or class) does nothing and yields the
-// empty value of its result type: nothing, zero or false.
+// Every selector carries its signature in its type, and every method records the signature it was
+// defined with; a send or a hook with another signature is a programming error and stops the program
+// at once. A message to nil does nothing and yields the empty value of its result type: nothing,
+// zero, false, a default-constructed structure.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <memory>
-#include <string>
 #include <string_view>
-#include <typeindex>
+#include <typeinfo>
 #include <utility>
-#include <vector>
 
 namespace orvane::objc {
 
+// An object of the runtime; what it holds is the runtime's own. A class is an object too.
+class Object;
+// A class of the runtime: its name, its superclass, its methods and its metaclass.
 class Class;
-
-class Object {
- public:
-  explicit Object(Class* isa) : isa_(isa) {}
-  Object(const Object&) = delete;
-  Object& operator=(const Object&) = delete;
-  virtual ~Object() = default;
-  Class* isa() const { return isa_; }
-
- private:
-  Class* isa_;
-};
 
 // A strong reference to an object; empty is nil.
 using Id = std::shared_ptr<Object>;
@@ -43,7 +33,7 @@ template <class Signature>
 struct Selector;
 
 // A selector whose methods take `Args...` and return `R`. An implementation receives the receiver
-// (nil for a class method) and the selector before the arguments.
+// (the class itself for a class method) and the selector before the arguments.
 template <class R, class... Args>
 struct Selector<R(Args...)> {
   using Signature = R(Args...);
@@ -64,117 +54,59 @@ struct FunctionSymbol {
   std::abort();
 }
 
-// Entries keyed by name, each holding one type-erased implementation with its signature.
-class ImplementationTable {
- public:
-  struct Entry {
-    std::type_index signature;
-    std::shared_ptr<void> imp;  // points at the std::function of that signature
-  };
+// ---- what a runtime implements (one definition of each per program) ----
 
-  template <class Signature, class ImpT>
-  void define(std::string_view name, ImpT imp) {
-    entries_.insert_or_assign(std::string(name), Entry{typeid(Signature), std::make_shared<ImpT>(std::move(imp))});
-  }
+// objc_msg_lookup: the implementation `receiver` answers `name` with, found on its class or the
+// nearest superclass that has it (a class receiver finds class methods, along the metaclasses); a
+// `Selector<signature>::Imp`, or nullptr when no class in the chain has the method. A method found
+// with another signature is fatal.
+const void* msgLookup(const Object& receiver, Sel name, const std::type_info& signature);
+// class_getMethodImplementation for an instance of `cls` (a metaclass: for its class's methods),
+// looked up now; nullptr when the chain has no such method.
+const void* classLookup(const Class* cls, Sel name, const std::type_info& signature);
+// The class as a receiver of class messages.
+Id classObject(Class* cls);
+Class* object_getClass(const Object& object);
+Class* class_getSuperclass(const Class* cls);
+// The metaclass: where a class's class methods live.
+Class* objc_getMetaClass(Class* cls);
+std::string_view class_getName(const Class* cls);
+bool class_conformsToProtocol(const Class* cls, std::string_view protocol);
+// class_createInstance: a new object of `cls` with the instance variables its class declared.
+Id class_createInstance(Class* cls);
+// The object's instance variables if they are a `type`, else nullptr.
+void* object_getIvars(const Object& object, const std::type_info& type);
 
-  // The implementation under `name`, or nullptr. A signature mismatch is fatal.
-  template <class Signature, class ImpT>
-  std::shared_ptr<ImpT> find(std::string_view name) const {
-    const Entry* entry = lookup(name);
-    if (entry == nullptr) return nullptr;
-    if (entry->signature != typeid(Signature)) fatal("signature mismatch", name);
-    return std::static_pointer_cast<ImpT>(entry->imp);
-  }
-
-  // Puts `replacement` in place of the entry `name` and returns the previous implementation.
-  std::shared_ptr<void> exchange(std::string_view name, std::type_index signature, std::shared_ptr<void> replacement) {
-    auto it = entries_.find(name);
-    if (it == entries_.end()) return nullptr;
-    if (it->second.signature != signature) fatal("signature mismatch at hook time", name);
-    return std::exchange(it->second.imp, std::move(replacement));
-  }
-
-  bool contains(std::string_view name) const { return entries_.find(name) != entries_.end(); }
-
- private:
-  // Selectors are constants: the same send names its method with the same characters, at the same
-  // place, every time. Entries found before are found again by that place, without comparing
-  // names; entries are never removed, so what was found stays valid.
-  const Entry* lookup(std::string_view name) const {
-    for (const Found& f : found_) {
-      // The same place, and (should a name ever come from elsewhere) the same characters.
-      if (f.where == name.data() && f.it->first == name) return &f.it->second;
-    }
-    auto it = entries_.find(name);
-    if (it == entries_.end()) return nullptr;
-    if (found_.size() < kFoundKept) found_.push_back(Found{name.data(), it});
-    return &it->second;
-  }
-
-  using Entries = std::map<std::string, Entry, std::less<>>;
-  struct Found {
-    const char* where;
-    Entries::const_iterator it;
-  };
-  static constexpr std::size_t kFoundKept = 16;
-  Entries entries_;
-  mutable std::vector<Found> found_;
-};
-
-class Class {
- public:
-  explicit Class(std::string name) : name_(std::move(name)) {}
-  Class(const Class&) = delete;
-  Class& operator=(const Class&) = delete;
-
-  const std::string& name() const { return name_; }
-  ImplementationTable& instanceMethods() { return instanceMethods_; }
-  ImplementationTable& classMethods() { return classMethods_; }
-  const ImplementationTable& instanceMethods() const { return instanceMethods_; }
-  const ImplementationTable& classMethods() const { return classMethods_; }
-
-  template <class Signature>
-  void addMethod(const Selector<Signature>& sel, typename Selector<Signature>::Imp imp) {
-    instanceMethods_.define<Signature>(sel.name, std::move(imp));
-  }
-  template <class Signature>
-  void addClassMethod(const Selector<Signature>& sel, typename Selector<Signature>::Imp imp) {
-    classMethods_.define<Signature>(sel.name, std::move(imp));
-  }
-
- private:
-  std::string name_;
-  ImplementationTable instanceMethods_;
-  ImplementationTable classMethods_;
-};
-
-namespace detail {
-template <class R, class... Args, class... Actual>
-R invoke(const ImplementationTable& table, const Selector<R(Args...)>& sel, const Id& self, Actual&&... args) {
-  using Sel_ = Selector<R(Args...)>;
-  auto imp = table.template find<typename Sel_::Signature, typename Sel_::Imp>(sel.name);
-  if (!imp) fatal("unrecognized selector", sel.name);
-  return (*imp)(self, sel.name, std::forward<Actual>(args)...);
-}
-}  // namespace detail
+// ---- sends ----
 
 // [self sel:args...]
 template <class R, class... Args, class... Actual>
 R send(const Id& self, const Selector<R(Args...)>& sel, Actual&&... args) {
   if (!self) return R();
-  return detail::invoke(self->isa()->instanceMethods(), sel, self, std::forward<Actual>(args)...);
+  using Imp = typename Selector<R(Args...)>::Imp;
+  const auto* imp = static_cast<const Imp*>(msgLookup(*self, sel.name, typeid(R(Args...))));
+  if (imp == nullptr) fatal("unrecognized selector", sel.name);
+  return (*imp)(self, sel.name, std::forward<Actual>(args)...);
 }
 
 // [cls sel:args...]
 template <class R, class... Args, class... Actual>
 R sendClass(Class* cls, const Selector<R(Args...)>& sel, Actual&&... args) {
   if (cls == nullptr) return R();
-  return detail::invoke(cls->classMethods(), sel, Id{}, std::forward<Actual>(args)...);
+  return send(classObject(cls), sel, std::forward<Actual>(args)...);
 }
 
+// [self respondsToSelector:sel]
 template <class Signature>
 bool respondsTo(const Id& self, const Selector<Signature>& sel) {
-  return self && self->isa()->instanceMethods().contains(sel.name);
+  return self && msgLookup(*self, sel.name, typeid(Signature)) != nullptr;
+}
+
+// The instance variables of an object whose class declared them as a `T`; nullptr for nil or for an
+// object of another kind.
+template <class T>
+T* ivarsOf(const Id& object) {
+  return object ? static_cast<T*>(object_getIvars(*object, typeid(T))) : nullptr;
 }
 
 }  // namespace orvane::objc

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <typeindex>
+#include <typeinfo>
 
 #include "platform/runtime.h"
 #include "platform/value.h"
@@ -27,7 +27,43 @@ class System {
   virtual void dispatchAsyncMain(std::function<void()> task) = 0;
 };
 
-// Class lookup, loading and the hooking service.
+// What a hooking call did. Only the first three change anything.
+enum class HookStatus {
+  kInstalled,                // the class's own method now enters the replacement
+  kInstalledOverInherited,   // the class only inherited the method: the replacement is its own now,
+                             // and the superclass and its other subclasses keep theirs
+  kAlreadyReplaced,          // installed over an earlier replacement of the same method, which it saves
+  kNoSuchClass,              // nothing changed
+  kNoSuchMethod,             // nothing changed: neither the class nor a superclass has the method
+  kNoSuchFunction,           // nothing changed
+  kWrongSignature,           // nothing changed: the method has another signature (a programming error)
+};
+// The status as the trace names it.
+inline std::string_view hookStatusName(HookStatus status) {
+  switch (status) {
+    case HookStatus::kInstalled: return "installed";
+    case HookStatus::kInstalledOverInherited: return "installed-over-inherited";
+    case HookStatus::kAlreadyReplaced: return "already-replaced";
+    case HookStatus::kNoSuchClass: return "no-such-class";
+    case HookStatus::kNoSuchMethod: return "no-such-method";
+    case HookStatus::kNoSuchFunction: return "no-such-function";
+    case HookStatus::kWrongSignature: return "wrong-signature";
+  }
+  return "unknown";
+}
+inline bool hookInstalled(HookStatus status) {
+  return status == HookStatus::kInstalled || status == HookStatus::kInstalledOverInherited ||
+         status == HookStatus::kAlreadyReplaced;
+}
+
+struct HookResult {
+  HookStatus status;
+  // The implementation replaced (an `Imp` of the hooked signature): set for kInstalled and
+  // kAlreadyReplaced, empty otherwise.
+  std::shared_ptr<void> previous;
+};
+
+// Class lookup, class definition, loading and the hooking service: the process's runtime.
 class Runtime {
  public:
   virtual ~Runtime() = default;
@@ -35,15 +71,29 @@ class Runtime {
   virtual objc::Class* objc_getClass(std::string_view name) = 0;
   // dlopen(path, mode): loads the library when it exists; the handle is not for the caller to use.
   virtual const void* dlopen(std::string_view path, int mode) = 0;
-  // Adds a class of the loading library to the process (its class-load step).
-  virtual objc::Class* registerClass(std::unique_ptr<objc::Class> cls) = 0;
-  // The type-erased hooking calls behind MSHookMessageEx and MSHookFunction below: they return the
-  // implementation replaced, or nothing when the class, method or function does not exist (then
-  // nothing has changed).
-  virtual std::shared_ptr<void> hookMessage(objc::Class* cls, std::string_view selector, std::type_index signature,
-                                            std::shared_ptr<void> replacement) = 0;
-  virtual std::shared_ptr<void> hookFunction(std::string_view symbol, std::type_index signature,
-                                             std::shared_ptr<void> replacement) = 0;
+
+  // Defining a class (see ClassDefinition in class_definition.h, the one way the extension does):
+  // objc_allocateClassPair gives nullptr when the process already has a class of that name; the
+  // class can be looked up only once registered.
+  virtual objc::Class* objc_allocateClassPair(objc::Class* superclass, std::string_view name) = 0;
+  // `imp` is a `Selector<signature>::Imp`; for a class method `cls` is the metaclass.
+  virtual void class_addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature,
+                               std::shared_ptr<void> imp) = 0;
+  virtual void class_addProtocol(objc::Class* cls, std::string_view protocol) = 0;
+  // The class's instances carry instance variables that `make` creates, of type `type`.
+  virtual void class_addIvars(objc::Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)()) = 0;
+  virtual void objc_registerClassPair(objc::Class* cls) = 0;
+
+  // The hooking service behind MSHookMessageEx and MSHookFunction below, with what it did. A
+  // method the class only inherits is replaced on the class alone.
+  virtual HookResult hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
+                                 std::shared_ptr<void> replacement) = 0;
+  virtual HookResult hookFunction(std::string_view symbol, const std::type_info& signature,
+                                  std::shared_ptr<void> replacement) = 0;
+  // Undoes the latest replacement of the method on this very class: the implementation before it
+  // is back, or, where the class had only inherited the method, the class inherits it again.
+  // False when there is no replacement to undo. For tests; the extension never reverts.
+  virtual bool revertHook(objc::Class* cls, objc::Sel selector) = 0;
 };
 
 // CFPreferences, per application domain.
@@ -105,25 +155,54 @@ struct Platform {
   Strings& strings;
 };
 
+namespace detail {
+// The saved implementation of a method the hooked class only inherited: it calls the method the
+// superclass has at the moment of the call, whatever has happened to it since the hook.
+template <class R, class... Args>
+typename objc::Selector<R(Args...)>::Imp callInherited(objc::Class* superclass, std::string_view name) {
+  return [superclass, name](const objc::Id& self, objc::Sel cmd, Args... args) -> R {
+    using Imp = typename objc::Selector<R(Args...)>::Imp;
+    const auto* imp = static_cast<const Imp*>(objc::classLookup(superclass, name, typeid(R(Args...))));
+    if (imp == nullptr) objc::fatal("unrecognized selector", name);
+    return (*imp)(self, cmd, std::move(args)...);
+  };
+}
+template <class R, class... Args>
+typename objc::Selector<R(Args...)>::Imp callInherited(objc::Class* superclass, const objc::Selector<R(Args...)>& sel) {
+  return callInherited<R, Args...>(superclass, sel.name);
+}
+}  // namespace detail
+
 // MSHookMessageEx(cls, sel, replacement, &saved): from now on `sel` sent to instances of `cls`
-// enters `replacement`; `saved` receives the implementation it replaced. An absent class or method
-// changes nothing and leaves `saved` empty.
+// enters `replacement`; `saved` receives what it replaced: the class's own implementation, or, for
+// a method the class only inherited, one that calls the superclass's. An absent class or method
+// changes nothing and leaves `saved` empty; another signature is a programming error and fatal.
+// For a class method, `cls` is the metaclass (objc_getMetaClass).
 template <class Signature>
-void MSHookMessageEx(Runtime& runtime, objc::Class* cls, const objc::Selector<Signature>& sel,
-                     typename objc::Selector<Signature>::Imp replacement,
-                     typename objc::Selector<Signature>::Imp* saved) {
+HookStatus MSHookMessageEx(Runtime& runtime, objc::Class* cls, const objc::Selector<Signature>& sel,
+                           typename objc::Selector<Signature>::Imp replacement,
+                           typename objc::Selector<Signature>::Imp* saved) {
   using Imp = typename objc::Selector<Signature>::Imp;
-  auto previous = runtime.hookMessage(cls, sel.name, typeid(Signature), std::make_shared<Imp>(std::move(replacement)));
-  if (previous) *saved = *std::static_pointer_cast<Imp>(previous);
+  HookResult result =
+      runtime.hookMessage(cls, sel.name, typeid(Signature), std::make_shared<Imp>(std::move(replacement)));
+  if (result.status == HookStatus::kWrongSignature) objc::fatal("signature mismatch at hook time", sel.name);
+  if (result.previous) {
+    *saved = *std::static_pointer_cast<Imp>(result.previous);
+  } else if (result.status == HookStatus::kInstalledOverInherited) {
+    *saved = detail::callInherited(objc::class_getSuperclass(cls), sel);
+  }
+  return result.status;
 }
 
 // MSHookFunction(symbol, replacement, &saved), likewise for a plain function.
 template <class Signature>
-void MSHookFunction(Runtime& runtime, const objc::FunctionSymbol<Signature>& symbol,
-                    std::function<Signature> replacement, std::function<Signature>* saved) {
-  auto previous = runtime.hookFunction(symbol.name, typeid(Signature),
-                                       std::make_shared<std::function<Signature>>(std::move(replacement)));
-  if (previous) *saved = *std::static_pointer_cast<std::function<Signature>>(previous);
+HookStatus MSHookFunction(Runtime& runtime, const objc::FunctionSymbol<Signature>& symbol,
+                          std::function<Signature> replacement, std::function<Signature>* saved) {
+  HookResult result = runtime.hookFunction(symbol.name, typeid(Signature),
+                                           std::make_shared<std::function<Signature>>(std::move(replacement)));
+  if (result.status == HookStatus::kWrongSignature) objc::fatal("signature mismatch at hook time", symbol.name);
+  if (result.previous) *saved = *std::static_pointer_cast<std::function<Signature>>(result.previous);
+  return result.status;
 }
 
 // A library as the loader sees it: first its classes are loaded, then its initialiser runs.

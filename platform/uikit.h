@@ -41,6 +41,7 @@ inline constexpr Selector<Id()> alloc{"alloc"};
 inline constexpr Selector<Id()> new_{"new"};
 inline constexpr Selector<Id()> init{"init"};
 inline constexpr Selector<Id()> autorelease{"autorelease"};
+inline constexpr Selector<void()> dealloc{"dealloc"};
 inline constexpr Selector<Id()> sharedInstance{"sharedInstance"};
 inline constexpr Selector<Id()> activeInstance{"activeInstance"};
 

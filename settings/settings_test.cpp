@@ -110,16 +110,14 @@ TEST_F(SettingsTest, EachSelectedIdentifierFetchesTheActiveModesAnewAndAnEmptySe
   device_.writeSettings(selecting({"A", "B", "C"}));
   sim::Process& app = device_.start("com.example.app");
   int fetches = 0;
-  objc::Class* inputMode = app.objc_getClass("UITextInputMode");
-  using ActiveModes = decltype(platform::sel::activeInputModes);
-  auto system =
-      inputMode->classMethods().find<ActiveModes::Signature, ActiveModes::Imp>(platform::sel::activeInputModes.name);
-  inputMode->classMethods().define<ActiveModes::Signature>(
-      platform::sel::activeInputModes.name,
-      decltype(platform::sel::activeInputModes)::Imp([&](const objc::Id& self, objc::Sel cmd) {
+  decltype(platform::sel::activeInputModes)::Imp system;
+  platform::MSHookMessageEx(
+      app, objc::objc_getMetaClass(app.objc_getClass("UITextInputMode")), platform::sel::activeInputModes,
+      [&](const objc::Id& self, objc::Sel cmd) {
         ++fetches;
-        return (*system)(self, cmd);
-      }));
+        return system(self, cmd);
+      },
+      &system);
   Settings& settings = device_.extension(app.bundleIdentifier()).settings();
   settings.reloadSettings();
   EXPECT_EQ(fetches, 3);

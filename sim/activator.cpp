@@ -1,5 +1,6 @@
 #include "sim/activator.h"
 
+#include "platform/class_definition.h"
 #include "sim/device.h"
 #include "sim/locale.h"
 #include "sim/process.h"
@@ -9,6 +10,7 @@ namespace orvane::sim {
 
 using objc::Id;
 using objc::Sel;
+using platform::ClassDefinition;
 using platform::String;
 namespace sel = platform::sel;
 
@@ -16,48 +18,53 @@ namespace {
 
 constexpr double kScreenScale = 2.0;
 
-class EventObject : public objc::Object {
- public:
-  EventObject(objc::Class* isa, std::string eventName) : Object(isa), name(std::move(eventName)) {}
+// The instance variables of Activator's objects, an image, a bundle and a locale.
+struct ActivatorIvars {
+  // Listener name to listener, as registered.
+  std::map<std::string, objc::Id, std::less<>> listeners;
+};
+
+struct EventIvars {
   std::string name;
   bool handled = false;
 };
 
-class ImageObject : public objc::Object {
- public:
-  ImageObject(objc::Class* isa, std::string source, bool cg, bool ci)
-      : Object(isa), description(std::move(source)), hasCGImage(cg), hasCIImage(ci) {}
+struct ImageIvars {
   std::string description;
-  bool hasCGImage;
-  bool hasCIImage;
+  bool hasCGImage = false;
+  bool hasCIImage = false;
 };
 
-class BundleObject : public objc::Object {
- public:
-  BundleObject(objc::Class* isa, std::string bundlePath) : Object(isa), path(std::move(bundlePath)) {}
+struct BundleIvars {
   std::string path;
 };
 
-class LocaleObject : public objc::Object {
- public:
-  using Object::Object;
+struct LocaleIvars {
   std::string identifier;
 };
 
-std::shared_ptr<ActivatorObject> activatorOf(Process& process) {
-  return std::static_pointer_cast<ActivatorObject>(
-      objc::sendClass(process.objc_getClass("LAActivator"), sel::sharedInstance));
+objc::Class* nsObject(Process& process) { return process.objc_getClass("NSObject"); }
+
+template <class T>
+Id makeWith(objc::Class* cls, T ivars) {
+  Id object = objc::class_createInstance(cls);
+  *objc::ivarsOf<T>(object) = std::move(ivars);
+  return object;
+}
+
+Id activatorOf(Process& process) {
+  return objc::sendClass(process.objc_getClass("LAActivator"), sel::sharedInstance);
 }
 
 Id listenerNamed(Process& process, const std::string& name) {
-  auto activator = activatorOf(process);
-  if (!activator) return nullptr;
+  const auto* activator = objc::ivarsOf<ActivatorIvars>(activatorOf(process));
+  if (activator == nullptr) return nullptr;
   auto it = activator->listeners.find(name);
   return it == activator->listeners.end() ? nullptr : it->second;
 }
 
 Id newEvent(Process& process, const std::string& name) {
-  return std::make_shared<EventObject>(process.objc_getClass("LAEvent"), name);
+  return makeWith(process.objc_getClass("LAEvent"), EventIvars{name, false});
 }
 
 std::string boolText(bool b) { return b ? "YES" : "NO"; }
@@ -67,30 +74,36 @@ std::string valueText(const std::optional<Value>& v) { return v ? formatValueTex
 }  // namespace
 
 std::string describeImage(const Id& image) {
-  auto i = std::dynamic_pointer_cast<ImageObject>(image);
+  const auto* i = objc::ivarsOf<ImageIvars>(image);
   return i ? i->description : "(nil)";
 }
 
 void loadActivatorClasses(Process& process) {
-  objc::Class* cls = process.registerClass(std::make_unique<objc::Class>("LAActivator"));
-  auto activator = std::make_shared<ActivatorObject>(cls);
-  cls->addClassMethod(sel::sharedInstance, [activator](const Id&, Sel) -> Id { return activator; });
-  cls->addMethod(sel::registerListener, [&process, activator](const Id&, Sel, Id listener, std::string name) {
-    process.trace("activator-register", {{"name", name},
-                                         {"listener", listener ? listener->isa()->name() : std::string("nil")},
-                                         {"object", process.objectName(listener)}});
-    activator->listeners.insert_or_assign(std::move(name), std::move(listener));
-  });
-  cls->addMethod(sel::unregisterListener, [&process, activator](const Id&, Sel, std::string name) {
-    process.trace("activator-unregister", {{"name", name}});
-    activator->listeners.erase(name);
-  });
-  cls->addMethod(sel::isRunningInsideSpringBoard, [&process](const Id&, Sel) { return process.isSpringBoard(); });
+  ClassDefinition activatorClass(process, nsObject(process), "LAActivator");
+  activatorClass.ivars<ActivatorIvars>();
+  const Id activator = objc::class_createInstance(activatorClass.cls());
+  activatorClass.classMethod(sel::sharedInstance, [activator](const Id&, Sel) -> Id { return activator; })
+      .method(sel::registerListener,
+              [&process](const Id& self, Sel, Id listener, std::string name) {
+                process.trace("activator-register",
+                              {{"name", name},
+                               {"listener", listener ? std::string(objc::class_getName(objc::object_getClass(*listener)))
+                                                     : std::string("nil")},
+                               {"object", process.objectName(listener)}});
+                objc::ivarsOf<ActivatorIvars>(self)->listeners.insert_or_assign(std::move(name), std::move(listener));
+              })
+      .method(sel::unregisterListener,
+              [&process](const Id& self, Sel, std::string name) {
+                process.trace("activator-unregister", {{"name", name}});
+                objc::ivarsOf<ActivatorIvars>(self)->listeners.erase(name);
+              })
+      .method(sel::isRunningInsideSpringBoard, [&process](const Id&, Sel) { return process.isSpringBoard(); })
+      .registerClass();
 
-  objc::Class* event = process.registerClass(std::make_unique<objc::Class>("LAEvent"));
-  event->addMethod(sel::setHandled, [](const Id& self, Sel, bool handled) {
-    std::static_pointer_cast<EventObject>(self)->handled = handled;
-  });
+  ClassDefinition(process, nsObject(process), "LAEvent")
+      .ivars<EventIvars>()
+      .method(sel::setHandled, [](const Id& self, Sel, bool handled) { objc::ivarsOf<EventIvars>(self)->handled = handled; })
+      .registerClass();
 }
 
 bool fireActivatorEvent(Process& process, const std::string& name) {
@@ -106,7 +119,7 @@ bool fireActivatorEvent(Process& process, const std::string& name) {
     objc::send(listener, sel::receiveEvent, activator, event);
   }
   process.trace("activator-event-done",
-                {{"name", name}, {"handled", boolText(std::static_pointer_cast<EventObject>(event)->handled)}});
+                {{"name", name}, {"handled", boolText(objc::ivarsOf<EventIvars>(event)->handled)}});
   return true;
 }
 
@@ -146,9 +159,9 @@ std::optional<std::string> askActivatorListener(Process& process, const std::str
     if (objc::respondsTo(listener, sel::requestsRemoval)) objc::send(listener, sel::requestsRemoval, activator, name);
     answer = listenerNamed(process, name) ? "still-registered" : "removed";
   } else if (what == "configuration-class") {
-    Id bundle = std::make_shared<BundleObject>(process.objc_getClass("NSBundle"), "(untouched)");
+    Id bundle = makeWith(process.objc_getClass("NSBundle"), BundleIvars{"(untouched)"});
     const String className = own(sel::requiresConfigurationViewControllerClassName, String(), name, &bundle);
-    auto b = std::dynamic_pointer_cast<BundleObject>(bundle);
+    const auto* b = objc::ivarsOf<BundleIvars>(bundle);
     answer = stringText(className) + " bundle=" + (b ? b->path : "(nil)");
   } else if (what == "configuration") {
     answer = own(sel::requestsConfiguration, Id{}, name) ? "object" : "(nil)";
@@ -163,7 +176,7 @@ std::optional<std::string> askActivatorListener(Process& process, const std::str
     } else if (what == "other-handled" && objc::respondsTo(listener, sel::otherListenerDidHandleEvent)) {
       objc::send(listener, sel::otherListenerDidHandleEvent, activator, event);
     }
-    answer = "handled=" + boolText(std::static_pointer_cast<EventObject>(event)->handled);
+    answer = "handled=" + boolText(objc::ivarsOf<EventIvars>(event)->handled);
   } else if (what == "event-mode") {
     if (objc::respondsTo(listener, sel::didChangeToEventMode)) {
       objc::send(listener, sel::didChangeToEventMode, activator, argument.empty() ? "springboard" : argument);
@@ -182,51 +195,60 @@ std::optional<std::string> askActivatorListener(Process& process, const std::str
 void buildResourceClasses(Process& process) {
   Device& device = process.device();
 
-  objc::Class* image = process.registerClass(std::make_unique<objc::Class>("UIImage"));
-  image->addClassMethod(sel::imageWithContentsOfFile, [&device, image](const Id&, Sel, String path) -> Id {
-    if (!path || !device.files().read(*path, 16 << 20)) return nullptr;
-    return std::make_shared<ImageObject>(image, "file:" + *path, true, false);
-  });
-  image->addMethod(sel::CGImage, [](const Id& self, Sel) -> Id {
-    return std::static_pointer_cast<ImageObject>(self)->hasCGImage ? self : nullptr;
-  });
-  image->addMethod(sel::CIImage, [](const Id& self, Sel) -> Id {
-    return std::static_pointer_cast<ImageObject>(self)->hasCIImage ? self : nullptr;
-  });
+  ClassDefinition image(process, nsObject(process), "UIImage");
+  image.ivars<ImageIvars>()
+      .classMethod(sel::imageWithContentsOfFile,
+                   [&device, cls = image.cls()](const Id&, Sel, String path) -> Id {
+                     if (!path || !device.files().read(*path, 16 << 20)) return nullptr;
+                     return makeWith(cls, ImageIvars{"file:" + *path, true, false});
+                   })
+      .method(sel::CGImage, [](const Id& self, Sel) -> Id { return objc::ivarsOf<ImageIvars>(self)->hasCGImage ? self : nullptr; })
+      .method(sel::CIImage, [](const Id& self, Sel) -> Id { return objc::ivarsOf<ImageIvars>(self)->hasCIImage ? self : nullptr; })
+      .registerClass();
 
-  objc::Class* list = process.registerClass(std::make_unique<objc::Class>("ALApplicationList"));
-  auto shared = std::make_shared<objc::Object>(list);
-  list->addClassMethod(sel::sharedApplicationList, [shared](const Id&, Sel) -> Id { return shared; });
-  list->addMethod(sel::iconOfSize, [&process, &device, image](const Id&, Sel, int size, std::string identifier) -> Id {
-    process.trace("applist-icon", {{"displayIdentifier", identifier}, {"size", std::to_string(size)}});
-    auto icon = device.appIcon(identifier, size);
-    if (!icon) return nullptr;
-    return std::make_shared<ImageObject>(image, "app:" + identifier + "@" + std::to_string(size),
-                                         *icon == Device::IconKind::kCGImage, *icon == Device::IconKind::kCIImage);
-  });
+  ClassDefinition list(process, nsObject(process), "ALApplicationList");
+  const Id shared = objc::class_createInstance(list.cls());
+  list.classMethod(sel::sharedApplicationList, [shared](const Id&, Sel) -> Id { return shared; })
+      .method(sel::iconOfSize,
+              [&process, &device, cls = image.cls()](const Id&, Sel, int size, std::string identifier) -> Id {
+                process.trace("applist-icon", {{"displayIdentifier", identifier}, {"size", std::to_string(size)}});
+                auto icon = device.appIcon(identifier, size);
+                if (!icon) return nullptr;
+                return makeWith(cls, ImageIvars{"app:" + identifier + "@" + std::to_string(size),
+                                                *icon == Device::IconKind::kCGImage,
+                                                *icon == Device::IconKind::kCIImage});
+              })
+      .registerClass();
 
-  objc::Class* bundle = process.registerClass(std::make_unique<objc::Class>("NSBundle"));
-  bundle->addClassMethod(sel::bundleWithPath, [&device, bundle](const Id&, Sel, String path) -> Id {
-    if (!path || !device.files().isDirectory(*path)) return nullptr;
-    return std::make_shared<BundleObject>(bundle, *path);
-  });
-  bundle->addMethod(sel::pathForResource, [&device](const Id& self, Sel, String name, String type) -> String {
-    if (!name) return std::nullopt;
-    const std::string path =
-        std::static_pointer_cast<BundleObject>(self)->path + "/" + *name + (type ? "." + *type : std::string());
-    return device.files().exists(path) ? String(path) : std::nullopt;
-  });
+  ClassDefinition bundle(process, nsObject(process), "NSBundle");
+  bundle.ivars<BundleIvars>()
+      .classMethod(sel::bundleWithPath,
+                   [&device, cls = bundle.cls()](const Id&, Sel, String path) -> Id {
+                     if (!path || !device.files().isDirectory(*path)) return nullptr;
+                     return makeWith(cls, BundleIvars{*path});
+                   })
+      .method(sel::pathForResource,
+              [&device](const Id& self, Sel, String name, String type) -> String {
+                if (!name) return std::nullopt;
+                const std::string path =
+                    objc::ivarsOf<BundleIvars>(self)->path + "/" + *name + (type ? "." + *type : std::string());
+                return device.files().exists(path) ? String(path) : std::nullopt;
+              })
+      .registerClass();
 
-  objc::Class* locale = process.registerClass(std::make_unique<objc::Class>("NSLocale"));
-  locale->addClassMethod(sel::alloc, [locale](const Id&, Sel) -> Id { return std::make_shared<LocaleObject>(locale); });
-  locale->addMethod(sel::initWithLocaleIdentifier, [](const Id& self, Sel, String identifier) -> Id {
-    std::static_pointer_cast<LocaleObject>(self)->identifier = identifier.value_or("");
-    return self;
-  });
-  locale->addMethod(sel::displayNameForLocaleIdentifier, [](const Id& self, Sel, String value) -> String {
-    if (!value) return std::nullopt;
-    return localeDisplayName(*value, std::static_pointer_cast<LocaleObject>(self)->identifier);
-  });
+  ClassDefinition(process, nsObject(process), "NSLocale")
+      .ivars<LocaleIvars>()
+      .method(sel::initWithLocaleIdentifier,
+              [](const Id& self, Sel, String identifier) -> Id {
+                objc::ivarsOf<LocaleIvars>(self)->identifier = identifier.value_or("");
+                return self;
+              })
+      .method(sel::displayNameForLocaleIdentifier,
+              [](const Id& self, Sel, String value) -> String {
+                if (!value) return std::nullopt;
+                return localeDisplayName(*value, objc::ivarsOf<LocaleIvars>(self)->identifier);
+              })
+      .registerClass();
 }
 
 }  // namespace orvane::sim

@@ -14,13 +14,6 @@ namespace orvane::sim {
 
 class Process;
 
-class ActivatorObject : public objc::Object {
- public:
-  using Object::Object;
-  // Listener name to listener, as registered.
-  std::map<std::string, objc::Id, std::less<>> listeners;
-};
-
 // Adds the LAActivator and LAEvent classes to the process.
 void loadActivatorClasses(Process& process);
 // Adds ALApplicationList, UIImage, NSBundle and NSLocale.

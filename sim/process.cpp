@@ -52,12 +52,13 @@ void Process::boot() {
   if (!ui_->currentInputMode && !modes.empty()) ui_->currentInputMode = modes.front().identifier;
   trace("start", {{"inputMode", ui_->currentInputMode.value_or("(none)")}});
 
-  functions_.define<platform::symbol::UIApplicationMainSignature>(
-      platform::symbol::UIApplicationMain.name, std::function<platform::symbol::UIApplicationMainSignature>(
-                                                    [this](int, char**, platform::String, platform::String) {
-                                                      trace("application-main");
-                                                      return applicationMainStatus_;
-                                                    }));
+  using MainFunction = std::function<platform::symbol::UIApplicationMainSignature>;
+  runtime_.defineFunction(platform::symbol::UIApplicationMain.name,
+                          typeid(platform::symbol::UIApplicationMainSignature),
+                          std::make_shared<MainFunction>([this](int, char**, platform::String, platform::String) {
+                            trace("application-main");
+                            return applicationMainStatus_;
+                          }));
 
   // The loader: each library's classes, then its initialiser.
   for (const auto& library : device_.libraries()) {
@@ -69,9 +70,8 @@ void Process::boot() {
 
   std::string argument = bundleIdentifier_;
   char* argv[] = {argument.data(), nullptr};
-  auto main = functions_.find<platform::symbol::UIApplicationMainSignature,
-                              std::function<platform::symbol::UIApplicationMainSignature>>(
-      platform::symbol::UIApplicationMain.name);
+  const auto* main = static_cast<const MainFunction*>(
+      runtime_.function(platform::symbol::UIApplicationMain.name, typeid(platform::symbol::UIApplicationMainSignature)));
   const int status = (*main)(1, argv, std::nullopt, std::nullopt);
   trace("main-returned", {{"status", std::to_string(status)}});
 }
@@ -95,7 +95,7 @@ std::string Process::objectName(const objc::Id& object) {
   if (!object) return "nil";
   auto& entry = objectNames_[object.get()];
   if (entry.first.expired() || entry.second.empty()) {
-    const std::string& cls = object->isa()->name();
+    const std::string cls(objc::class_getName(objc::object_getClass(*object)));
     entry = {object, cls + "#" + std::to_string(++objectsNamed_[cls])};
   }
   return entry.second;
@@ -270,11 +270,6 @@ void Process::NSLog(const std::string& line) {
 
 // ---- platform::Runtime ----
 
-objc::Class* Process::objc_getClass(std::string_view name) {
-  auto it = classes_.find(name);
-  return it == classes_.end() ? nullptr : it->second.get();
-}
-
 const void* Process::dlopen(std::string_view path, int) {
   if (!device_.files().exists(path)) return nullptr;
   if (path == platform::names::kActivatorLibraryPath && objc_getClass("LAActivator") == nullptr) {
@@ -284,35 +279,38 @@ const void* Process::dlopen(std::string_view path, int) {
   return this;
 }
 
-objc::Class* Process::registerClass(std::unique_ptr<objc::Class> cls) {
-  const std::string name = cls->name();
-  auto [it, inserted] = classes_.insert_or_assign(name, std::move(cls));
-  return it->second.get();
+platform::HookResult Process::hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
+                                         std::shared_ptr<void> replacement) {
+  platform::HookResult result = runtime_.hookMessage(cls, selector, signature, std::move(replacement));
+  const std::string className(cls ? objc::class_getName(cls) : "nil");
+  const bool installed = platform::hookInstalled(result.status);
+  if (installed) installedHooks_.push_back(className + " " + std::string(selector));
+  trace(installed ? "hook" : "hook-skipped", {{"class", className},
+                                              {"selector", std::string(selector)},
+                                              {"status", std::string(platform::hookStatusName(result.status))}});
+  return result;
 }
 
-std::shared_ptr<void> Process::hookMessage(objc::Class* cls, std::string_view selector, std::type_index signature,
-                                           std::shared_ptr<void> replacement) {
-  if (cls == nullptr || !cls->instanceMethods().contains(selector)) {
-    trace("hook-skipped", {{"class", cls ? cls->name() : "nil"}, {"selector", std::string(selector)}});
-    return nullptr;
-  }
-  auto previous = cls->instanceMethods().exchange(selector, signature, std::move(replacement));
-  const std::string target = cls->name() + " " + std::string(selector);
-  installedHooks_.push_back(target);
-  trace("hook", {{"class", cls->name()}, {"selector", std::string(selector)}});
-  return previous;
+platform::HookResult Process::hookFunction(std::string_view symbol, const std::type_info& signature,
+                                          std::shared_ptr<void> replacement) {
+  platform::HookResult result = runtime_.hookFunction(symbol, signature, std::move(replacement));
+  const bool installed = platform::hookInstalled(result.status);
+  if (installed) installedHooks_.emplace_back(symbol);
+  trace(installed ? "hook" : "hook-skipped",
+        {{"function", std::string(symbol)}, {"status", std::string(platform::hookStatusName(result.status))}});
+  return result;
 }
 
-std::shared_ptr<void> Process::hookFunction(std::string_view symbol, std::type_index signature,
-                                            std::shared_ptr<void> replacement) {
-  auto previous = functions_.exchange(symbol, signature, std::move(replacement));
-  if (!previous) {
-    trace("hook-skipped", {{"function", std::string(symbol)}});
-    return nullptr;
+bool Process::revertHook(objc::Class* cls, objc::Sel selector) {
+  const bool reverted = runtime_.revertHook(cls, selector);
+  if (reverted) {
+    const std::string target = std::string(objc::class_getName(cls)) + " " + std::string(selector);
+    // The latest hook of that method is the one undone.
+    auto last = std::find(installedHooks_.rbegin(), installedHooks_.rend(), target);
+    if (last != installedHooks_.rend()) installedHooks_.erase(std::next(last).base());
+    trace("hook-reverted", {{"class", std::string(objc::class_getName(cls))}, {"selector", std::string(selector)}});
   }
-  installedHooks_.emplace_back(symbol);
-  trace("hook", {{"function", std::string(symbol)}});
-  return previous;
+  return reverted;
 }
 
 // ---- platform::Preferences ----

@@ -13,6 +13,7 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
+#include "sim/runtime/objc_runtime.h"
 #include "sim/trace.h"
 
 namespace orvane::sim {
@@ -109,14 +110,26 @@ class Process final : public platform::System,
   void NSLog(const std::string& line) override;
   void dispatchAsyncMain(std::function<void()> task) override { enqueue(std::move(task), "dispatch_async"); }
 
-  // platform::Runtime
-  objc::Class* objc_getClass(std::string_view name) override;
+  // platform::Runtime, on the fast runtime; hooks are traced with what they did.
+  objc::Class* objc_getClass(std::string_view name) override { return runtime_.getClass(name); }
   const void* dlopen(std::string_view path, int mode) override;
-  objc::Class* registerClass(std::unique_ptr<objc::Class> cls) override;
-  std::shared_ptr<void> hookMessage(objc::Class* cls, std::string_view selector, std::type_index signature,
+  objc::Class* objc_allocateClassPair(objc::Class* superclass, std::string_view name) override {
+    return runtime_.allocateClassPair(superclass, name);
+  }
+  void class_addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature,
+                       std::shared_ptr<void> imp) override {
+    runtime_.addMethod(cls, name, signature, std::move(imp));
+  }
+  void class_addProtocol(objc::Class* cls, std::string_view protocol) override { runtime_.addProtocol(cls, protocol); }
+  void class_addIvars(objc::Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)()) override {
+    runtime_.addIvars(cls, type, make);
+  }
+  void objc_registerClassPair(objc::Class* cls) override { runtime_.registerClassPair(cls); }
+  platform::HookResult hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
+                                   std::shared_ptr<void> replacement) override;
+  platform::HookResult hookFunction(std::string_view symbol, const std::type_info& signature,
                                     std::shared_ptr<void> replacement) override;
-  std::shared_ptr<void> hookFunction(std::string_view symbol, std::type_index signature,
-                                     std::shared_ptr<void> replacement) override;
+  bool revertHook(objc::Class* cls, objc::Sel selector) override;
 
   // platform::Preferences
   std::optional<Value> CFPreferencesCopyAppValue(std::string_view key, std::string_view app) override;
@@ -149,8 +162,7 @@ class Process final : public platform::System,
   double version_;
   std::string bundleIdentifier_;
   std::string name_;
-  std::map<std::string, std::unique_ptr<objc::Class>, std::less<>> classes_;
-  objc::ImplementationTable functions_;
+  ObjcRuntime runtime_;
   struct Task {
     std::uint64_t number;
     std::function<void()> run;

@@ -13,9 +13,6 @@ namespace orvane::sim {
 
 class Process;
 
-class KeyObject;
-class ExecutionContextObject;
-
 struct Ui {
   objc::Id keyboardImpl;
   objc::Id autocorrectionController;
@@ -25,7 +22,7 @@ struct Ui {
   objc::Id lockScreen;  // SpringBoard only
   objc::Id localCenter;
   objc::Id distributedCenter;
-  std::vector<std::shared_ptr<KeyObject>> keys;
+  std::vector<objc::Id> keys;
   std::optional<std::string> currentInputMode;
   // The active input modes as one immutable array, rebuilt when the device's keyboards change; and
   // the object of a current mode that is no longer active.
@@ -36,7 +33,7 @@ struct Ui {
   int contextsCreated = 0;
   // How often the system's own switcher list was built.
   int systemSwitcherLists = 0;
-  std::vector<std::shared_ptr<ExecutionContextObject>> openContexts;
+  std::vector<objc::Id> openContexts;
 };
 
 // Adds the platform's classes to a starting process and creates its objects.

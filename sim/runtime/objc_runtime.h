@@ -1,0 +1,71 @@
+// The fast runtime: one simulated process's classes and replaceable functions, in this OS process.
+// Deterministic and cheap; what the device, the sanitizers, the fuzzers and the benchmarks run on.
+//
+// Classes have superclasses and metaclasses as on the platform: a send walks the chain, class
+// methods are inherited along the metaclasses, and the root's metaclass inherits from the root, so a
+// class answers its root's instance methods too. Every process starts with the root class "NSObject"
+// (+alloc, +new, -init, -autorelease, -dealloc).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/services.h"
+
+namespace orvane::sim {
+
+class ObjcRuntime {
+ public:
+  ObjcRuntime();
+  ~ObjcRuntime();
+  ObjcRuntime(const ObjcRuntime&) = delete;
+  ObjcRuntime& operator=(const ObjcRuntime&) = delete;
+
+  objc::Class* getClass(std::string_view name) const;
+  objc::Class* allocateClassPair(objc::Class* superclass, std::string_view name);
+  void addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature, std::shared_ptr<void> imp);
+  void addProtocol(objc::Class* cls, std::string_view protocol);
+  void addIvars(objc::Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)());
+  void registerClassPair(objc::Class* cls);
+
+  platform::HookResult hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
+                                   std::shared_ptr<void> replacement);
+  bool revertHook(objc::Class* cls, objc::Sel selector);
+
+  // The process image's replaceable functions.
+  void defineFunction(std::string_view symbol, const std::type_info& signature, std::shared_ptr<void> imp);
+  // The function's implementation (a std::function of `signature`), or nullptr.
+  const void* function(std::string_view symbol, const std::type_info& signature) const;
+  platform::HookResult hookFunction(std::string_view symbol, const std::type_info& signature,
+                                    std::shared_ptr<void> replacement);
+
+  // Changes whenever a method is added to or taken from a class, so lookups found before are
+  // looked up again.
+  std::uint64_t generation() const { return generation_; }
+
+ private:
+  struct Hook {
+    bool added;  // the class had only inherited the method: reverting removes it again
+    std::shared_ptr<void> previous;
+  };
+  objc::Class* makeClassPair(objc::Class* superclass, std::string_view name);
+
+  std::uint64_t generation_ = 1;
+  std::vector<std::unique_ptr<objc::Class>> allocated_;
+  std::map<std::string, objc::Class*, std::less<>> classes_;
+  std::map<std::pair<const objc::Class*, std::string>, std::vector<Hook>> hooks_;
+  struct Function {
+    const std::type_info* signature;
+    std::shared_ptr<void> imp;
+  };
+  std::map<std::string, Function, std::less<>> functions_;
+  std::map<std::string, int, std::less<>> functionHooks_;
+  // Implementations taken out of a class or a function: kept, since one may be running.
+  std::vector<std::shared_ptr<void>> retired_;
+};
+
+}  // namespace orvane::sim
