@@ -111,20 +111,20 @@ class Process final : public platform::System,
   void dispatchAsyncMain(std::function<void()> task) override { enqueue(std::move(task), "dispatch_async"); }
 
   // platform::Runtime, on the fast runtime; hooks are traced with what they did.
-  objc::Class* objc_getClass(std::string_view name) override { return runtime_.getClass(name); }
+  objc::Class* objc_getClass(std::string_view name) override { return runtime_.objc_getClass(name); }
   const void* dlopen(std::string_view path, int mode) override;
   objc::Class* objc_allocateClassPair(objc::Class* superclass, std::string_view name) override {
-    return runtime_.allocateClassPair(superclass, name);
+    return runtime_.objc_allocateClassPair(superclass, name);
   }
   void class_addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature,
                        std::shared_ptr<void> imp) override {
-    runtime_.addMethod(cls, name, signature, std::move(imp));
+    runtime_.class_addMethod(cls, name, signature, std::move(imp));
   }
-  void class_addProtocol(objc::Class* cls, std::string_view protocol) override { runtime_.addProtocol(cls, protocol); }
+  void class_addProtocol(objc::Class* cls, std::string_view protocol) override { runtime_.class_addProtocol(cls, protocol); }
   void class_addIvars(objc::Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)()) override {
-    runtime_.addIvars(cls, type, make);
+    runtime_.class_addIvars(cls, type, make);
   }
-  void objc_registerClassPair(objc::Class* cls) override { runtime_.registerClassPair(cls); }
+  void objc_registerClassPair(objc::Class* cls) override { runtime_.objc_registerClassPair(cls); }
   platform::HookResult hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
                                    std::shared_ptr<void> replacement) override;
   platform::HookResult hookFunction(std::string_view symbol, const std::type_info& signature,

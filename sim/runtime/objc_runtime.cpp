@@ -86,12 +86,12 @@ namespace sel = platform::sel;
 
 ObjcRuntime::ObjcRuntime() {
   // The root class and its metaclass, whose superclass is the root class itself.
-  Class* root = allocateClassPair(nullptr, "NSObject");
+  Class* root = objc_allocateClassPair(nullptr, "NSObject");
   Class* rootMeta = root->isa();
   rootMeta->superclass = root;
   auto define = [this](Class* cls, const auto& selector, auto imp) {
     using Imp = typename std::decay_t<decltype(selector)>::Imp;
-    addMethod(cls, selector.name, typeid(typename std::decay_t<decltype(selector)>::Signature),
+    class_addMethod(cls, selector.name, typeid(typename std::decay_t<decltype(selector)>::Signature),
               std::make_shared<Imp>(std::move(imp)));
   };
   // +alloc and +new make an instance of the class the message was sent to.
@@ -100,18 +100,18 @@ ObjcRuntime::ObjcRuntime() {
   define(root, sel::init, [](const Id& self, Sel) { return self; });
   define(root, sel::autorelease, [](const Id& self, Sel) { return self; });
   define(root, sel::dealloc, [](const Id&, Sel) {});
-  registerClassPair(root);
+  objc_registerClassPair(root);
 }
 
 ObjcRuntime::~ObjcRuntime() = default;
 
-Class* ObjcRuntime::getClass(std::string_view name) const {
+Class* ObjcRuntime::objc_getClass(std::string_view name) {
   auto it = classes_.find(name);
   return it == classes_.end() ? nullptr : it->second;
 }
 
-Class* ObjcRuntime::allocateClassPair(Class* superclass, std::string_view name) {
-  if (getClass(name) != nullptr) return nullptr;
+Class* ObjcRuntime::objc_allocateClassPair(Class* superclass, std::string_view name) {
+  if (objc_getClass(name) != nullptr) return nullptr;
   for (const auto& cls : allocated_) {
     if (!cls->isMeta && cls->name == name) return nullptr;  // allocated, not yet registered
   }
@@ -135,7 +135,7 @@ Class* ObjcRuntime::makeClassPair(Class* superclass, std::string_view name) {
   return result;
 }
 
-void ObjcRuntime::addMethod(Class* cls, Sel name, const std::type_info& signature, std::shared_ptr<void> imp) {
+void ObjcRuntime::class_addMethod(Class* cls, Sel name, const std::type_info& signature, std::shared_ptr<void> imp) {
   if (cls == nullptr) return;
   auto [it, inserted] = cls->methods.try_emplace(std::string(name), objc::Method{&signature, nullptr});
   // class_addMethod never replaces a method the class has; class_replaceMethod would.
@@ -144,17 +144,17 @@ void ObjcRuntime::addMethod(Class* cls, Sel name, const std::type_info& signatur
   ++generation_;
 }
 
-void ObjcRuntime::addProtocol(Class* cls, std::string_view protocol) {
+void ObjcRuntime::class_addProtocol(Class* cls, std::string_view protocol) {
   if (cls != nullptr) cls->protocols.emplace_back(protocol);
 }
 
-void ObjcRuntime::addIvars(Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)()) {
+void ObjcRuntime::class_addIvars(Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)()) {
   if (cls == nullptr || cls->registered) return;  // as class_addIvar: only before registration
   cls->ivarType = &type;
   cls->makeIvars = make;
 }
 
-void ObjcRuntime::registerClassPair(Class* cls) {
+void ObjcRuntime::objc_registerClassPair(Class* cls) {
   if (cls == nullptr || cls->registered) return;
   cls->registered = true;
   classes_.emplace(cls->name, cls);

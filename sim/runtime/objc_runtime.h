@@ -18,30 +18,32 @@
 
 namespace orvane::sim {
 
-class ObjcRuntime {
+class ObjcRuntime : public platform::Runtime {
  public:
   ObjcRuntime();
-  ~ObjcRuntime();
+  ~ObjcRuntime() override;
   ObjcRuntime(const ObjcRuntime&) = delete;
   ObjcRuntime& operator=(const ObjcRuntime&) = delete;
 
-  objc::Class* getClass(std::string_view name) const;
-  objc::Class* allocateClassPair(objc::Class* superclass, std::string_view name);
-  void addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature, std::shared_ptr<void> imp);
-  void addProtocol(objc::Class* cls, std::string_view protocol);
-  void addIvars(objc::Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)());
-  void registerClassPair(objc::Class* cls);
-
+  objc::Class* objc_getClass(std::string_view name) override;
+  // The runtime alone has no loader: nothing is loaded (a process adds its own).
+  const void* dlopen(std::string_view, int) override { return nullptr; }
+  objc::Class* objc_allocateClassPair(objc::Class* superclass, std::string_view name) override;
+  void class_addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature,
+                       std::shared_ptr<void> imp) override;
+  void class_addProtocol(objc::Class* cls, std::string_view protocol) override;
+  void class_addIvars(objc::Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)()) override;
+  void objc_registerClassPair(objc::Class* cls) override;
   platform::HookResult hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
-                                   std::shared_ptr<void> replacement);
-  bool revertHook(objc::Class* cls, objc::Sel selector);
+                                   std::shared_ptr<void> replacement) override;
+  platform::HookResult hookFunction(std::string_view symbol, const std::type_info& signature,
+                                    std::shared_ptr<void> replacement) override;
+  bool revertHook(objc::Class* cls, objc::Sel selector) override;
 
   // The process image's replaceable functions.
   void defineFunction(std::string_view symbol, const std::type_info& signature, std::shared_ptr<void> imp);
   // The function's implementation (a std::function of `signature`), or nullptr.
   const void* function(std::string_view symbol, const std::type_info& signature) const;
-  platform::HookResult hookFunction(std::string_view symbol, const std::type_info& signature,
-                                    std::shared_ptr<void> replacement);
 
   // Changes whenever a method is added to or taken from a class, so lookups found before are
   // looked up again.
