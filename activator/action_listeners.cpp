@@ -1,9 +1,9 @@
 #include "activator/action_listeners.h"
 
 #include "activator/shared_listener.h"
-#include "agent/global_function.h"
 #include "platform/activator.h"
 #include "platform/broadcast.h"
+#include "settings/names.h"
 
 namespace orvane {
 

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "activator/shared_listener.h"
-#include "agent/global_function.h"
 #include "platform/activator.h"
 #include "platform/input_modes.h"
 #include "platform/nslog.h"
+#include "settings/names.h"
 #include "settings/settings.h"
 
 namespace orvane {
@@ -135,29 +135,26 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
   cls.method(sel::present, [](const Id&, Sel) { return false; });
   cls.method(sel::dismiss, [](const Id&, Sel) { return false; });
   const auto dismissOnly = [](const Id& self, Sel, Id, Id) { objc::send(self, sel::dismiss); };
-  cls.method(sel::didChangeToEventMode,
-                 [](const Id& self, Sel, Id, std::string) { objc::send(self, sel::dismiss); });
+  cls.method(sel::didChangeToEventMode, [](const Id& self, Sel, Id, std::string) { objc::send(self, sel::dismiss); });
   cls.method(sel::abortEventForListenerName,
-                 [](const Id& self, Sel, Id, Id, std::string) { objc::send(self, sel::dismiss); });
+             [](const Id& self, Sel, Id, Id, std::string) { objc::send(self, sel::dismiss); });
   cls.method(sel::otherListenerDidHandleEvent, dismissOnly);
   cls.method(sel::receiveDeactivateEvent, [](const Id& self, Sel, Id, Id event) {
     if (objc::send(self, sel::dismiss)) objc::send(event, sel::setHandled, true);
   });
   cls.method(sel::receiveUnlockingDeviceEvent, [](const Id&, Sel, Id, Id, std::string) { return false; });
 
-  cls.method(sel::receiveEventForListenerName,
-                 [platform, state](const Id& self, Sel, Id, Id event, std::string name) {
-                   // No configuration guard here: a missing settings file counts as enabled.
-                   if (!isEnabled(readSettingsFile(platform.files))) return;
-                   // The notification carries the name as received, unstripped.
-                   postDistributed(state->distributedCenter, kChangeToSpecificKeyboardNotification,
-                                   Dictionary{{std::string(kKeyboardUserInfoKey), Value(std::move(name))}});
-                   if (objc::send(self, sel::present)) objc::send(event, sel::setHandled, true);
-                 });
-
-  cls.method(sel::requiresIcon, [state](const Id&, Sel, Id, std::string name, double) {
-    return listenerIcon(*state, name, kIconSize);
+  cls.method(sel::receiveEventForListenerName, [platform, state](const Id& self, Sel, Id, Id event, std::string name) {
+    // No configuration guard here: a missing settings file counts as enabled.
+    if (!isEnabled(readSettingsFile(platform.files))) return;
+    // The notification carries the name as received, unstripped.
+    postDistributed(state->distributedCenter, kChangeToSpecificKeyboardNotification,
+                    Dictionary{{std::string(kKeyboardUserInfoKey), Value(std::move(name))}});
+    if (objc::send(self, sel::present)) objc::send(event, sel::setHandled, true);
   });
+
+  cls.method(sel::requiresIcon,
+             [state](const Id&, Sel, Id, std::string name, double) { return listenerIcon(*state, name, kIconSize); });
   cls.method(sel::requiresSmallIcon, [state](const Id&, Sel, Id, std::string name, double) {
     return listenerIcon(*state, name, kSmallIconSize);
   });
@@ -165,37 +162,37 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
     return langFromLocale(platform, *state, textInputMode, name);
   });
   cls.method(sel::requiresLocalizedTitle,
-                 [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
-                   return platform::formatLog(kTitleFormat,
-                                              {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
-                 });
+             [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
+               return platform::formatLog(kTitleFormat,
+                                          {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
+             });
   cls.method(sel::requiresLocalizedDescription,
-                 [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
-                   return platform::formatLog(kDescriptionFormat,
-                                              {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
-                 });
+             [platform, state, textInputMode](const Id&, Sel, Id, std::string name) -> String {
+               return platform::formatLog(kDescriptionFormat,
+                                          {shownName(platform, *state, textInputMode, stripListenerPrefix(name))});
+             });
   cls.method(sel::requiresLocalizedGroup,
-                 [](const Id&, Sel, Id, std::string) -> String { return std::string(kGroup); });
+             [](const Id&, Sel, Id, std::string) -> String { return std::string(kGroup); });
   cls.method(sel::requiresRequiresAssignment,
-                 [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(false); });
+             [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(false); });
   cls.method(sel::requiresCompatibleEventModes, [](const Id&, Sel, Id, std::string) -> std::optional<Value> {
     return Value(Array{Value("springboard"), Value("lockscreen"), Value("application")});
   });
   cls.method(sel::requiresIsCompatibleWithEventName,
-                 [](const Id&, Sel, Id, std::string, std::string) -> std::optional<Value> { return Value(true); });
+             [](const Id&, Sel, Id, std::string, std::string) -> std::optional<Value> { return Value(true); });
   cls.method(sel::requiresExclusiveAssignmentGroups,
-                 [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(Array{}); });
+             [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(Array{}); });
   cls.method(sel::requiresNeedsPoweredDisplay, [](const Id&, Sel, Id, std::string) { return true; });
   cls.method(sel::requiresSupportsRemoval, [](const Id&, Sel, Id, std::string) { return true; });
   cls.method(sel::requestsRemoval, [](const Id&, Sel, Id, std::string) {});
   cls.method(sel::requiresConfigurationViewControllerClassName,
-                 [state](const Id&, Sel, Id, std::string, Id* bundle) -> String {
-                   if (bundle != nullptr) {
-                     *bundle = objc::sendClass(state->bundle.get(), sel::bundleWithPath,
-                                               String(std::string(kConfigurationBundlePath)));
-                   }
-                   return std::nullopt;
-                 });
+             [state](const Id&, Sel, Id, std::string, Id* bundle) -> String {
+               if (bundle != nullptr) {
+                 *bundle = objc::sendClass(state->bundle.get(), sel::bundleWithPath,
+                                           String(std::string(kConfigurationBundlePath)));
+               }
+               return std::nullopt;
+             });
   cls.method(sel::requestsConfiguration, [](const Id&, Sel, Id, std::string) -> Id { return nullptr; });
   cls.method(sel::didSaveNewConfiguration, [](const Id&, Sel, Id, Id, std::string) {});
   return cls.registerClass();

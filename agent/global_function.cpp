@@ -48,15 +48,6 @@ void observe(const Id& center, std::string_view name, const Id& agent,
 
 }  // namespace
 
-std::size_t platformLength(std::string_view utf8) {
-  std::size_t units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++units;  // a lead byte starts a character
-    if ((c & 0xF8) == 0xF0) ++units;  // four-byte characters take a surrogate pair
-  }
-  return units;
-}
-
 objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* keyboardShownFlag) {
   // An NSObject: +alloc and +new are the root's.
   platform::ClassDefinition cls(platform.runtime, platform.runtime.objc_getClass("NSObject"), "GlobalFunction");

@@ -8,19 +8,12 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
+#include "settings/names.h"
 
 namespace orvane {
-
-inline constexpr std::string_view kCloseKeyboardMenuNotification = "net.varnholt.closeKeyboardMenu";
-inline constexpr std::string_view kChangeKeyboardNotification = "net.varnholt.changeKeyboard";
-inline constexpr std::string_view kChangeToSpecificKeyboardNotification = "net.varnholt.changeToSpecificKeyboard";
-inline constexpr std::string_view kKeyboardUserInfoKey = "keyboard";
 
 // Adds the class to the process. `keyboardShownFlag` is the process's flag, which outlives the class's
 // use; `[GlobalFunction new]` then creates an agent.
 objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* keyboardShownFlag);
-
-// The length of a string as the platform counts it, in UTF-16 code units.
-std::size_t platformLength(std::string_view utf8);
 
 }  // namespace orvane

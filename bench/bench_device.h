@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "hooks/orvane.h"
 #include "rig/rig.h"
-#include "sim/device.h"
-#include "sim/plist_io.h"
+#include "sim/device/device.h"
+#include "sim/plist/plist_io.h"
+#include "startup/orvane.h"
 
 namespace orvane::bench {
 

@@ -2,7 +2,7 @@
 // existence test, one read and one parse of the settings file, measured in the same run.
 #include <benchmark/benchmark.h>
 
-#include "bench/bench_device.h"
+#include "bench_device.h"
 
 namespace orvane::bench {
 namespace {

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_device.h"
+#include "bench_device.h"
 
 namespace {
 

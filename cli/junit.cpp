@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "sim/plist_formats.h"
+#include "sim/plist/text.h"
 
 namespace orvane::cli {
 

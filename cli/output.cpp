@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "sim/plist_formats.h"
-#include "sim/value_text.h"
+#include "sim/plist/text.h"
+#include "sim/plist/value_text.h"
 
 namespace orvane::cli {
 

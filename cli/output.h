@@ -12,7 +12,7 @@
 
 #include "cli/report.h"
 #include "platform/value.h"
-#include "sim/trace.h"
+#include "sim/device/trace.h"
 
 namespace orvane::cli {
 

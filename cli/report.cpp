@@ -1,6 +1,6 @@
 #include "cli/report.h"
 
-#include "sim/trace.h"
+#include "sim/device/trace.h"
 
 namespace orvane::cli {
 

@@ -12,11 +12,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "hooks/orvane.h"
 #include "settings/settings.h"
-#include "sim/activator.h"
-#include "sim/ui.h"
-#include "sim/value_text.h"
+#include "sim/plist/value_text.h"
+#include "sim/standins/activator.h"
+#include "sim/standins/ui.h"
+#include "startup/orvane.h"
 
 namespace orvane::cli {
 

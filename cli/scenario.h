@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/output.h"
-#include "sim/device.h"
+#include "sim/device/device.h"
 
 namespace orvane::cli {
 

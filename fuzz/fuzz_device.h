@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "hooks/orvane.h"
 #include "rig/rig.h"
-#include "sim/activator.h"
-#include "sim/device.h"
-#include "sim/plist_io.h"
+#include "sim/device/device.h"
+#include "sim/plist/plist_io.h"
+#include "sim/standins/activator.h"
+#include "startup/orvane.h"
 
 namespace orvane::fuzz {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_device.h"
-#include "sim/plist_io.h"
+#include "fuzz_device.h"
+#include "sim/plist/plist_io.h"
 
 namespace orvane::fuzz {
 

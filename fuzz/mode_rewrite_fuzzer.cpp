@@ -2,8 +2,8 @@
 // with only "mode" changed, written as XML, as the device and libplist both read it; a file that does
 // not read as a dictionary, or a disabled extension, leaves the bytes alone.
 #include "activator/action_listeners.h"
-#include "fuzz/fuzz_device.h"
-#include "fuzz/independent_reading.h"
+#include "fuzz_device.h"
+#include "independent_reading.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane;

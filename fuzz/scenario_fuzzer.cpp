@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "cli/scenario.h"
-#include "fuzz/fuzz_device.h"
+#include "fuzz_device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane;

@@ -1,7 +1,7 @@
 // The settings file as the keyboard hooks, the guards and the agent read it.
 #include <algorithm>
 
-#include "fuzz/fuzz_device.h"
+#include "fuzz_device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane;

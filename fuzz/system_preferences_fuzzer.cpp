@@ -1,7 +1,7 @@
 // The system preferences file as the auto-correction action reads and rewrites it (the file path,
 // below version 1140.1): only "KeyboardAutocorrection" changes, as the device and libplist read it.
-#include "fuzz/fuzz_device.h"
-#include "fuzz/independent_reading.h"
+#include "fuzz_device.h"
+#include "independent_reading.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane;

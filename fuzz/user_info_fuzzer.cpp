@@ -1,7 +1,7 @@
 // The user info of the three distributed commands, as every agent receives it. The input is a
 // property list; whatever it holds, the agents neither crash nor switch to an inactive keyboard.
 #include "agent/global_function.h"
-#include "fuzz/fuzz_device.h"
+#include "fuzz_device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvane;

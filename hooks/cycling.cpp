@@ -3,7 +3,7 @@
 #include "hooks/cycling.h"
 
 #include "hooks/next_position.h"
-#include "hooks/orvane.h"
+#include "hooks/replacements.h"
 #include "platform/broadcast.h"
 #include "settings/notices.h"
 
@@ -25,18 +25,18 @@ void finishExecution(const Id& context) { objc::send(objc::send(context, sel::ex
 
 // ---- the two next-keyboard replacements ----
 
-void Orvane::replaced_setInputModeToNextInPreferredList(const Id& self, Sel cmd) {
+void Replacements::replaced_setInputModeToNextInPreferredList(const Id& self, Sel cmd) {
   if (!stepThroughSelected(self, nullptr)) saved_.setInputModeToNextInPreferredList(self, cmd);
 }
 
-void Orvane::replaced_setInputModeToNextInPreferredListWithExecutionContext(const Id& self, Sel cmd,
-                                                                            const Id& context) {
+void Replacements::replaced_setInputModeToNextInPreferredListWithExecutionContext(const Id& self, Sel cmd,
+                                                                                  const Id& context) {
   if (!stepThroughSelected(self, &context)) {
     saved_.setInputModeToNextInPreferredListWithExecutionContext(self, cmd, context);
   }
 }
 
-bool Orvane::stepThroughSelected(const Id& keyboardImpl, const Id* context) {
+bool Replacements::stepThroughSelected(const Id& keyboardImpl, const Id* context) {
   if (!guards_.isConfigured()) return false;
   settings_.reloadSettings();
   if (!settings_.cache().enabled || settings_.cache().mode != kStepThroughSelected) return false;

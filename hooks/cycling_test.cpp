@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "hooks/orvane.h"
 #include "rig/rig.h"
+#include "startup/orvane.h"
 
 namespace orvane {
 namespace {

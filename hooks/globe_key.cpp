@@ -1,7 +1,8 @@
 // The globe key: its label follows the label style ("emoji" always, or when a tap would switch to
 // the emoji keyboard), and in mode 3 its touch-up is swallowed.
-#include "hooks/orvane.h"
+#include "hooks/replacements.h"
 #include "platform/input_modes.h"
+#include "settings/names.h"
 
 namespace orvane {
 
@@ -21,7 +22,7 @@ bool isEmojiKeyboard(const String& identifier) {
 }
 }  // namespace
 
-String Orvane::replaced_displayString(const Id& self, Sel cmd) {
+String Replacements::replaced_displayString(const Id& self, Sel cmd) {
   if (!isGlobeKey(self)) return saved_.displayString(self, cmd);
   // The label follows its style whether or not the extension is configured or enabled.
   settings_.reloadSettings();
@@ -32,7 +33,7 @@ String Orvane::replaced_displayString(const Id& self, Sel cmd) {
   return saved_.displayString(self, cmd);
 }
 
-String Orvane::nextKeyboardForLabel() {
+String Replacements::nextKeyboardForLabel() {
   if (settings_.cache().mode == kStepThroughSelected) {
     // Exactly as a tap would choose.
     if (settings_.keyboardCount() < 2) return std::nullopt;
@@ -53,7 +54,7 @@ String Orvane::nextKeyboardForLabel() {
   return modes[cur + 1 > modes.size() - 1 ? 0 : cur + 1];
 }
 
-void Orvane::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) {
+void Replacements::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) {
   // Every key's touch-up passes the guard and reloads, before the key is even known.
   if (!guards_.isConfigured()) return saved_.touchUp(self, cmd, touch);
   settings_.reloadSettings();

@@ -1,11 +1,11 @@
 // Mode 2 leaves the selected keyboards out of the globe key's switcher menu.
 #include <algorithm>
 
-#include "hooks/orvane.h"
+#include "hooks/replacements.h"
 
 namespace orvane {
 
-StringList Orvane::replaced_inputModes(const Id& self, Sel cmd) {
+StringList Replacements::replaced_inputModes(const Id& self, Sel cmd) {
   if (!guards_.isConfigured()) return saved_.inputModes(self, cmd);
   settings_.reloadSettings();
   if (!settings_.cache().enabled || settings_.cache().mode != kLeaveSelectedOutOfSwitcher) {

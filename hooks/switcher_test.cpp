@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "hooks/orvane.h"
 #include "rig/rig.h"
-#include "sim/ui.h"
+#include "sim/standins/ui.h"
+#include "startup/orvane.h"
 
 namespace orvane {
 namespace {

@@ -1,9 +1,9 @@
 // SpringBoard's lock screen: the welcome notice after the first completed unlock.
-#include "hooks/orvane.h"
+#include "hooks/replacements.h"
 
 namespace orvane {
 
-void Orvane::replaced_finishUIUnlockFromSource(const Id& self, Sel cmd, int source) {
+void Replacements::replaced_finishUIUnlockFromSource(const Id& self, Sel cmd, int source) {
   // The unlock completes first; the welcome follows it.
   saved_.finishUIUnlockFromSource(self, cmd, source);
   guards_.welcomeAfterUnlock();

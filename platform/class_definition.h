@@ -47,7 +47,8 @@ class ClassDefinition {
   // Every instance carries a value-initialised `T`, reached with objc::ivarsOf<T>.
   template <class T>
   ClassDefinition& ivars() {
-    if (cls_ != nullptr) runtime_.class_addIvars(cls_, typeid(T), [] { return std::shared_ptr<void>(std::make_shared<T>()); });
+    if (cls_ != nullptr)
+      runtime_.class_addIvars(cls_, typeid(T), [] { return std::shared_ptr<void>(std::make_shared<T>()); });
     return *this;
   }
   // Registers the class with the process: from now on objc_getClass finds it.

@@ -29,25 +29,32 @@ class System {
 
 // What a hooking call did. Only the first three change anything.
 enum class HookStatus {
-  kInstalled,                // the class's own method now enters the replacement
-  kInstalledOverInherited,   // the class only inherited the method: the replacement is its own now,
-                             // and the superclass and its other subclasses keep theirs
-  kAlreadyReplaced,          // installed over an earlier replacement of the same method, which it saves
-  kNoSuchClass,              // nothing changed
-  kNoSuchMethod,             // nothing changed: neither the class nor a superclass has the method
-  kNoSuchFunction,           // nothing changed
-  kWrongSignature,           // nothing changed: the method has another signature (a programming error)
+  kInstalled,               // the class's own method now enters the replacement
+  kInstalledOverInherited,  // the class only inherited the method: the replacement is its own now,
+                            // and the superclass and its other subclasses keep theirs
+  kAlreadyReplaced,         // installed over an earlier replacement of the same method, which it saves
+  kNoSuchClass,             // nothing changed
+  kNoSuchMethod,            // nothing changed: neither the class nor a superclass has the method
+  kNoSuchFunction,          // nothing changed
+  kWrongSignature,          // nothing changed: the method has another signature (a programming error)
 };
 // The status as the trace names it.
 inline std::string_view hookStatusName(HookStatus status) {
   switch (status) {
-    case HookStatus::kInstalled: return "installed";
-    case HookStatus::kInstalledOverInherited: return "installed-over-inherited";
-    case HookStatus::kAlreadyReplaced: return "already-replaced";
-    case HookStatus::kNoSuchClass: return "no-such-class";
-    case HookStatus::kNoSuchMethod: return "no-such-method";
-    case HookStatus::kNoSuchFunction: return "no-such-function";
-    case HookStatus::kWrongSignature: return "wrong-signature";
+    case HookStatus::kInstalled:
+      return "installed";
+    case HookStatus::kInstalledOverInherited:
+      return "installed-over-inherited";
+    case HookStatus::kAlreadyReplaced:
+      return "already-replaced";
+    case HookStatus::kNoSuchClass:
+      return "no-such-class";
+    case HookStatus::kNoSuchMethod:
+      return "no-such-method";
+    case HookStatus::kNoSuchFunction:
+      return "no-such-function";
+    case HookStatus::kWrongSignature:
+      return "wrong-signature";
   }
   return "unknown";
 }

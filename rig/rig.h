@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "hooks/orvane.h"
-#include "sim/device.h"
-#include "sim/plist_io.h"
+#include "sim/device/device.h"
+#include "sim/plist/plist_io.h"
+#include "startup/orvane.h"
 
 namespace orvane::rig {
 

@@ -15,9 +15,9 @@
 #include "agent/global_function.h"
 #include "hooks/next_position.h"
 #include "rig/rig.h"
-#include "sim/activator.h"
-#include "sim/plist_io.h"
-#include "sim/value_text.h"
+#include "sim/plist/plist_io.h"
+#include "sim/plist/value_text.h"
+#include "sim/standins/activator.h"
 
 namespace orvane {
 namespace {

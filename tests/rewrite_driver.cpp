@@ -17,7 +17,7 @@
 
 #include "rig/rig.h"
 #include "settings/settings.h"
-#include "sim/activator.h"
+#include "sim/standins/activator.h"
 
 namespace {
 

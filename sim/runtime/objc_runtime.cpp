@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "object.h"
 #include "platform/uikit.h"
-#include "sim/runtime/object.h"
 
 namespace orvane::objc {
 
@@ -21,7 +21,8 @@ const Method* findMethod(const Class* cls, Sel name) {
   for (const Class* c = cls; c != nullptr; c = c->superclass) {
     auto it = c->methods.find(name);
     if (it == c->methods.end()) continue;
-    if (cls->found.size() < Class::kFoundKept) cls->found.push_back(Class::Found{name.data(), name.size(), &it->second});
+    if (cls->found.size() < Class::kFoundKept)
+      cls->found.push_back(Class::Found{name.data(), name.size(), &it->second});
     return &it->second;
   }
   return nullptr;
@@ -92,10 +93,11 @@ ObjcRuntime::ObjcRuntime() {
   auto define = [this](Class* cls, const auto& selector, auto imp) {
     using Imp = typename std::decay_t<decltype(selector)>::Imp;
     class_addMethod(cls, selector.name, typeid(typename std::decay_t<decltype(selector)>::Signature),
-              std::make_shared<Imp>(std::move(imp)));
+                    std::make_shared<Imp>(std::move(imp)));
   };
   // +alloc and +new make an instance of the class the message was sent to.
-  define(rootMeta, sel::alloc, [](const Id& self, Sel) { return objc::class_createInstance(static_cast<Class*>(self.get())); });
+  define(rootMeta, sel::alloc,
+         [](const Id& self, Sel) { return objc::class_createInstance(static_cast<Class*>(self.get())); });
   define(rootMeta, sel::new_, [](const Id& self, Sel) { return objc::send(objc::send(self, sel::alloc), sel::init); });
   define(root, sel::init, [](const Id& self, Sel) { return self; });
   define(root, sel::autorelease, [](const Id& self, Sel) { return self; });
@@ -125,8 +127,8 @@ Class* ObjcRuntime::makeClassPair(Class* superclass, std::string_view name) {
     rootMeta = superclass->isa();
     while (rootMeta->superclass != nullptr && rootMeta->superclass->isMeta) rootMeta = rootMeta->superclass;
   }
-  auto meta = std::make_unique<Class>(*this, std::string(name), superclass ? superclass->isa() : nullptr, rootMeta,
-                                      true);
+  auto meta =
+      std::make_unique<Class>(*this, std::string(name), superclass ? superclass->isa() : nullptr, rootMeta, true);
   auto cls = std::make_unique<Class>(*this, std::string(name), superclass, meta.get(), false);
   Class* result = cls.get();
   allocated_.push_back(std::move(meta));

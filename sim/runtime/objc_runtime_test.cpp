@@ -28,13 +28,15 @@ constexpr objc::Selector<std::string(int)> kWhoWithArgument{"who"};  // the same
 class Hierarchy : public ::testing::Test {
  protected:
   void SetUp() override {
-    layout_ = ClassDefinition(runtime_, runtime_.objc_getClass("NSObject"), "Layout")
-                  .method(kWho, [](const Id&, Sel) { return std::string("layout"); })
-                  .method(kTwice, [](const Id&, Sel, int n) { return 2 * n; })
-                  .classMethod(kKind, [](const Id& self, Sel) {
-                    return "kind of " + std::string(objc::class_getName(reinterpret_cast<Class*>(self.get())));
-                  })
-                  .registerClass();
+    layout_ =
+        ClassDefinition(runtime_, runtime_.objc_getClass("NSObject"), "Layout")
+            .method(kWho, [](const Id&, Sel) { return std::string("layout"); })
+            .method(kTwice, [](const Id&, Sel, int n) { return 2 * n; })
+            .classMethod(kKind,
+                         [](const Id& self, Sel) {
+                           return "kind of " + std::string(objc::class_getName(reinterpret_cast<Class*>(self.get())));
+                         })
+            .registerClass();
     star_ = ClassDefinition(runtime_, layout_, "LayoutStar").registerClass();
     split_ = ClassDefinition(runtime_, layout_, "LayoutSplit").registerClass();
   }
@@ -70,9 +72,10 @@ TEST_F(Hierarchy, SendsWalkTheSuperclassesAndClassMethodsTheMetaclasses) {
 
 TEST_F(Hierarchy, AHookOnAnInheritedMethodChangesTheHookedClassAloneAndReachesTheInheritedOne) {
   decltype(kWho)::Imp saved;
-  EXPECT_EQ(platform::MSHookMessageEx(
-                runtime_, star_, kWho, [&saved](const Id& self, Sel cmd) { return "star+" + saved(self, cmd); }, &saved),
-            HookStatus::kInstalledOverInherited);
+  EXPECT_EQ(
+      platform::MSHookMessageEx(
+          runtime_, star_, kWho, [&saved](const Id& self, Sel cmd) { return "star+" + saved(self, cmd); }, &saved),
+      HookStatus::kInstalledOverInherited);
   EXPECT_EQ(who(star_), "star+layout");
   EXPECT_EQ(who(layout_), "layout");  // the superclass untouched
   EXPECT_EQ(who(split_), "layout");   // and its other subclass
@@ -92,10 +95,10 @@ TEST_F(Hierarchy, TwoHooksChainAndRevertRestoresExactlyWhatWasThere) {
   EXPECT_EQ(platform::MSHookMessageEx(
                 runtime_, layout_, kTwice, [&first](const Id& s, Sel c, int n) { return first(s, c, n) + 1; }, &first),
             HookStatus::kInstalled);
-  EXPECT_EQ(platform::MSHookMessageEx(
-                runtime_, layout_, kTwice, [&second](const Id& s, Sel c, int n) { return second(s, c, n) * 10; },
-                &second),
-            HookStatus::kAlreadyReplaced);
+  EXPECT_EQ(
+      platform::MSHookMessageEx(
+          runtime_, layout_, kTwice, [&second](const Id& s, Sel c, int n) { return second(s, c, n) * 10; }, &second),
+      HookStatus::kAlreadyReplaced);
   EXPECT_EQ(objc::send(make(layout_), kTwice, 1), 30);  // (2 * 1 + 1) * 10: the second calls the first
   EXPECT_TRUE(runtime_.revertHook(layout_, kTwice.name));
   EXPECT_EQ(objc::send(make(layout_), kTwice, 1), 3);
@@ -105,11 +108,13 @@ TEST_F(Hierarchy, TwoHooksChainAndRevertRestoresExactlyWhatWasThere) {
 
   // Reverting a hook over an inherited method: the class inherits again, and so sees later changes.
   decltype(kWho)::Imp saved;
-  platform::MSHookMessageEx(runtime_, star_, kWho, [](const Id&, Sel) { return std::string("star"); }, &saved);
+  platform::MSHookMessageEx(
+      runtime_, star_, kWho, [](const Id&, Sel) { return std::string("star"); }, &saved);
   EXPECT_EQ(who(star_), "star");
   EXPECT_TRUE(runtime_.revertHook(star_, kWho.name));
   EXPECT_EQ(who(star_), "layout");
-  EXPECT_EQ(platform::MSHookMessageEx(runtime_, star_, kWho, [](const Id&, Sel) { return std::string("again"); }, &saved),
+  EXPECT_EQ(platform::MSHookMessageEx(
+                runtime_, star_, kWho, [](const Id&, Sel) { return std::string("again"); }, &saved),
             HookStatus::kInstalledOverInherited);
 }
 

@@ -1,0 +1,153 @@
+#include "sim/device/device.h"
+
+#include <algorithm>
+
+#include "sim/plist/value_text.h"
+#include "sim/standins/locale.h"
+
+namespace orvane::sim {
+
+Device::Device(std::filesystem::path root) : files_(std::move(root)), preferences_(files_) {}
+
+Device::~Device() {
+  // Applications end before SpringBoard, the last started first.
+  while (!processes_.empty()) processes_.pop_back();
+}
+
+void Device::setActivatorInstalled(bool installed) {
+  const std::string path(platform::names::kActivatorLibraryPath);
+  if (installed) {
+    files_.writeAtomically(path, "simulated Activator library\n");
+  } else {
+    files_.remove(path);
+  }
+  trace_.add("device", "activator", {{"installed", installed ? "yes" : "no"}});
+}
+
+bool Device::activatorInstalled() const { return files_.exists(platform::names::kActivatorLibraryPath); }
+
+platform::String Device::displayNameFor(std::string_view identifier) { return keyboardDisplayName(identifier); }
+
+bool Device::setKeyboards(const std::vector<std::string>& identifiers) {
+  std::vector<Keyboard> keyboards;
+  for (const std::string& identifier : identifiers) keyboards.push_back({identifier, std::nullopt});
+  return setKeyboards(keyboards);
+}
+
+bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
+  Array stored;
+  Array shown;
+  Array names;
+  for (const Keyboard& k : keyboards) {
+    shown.emplace_back(k.identifier);
+    if (k.identifier != kNoIdentifier) stored.emplace_back(k.identifier);
+    names.emplace_back(k.identifier == kNoIdentifier ? std::string(kNoIdentifier)
+                                                     : k.displayName.value_or(*displayNameFor(k.identifier)));
+  }
+  Trace::Fields fields = {{"list", formatValueText(Value(std::move(shown)))},
+                          {"displayNames", formatValueText(Value(std::move(names)))}};
+  const auto result =
+      preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)), kGlobalPreferencesDomain);
+  traceMovedAside(result, kGlobalPreferencesDomain);
+  if (!result.written) {
+    trace_.add("device", "keyboards-failed", std::move(fields));
+    return false;
+  }
+  activeInputModes_.clear();
+  ++keyboardsGeneration_;
+  for (const Keyboard& k : keyboards) {
+    if (k.identifier == kNoIdentifier) {
+      activeInputModes_.push_back(InputMode{std::nullopt, std::nullopt});
+    } else {
+      activeInputModes_.push_back(
+          InputMode{k.identifier, k.displayName ? platform::String(*k.displayName) : displayNameFor(k.identifier)});
+    }
+  }
+  trace_.add("device", "keyboards", std::move(fields));
+  return true;
+}
+
+void Device::traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who) {
+  if (write.movedAside) {
+    trace_.add(std::string(who), "pref-moved-aside", {{"domain", std::string(domain)}, {"to", *write.movedAside}});
+  }
+}
+
+bool Device::writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,
+                             std::string_view domain) {
+  const auto result = preferences_.set(key, value, domain);
+  traceMovedAside(result, domain, who);
+  trace_.add(std::string(who), result.written ? "pref-set" : "pref-set-failed",
+             {{"domain", std::string(domain)},
+              {"key", std::string(key)},
+              {"value", value ? formatValueText(*value) : "(removed)"}});
+  return result.written;
+}
+
+void Device::installLibrary(std::string path, platform::LibraryFactory factory) {
+  files_.writeAtomically(path, "simulated library\n");
+  libraries_.push_back(InstalledLibrary{std::move(path), std::move(factory)});
+}
+
+Process& Device::start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus) {
+  if (Process* running = find(bundleIdentifier)) return *running;
+  processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier),
+                                                 applicationMainStatus.value_or(applicationMainStatus_)));
+  Process& process = *processes_.back();
+  process.boot();
+  return process;
+}
+
+bool Device::stop(std::string_view bundleIdentifier) {
+  auto it = std::find_if(processes_.begin(), processes_.end(),
+                         [&](const auto& p) { return p->bundleIdentifier() == bundleIdentifier; });
+  if (it == processes_.end()) return false;
+  const std::string name = (*it)->name();
+  processes_.erase(it);
+  trace_.add(name, "stop");
+  return true;
+}
+
+Process* Device::find(std::string_view bundleIdentifier) {
+  for (const auto& p : processes_) {
+    if (p->bundleIdentifier() == bundleIdentifier) return p.get();
+  }
+  return nullptr;
+}
+
+void Device::postDarwin(const std::string& name) {
+  for (const auto& p : processes_) {
+    if (p->observesDarwin(name)) p->queueDarwinDelivery(name);
+  }
+}
+
+void Device::postDistributed(Process& from, const platform::Notification& notification) {
+  Trace::Fields fields = {{"name", notification.name}};
+  if (notification.userInfo) fields.emplace_back("userInfo", formatValueText(Value(*notification.userInfo)));
+  from.trace("distributed-post", std::move(fields));
+  for (const auto& p : processes_) {
+    if (p->observesDistributed(notification.name)) p->queueDistributedDelivery(notification);
+  }
+}
+
+Device::RunResult Device::runUntilIdle(std::size_t maxTasks) {
+  RunResult result;
+  for (;;) {
+    bool ranAny = false;
+    // Index-based: a task may start no process, but it may post to any, so sizes are re-read.
+    for (std::size_t i = 0; i < processes_.size(); ++i) {
+      if (result.tasks == maxTasks) {
+        result.idle = false;
+        trace_.add("device", "runaway", {{"tasks", std::to_string(result.tasks)}});
+        return result;
+      }
+      if (processes_[i]->runOneTask()) {
+        ++result.tasks;
+        ranAny = true;
+      }
+    }
+    if (!ranAny) return result;
+  }
+}
+
+}  // namespace orvane::sim

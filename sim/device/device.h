@@ -1,0 +1,124 @@
+// The simulated device: a root folder for its files, its settings (system version, Activator, the
+// enabled keyboards), the libraries its loader maps into processes, its processes, the notification
+// buses between them and the run loop that drives their main queues.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+#include "platform/uikit.h"
+#include "sim/device/process.h"
+#include "sim/device/trace.h"
+#include "sim/storage/file_store.h"
+#include "sim/storage/preference_store.h"
+
+namespace orvane::sim {
+
+inline constexpr std::string_view kSpringBoard = "com.apple.springboard";
+inline constexpr std::string_view kGlobalPreferencesDomain = platform::names::kGlobalPreferencesDomain;
+inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
+inline constexpr std::string_view kGlobeKeyName = platform::names::kGlobeKeyName;
+
+class Device {
+ public:
+  explicit Device(std::filesystem::path root);
+  ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  FileStore& files() { return files_; }
+  PreferenceStore& preferences() { return preferences_; }
+  Trace& trace() { return trace_; }
+
+  double version() const { return version_; }
+  void setVersion(double version) { version_ = version; }
+  // What the system's UIApplicationMain returns in processes started from now on.
+  int applicationMainStatus() const { return applicationMainStatus_; }
+  void setApplicationMainStatus(int status) { applicationMainStatus_ = status; }
+  // Installs or removes /usr/lib/libactivator.dylib.
+  void setActivatorInstalled(bool installed);
+  bool activatorInstalled() const;
+
+  // The enabled keyboards, in the system's order: the active input modes, and also the
+  // "AppleKeyboards" list of ".GlobalPreferences". Display names come from the locale service.
+  // `kNoIdentifier` stands for an input mode that has no identifier (left out of the stored list).
+  static constexpr std::string_view kNoIdentifier = "(nil)";
+  // False, with the keyboards as they were, when "AppleKeyboards" could not be stored.
+  struct Keyboard {
+    std::string identifier;
+    std::optional<std::string> displayName;  // nothing: the locale service's name
+  };
+  bool setKeyboards(const std::vector<Keyboard>& keyboards);
+  bool setKeyboards(const std::vector<std::string>& identifiers);
+  const std::vector<InputMode>& activeInputModes() const { return activeInputModes_; }
+  // Changes whenever the enabled keyboards are set, so processes know when to rebuild their list.
+  std::uint64_t keyboardsGeneration() const { return keyboardsGeneration_; }
+  // The display name an enabled keyboard gets: its locale's name in English.
+  static platform::String displayNameFor(std::string_view identifier);
+
+  // The icons AppList holds for an application, by display identifier and size.
+  using IconKind = sim::IconKind;
+  void setAppIcon(const std::string& displayIdentifier, int size, IconKind kind) {
+    appIcons_.insert_or_assign({displayIdentifier, size}, kind);
+  }
+  std::optional<IconKind> appIcon(const std::string& displayIdentifier, int size) const {
+    auto it = appIcons_.find({displayIdentifier, size});
+    return it == appIcons_.end() ? std::nullopt : std::optional<IconKind>(it->second);
+  }
+
+  // A library the loader maps into every process that starts from now on.
+  void installLibrary(std::string path, platform::LibraryFactory factory);
+  struct InstalledLibrary {
+    std::string path;
+    platform::LibraryFactory factory;
+  };
+  const std::vector<InstalledLibrary>& libraries() const { return libraries_; }
+
+  // Starts a process (already running: returns it as it is); its UIApplicationMain returns
+  // `applicationMainStatus`, or the device's default.
+  Process& start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus = std::nullopt);
+  bool stop(std::string_view bundleIdentifier);
+  Process* find(std::string_view bundleIdentifier);
+  const std::vector<std::unique_ptr<Process>>& processes() const { return processes_; }
+
+  // A preference write made by `who` (a process's name, or "device"), traced: "pref-set" when the
+  // value reached the file, "pref-set-failed" when not, and "pref-moved-aside" first when the
+  // domain's file could not be read and was set aside. True when the value reached the file.
+  bool writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,
+                       std::string_view domain);
+
+  // The Darwin bus, which the notify library and GraphicsServices share: queues one delivery on the
+  // main queue of every process that observes the name, the poster included.
+  void postDarwin(const std::string& name);
+  void postDistributed(Process& from, const platform::Notification& notification);
+
+  // Runs the main queues round-robin, in start order, one task each turn, until none has work or
+  // `maxTasks` have run; a runaway is reported in the trace instead of hanging.
+  struct RunResult {
+    std::size_t tasks = 0;
+    bool idle = true;
+  };
+  static constexpr std::size_t kDefaultTaskBound = 100000;
+  RunResult runUntilIdle(std::size_t maxTasks = kDefaultTaskBound);
+
+ private:
+  void traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who = "device");
+
+  FileStore files_;
+  PreferenceStore preferences_;
+  Trace trace_;
+  double version_ = 1240.1;
+  int applicationMainStatus_ = 0;
+  std::vector<InputMode> activeInputModes_;
+  std::uint64_t keyboardsGeneration_ = 0;
+  std::vector<InstalledLibrary> libraries_;
+  std::map<std::pair<std::string, int>, IconKind> appIcons_;
+  std::vector<std::unique_ptr<Process>> processes_;
+};
+
+}  // namespace orvane::sim

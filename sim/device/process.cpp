@@ -1,0 +1,394 @@
+#include "sim/device/process.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "sim/device/device.h"
+#include "sim/plist/value_text.h"
+#include "sim/standins/activator.h"
+#include "sim/standins/locale.h"
+#include "sim/standins/ui.h"
+
+namespace orvane::sim {
+
+namespace sel = platform::sel;
+
+namespace {
+std::string traceName(std::string_view bundleIdentifier) {
+  return bundleIdentifier == kSpringBoard ? "SpringBoard" : std::string(bundleIdentifier);
+}
+}  // namespace
+
+Process::Process(Device& device, std::string bundleIdentifier, int applicationMainStatus)
+    : device_(device),
+      version_(device.version()),
+      bundleIdentifier_(std::move(bundleIdentifier)),
+      name_(traceName(bundleIdentifier_)),
+      applicationMainStatus_(applicationMainStatus),
+      ui_(std::make_unique<Ui>()) {}
+
+Process::~Process() {
+  // The libraries' own objects go first, while the classes they were made of still exist.
+  libraries_.clear();
+  mainQueue_.clear();
+}
+
+bool Process::isSpringBoard() const { return bundleIdentifier_ == kSpringBoard; }
+
+void Process::trace(std::string kind, TraceFields fields) {
+  device_.trace().add(name_, std::move(kind), std::move(fields));
+}
+
+void Process::boot() {
+  buildUi(*this, *ui_);
+  buildResourceClasses(*this);
+  // The keyboard starts on the last used keyboard when that is active, else on the first one.
+  const auto& modes = device_.activeInputModes();
+  const auto lastUsed = device_.preferences().copy("KeyboardLastUsed", kKeyboardPreferencesDomain);
+  for (const InputMode& mode : modes) {
+    if (lastUsed && lastUsed->string() && mode.identifier == *lastUsed->string())
+      ui_->currentInputMode = mode.identifier;
+  }
+  if (!ui_->currentInputMode && !modes.empty()) ui_->currentInputMode = modes.front().identifier;
+  trace("start", {{"inputMode", ui_->currentInputMode.value_or("(none)")}});
+
+  using MainFunction = std::function<platform::symbol::UIApplicationMainSignature>;
+  runtime_.defineFunction(platform::symbol::UIApplicationMain.name,
+                          typeid(platform::symbol::UIApplicationMainSignature),
+                          std::make_shared<MainFunction>([this](int, char**, platform::String, platform::String) {
+                            trace("application-main");
+                            return applicationMainStatus_;
+                          }));
+
+  // The loader: each library's classes, then its initialiser.
+  for (const auto& library : device_.libraries()) {
+    libraries_.push_back(library.factory(platform()));
+    trace("library-load", {{"path", library.path}});
+    libraries_.back()->loadClasses();
+    libraries_.back()->libraryDidLoad();
+  }
+
+  std::string argument = bundleIdentifier_;
+  char* argv[] = {argument.data(), nullptr};
+  const auto* main = static_cast<const MainFunction*>(runtime_.function(
+      platform::symbol::UIApplicationMain.name, typeid(platform::symbol::UIApplicationMainSignature)));
+  const int status = (*main)(1, argv, std::nullopt, std::nullopt);
+  trace("main-returned", {{"status", std::to_string(status)}});
+}
+
+void Process::enqueue(std::function<void()> task, std::string_view source) {
+  const std::uint64_t number = ++tasksQueued_;
+  trace("main-queue-async", {{"task", std::to_string(number)}, {"source", std::string(source)}});
+  mainQueue_.push_back(Task{number, std::move(task)});
+}
+
+bool Process::runOneTask() {
+  if (mainQueue_.empty()) return false;
+  Task task = std::move(mainQueue_.front());
+  mainQueue_.pop_front();
+  trace("main-queue-run", {{"task", std::to_string(task.number)}});
+  task.run();
+  return true;
+}
+
+std::string Process::objectName(const objc::Id& object) {
+  if (!object) return "nil";
+  auto& entry = objectNames_[object.get()];
+  if (entry.first.expired() || entry.second.empty()) {
+    const std::string cls(objc::class_getName(objc::object_getClass(*object)));
+    entry = {object, cls + "#" + std::to_string(++objectsNamed_[cls])};
+  }
+  return entry.second;
+}
+
+// ---- notifications ----
+
+bool Process::observesDarwin(std::string_view name) const {
+  return std::any_of(darwinObservers_.begin(), darwinObservers_.end(), [&](const auto& o) { return o.first == name; });
+}
+
+void Process::queueDarwinDelivery(const std::string& name) {
+  enqueue(
+      [this, name] {
+        trace("darwin-deliver", {{"name", name}});
+        // Copied: a callback may add observers.
+        const auto observers = darwinObservers_;
+        for (const auto& [observed, callback] : observers) {
+          if (observed == name) callback(name);
+        }
+      },
+      "darwin");
+}
+
+bool Process::observesDistributed(std::string_view name) const {
+  return std::any_of(distributedObservers_.begin(), distributedObservers_.end(),
+                     [&](const auto& o) { return o.first == name; });
+}
+
+void Process::queueDistributedDelivery(const platform::Notification& notification) {
+  enqueue(
+      [this, notification] {
+        trace("distributed-deliver", {{"name", notification.name}});
+        const auto observers = distributedObservers_;
+        for (const auto& [observed, handler] : observers) {
+          if (observed == notification.name) handler(notification);
+        }
+      },
+      "distributed");
+}
+
+void Process::addLocalObserver(std::string name, platform::NotificationHandler handler) {
+  localObservers_.emplace_back(std::move(name), std::move(handler));
+}
+
+void Process::addDistributedObserver(std::string name, platform::NotificationHandler handler) {
+  trace("distributed-observe", {{"name", name}});
+  distributedObservers_.emplace_back(std::move(name), std::move(handler));
+}
+
+void Process::postLocal(const std::string& name) { deliverLocal(platform::Notification{name, std::nullopt}); }
+
+void Process::deliverLocal(const platform::Notification& notification) {
+  trace("local-notification", {{"name", notification.name}});
+  const auto observers = localObservers_;
+  for (const auto& [observed, handler] : observers) {
+    if (observed == notification.name) handler(notification);
+  }
+}
+
+// ---- the keyboard, as a user drives it ----
+
+void Process::showKeyboard() {
+  ui_->keyboardShown = true;
+  postLocal(std::string(platform::names::kUIKeyboardWillShowNotification));
+}
+
+void Process::hideKeyboard() {
+  postLocal(std::string(platform::names::kUIKeyboardWillHideNotification));
+  ui_->keyboardShown = false;
+}
+
+bool Process::tapKey(std::string_view keyName) {
+  auto center = keyCenter(*ui_, keyName);
+  if (!center) return false;
+  trace("tap", {{"key", std::string(keyName)}});
+  objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, *center));
+  reportUnfinishedContexts(*this, *ui_);
+  return true;
+}
+
+void Process::tapNowhere() {
+  trace("tap", {{"key", "(none)"}});
+  objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, platform::Point{-100, -100}));
+  reportUnfinishedContexts(*this, *ui_);
+}
+
+void Process::nextKeyboardStep() {
+  const bool plain = platform::hasPlainNextKeyboardStep(version_);
+  platform::sendNextKeyboardStep(ui_->keyboardImpl, plain, plain ? objc::Id{} : makeExecutionContext(*this, *ui_));
+  reportUnfinishedContexts(*this, *ui_);
+}
+
+platform::StringList Process::askSwitcherList() {
+  platform::StringList list = objc::send(ui_->switcherView, sel::inputModes);
+  lastSwitcherList_ = list;
+  Array values;
+  if (list) values.assign(list->begin(), list->end());
+  trace("switcher-list", {{"list", list ? formatValueText(Value(std::move(values))) : "nil"}});
+  return list;
+}
+
+bool Process::askLabel(std::string_view keyName) {
+  const objc::Id key = keyNamed(*ui_, keyName);
+  if (!key) return false;
+  platform::String label = objc::send(key, sel::displayString);
+  lastLabel_ = label;
+  trace("label", {{"key", std::string(keyName)}, {"text", label.value_or("(nil)")}});
+  return true;
+}
+
+bool Process::unlock() {
+  if (!ui_->lockScreen) return false;
+  objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
+  return true;
+}
+
+void Process::addAlert(Alert alert) {
+  trace("alert", {{"title", alert.title}, {"message", alert.message}, {"button", alert.button}});
+  alerts_.push_back(std::move(alert));
+}
+
+bool Process::dismissAlert() {
+  for (auto it = alerts_.rbegin(); it != alerts_.rend(); ++it) {
+    if (!it->dismissed) {
+      it->dismissed = true;
+      trace("alert-dismissed", {{"title", it->title}});
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<std::string> Process::currentInputMode() const { return ui_->currentInputMode; }
+
+bool Process::tracing() const { return device_.trace().wanted(); }
+const std::vector<InputMode>& Process::activeInputModes() const { return device_.activeInputModes(); }
+std::uint64_t Process::keyboardsGeneration() const { return device_.keyboardsGeneration(); }
+FileStore& Process::files() { return device_.files(); }
+std::optional<IconKind> Process::appIcon(const std::string& displayIdentifier, int size) const {
+  return device_.appIcon(displayIdentifier, size);
+}
+void Process::postDistributed(platform::Notification notification) {
+  device_.postDistributed(*this, std::move(notification));
+}
+
+// ---- platform::System ----
+
+double Process::kCFCoreFoundationVersionNumber() { return version_; }
+
+void Process::NSLog(const std::string& line) {
+  trace("log", {{"text", line}});
+  log_.push_back(line);
+}
+
+// ---- platform::Runtime ----
+
+const void* Process::dlopen(std::string_view path, int) {
+  if (!device_.files().exists(path)) return nullptr;
+  if (path == platform::names::kActivatorLibraryPath && objc_getClass("LAActivator") == nullptr) {
+    loadActivatorClasses(*this);
+    trace("dlopen", {{"path", std::string(path)}});
+  }
+  return this;
+}
+
+platform::HookResult Process::hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
+                                          std::shared_ptr<void> replacement) {
+  platform::HookResult result = runtime_.hookMessage(cls, selector, signature, std::move(replacement));
+  const std::string className(cls ? objc::class_getName(cls) : "nil");
+  const bool installed = platform::hookInstalled(result.status);
+  if (installed) installedHooks_.push_back(className + " " + std::string(selector));
+  trace(installed ? "hook" : "hook-skipped", {{"class", className},
+                                              {"selector", std::string(selector)},
+                                              {"status", std::string(platform::hookStatusName(result.status))}});
+  return result;
+}
+
+platform::HookResult Process::hookFunction(std::string_view symbol, const std::type_info& signature,
+                                           std::shared_ptr<void> replacement) {
+  platform::HookResult result = runtime_.hookFunction(symbol, signature, std::move(replacement));
+  const bool installed = platform::hookInstalled(result.status);
+  if (installed) installedHooks_.emplace_back(symbol);
+  trace(installed ? "hook" : "hook-skipped",
+        {{"function", std::string(symbol)}, {"status", std::string(platform::hookStatusName(result.status))}});
+  return result;
+}
+
+bool Process::revertHook(objc::Class* cls, objc::Sel selector) {
+  const bool reverted = runtime_.revertHook(cls, selector);
+  if (reverted) {
+    const std::string target = std::string(objc::class_getName(cls)) + " " + std::string(selector);
+    // The latest hook of that method is the one undone.
+    auto last = std::find(installedHooks_.rbegin(), installedHooks_.rend(), target);
+    if (last != installedHooks_.rend()) installedHooks_.erase(std::next(last).base());
+    trace("hook-reverted", {{"class", std::string(objc::class_getName(cls))}, {"selector", std::string(selector)}});
+  }
+  return reverted;
+}
+
+// ---- platform::Preferences ----
+
+std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, std::string_view app) {
+  ++preferenceReads_;
+  return device_.preferences().copy(key, app);
+}
+
+void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) {
+  device_.writePreference(name(), key, value, app);
+}
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// CoreFoundation's reading: a boolean; an integer (not zero is true); a string "true" or "YES",
+// "false" or "NO", ignoring case. A real, any other string and every other type are not valid.
+std::optional<bool> preferenceBoolean(const Value& value) {
+  const auto& s = value.storage();
+  if (const auto* b = std::get_if<bool>(&s)) return *b;
+  if (const auto* i = std::get_if<std::int64_t>(&s)) return *i != 0;
+  if (std::holds_alternative<std::uint64_t>(s)) return true;
+  if (const auto* text = value.string()) {
+    if (equalsIgnoringCase(*text, "true") || equalsIgnoringCase(*text, "YES")) return true;
+    if (equalsIgnoringCase(*text, "false") || equalsIgnoringCase(*text, "NO")) return false;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool Process::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) {
+  const auto value = CFPreferencesCopyAppValue(key, app);
+  const auto reading = value ? preferenceBoolean(*value) : std::nullopt;
+  if (valid != nullptr) *valid = reading.has_value();
+  return reading.value_or(false);
+}
+
+bool Process::CFPreferencesAppSynchronize(std::string_view app) {
+  // Every write has already reached its file; a synchronize only marks the moment.
+  trace("pref-sync", {{"domain", std::string(app)}});
+  return true;
+}
+
+// ---- platform::Files ----
+
+bool Process::fileExistsAtPath(std::string_view path) { return device_.files().exists(path); }
+
+std::optional<Dictionary> Process::dictionaryWithContentsOfFile(std::string_view path) {
+  auto stored = readDictionaryFile(device_.files(), path);
+  if (!stored) return std::nullopt;
+  return std::move(stored->dictionary);
+}
+
+bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_view path) {
+  // writeToFile:atomically: of a dictionary writes an XML property list, whatever the old file was.
+  const auto bytes = serializeFaithfully(Value(dictionary), PlistFormat::kXml);
+  const bool ok = bytes && device_.files().writeAtomically(path, *bytes);
+  trace(ok ? "file-write" : "file-write-failed",
+        {{"path", std::string(path)}, {"format", "xml"}, {"value", formatValueText(Value(dictionary))}});
+  return ok;
+}
+
+// ---- platform::Notify ----
+
+void Process::CFNotificationCenterAddObserver(std::string_view name, std::function<void(std::string_view)> callback,
+                                              int) {
+  trace("darwin-observe", {{"name", std::string(name)}});
+  darwinObservers_.emplace_back(std::string(name), std::move(callback));
+}
+
+void Process::CFNotificationCenterPostNotification(std::string_view name, bool) {
+  trace("darwin-post", {{"name", std::string(name)}});
+  device_.postDarwin(std::string(name));
+}
+
+void Process::notify_post(std::string_view name) {
+  trace("notify-post", {{"name", std::string(name)}});
+  device_.postDarwin(std::string(name));
+}
+
+void Process::GSSendAppPreferencesChanged(std::string_view app, std::string_view key) {
+  trace("gs-prefs-changed", {{"domain", std::string(app)}, {"key", std::string(key)}});
+}
+
+}  // namespace orvane::sim
+
+namespace orvane::sim {
+
+std::string Process::capitalizedString(std::string_view s) { return sim::capitalizedString(s); }
+
+}  // namespace orvane::sim

@@ -1,0 +1,285 @@
+#include "sim/plist/plist_io.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace orvane::sim {
+namespace {
+
+void putBigEndian(std::string& out, std::uint64_t v, std::size_t size) {
+  for (std::size_t k = size; k > 0; --k) out += static_cast<char>((v >> (8 * (k - 1))) & 0xFF);
+}
+
+// A binary plist from its objects' bytes (references are one byte wide) and the top object.
+std::string binaryOf(const std::vector<std::string>& objects, std::uint64_t top = 0, std::size_t refSize = 1) {
+  std::string out = "bplist00";
+  std::vector<std::uint64_t> offsets;
+  for (const std::string& o : objects) {
+    offsets.push_back(out.size());
+    out += o;
+  }
+  const std::uint64_t table = out.size();
+  const std::size_t offsetSize = table < 0x100 ? 1 : table < 0x10000 ? 2 : 8;
+  for (std::uint64_t o : offsets) putBigEndian(out, o, offsetSize);
+  out += std::string(6, '\0');
+  out += static_cast<char>(offsetSize);
+  out += static_cast<char>(refSize);
+  putBigEndian(out, objects.size(), 8);
+  putBigEndian(out, top, 8);
+  putBigEndian(out, table, 8);
+  return out;
+}
+
+// `depth` arrays, each holding the next; with `cycle` the innermost holds the first.
+std::string nestedBinary(std::size_t depth, bool cycle = false) {
+  std::vector<std::string> objects;
+  for (std::size_t i = 0; i < depth; ++i) {
+    std::string o;
+    const bool last = i + 1 == depth;
+    if (last && !cycle) {
+      o += static_cast<char>(0xA0);
+    } else {
+      o += static_cast<char>(0xA1);
+      putBigEndian(o, last ? 0 : i + 1, 4);
+    }
+    objects.push_back(o);
+  }
+  return binaryOf(objects, 0, 4);
+}
+
+// The shared-object bomb: each array holds the next one twice, so the tree it stands for doubles
+// at every level while the file grows by a few bytes.
+std::string sharedBomb(std::size_t levels) {
+  std::vector<std::string> objects;
+  for (std::size_t i = 0; i < levels; ++i) {
+    std::string o = "\xA2";
+    o += static_cast<char>(i + 1);
+    o += static_cast<char>(i + 1);
+    objects.push_back(o);
+  }
+  objects.emplace_back("\x09");  // true
+  return binaryOf(objects);
+}
+
+std::string nestedXml(std::size_t depth) {
+  std::string out = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  for (std::size_t i = 0; i < depth; ++i) out += "<array>";
+  for (std::size_t i = 0; i < depth; ++i) out += "</array>";
+  return out + "</plist>";
+}
+
+const std::string kXmlHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">";
+
+Value everyKind() {
+  return Value(Dictionary{
+      {"bool", Value(false)},
+      {"negative", Value(std::numeric_limits<std::int64_t>::min())},
+      {"large", Value(std::numeric_limits<std::int64_t>::max())},
+      {"unsigned", Value(std::numeric_limits<std::uint64_t>::max())},
+      {"2^63", Value(std::uint64_t{1} << 63)},
+      {"small", Value(200)},
+      {"real", Value(2.5)},
+      {"negative zero", Value(-0.0)},
+      {"nan", Value(std::nan(""))},
+      {"infinity", Value(-HUGE_VAL)},
+      {"string", Value("en_US@hw=US;sw=QWERTY")},
+      {"text", Value("emoji 🌐 é 한국어 <&> \"quoted\" tab\tline\nreturn\r")},
+      {"한국어", Value("key in Korean")},
+      {"data", Value(Data{0, 1, 255, 254, 253})},
+      {"empty data", Value(Data{})},
+      {"date", Value(Date{-63113904000.0})},  // 0001-01-01
+      {"uid", Value(Uid{4294967295})},
+      {"array", Value(Array{Value(1), Value("two"), Value(Array{}), Value(Dictionary{})})},
+      {"dict", Value(Dictionary{{"nested", Value(true)}, {"", Value("empty key")}})},
+  });
+}
+
+TEST(PlistIo, EveryKindSurvivesBothFormatsExactly) {
+  for (PlistFormat format : {PlistFormat::kBinary, PlistFormat::kXml}) {
+    const auto bytes = serializeFaithfully(everyKind(), format);
+    ASSERT_TRUE(bytes);
+    auto parsed = parsePlist(*bytes);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->format, format);
+    EXPECT_TRUE(sameValue(parsed->value, everyKind()));
+    // Each integer keeps its sign: 2^64-1 is not -1.
+    EXPECT_EQ(*find(*parsed->value.dictionary(), "unsigned"), Value(std::numeric_limits<std::uint64_t>::max()));
+    EXPECT_NE(*find(*parsed->value.dictionary(), "unsigned"), Value(std::int64_t{-1}));
+  }
+}
+
+TEST(PlistIo, BinaryDatesAreAnyRealAndXmlDatesAreWholeSecondsOfYearsOneTo9999) {
+  for (double seconds : {1e300, -1e300, 86400.500001, -0.5, 2147483648.0, HUGE_VAL, std::nan("")}) {
+    const Value v(Dictionary{{"d", Value(Date{seconds})}});
+    const auto bytes = serializeFaithfully(v, PlistFormat::kBinary);
+    ASSERT_TRUE(bytes) << seconds;
+    EXPECT_TRUE(sameValue(parsePlist(*bytes)->value, v)) << seconds;
+  }
+  // XML spells whole seconds: a fraction is dropped as the platform's writer drops it; outside
+  // the years 1 to 9999 (or NaN) it has no spelling at all.
+  const auto xml = serializeFaithfully(Value(Dictionary{{"d", Value(Date{86400.75})}}), PlistFormat::kXml);
+  ASSERT_TRUE(xml);
+  EXPECT_NE(xml->find("<date>2001-01-02T00:00:00Z</date>"), std::string::npos);
+  EXPECT_EQ(parsePlist(*xml)->value, Value(Dictionary{{"d", Value(Date{86400})}}));
+  for (double seconds : {-63113904001.0, 252423993600.0, std::nan("")}) {
+    EXPECT_FALSE(serializePlist(Value(Date{seconds}), PlistFormat::kXml)) << seconds;
+  }
+  EXPECT_EQ(parsePlist(kXmlHead + "<date>9999-12-31T23:59:59Z</date></plist>")->value, Value(Date{252423993599.0}));
+  EXPECT_EQ(parsePlist(kXmlHead + "<date>1900-03Z</date></plist>")->value, Value(Date{-3182198400.0}));
+  for (const char* bad : {"2001-02-29T00:00:00Z", "2001-01-01T24:00:00Z", "0000-01-01T00:00:00Z", "2001-01-01"}) {
+    EXPECT_FALSE(parsePlist(kXmlHead + "<date>" + bad + "</date></plist>")) << bad;
+  }
+}
+
+TEST(PlistIo, XmlAsRealWritersAndEditorsWriteIt) {
+  const std::string xml =
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\r\n"
+      "<!-- a comment <array> -->\n<plist version=\"1.0\"><dict>\r\n"
+      "\t<key>mode</key><integer> -1 </integer><key>enabled</key><false></false>\n"
+      "\t<key>hex</key><integer>0x10</integer><key>big</key><integer>18446744073709551615</integer>\n"
+      "\t<key>text</key><string>a&lt;b&amp;c&#x1F310;&#233;<![CDATA[<raw>]]>\r\nx<!-- gone --></string>\n"
+      "\t<key>empty</key><string/><key>data</key><data>\n\tAAEC\n\t/w==\n\t</data>\n"
+      "\t<key>real</key><real>-infinity</real><key>uid</key><dict><key>CF$UID</key><integer>7</integer></dict>\n"
+      "\t<key>mode</key><integer>3</integer>\n"  // the last of a key wins
+      "</dict></plist>\n";
+  auto parsed = parsePlist(xml);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->format, PlistFormat::kXml);
+  EXPECT_EQ(parsed->value, Value(Dictionary{{"mode", Value(3)},
+                                            {"enabled", Value(false)},
+                                            {"hex", Value(16)},
+                                            {"big", Value(std::numeric_limits<std::uint64_t>::max())},
+                                            {"text", Value("a<b&c🌐é<raw>\nx")},
+                                            {"empty", Value("")},
+                                            {"data", Value(Data{0, 1, 2, 255})},
+                                            {"real", Value(-HUGE_VAL)},
+                                            {"uid", Value(Uid{7})}}));
+}
+
+TEST(PlistIo, WhatIsNotAPropertyListReadsAsNothing) {
+  const std::string head = kXmlHead + "<dict><key>k</key>";
+  for (const std::string& bad : {
+           std::string(),
+           std::string("not a plist at all"),
+           std::string("bplist00\x01\x02", 10),
+           head + "<string>a&#0;b</string></dict></plist>",                  // NUL is no XML character
+           head + "<string>a\x01</string></dict></plist>",                   // nor a raw control character
+           head + "<string>&bogus;</string></dict></plist>",                 // unknown entity
+           head + "<string>v\xc1\xde</string></dict></plist>",               // invalid UTF-8
+           head + "<string>\xed\xa0\x80</string></dict></plist>",            // an encoded surrogate
+           head + "</dict></plist>",                                         // a key without its value
+           head + "<string>v</string></dict></plist><junk/>",                // trailing element
+           head + "<string>v</string></dict>",                               // unclosed plist
+           head + "<integer>18446744073709551616</integer></dict></plist>",  // wider than 64 bits
+           head + "<integer>-9223372036854775809</integer></dict></plist>",
+           head + "<set/></dict></plist>",
+       }) {
+    EXPECT_FALSE(parsePlist(bad)) << bad;
+  }
+  EXPECT_FALSE(parsePlist(std::string(kMaxPlistBytes + 1, ' ')));
+}
+
+TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
+  const auto one = [](const std::string& object) { return parsePlist(binaryOf({object})); };
+  EXPECT_EQ(one("\x10\xff")->value, Value(255));  // 1, 2 and 4 bytes are unsigned
+  EXPECT_EQ(one(std::string("\x12\xff\xff\xff\xff", 5))->value, Value(std::int64_t{4294967295}));
+  EXPECT_EQ(one(std::string("\x13\xff\xff\xff\xff\xff\xff\xff\xff", 9))->value, Value(-1));  // 8 bytes signed
+  std::string wide = "\x14" + std::string(8, '\0') + std::string(8, '\xff');
+  EXPECT_EQ(one(wide)->value, Value(std::numeric_limits<std::uint64_t>::max()));
+  wide[1] = 1;  // beyond 64 bits
+  EXPECT_FALSE(one(wide));
+  EXPECT_EQ(one(std::string("\x22\x3f\x80\x00\x00", 5))->value, Value(1.0));       // a 4-byte real
+  EXPECT_EQ(one("\x62\xd8\x3c\xdf\x10")->value, Value("🌐"));                       // UTF-16 with a surrogate pair
+  EXPECT_FALSE(one("\x61\xdc\x00"));                                               // a lone low surrogate
+  EXPECT_FALSE(one("\x51\x80"));                                                   // ASCII above 0x7F
+  EXPECT_EQ(one(std::string("\x51\x00", 2))->value, Value(std::string(1, '\0')));  // binary strings may hold NUL
+  EXPECT_EQ(one("\x81\x01\x02")->value, Value(Uid{258}));
+  EXPECT_FALSE(one(std::string("\x00", 1)));  // null is no property-list value
+  EXPECT_FALSE(one("\xC0"));                  // nor is a set
+  // A dictionary's keys are strings.
+  EXPECT_FALSE(parsePlist(binaryOf({"\xD1\x01\x01", "\x10\x01"})));
+  EXPECT_EQ(parsePlist(binaryOf({"\xD1\x01\x02", "\x51k", "\x09"}))->value, Value(Dictionary{{"k", Value(true)}}));
+}
+
+TEST(PlistIo, ReadingCostsWhatTheFileHoldsNeverMore) {
+  // Refused in milliseconds, whatever the number of levels: the bound counts every reference.
+  for (std::size_t levels : {22, 40, 64}) {
+    const std::string bomb = sharedBomb(levels);
+    ASSERT_LT(bomb.size(), 300u);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(parsePlist(bomb)) << levels;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << levels;
+  }
+  // Sharing within the bound reads, each reference its own copy.
+  auto small = parsePlist(sharedBomb(3));
+  ASSERT_TRUE(small);
+  const Value leaf(Array{Value(true), Value(true)});
+  EXPECT_EQ(small->value, Value(Array{Value(Array{leaf, leaf}), Value(Array{leaf, leaf})}));
+}
+
+TEST(PlistIo, NestingReadsToTheBoundAndCyclesNever) {
+  for (const std::size_t depth : {std::size_t{1}, std::size_t{512}, kMaxPlistDepth}) {
+    EXPECT_TRUE(parsePlist(nestedBinary(depth))) << depth;
+    EXPECT_TRUE(parsePlist(nestedXml(depth))) << depth;
+  }
+  for (const std::size_t depth : {kMaxPlistDepth + 1, std::size_t{100000}}) {
+    EXPECT_FALSE(parsePlist(nestedBinary(depth))) << depth;
+    EXPECT_FALSE(parsePlist(nestedXml(depth))) << depth;
+  }
+  EXPECT_FALSE(parsePlist(nestedBinary(3, /*cycle=*/true)));
+  EXPECT_FALSE(parsePlist(nestedBinary(1, /*cycle=*/true)));  // an array holding itself
+}
+
+TEST(PlistIo, MalformedBinaryTablesAreRefused) {
+  const std::string b = nestedBinary(4);
+  ASSERT_TRUE(parsePlist(b));
+  EXPECT_FALSE(parsePlist(b.substr(0, b.size() - 1)));  // trailer cut
+  std::string badRef = b;
+  badRef[12] = 0x7F;  // the first array's reference points past the table
+  EXPECT_FALSE(parsePlist(badRef));
+  std::string badCount = b;
+  badCount[b.size() - 17] = 0x10;  // far more objects than bytes
+  EXPECT_FALSE(parsePlist(badCount));
+  std::string badTop = b;
+  badTop[b.size() - 9] = 0x09;  // the top object past the count
+  EXPECT_FALSE(parsePlist(badTop));
+  EXPECT_FALSE(parsePlist("bplist00"));
+  EXPECT_FALSE(parsePlist(binaryOf({std::string("\x4f\x10\x40", 3)})));  // data longer than the file
+}
+
+TEST(PlistIo, LargeFilesRead) {
+  Data blob(std::size_t{60} << 20, 0xAB);
+  const auto bytes = serializePlist(Value(Dictionary{{"blob", Value(std::move(blob))}}), PlistFormat::kBinary);
+  ASSERT_TRUE(bytes);
+  ASSERT_GT(bytes->size(), std::size_t{60} << 20);
+  const auto parsed = parsePlist(*bytes);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(std::get<Data>(find(*parsed->value.dictionary(), "blob")->storage()).size(), std::size_t{60} << 20);
+}
+
+TEST(PlistIo, WhatAFormatCannotCarryIsNotWritten) {
+  EXPECT_FALSE(serializePlist(Value("\xff"), PlistFormat::kBinary));  // not text
+  EXPECT_FALSE(serializePlist(Value("\xff"), PlistFormat::kXml));
+  EXPECT_FALSE(serializePlist(Value(std::string("a\0b", 3)), PlistFormat::kXml));  // XML has no NUL
+  EXPECT_TRUE(serializeFaithfully(Value(std::string("a\0b", 3)), PlistFormat::kBinary));
+  EXPECT_FALSE(serializePlist(Value(Dictionary{{"\x01", Value(1)}}), PlistFormat::kXml));
+  // A dictionary that spells a UID in XML reads back as a UID: the write check refuses it.
+  EXPECT_FALSE(serializeFaithfully(Value(Dictionary{{"CF$UID", Value(1)}}), PlistFormat::kXml));
+  EXPECT_TRUE(serializeFaithfully(Value(Dictionary{{"CF$UID", Value(1)}}), PlistFormat::kBinary));
+}
+
+TEST(PlistIo, SameValueTellsSignedZeroAndKeepsNaNEqual) {
+  EXPECT_TRUE(sameValue(Value(std::nan("")), Value(std::nan(""))));
+  EXPECT_FALSE(sameValue(Value(0.0), Value(-0.0)));
+  EXPECT_FALSE(sameValue(Value(Date{0.5}), Value(Date{0})));
+  EXPECT_TRUE(sameValue(Value(Date{0.5}), Value(Date{0}), PlistFormat::kXml));
+  EXPECT_FALSE(sameValue(Value(1), Value(1.0)));
+  EXPECT_FALSE(sameValue(Value(Dictionary{{"a", Value(1)}}), Value(Dictionary{{"b", Value(1)}})));
+}
+
+}  // namespace
+}  // namespace orvane::sim

@@ -1,0 +1,666 @@
+// The XML property-list format, as the platform writes it and as XML 1.0 reads it: the prolog,
+// comments, processing instructions, CDATA sections, the five predefined entities and character
+// references, line ends normalised in raw text. Parsing keeps an explicit stack, never recursion.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "formats.h"
+
+namespace orvane::sim::formats {
+
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Characters XML 1.0 allows in a document.
+bool isXmlChar(std::uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Days from 0001-01-01 to a date of the proleptic Gregorian calendar, and back.
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;  // days since 1970-01-01
+}
+
+struct Civil {
+  std::int64_t year;
+  unsigned month, day;
+};
+Civil civilFromDays(std::int64_t z) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+constexpr std::int64_t kDays1970To2001 = 11323;
+
+}  // namespace
+
+// "YYYY[-MM[-DD[THH[:MM[:SS]]]]]Z", as the platform's and Python's readers accept it.
+std::optional<double> parseXmlDate(std::string_view s) {
+  int parts[6] = {0, 1, 1, 0, 0, 0};
+  const char separators[6] = {0, '-', '-', 'T', ':', ':'};
+  std::size_t i = 0;
+  int n = 0;
+  for (; n < 6; ++n) {
+    if (n > 0) {
+      if (i >= s.size() || s[i] != separators[n]) break;
+      ++i;
+    }
+    const std::size_t digits = n == 0 ? 4 : 2;
+    if (i + digits > s.size()) return std::nullopt;
+    int v = 0;
+    for (std::size_t k = 0; k < digits; ++k) {
+      const char c = s[i + k];
+      if (c < '0' || c > '9') return std::nullopt;
+      v = v * 10 + (c - '0');
+    }
+    parts[n] = v;
+    i += digits;
+  }
+  if (n == 0 || i + 1 != s.size() || s[i] != 'Z') return std::nullopt;
+  const int year = parts[0];
+  const auto month = static_cast<unsigned>(parts[1]);
+  const auto day = static_cast<unsigned>(parts[2]);
+  if (year < 1 || month < 1 || month > 12 || day < 1 || parts[3] > 23 || parts[4] > 59 || parts[5] > 59) {
+    return std::nullopt;
+  }
+  static constexpr unsigned kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > kMonthDays[month - 1] || (month == 2 && day == 29 && !leap)) return std::nullopt;
+  const std::int64_t days = daysFromCivil(year, month, day) - kDays1970To2001;
+  return static_cast<double>(days * 86400 + parts[3] * 3600 + parts[4] * 60 + parts[5]);
+}
+
+namespace {
+
+std::optional<std::int8_t> base64Digit(char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<std::int8_t>(c - 'A');
+  if (c >= 'a' && c <= 'z') return static_cast<std::int8_t>(c - 'a' + 26);
+  if (c >= '0' && c <= '9') return static_cast<std::int8_t>(c - '0' + 52);
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return std::nullopt;
+}
+
+std::optional<Data> parseBase64(std::string_view s) {
+  Data out;
+  std::uint32_t buffer = 0;
+  int bits = 0;
+  int padding = 0;
+  for (char c : s) {
+    if (isSpace(c)) continue;
+    if (c == '=') {
+      ++padding;
+      continue;
+    }
+    const auto digit = base64Digit(c);
+    if (!digit || padding > 0) return std::nullopt;
+    buffer = (buffer << 6u) | static_cast<std::uint32_t>(*digit);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<std::uint8_t>((buffer >> static_cast<unsigned>(bits)) & 0xFFu));
+    }
+  }
+  if (padding > 2 || bits >= 6) return std::nullopt;
+  return out;
+}
+
+std::optional<Value> parseInteger(std::string_view s) {
+  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  int base = 10;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  std::uint64_t magnitude = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  if (!negative) return Value(magnitude);
+  if (magnitude > std::uint64_t{1} << 63u) return std::nullopt;
+  return Value(static_cast<std::int64_t>(0 - magnitude));
+}
+
+std::optional<double> parseReal(std::string_view s) {
+  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+  std::string lower;
+  for (char c : s) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (lower == "nan") return std::nan("");
+  if (lower == "inf" || lower == "+inf" || lower == "infinity" || lower == "+infinity") return HUGE_VAL;
+  if (lower == "-inf" || lower == "-infinity") return -HUGE_VAL;
+  if (s.starts_with('+')) s.remove_prefix(1);
+  double d = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  return d;
+}
+
+class XmlReader {
+ public:
+  XmlReader(std::string_view x, const ReadLimits& limits) : x_(x), limits_(limits) {}
+
+  std::optional<Value> read() {
+    if (x_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
+    if (!isValidUtf8(x_)) return std::nullopt;
+    if (!skipMisc(true)) return std::nullopt;
+    Tag tag;
+    if (!readTag(tag) || tag.end) return std::nullopt;
+    bool inPlist = false;
+    if (tag.name == "plist") {
+      if (tag.empty || !skipMisc(false) || !readTag(tag) || tag.end) return std::nullopt;
+      inPlist = true;
+    }
+    auto value = readValue(tag);
+    if (!value) return std::nullopt;
+    if (inPlist && (!skipMisc(false) || !readTag(tag) || !tag.end || tag.name != "plist")) return std::nullopt;
+    if (!skipMisc(false) || pos_ != x_.size()) return std::nullopt;
+    return value;
+  }
+
+ private:
+  struct Tag {
+    std::string_view name;
+    bool end = false;
+    bool empty = false;
+  };
+  struct Frame {
+    bool isDictionary = false;
+    Array array;
+    Dictionary dictionary;
+    std::optional<std::string> key;
+  };
+
+  // White space, comments and processing instructions; before the root also the document type.
+  bool skipMisc(bool prolog) {
+    for (;;) {
+      while (pos_ < x_.size() && isSpace(x_[pos_])) ++pos_;
+      const std::string_view rest = x_.substr(pos_);
+      if (rest.starts_with("<!--")) {
+        if (!skipPast("-->")) return false;
+      } else if (rest.starts_with("<?")) {
+        if (!skipPast("?>")) return false;
+      } else if (prolog && rest.starts_with("<!DOCTYPE")) {
+        // Up to the '>' that closes it, past any internal subset in brackets.
+        std::size_t depth = 0;
+        for (; pos_ < x_.size(); ++pos_) {
+          const char c = x_[pos_];
+          if (c == '[') ++depth;
+          if (c == ']' && depth > 0) --depth;
+          if (c == '>' && depth == 0) break;
+        }
+        if (pos_ == x_.size()) return false;
+        ++pos_;
+      } else {
+        return true;
+      }
+    }
+  }
+
+  bool skipPast(std::string_view end) {
+    const std::size_t at = x_.find(end, pos_);
+    if (at == std::string_view::npos) return false;
+    pos_ = at + end.size();
+    return true;
+  }
+
+  // A start, end or empty-element tag at the cursor; attributes are skipped.
+  bool readTag(Tag& tag) {
+    if (pos_ >= x_.size() || x_[pos_] != '<') return false;
+    std::size_t i = pos_ + 1;
+    tag = Tag{};
+    if (i < x_.size() && x_[i] == '/') {
+      tag.end = true;
+      ++i;
+    }
+    const std::size_t nameStart = i;
+    while (i < x_.size() && !isSpace(x_[i]) && x_[i] != '>' && x_[i] != '/') ++i;
+    tag.name = x_.substr(nameStart, i - nameStart);
+    if (tag.name.empty()) return false;
+    while (i < x_.size() && x_[i] != '>') {
+      const char c = x_[i];
+      if (c == '"' || c == '\'') {
+        const std::size_t close = x_.find(c, i + 1);
+        if (close == std::string_view::npos) return false;
+        i = close + 1;
+        continue;
+      }
+      if (c == '/') {
+        if (tag.end || i + 1 >= x_.size() || x_[i + 1] != '>') return false;
+        tag.empty = true;
+      } else if (c == '<') {
+        return false;
+      }
+      ++i;
+    }
+    if (i == x_.size()) return false;
+    pos_ = i + 1;
+    return true;
+  }
+
+  // The character data of an element up to its end tag: entities decoded, CDATA taken as it is,
+  // comments dropped, raw line ends read as "\n".
+  std::optional<std::string> readText(std::string_view name) {
+    std::string out;
+    while (pos_ < x_.size()) {
+      const char c = x_[pos_];
+      if (c == '<') {
+        const std::string_view rest = x_.substr(pos_);
+        if (rest.starts_with("<![CDATA[")) {
+          const std::size_t end = x_.find("]]>", pos_ + 9);
+          if (end == std::string_view::npos) return std::nullopt;
+          appendRaw(out, x_.substr(pos_ + 9, end - pos_ - 9));
+          pos_ = end + 3;
+        } else if (rest.starts_with("<!--")) {
+          if (!skipPast("-->")) return std::nullopt;
+        } else if (rest.starts_with("<?")) {
+          if (!skipPast("?>")) return std::nullopt;
+        } else {
+          Tag tag;
+          if (!readTag(tag) || !tag.end || tag.name != name) return std::nullopt;
+          return out;
+        }
+      } else if (c == '&') {
+        if (!readReference(out)) return std::nullopt;
+      } else {
+        const std::size_t next = x_.find_first_of("<&", pos_);
+        const std::size_t end = next == std::string_view::npos ? x_.size() : next;
+        appendRaw(out, x_.substr(pos_, end - pos_));
+        pos_ = end;
+      }
+    }
+    return std::nullopt;
+  }
+
+  void appendRaw(std::string& out, std::string_view raw) {
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      const char c = raw[i];
+      if (c == '\r') {
+        out += '\n';
+        if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+        continue;
+      }
+      if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') bad_ = true;
+      out += c;
+    }
+  }
+
+  bool readReference(std::string& out) {
+    const std::size_t semi = x_.find(';', pos_);
+    if (semi == std::string_view::npos || semi - pos_ > 12) return false;
+    const std::string_view name = x_.substr(pos_ + 1, semi - pos_ - 1);
+    pos_ = semi + 1;
+    static constexpr std::pair<std::string_view, char> kEntities[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    for (const auto& [entity, c] : kEntities) {
+      if (name == entity) {
+        out += c;
+        return true;
+      }
+    }
+    if (name.size() < 2 || name[0] != '#') return false;
+    const bool hex = name[1] == 'x';
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    std::uint32_t cp = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || !isXmlChar(cp)) return false;
+    appendUtf8(out, cp);
+    return true;
+  }
+
+  // An element holding only an end tag (or none, when written empty).
+  bool readEmpty(const Tag& tag) {
+    if (tag.empty) return true;
+    skipMisc(false);
+    Tag end;
+    return readTag(end) && end.end && end.name == tag.name;
+  }
+
+  std::optional<Value> scalar(const Tag& tag) {
+    const std::string_view n = tag.name;
+    if (n == "true" || n == "false") {
+      if (!readEmpty(tag)) return std::nullopt;
+      return Value(n == "true");
+    }
+    std::string text;
+    if (!tag.empty) {
+      auto t = readText(n);
+      if (!t || bad_) return std::nullopt;
+      text = std::move(*t);
+    }
+    if (n == "string") return Value(std::move(text));
+    if (n == "integer") return parseInteger(text);
+    if (n == "real") {
+      auto d = parseReal(text);
+      return d ? std::optional<Value>(Value(*d)) : std::nullopt;
+    }
+    if (n == "date") {
+      auto d = parseXmlDate(text);
+      return d ? std::optional<Value>(Value(Date{*d})) : std::nullopt;
+    }
+    if (n == "data") {
+      auto d = parseBase64(text);
+      return d ? std::optional<Value>(Value(std::move(*d))) : std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  // A dictionary holding only "CF$UID" with an integer is how the XML form spells a UID.
+  static Value finishDictionary(Dictionary&& d) {
+    if (d.size() == 1) {
+      const auto& [key, v] = *d.begin();
+      if (key == "CF$UID") {
+        if (const auto* i = std::get_if<std::int64_t>(&v.storage()); i && *i >= 0) {
+          return Value(Uid{static_cast<std::uint64_t>(*i)});
+        }
+        if (const auto* u = std::get_if<std::uint64_t>(&v.storage())) return Value(Uid{*u});
+      }
+    }
+    return Value(std::move(d));
+  }
+
+  // A value starting at `first`, containers walked with an explicit stack.
+  std::optional<Value> readValue(Tag first) {
+    std::vector<Frame> stack;
+    std::size_t nodes = 0;
+    Tag tag = first;
+    for (;;) {
+      std::optional<Value> done;
+      if (tag.end) {
+        if (stack.empty() || tag.name != (stack.back().isDictionary ? "dict" : "array") || stack.back().key) {
+          return std::nullopt;
+        }
+        Frame frame = std::move(stack.back());
+        stack.pop_back();
+        done = frame.isDictionary ? finishDictionary(std::move(frame.dictionary)) : Value(std::move(frame.array));
+      } else if (tag.name == "dict" || tag.name == "array") {
+        if (++nodes > limits_.maxNodes) return std::nullopt;
+        if (tag.empty) {
+          done = tag.name == "dict" ? Value(Dictionary{}) : Value(Array{});
+        } else {
+          if (stack.size() >= limits_.maxDepth) return std::nullopt;
+          stack.push_back(Frame{tag.name == "dict", {}, {}, {}});
+        }
+      } else if (tag.name == "key") {
+        if (stack.empty() || !stack.back().isDictionary || stack.back().key) return std::nullopt;
+        auto text = tag.empty ? std::optional<std::string>("") : readText("key");
+        if (!text || bad_) return std::nullopt;
+        stack.back().key = std::move(*text);
+      } else {
+        if (++nodes > limits_.maxNodes) return std::nullopt;
+        done = scalar(tag);
+        if (!done) return std::nullopt;
+      }
+      if (done) {
+        if (stack.empty()) return done;
+        Frame& top = stack.back();
+        if (top.isDictionary) {
+          if (!top.key) return std::nullopt;                                       // a value without its key
+          top.dictionary.insert_or_assign(std::move(*top.key), std::move(*done));  // the last of a key wins
+          top.key.reset();
+        } else {
+          top.array.push_back(std::move(*done));
+        }
+      }
+      if (!skipMisc(false) || !readTag(tag)) return std::nullopt;
+    }
+  }
+
+  std::string_view x_;
+  ReadLimits limits_;
+  std::size_t pos_ = 0;
+  bool bad_ = false;  // raw text held a control character XML does not allow
+};
+
+// Text as XML carries it: markup characters escaped, a carriage return as a reference so that
+// the reader's line-end rule cannot turn it into a line feed; nothing when it holds a character
+// XML cannot carry at all.
+bool appendEscaped(std::string& out, std::string_view s) {
+  if (!isValidUtf8(s)) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        if (c < 0x20 && c != '\t' && c != '\n') return false;
+        // U+FFFE and U+FFFF (EF BF BE / EF BF BF) are not XML characters.
+        if (c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
+            static_cast<unsigned char>(s[i + 2]) >= 0xBE) {
+          return false;
+        }
+        out += static_cast<char>(c);
+    }
+  }
+  return true;
+}
+
+std::string formatReal(double d) {
+  if (std::isnan(d)) return "nan";
+  if (std::isinf(d)) return d > 0 ? "+infinity" : "-infinity";
+  char buf[64];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+  return std::string(buf, end);
+}
+
+}  // namespace
+
+std::optional<std::string> formatXmlDate(double seconds) {
+  if (!(seconds >= kFirstXmlDate && std::floor(seconds) <= kLastXmlDate)) return std::nullopt;
+  // The XML form has whole seconds: a fraction is dropped, as the platform's writer drops it.
+  const auto whole = static_cast<std::int64_t>(std::floor(seconds));
+  std::int64_t days = whole / 86400;
+  std::int64_t rest = whole % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  const Civil c = civilFromDays(days + kDays1970To2001);
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(c.year), c.month,
+                c.day, static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+                static_cast<long long>(rest % 60));
+  return std::string(buf);
+}
+
+namespace {
+
+std::string formatBase64(const Data& data, const std::string& indent) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string encoded;
+  for (std::size_t i = 0; i < data.size(); i += 3) {
+    const std::uint32_t n = (std::uint32_t{data[i]} << 16u) |
+                            (i + 1 < data.size() ? std::uint32_t{data[i + 1]} << 8u : 0) |
+                            (i + 2 < data.size() ? std::uint32_t{data[i + 2]} : 0);
+    encoded += kDigits[(n >> 18u) & 63u];
+    encoded += kDigits[(n >> 12u) & 63u];
+    encoded += i + 1 < data.size() ? kDigits[(n >> 6u) & 63u] : '=';
+    encoded += i + 2 < data.size() ? kDigits[n & 63u] : '=';
+  }
+  std::string out = "\n";
+  for (std::size_t i = 0; i < encoded.size(); i += 68) out += indent + encoded.substr(i, 68) + "\n";
+  return out + indent.substr(0, indent.empty() ? 0 : indent.size() - 1);
+}
+
+class XmlWriter {
+ public:
+  std::optional<std::string> write(const Value& value) {
+    out_ =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n";
+    if (!element(value, 0)) return std::nullopt;
+    out_ += "</plist>\n";
+    return std::move(out_);
+  }
+
+ private:
+  bool simple(std::string_view tag, const std::string& text, std::size_t depth) {
+    out_ += std::string(depth, '\t') + "<" + std::string(tag) + ">" + text + "</" + std::string(tag) + ">\n";
+    return true;
+  }
+
+  bool element(const Value& value, std::size_t depth) {
+    const std::string indent(depth, '\t');
+    const auto& s = value.storage();
+    if (const auto* b = std::get_if<bool>(&s)) {
+      out_ += indent + (*b ? "<true/>\n" : "<false/>\n");
+      return true;
+    }
+    if (const auto* i = std::get_if<std::int64_t>(&s)) return simple("integer", std::to_string(*i), depth);
+    if (const auto* u = std::get_if<std::uint64_t>(&s)) return simple("integer", std::to_string(*u), depth);
+    if (const auto* d = std::get_if<double>(&s)) return simple("real", formatReal(*d), depth);
+    if (const auto* date = std::get_if<Date>(&s)) {
+      auto text = formatXmlDate(date->seconds);
+      return text && simple("date", *text, depth);
+    }
+    if (const auto* data = std::get_if<Data>(&s)) return simple("data", formatBase64(*data, indent + "\t"), depth);
+    if (const auto* text = value.string()) {
+      std::string escaped;
+      return appendEscaped(escaped, *text) && simple("string", escaped, depth);
+    }
+    if (const auto* uid = std::get_if<Uid>(&s)) {
+      out_ += indent + "<dict>\n" + indent + "\t<key>CF$UID</key>\n";
+      simple("integer", std::to_string(uid->value), depth + 1);
+      out_ += indent + "</dict>\n";
+      return true;
+    }
+    if (const Array* a = value.array()) {
+      if (a->empty()) {
+        out_ += indent + "<array/>\n";
+        return true;
+      }
+      out_ += indent + "<array>\n";
+      for (const Value& v : *a) {
+        if (!element(v, depth + 1)) return false;
+      }
+      out_ += indent + "</array>\n";
+      return true;
+    }
+    const Dictionary& d = *value.dictionary();
+    if (d.empty()) {
+      out_ += indent + "<dict/>\n";
+      return true;
+    }
+    out_ += indent + "<dict>\n";
+    for (const auto& [key, v] : d) {
+      std::string escaped;
+      if (!appendEscaped(escaped, key)) return false;
+      simple("key", escaped, depth + 1);
+      if (!element(v, depth + 1)) return false;
+    }
+    out_ += indent + "</dict>\n";
+    return true;
+  }
+
+  std::string out_;
+};
+
+}  // namespace
+
+std::optional<Value> readXml(std::string_view bytes, const ReadLimits& limits) {
+  return XmlReader(bytes, limits).read();
+}
+
+std::optional<std::string> writeXml(const Value& value) { return XmlWriter().write(value); }
+
+bool isValidUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t extra = 0;
+    std::uint32_t cp = 0;
+    if ((c & 0xE0u) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1Fu;
+    } else if ((c & 0xF0u) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0Fu;
+    } else if ((c & 0xF8u) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + extra >= s.size()) return false;  // cut short
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0u) != 0x80) return false;
+      cp = (cp << 6u) | (cc & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past Unicode are not text.
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::size_t utf8SequenceAt(std::string_view s, std::size_t at) {
+  const auto c = static_cast<unsigned char>(s[at]);
+  const std::size_t length = c < 0x80              ? 1
+                             : (c & 0xE0u) == 0xC0 ? 2
+                             : (c & 0xF0u) == 0xE0 ? 3
+                             : (c & 0xF8u) == 0xF0 ? 4
+                                                   : 0;
+  if (length <= 1) return length;
+  return at + length <= s.size() && isValidUtf8(s.substr(at, length)) ? length : 0;
+}
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0u | (cp >> 6u));
+    out += static_cast<char>(0x80u | (cp & 0x3Fu));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0u | (cp >> 12u));
+    out += static_cast<char>(0x80u | ((cp >> 6u) & 0x3Fu));
+    out += static_cast<char>(0x80u | (cp & 0x3Fu));
+  } else {
+    out += static_cast<char>(0xF0u | (cp >> 18u));
+    out += static_cast<char>(0x80u | ((cp >> 12u) & 0x3Fu));
+    out += static_cast<char>(0x80u | ((cp >> 6u) & 0x3Fu));
+    out += static_cast<char>(0x80u | (cp & 0x3Fu));
+  }
+}
+
+}  // namespace orvane::sim::formats

@@ -1,0 +1,361 @@
+#include "sim/plist/value_text.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "formats.h"
+
+namespace orvane::sim {
+
+namespace {
+
+constexpr std::size_t kMaxDepth = 64;
+
+bool isBareChar(char c) {
+  return !(std::isspace(static_cast<unsigned char>(c)) || c == '[' || c == ']' || c == '{' || c == '}' || c == ',' ||
+           c == ':' || c == '"' || c == '<' || c == '>');
+}
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : text_(text) {}
+
+  ValueParse parseWhole() {
+    auto v = parseValue(0);
+    if (v) {
+      skipSpace();
+      if (pos_ != text_.size()) return fail("unexpected text after the value");
+    }
+    if (!v) return {std::nullopt, error_.empty() ? "bad value" : error_};
+    return {std::move(v), ""};
+  }
+
+ private:
+  ValueParse fail(std::string message) {
+    error_ = std::move(message);
+    return {std::nullopt, error_};
+  }
+  std::optional<Value> error(std::string message) {
+    if (error_.empty()) error_ = std::move(message) + " at column " + std::to_string(pos_ + 1);
+    return std::nullopt;
+  }
+
+  void skipSpace() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  }
+
+  std::optional<Value> parseValue(std::size_t depth) {
+    if (depth > kMaxDepth) return error("nesting too deep");
+    skipSpace();
+    if (pos_ == text_.size()) return error("missing value");
+    const char c = text_[pos_];
+    if (c == '[') return parseArray(depth);
+    if (c == '{') return parseDictionary(depth);
+    if (c == '"') {
+      auto s = parseQuoted();
+      if (!s) return std::nullopt;
+      return Value(std::move(*s));
+    }
+    if (c == '<') return parseData();
+    if (!isBareChar(c)) return error(std::string("unexpected '") + c + "'");
+    const std::string_view rest = text_.substr(pos_);
+    if (rest.starts_with("date(") || rest.starts_with("uid(")) {
+      // A date's ISO form holds colons, which end a bare word: the tagged form runs to its ')'.
+      const std::size_t close = rest.find(')');
+      if (close == std::string_view::npos) return error("unterminated " + std::string(rest.substr(0, rest.find('('))));
+      auto tagged = taggedValue(rest.substr(0, close + 1));
+      if (!tagged) return error("bad " + std::string(rest.substr(0, close + 1)));
+      pos_ += close + 1;
+      return tagged;
+    }
+    return bareValue(parseBare());
+  }
+
+  std::string parseBare() {
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && isBareChar(text_[pos_])) ++pos_;
+    return std::string(text_.substr(start, pos_ - start));
+  }
+
+  static std::optional<Value> bareValue(const std::string& word) {
+    if (word == "true") return Value(true);
+    if (word == "false") return Value(false);
+    const char* first = word.data();
+    const char* last = word.data() + word.size();
+    std::int64_t i = 0;
+    auto [iend, ierr] = std::from_chars(first, last, i);
+    if (ierr == std::errc() && iend == last) return Value(i);
+    std::uint64_t u = 0;
+    auto [uend, uerr] = std::from_chars(first, last, u);
+    if (uerr == std::errc() && uend == last) return Value(u);
+    double d = 0;
+    auto [dend, derr] = std::from_chars(first, last, d);
+    if (derr == std::errc() && dend == last && word.find_first_of(".eE") != std::string::npos) return Value(d);
+    return Value(word);
+  }
+
+  // date(2001-01-01T00:00:00Z), date(0.5) and uid(5).
+  static std::optional<Value> taggedValue(std::string_view word) {
+    if (!word.ends_with(')')) return std::nullopt;
+    if (word.starts_with("date(")) {
+      const std::string_view inner = word.substr(5, word.size() - 6);
+      if (auto iso = formats::parseXmlDate(inner)) return Value(Date{*iso});
+      double d = 0;
+      auto [end, ec] = std::from_chars(inner.data(), inner.data() + inner.size(), d);
+      if (!inner.empty() && ec == std::errc() && end == inner.data() + inner.size()) return Value(Date{d});
+    } else if (word.starts_with("uid(")) {
+      const std::string_view inner = word.substr(4, word.size() - 5);
+      std::uint64_t u = 0;
+      auto [end, ec] = std::from_chars(inner.data(), inner.data() + inner.size(), u);
+      if (!inner.empty() && ec == std::errc() && end == inner.data() + inner.size()) return Value(Uid{u});
+    }
+    return std::nullopt;
+  }
+
+  std::optional<std::string> parseQuoted() {
+    ++pos_;  // opening quote
+    std::string out;
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_++];
+      if (c == '"') return out;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (pos_ == text_.size()) break;
+      const char e = text_[pos_++];
+      switch (e) {
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 'e':
+          out += '\x1b';
+          break;
+        case '0':
+          out += '\0';
+          break;
+        case 'x': {
+          if (pos_ + 2 > text_.size()) {
+            error("short \\x escape");
+            return std::nullopt;
+          }
+          unsigned value = 0;
+          auto [end, err] = std::from_chars(text_.data() + pos_, text_.data() + pos_ + 2, value, 16);
+          if (err != std::errc() || end != text_.data() + pos_ + 2) {
+            error("bad \\x escape");
+            return std::nullopt;
+          }
+          out += static_cast<char>(value);
+          pos_ += 2;
+          break;
+        }
+        default:
+          out += e;
+          break;
+      }
+    }
+    error("unterminated string");
+    return std::nullopt;
+  }
+
+  std::optional<Value> parseData() {
+    ++pos_;
+    Data out;
+    std::string digits;
+    while (pos_ < text_.size() && text_[pos_] != '>') {
+      const char c = text_[pos_++];
+      if (std::isspace(static_cast<unsigned char>(c))) continue;
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return error("bad data digit");
+      digits += c;
+    }
+    if (pos_ == text_.size()) return error("unterminated data");
+    ++pos_;
+    if (digits.size() % 2 != 0) return error("odd number of data digits");
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+      unsigned byte = 0;
+      std::from_chars(digits.data() + i, digits.data() + i + 2, byte, 16);
+      out.push_back(static_cast<std::uint8_t>(byte));
+    }
+    return Value(std::move(out));
+  }
+
+  std::optional<Value> parseArray(std::size_t depth) {
+    ++pos_;
+    Array out;
+    skipSpace();
+    if (pos_ < text_.size() && text_[pos_] == ']') {
+      ++pos_;
+      return Value(std::move(out));
+    }
+    for (;;) {
+      auto element = parseValue(depth + 1);
+      if (!element) return std::nullopt;
+      out.push_back(std::move(*element));
+      skipSpace();
+      if (pos_ < text_.size() && text_[pos_] == ',') {
+        ++pos_;
+        continue;
+      }
+      if (pos_ < text_.size() && text_[pos_] == ']') {
+        ++pos_;
+        return Value(std::move(out));
+      }
+      return error("expected ',' or ']'");
+    }
+  }
+
+  std::optional<Value> parseDictionary(std::size_t depth) {
+    ++pos_;
+    Dictionary out;
+    skipSpace();
+    if (pos_ < text_.size() && text_[pos_] == '}') {
+      ++pos_;
+      return Value(std::move(out));
+    }
+    for (;;) {
+      skipSpace();
+      std::string key;
+      if (pos_ < text_.size() && text_[pos_] == '"') {
+        auto quoted = parseQuoted();
+        if (!quoted) return std::nullopt;
+        key = std::move(*quoted);
+      } else {
+        key = parseBare();
+        if (key.empty()) return error("expected a key");
+      }
+      skipSpace();
+      if (pos_ == text_.size() || text_[pos_] != ':') return error("expected ':'");
+      ++pos_;
+      auto element = parseValue(depth + 1);
+      if (!element) return std::nullopt;
+      out.insert_or_assign(std::move(key), std::move(*element));
+      skipSpace();
+      if (pos_ < text_.size() && text_[pos_] == ',') {
+        ++pos_;
+        continue;
+      }
+      if (pos_ < text_.size() && text_[pos_] == '}') {
+        ++pos_;
+        return Value(std::move(out));
+      }
+      return error("expected ',' or '}'");
+    }
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::string error_;
+};
+
+std::string formatReal(double d) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+  std::string s(buf, ec == std::errc() ? end : buf);
+  if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+  return s;
+}
+
+}  // namespace
+
+ValueParse parseValueText(std::string_view text) { return Parser(text).parseWhole(); }
+
+std::string formatStringText(std::string_view s) {
+  bool bare = !s.empty();
+  for (char c : s) bare = bare && isBareChar(c) && std::isprint(static_cast<unsigned char>(c));
+  if (bare) {
+    auto reparsed = parseValueText(s);
+    bare = reparsed.value && reparsed.value->string() && *reparsed.value->string() == s;
+  }
+  if (bare) return std::string(s);
+  std::string out = "\"";
+  for (char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\x1b':
+        out += "\\e";
+        break;
+      default:
+        if (std::isprint(static_cast<unsigned char>(c)) || (static_cast<unsigned char>(c) >= 0x80)) {
+          out += c;
+        } else {
+          char buf[5];
+          std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+          out += buf;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string hexOf(const Data& data) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 * data.size());
+  for (std::uint8_t b : data) {
+    out += kDigits[b >> 4u];
+    out += kDigits[b & 0xFu];
+  }
+  return out;
+}
+
+std::string formatValueText(const Value& value) {
+  return std::visit(
+      [](const auto& v) -> std::string {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return v ? "true" : "false";
+        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_same_v<T, double>) {
+          return formatReal(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return formatStringText(v);
+        } else if constexpr (std::is_same_v<T, Data>) {
+          return "<" + hexOf(v) + ">";
+        } else if constexpr (std::is_same_v<T, Date>) {
+          if (v.seconds == std::floor(v.seconds)) {
+            if (auto iso = formats::formatXmlDate(v.seconds)) return "date(" + *iso + ")";
+          }
+          return "date(" + formatReal(v.seconds) + ")";
+        } else if constexpr (std::is_same_v<T, Uid>) {
+          return "uid(" + std::to_string(v.value) + ")";
+        } else if constexpr (std::is_same_v<T, Array>) {
+          std::string out = "[";
+          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + formatValueText(v[i]);
+          return out + "]";
+        } else {
+          std::string out = "{";
+          bool first = true;
+          for (const auto& [key, element] : v) {
+            out += (first ? "" : ", ") + formatStringText(key) + ": " + formatValueText(element);
+            first = false;
+          }
+          return out + "}";
+        }
+      },
+      value.storage());
+}
+
+}  // namespace orvane::sim

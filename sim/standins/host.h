@@ -1,0 +1,71 @@
+// What the platform's stand-in classes need of the simulated process they are loaded into: its
+// runtime, its trace, the device's keyboards, files and icons, its alerts and its notification
+// centers. The device's process implements it; the stand-ins know nothing else of the device.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/services.h"
+#include "platform/uikit.h"
+
+namespace orvane::sim {
+
+class FileStore;
+
+// An input mode identifier up to its first "@": its locale, and the name a per-keyboard action
+// sends for it.
+inline std::string_view identifierPrefix(std::string_view identifier) {
+  return identifier.substr(0, identifier.find('@'));
+}
+
+// An enabled keyboard as the system lists it.
+struct InputMode {
+  platform::String identifier;
+  platform::String displayName;
+};
+
+struct Alert {
+  std::string title;
+  std::string message;
+  std::string button;
+  bool dismissed = false;
+};
+
+// What AppList holds as an application's icon of one size.
+enum class IconKind { kCGImage, kCIImage, kEmpty };
+
+using TraceFields = std::vector<std::pair<std::string, std::string>>;
+
+class Host {
+ public:
+  virtual ~Host() = default;
+  virtual platform::Runtime& runtime() = 0;
+  // The system version the process booted with (kCFCoreFoundationVersionNumber).
+  virtual double systemVersion() = 0;
+  virtual bool isSpringBoard() const = 0;
+
+  virtual void trace(std::string kind, TraceFields fields = {}) = 0;
+  // Whether anyone takes trace events: when not, a caller on a hot path need not build them.
+  virtual bool tracing() const = 0;
+  // The name the trace gives an object ("UIKeyboardImpl#1"); "nil" for none.
+  virtual std::string objectName(const objc::Id& object) = 0;
+
+  // The device's enabled keyboards, and a number that changes whenever they do.
+  virtual const std::vector<InputMode>& activeInputModes() const = 0;
+  virtual std::uint64_t keyboardsGeneration() const = 0;
+  virtual FileStore& files() = 0;
+  virtual std::optional<IconKind> appIcon(const std::string& displayIdentifier, int size) const = 0;
+
+  virtual void addAlert(Alert alert) = 0;
+  virtual void addLocalObserver(std::string name, platform::NotificationHandler handler) = 0;
+  virtual void postLocal(const std::string& name) = 0;
+  virtual void addDistributedObserver(std::string name, platform::NotificationHandler handler) = 0;
+  virtual void postDistributed(platform::Notification notification) = 0;
+};
+
+}  // namespace orvane::sim

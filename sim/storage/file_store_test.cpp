@@ -1,0 +1,187 @@
+#include "sim/storage/file_store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+
+#include "rig/rig.h"
+#include "sim/storage/preference_store.h"
+
+namespace orvane::sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> folderEntries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class FileStoreTest : public ::testing::Test {
+ protected:
+  rig::TemporaryRoot root_;
+  FileStore files_{root_.path()};
+};
+
+TEST_F(FileStoreTest, PathsStayUnderTheRoot) {
+  EXPECT_EQ(files_.resolve("/var/mobile/x.plist"), root_.path() / "var/mobile/x.plist");
+  EXPECT_EQ(files_.resolve("//var/./mobile//x"), root_.path() / "var/mobile/x");
+  EXPECT_FALSE(files_.resolve("/var/../../etc/passwd"));
+  EXPECT_FALSE(files_.resolve("relative/path"));
+  EXPECT_FALSE(files_.resolve(""));
+  EXPECT_FALSE(files_.resolve(std::string("/a\0b", 4)));
+  EXPECT_FALSE(files_.writeAtomically("/..", "x"));
+}
+
+TEST_F(FileStoreTest, ARewriteReplacesWholeAndLeavesNoTemporary) {
+  ASSERT_TRUE(files_.writeAtomically("/p/f.plist", std::string(10000, 'a')));
+  ASSERT_TRUE(files_.writeAtomically("/p/f.plist", "short"));
+  EXPECT_EQ(files_.read("/p/f.plist", 100), "short");
+  EXPECT_EQ(folderEntries(root_.path() / "p"), std::vector<std::string>{"f.plist"});
+}
+
+TEST_F(FileStoreTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
+  ASSERT_TRUE(files_.writeAtomically("/p/f", "old"));
+  // The target is a folder that is not empty: the final rename must fail.
+  ASSERT_TRUE(files_.writeAtomically("/p/dir/inner", "x"));
+  EXPECT_FALSE(files_.writeAtomically("/p/dir", "new"));
+  EXPECT_EQ(files_.read("/p/f", 100), "old");
+  EXPECT_EQ(folderEntries(root_.path() / "p"), (std::vector<std::string>{"dir", "f"}));
+}
+
+TEST_F(FileStoreTest, ReadRefusesFoldersAndOversizedFiles) {
+  ASSERT_TRUE(files_.writeAtomically("/p/big", std::string(101, 'x')));
+  EXPECT_FALSE(files_.read("/p/big", 100));
+  EXPECT_FALSE(files_.read("/p", 100));
+  EXPECT_FALSE(files_.read("/missing", 100));
+}
+
+class PreferenceStoreTest : public FileStoreTest {
+ protected:
+  PreferenceStore prefs_{files_};
+};
+
+TEST_F(PreferenceStoreTest, AWriteKeepsOtherKeysAndWritesBinaryWhateverTheFileWas) {
+  const std::string path = *PreferenceStore::domainPath("com.example");
+  ASSERT_TRUE(files_.writeAtomically(
+      path, *serializePlist(Value(Dictionary{{"other", Value(Array{Value(1)})}}), PlistFormat::kXml)));
+  ASSERT_TRUE(prefs_.set("key", Value("v"), "com.example").written);
+  auto stored = readDictionaryFile(files_, path);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->format, PlistFormat::kBinary);
+  EXPECT_EQ(stored->dictionary, (Dictionary{{"other", Value(Array{Value(1)})}, {"key", Value("v")}}));
+
+  ASSERT_TRUE(prefs_.set("key", std::nullopt, "com.example").written);
+  EXPECT_EQ(prefs_.copy("key", "com.example"), std::nullopt);
+  EXPECT_EQ(prefs_.copy("other", "com.example"), Value(Array{Value(1)}));
+}
+
+TEST_F(PreferenceStoreTest, ANewDomainIsBinaryAndBadDomainNamesAreRefused) {
+  ASSERT_TRUE(prefs_.set("k", Value(1), "net.varnholt.orvane-warns").written);
+  EXPECT_EQ(readDictionaryFile(files_, *PreferenceStore::domainPath("net.varnholt.orvane-warns"))->format,
+            PlistFormat::kBinary);
+  for (const char* bad : {"", ".", "..", "../x", "a/b"}) {
+    EXPECT_FALSE(PreferenceStore::domainPath(bad)) << bad;
+    EXPECT_FALSE(prefs_.set("k", Value(1), bad).written) << bad;
+    EXPECT_EQ(prefs_.copy("k", bad), std::nullopt) << bad;
+  }
+}
+
+TEST_F(PreferenceStoreTest, ProcessesWritingDifferentKeysAtOnceLoseNone) {
+  constexpr int kWriters = 4;
+  constexpr int kKeys = 40;
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      PreferenceStore prefs(files_);
+      bool ok = true;
+      for (int k = 0; k < kKeys; ++k)
+        ok = prefs.set("w" + std::to_string(w) + "k" + std::to_string(k), Value(k), "shared").written && ok;
+      ::_exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(prefs_.read("shared").size(), static_cast<std::size_t>(kWriters * kKeys));
+}
+
+}  // namespace
+}  // namespace orvane::sim
+
+namespace orvane::sim {
+namespace {
+
+TEST_F(FileStoreTest, SymbolicLinksAreNeverFollowedOutOfTheRootOrWithinIt) {
+  rig::TemporaryRoot outside;
+  {
+    std::ofstream secret(outside.path() / "secret");
+    secret << "outside";
+  }
+  ASSERT_TRUE(files_.writeAtomically("/inside/real", "inside"));
+  fs::create_directory_symlink(outside.path(), root_.path() / "escape");
+  fs::create_symlink(outside.path() / "secret", root_.path() / "inside" / "link-out");
+  fs::create_symlink(root_.path() / "inside" / "real", root_.path() / "inside" / "link-in");
+
+  for (const char* path : {"/escape/secret", "/inside/link-out", "/inside/link-in"}) {
+    EXPECT_FALSE(files_.exists(path)) << path;
+    EXPECT_FALSE(files_.read(path, 100)) << path;
+  }
+  EXPECT_FALSE(files_.writeAtomically("/escape/new", "x"));
+  EXPECT_FALSE(files_.remove("/escape/secret"));
+  EXPECT_FALSE(files_.isDirectory("/escape"));
+  EXPECT_FALSE(fs::exists(outside.path() / "new"));
+  EXPECT_TRUE(fs::exists(outside.path() / "secret"));
+  // Replacing a link by a file is a write to the folder that holds it, which is inside.
+  EXPECT_TRUE(files_.writeAtomically("/inside/link-out", "replaced"));
+  EXPECT_EQ(files_.read("/inside/link-out", 100), "replaced");
+  std::ifstream secret(outside.path() / "secret");
+  std::string content;
+  secret >> content;
+  EXPECT_EQ(content, "outside");
+}
+
+TEST_F(FileStoreTest, AWriterKilledAtAnyPointNeverBreaksALaterReadOrWrite) {
+  // Each version of the file is one digit repeated: a read that mixes two versions shows at once.
+  std::mt19937 random(7);
+  int killedMidWrite = 0;
+  for (int round = 0; round < 40; ++round) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      FileStore files(root_.path());
+      for (int i = 0;; ++i)
+        files.writeAtomically("/p/settings.plist", std::string(200000 + i % 7, static_cast<char>('0' + i % 10)));
+    }
+    ::usleep(std::uniform_int_distribution<int>(200, 20000)(random));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!files_.temporaries().empty()) ++killedMidWrite;
+
+    const auto bytes = files_.read("/p/settings.plist", 1 << 20);
+    // Either the previous round's file, when no write of this round got in place, or a whole one.
+    if (bytes && *bytes != "after") {
+      ASSERT_GE(bytes->size(), 200000u);
+      EXPECT_EQ(bytes->find_first_not_of(bytes->front()), std::string::npos) << "a torn file in round " << round;
+    }
+    ASSERT_TRUE(files_.writeAtomically("/p/settings.plist", "after"));
+    ASSERT_EQ(files_.read("/p/settings.plist", 100), "after");
+  }
+  // The rounds did catch writers part-way, leaving temporaries that changed nothing above.
+  EXPECT_GT(killedMidWrite, 0);
+}
+
+}  // namespace
+}  // namespace orvane::sim

@@ -1,0 +1,2 @@
+// Must not compile: the codec's formats are private to it.
+#include "sim/plist/formats.h"

@@ -1,0 +1,2 @@
+// Must not compile: the extension sees nothing of the device.
+#include "sim/device/process.h"
