@@ -117,11 +117,12 @@ std::string stripListenerPrefix(std::string_view name) {
   return out;
 }
 
-objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::Class* textInputMode) {
-  auto definition = defineListenerClass(platform.runtime, "DynamicListener");
-  platform::ClassDefinition& cls = *definition;
-  auto state = std::make_shared<State>(platform.runtime);
+namespace {
 
+// Load, dealloc, and the events: the one that switches every application's keyboard, and those
+// that only dismiss.
+void addEventMethods(platform::ClassDefinition& cls, const platform::Platform& platform,
+                     const std::shared_ptr<State>& state) {
   cls.classMethod(sel::load, [platform, state](const Id& self, Sel) {
     state->activatorAtLoad = objc::sendClass(platform.runtime.objc_getClass("LAActivator"), sel::sharedInstance);
     objc::send(self, sel::sharedListener);
@@ -152,7 +153,11 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
                     Dictionary{{std::string(kKeyboardUserInfoKey), Value(std::move(name))}});
     if (objc::send(self, sel::present)) objc::send(event, sel::setHandled, true);
   });
+}
 
+// What Activator shows for each action: icons, title, description and group.
+void addDescriptionMethods(platform::ClassDefinition& cls, const platform::Platform& platform,
+                           const std::shared_ptr<State>& state, objc::Class* textInputMode) {
   cls.method(sel::requiresIcon,
              [state](const Id&, Sel, Id, std::string name, double) { return listenerIcon(*state, name, kIconSize); });
   cls.method(sel::requiresSmallIcon, [state](const Id&, Sel, Id, std::string name, double) {
@@ -173,6 +178,10 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
              });
   cls.method(sel::requiresLocalizedGroup,
              [](const Id&, Sel, Id, std::string) -> String { return std::string(kGroup); });
+}
+
+// How Activator may assign the actions, and their configuration.
+void addAssignmentMethods(platform::ClassDefinition& cls, const std::shared_ptr<State>& state) {
   cls.method(sel::requiresRequiresAssignment,
              [](const Id&, Sel, Id, std::string) -> std::optional<Value> { return Value(false); });
   cls.method(sel::requiresCompatibleEventModes, [](const Id&, Sel, Id, std::string) -> std::optional<Value> {
@@ -195,7 +204,17 @@ objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::C
              });
   cls.method(sel::requestsConfiguration, [](const Id&, Sel, Id, std::string) -> Id { return nullptr; });
   cls.method(sel::didSaveNewConfiguration, [](const Id&, Sel, Id, Id, std::string) {});
-  return cls.registerClass();
+}
+
+}  // namespace
+
+objc::Class* addDynamicListenerClass(const platform::Platform& platform, objc::Class* textInputMode) {
+  auto cls = defineListenerClass(platform.runtime, "DynamicListener");
+  auto state = std::make_shared<State>(platform.runtime);
+  addEventMethods(*cls, platform, state);
+  addDescriptionMethods(*cls, platform, state, textInputMode);
+  addAssignmentMethods(*cls, state);
+  return cls->registerClass();
 }
 
 }  // namespace orvane

@@ -107,6 +107,7 @@ std::vector<std::string> splitCommas(const std::string& text) {
   return out;
 }
 
+// One case per option, beside the table that names them all: split, the two would drift apart.
 Options parseOptions(int argc, char** argv) {
   enum { kOnly = 1000, kProcess, kRoot, kJunit, kFailFast, kStateJson, kDurable, kReport };
   static const option kLong[] = {{"trace", required_argument, nullptr, 't'},
@@ -338,6 +339,83 @@ int finish(int status, const Output* output = nullptr) {
   return status;
 }
 
+// What a run has done so far.
+struct RunTotals {
+  int worst = 0;
+  int filesRun = 0;
+  int expectations = 0;
+  int failed = 0;
+  std::optional<orvane::Value> lastState;
+};
+
+// Runs one file on a device of its own; false when the run should stop (--fail-fast).
+bool runFile(const std::string& file, const Options& options, bool tour, Output& output,
+             orvane::cli::JunitReport& junit, orvane::cli::Report& report, RunTotals& totals) {
+  std::string text;
+  std::string error;
+  if (tour) {
+    text = orvane::cli::kTourScript;
+  } else if (!readScenario(file, text, error)) {
+    std::cerr << "orvane-sim run: " << error << "\n";
+    junit.add(file, 2, 0, {error}, 0);
+    totals.worst = 2;
+    return !options.failFast;
+  }
+  if (!hasCommands(text)) {
+    std::cerr << "orvane-sim run: " << file << ": nothing to run (no commands)\n";
+    junit.add(file, 2, 0, {"nothing to run"}, 0);
+    totals.worst = 2;
+    return !options.failFast;
+  }
+  const auto fileStarted = std::chrono::steady_clock::now();
+  DeviceFolder folder(options.root);
+  auto device = makeDevice(folder, options);
+  ScenarioRunner runner(*device, output);
+  output.startFile();
+  report.startFile(file, text);
+  std::istringstream in(text);
+  const int status = runner.runScript(in, file);
+  totals.lastState = runner.state();
+  ++totals.filesRun;
+  totals.expectations += runner.expectations();
+  totals.failed += runner.failures();
+  totals.worst = std::max(totals.worst, status);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - fileStarted).count();
+  junit.add(file, status, runner.expectations(), output.failuresOfFile(), seconds);
+  report.fileResult(file, status == 0 ? "ok" : status == 1 ? "failed" : "stopped");
+  if (!tour || options.output.format != TraceFormat::kText) {
+    output.fileResult(file, status, runner.expectations(), runner.failures());
+  }
+  if (folder.kept()) std::cerr << "orvane-sim: the device is kept in " << folder.path().string() << "\n";
+  return !(options.failFast && status != 0);
+}
+
+// The report, the JUnit file and the last state, each where the options name; 2 when one cannot
+// be written, else `worst`.
+int writeOutputs(const Options& options, const orvane::cli::JunitReport& junit, const orvane::cli::Report& report,
+                 const RunTotals& totals, double seconds) {
+  std::string error;
+  int worst = totals.worst;
+  if (options.report) {
+    if (writeFile(*options.report, report.html(totals.filesRun, totals.expectations, totals.failed), error)) {
+      std::cerr << "orvane-sim: the report is in " << *options.report << "\n";
+    } else {
+      std::cerr << "orvane-sim: " << error << "\n";
+      worst = 2;
+    }
+  }
+  if (options.junit && !writeFile(*options.junit, junit.xml(seconds), error)) {
+    std::cerr << "orvane-sim: " << error << "\n";
+    worst = 2;
+  }
+  if (options.stateJson && totals.lastState &&
+      !writeFile(*options.stateJson, orvane::cli::valueJson(*totals.lastState) + "\n", error)) {
+    std::cerr << "orvane-sim: " << error << "\n";
+    worst = 2;
+  }
+  return worst;
+}
+
 int run(const Options& options, bool tour) {
   std::string error;
   std::vector<std::string> files = tour ? std::vector<std::string>{"tour"} : scenarioFiles(options.inputs, error);
@@ -357,75 +435,16 @@ int run(const Options& options, bool tour) {
   const bool progress = options.output.format == TraceFormat::kText && ::isatty(STDOUT_FILENO) &&
                         ::isatty(STDERR_FILENO) && files.size() > 1;
   const auto started = std::chrono::steady_clock::now();
-  int worst = 0;
-  int filesRun = 0;
-  int expectations = 0;
-  int failed = 0;
-  std::optional<orvane::Value> lastState;
+  RunTotals totals;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::string& file = files[i];
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (progress && elapsed > 1.0)
-      std::cerr << "orvane-sim: file " << i + 1 << " of " << files.size() << ": " << file << "\n";
-    std::string text;
-    if (tour) {
-      text = orvane::cli::kTourScript;
-    } else if (!readScenario(file, text, error)) {
-      std::cerr << "orvane-sim run: " << error << "\n";
-      junit.add(file, 2, 0, {error}, 0);
-      worst = 2;
-      if (options.failFast) break;
-      continue;
-    }
-    if (!hasCommands(text)) {
-      std::cerr << "orvane-sim run: " << file << ": nothing to run (no commands)\n";
-      junit.add(file, 2, 0, {"nothing to run"}, 0);
-      worst = 2;
-      if (options.failFast) break;
-      continue;
-    }
-    const auto fileStarted = std::chrono::steady_clock::now();
-    DeviceFolder folder(options.root);
-    auto device = makeDevice(folder, options);
-    ScenarioRunner runner(*device, output);
-    output.startFile();
-    report.startFile(file, text);
-    std::istringstream in(text);
-    const int status = runner.runScript(in, file);
-    lastState = runner.state();
-    ++filesRun;
-    expectations += runner.expectations();
-    failed += runner.failures();
-    worst = std::max(worst, status);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - fileStarted).count();
-    junit.add(file, status, runner.expectations(), output.failuresOfFile(), seconds);
-    report.fileResult(file, status == 0 ? "ok" : status == 1 ? "failed" : "stopped");
-    if (!tour || options.output.format != TraceFormat::kText) {
-      output.fileResult(file, status, runner.expectations(), runner.failures());
-    }
-    if (folder.kept()) std::cerr << "orvane-sim: the device is kept in " << folder.path().string() << "\n";
-    if (options.failFast && status != 0) break;
+      std::cerr << "orvane-sim: file " << i + 1 << " of " << files.size() << ": " << files[i] << "\n";
+    if (!runFile(files[i], options, tour, output, junit, report, totals)) break;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (!tour) output.summary(filesRun, expectations, failed, seconds);
-  if (options.report) {
-    if (writeFile(*options.report, report.html(filesRun, expectations, failed), error)) {
-      std::cerr << "orvane-sim: the report is in " << *options.report << "\n";
-    } else {
-      std::cerr << "orvane-sim: " << error << "\n";
-      worst = 2;
-    }
-  }
-  if (options.junit && !writeFile(*options.junit, junit.xml(seconds), error)) {
-    std::cerr << "orvane-sim: " << error << "\n";
-    worst = 2;
-  }
-  if (options.stateJson && lastState &&
-      !writeFile(*options.stateJson, orvane::cli::valueJson(*lastState) + "\n", error)) {
-    std::cerr << "orvane-sim: " << error << "\n";
-    worst = 2;
-  }
-  return finish(worst, &output);
+  if (!tour) output.summary(totals.filesRun, totals.expectations, totals.failed, seconds);
+  return finish(writeOutputs(options, junit, report, totals, seconds), &output);
 }
 
 // The words a shell line may complete to: the language's, the running processes and the keyboards.

@@ -398,6 +398,11 @@ class BinaryWriter {
       putBigEndian(out_, uid->value, width);
       return id;
     }
+    return container(value);
+  }
+
+  // An array or a dictionary: its members first, then the object that refers to them.
+  std::optional<std::uint64_t> container(const Value& value) {
     std::vector<std::uint64_t> refs;
     unsigned kind = 0xA;
     if (const Array* a = value.array()) {

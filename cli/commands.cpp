@@ -1,0 +1,325 @@
+// The commands of the scenario language: each reads its words and acts on the device.
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "runner.h"
+#include "settings/settings.h"
+#include "sim/plist/value_text.h"
+#include "sim/standins/activator.h"
+#include "sim/standins/ui.h"
+#include "startup/orvane.h"
+
+namespace orvane::cli {
+
+using sim::Device;
+using sim::Process;
+using sim::TraceEvent;
+
+void ScenarioRunner::Impl::say(Args& args) {
+  std::string text;
+  while (args.more()) text += (text.empty() ? "" : " ") + args.word("text");
+  device.trace().add("scenario", "say", {{"text", text}});
+}
+
+void ScenarioRunner::Impl::version(Args& args) {
+  const double version = parseNumber(args.word("version number"));
+  args.end();
+  if (!std::isfinite(version) || version <= 0) throw BadLine("the version number must be finite and positive");
+  device.setVersion(version);
+  device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
+}
+
+void ScenarioRunner::Impl::appIcon(Args& args) {
+  const std::string identifier = args.word("display identifier");
+  const std::string size = args.word("size");
+  const std::string kind = args.more() ? args.word("cgimage, ciimage or empty") : "cgimage";
+  args.end();
+  const auto icon = kind == "cgimage"   ? sim::Device::IconKind::kCGImage
+                    : kind == "ciimage" ? sim::Device::IconKind::kCIImage
+                    : kind == "empty"   ? sim::Device::IconKind::kEmpty
+                                        : throw BadLine("app-icon takes cgimage, ciimage or empty");
+  device.setAppIcon(identifier, parseInteger(size, 0, std::numeric_limits<int>::max(), "an icon size"), icon);
+}
+
+void ScenarioRunner::Impl::keyboards(Args& args) {
+  // ID, or ID="Display Name": the name that follows '=' in quotes replaces ICU's.
+  std::vector<sim::Device::Keyboard> keyboards;
+  while (args.more()) {
+    const Token& t = args.token("identifier");
+    if (t.quoted && t.quoteStart > 0 && t.text[t.quoteStart - 1] == '=') {
+      keyboards.push_back({t.text.substr(0, t.quoteStart - 1), t.text.substr(t.quoteStart)});
+    } else {
+      keyboards.push_back({t.text, std::nullopt});
+    }
+  }
+  if (!device.setKeyboards(keyboards)) throw BadLine("cannot store the enabled keyboards in \"AppleKeyboards\"");
+}
+
+void ScenarioRunner::Impl::start(Args& args) {
+  const std::string name = args.word("process");
+  std::optional<int> status;
+  if (args.more()) {
+    if (args.word("returns") != "returns") throw BadLine("start takes PROCESS [returns STATUS]");
+    status = parseInteger(args.word("status"), std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
+                          "the status UIApplicationMain returns");
+  }
+  args.end();
+  device.start(bundleIdentifierOf(name), status);
+}
+
+void ScenarioRunner::Impl::stop(Args& args) {
+  const std::string name = args.word("process");
+  args.end();
+  if (!device.stop(bundleIdentifierOf(name))) throw BadLine("no running process " + name);
+}
+
+void ScenarioRunner::Impl::showOrHideKeyboard(Args& args) {
+  Process& p = process(args.word("process"));
+  args.end();
+  args.command() == "show-keyboard" ? p.showKeyboard() : p.hideKeyboard();
+}
+
+void ScenarioRunner::Impl::tap(Args& args) {
+  Process& p = process(args.word("process"));
+  const std::string key = args.word("key");
+  args.end();
+  if (key == "nowhere") {
+    p.tapNowhere();
+  } else if (!p.tapKey(key == "globe" ? std::string(sim::kGlobeKeyName) : key)) {
+    throw BadLine("no key " + key);
+  }
+}
+
+void ScenarioRunner::Impl::nextKeyboard(Args& args) {
+  Process& p = process(args.word("process"));
+  args.end();
+  p.nextKeyboardStep();
+}
+
+void ScenarioRunner::Impl::switcher(Args& args) {
+  Process& p = process(args.word("process"));
+  args.end();
+  p.askSwitcherList();
+}
+
+void ScenarioRunner::Impl::label(Args& args) {
+  Process& p = process(args.word("process"));
+  const std::string key = args.more() ? args.word("key") : std::string(sim::kGlobeKeyName);
+  args.end();
+  if (!p.askLabel(key)) throw BadLine("no key " + key);
+}
+
+void ScenarioRunner::Impl::unlock(Args& args) {
+  args.end();
+  if (!process("springboard").unlock()) throw BadLine("SpringBoard has no lock screen");
+}
+
+void ScenarioRunner::Impl::dismiss(Args& args) {
+  Process& p = process(args.word("process"));
+  args.end();
+  if (!p.dismissAlert()) throw BadLine("no alert to dismiss in " + p.name());
+}
+
+void ScenarioRunner::Impl::runQueues(Args& args) {
+  args.end();
+  const auto result = device.runUntilIdle();
+  if (!result.idle) {
+    // A run that stopped at the bound has failed, whatever the expectations say.
+    check(false, "the main queues to come to rest",
+          "work left after " + std::to_string(result.tasks) + " tasks (a runaway)");
+  }
+}
+
+// show file PATH, show pref DOMAIN: a device file or a preference domain, in readable form.
+void ScenarioRunner::Impl::showContents(Args& args) {
+  const std::string what = args.word("file or pref");
+  const std::string name = args.word(what == "pref" ? "domain" : "path");
+  args.end();
+  std::string path = name;
+  if (what == "pref") {
+    const auto domainPath = sim::PreferenceStore::domainPath(name);
+    if (!domainPath) throw BadLine("not a domain name: " + name);
+    path = *domainPath;
+  } else if (what != "file") {
+    throw BadLine("show takes file PATH or pref DOMAIN");
+  } else if (!device.files().resolve(path)) {
+    throw BadLine("not a device path: " + path);
+  }
+  sim::Trace::Fields fields = {{what == "pref" ? "domain" : "path", name}};
+  const auto bytes = device.files().read(path, sim::kMaxPlistBytes);
+  const auto parsed = bytes ? sim::parsePlist(*bytes) : std::nullopt;
+  if (parsed) {
+    fields.emplace_back("format", parsed->format == sim::PlistFormat::kXml ? "xml" : "binary");
+    fields.emplace_back("value", sim::formatValueText(parsed->value));
+  } else {
+    fields.emplace_back("format", !device.files().exists(path) ? "missing"
+                                  : bytes                      ? "not a property list"
+                                                               : "unreadable");
+    if (bytes) fields.emplace_back("bytes", std::to_string(bytes->size()));
+  }
+  device.trace().add("scenario", "contents", std::move(fields));
+}
+
+// state: the device's state as one value (JSON with --trace json).
+void ScenarioRunner::Impl::showState(Args& args) {
+  args.end();
+  device.trace().add("scenario", "state", {{"value", sim::formatValueText(state())}});
+}
+
+void ScenarioRunner::Impl::fault(Args& args) {
+  const std::string kind = args.word("fault");
+  const int times =
+      args.more() ? parseInteger(args.word("times"), 1, std::numeric_limits<int>::max(), "the number of times") : -1;
+  args.end();
+  static const std::map<std::string, sim::FileFault, std::less<>> kFaults = {{"write", sim::FileFault::kWrite},
+                                                                             {"flush", sim::FileFault::kFlush},
+                                                                             {"rename", sim::FileFault::kRename},
+                                                                             {"read-only", sim::FileFault::kReadOnly},
+                                                                             {"full", sim::FileFault::kFull}};
+  if (kind == "none") {
+    device.files().clearFaults();
+  } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
+    device.files().injectFault(it->second, times);
+  } else {
+    throw BadLine("fault takes write, flush, rename, read-only, full or none");
+  }
+  device.trace().add("device", "fault", {{"fault", kind}, {"times", times < 0 ? "always" : std::to_string(times)}});
+}
+
+void ScenarioRunner::Impl::mark(Args& args) {
+  args.end();
+  window.clear();
+}
+
+void ScenarioRunner::Impl::activator(Args& args) {
+  const std::string verb = args.word("installed, absent, fire or ask");
+  if (verb == "installed" || verb == "absent") {
+    args.end();
+    device.setActivatorInstalled(verb == "installed");
+  } else if (verb == "fire") {
+    const std::string name = args.word("listener name");
+    args.end();
+    if (!sim::fireActivatorEvent(process("springboard"), name)) throw BadLine("no Activator listener " + name);
+  } else if (verb == "ask") {
+    const std::string name = args.word("listener name");
+    const std::string what = args.word("question");
+    const std::string argument = args.more() ? args.word("argument") : "";
+    args.end();
+    if (!sim::askActivatorListener(process("springboard"), name, what, argument)) {
+      throw BadLine("no answer to " + what + " from Activator listener " + name);
+    }
+  } else {
+    throw BadLine("activator takes installed, absent, fire or ask");
+  }
+}
+
+void ScenarioRunner::Impl::settings(Args& args) {
+  const std::string verb = args.word("settings action");
+  const std::string path(kSettingsPath);
+  if (verb == "write" || verb == "write-xml") {
+    const Value v = args.value("settings dictionary");
+    writeFile(path, v, verb == "write-xml" ? sim::PlistFormat::kXml : sim::PlistFormat::kBinary);
+  } else if (verb == "set" || verb == "remove") {
+    const std::string key = args.word("key");
+    auto stored = sim::readDictionaryFile(device.files(), path);
+    if (!stored && device.files().exists(path)) {
+      throw BadLine("the settings file does not read as a dictionary; settings write replaces it whole");
+    }
+    Dictionary d = stored ? stored->dictionary : Dictionary{};
+    const auto format = stored ? stored->format : sim::PlistFormat::kBinary;
+    if (verb == "set") {
+      d.insert_or_assign(key, args.value("value"));
+    } else {
+      args.end();
+      d.erase(key);
+    }
+    writeFile(path, Value(std::move(d)), format);
+  } else if (verb == "delete") {
+    args.end();
+    deleteFile(path);
+  } else if (verb == "bytes") {
+    const std::string bytes = args.word("bytes");
+    args.end();
+    writeBytes(path, bytes);
+  } else {
+    throw BadLine("unknown settings action '" + verb + "'");
+  }
+}
+
+void ScenarioRunner::Impl::file(Args& args) {
+  const std::string verb = args.word("file action");
+  const std::string path = args.word("path");
+  if (!device.files().resolve(path)) throw BadLine("not a device path: " + path);
+  if (verb == "write" || verb == "write-xml") {
+    writeFile(path, args.value("value"), verb == "write-xml" ? sim::PlistFormat::kXml : sim::PlistFormat::kBinary);
+  } else if (verb == "bytes") {
+    const std::string bytes = args.word("bytes");
+    args.end();
+    writeBytes(path, bytes);
+  } else if (verb == "delete") {
+    args.end();
+    deleteFile(path);
+  } else {
+    throw BadLine("unknown file action '" + verb + "'");
+  }
+}
+
+void ScenarioRunner::Impl::writeFile(const std::string& path, const Value& value, sim::PlistFormat format) {
+  auto bytes = sim::serializePlist(value, format);
+  if (!bytes)
+    throw BadLine(std::string("the value cannot be stored as ") +
+                  (format == sim::PlistFormat::kXml ? "an XML" : "a binary") + " property list");
+  writeBytes(path, *bytes, value);
+}
+
+void ScenarioRunner::Impl::deleteFile(const std::string& path) {
+  if (!device.files().remove(path) && device.files().exists(path)) throw BadLine("cannot delete " + path);
+  device.trace().add("device", "file-delete", {{"path", path}});
+}
+
+// `value`: what the bytes hold, when they are a property list the scenario gave.
+void ScenarioRunner::Impl::writeBytes(const std::string& path, const std::string& bytes,
+                                      const std::optional<Value>& value) {
+  if (!device.files().writeAtomically(path, bytes)) throw BadLine("cannot write " + path);
+  sim::Trace::Fields fields = {{"path", path}, {"bytes", std::to_string(bytes.size())}};
+  if (value) fields.emplace_back("value", sim::formatValueText(*value));
+  device.trace().add("device", "file-write", std::move(fields));
+}
+
+void ScenarioRunner::Impl::pref(Args& args) {
+  const std::string verb = args.word("pref action");
+  const std::string domain = args.word("domain");
+  const std::string key = args.word("key");
+  if (!sim::PreferenceStore::domainPath(domain)) throw BadLine("not a domain name: " + domain);
+  std::optional<Value> value;
+  if (verb == "set") {
+    value = args.value("value");
+  } else if (verb == "remove") {
+    args.end();
+  } else {
+    throw BadLine("unknown pref action '" + verb + "'");
+  }
+  if (!device.writePreference("device", key, value, domain)) throw BadLine("cannot write " + key + " to " + domain);
+}
+
+void ScenarioRunner::Impl::post(Args& args) {
+  Process& from = process(args.word("process"));
+  const std::string center = args.word("darwin or distributed");
+  const std::string name = args.word("notification name");
+  if (center == "darwin") {
+    args.end();
+    from.CFNotificationCenterPostNotification(name, true);
+  } else if (center == "distributed") {
+    std::optional<Dictionary> userInfo;
+    if (auto v = args.optionalValue("user info")) {
+      if (!v->dictionary()) throw BadLine("user info must be a dictionary");
+      userInfo = *v->dictionary();
+    }
+    device.postDistributed(from, platform::Notification{name, userInfo});
+  } else {
+    throw BadLine("post takes darwin or distributed");
+  }
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,202 @@
+// The expectations of the scenario language: each compares what the device shows with what the
+// line asks for, and counts a failure when they differ.
+#include "runner.h"
+#include "settings/settings.h"
+#include "sim/plist/value_text.h"
+#include "sim/storage/file_store.h"
+
+namespace orvane::cli {
+
+using sim::Device;
+using sim::Process;
+using sim::TraceEvent;
+
+// The next event of `kind` in `process` that no expectation has consumed yet.
+std::optional<TraceEvent> ScenarioRunner::Impl::nextOf(const std::string& processName, const std::string& kind,
+                                                       bool consume) {
+  auto& queue = pending[{processName, kind}];
+  if (queue.empty()) return std::nullopt;
+  std::optional<TraceEvent> next = queue.front();
+  if (consume) queue.pop_front();
+  return next;
+}
+
+bool ScenarioRunner::Impl::fieldsMatch(const TraceEvent& e,
+                                       const std::vector<std::pair<std::string, std::string>>& wanted) {
+  for (const auto& [key, value] : wanted) {
+    const std::string* actual = e.field(key);
+    if (actual == nullptr || *actual != value) return false;
+  }
+  return true;
+}
+
+// Every expectation, by the word after "expect"; a handler serving a pair ("log", "no-log") is
+// told which it was asked for.
+void ScenarioRunner::Impl::expect(Args& args) {
+  static const std::map<std::string, Expectation, std::less<>> kExpectations = {
+      {"input-mode", &Impl::expectInputMode}, {"alert", &Impl::expectAlert},
+      {"no-alert", &Impl::expectNoMoreOf},    {"log", &Impl::expectLog},
+      {"no-log", &Impl::expectNoMoreOf},      {"hook", &Impl::expectHook},
+      {"no-hook", &Impl::expectHook},         {"pref", &Impl::expectPref},
+      {"no-pref", &Impl::expectPref},         {"setting", &Impl::expectSetting},
+      {"no-setting", &Impl::expectSetting},   {"settings-format", &Impl::expectFormat},
+      {"file-format", &Impl::expectFormat},   {"file", &Impl::expectFile},
+      {"no-file", &Impl::expectFile},         {"no-temporaries", &Impl::expectNoTemporaries},
+      {"switcher", &Impl::expectSwitcher},    {"label", &Impl::expectLabel},
+      {"event", &Impl::expectEvent},          {"no-event", &Impl::expectEvent},
+  };
+  const std::string what = args.word("what to expect");
+  const auto it = kExpectations.find(what);
+  if (it == kExpectations.end()) throw BadLine("unknown expectation '" + what + "'");
+  (this->*(it->second))(args, what);
+}
+
+void ScenarioRunner::Impl::expectInputMode(Args& args, const std::string&) {
+  Process& p = process(args.word("process"));
+  const std::string identifier = args.word("identifier");
+  args.end();
+  check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(), show(p.currentInputMode()));
+}
+
+void ScenarioRunner::Impl::expectAlert(Args& args, const std::string&) {
+  Process& p = process(args.word("process"));
+  const std::string title = args.word("title");
+  const std::string message = args.word("message");
+  const std::string button = args.word("button");
+  args.end();
+  const auto e = nextOf(p.name(), "alert", true);
+  const std::string expected = "alert " + sim::formatStringText(title) + " " + sim::formatStringText(message) + " " +
+                               sim::formatStringText(button) + " in " + p.name();
+  check(e && fieldsMatch(*e, {{"title", title}, {"message", message}, {"button", button}}), expected,
+        e ? sim::Trace::text(*e) : "no further alert");
+}
+
+void ScenarioRunner::Impl::expectLog(Args& args, const std::string&) {
+  Process& p = process(args.word("process"));
+  const std::string text = args.word("log line");
+  args.end();
+  const auto e = nextOf(p.name(), "log", true);
+  check(e && fieldsMatch(*e, {{"text", text}}), "log " + sim::formatStringText(text) + " in " + p.name(),
+        e ? sim::Trace::text(*e) : "no further log line");
+}
+
+// no-alert, no-log: every alert (log line) of the process has been expected.
+void ScenarioRunner::Impl::expectNoMoreOf(Args& args, const std::string& what) {
+  Process& p = process(args.word("process"));
+  args.end();
+  const std::string kind = what == "no-alert" ? "alert" : "log";
+  const auto e = nextOf(p.name(), kind, false);
+  check(!e, "no further " + kind + " in " + p.name(), e ? sim::Trace::text(*e) : "");
+}
+
+void ScenarioRunner::Impl::expectHook(Args& args, const std::string& what) {
+  Process& p = process(args.word("process"));
+  std::string target = args.word("class or function");
+  if (args.more()) target += " " + args.word("selector");
+  args.end();
+  const auto& hooks = p.installedHooks();
+  const bool installed = std::find(hooks.begin(), hooks.end(), target) != hooks.end();
+  check(installed == (what == "hook"), (what == "hook" ? "hook on " : "no hook on ") + target + " in " + p.name(),
+        installed ? "installed" : "not installed");
+}
+
+void ScenarioRunner::Impl::expectPref(Args& args, const std::string& what) {
+  const std::string domain = args.word("domain");
+  const std::string key = args.word("key");
+  std::optional<Value> wanted;
+  if (what == "pref") wanted = args.value("value");
+  args.end();
+  const auto actual = device.preferences().copy(key, domain);
+  check(actual == wanted, domain + " " + key + " = " + show(wanted), show(actual));
+}
+
+void ScenarioRunner::Impl::expectSetting(Args& args, const std::string& what) {
+  const std::string key = args.word("key");
+  std::optional<Value> wanted;
+  if (what == "setting") wanted = args.value("value");
+  args.end();
+  auto stored = sim::readDictionaryFile(device.files(), kSettingsPath);
+  std::optional<Value> actual;
+  if (stored) {
+    if (const Value* v = find(stored->dictionary, key)) actual = *v;
+  }
+  check(actual == wanted, "setting " + key + " = " + show(wanted), stored ? show(actual) : "no readable settings file");
+}
+
+void ScenarioRunner::Impl::expectFormat(Args& args, const std::string& what) {
+  const std::string path = what == "file-format" ? args.word("path") : std::string(kSettingsPath);
+  const std::string format = args.word("xml or binary");
+  args.end();
+  auto stored = sim::readDictionaryFile(device.files(), path);
+  const std::string actual = !stored                                    ? "no readable property list"
+                             : stored->format == sim::PlistFormat::kXml ? "xml"
+                                                                        : "binary";
+  check(actual == format, path + " in " + format, actual);
+}
+
+void ScenarioRunner::Impl::expectFile(Args& args, const std::string& what) {
+  const std::string path = args.word("path");
+  args.end();
+  const bool present = device.files().exists(path);
+  check(present == (what == "file"), path + (what == "file" ? " present" : " absent"), present ? "present" : "absent");
+}
+
+void ScenarioRunner::Impl::expectNoTemporaries(Args& args, const std::string&) {
+  args.end();
+  const auto left = device.files().temporaries();
+  check(left.empty(), "no temporary file left under the root", left.empty() ? "" : left.front().string());
+}
+
+void ScenarioRunner::Impl::expectSwitcher(Args& args, const std::string&) {
+  Process& p = process(args.word("process"));
+  const Value wanted = args.value("list");
+  const auto& last = p.lastSwitcherList();
+  check(last && toValue(*last) == wanted, "switcher list " + sim::formatValueText(wanted),
+        last ? (*last ? sim::formatValueText(toValue(*last)) : "nil") : "no list asked");
+}
+
+void ScenarioRunner::Impl::expectLabel(Args& args, const std::string&) {
+  Process& p = process(args.word("process"));
+  const std::string text = args.word("label");
+  args.end();
+  const auto& last = p.lastLabel();
+  check(last && *last == text, "label " + sim::formatStringText(text), last ? show(*last) : "no label asked");
+}
+
+// event: the next matching event after the previous match (or `mark`); no-event: none since then.
+void ScenarioRunner::Impl::expectEvent(Args& args, const std::string& what) {
+  const std::string processName = args.word("process");
+  const std::string kind = args.word("kind");
+  std::vector<std::pair<std::string, std::string>> fields;
+  while (args.more()) {
+    const std::string field = args.word("field=value");
+    const auto eq = field.find('=');
+    if (eq == std::string::npos) throw BadLine("expected field=value, found " + field);
+    fields.emplace_back(field.substr(0, eq), field.substr(eq + 1));
+  }
+  const std::string name = processName == "*" ? "*" : processNameOf(processName);
+  const auto& events = window;
+  std::size_t found = events.size();
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if ((name == "*" || events[i].process == name) && events[i].kind == kind && fieldsMatch(events[i], fields)) {
+      found = i;
+      break;
+    }
+  }
+  std::string description = kind + " in " + name;
+  for (const auto& [k, v] : fields) description += " " + k + "=" + sim::formatStringText(v);
+  if (what == "event") {
+    check(found < events.size(), "event " + description + " after the previous one", "none");
+    if (found < events.size()) window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(found) + 1);
+  } else {
+    check(found == events.size(), "no event " + description,
+          found < events.size() ? sim::Trace::text(events[found]) : "");
+  }
+}
+
+std::string ScenarioRunner::Impl::processNameOf(const std::string& name) {
+  const std::string id = bundleIdentifierOf(name);
+  return id == sim::kSpringBoard ? "SpringBoard" : id;
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,95 @@
+#include "language.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+
+#include "sim/device/device.h"
+#include "sim/plist/value_text.h"
+
+namespace orvane::cli {
+
+std::vector<Token> tokenize(const std::string& line) {
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    if (std::isspace(static_cast<unsigned char>(line[i]))) {
+      ++i;
+      continue;
+    }
+    Token token;
+    token.begin = i;
+    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
+      if (line[i] != '"') {
+        token.text += line[i++];
+        continue;
+      }
+      std::size_t j = i + 1;
+      while (j < line.size() && line[j] != '"') j += line[j] == '\\' ? 2 : 1;
+      if (j >= line.size()) throw BadLine("unterminated string");
+      auto parsed = sim::parseValueText(line.substr(i, j + 1 - i));
+      if (!parsed.value || !parsed.value->string()) throw BadLine("bad string: " + parsed.error);
+      if (!token.quoted) token.quoteStart = token.text.size();
+      token.text += *parsed.value->string();
+      token.quoted = true;
+      i = j + 1;
+    }
+    tokens.push_back(std::move(token));
+  }
+  return tokens;
+}
+
+const Token& Args::token(const char* what) {
+  if (!more()) throw BadLine(std::string("missing ") + what);
+  return tokens_[next_++];
+}
+
+Value Args::value(const char* what) {
+  if (!more()) throw BadLine(std::string("missing ") + what);
+  auto parsed = sim::parseValueText(std::string_view(line_).substr(tokens_[next_].begin));
+  next_ = tokens_.size();
+  if (!parsed.value) throw BadLine(std::string("bad ") + what + ": " + parsed.error);
+  return std::move(*parsed.value);
+}
+
+std::optional<Value> Args::optionalValue(const char* what) {
+  if (!more()) return std::nullopt;
+  return value(what);
+}
+
+void Args::end() {
+  if (more()) throw BadLine("unexpected '" + tokens_[next_].text + "'");
+}
+
+std::string bundleIdentifierOf(const std::string& name) {
+  if (name == "springboard" || name == "SpringBoard") return std::string(sim::kSpringBoard);
+  return name;
+}
+
+std::string show(const std::optional<std::string>& s) { return s ? sim::formatStringText(*s) : "nothing"; }
+std::string show(const std::optional<Value>& v) { return v ? sim::formatValueText(*v) : "nothing"; }
+
+Value toValue(const platform::StringList& list) {
+  Array out;
+  if (list) out.assign(list->begin(), list->end());
+  return Value(std::move(out));
+}
+
+double parseNumber(const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0') throw BadLine("not a number: " + text);
+  return value;
+}
+
+int parseInteger(const std::string& text, int min, int max, const char* what) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+    throw BadLine(std::string(what) + " must be a whole number from " + std::to_string(min) + " to " +
+                  std::to_string(max) + ", not " + text);
+  }
+  return value;
+}
+
+}  // namespace orvane::cli

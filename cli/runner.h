@@ -1,0 +1,104 @@
+// The scenario runner's state and handlers, shared by the files that implement its commands
+// (commands.cpp) and its expectations (expectations.cpp). Private to the command.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/output.h"
+#include "cli/scenario.h"
+#include "language.h"
+#include "sim/device/device.h"
+
+namespace orvane::cli {
+
+struct ScenarioRunner::Impl {
+  sim::Device& device;
+  Output& output;
+  std::string where;
+  int failures = 0;
+  int expectations = 0;
+  // Alerts and log lines that no expectation has consumed yet, per process and kind: `expect alert`
+  // takes the first, `expect no-alert` asks whether there is one, each in constant time.
+  std::map<std::pair<std::string, std::string>, std::deque<sim::TraceEvent>> pending;
+  // The events `expect event` may still match: those since its last match or `mark`, kept only
+  // while a later line of the script can ask for them, so a long run holds no history it never reads.
+  std::deque<sim::TraceEvent> window;
+  bool keepWindow = true;
+
+  using Handler = void (Impl::*)(Args&);
+
+  using Expectation = void (Impl::*)(Args&, const std::string& what);
+
+  void onEvent(const sim::TraceEvent& e);
+
+  sim::Process& process(const std::string& name);
+
+  void check(bool ok, const std::string& expected, const std::string& found);
+
+  // Every command of the language, by its first word.
+  void run(Args& args);
+
+  Value state() const;
+
+  // Commands (commands.cpp).
+  void say(Args& args);
+  void version(Args& args);
+  void appIcon(Args& args);
+  void keyboards(Args& args);
+  void start(Args& args);
+  void stop(Args& args);
+  void showOrHideKeyboard(Args& args);
+  void tap(Args& args);
+  void nextKeyboard(Args& args);
+  void switcher(Args& args);
+  void label(Args& args);
+  void unlock(Args& args);
+  void dismiss(Args& args);
+  void runQueues(Args& args);
+  // show file PATH, show pref DOMAIN: a device file or a preference domain, in readable form.
+  void showContents(Args& args);
+  // state: the device's state as one value (JSON with --trace json).
+  void showState(Args& args);
+  void fault(Args& args);
+  void mark(Args& args);
+  void activator(Args& args);
+  void settings(Args& args);
+  void file(Args& args);
+  void writeFile(const std::string& path, const Value& value, sim::PlistFormat format);
+  void deleteFile(const std::string& path);
+  // `value`: what the bytes hold, when they are a property list the scenario gave.
+  void writeBytes(const std::string& path, const std::string& bytes, const std::optional<Value>& value = std::nullopt);
+  void pref(Args& args);
+  void post(Args& args);
+
+  // Expectations (expectations.cpp).
+  // The next event of `kind` in `process` that no expectation has consumed yet.
+  std::optional<sim::TraceEvent> nextOf(const std::string& processName, const std::string& kind, bool consume);
+  static bool fieldsMatch(const sim::TraceEvent& e, const std::vector<std::pair<std::string, std::string>>& wanted);
+  // Every expectation, by the word after "expect"; a handler serving a pair ("log", "no-log") is
+  // told which it was asked for.
+  void expect(Args& args);
+  void expectInputMode(Args& args, const std::string&);
+  void expectAlert(Args& args, const std::string&);
+  void expectLog(Args& args, const std::string&);
+  // no-alert, no-log: every alert (log line) of the process has been expected.
+  void expectNoMoreOf(Args& args, const std::string& what);
+  void expectHook(Args& args, const std::string& what);
+  void expectPref(Args& args, const std::string& what);
+  void expectSetting(Args& args, const std::string& what);
+  void expectFormat(Args& args, const std::string& what);
+  void expectFile(Args& args, const std::string& what);
+  void expectNoTemporaries(Args& args, const std::string&);
+  void expectSwitcher(Args& args, const std::string&);
+  void expectLabel(Args& args, const std::string&);
+  // event: the next matching event after the previous match (or `mark`); no-event: none since then.
+  void expectEvent(Args& args, const std::string& what);
+  static std::string processNameOf(const std::string& name);
+};
+
+}  // namespace orvane::cli
