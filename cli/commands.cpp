@@ -12,9 +12,7 @@
 
 namespace orvane::cli {
 
-using sim::Device;
 using sim::Process;
-using sim::TraceEvent;
 
 void ScenarioRunner::Impl::say(Args& args) {
   std::string text;

@@ -7,7 +7,6 @@
 
 namespace orvane::cli {
 
-using sim::Device;
 using sim::Process;
 using sim::TraceEvent;
 

@@ -69,8 +69,8 @@ std::string JunitReport::xml(double total) const {
     for (const std::string& f : c.failures) details += f + "\n";
     const std::string element = c.status == 1 ? "failure" : "error";
     const std::string message = c.failures.empty() ? "failed" : c.failures.front();
-    out += ">\n      <" + element + " message=\"" + xmlText(message) + "\">" + xmlText(details) + "</" + element +
-           ">\n    </testcase>\n";
+    out.append(">\n      <").append(element).append(" message=\"").append(xmlText(message)).append("\">");
+    out.append(xmlText(details)).append("</").append(element).append(">\n    </testcase>\n");
   }
   return out + "  </testsuite>\n</testsuites>\n";
 }

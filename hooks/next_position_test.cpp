@@ -65,6 +65,7 @@ TEST(NextSelectedPosition, AgreesWithTheForwardDefinitionOnGeneratedCases) {
     const int n = 1 + pick(8);
     const int alphabet = 2 + pick(8);  // small alphabets make repeats in the active list common
     std::vector<String> a;
+    a.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) a.emplace_back(pick(12) == 0 ? String() : String(pool[pick(alphabet)]));
     std::vector<std::string> kb;
     for (int i = pick(6); i > 0; --i) kb.emplace_back(pool[pick(10)]);

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config libicu-dev libedit-dev)
 if [ "${1:-all}" != sim ]; then
-  packages+=(python3 clang-format chromium libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
+  packages+=(python3 clang-format clang-tidy chromium libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

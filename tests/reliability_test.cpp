@@ -141,6 +141,7 @@ TEST(Concurrency, ManyProcessesWritingKeysOfOneDomainLoseNone) {
   constexpr int kProcesses = 6;
   constexpr int kKeys = 60;
   std::vector<Child> children;
+  children.reserve(kProcesses);
   for (int p = 0; p < kProcesses; ++p) {
     children.push_back(spawn([&, p] {
       sim::FileStore files(root);

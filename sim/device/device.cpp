@@ -30,6 +30,7 @@ platform::String Device::displayNameFor(std::string_view identifier) { return ke
 
 bool Device::setKeyboards(const std::vector<std::string>& identifiers) {
   std::vector<Keyboard> keyboards;
+  keyboards.reserve(identifiers.size());
   for (const std::string& identifier : identifiers) keyboards.push_back({identifier, std::nullopt});
   return setKeyboards(keyboards);
 }

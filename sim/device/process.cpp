@@ -238,8 +238,8 @@ FileStore& Process::files() { return device_.files(); }
 std::optional<IconKind> Process::appIcon(const std::string& displayIdentifier, int size) const {
   return device_.appIcon(displayIdentifier, size);
 }
-void Process::postDistributed(platform::Notification notification) {
-  device_.postDistributed(*this, std::move(notification));
+void Process::postDistributed(const platform::Notification& notification) {
+  device_.postDistributed(*this, notification);
 }
 
 // ---- platform::System ----

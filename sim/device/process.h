@@ -105,7 +105,7 @@ class Process final : public platform::System,
   FileStore& files() override;
   std::optional<IconKind> appIcon(const std::string& displayIdentifier, int size) const override;
   void addAlert(Alert alert) override;
-  void postDistributed(platform::Notification notification) override;
+  void postDistributed(const platform::Notification& notification) override;
 
   // platform::System
   double kCFCoreFoundationVersionNumber() override;

@@ -198,7 +198,7 @@ class BinaryReader {
           if (!key || key->string() == nullptr) return std::nullopt;  // keys are strings
           auto element = build(referenceAt(*h, h->count + k));
           if (!element) return std::nullopt;
-          out.insert_or_assign(std::move(*key->string()), std::move(*element));  // the last of a key wins
+          out.insert_or_assign(*key->string(), std::move(*element));  // the last of a key wins
         }
         return Value(std::move(out));
       }

@@ -71,7 +71,9 @@ std::string nestedXml(std::size_t depth) {
   return out + "</plist>";
 }
 
-const std::string kXmlHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">";
+constexpr std::string_view kXmlHeadText = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">";
+// An XML list's head, as a string to append to.
+std::string xmlHead() { return std::string(kXmlHeadText); }
 
 Value everyKind() {
   return Value(Dictionary{
@@ -127,10 +129,10 @@ TEST(PlistIo, BinaryDatesAreAnyRealAndXmlDatesAreWholeSecondsOfYearsOneTo9999) {
   for (double seconds : {-63113904001.0, 252423993600.0, std::nan("")}) {
     EXPECT_FALSE(serializePlist(Value(Date{seconds}), PlistFormat::kXml)) << seconds;
   }
-  EXPECT_EQ(parsePlist(kXmlHead + "<date>9999-12-31T23:59:59Z</date></plist>")->value, Value(Date{252423993599.0}));
-  EXPECT_EQ(parsePlist(kXmlHead + "<date>1900-03Z</date></plist>")->value, Value(Date{-3182198400.0}));
+  EXPECT_EQ(parsePlist(xmlHead() + "<date>9999-12-31T23:59:59Z</date></plist>")->value, Value(Date{252423993599.0}));
+  EXPECT_EQ(parsePlist(xmlHead() + "<date>1900-03Z</date></plist>")->value, Value(Date{-3182198400.0}));
   for (const char* bad : {"2001-02-29T00:00:00Z", "2001-01-01T24:00:00Z", "0000-01-01T00:00:00Z", "2001-01-01"}) {
-    EXPECT_FALSE(parsePlist(kXmlHead + "<date>" + bad + "</date></plist>")) << bad;
+    EXPECT_FALSE(parsePlist(xmlHead() + "<date>" + bad + "</date></plist>")) << bad;
   }
 }
 
@@ -161,7 +163,7 @@ TEST(PlistIo, XmlAsRealWritersAndEditorsWriteIt) {
 }
 
 TEST(PlistIo, WhatIsNotAPropertyListReadsAsNothing) {
-  const std::string head = kXmlHead + "<dict><key>k</key>";
+  const std::string head = xmlHead() + "<dict><key>k</key>";
   for (const std::string& bad : {
            std::string(),
            std::string("not a plist at all"),
@@ -194,7 +196,7 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_FALSE(one(wide));
   EXPECT_EQ(one(std::string("\x22\x3f\x80\x00\x00", 5))->value, Value(1.0));       // a 4-byte real
   EXPECT_EQ(one("\x62\xd8\x3c\xdf\x10")->value, Value("🌐"));                       // UTF-16 with a surrogate pair
-  EXPECT_FALSE(one("\x61\xdc\x00"));                                               // a lone low surrogate
+  EXPECT_FALSE(one(std::string("\x61\xdc\x00", 3)));                                             // a lone low surrogate
   EXPECT_FALSE(one("\x51\x80"));                                                   // ASCII above 0x7F
   EXPECT_EQ(one(std::string("\x51\x00", 2))->value, Value(std::string(1, '\0')));  // binary strings may hold NUL
   EXPECT_EQ(one("\x81\x01\x02")->value, Value(Uid{258}));

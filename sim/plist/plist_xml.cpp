@@ -84,7 +84,7 @@ std::optional<double> parseXmlDate(std::string_view s) {
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (day > kMonthDays[month - 1] || (month == 2 && day == 29 && !leap)) return std::nullopt;
   const std::int64_t days = daysFromCivil(year, month, day) - kDays1970To2001;
-  return static_cast<double>(days * 86400 + parts[3] * 3600 + parts[4] * 60 + parts[5]);
+  return static_cast<double>(days * 86400 + std::int64_t{parts[3]} * 3600 + std::int64_t{parts[4]} * 60 + parts[5]);
 }
 
 namespace {

@@ -65,7 +65,7 @@ class Host {
   virtual void addLocalObserver(std::string name, platform::NotificationHandler handler) = 0;
   virtual void postLocal(const std::string& name) = 0;
   virtual void addDistributedObserver(std::string name, platform::NotificationHandler handler) = 0;
-  virtual void postDistributed(platform::Notification notification) = 0;
+  virtual void postDistributed(const platform::Notification& notification) = 0;
 };
 
 }  // namespace orvane::sim
