@@ -93,8 +93,8 @@ Id listenerIcon(State& state, const std::string& name, int size) {
   const std::vector<std::string> pieces = splitAtDots(stripListenerPrefix(name));
   if (pieces.size() >= 3) {
     const std::string displayIdentifier = pieces[0] + "." + pieces[1] + "." + pieces[2];
-    Id icon = objc::send(objc::sendClass(state.applicationList.get(), sel::sharedApplicationList),
-                               sel::iconOfSize, size, displayIdentifier);
+    Id icon = objc::send(objc::sendClass(state.applicationList.get(), sel::sharedApplicationList), sel::iconOfSize,
+                         size, displayIdentifier);
     if (icon) state.iconsHandedOut.insert_or_assign({displayIdentifier, size}, icon);
     if (objc::send(icon, sel::CGImage) || objc::send(icon, sel::CIImage)) return icon;
   }

@@ -196,7 +196,7 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_FALSE(one(wide));
   EXPECT_EQ(one(std::string("\x22\x3f\x80\x00\x00", 5))->value, Value(1.0));       // a 4-byte real
   EXPECT_EQ(one("\x62\xd8\x3c\xdf\x10")->value, Value("🌐"));                       // UTF-16 with a surrogate pair
-  EXPECT_FALSE(one(std::string("\x61\xdc\x00", 3)));                                             // a lone low surrogate
+  EXPECT_FALSE(one(std::string("\x61\xdc\x00", 3)));                               // a lone low surrogate
   EXPECT_FALSE(one("\x51\x80"));                                                   // ASCII above 0x7F
   EXPECT_EQ(one(std::string("\x51\x00", 2))->value, Value(std::string(1, '\0')));  // binary strings may hold NUL
   EXPECT_EQ(one("\x81\x01\x02")->value, Value(Uid{258}));
