@@ -74,7 +74,8 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
   // Sent through the method table, so the replaced step runs: in mode 1 the next selected keyboard.
   cls.method(kChangeKeyboard, [platform, classes](const Id&, Sel, Notification) {
     platform::sendNextKeyboardStep(classes->sharedKeyboardImpl(),
-                                   platform::hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber()),
+                                   platform::usesPlainNextKeyboardStep(
+                                       classes->keyboardImpl.get(), platform.system.kCFCoreFoundationVersionNumber()),
                                    Id{});
   });
 

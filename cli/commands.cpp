@@ -72,14 +72,25 @@ void ScenarioRunner::Impl::stop(Args& args) {
   if (!device.stop(bundleIdentifierOf(name))) throw BadLine("no running process " + name);
 }
 
-void ScenarioRunner::Impl::showOrHideKeyboard(Args& args) {
+void ScenarioRunner::Impl::suspendOrResume(Args& args) {
   Process& p = process(args.word("process"));
+  args.end();
+  if (args.command() == "suspend") {
+    if (p.isSpringBoard()) throw BadLine("SpringBoard is never suspended");
+    if (!p.suspend()) throw BadLine(p.name() + " is already suspended");
+  } else if (!p.resume()) {
+    throw BadLine(p.name() + " is not suspended");
+  }
+}
+
+void ScenarioRunner::Impl::showOrHideKeyboard(Args& args) {
+  Process& p = foreground(args.word("process"));
   args.end();
   args.command() == "show-keyboard" ? p.showKeyboard() : p.hideKeyboard();
 }
 
 void ScenarioRunner::Impl::tap(Args& args) {
-  Process& p = process(args.word("process"));
+  Process& p = foreground(args.word("process"));
   const std::string key = args.word("key");
   args.end();
   if (key == "nowhere") {
@@ -90,19 +101,19 @@ void ScenarioRunner::Impl::tap(Args& args) {
 }
 
 void ScenarioRunner::Impl::nextKeyboard(Args& args) {
-  Process& p = process(args.word("process"));
+  Process& p = foreground(args.word("process"));
   args.end();
   p.nextKeyboardStep();
 }
 
 void ScenarioRunner::Impl::switcher(Args& args) {
-  Process& p = process(args.word("process"));
+  Process& p = foreground(args.word("process"));
   args.end();
   p.askSwitcherList();
 }
 
 void ScenarioRunner::Impl::label(Args& args) {
-  Process& p = process(args.word("process"));
+  Process& p = foreground(args.word("process"));
   const std::string key = args.more() ? args.word("key") : std::string(sim::kGlobeKeyName);
   args.end();
   if (!p.askLabel(key)) throw BadLine("no key " + key);
@@ -114,7 +125,7 @@ void ScenarioRunner::Impl::unlock(Args& args) {
 }
 
 void ScenarioRunner::Impl::dismiss(Args& args) {
-  Process& p = process(args.word("process"));
+  Process& p = foreground(args.word("process"));
   args.end();
   if (!p.dismissAlert()) throw BadLine("no alert to dismiss in " + p.name());
 }

@@ -452,7 +452,7 @@ std::vector<std::string> completions(orvane::sim::Device& device) {
   std::vector<std::string> words = {
       "help",       "quit",      "exit",          "reset",         "state",     "show",          "version",
       "activator",  "keyboards", "settings",      "file",          "pref",      "app-icon",      "fault",
-      "start",      "stop",      "show-keyboard", "hide-keyboard", "tap",       "next-keyboard", "switcher",
+      "start",      "stop",      "suspend",       "resume",        "show-keyboard", "hide-keyboard", "tap",       "next-keyboard", "switcher",
       "long-press", "label",     "unlock",        "dismiss",       "post",      "run",           "say",
       "mark",       "expect",    "globe",         "nowhere",       "installed", "absent",        "fire",
       "ask",        "darwin",    "distributed",   "write",         "write-xml", "set",           "remove",

@@ -37,6 +37,8 @@ struct ScenarioRunner::Impl {
   void onEvent(const sim::TraceEvent& e);
 
   sim::Process& process(const std::string& name);
+  // A running process that is not suspended: what a user can touch.
+  sim::Process& foreground(const std::string& name);
 
   void check(bool ok, const std::string& expected, const std::string& found);
 
@@ -52,6 +54,7 @@ struct ScenarioRunner::Impl {
   void keyboards(Args& args);
   void start(Args& args);
   void stop(Args& args);
+  void suspendOrResume(Args& args);
   void showOrHideKeyboard(Args& args);
   void tap(Args& args);
   void nextKeyboard(Args& args);

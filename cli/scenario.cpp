@@ -26,6 +26,12 @@ sim::Process& ScenarioRunner::Impl::process(const std::string& name) {
   return *p;
 }
 
+sim::Process& ScenarioRunner::Impl::foreground(const std::string& name) {
+  sim::Process& p = process(name);
+  if (p.suspended()) throw BadLine(p.name() + " is suspended: nothing of it can be touched until it resumes");
+  return p;
+}
+
 void ScenarioRunner::Impl::check(bool ok, const std::string& expected, const std::string& found) {
   ++expectations;
   if (!ok) ++failures;
@@ -46,6 +52,8 @@ void ScenarioRunner::Impl::run(Args& args) {
       {"post", &Impl::post},
       {"start", &Impl::start},
       {"stop", &Impl::stop},
+      {"suspend", &Impl::suspendOrResume},
+      {"resume", &Impl::suspendOrResume},
       {"show-keyboard", &Impl::showOrHideKeyboard},
       {"hide-keyboard", &Impl::showOrHideKeyboard},
       {"tap", &Impl::tap},

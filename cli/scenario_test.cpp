@@ -43,7 +43,8 @@ TEST(ScenarioLanguage, AFailedExpectationSaysWhereWhatAndWhatWasFoundAndExitsOne
 TEST(ScenarioLanguage, ABadLineStopsTheRunWithItsPlaceAndExitsTwo) {
   for (const char* bad :
        {"frobnicate", "tap com.example.none globe", "settings write {mode: ", "version x", "expect event", "start",
-        "post springboard sideways x", "file write ../x 1", "pref set a/b k 1", "tap springboard \"unterminated"}) {
+        "post springboard sideways x", "file write ../x 1", "pref set a/b k 1", "tap springboard \"unterminated",
+        "suspend springboard", "resume springboard"}) {
     rig::Rig device;
     std::string errors;
     const std::string script = std::string("start springboard\n") + bad + "\nexpect input-mode springboard nothing\n";

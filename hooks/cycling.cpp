@@ -71,7 +71,7 @@ KeyboardCycler::KeyboardCycler(const platform::Platform& platform, objc::Class* 
       keyboardImplClass_(platform.runtime, "UIKeyboardImpl") {}
 
 std::optional<std::int32_t> KeyboardCycler::nextSelectedKeyboardIndex() {
-  const std::vector<String>& identifiers = activeModes_.fetch();
+  const std::vector<String> identifiers = activeModes_.fetch();
   if (identifiers.empty()) return std::nullopt;
   const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
   const auto& selected = settings_.keyboards();
@@ -79,14 +79,14 @@ std::optional<std::int32_t> KeyboardCycler::nextSelectedKeyboardIndex() {
 }
 
 std::optional<String> KeyboardCycler::identifierAt(std::int32_t position) {
-  const std::vector<String>& modes = activeModes_.fetch();
+  const std::vector<String> modes = activeModes_.fetch();
   if (modes.empty()) return std::nullopt;
   return modes[clamped(position, modes.size())];
 }
 
 String KeyboardCycler::nextSelectedIdentifier() {
   // One look at the active input modes: the position and the identifier come from the same list.
-  const std::vector<String>& identifiers = activeModes_.fetch();
+  const std::vector<String> identifiers = activeModes_.fetch();
   if (identifiers.empty()) return std::nullopt;
   const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
   const auto& selected = settings_.keyboards();
@@ -117,8 +117,10 @@ void KeyboardCycler::commitKeyboardSwitch(std::int32_t position, const Id& keybo
                                                  platform::kKeyboardPreferencesDomain);
   platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
 
-  if (isActiveIdentifier(identifier)) {
-    objc::send(objc::sendClass(keyboardImplClass_.get(), sel::sharedInstance), sel::setInputMode, identifier);
+  // The identifier of A[i] once more, from a fresh fetch, for the test and for the switch.
+  const std::optional<String> again = identifierAt(position);
+  if (again && isActiveIdentifier(*again)) {
+    objc::send(objc::sendClass(keyboardImplClass_.get(), sel::sharedInstance), sel::setInputMode, *again);
     return;
   }
   // The system's step, through the method table, so it enters the replacement again. A task queued

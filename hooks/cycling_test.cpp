@@ -66,6 +66,26 @@ TEST_F(CyclingTest, NextSelectedKeyboardIndexReadsTheStateOfTheMoment) {
   EXPECT_FALSE(cycler.isActiveIdentifier(std::nullopt));
 }
 
+// Nothing read from one fetch of the active input modes serves another: each look at them asks
+// every mode for its identifier again, although the platform answers the same array.
+TEST_F(CyclingTest, TheIdentifiersAreReadAfreshAtEveryLook) {
+  sim::Process& app = startWith({"fr_FR", "de_DE"});
+  int identifierReads = 0;
+  decltype(sel::valueForKey)::Imp system;
+  platform::MSHookMessageEx(
+      app, app.objc_getClass("UITextInputMode"), sel::valueForKey,
+      [&](const objc::Id& self, objc::Sel cmd, std::string key) {
+        if (key == "identifier") ++identifierReads;
+        return system(self, cmd, std::move(key));
+      },
+      &system);
+  KeyboardCycler& cycler = device_.extension(app.bundleIdentifier()).cycler();
+  EXPECT_TRUE(cycler.isActiveIdentifier(std::string("de_DE")));
+  EXPECT_EQ(identifierReads, 3);
+  EXPECT_TRUE(cycler.isActiveIdentifier(std::string("de_DE")));
+  EXPECT_EQ(identifierReads, 6);
+}
+
 TEST_F(CyclingTest, ACommitPositionBeyondTheListUsesTheFirstMode) {
   sim::Process& app = startWith({"fr_FR", "de_DE"});
   device_.extension(app.bundleIdentifier()).cycler().commitKeyboardSwitch(7, nullptr, false);

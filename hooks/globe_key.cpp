@@ -41,7 +41,7 @@ String Replacements::nextKeyboardForLabel() {
   }
   // The next active input mode after the current one, wrapping to the first; a current mode that is
   // not active makes it the first.
-  const std::vector<String>& modes = activeModes_.fetch();
+  const std::vector<String> modes = activeModes_.fetch();
   if (modes.empty()) return std::nullopt;
   const String current = platform::identifierOf(platform::currentInputMode(textInputMode_));
   std::size_t cur = modes.size();
@@ -58,12 +58,14 @@ void Replacements::replaced_touchUp(const Id& self, Sel cmd, const Id& touch) {
   // Every key's touch-up passes the guard and reloads, before the key is even known.
   if (!guards_.isConfigured()) return saved_.touchUp(self, cmd, touch);
   settings_.reloadSettings();
-  // Only mode 3 acts on a touch-up: in any other the key need not even be looked for.
-  if (!settings_.cache().enabled || settings_.cache().mode != kSilentGlobeKey) return saved_.touchUp(self, cmd, touch);
+  if (!settings_.cache().enabled) return saved_.touchUp(self, cmd, touch);
+  // The key under the finger, whatever the mode.
   const Id key =
       objc::send(self, sel::keyHitTest, objc::send(touch, sel::locationInView, objc::send(touch, sel::view)));
   if (!isGlobeKey(key)) return saved_.touchUp(self, cmd, touch);
   // The globe key's touch-up is swallowed in mode 3: the tap has no effect.
+  if (settings_.cache().mode == kSilentGlobeKey) return;
+  saved_.touchUp(self, cmd, touch);
 }
 
 }  // namespace orvane

@@ -4,7 +4,7 @@ namespace orvane {
 
 Replacements::Replacements(const platform::Platform& platform, Settings& settings, Guards& guards,
                            platform::ActiveIdentifiers& activeModes, objc::Class* textInputMode, objc::Class* alertView,
-                           bool plainStep)
+                           bool plainStep, bool storedSwitcherList)
     : platform_(platform),
       settings_(settings),
       guards_(guards),
@@ -12,6 +12,7 @@ Replacements::Replacements(const platform::Platform& platform, Settings& setting
       textInputMode_(textInputMode),
       alertViewClass_(alertView),
       plainStep_(plainStep),
+      storedSwitcherList_(storedSwitcherList),
       cycler_(platform_, textInputMode, activeModes, settings, plainStep) {}
 
 void Replacements::install() {

@@ -20,10 +20,11 @@ using platform::StringList;
 
 class Replacements {
  public:
-  // `plainStep`: whether this system's keyboard has the plain next-keyboard step.
+  // `plainStep`: whether this system's keyboard takes the plain next-keyboard step;
+  // `storedSwitcherList`: whether its switcher menu is built from "AppleKeyboards" (793.0).
   Replacements(const platform::Platform& platform, Settings& settings, Guards& guards,
                platform::ActiveIdentifiers& activeModes, objc::Class* textInputMode, objc::Class* alertView,
-               bool plainStep);
+               bool plainStep, bool storedSwitcherList);
   Replacements(const Replacements&) = delete;
   Replacements& operator=(const Replacements&) = delete;
 
@@ -65,6 +66,7 @@ class Replacements {
   objc::Class* textInputMode_;
   objc::Class* alertViewClass_;
   bool plainStep_;
+  bool storedSwitcherList_;
   KeyboardCycler cycler_;
   Saved saved_;
 };

@@ -13,7 +13,7 @@ StringList Replacements::replaced_inputModes(const Id& self, Sel cmd) {
   }
 
   std::vector<std::string> list;
-  if (plainStep_) {
+  if (storedSwitcherList_) {
     // This system's switcher is built from the stored list; the system's implementation is not asked.
     list = stringElements(platform_.preferences.CFPreferencesCopyAppValue(platform::names::kAppleKeyboardsKey,
                                                                           platform::names::kGlobalPreferencesDomain));

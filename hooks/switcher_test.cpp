@@ -37,5 +37,28 @@ TEST(GlobeTouch, TheGuardAndReloadRunBeforeTheKeyIsKnown) {
   EXPECT_EQ(settings.cache().mode, 2);
 }
 
+// The touch replacement finds the key under the finger before it looks at the mode, in every mode:
+// with the system's own touch-up after it, a letter's touch-up is hit-tested twice.
+TEST(GlobeTouch, TheKeyIsHitTestedBeforeTheModeIsLookedAt) {
+  for (const int mode : {0, 1, 2, 3}) {
+    rig::Rig device;
+    device.keyboards({"en_US", "fr_FR"});
+    device.writeSettings({{"mode", Value(mode)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
+    sim::Process& app = device.start("com.example.app");
+    int hitTests = 0;
+    decltype(platform::sel::keyHitTest)::Imp system;
+    platform::MSHookMessageEx(
+        app, app.objc_getClass("UIKeyboardLayoutStar"), platform::sel::keyHitTest,
+        [&](const objc::Id& self, objc::Sel cmd, platform::Point p) {
+          ++hitTests;
+          return system(self, cmd, p);
+        },
+        &system);
+    ASSERT_TRUE(app.tapKey("q"));
+    EXPECT_EQ(hitTests, 2) << "mode " << mode;
+    EXPECT_EQ(device.events("typed").size(), 1u) << "mode " << mode;
+  }
+}
+
 }  // namespace
 }  // namespace orvane

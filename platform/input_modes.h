@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/uikit.h"
@@ -31,49 +30,33 @@ inline bool isEqualToString(const String& a, const String& b) { return a && b &&
 inline bool isEqualToString(const String& a, std::string_view b) { return a && *a == b; }
 inline bool isEqualToString(const String& a, const std::string& b) { return a && *a == b; }
 
-// The identifiers of the active input modes, fetched anew at every use. The platform's array and
-// its input modes are immutable, so while a fetch answers the very array of the previous one, the
-// identifiers read from it then still stand and are not asked for again; nor is the index that
-// answers "is this identifier active?" in constant time, rebuilt only for a different array.
+// The identifiers of the active input modes, fetched anew at every use and read afresh from the
+// array each fetch answers: nothing read from one fetch serves another.
 class ActiveIdentifiers {
  public:
   explicit ActiveIdentifiers(objc::Class* textInputMode) : textInputMode_(textInputMode) {}
 
-  const std::vector<String>& fetch() {
-    ObjectList list = activeInputModes(textInputMode_);
-    if (list != array_) {
-      identifiers_.clear();
-      identifiers_.reserve(list->size());
-      for (const Id& mode : *list) identifiers_.push_back(identifierOf(mode));
-      array_ = std::move(list);
-      indexed_ = false;
-    }
-    return identifiers_;
+  // Every active input mode's identifier, in the system's order.
+  std::vector<String> fetch() const {
+    const ObjectList list = activeInputModes(textInputMode_);
+    std::vector<String> identifiers;
+    identifiers.reserve(list->size());
+    for (const Id& mode : *list) identifiers.push_back(identifierOf(mode));
+    return identifiers;
   }
 
-  // Fetches the active input modes anew and tells whether one has exactly this identifier.
-  bool fetchAndContain(std::string_view identifier) {
-    fetch();
-    if (!indexed_) {
-      index_.clear();
-      for (const String& id : identifiers_) {
-        if (id) index_.insert(*id);
-      }
-      indexed_ = true;
+  // Fetches the active input modes anew and walks them in order until one has exactly this
+  // identifier.
+  bool fetchAndContain(std::string_view identifier) const {
+    const ObjectList list = activeInputModes(textInputMode_);
+    for (const Id& mode : *list) {
+      if (isEqualToString(identifierOf(mode), identifier)) return true;
     }
-    return index_.contains(identifier);
+    return false;
   }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
   objc::Class* textInputMode_;
-  ObjectList array_;
-  std::vector<String> identifiers_;
-  std::unordered_set<std::string, Hash, std::equal_to<>> index_;
-  bool indexed_ = false;
 };
 
 }  // namespace orvane::platform

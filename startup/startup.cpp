@@ -28,6 +28,8 @@ Orvane::Orvane(const platform::Platform& platform)
       guards_(platform_, platform.runtime.objc_getClass("UIAlertView"), settings_),
       replacements_(platform_, settings_, guards_, activeModes_, textInputMode_,
                     platform.runtime.objc_getClass("UIAlertView"),
+                    platform::usesPlainNextKeyboardStep(platform.runtime.objc_getClass("UIKeyboardImpl"),
+                                                        platform.system.kCFCoreFoundationVersionNumber()),
                     platform::hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber())) {}
 
 std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform) {

@@ -78,7 +78,7 @@ bool Device::writePreference(std::string_view who, std::string_view key, const s
                              std::string_view domain) {
   const auto result = preferences_.set(key, value, domain);
   traceMovedAside(result, domain, who);
-  trace_.add(std::string(who), result.written ? "pref-set" : "pref-set-failed",
+  trace_.add(std::string(who), result.written ? "pref-write" : "pref-write-failed",
              {{"domain", std::string(domain)},
               {"key", std::string(key)},
               {"value", value ? formatValueText(*value) : "(removed)"}});
@@ -104,6 +104,8 @@ bool Device::stop(std::string_view bundleIdentifier) {
                          [&](const auto& p) { return p->bundleIdentifier() == bundleIdentifier; });
   if (it == processes_.end()) return false;
   const std::string name = (*it)->name();
+  // A process that ends writes what it set and never synchronized (assumed: see docs/device.md).
+  (*it)->flushAllPreferences();
   processes_.erase(it);
   trace_.add(name, "stop");
   return true;

@@ -86,8 +86,8 @@ class Device {
   Process* find(std::string_view bundleIdentifier);
   const std::vector<std::unique_ptr<Process>>& processes() const { return processes_; }
 
-  // A preference write made by `who` (a process's name, or "device"), traced: "pref-set" when the
-  // value reached the file, "pref-set-failed" when not, and "pref-moved-aside" first when the
+  // A preference write made by `who` (a process's name, or "device"), traced: "pref-write" when the
+  // value reached the file, "pref-write-failed" when not, and "pref-moved-aside" first when the
   // domain's file could not be read and was set aside. True when the value reached the file.
   bool writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,
                        std::string_view domain);

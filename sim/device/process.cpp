@@ -83,7 +83,7 @@ void Process::enqueue(std::function<void()> task, std::string_view source) {
 }
 
 bool Process::runOneTask() {
-  if (mainQueue_.empty()) return false;
+  if (suspended_ || mainQueue_.empty()) return false;
   Task task = std::move(mainQueue_.front());
   mainQueue_.pop_front();
   trace("main-queue-run", {{"task", std::to_string(task.number)}});
@@ -108,6 +108,7 @@ bool Process::observesDarwin(std::string_view name) const {
 }
 
 void Process::queueDarwinDelivery(const std::string& name) {
+  if (suspended_) return hold(true, platform::Notification{name, std::nullopt});
   enqueue(
       [this, name] {
         trace("darwin-deliver", {{"name", name}});
@@ -126,6 +127,7 @@ bool Process::observesDistributed(std::string_view name) const {
 }
 
 void Process::queueDistributedDelivery(const platform::Notification& notification) {
+  if (suspended_) return hold(false, notification);
   enqueue(
       [this, notification] {
         trace("distributed-deliver", {{"name", notification.name}});
@@ -135,6 +137,39 @@ void Process::queueDistributedDelivery(const platform::Notification& notificatio
         }
       },
       "distributed");
+}
+
+// Darwin posts to a suspended process coalesce, one delivery per name (notify(3): posts may be
+// coalesced); distributed ones as CFNotificationSuspensionBehaviorCoalesce says: only the last of a
+// name is kept, with its user info.
+void Process::hold(bool darwin, const platform::Notification& notification) {
+  std::erase_if(held_, [&](const Held& h) { return h.darwin == darwin && h.notification.name == notification.name; });
+  held_.push_back(Held{darwin, notification});
+  trace("notification-held", {{"center", darwin ? "darwin" : "distributed"}, {"name", notification.name}});
+}
+
+bool Process::suspend() {
+  if (isSpringBoard() || suspended_) return false;
+  if (ui_->keyboardShown) hideKeyboard();
+  suspended_ = true;
+  trace("suspend");
+  return true;
+}
+
+bool Process::resume() {
+  if (!suspended_) return false;
+  suspended_ = false;
+  trace("resume");
+  std::vector<Held> held = std::move(held_);
+  held_.clear();
+  for (const Held& h : held) {
+    if (h.darwin) {
+      queueDarwinDelivery(h.notification.name);
+    } else {
+      queueDistributedDelivery(h.notification);
+    }
+  }
+  return true;
 }
 
 void Process::addLocalObserver(std::string name, platform::NotificationHandler handler) {
@@ -184,7 +219,7 @@ void Process::tapNowhere() {
 }
 
 void Process::nextKeyboardStep() {
-  const bool plain = platform::hasPlainNextKeyboardStep(version_);
+  const bool plain = systemHasPlainStep(version_);
   platform::sendNextKeyboardStep(ui_->keyboardImpl, plain, plain ? objc::Id{} : makeExecutionContext(*this, *ui_));
   reportUnfinishedContexts(*this, *ui_);
 }
@@ -298,13 +333,57 @@ bool Process::revertHook(objc::Class* cls, objc::Sel selector) {
 
 // ---- platform::Preferences ----
 
+// The process's own copy of each domain, as CoreFoundation keeps it (CFApplicationPreferences.c): a
+// read answers from a dictionary built at the first read, from the file and this process's own
+// writes not yet flushed; this process's synchronize, set or remove drops it. So a value another
+// process writes is seen only after this process synchronizes.
+const Dictionary& Process::preferenceView(std::string_view app) {
+  auto it = preferenceViews_.find(app);
+  if (it == preferenceViews_.end()) {
+    Dictionary view = device_.preferences().read(app);
+    if (auto pending = pendingPreferences_.find(app); pending != pendingPreferences_.end()) {
+      for (const auto& [key, value] : pending->second) {
+        if (value) {
+          view.insert_or_assign(key, *value);
+        } else {
+          view.erase(key);
+        }
+      }
+    }
+    it = preferenceViews_.emplace(std::string(app), std::move(view)).first;
+  }
+  return it->second;
+}
+
 std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, std::string_view app) {
   ++preferenceReads_;
-  return device_.preferences().copy(key, app);
+  const Dictionary& view = preferenceView(app);
+  auto it = view.find(key);
+  return it == view.end() ? std::nullopt : std::optional<Value>(it->second);
 }
 
 void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) {
-  device_.writePreference(name(), key, value, app);
+  // Held by the process until it synchronizes the domain (or ends): the file does not hold it yet.
+  trace("pref-set", {{"domain", std::string(app)},
+                     {"key", std::string(key)},
+                     {"value", value ? formatValueText(*value) : "(removed)"}});
+  auto& pending = pendingPreferences_[std::string(app)];
+  std::erase_if(pending, [&](const auto& write) { return write.first == key; });
+  pending.emplace_back(std::string(key), value);
+  preferenceViews_.erase(std::string(app));
+}
+
+bool Process::flushPreferences(std::string_view app) {
+  auto pending = pendingPreferences_.find(app);
+  if (pending == pendingPreferences_.end()) return true;
+  bool all = true;
+  for (const auto& [key, value] : pending->second) all = device_.writePreference(name(), key, value, app) && all;
+  pendingPreferences_.erase(pending);
+  return all;
+}
+
+void Process::flushAllPreferences() {
+  while (!pendingPreferences_.empty()) flushPreferences(std::string(pendingPreferences_.begin()->first));
 }
 
 namespace {
@@ -315,13 +394,15 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-// CoreFoundation's reading: a boolean; an integer (not zero is true); a string "true" or "YES",
-// "false" or "NO", ignoring case. A real, any other string and every other type are not valid.
+// CoreFoundation's reading (CFPreferences.c, CFPreferencesGetAppBooleanValue): a boolean; a string
+// "true" or "YES", "false" or "NO", ignoring case; an integer as CFNumberGetValue converts it to a C
+// int, its low 32 bits, which decide (so 2^32 and -2^63 are a valid false). A real, any other string
+// and every other type are not valid.
 std::optional<bool> preferenceBoolean(const Value& value) {
   const auto& s = value.storage();
   if (const auto* b = std::get_if<bool>(&s)) return *b;
-  if (const auto* i = std::get_if<std::int64_t>(&s)) return *i != 0;
-  if (std::holds_alternative<std::uint64_t>(s)) return true;
+  if (const auto* i = std::get_if<std::int64_t>(&s)) return static_cast<std::uint32_t>(*i) != 0;
+  if (const auto* u = std::get_if<std::uint64_t>(&s)) return static_cast<std::uint32_t>(*u) != 0;
   if (const auto* text = value.string()) {
     if (equalsIgnoringCase(*text, "true") || equalsIgnoringCase(*text, "YES")) return true;
     if (equalsIgnoringCase(*text, "false") || equalsIgnoringCase(*text, "NO")) return false;
@@ -339,9 +420,12 @@ bool Process::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_
 }
 
 bool Process::CFPreferencesAppSynchronize(std::string_view app) {
-  // Every write has already reached its file; a synchronize only marks the moment.
+  // This process's writes reach the file, and its copy of the domain is dropped: the next read sees
+  // what every process has written and synchronized.
   trace("pref-sync", {{"domain", std::string(app)}});
-  return true;
+  const bool written = flushPreferences(app);
+  preferenceViews_.erase(std::string(app));
+  return written;
 }
 
 // ---- platform::Files ----

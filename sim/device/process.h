@@ -49,6 +49,7 @@ class Process final : public platform::System,
   // The main queue. Every task is numbered and traced when queued ("main-queue-async", with what
   // queued it) and when it runs ("main-queue-run").
   void enqueue(std::function<void()> task, std::string_view source);
+  // Runs the next task; false when there is none or the process is suspended.
   bool runOneTask();
   std::size_t pendingTasks() const { return mainQueue_.size(); }
 
@@ -62,6 +63,13 @@ class Process final : public platform::System,
   // Adds an observer of the process's local or distributed notification center.
   void addLocalObserver(std::string name, platform::NotificationHandler handler) override;
   void addDistributedObserver(std::string name, platform::NotificationHandler handler) override;
+
+  // An application sent to the background: its keyboard is hidden (will-hide first), its main queue
+  // stops, and notifications posted to it meanwhile are held, one per name, until it resumes (see
+  // docs/device.md). False for SpringBoard or an application already in that state.
+  bool suspend();
+  bool resume();
+  bool suspended() const { return suspended_; }
 
   // What a user does with the process's keyboard; each goes through the method tables.
   void showKeyboard();
@@ -141,6 +149,8 @@ class Process final : public platform::System,
   void CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) override;
   bool CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) override;
   bool CFPreferencesAppSynchronize(std::string_view app) override;
+  // Writes what the process set and has not synchronized, as a process does when it ends.
+  void flushAllPreferences();
 
   // platform::Files
   bool fileExistsAtPath(std::string_view path) override;
@@ -161,6 +171,10 @@ class Process final : public platform::System,
   void buildClasses();
   void loadActivator();
   void deliverLocal(const platform::Notification& notification);
+  void hold(bool darwin, const platform::Notification& notification);
+  const Dictionary& preferenceView(std::string_view app);
+  // Writes the domain's pending values to its file; false when one did not reach it.
+  bool flushPreferences(std::string_view app);
 
   Device& device_;
   // The system a process runs on does not change under it: the version is the one it booted with.
@@ -187,6 +201,16 @@ class Process final : public platform::System,
   std::optional<platform::StringList> lastSwitcherList_;
   std::optional<platform::String> lastLabel_;
   std::size_t preferenceReads_ = 0;
+  bool suspended_ = false;
+  // Notifications held while suspended, in the order of their last post; one per center and name.
+  struct Held {
+    bool darwin;
+    platform::Notification notification;
+  };
+  std::vector<Held> held_;
+  std::map<std::string, Dictionary, std::less<>> preferenceViews_;
+  // Values set and not yet flushed, per domain, in the order set (the last value of each key).
+  std::map<std::string, std::vector<std::pair<std::string, std::optional<Value>>>, std::less<>> pendingPreferences_;
   std::unique_ptr<Ui> ui_;
   // Last, so that the libraries go first when the process ends, as at a real exit.
   std::vector<std::unique_ptr<platform::Library>> libraries_;

@@ -12,16 +12,19 @@
 namespace orvane::sim {
 
 std::optional<std::string> localeDisplayName(std::string_view localeIdentifier, std::string_view displayLocale) {
+  // As CFLocale names a locale (CFLocale.c, __CFLocaleICUName): ICU's name, unless ICU had to fall
+  // back to the codes themselves for any part of it (U_USING_DEFAULT_WARNING), which CFLocale
+  // answers with nil rather than an invented name such as "xx (United States)".
   const std::string id(localeIdentifier);
-  const icu::Locale locale(id.c_str());
-  if (locale.isBogus() || id.empty()) return std::nullopt;
-  const icu::Locale in{std::string(displayLocale).c_str()};
-  icu::UnicodeString name;
-  locale.getDisplayName(in, name);
+  const std::string in(displayLocale);
+  if (id.empty()) return std::nullopt;
+  constexpr int32_t kMaxICUNameSize = 1024;  // CFLocale's own buffer
+  UChar name[kMaxICUNameSize];
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t size = uloc_getDisplayName(id.c_str(), in.c_str(), name, kMaxICUNameSize, &status);
+  if (U_FAILURE(status) || size <= 0 || status == U_USING_DEFAULT_WARNING) return std::nullopt;
   std::string out;
-  name.toUTF8String(out);
-  // ICU echoes what it cannot name; an echo of the bare identifier is no name at all.
-  if (out.empty() || out == id) return std::nullopt;
+  icu::UnicodeString(name, size).toUTF8String(out);
   return out;
 }
 

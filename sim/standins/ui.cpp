@@ -165,7 +165,7 @@ void addKeyboardImplClass(Host& host, Ui& ui) {
   });
   keyboardImpl.method(sel::autocorrectionController, [&ui](const Id&, Sel) { return ui.autocorrectionController; });
   // Which form of the step the keyboard has depends on the system version.
-  if (platform::hasPlainNextKeyboardStep(host.systemVersion())) {
+  if (systemHasPlainStep(host.systemVersion())) {
     keyboardImpl.method(sel::setInputModeToNextInPreferredList,
                         [&host, &ui](const Id& self, Sel) { systemNextStep(host, ui, self); });
   } else {
@@ -263,7 +263,7 @@ void addLayoutClasses(Host& host, Ui& ui) {
     }
     // The globe key: the keyboard steps to its next input mode, with a context of its own where the
     // step takes one.
-    const bool plain = platform::hasPlainNextKeyboardStep(host.systemVersion());
+    const bool plain = systemHasPlainStep(host.systemVersion());
     platform::sendNextKeyboardStep(ui.keyboardImpl, plain, plain ? Id{} : makeExecutionContext(host, ui));
   });
   ClassDefinition(host.runtime(), layout.registerClass(), "UIKeyboardLayoutStar")
