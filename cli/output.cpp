@@ -50,6 +50,10 @@ std::string valueJson(const Value& value) {
           std::string out = "[";
           for (std::size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + valueJson(v[i]);
           return out + "]";
+        } else if constexpr (std::is_same_v<T, Null>) {
+          return "{\"null\":true}";
+        } else if constexpr (std::is_same_v<T, Set>) {
+          return "{\"set\":" + valueJson(Value(v.members)) + "}";
         } else {
           std::string out = "{";
           bool first = true;

@@ -32,12 +32,24 @@ struct Uid {
   bool operator==(const Uid&) const = default;
 };
 
+// A binary property list's null object (kCFNull): a value with no reading.
+struct Null {
+  bool operator==(const Null&) const = default;
+};
+
+// A binary property list's set (CFSet), its members in the order the file lists them: a value with
+// no reading, which no settings key ever holds.
+struct Set {
+  std::vector<Value> members;
+  bool operator==(const Set&) const;
+};
+
 class Value {
  public:
   // Integers are signed 64-bit; only those above INT64_MAX, which property lists also carry, are
   // held as unsigned, so each integer has exactly one form.
   using Storage =
-      std::variant<bool, std::int64_t, std::uint64_t, double, std::string, Data, Date, Uid, Array, Dictionary>;
+      std::variant<bool, std::int64_t, std::uint64_t, double, std::string, Data, Date, Uid, Array, Dictionary, Null, Set>;
 
   Value() : storage_(false) {}
   Value(bool b) : storage_(b) {}               // NOLINT(google-explicit-constructor)
@@ -53,6 +65,8 @@ class Value {
   Value(Uid u) : storage_(u) {}                       // NOLINT(google-explicit-constructor)
   Value(Array a) : storage_(std::move(a)) {}          // NOLINT(google-explicit-constructor)
   Value(Dictionary d) : storage_(std::move(d)) {}     // NOLINT(google-explicit-constructor)
+  Value(Null n) : storage_(n) {}                      // NOLINT(google-explicit-constructor)
+  Value(Set s) : storage_(std::move(s)) {}            // NOLINT(google-explicit-constructor)
 
   const Storage& storage() const { return storage_; }
 
@@ -68,7 +82,7 @@ class Value {
 
   // `boolValue` of a number or boolean: "not zero"; of a string, NSString's: after leading white
   // space, an optional sign and zeros, true when it starts with "Y", "y", "T", "t" or 1 to 9.
-  // Data, dates, UIDs, arrays and dictionaries have no reading.
+  // Data, dates, UIDs, arrays, dictionaries, null and sets have no reading.
   std::optional<bool> boolReading() const;
   // `intValue` of a number or boolean: reals truncate toward zero (saturating), wider integers keep
   // their low 32 bits as the platform's 32-bit conversion does; of a string, NSString's: the leading
@@ -80,6 +94,8 @@ class Value {
  private:
   Storage storage_;
 };
+
+inline bool Set::operator==(const Set& other) const { return members == other.members; }
 
 // Looks a key up; nullptr when absent.
 const Value* find(const Dictionary& dictionary, std::string_view key);

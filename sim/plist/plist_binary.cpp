@@ -64,7 +64,8 @@ class BinaryReader {
     if (at < kMagic.size() || at >= table_) return std::nullopt;
     const unsigned marker = static_cast<unsigned char>(b_[at]);
     Header h{marker >> 4u, marker & 0xFu, marker & 0xFu, at + 1};
-    const bool counted = h.kind == 0x4 || h.kind == 0x5 || h.kind == 0x6 || h.kind == 0xA || h.kind == 0xD;
+    const bool counted =
+        h.kind == 0x4 || h.kind == 0x5 || h.kind == 0x6 || h.kind == 0xA || h.kind == 0xC || h.kind == 0xD;
     if (counted && h.low == 0xF) {
       // The count follows as an integer object of 1, 2, 4 or 8 bytes.
       if (h.contents >= table_) return std::nullopt;
@@ -78,9 +79,10 @@ class BinaryReader {
     return h;
   }
 
-  // How many references a container holds (a dictionary: keys, then values); 0 for a scalar.
+  // How many references a container (an array, a set, a dictionary: keys, then values) holds; 0 for
+  // a scalar.
   std::optional<std::uint64_t> referencesOf(const Header& h) const {
-    if (h.kind != 0xA && h.kind != 0xD) return 0;
+    if (h.kind != 0xA && h.kind != 0xC && h.kind != 0xD) return 0;
     const std::uint64_t room = (table_ - h.contents) / refSize_;
     if (h.count > room || (h.kind == 0xD && h.count > room / 2)) return std::nullopt;
     return h.kind == 0xD ? 2 * h.count : h.count;
@@ -132,7 +134,7 @@ class BinaryReader {
         if (frame.size > maxNodes) return false;
         continue;
       }
-      const bool container = frame.header.kind == 0xA || frame.header.kind == 0xD;
+      const bool container = frame.header.kind == 0xA || frame.header.kind == 0xC || frame.header.kind == 0xD;
       const std::uint32_t h = frame.height + (container ? 1 : 0);
       if (h > limits_.maxDepth) return false;
       height_[frame.object] = h;
@@ -159,8 +161,11 @@ class BinaryReader {
     const std::uint64_t room = table_ - h->contents;
     switch (h->kind) {
       case 0x0:
+        // CoreFoundation's reader (CFBinaryPList.c) answers the null object with kCFNull; fill,
+        // URL and UUID objects are not values it reads.
+        if (h->low == 0x0) return Value(Null{});
         if (h->low == 0x8 || h->low == 0x9) return Value(h->low == 0x9);
-        return std::nullopt;  // null, fill, URL and UUID objects are not property-list values
+        return std::nullopt;
       case 0x1:
         return integer(p, room, h->low);
       case 0x2:
@@ -181,7 +186,8 @@ class BinaryReader {
       case 0x8:
         if (h->low > 7 || room < h->low + 1u) return std::nullopt;
         return Value(Uid{readBigEndian(p, h->low + 1u)});
-      case 0xA: {
+      case 0xA:
+      case 0xC: {  // an array, or a set (which CoreFoundation reads as a CFSet)
         Array out;
         out.reserve(static_cast<std::size_t>(h->count));
         for (std::uint64_t k = 0; k < h->count; ++k) {
@@ -189,6 +195,7 @@ class BinaryReader {
           if (!element) return std::nullopt;
           out.push_back(std::move(*element));
         }
+        if (h->kind == 0xC) return Value(Set{std::move(out)});
         return Value(std::move(out));
       }
       case 0xD: {
@@ -203,7 +210,7 @@ class BinaryReader {
         return Value(std::move(out));
       }
       default:
-        return std::nullopt;  // sets and unknown kinds
+        return std::nullopt;  // kinds the format does not define
     }
   }
 
@@ -296,7 +303,8 @@ class BinaryWriter {
  private:
   static std::uint64_t countObjects(const Value& value) {
     std::uint64_t n = 1;
-    if (const Array* a = value.array()) {
+    const auto* set = std::get_if<Set>(&value.storage());
+    if (const Array* a = set != nullptr ? &set->members : value.array()) {
       for (const Value& v : *a) n += countObjects(v);
     } else if (const Dictionary* d = value.dictionary()) {
       for (const auto& [key, v] : *d) n += 1 + countObjects(v);
@@ -398,6 +406,11 @@ class BinaryWriter {
       putBigEndian(out_, uid->value, width);
       return id;
     }
+    if (std::holds_alternative<Null>(s)) {
+      const std::uint64_t id = begin();
+      out_ += static_cast<char>(0x00);
+      return id;
+    }
     return container(value);
   }
 
@@ -405,7 +418,9 @@ class BinaryWriter {
   std::optional<std::uint64_t> container(const Value& value) {
     std::vector<std::uint64_t> refs;
     unsigned kind = 0xA;
-    if (const Array* a = value.array()) {
+    const auto* set = std::get_if<Set>(&value.storage());
+    if (set != nullptr) kind = 0xC;
+    if (const Array* a = set != nullptr ? &set->members : value.array()) {
       refs.reserve(a->size());
       for (const Value& v : *a) {
         auto id = object(v);

@@ -46,6 +46,9 @@ bool sameValue(const Value& a, const Value& b, PlistFormat format) {
     if (format == PlistFormat::kXml) return std::floor(x->seconds) == std::floor(y);
     return sameReal(x->seconds, y);
   }
+  if (const auto* x = std::get_if<Set>(&a.storage())) {
+    return sameValue(Value(x->members), Value(std::get<Set>(b.storage()).members), format);
+  }
   if (const Array* x = a.array()) {
     const Array& y = *b.array();
     if (x->size() != y.size()) return false;

@@ -169,7 +169,6 @@ TEST(PlistIo, WhatIsNotAPropertyListReadsAsNothing) {
            std::string("not a plist at all"),
            std::string("bplist00\x01\x02", 10),
            head + "<string>a&#0;b</string></dict></plist>",                  // NUL is no XML character
-           head + "<string>a\x01</string></dict></plist>",                   // nor a raw control character
            head + "<string>&bogus;</string></dict></plist>",                 // unknown entity
            head + "<string>v\xc1\xde</string></dict></plist>",               // invalid UTF-8
            head + "<string>\xed\xa0\x80</string></dict></plist>",            // an encoded surrogate
@@ -200,8 +199,12 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_FALSE(one("\x51\x80"));                                                   // ASCII above 0x7F
   EXPECT_EQ(one(std::string("\x51\x00", 2))->value, Value(std::string(1, '\0')));  // binary strings may hold NUL
   EXPECT_EQ(one("\x81\x01\x02")->value, Value(Uid{258}));
-  EXPECT_FALSE(one(std::string("\x00", 1)));  // null is no property-list value
-  EXPECT_FALSE(one("\xC0"));                  // nor is a set
+  // Null and sets read as CoreFoundation reads them (kCFNull, a CFSet); fill does not.
+  EXPECT_EQ(one(std::string("\x00", 1))->value, Value(Null{}));
+  EXPECT_EQ(one("\xC0")->value, Value(Set{}));
+  EXPECT_FALSE(one("\x0F"));
+  EXPECT_EQ(parsePlist(binaryOf({"\xC2\x01\x02", "\x51k", std::string("\x00", 1)}))->value,
+            Value(Set{{Value("k"), Value(Null{})}}));
   // A dictionary's keys are strings.
   EXPECT_FALSE(parsePlist(binaryOf({"\xD1\x01\x01", "\x10\x01"})));
   EXPECT_EQ(parsePlist(binaryOf({"\xD1\x01\x02", "\x51k", "\x09"}))->value, Value(Dictionary{{"k", Value(true)}}));
@@ -266,12 +269,45 @@ TEST(PlistIo, LargeFilesRead) {
 TEST(PlistIo, WhatAFormatCannotCarryIsNotWritten) {
   EXPECT_FALSE(serializePlist(Value("\xff"), PlistFormat::kBinary));  // not text
   EXPECT_FALSE(serializePlist(Value("\xff"), PlistFormat::kXml));
-  EXPECT_FALSE(serializePlist(Value(std::string("a\0b", 3)), PlistFormat::kXml));  // XML has no NUL
   EXPECT_TRUE(serializeFaithfully(Value(std::string("a\0b", 3)), PlistFormat::kBinary));
-  EXPECT_FALSE(serializePlist(Value(Dictionary{{"\x01", Value(1)}}), PlistFormat::kXml));
   // A dictionary that spells a UID in XML reads back as a UID: the write check refuses it.
   EXPECT_FALSE(serializeFaithfully(Value(Dictionary{{"CF$UID", Value(1)}}), PlistFormat::kXml));
   EXPECT_TRUE(serializeFaithfully(Value(Dictionary{{"CF$UID", Value(1)}}), PlistFormat::kBinary));
+}
+
+// The platform's XML writer escapes only "<", ">" and "&": control characters are written as they
+// are, and its reader reads them back, so a string or key holding one survives an XML rewrite.
+TEST(PlistIo, ControlCharactersGoIntoXmlAsThePlatformWritesThem) {
+  std::string text = "a";
+  text += '\0';
+  text += "b\x07";
+  text += "c\x1f\td\re";
+  const Value value(Dictionary{{"\x01key", Value(text)}});
+  const auto bytes = serializeFaithfully(value, PlistFormat::kXml);
+  ASSERT_TRUE(bytes);
+  EXPECT_NE(bytes->find("<key>\x01key</key>"), std::string::npos);
+  std::string spelled = "a";
+  spelled += '\0';
+  spelled += "b\x07";
+  spelled += "c\x1f\td&#13;e";
+  EXPECT_NE(bytes->find(spelled), std::string::npos);
+  EXPECT_EQ(parsePlist(*bytes)->value, value);
+  EXPECT_EQ(parsePlist(xmlHead() + "<string>a\x01</string></plist>")->value, Value("a\x01"));
+}
+
+// A settings or preference file holding null or a set is read, and a rewrite through the preference
+// service (binary) keeps them; XML has no spelling for either, so an XML write of one fails.
+TEST(PlistIo, NullAndSetsSurviveABinaryRewriteAndAreNoXml) {
+  const Value value(Dictionary{{"mode", Value(2)},
+                               {"nothing", Value(Null{})},
+                               {"tags", Value(Set{{Value("a"), Value(1), Value(Set{})}})}});
+  const auto bytes = serializeFaithfully(value, PlistFormat::kBinary);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(parsePlist(*bytes)->value, value);
+  EXPECT_FALSE(serializePlist(value, PlistFormat::kXml));
+  EXPECT_FALSE(serializePlist(Value(Null{}), PlistFormat::kXml));
+  EXPECT_FALSE(Value(Null{}).boolReading());
+  EXPECT_FALSE(Value(Set{}).int32Reading());
 }
 
 TEST(PlistIo, SameValueTellsSignedZeroAndKeepsNaNEqual) {

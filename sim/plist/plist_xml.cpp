@@ -302,7 +302,8 @@ class XmlReader {
         if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
         continue;
       }
-      if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') bad_ = true;
+      // Other control characters are taken as they stand, as CoreFoundation's reader takes them
+      // (and its writer writes them).
       out += c;
     }
   }
@@ -347,7 +348,7 @@ class XmlReader {
     std::string text;
     if (!tag.empty) {
       auto t = readText(n);
-      if (!t || bad_) return std::nullopt;
+      if (!t) return std::nullopt;
       text = std::move(*t);
     }
     if (n == "string") return Value(std::move(text));
@@ -406,7 +407,7 @@ class XmlReader {
       } else if (tag.name == "key") {
         if (stack.empty() || !stack.back().isDictionary || stack.back().key) return std::nullopt;
         auto text = tag.empty ? std::optional<std::string>("") : readText("key");
-        if (!text || bad_) return std::nullopt;
+        if (!text) return std::nullopt;
         stack.back().key = std::move(*text);
       } else {
         if (++nodes > limits_.maxNodes) return std::nullopt;
@@ -431,7 +432,6 @@ class XmlReader {
   std::string_view x_;
   ReadLimits limits_;
   std::size_t pos_ = 0;
-  bool bad_ = false;  // raw text held a control character XML does not allow
 };
 
 // Text as XML carries it: markup characters escaped, a carriage return as a reference so that
@@ -455,7 +455,10 @@ bool appendEscaped(std::string& out, std::string_view s) {
         out += "&#13;";
         break;
       default:
-        if (c < 0x20 && c != '\t' && c != '\n') return false;
+        // Control characters are written as they are, as CoreFoundation's writer writes them
+        // (CFPropertyList.c escapes only "<", ">" and "&"): such a file is not XML 1.0, but the
+        // platform reads it back. A carriage return alone is spelled, so that no reader's
+        // line-end rule turns it into a line feed.
         // U+FFFE and U+FFFF (EF BF BE / EF BF BF) are not XML characters.
         if (c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
             static_cast<unsigned char>(s[i + 2]) >= 0xBE) {
@@ -557,6 +560,8 @@ class XmlWriter {
       out_ += indent + "</dict>\n";
       return true;
     }
+    // CoreFoundation's XML writer has no spelling for null or a set (CFPropertyList.c): the write fails.
+    if (std::holds_alternative<Null>(s) || std::holds_alternative<Set>(s)) return false;
     if (const Array* a = value.array()) {
       if (a->empty()) {
         out_ += indent + "<array/>\n";

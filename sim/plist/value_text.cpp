@@ -61,6 +61,22 @@ class Parser {
     if (c == '<') return parseData();
     if (!isBareChar(c)) return error(std::string("unexpected '") + c + "'");
     const std::string_view rest = text_.substr(pos_);
+    // null() and set([...]): a binary list's null object and set.
+    if (rest.starts_with("null()")) {
+      pos_ += 6;
+      return Value(Null{});
+    }
+    if (rest.starts_with("set(")) {
+      pos_ += 4;
+      skipSpace();
+      if (pos_ == text_.size() || text_[pos_] != '[') return error("set( takes an array");
+      auto members = parseArray(depth);
+      if (!members) return std::nullopt;
+      skipSpace();
+      if (pos_ == text_.size() || text_[pos_] != ')') return error("unterminated set(");
+      ++pos_;
+      return Value(Set{*members->array()});
+    }
     if (rest.starts_with("date(") || rest.starts_with("uid(")) {
       // A date's ISO form holds colons, which end a bare word: the tagged form runs to its ')'.
       const std::size_t close = rest.find(')');
@@ -345,6 +361,10 @@ std::string formatValueText(const Value& value) {
           std::string out = "[";
           for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + formatValueText(v[i]);
           return out + "]";
+        } else if constexpr (std::is_same_v<T, Null>) {
+          return "null()";
+        } else if constexpr (std::is_same_v<T, Set>) {
+          return "set(" + formatValueText(Value(v.members)) + ")";
         } else {
           std::string out = "{";
           bool first = true;

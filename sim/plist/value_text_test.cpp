@@ -31,6 +31,9 @@ TEST(ValueText, FormatReadsBackAsTheSameValue) {
       {"wide", Value(Array{Value(std::uint64_t{18446744073709551615U}), Value(INT64_MIN)})},
       {"dates", Value(Array{Value(Date{0}), Value(Date{-3187296000.0}), Value(Date{0.5}), Value(Date{1e300})})},
       {"uid", Value(Uid{42})},
+      {"null", Value(Null{})},
+      {"set", Value(Set{{Value("a"), Value(Set{}), Value(Null{})}})},
+      {"null()", Value("null()")},
       {"date(", Value("date(")}});
   auto parsed = parseValueText(formatValueText(v));
   ASSERT_TRUE(parsed.value) << parsed.error;
