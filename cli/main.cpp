@@ -450,14 +450,15 @@ int run(const Options& options, bool tour) {
 // The words a shell line may complete to: the language's, the running processes and the keyboards.
 std::vector<std::string> completions(orvane::sim::Device& device) {
   std::vector<std::string> words = {
-      "help",       "quit",      "exit",          "reset",         "state",     "show",          "version",
-      "activator",  "keyboards", "settings",      "file",          "pref",      "app-icon",      "fault",
-      "start",      "stop",      "suspend",       "resume",        "show-keyboard", "hide-keyboard", "tap",       "next-keyboard", "switcher",
-      "long-press", "label",     "unlock",        "dismiss",       "post",      "run",           "say",
-      "mark",       "expect",    "globe",         "nowhere",       "installed", "absent",        "fire",
-      "ask",        "darwin",    "distributed",   "write",         "write-xml", "set",           "remove",
-      "delete",     "bytes",     "input-mode",    "alert",         "no-alert",  "log",           "no-log",
-      "hook",       "no-hook",   "setting",       "no-setting",    "event",     "no-event",      "springboard"};
+      "help",          "quit",       "exit",       "reset",   "state",         "show",          "version",
+      "activator",     "keyboards",  "settings",   "file",    "pref",          "app-icon",      "fault",
+      "start",         "stop",       "suspend",    "resume",  "show-keyboard", "hide-keyboard", "tap",
+      "next-keyboard", "switcher",   "long-press", "label",   "unlock",        "dismiss",       "post",
+      "run",           "say",        "mark",       "expect",  "globe",         "nowhere",       "installed",
+      "absent",        "fire",       "ask",        "darwin",  "distributed",   "write",         "write-xml",
+      "set",           "remove",     "delete",     "bytes",   "input-mode",    "alert",         "no-alert",
+      "log",           "no-log",     "hook",       "no-hook", "setting",       "no-setting",    "event",
+      "no-event",      "springboard"};
   for (const auto& p : device.processes()) words.push_back(p->bundleIdentifier());
   for (const auto& mode : device.activeInputModes()) {
     if (mode.identifier) words.push_back(*mode.identifier);

@@ -130,9 +130,11 @@ inline bool hasPlainNextKeyboardStep(double versionNumber) { return versionNumbe
 // implements only one; the version rule where it has both (or the class is absent). A version rule
 // that named a form the class lacks would hook nothing, and mode 1 would silently do nothing.
 inline bool usesPlainNextKeyboardStep(objc::Class* keyboardImpl, double versionNumber) {
-  const bool plain = objc::classLookup(keyboardImpl, sel::setInputModeToNextInPreferredList.name, typeid(void())) != nullptr;
-  const bool withContext = objc::classLookup(keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext.name,
-                                             typeid(void(Id))) != nullptr;
+  const bool plain =
+      objc::classLookup(keyboardImpl, sel::setInputModeToNextInPreferredList.name, typeid(void())) != nullptr;
+  const bool withContext =
+      objc::classLookup(keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext.name,
+                        typeid(void(Id))) != nullptr;
   if (plain != withContext) return plain;
   return hasPlainNextKeyboardStep(versionNumber);
 }

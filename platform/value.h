@@ -48,8 +48,8 @@ class Value {
  public:
   // Integers are signed 64-bit; only those above INT64_MAX, which property lists also carry, are
   // held as unsigned, so each integer has exactly one form.
-  using Storage =
-      std::variant<bool, std::int64_t, std::uint64_t, double, std::string, Data, Date, Uid, Array, Dictionary, Null, Set>;
+  using Storage = std::variant<bool, std::int64_t, std::uint64_t, double, std::string, Data, Date, Uid, Array,
+                               Dictionary, Null, Set>;
 
   Value() : storage_(false) {}
   Value(bool b) : storage_(b) {}               // NOLINT(google-explicit-constructor)

@@ -36,7 +36,8 @@ TEST_P(VersionChoice, ExactlyOneNextKeyboardStepIsReplaced) {
   EXPECT_EQ(hooks.size(), 5u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, VersionChoice, ::testing::Values(793.0, 793.1, 847.2, 1140.1, 792.9, 1240.1, 1348.0));
+INSTANTIATE_TEST_SUITE_P(Versions, VersionChoice,
+                         ::testing::Values(793.0, 793.1, 847.2, 1140.1, 792.9, 1240.1, 1348.0));
 
 TEST(StartUp, SpringBoardWithActivatorLogsThenRegistersInOrder) {
   rig::Rig device;

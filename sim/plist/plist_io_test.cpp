@@ -298,9 +298,8 @@ TEST(PlistIo, ControlCharactersGoIntoXmlAsThePlatformWritesThem) {
 // A settings or preference file holding null or a set is read, and a rewrite through the preference
 // service (binary) keeps them; XML has no spelling for either, so an XML write of one fails.
 TEST(PlistIo, NullAndSetsSurviveABinaryRewriteAndAreNoXml) {
-  const Value value(Dictionary{{"mode", Value(2)},
-                               {"nothing", Value(Null{})},
-                               {"tags", Value(Set{{Value("a"), Value(1), Value(Set{})}})}});
+  const Value value(Dictionary{
+      {"mode", Value(2)}, {"nothing", Value(Null{})}, {"tags", Value(Set{{Value("a"), Value(1), Value(Set{})}})}});
   const auto bytes = serializeFaithfully(value, PlistFormat::kBinary);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(parsePlist(*bytes)->value, value);
