@@ -85,10 +85,12 @@ Mode makeMode(const std::string& what, std::size_t n) {
   } else if (what == "label" || what == "label-system") {
     m.once = [&d] { d.app->askLabel("International-Key"); };
   } else if (what == "pref-write") {
-    // The preference service's share of a tap: "KeyboardLastUsed" written, as the commit writes it.
+    // The preference service's share of a tap: "KeyboardLastUsed" set, as the commit sets it, and
+    // written to the file by the synchronize of its announcement.
     m.once = [&d, i = std::size_t{0}]() mutable {
       static const char* const kIds[] = {"fr_FR@sw=AZERTY", "emoji@sw=Emoji", "de_DE"};
       d.app->CFPreferencesSetAppValue("KeyboardLastUsed", Value(kIds[i++ % 3]), "com.apple.Preferences");
+      d.app->CFPreferencesAppSynchronize("com.apple.Preferences");
     };
   } else if (what == "tap" || what == "tap-system") {
     m.once = [&d] {
