@@ -2,12 +2,20 @@
 // line asks for, and counts a failure when they differ.
 #include "runner.h"
 #include "settings/settings.h"
+#include "sim/plist/plist_io.h"
 #include "sim/plist/value_text.h"
 #include "sim/storage/file_store.h"
 
 namespace orvane::cli {
 
 using sim::Process;
+
+namespace {
+// Stored values compare bit for bit, so that a stored NaN is the NaN a line asks for.
+bool sameStored(const std::optional<Value>& a, const std::optional<Value>& b) {
+  return a.has_value() == b.has_value() && (!a || sim::sameValue(*a, *b));
+}
+}  // namespace
 using sim::TraceEvent;
 
 // The next event of `kind` in `process` that no expectation has consumed yet.
@@ -106,7 +114,7 @@ void ScenarioRunner::Impl::expectPref(Args& args, const std::string& what) {
   if (what == "pref") wanted = args.value("value");
   args.end();
   const auto actual = device.preferences().copy(key, domain);
-  check(actual == wanted, domain + " " + key + " = " + show(wanted), show(actual));
+  check(sameStored(actual, wanted), domain + " " + key + " = " + show(wanted), show(actual));
 }
 
 void ScenarioRunner::Impl::expectSetting(Args& args, const std::string& what) {
@@ -119,7 +127,8 @@ void ScenarioRunner::Impl::expectSetting(Args& args, const std::string& what) {
   if (stored) {
     if (const Value* v = find(stored->dictionary, key)) actual = *v;
   }
-  check(actual == wanted, "setting " + key + " = " + show(wanted), stored ? show(actual) : "no readable settings file");
+  check(sameStored(actual, wanted), "setting " + key + " = " + show(wanted),
+        stored ? show(actual) : "no readable settings file");
 }
 
 void ScenarioRunner::Impl::expectFormat(Args& args, const std::string& what) {

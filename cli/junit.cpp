@@ -24,7 +24,10 @@ std::string xmlText(const std::string& text) {
       ++i;
       continue;
     }
-    if (length > 1) {
+    if (length == 3 && c == 0xEF && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
+        static_cast<unsigned char>(text[i + 2]) >= 0xBE) {
+      out += "\xEF\xBF\xBD";  // U+FFFE and U+FFFF are no XML 1.0 characters
+    } else if (length > 1) {
       out += text.substr(i, length);
     } else if (c == '<') {
       out += "&lt;";

@@ -202,8 +202,7 @@ class DeviceFolder {
 
   explicit DeviceFolder(const std::optional<fs::path>& root) {
     if (!root) {
-      const char* tmpdir = std::getenv("TMPDIR");
-      const std::string where = tmpdir && *tmpdir ? std::string(tmpdir) : "/tmp";
+      const std::string where = orvane::rig::temporaryFolder().string();
       struct stat st {};
       std::string reason;
       if (::stat(where.c_str(), &st) != 0) {

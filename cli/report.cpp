@@ -27,11 +27,30 @@ std::string joined(const std::vector<std::string>& items) {
   return out + "]";
 }
 
-// JSON inside a script element: "</" would end the element early.
-std::string scriptSafe(std::string json) {
-  for (std::size_t at = json.find("</"); at != std::string::npos; at = json.find("</", at + 3))
-    json.insert(at + 1, "\\");
-  return json;
+// JSON inside a script element, as data and nothing else: "<", ">" and "&" (which occur only
+// inside JSON strings) are written as \u escapes, so that no value can end the element ("</script>")
+// or move the HTML tokenizer into a comment or double-escaped state ("<!--<script>"); U+2028 and
+// U+2029 likewise, for any reader that takes the data as script. One pass, whatever the values.
+std::string scriptSafe(const std::string& json) {
+  std::string out;
+  out.reserve(json.size());
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    const char c = json[i];
+    if (c == '<') {
+      out += "\\u003c";
+    } else if (c == '>') {
+      out += "\\u003e";
+    } else if (c == '&') {
+      out += "\\u0026";
+    } else if (c == '\xE2' && i + 2 < json.size() && json[i + 1] == '\x80' &&
+               (json[i + 2] == '\xA8' || json[i + 2] == '\xA9')) {
+      out += json[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The scenario runner: a script read line by line, each line's command found by its first word.
 #include "cli/scenario.h"
 
+#include <algorithm>
+#include <cctype>
 #include <istream>
 #include <limits>
 #include <map>
@@ -127,8 +129,12 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
   impl_->output.setPlace(file, number);
   const int failuresBefore = impl_->failures;
   try {
+    // A blank line, or a comment (whatever it holds, quotes included).
+    const auto first =
+        std::find_if(line.begin(), line.end(), [](char c) { return !std::isspace(static_cast<unsigned char>(c)); });
+    if (first == line.end() || *first == '#') return LineResult::kOk;
     auto tokens = tokenize(line);
-    if (tokens.empty() || tokens.front().text.front() == '#') return LineResult::kOk;
+    // A first word that is empty ("") is no command: it is reported as an unknown one.
     Args args(line, std::move(tokens));
     impl_->run(args);
   } catch (const BadLine& e) {

@@ -44,7 +44,8 @@ TEST(ScenarioLanguage, ABadLineStopsTheRunWithItsPlaceAndExitsTwo) {
   for (const char* bad :
        {"frobnicate", "tap com.example.none globe", "settings write {mode: ", "version x", "expect event", "start",
         "post springboard sideways x", "file write ../x 1", "pref set a/b k 1", "tap springboard \"unterminated",
-        "suspend springboard", "resume springboard"}) {
+        "suspend springboard", "resume springboard", "\"\"", "\"\" x", "settings write {mode: 18446744073709551616}",
+        "pref set com.example k 1e999", "pref set com.example k -9223372036854775809"}) {
     rig::Rig device;
     std::string errors;
     const std::string script = std::string("start springboard\n") + bad + "\nexpect input-mode springboard nothing\n";

@@ -7,8 +7,13 @@
 
 namespace orvane::rig {
 
+std::filesystem::path temporaryFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir != nullptr && *tmpdir != '\0' ? std::filesystem::path(tmpdir) : std::filesystem::path("/tmp");
+}
+
 TemporaryRoot::TemporaryRoot() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "orvane-device-XXXXXX").string();
+  std::string pattern = (temporaryFolder() / "orvane-device-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
   path_ = pattern;
 }

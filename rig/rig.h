@@ -14,6 +14,10 @@
 
 namespace orvane::rig {
 
+// Where temporary device folders go: $TMPDIR when it is set and not empty, else /tmp. TMP and
+// TEMP are not consulted (POSIX names TMPDIR alone), so a stray one never breaks a run.
+std::filesystem::path temporaryFolder();
+
 // A temporary root folder for a device, removed when it goes.
 class TemporaryRoot {
  public:

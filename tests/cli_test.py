@@ -125,6 +125,13 @@ class ExitStatusAndErrors(unittest.TestCase):
             self.assertEqual(out.returncode, 2)
             self.assertIn(b"cannot make a device folder in " + tmpdir.encode(), out.stderr)
 
+    def test_an_empty_or_unset_tmpdir_falls_back_to_tmp(self):
+        for env in [dict(os.environ, TMPDIR=""), {k: v for k, v in os.environ.items() if k != "TMPDIR"}]:
+            env["TMP"] = "/nonexistent-folder"
+            env["TEMP"] = "/nonexistent-folder"
+            out = run(["run", "-q", OK], env=env)
+            self.assertEqual(out.returncode, 0, out.stderr)
+
     def test_options_as_people_type_them(self):
         separate = run(["run", "--trace", "json", OK]).stdout.decode().splitlines()
         joined = run(["run", "--trace=json", OK]).stdout.decode().splitlines()
@@ -164,6 +171,17 @@ class ResultsForCi(unittest.TestCase):
         self.assertEqual([c.get("name") for c in cases], [OK, FAILING])
         self.assertIsNone(cases[0].find("failure"))
         self.assertIn("expected input mode fr_FR", cases[1].find("failure").get("message"))
+
+    def test_junit_is_xml_for_every_value(self):
+        # A failure message holding characters XML 1.0 forbids (U+FFFF, U+FFFE, control characters),
+        # from a settings value: the file still parses.
+        hostile = scenario('settings write {mode: 1, Note: "a\\xef\\xbf\\xbfb\\xef\\xbf\\xbe\\x01c"}\n'
+                           'expect setting Note "other"\n')
+        report = os.path.join(tempfile.mkdtemp(), "results.xml")
+        out = run(["run", "-q", "--junit", report, hostile])
+        self.assertEqual(out.returncode, 1)
+        message = ET.parse(report).getroot().find("testsuite").find("testcase").find("failure").get("message")
+        self.assertIn("expected setting Note", message)
 
     def test_fail_fast_and_folders_in_order(self):
         folder = tempfile.mkdtemp()

@@ -161,6 +161,27 @@ class Report(unittest.TestCase):
         self.assertEqual(self.html.count("<script"), 2)  # the data and the page's own script, both inline
         self.assertNotIn("<script src", self.html)
 
+    def test_values_that_look_like_markup_are_shown_not_run(self):
+        # Settings values an attacker could write: a comment opener before a script tag, a closing
+        # script tag, line and paragraph separators. The page must render, and show them as text.
+        hostile = os.path.join(self.folder, "hostile.scn")
+        with open(hostile, "w") as f:
+            f.write('settings write {mode: 1, A: "<!--<script>", B: "</script><b>x</b>", C: "a\\xe2\\x80\\xa8b&amp;"}\n'
+                    "keyboards en_US\nstart com.example.app\nexpect input-mode com.example.app en_US\n")
+        report = os.path.join(self.folder, "hostile.html")
+        subprocess.run([SIM, "run", "-q", "--report", report, hostile], capture_output=True, timeout=60, check=True)
+        with open(report, encoding="utf-8") as f:
+            html = f.read()
+        self.assertEqual(html.count("<script"), 2)
+        self.assertNotIn("<!--", html)
+        dom = render(report, "f=0&l=1")
+        counts = dom.root.find_all(lambda n: n.attrs.get("id") == "counts")[0].all_text()
+        self.assertEqual(counts, "1 file, 1 expectations, 0 failed")
+        page = dom.root.all_text()
+        self.assertIn("<!--<script>", page)
+        self.assertIn("</script><b>x</b>", page)
+        self.assertFalse(dom.root.find_all(lambda n: n.tag == "b"))
+
     def test_the_whole_scenario_set_loads_within_seconds(self):
         report = os.path.join(self.folder, "all.html")
         subprocess.run([SIM, "run", "-q", "--report", report, SCENARIOS], capture_output=True, timeout=120,

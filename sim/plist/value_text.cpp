@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "formats.h"
 
@@ -77,7 +78,7 @@ class Parser {
       ++pos_;
       return Value(Set{*members->array()});
     }
-    if (rest.starts_with("date(") || rest.starts_with("uid(")) {
+    if (rest.starts_with("date(") || rest.starts_with("uid(") || rest.starts_with("real(")) {
       // A date's ISO form holds colons, which end a bare word: the tagged form runs to its ')'.
       const std::size_t close = rest.find(')');
       if (close == std::string_view::npos) return error("unterminated " + std::string(rest.substr(0, rest.find('('))));
@@ -89,13 +90,16 @@ class Parser {
     return bareValue(parseBare());
   }
 
+  // A number too large for any integer or real the lists hold is an error, never a string.
+  std::optional<Value> outOfRange(const std::string& word) { return error("number out of range: " + word); }
+
   std::string parseBare() {
     const std::size_t start = pos_;
     while (pos_ < text_.size() && isBareChar(text_[pos_])) ++pos_;
     return std::string(text_.substr(start, pos_ - start));
   }
 
-  static std::optional<Value> bareValue(const std::string& word) {
+  std::optional<Value> bareValue(const std::string& word) {
     if (word == "true") return Value(true);
     if (word == "false") return Value(false);
     const char* first = word.data();
@@ -106,16 +110,31 @@ class Parser {
     std::uint64_t u = 0;
     auto [uend, uerr] = std::from_chars(first, last, u);
     if (uerr == std::errc() && uend == last) return Value(u);
+    if ((ierr == std::errc::result_out_of_range && iend == last) ||
+        (uerr == std::errc::result_out_of_range && uend == last)) {
+      return outOfRange(word);
+    }
     double d = 0;
     auto [dend, derr] = std::from_chars(first, last, d);
-    if (derr == std::errc() && dend == last && word.find_first_of(".eE") != std::string::npos) return Value(d);
+    const bool real = dend == last && word.find_first_of(".eE") != std::string::npos;
+    if (derr == std::errc() && real) return Value(d);
+    if (derr == std::errc::result_out_of_range && real) return outOfRange(word);
     return Value(word);
   }
 
-  // date(2001-01-01T00:00:00Z), date(0.5) and uid(5).
+  // date(2001-01-01T00:00:00Z), date(0.5), uid(5), and real(nan), real(inf), real(-inf) (or any real).
   static std::optional<Value> taggedValue(std::string_view word) {
     if (!word.ends_with(')')) return std::nullopt;
-    if (word.starts_with("date(")) {
+    if (word.starts_with("real(")) {
+      const std::string_view inner = word.substr(5, word.size() - 6);
+      if (inner == "nan") return Value(std::numeric_limits<double>::quiet_NaN());
+      if (inner == "-nan") return Value(-std::numeric_limits<double>::quiet_NaN());
+      if (inner == "inf") return Value(std::numeric_limits<double>::infinity());
+      if (inner == "-inf") return Value(-std::numeric_limits<double>::infinity());
+      double d = 0;
+      auto [end, ec] = std::from_chars(inner.data(), inner.data() + inner.size(), d);
+      if (!inner.empty() && ec == std::errc() && end == inner.data() + inner.size()) return Value(d);
+    } else if (word.starts_with("date(")) {
       const std::string_view inner = word.substr(5, word.size() - 6);
       if (auto iso = formats::parseXmlDate(inner)) return Value(Date{*iso});
       double d = 0;
@@ -345,7 +364,8 @@ std::string formatValueText(const Value& value) {
         } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
           return std::to_string(v);
         } else if constexpr (std::is_same_v<T, double>) {
-          return formatReal(v);
+          // NaN and the infinities are tagged, so that they never read as the strings "nan", "inf".
+          return std::isfinite(v) ? formatReal(v) : "real(" + formatReal(v) + ")";
         } else if constexpr (std::is_same_v<T, std::string>) {
           return formatStringText(v);
         } else if constexpr (std::is_same_v<T, Data>) {

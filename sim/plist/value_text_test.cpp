@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace orvane::sim {
 namespace {
 
@@ -48,6 +51,27 @@ TEST(ValueText, MalformedTextIsAnErrorNotACrash) {
     EXPECT_FALSE(parsed.error.empty()) << bad;
   }
   EXPECT_FALSE(parseValueText(std::string(1000, '[')).value);
+}
+
+// A real NaN or infinity prints tagged, never as the strings "nan" or "inf", and reads back bit for
+// bit; a number no integer or real can hold is an error naming it, never a string.
+TEST(ValueText, NonFiniteRealsAreNotStringsAndOutOfRangeNumbersAreErrors) {
+  EXPECT_EQ(formatValueText(Value(std::numeric_limits<double>::quiet_NaN())), "real(nan)");
+  EXPECT_EQ(formatValueText(Value(-std::numeric_limits<double>::infinity())), "real(-inf)");
+  EXPECT_EQ(formatValueText(Value("nan")), "nan");
+  EXPECT_EQ(*parseValueText("nan").value, Value("nan"));
+  EXPECT_EQ(*parseValueText("real(inf)").value, Value(std::numeric_limits<double>::infinity()));
+  EXPECT_EQ(*parseValueText("real(2.5)").value, Value(2.5));
+  const auto nan = parseValueText("real(nan)");
+  ASSERT_TRUE(nan.value);
+  EXPECT_TRUE(std::isnan(std::get<double>(nan.value->storage())));
+  for (const char* text :
+       {"18446744073709551616", "-9223372036854775809", "1e999", "-1e999", "[1, 99999999999999999999]"}) {
+    const auto parsed = parseValueText(text);
+    EXPECT_FALSE(parsed.value) << text;
+    EXPECT_NE(parsed.error.find("number out of range"), std::string::npos) << text << ": " << parsed.error;
+  }
+  EXPECT_EQ(*parseValueText("18446744073709551615").value, Value(std::numeric_limits<std::uint64_t>::max()));
 }
 
 }  // namespace
