@@ -1,5 +1,7 @@
 // orvane-sim: a simulated device with the extension installed, driven by scenario scripts.
+#include <fcntl.h>
 #include <getopt.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,11 +232,21 @@ class DeviceFolder {
     if (!empty && !fs::exists(path_ / kMarker)) {
       throw std::runtime_error("--root " + path_.string() + " is not empty and not a device folder");
     }
+    // The folder belongs to one run: a lock on it, held until this run ends (the system drops it
+    // however the run ends), refuses a second run before it could empty the first one's device.
+    lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+      const std::string reason = errno == EWOULDBLOCK ? "another orvane-sim is using it" : std::strerror(errno);
+      if (lock_ >= 0) ::close(lock_);
+      lock_ = -1;
+      throw std::runtime_error("--root " + path_.string() + " is in use: " + reason);
+    }
     // A device folder from an earlier run is emptied: every run starts on a fresh device.
     for (const auto& entry : fs::directory_iterator(path_)) fs::remove_all(entry.path());
     std::ofstream(path_ / kMarker) << "a simulated device of orvane-sim\n";
   }
   ~DeviceFolder() {
+    if (lock_ >= 0) ::close(lock_);
     if (!temporary_) return;
     const orvane::cli::SignalsHeld held;
     temporary_.reset();
@@ -249,6 +261,7 @@ class DeviceFolder {
  private:
   std::optional<orvane::rig::TemporaryRoot> temporary_;
   fs::path path_;
+  int lock_ = -1;  // the kept folder's lock, for this run's life
 };
 
 std::unique_ptr<orvane::sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {

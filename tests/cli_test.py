@@ -125,6 +125,27 @@ class ExitStatusAndErrors(unittest.TestCase):
             self.assertEqual(out.returncode, 2)
             self.assertIn(b"cannot make a device folder in " + tmpdir.encode(), out.stderr)
 
+    def test_a_device_folder_belongs_to_one_run(self):
+        root = os.path.join(tempfile.mkdtemp(), "device")
+        shell = subprocess.Popen([SIM, "shell", "--root", root], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+        try:
+            shell.stdin.write(b"keyboards en_US fr_FR\nsettings write {mode: 2}\n")
+            shell.stdin.flush()
+            settings = os.path.join(root, "var/mobile/Library/Preferences/net.varnholt.orvane.plist")
+            deadline = time.time() + 30
+            while not os.path.exists(settings) and time.time() < deadline:
+                time.sleep(0.05)
+            self.assertTrue(os.path.exists(settings))
+            second = run(["run", "-q", "--root", root, OK])
+            self.assertEqual(second.returncode, 2)
+            self.assertIn(b"is in use: another orvane-sim is using it", second.stderr)
+            self.assertTrue(os.path.exists(settings))  # the first run's device is untouched
+        finally:
+            shell.stdin.close()
+            shell.wait(timeout=30)
+        self.assertEqual(run(["run", "-q", "--root", root, OK]).returncode, 0)  # free again
+
     def test_an_empty_or_unset_tmpdir_falls_back_to_tmp(self):
         for env in [dict(os.environ, TMPDIR=""), {k: v for k, v in os.environ.items() if k != "TMPDIR"}]:
             env["TMP"] = "/nonexistent-folder"
