@@ -186,8 +186,19 @@ def run(driver, action, data, work):
     return out
 
 
-def check_rewrite(driver, action, name, fmt, generated, work):
+def encoded(data, encoding):
+    """An XML list in another encoding the platform reads, its declaration saying so."""
+    declared = {"utf-16": "UTF-16", "utf-16-be": "UTF-16", "iso-8859-1": "ISO-8859-1"}[encoding]
+    text = data.decode("utf-8").replace('encoding="UTF-8"', 'encoding="%s"' % declared)
+    return text.encode({"utf-16": "utf-16", "utf-16-be": "utf-16-be", "iso-8859-1": "latin-1"}[encoding])
+
+
+def check_rewrite(driver, action, name, fmt, generated, work, encoding=None):
     data = plistlib.dumps(generated, fmt=fmt)
+    if encoding == "utf-16-be":
+        data = b"\xfe\xff" + encoded(data, encoding)
+    elif encoding:
+        data = encoded(data, encoding)
     before = plistlib.loads(data)  # what the file holds, as the independent reader reads it
     out = run(driver, action, data, work)
     result = os.path.join(out, "result.plist")
@@ -270,6 +281,16 @@ def main():
                         before.pop("KeyboardAutocorrection")
                 check_rewrite(args.driver, action, name, fmt, before, work)
                 checked += 1
+                # The same XML in the other encodings the platform's reader takes, where they can
+                # hold it (Latin-1 only what it can spell); plistlib reads each first.
+                if fmt == plistlib.FMT_XML and action in ("mode", "globe-tap"):
+                    for encoding in ("utf-16", "utf-16-be", "iso-8859-1"):
+                        try:
+                            encoded(plistlib.dumps(before, fmt=fmt), encoding)
+                        except (UnicodeEncodeError, ValueError):
+                            continue
+                        check_rewrite(args.driver, action, name + " " + encoding, fmt, before, work, encoding)
+                        checked += 1
         for name, data in UNREADABLE:
             for action in ("mode", "autocorrection-file", "autocorrection-pref", "globe-tap"):
                 check_unreadable(args.driver, action, name, data, work)

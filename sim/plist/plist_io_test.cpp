@@ -309,6 +309,55 @@ TEST(PlistIo, NullAndSetsSurviveABinaryRewriteAndAreNoXml) {
   EXPECT_FALSE(Value(Set{}).int32Reading());
 }
 
+// XML lists in the encodings the platform reads: UTF-16 (byte-order mark, or told by the first
+// characters), ISO-8859-1 and US-ASCII as declared. Broken UTF-16 and unknown encodings do not read.
+TEST(PlistIo, XmlInTheEncodingsThePlatformReads) {
+  const std::string body =
+      "<plist version=\"1.0\"><dict><key>k\xC3\xA9</key><string>\xF0\x9F\x8C\x90</string></dict></plist>";
+  const Value expected(Dictionary{{"k\xC3\xA9", Value("\xF0\x9F\x8C\x90")}});
+  const auto utf16 = [](const std::string& utf8, bool bigEndian) {
+    std::string out;
+    std::u16string units;
+    for (std::size_t i = 0; i < utf8.size();) {
+      const auto c = static_cast<unsigned char>(utf8[i]);
+      std::uint32_t cp = c;
+      std::size_t n = 1;
+      if (c >= 0xF0)
+        cp = c & 0x07u, n = 4;
+      else if (c >= 0xE0)
+        cp = c & 0x0Fu, n = 3;
+      else if (c >= 0xC0)
+        cp = c & 0x1Fu, n = 2;
+      for (std::size_t k = 1; k < n; ++k) cp = (cp << 6u) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+      i += n;
+      if (cp >= 0x10000) {
+        units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10u));
+        units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FFu));
+      } else {
+        units += static_cast<char16_t>(cp);
+      }
+    }
+    for (char16_t u : units) {
+      const char hi = static_cast<char>(u >> 8u);
+      const char lo = static_cast<char>(u & 0xFFu);
+      out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+  };
+  const std::string declared = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + body;
+  EXPECT_EQ(parsePlist("\xFF\xFE" + utf16(declared, false))->value, expected);
+  EXPECT_EQ(parsePlist("\xFE\xFF" + utf16(declared, true))->value, expected);
+  EXPECT_EQ(parsePlist(utf16(declared, false))->value, expected);  // no mark: "<?" tells
+  EXPECT_EQ(parsePlist(utf16(declared, true))->value, expected);
+  EXPECT_FALSE(parsePlist("\xFF\xFE" + utf16(declared, false) + "x"));  // an odd length
+  EXPECT_FALSE(parsePlist("\xFF\xFE" + utf16("<plist><string>", false) + std::string("\x00\xD8", 2) +
+                          utf16("</string></plist>", false)));  // a lone high surrogate
+  EXPECT_EQ(parsePlist("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><string>caf\xE9</string></plist>")->value,
+            Value("caf\xC3\xA9"));
+  EXPECT_FALSE(parsePlist("<?xml version=\"1.0\" encoding=\"US-ASCII\"?><plist><string>caf\xE9</string></plist>"));
+  EXPECT_FALSE(parsePlist("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><plist><string>x</string></plist>"));
+}
+
 TEST(PlistIo, SameValueTellsSignedZeroAndKeepsNaNEqual) {
   EXPECT_TRUE(sameValue(Value(std::nan("")), Value(std::nan(""))));
   EXPECT_FALSE(sameValue(Value(0.0), Value(-0.0)));

@@ -1,6 +1,8 @@
 // The XML property-list format, as the platform writes it and as XML 1.0 reads it: the prolog,
 // comments, processing instructions, CDATA sections, the five predefined entities and character
 // references, line ends normalised in raw text. Parsing keeps an explicit stack, never recursion.
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -595,8 +597,87 @@ class XmlWriter {
 
 }  // namespace
 
+namespace {
+
+// UTF-16 text as UTF-8; nothing for an odd length or a surrogate without its pair.
+std::optional<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(bytes.size());
+  const auto unit = [&](std::size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<std::uint32_t>(bigEndian ? (a << 8u) | b : (b << 8u) | a);
+  };
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    std::uint32_t cp = unit(i);
+    if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      if (i + 3 >= bytes.size()) return std::nullopt;
+      const std::uint32_t low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+      cp = 0x10000 + ((cp - 0xD800) << 10u) + (low - 0xDC00);
+      i += 2;
+    }
+    appendUtf8(out, cp);
+  }
+  return out;
+}
+
+// ISO-8859-1 (and its subset US-ASCII) as UTF-8: every byte is the code point of its value.
+std::string latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char c : bytes) appendUtf8(out, static_cast<unsigned char>(c));
+  return out;
+}
+
+// The encoding the declaration names, lower case; empty when there is none.
+std::string declaredEncoding(std::string_view bytes) {
+  if (!bytes.starts_with("<?xml")) return {};
+  const std::string_view declaration = bytes.substr(0, bytes.find("?>"));
+  const std::size_t at = declaration.find("encoding");
+  if (at == std::string_view::npos) return {};
+  const std::size_t quote = declaration.find_first_of("\"'", at);
+  if (quote == std::string_view::npos) return {};
+  const std::size_t close = declaration.find(declaration[quote], quote + 1);
+  if (close == std::string_view::npos) return {};
+  std::string name(declaration.substr(quote + 1, close - quote - 1));
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+}  // namespace
+
+// The encodings the platform's reader takes (CFPropertyList.c reads the byte-order mark and the
+// declaration's encoding, converting through CFString): UTF-8 (with or without its byte-order mark),
+// UTF-16 with a byte-order mark or, without one, told by its first characters as XML's appendix F
+// says, and ISO-8859-1 or US-ASCII when the declaration names them. The text is read as UTF-8.
 std::optional<Value> readXml(std::string_view bytes, const ReadLimits& limits) {
-  return XmlReader(bytes, limits).read();
+  std::optional<std::string> converted;
+  if (bytes.starts_with("\xFF\xFE")) {
+    converted = utf16ToUtf8(bytes.substr(2), false);
+  } else if (bytes.starts_with("\xFE\xFF")) {
+    converted = utf16ToUtf8(bytes.substr(2), true);
+  } else if (bytes.starts_with(std::string_view("<\0?\0", 4))) {
+    converted = utf16ToUtf8(bytes, false);
+  } else if (bytes.starts_with(std::string_view("\0<\0?", 4))) {
+    converted = utf16ToUtf8(bytes, true);
+  } else {
+    const std::string encoding = declaredEncoding(bytes);
+    if (encoding == "iso-8859-1" || encoding == "latin1" || encoding == "us-ascii") {
+      if (encoding == "us-ascii" && std::any_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; })) {
+        return std::nullopt;
+      }
+      converted = latin1ToUtf8(bytes);
+    } else if (!encoding.empty() && encoding != "utf-8" && encoding != "utf8") {
+      return std::nullopt;  // an encoding the device does not read: the file is unreadable
+    } else {
+      return XmlReader(bytes, limits).read();
+    }
+  }
+  if (!converted) return std::nullopt;
+  return XmlReader(*converted, limits).read();
 }
 
 std::optional<std::string> writeXml(const Value& value) { return XmlWriter().write(value); }
