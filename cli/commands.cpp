@@ -5,6 +5,7 @@
 
 #include "runner.h"
 #include "settings/settings.h"
+#include "sim/plist/plist_io.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
 #include "sim/standins/ui.h"
@@ -292,7 +293,11 @@ void ScenarioRunner::Impl::writeBytes(const std::string& path, const std::string
                                       const std::optional<Value>& value) {
   if (!device.files().writeAtomically(path, bytes)) throw BadLine("cannot write " + path);
   sim::Trace::Fields fields = {{"path", path}, {"bytes", std::to_string(bytes.size())}};
-  if (value) fields.emplace_back("value", sim::formatValueText(*value));
+  if (value) {
+    // What the file holds, which an XML file's whole-second dates can make differ from `value`.
+    const auto stored = sim::parsePlist(bytes);
+    fields.emplace_back("value", sim::formatValueText(stored ? stored->value : *value));
+  }
   device.trace().add("device", "file-write", std::move(fields));
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "sim/plist/plist_io.h"
 #include "sim/plist/text.h"
 #include "sim/plist/value_text.h"
 
@@ -74,8 +75,14 @@ std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std
   for (const auto& [key, value] : event.fields) {
     out += "," + sim::jsonString(key) + ":" + sim::jsonString(value);
     if (holdsValue(key)) {
-      const auto parsed = sim::parseValueText(value);
-      if (parsed.value) out += "," + sim::jsonString(key + "Json") + ":" + valueJson(*parsed.value);
+      // Every value a file can hold reads back from its text form, however deep; should one not,
+      // the event says why rather than drop its twin silently.
+      const auto parsed = sim::parseValueText(value, sim::kMaxPlistDepth);
+      if (parsed.value) {
+        out += "," + sim::jsonString(key + "Json") + ":" + valueJson(*parsed.value);
+      } else {
+        out += "," + sim::jsonString(key + "JsonError") + ":" + sim::jsonString(parsed.error);
+      }
     }
   }
   return out + "}";

@@ -70,6 +70,24 @@ class JsonStream(unittest.TestCase):
         self.assertEqual(bad[0]["file"], BAD)
         self.assertIn(BAD + ":2: unknown command 'frobnicate'", out.stderr.decode())
 
+    def test_every_value_has_its_json_twin_however_deep(self):
+        deep = "<array>" * 200 + "<true/>" + "</array>" * 200
+        plist = '<plist version=\\"1.0\\"><dict><key>mode</key><integer>1</integer><key>Deep</key>%s</dict></plist>' % deep
+        text = run(["run", "--trace=json", scenario(
+            'file bytes /var/mobile/Library/Preferences/net.varnholt.orvane.plist "%s"\n'
+            "activator installed\nstart springboard\nactivator fire net.varnholt.orvane.change-mode\n" % plist)])
+        self.assertEqual(text.returncode, 0, text.stderr)
+        events = [json.loads(line) for line in text.stdout.decode().splitlines()]
+        writes = [e for e in events if e["kind"] == "file-write" and e["process"] == "SpringBoard"]
+        self.assertEqual(len(writes), 1)
+        value = writes[0]["valueJson"]
+        depth = 0
+        node = value["Deep"]
+        while isinstance(node, list):
+            node, depth = node[0], depth + 1
+        self.assertEqual((depth, node, value["mode"]), (200, True, 2))
+        self.assertFalse([e for e in events if any(k.endswith("JsonError") for k in e)])
+
     def test_bytes_that_are_not_utf8_are_escaped_not_lost(self):
         path = scenario('say "caf\\xe9 \\xff"\n')
         out = run(["run", "--trace=json", path])

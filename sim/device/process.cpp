@@ -442,8 +442,12 @@ bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_vi
   // writeToFile:atomically: of a dictionary writes an XML property list, whatever the old file was.
   const auto bytes = serializeFaithfully(Value(dictionary), PlistFormat::kXml);
   const bool ok = bytes && device_.files().writeAtomically(path, *bytes);
+  // The event shows what the file holds: XML keeps whole seconds of a date.
+  const auto stored = ok ? parsePlist(*bytes) : std::nullopt;
   trace(ok ? "file-write" : "file-write-failed",
-        {{"path", std::string(path)}, {"format", "xml"}, {"value", formatValueText(Value(dictionary))}});
+        {{"path", std::string(path)},
+         {"format", "xml"},
+         {"value", formatValueText(stored ? stored->value : Value(dictionary))}});
   return ok;
 }
 

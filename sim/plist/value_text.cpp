@@ -12,8 +12,6 @@ namespace orvane::sim {
 
 namespace {
 
-constexpr std::size_t kMaxDepth = 64;
-
 bool isBareChar(char c) {
   return !(std::isspace(static_cast<unsigned char>(c)) || c == '[' || c == ']' || c == '{' || c == '}' || c == ',' ||
            c == ':' || c == '"' || c == '<' || c == '>');
@@ -21,7 +19,7 @@ bool isBareChar(char c) {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text) {}
+  Parser(std::string_view text, std::size_t maxDepth) : text_(text), maxDepth_(maxDepth) {}
 
   ValueParse parseWhole() {
     auto v = parseValue(0);
@@ -48,7 +46,7 @@ class Parser {
   }
 
   std::optional<Value> parseValue(std::size_t depth) {
-    if (depth > kMaxDepth) return error("nesting too deep");
+    if (depth > maxDepth_) return error("nesting too deep");
     skipSpace();
     if (pos_ == text_.size()) return error("missing value");
     const char c = text_[pos_];
@@ -286,6 +284,7 @@ class Parser {
   }
 
   std::string_view text_;
+  std::size_t maxDepth_;
   std::size_t pos_ = 0;
   std::string error_;
 };
@@ -300,7 +299,7 @@ std::string formatReal(double d) {
 
 }  // namespace
 
-ValueParse parseValueText(std::string_view text) { return Parser(text).parseWhole(); }
+ValueParse parseValueText(std::string_view text, std::size_t maxDepth) { return Parser(text, maxDepth).parseWhole(); }
 
 std::string formatStringText(std::string_view s) {
   bool bare = !s.empty();

@@ -24,8 +24,12 @@ struct ValueParse {
   std::string error;  // set when value is empty
 };
 
+// How deep a value typed in a scenario may nest; the text form of any value a file can hold (a
+// trace's) reads to the files' own bound.
+inline constexpr std::size_t kMaxTypedDepth = 64;
+
 // Parses one whole value; trailing text other than white space is an error.
-ValueParse parseValueText(std::string_view text);
+ValueParse parseValueText(std::string_view text, std::size_t maxDepth = kMaxTypedDepth);
 std::string formatValueText(const Value& value);
 // Bytes as lower-case hex digits, two a byte.
 std::string hexOf(const Data& data);
