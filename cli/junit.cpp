@@ -24,9 +24,12 @@ std::string xmlText(const std::string& text) {
       ++i;
       continue;
     }
-    if (length == 3 && c == 0xEF && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
-        static_cast<unsigned char>(text[i + 2]) >= 0xBE) {
-      out += "\xEF\xBF\xBD";  // U+FFFE and U+FFFF are no XML 1.0 characters
+    // Control characters other than tab and line ends, U+FFFE and U+FFFF are no XML 1.0 characters.
+    const bool control = length == 1 && c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    const bool nonCharacter = length == 3 && c == 0xEF && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
+                              static_cast<unsigned char>(text[i + 2]) >= 0xBE;
+    if (control || nonCharacter) {
+      out += "\xEF\xBF\xBD";
     } else if (length > 1) {
       out += text.substr(i, length);
     } else if (c == '<') {
@@ -37,8 +40,6 @@ std::string xmlText(const std::string& text) {
       out += "&amp;";
     } else if (c == '"') {
       out += "&quot;";
-    } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-      out += "\xEF\xBF\xBD";
     } else {
       out += static_cast<char>(c);
     }
