@@ -4,6 +4,7 @@
 #include "activator/dynamic_listener.h"
 #include "platform/activator.h"
 #include "rig/rig.h"
+#include "sim/standins/locale.h"
 
 namespace orvane {
 namespace {
@@ -78,7 +79,7 @@ TEST_F(DynamicListenerTest, LangFromLocaleTakesTheInputModesNameOnlyForLongNames
   EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("emoji")), "Emoji");
   // Five characters: the locale path, although an input mode has exactly that identifier.
   EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("en_US")), "English (United States)");
-  EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("de_DE_x")), sim::Device::displayNameFor("de_DE_x"));
+  EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("de_DE_x")), sim::keyboardDisplayName("de_DE_x"));
 }
 
 TEST_F(DynamicListenerTest, DeallocUnregistersOnlyWhenActivatorWasThereAtLoad) {

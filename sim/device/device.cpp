@@ -26,8 +26,6 @@ void Device::setActivatorInstalled(bool installed) {
 
 bool Device::activatorInstalled() const { return files_.exists(platform::names::kActivatorLibraryPath); }
 
-platform::String Device::displayNameFor(std::string_view identifier) { return keyboardDisplayName(identifier); }
-
 bool Device::setKeyboards(const std::vector<std::string>& identifiers) {
   std::vector<Keyboard> keyboards;
   keyboards.reserve(identifiers.size());
@@ -43,7 +41,7 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
     shown.emplace_back(k.identifier);
     if (k.identifier != kNoIdentifier) stored.emplace_back(k.identifier);
     names.emplace_back(k.identifier == kNoIdentifier ? std::string(kNoIdentifier)
-                                                     : k.displayName.value_or(*displayNameFor(k.identifier)));
+                                                     : k.displayName.value_or(keyboardDisplayName(k.identifier)));
   }
   Trace::Fields fields = {{"list", formatValueText(Value(std::move(shown)))},
                           {"displayNames", formatValueText(Value(std::move(names)))}};
@@ -60,8 +58,9 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
     if (k.identifier == kNoIdentifier) {
       activeInputModes_.push_back(InputMode{std::nullopt, std::nullopt});
     } else {
-      activeInputModes_.push_back(
-          InputMode{k.identifier, k.displayName ? platform::String(*k.displayName) : displayNameFor(k.identifier)});
+      activeInputModes_.push_back(InputMode{k.identifier, k.displayName
+                                                              ? platform::String(*k.displayName)
+                                                              : platform::String(keyboardDisplayName(k.identifier))});
     }
   }
   trace_.add("device", "keyboards", std::move(fields));

@@ -58,8 +58,6 @@ class Device {
   const std::vector<InputMode>& activeInputModes() const { return activeInputModes_; }
   // Changes whenever the enabled keyboards are set, so processes know when to rebuild their list.
   std::uint64_t keyboardsGeneration() const { return keyboardsGeneration_; }
-  // The display name an enabled keyboard gets: its locale's name in English.
-  static platform::String displayNameFor(std::string_view identifier);
 
   // The icons AppList holds for an application, by display identifier and size.
   using IconKind = sim::IconKind;

@@ -364,9 +364,11 @@ std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, st
 
 void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) {
   // Held by the process until it synchronizes the domain (or ends): the file does not hold it yet.
-  trace("pref-set", {{"domain", std::string(app)},
-                     {"key", std::string(key)},
-                     {"value", value ? formatValueText(*value) : "(removed)"}});
+  if (tracing()) {
+    trace("pref-set", {{"domain", std::string(app)},
+                       {"key", std::string(key)},
+                       {"value", value ? formatValueText(*value) : "(removed)"}});
+  }
   auto& pending = pendingPreferences_[std::string(app)];
   std::erase_if(pending, [&](const auto& write) { return write.first == key; });
   pending.emplace_back(std::string(key), value);

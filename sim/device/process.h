@@ -169,7 +169,6 @@ class Process final : public platform::System,
 
  private:
   void buildClasses();
-  void loadActivator();
   void deliverLocal(const platform::Notification& notification);
   void hold(bool darwin, const platform::Notification& notification);
   const Dictionary& preferenceView(std::string_view app);
