@@ -24,6 +24,7 @@ Process::Process(Device& device, std::string bundleIdentifier, int applicationMa
       version_(device.version()),
       bundleIdentifier_(std::move(bundleIdentifier)),
       name_(traceName(bundleIdentifier_)),
+      runtime_(makeProcessRuntime()),
       applicationMainStatus_(applicationMainStatus),
       ui_(std::make_unique<Ui>()) {}
 
@@ -53,12 +54,12 @@ void Process::boot() {
   trace("start", {{"inputMode", ui_->currentInputMode.value_or("(none)")}});
 
   using MainFunction = std::function<platform::symbol::UIApplicationMainSignature>;
-  runtime_.defineFunction(platform::symbol::UIApplicationMain.name,
-                          typeid(platform::symbol::UIApplicationMainSignature),
-                          std::make_shared<MainFunction>([this](int, char**, platform::String, platform::String) {
-                            trace("application-main");
-                            return applicationMainStatus_;
-                          }));
+  runtime_->defineFunction(platform::symbol::UIApplicationMain.name,
+                           typeid(platform::symbol::UIApplicationMainSignature),
+                           std::make_shared<MainFunction>([this](int, char**, platform::String, platform::String) {
+                             trace("application-main");
+                             return applicationMainStatus_;
+                           }));
 
   // The loader: each library's classes, then its initialiser.
   for (const auto& library : device_.libraries()) {
@@ -70,7 +71,7 @@ void Process::boot() {
 
   std::string argument = bundleIdentifier_;
   char* argv[] = {argument.data(), nullptr};
-  const auto* main = static_cast<const MainFunction*>(runtime_.function(
+  const auto* main = static_cast<const MainFunction*>(runtime_->function(
       platform::symbol::UIApplicationMain.name, typeid(platform::symbol::UIApplicationMainSignature)));
   const int status = (*main)(1, argv, std::nullopt, std::nullopt);
   trace("main-returned", {{"status", std::to_string(status)}});
@@ -299,7 +300,7 @@ const void* Process::dlopen(std::string_view path, int) {
 
 platform::HookResult Process::hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
                                           std::shared_ptr<void> replacement) {
-  platform::HookResult result = runtime_.hookMessage(cls, selector, signature, std::move(replacement));
+  platform::HookResult result = runtime_->hookMessage(cls, selector, signature, std::move(replacement));
   const std::string className(cls ? objc::class_getName(cls) : "nil");
   const bool installed = platform::hookInstalled(result.status);
   if (installed) installedHooks_.push_back(className + " " + std::string(selector));
@@ -311,7 +312,7 @@ platform::HookResult Process::hookMessage(objc::Class* cls, objc::Sel selector, 
 
 platform::HookResult Process::hookFunction(std::string_view symbol, const std::type_info& signature,
                                            std::shared_ptr<void> replacement) {
-  platform::HookResult result = runtime_.hookFunction(symbol, signature, std::move(replacement));
+  platform::HookResult result = runtime_->hookFunction(symbol, signature, std::move(replacement));
   const bool installed = platform::hookInstalled(result.status);
   if (installed) installedHooks_.emplace_back(symbol);
   trace(installed ? "hook" : "hook-skipped",
@@ -320,7 +321,7 @@ platform::HookResult Process::hookFunction(std::string_view symbol, const std::t
 }
 
 bool Process::revertHook(objc::Class* cls, objc::Sel selector) {
-  const bool reverted = runtime_.revertHook(cls, selector);
+  const bool reverted = runtime_->revertHook(cls, selector);
   if (reverted) {
     const std::string target = std::string(objc::class_getName(cls)) + " " + std::string(selector);
     // The latest hook of that method is the one undone.

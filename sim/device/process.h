@@ -14,7 +14,7 @@
 #include "platform/services.h"
 #include "platform/uikit.h"
 #include "sim/device/trace.h"
-#include "sim/runtime/objc_runtime.h"
+#include "sim/image/process_runtime.h"
 #include "sim/standins/host.h"
 
 namespace orvane::sim {
@@ -121,23 +121,23 @@ class Process final : public platform::System,
   void NSLog(const std::string& line) override;
   void dispatchAsyncMain(std::function<void()> task) override { enqueue(std::move(task), "dispatch_async"); }
 
-  // platform::Runtime, on the fast runtime; hooks are traced with what they did.
-  objc::Class* objc_getClass(std::string_view name) override { return runtime_.objc_getClass(name); }
+  // platform::Runtime, on the runtime this program links; hooks are traced with what they did.
+  objc::Class* objc_getClass(std::string_view name) override { return runtime_->objc_getClass(name); }
   const void* dlopen(std::string_view path, int mode) override;
   objc::Class* objc_allocateClassPair(objc::Class* superclass, std::string_view name) override {
-    return runtime_.objc_allocateClassPair(superclass, name);
+    return runtime_->objc_allocateClassPair(superclass, name);
   }
   void class_addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature,
                        std::shared_ptr<void> imp) override {
-    runtime_.class_addMethod(cls, name, signature, std::move(imp));
+    runtime_->class_addMethod(cls, name, signature, std::move(imp));
   }
   void class_addProtocol(objc::Class* cls, std::string_view protocol) override {
-    runtime_.class_addProtocol(cls, protocol);
+    runtime_->class_addProtocol(cls, protocol);
   }
   void class_addIvars(objc::Class* cls, const std::type_info& type, std::shared_ptr<void> (*make)()) override {
-    runtime_.class_addIvars(cls, type, make);
+    runtime_->class_addIvars(cls, type, make);
   }
-  void objc_registerClassPair(objc::Class* cls) override { runtime_.objc_registerClassPair(cls); }
+  void objc_registerClassPair(objc::Class* cls) override { runtime_->objc_registerClassPair(cls); }
   platform::HookResult hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
                                    std::shared_ptr<void> replacement) override;
   platform::HookResult hookFunction(std::string_view symbol, const std::type_info& signature,
@@ -180,7 +180,7 @@ class Process final : public platform::System,
   double version_;
   std::string bundleIdentifier_;
   std::string name_;
-  ObjcRuntime runtime_;
+  std::unique_ptr<ProcessRuntime> runtime_;
   struct Task {
     std::uint64_t number;
     std::function<void()> run;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "object.h"
-#include "platform/uikit.h"
 
 namespace orvane::objc {
 
@@ -83,26 +82,12 @@ using objc::Id;
 using objc::Sel;
 using platform::HookResult;
 using platform::HookStatus;
-namespace sel = platform::sel;
 
 ObjcRuntime::ObjcRuntime() {
   // The root class and its metaclass, whose superclass is the root class itself.
   Class* root = objc_allocateClassPair(nullptr, "NSObject");
-  Class* rootMeta = root->isa();
-  rootMeta->superclass = root;
-  auto define = [this](Class* cls, const auto& selector, auto imp) {
-    using Imp = typename std::decay_t<decltype(selector)>::Imp;
-    class_addMethod(cls, selector.name, typeid(typename std::decay_t<decltype(selector)>::Signature),
-                    std::make_shared<Imp>(std::move(imp)));
-  };
-  // +alloc and +new make an instance of the class the message was sent to.
-  define(rootMeta, sel::alloc,
-         [](const Id& self, Sel) { return objc::class_createInstance(static_cast<Class*>(self.get())); });
-  define(rootMeta, sel::new_, [](const Id& self, Sel) { return objc::send(objc::send(self, sel::alloc), sel::init); });
-  define(root, sel::init, [](const Id& self, Sel) { return self; });
-  define(root, sel::autorelease, [](const Id& self, Sel) { return self; });
-  define(root, sel::dealloc, [](const Id&, Sel) {});
-  objc_registerClassPair(root);
+  root->isa()->superclass = root;
+  defineRootClass(root);
 }
 
 ObjcRuntime::~ObjcRuntime() = default;
@@ -204,25 +189,6 @@ bool ObjcRuntime::revertHook(Class* cls, Sel selector) {
   return true;
 }
 
-void ObjcRuntime::defineFunction(std::string_view symbol, const std::type_info& signature, std::shared_ptr<void> imp) {
-  functions_.insert_or_assign(std::string(symbol), Function{&signature, std::move(imp)});
-}
-
-const void* ObjcRuntime::function(std::string_view symbol, const std::type_info& signature) const {
-  auto it = functions_.find(symbol);
-  if (it == functions_.end()) return nullptr;
-  if (*it->second.signature != signature) objc::fatal("signature mismatch", symbol);
-  return it->second.imp.get();
-}
-
-HookResult ObjcRuntime::hookFunction(std::string_view symbol, const std::type_info& signature,
-                                     std::shared_ptr<void> replacement) {
-  auto it = functions_.find(symbol);
-  if (it == functions_.end()) return {HookStatus::kNoSuchFunction, nullptr};
-  if (*it->second.signature != signature) return {HookStatus::kWrongSignature, nullptr};
-  int& times = functionHooks_[std::string(symbol)];
-  const HookStatus status = times++ == 0 ? HookStatus::kInstalled : HookStatus::kAlreadyReplaced;
-  return {status, std::exchange(it->second.imp, std::move(replacement))};
-}
+std::unique_ptr<ProcessRuntime> makeProcessRuntime() { return std::make_unique<ObjcRuntime>(); }
 
 }  // namespace orvane::sim

@@ -14,11 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/services.h"
+#include "sim/image/process_runtime.h"
 
 namespace orvane::sim {
 
-class ObjcRuntime : public platform::Runtime {
+class ObjcRuntime final : public ProcessRuntime {
  public:
   ObjcRuntime();
   ~ObjcRuntime() override;
@@ -26,8 +26,6 @@ class ObjcRuntime : public platform::Runtime {
   ObjcRuntime& operator=(const ObjcRuntime&) = delete;
 
   objc::Class* objc_getClass(std::string_view name) override;
-  // The runtime alone has no loader: nothing is loaded (a process adds its own).
-  const void* dlopen(std::string_view, int) override { return nullptr; }
   objc::Class* objc_allocateClassPair(objc::Class* superclass, std::string_view name) override;
   void class_addMethod(objc::Class* cls, objc::Sel name, const std::type_info& signature,
                        std::shared_ptr<void> imp) override;
@@ -36,14 +34,7 @@ class ObjcRuntime : public platform::Runtime {
   void objc_registerClassPair(objc::Class* cls) override;
   platform::HookResult hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
                                    std::shared_ptr<void> replacement) override;
-  platform::HookResult hookFunction(std::string_view symbol, const std::type_info& signature,
-                                    std::shared_ptr<void> replacement) override;
   bool revertHook(objc::Class* cls, objc::Sel selector) override;
-
-  // The process image's replaceable functions.
-  void defineFunction(std::string_view symbol, const std::type_info& signature, std::shared_ptr<void> imp);
-  // The function's implementation (a std::function of `signature`), or nullptr.
-  const void* function(std::string_view symbol, const std::type_info& signature) const;
 
   // Changes whenever a method is added to or taken from a class, so lookups found before are
   // looked up again.
@@ -60,12 +51,6 @@ class ObjcRuntime : public platform::Runtime {
   std::vector<std::unique_ptr<objc::Class>> allocated_;
   std::map<std::string, objc::Class*, std::less<>> classes_;
   std::map<std::pair<const objc::Class*, std::string>, std::vector<Hook>> hooks_;
-  struct Function {
-    const std::type_info* signature;
-    std::shared_ptr<void> imp;
-  };
-  std::map<std::string, Function, std::less<>> functions_;
-  std::map<std::string, int, std::less<>> functionHooks_;
   // Implementations taken out of a class or a function: kept, since one may be running.
   std::vector<std::shared_ptr<void>> retired_;
 };

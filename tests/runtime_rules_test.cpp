@@ -1,11 +1,13 @@
-#include "sim/runtime/objc_runtime.h"
-
+// The rules every runtime backend keeps, run against the backend this test program links (the
+// fast runtime in one program, the GNU Objective-C runtime in another): inheritance, hooks over
+// inherited methods, chained hooks, revert, absent classes and methods, nil results, typed ivars.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/class_definition.h"
 #include "platform/uikit.h"
+#include "sim/image/process_runtime.h"
 
 namespace orvane::sim {
 namespace {
@@ -25,11 +27,15 @@ constexpr objc::Selector<std::string(int)> kWhoWithArgument{"who"};  // the same
 
 // Layout <- LayoutStar, Layout <- LayoutSplit: "who" defined on Layout alone, "kind" a class method
 // of Layout.
+// Class names carry a suffix of their own per test: on the GNU runtime every test of the program
+// shares one class table, and a name is taken once.
 class Hierarchy : public ::testing::Test {
  protected:
+  std::string name(const std::string& base) const { return base + suffix_; }
+
   void SetUp() override {
     layout_ =
-        ClassDefinition(runtime_, runtime_.objc_getClass("NSObject"), "Layout")
+        ClassDefinition(runtime_, runtime_.objc_getClass("NSObject"), name("Layout"))
             .method(kWho, [](const Id&, Sel) { return std::string("layout"); })
             .method(kTwice, [](const Id&, Sel, int n) { return 2 * n; })
             .classMethod(kKind,
@@ -37,13 +43,16 @@ class Hierarchy : public ::testing::Test {
                            return "kind of " + std::string(objc::class_getName(reinterpret_cast<Class*>(self.get())));
                          })
             .registerClass();
-    star_ = ClassDefinition(runtime_, layout_, "LayoutStar").registerClass();
-    split_ = ClassDefinition(runtime_, layout_, "LayoutSplit").registerClass();
+    star_ = ClassDefinition(runtime_, layout_, name("LayoutStar")).registerClass();
+    split_ = ClassDefinition(runtime_, layout_, name("LayoutSplit")).registerClass();
   }
   Id make(Class* cls) { return objc::sendClass(cls, platform::sel::new_); }
   std::string who(Class* cls) { return objc::send(make(cls), kWho); }
 
-  ObjcRuntime runtime_;
+  static inline int made_ = 0;
+  const std::string suffix_ = std::to_string(++made_);
+  std::unique_ptr<ProcessRuntime> owned_ = makeProcessRuntime();
+  ProcessRuntime& runtime_ = *owned_;
   Class* layout_ = nullptr;
   Class* star_ = nullptr;
   Class* split_ = nullptr;
@@ -53,21 +62,25 @@ TEST_F(Hierarchy, SendsWalkTheSuperclassesAndClassMethodsTheMetaclasses) {
   EXPECT_EQ(who(star_), "layout");
   EXPECT_EQ(objc::send(make(split_), kTwice, 21), 42);
   // +kind is inherited and receives the class it was sent to; +new is NSObject's.
-  EXPECT_EQ(objc::sendClass(star_, kKind), "kind of LayoutStar");
-  EXPECT_EQ(objc::class_getName(objc::object_getClass(*make(star_))), "LayoutStar");
+  EXPECT_EQ(objc::sendClass(star_, kKind), "kind of " + name("LayoutStar"));
+  EXPECT_EQ(objc::class_getName(objc::object_getClass(*make(star_))), name("LayoutStar"));
   EXPECT_EQ(objc::class_getSuperclass(star_), layout_);
   // The root's metaclass inherits from the root: a class answers NSObject's instance methods.
   EXPECT_TRUE(objc::respondsTo(objc::classObject(star_), platform::sel::init));
+  Class* root = runtime_.objc_getClass("NSObject");
+  EXPECT_EQ(objc::class_getSuperclass(objc::objc_getMetaClass(root)), root);
+  EXPECT_EQ(objc::class_getSuperclass(root), nullptr);
+  EXPECT_EQ(objc::class_getSuperclass(objc::objc_getMetaClass(star_)), objc::objc_getMetaClass(layout_));
   EXPECT_FALSE(objc::respondsTo(make(star_), kKind));
   // A subclass's own method overrides; the superclass keeps its.
-  Class* own = ClassDefinition(runtime_, layout_, "LayoutOwn")
+  Class* own = ClassDefinition(runtime_, layout_, name("LayoutOwn"))
                    .method(kWho, [](const Id&, Sel) { return std::string("own"); })
                    .registerClass();
   EXPECT_EQ(who(own), "own");
   EXPECT_EQ(who(layout_), "layout");
   // A name is taken once.
-  EXPECT_EQ(ClassDefinition(runtime_, layout_, "LayoutStar").registerClass(), nullptr);
-  EXPECT_EQ(runtime_.objc_getClass("LayoutStar"), star_);
+  EXPECT_EQ(ClassDefinition(runtime_, layout_, name("LayoutStar")).registerClass(), nullptr);
+  EXPECT_EQ(runtime_.objc_getClass(name("LayoutStar")), star_);
 }
 
 TEST_F(Hierarchy, AHookOnAnInheritedMethodChangesTheHookedClassAloneAndReachesTheInheritedOne) {
@@ -142,8 +155,8 @@ TEST_F(Hierarchy, AClassMethodIsHookedThroughTheMetaclass) {
                 runtime_, objc::objc_getMetaClass(star_), kKind,
                 [&saved](const Id& self, Sel cmd) { return saved(self, cmd) + "!"; }, &saved),
             HookStatus::kInstalledOverInherited);
-  EXPECT_EQ(objc::sendClass(star_, kKind), "kind of LayoutStar!");
-  EXPECT_EQ(objc::sendClass(split_, kKind), "kind of LayoutSplit");
+  EXPECT_EQ(objc::sendClass(star_, kKind), "kind of " + name("LayoutStar") + "!");
+  EXPECT_EQ(objc::sendClass(split_, kKind), "kind of " + name("LayoutSplit"));
 }
 
 TEST_F(Hierarchy, NilAnswersZeroOfEveryResultTypeAndIvarsAreTyped) {
@@ -158,8 +171,8 @@ TEST_F(Hierarchy, NilAnswersZeroOfEveryResultTypeAndIvarsAreTyped) {
   struct Counter {
     int n = 0;
   };
-  Class* counted = ClassDefinition(runtime_, layout_, "Counted").ivars<Counter>().registerClass();
-  Class* sub = ClassDefinition(runtime_, counted, "CountedSub").protocol("Counting").registerClass();
+  Class* counted = ClassDefinition(runtime_, layout_, name("Counted")).ivars<Counter>().registerClass();
+  Class* sub = ClassDefinition(runtime_, counted, name("CountedSub")).protocol("Counting").registerClass();
   Id object = make(sub);
   ASSERT_NE(objc::ivarsOf<Counter>(object), nullptr);  // inherited instance variables
   EXPECT_EQ(objc::ivarsOf<Counter>(object)->n, 0);
