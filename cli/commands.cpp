@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include "runner.h"
 #include "settings/settings.h"
@@ -64,7 +65,11 @@ void ScenarioRunner::Impl::start(Args& args) {
                           "the status UIApplicationMain returns");
   }
   args.end();
-  device.start(bundleIdentifierOf(name), status);
+  try {
+    device.start(bundleIdentifierOf(name), status);
+  } catch (const std::runtime_error& e) {
+    throw BadLine(e.what());
+  }
 }
 
 void ScenarioRunner::Impl::stop(Args& args) {

@@ -58,6 +58,9 @@ constexpr const char* kCommonOptions =
     "      --durable        flush every write to storage, as a real device does (slower)\n"
     "      --report=FILE    write a visual report: one HTML file showing, line by line, each\n"
     "                       keyboard, menu and alert as a user would see it, and what changed\n"
+    "      --runtime=NAME   fast (the default): the project's own runtime, every process in this one;\n"
+    "                       objc: GCC's Objective-C runtime, the extension mapped as a shared object\n"
+    "                       (orvane-sim-objc; one simulated process per run for now)\n"
     "  -h, --help           this help\n";
 
 constexpr const char* kRunUsage =
@@ -87,6 +90,16 @@ constexpr const char* kShellUsage =
     "Exit status: 0 when every line ran and held, 1 otherwise.\n"
     "\n";
 
+// The runtime this program runs processes on: orvane-sim is the fast runtime's command, and
+// orvane-sim-objc, built beside it, the real runtime's.
+#ifdef ORVANE_REAL_RUNTIME_COMMAND
+constexpr const char* kRuntime = "objc";
+constexpr const char* kOtherCommand = "orvane-sim";
+#else
+constexpr const char* kRuntime = "fast";
+constexpr const char* kOtherCommand = "orvane-sim-objc";
+#endif
+
 struct Options {
   OutputOptions output;
   std::vector<std::string> inputs;
@@ -96,6 +109,7 @@ struct Options {
   std::optional<std::string> report;
   bool failFast = false;
   bool durable = false;
+  std::string runtime = kRuntime;
   bool help = false;
   bool version = false;
   std::string error;
@@ -112,7 +126,7 @@ std::vector<std::string> splitCommas(const std::string& text) {
 
 // One case per option, beside the table that names them all: split, the two would drift apart.
 Options parseOptions(int argc, char** argv) {
-  enum { kOnly = 1000, kProcess, kRoot, kJunit, kFailFast, kStateJson, kDurable, kReport };
+  enum { kOnly = 1000, kProcess, kRoot, kJunit, kFailFast, kStateJson, kDurable, kReport, kRuntimeOption };
   static const option kLong[] = {{"trace", required_argument, nullptr, 't'},
                                  {"quiet", no_argument, nullptr, 'q'},
                                  {"help", no_argument, nullptr, 'h'},
@@ -125,6 +139,7 @@ Options parseOptions(int argc, char** argv) {
                                  {"state-json", required_argument, nullptr, kStateJson},
                                  {"durable", no_argument, nullptr, kDurable},
                                  {"report", required_argument, nullptr, kReport},
+                                 {"runtime", required_argument, nullptr, kRuntimeOption},
                                  {nullptr, 0, nullptr, 0}};
   Options options;
   bool quiet = false;
@@ -182,6 +197,11 @@ Options parseOptions(int argc, char** argv) {
         break;
       case kDurable:
         options.durable = true;
+        break;
+      case kRuntimeOption:
+        options.runtime = optarg;
+        if (options.runtime != "fast" && options.runtime != "objc")
+          options.error = "--runtime takes fast or objc, not '" + options.runtime + "'";
         break;
       case ':':
         options.error = "option " + given + " needs a value";
@@ -519,6 +539,17 @@ int shell(const Options& options) {
 
 }  // namespace
 
+// --runtime names the other runtime: its command, beside this one, runs with the same arguments.
+int runOnOtherRuntime(const std::string& runtime, const std::string& command, char** argv) {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const fs::path other = self.parent_path() / kOtherCommand;
+  ::execv(other.c_str(), argv);
+  std::cerr << "orvane-sim " << command << ": --runtime=" << runtime << " needs " << other.string() << ": "
+            << std::strerror(errno) << " (build it with -DORVANE_REAL_RUNTIME=ON, the default)\n";
+  return 2;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::cerr << kUsage;
@@ -557,6 +588,7 @@ int main(int argc, char** argv) {
               << " --help' for the options.\n";
     return 2;
   }
+  if (options.runtime != kRuntime) return runOnOtherRuntime(options.runtime, command, argv);
   if (command != "run" && !options.inputs.empty()) {
     std::cerr << "orvane-sim " << command << ": unexpected argument " << options.inputs.front() << "\nRun 'orvane-sim "
               << command << " --help' for the options.\n";

@@ -222,4 +222,10 @@ class Library {
 
 using LibraryFactory = std::function<std::unique_ptr<Library>(const Platform&)>;
 
+// The dynamic loader's entry for a library that starts itself, as a shared object does from its
+// load-time constructor: it hands over how it is made, and the process it is being mapped into
+// makes it, loads its classes and runs its initialiser, as for every library it maps. Defined by
+// the program that maps libraries (the device); outside a mapping it does nothing.
+void libraryMapped(const LibraryFactory& factory);
+
 }  // namespace orvane::platform

@@ -26,15 +26,8 @@ TemporaryRoot::~TemporaryRoot() {
 std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool durable) {
   auto device = std::make_unique<sim::Device>(root);
   device->files().setDurable(durable);
-  device->installLibrary(std::string(kInstallPath), makeOrvane);
+  installExtension(*device);
   return device;
-}
-
-Orvane* extensionIn(sim::Process& process) {
-  for (const auto& library : process.libraries()) {
-    if (auto* orvane = dynamic_cast<Orvane*>(library.get())) return orvane;
-  }
-  return nullptr;
 }
 
 Rig::Rig(bool withExtension)

@@ -35,7 +35,13 @@ class TemporaryRoot {
 // `durable`: whether its writes are flushed to storage (see FileStore::setDurable).
 std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool durable = true);
 
-// The extension as loaded into a process; nullptr when it is not loaded there.
+// Installs the extension at its install path: linked into this program (rig/extension_linked.cpp,
+// on the fast runtime) or as the shared object the loader maps (rig/extension_shared.cpp, on the
+// real runtime). Throws std::runtime_error when it cannot be installed.
+void installExtension(sim::Device& device);
+
+// The extension as loaded into a process; nullptr when it is not loaded there, or when it is a
+// shared object's own (on the real runtime).
 Orvane* extensionIn(sim::Process& process);
 
 // A device on its own temporary root, with the extension installed (or not), in a few lines.

@@ -32,6 +32,19 @@ class Orvane final : public platform::Library {
                                  platform::String delegateClassName);
 
   Settings& settings() { return settings_; }
+  // The extension's own classes, once loadClasses() has added them (nullptr before, or where the
+  // process already had a class of that name).
+  struct Classes {
+    objc::Class* globalFunction;
+    objc::Class* changeMode;
+    objc::Class* changeAutoCorrection;
+    objc::Class* changeKeyboard;
+    objc::Class* dynamicListener;
+  };
+  Classes classes() const {
+    return {globalFunctionClass_, changeModeClass_, changeAutoCorrectionClass_, changeKeyboardClass_,
+            dynamicListenerClass_};
+  }
   Guards& guards() { return guards_; }
   KeyboardCycler& cycler() { return replacements_.cycler(); }
   Replacements& replacements() { return replacements_; }

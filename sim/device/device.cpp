@@ -1,6 +1,9 @@
 #include "sim/device/device.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
 #include "sim/plist/value_text.h"
 #include "sim/standins/locale.h"
@@ -89,10 +92,26 @@ void Device::installLibrary(std::string path, platform::LibraryFactory factory) 
   libraries_.push_back(InstalledLibrary{std::move(path), std::move(factory)});
 }
 
+bool Device::installSharedObject(std::string path, const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in || bytes.empty() || !files_.writeAtomically(path, bytes)) return false;
+  libraries_.push_back(InstalledLibrary{std::move(path), nullptr});
+  return true;
+}
+
 Process& Device::start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus) {
   if (Process* running = find(bundleIdentifier)) return *running;
-  processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier),
-                                                 applicationMainStatus.value_or(applicationMainStatus_)));
+  auto made = std::make_unique<Process>(*this, std::string(bundleIdentifier),
+                                        applicationMainStatus.value_or(applicationMainStatus_));
+  // The real runtime is one per OS process: once a simulated process has run in it, its classes
+  // are there to stay, and another simulated process needs an OS process of its own.
+  if (made->runtime().objc_getClass("UIKeyboardImpl") != nullptr) {
+    throw std::runtime_error(
+        "this program's runtime holds one simulated process and has held one already: on the real runtime "
+        "every simulated process needs an OS process of its own, which this build does not make yet");
+  }
+  processes_.push_back(std::move(made));
   Process& process = *processes_.back();
   process.boot();
   return process;

@@ -71,9 +71,14 @@ class Device {
 
   // A library the loader maps into every process that starts from now on.
   void installLibrary(std::string path, platform::LibraryFactory factory);
+  // A shared object, copied from `file` to the device's `path`, that the loader maps into every
+  // process that starts from now on with the system's dlopen; it starts itself from its load-time
+  // constructor (platform::libraryMapped). Only where one OS process holds one simulated process:
+  // a shared object's constructor runs once per OS process. False when it could not be copied.
+  bool installSharedObject(std::string path, const std::filesystem::path& file);
   struct InstalledLibrary {
     std::string path;
-    platform::LibraryFactory factory;
+    platform::LibraryFactory factory;  // empty for a shared object
   };
   const std::vector<InstalledLibrary>& libraries() const { return libraries_; }
 

@@ -1,5 +1,7 @@
 #include "sim/device/process.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -63,10 +65,11 @@ void Process::boot() {
 
   // The loader: each library's classes, then its initialiser.
   for (const auto& library : device_.libraries()) {
-    libraries_.push_back(library.factory(platform()));
-    trace("library-load", {{"path", library.path}});
-    libraries_.back()->loadClasses();
-    libraries_.back()->libraryDidLoad();
+    if (library.factory) {
+      mapLibrary(library.path, library.factory);
+    } else {
+      mapSharedObject(library.path);
+    }
   }
 
   std::string argument = bundleIdentifier_;
@@ -75,6 +78,33 @@ void Process::boot() {
       platform::symbol::UIApplicationMain.name, typeid(platform::symbol::UIApplicationMainSignature)));
   const int status = (*main)(1, argv, std::nullopt, std::nullopt);
   trace("main-returned", {{"status", std::to_string(status)}});
+}
+
+void Process::mapLibrary(const std::string& path, const platform::LibraryFactory& factory) {
+  libraries_.push_back(factory(platform()));
+  trace("library-load", {{"path", path}});
+  libraries_.back()->loadClasses();
+  libraries_.back()->libraryDidLoad();
+}
+
+namespace {
+// The process whose loader is mapping a shared object, and the object's device path: the system's
+// dlopen runs the object's constructor, which reaches the loader through platform::libraryMapped.
+Process* mappingProcess = nullptr;
+const std::string* mappingPath = nullptr;
+}  // namespace
+
+void Process::mapSharedObject(const std::string& path) {
+  const auto file = device_.files().resolve(path);
+  mappingProcess = this;
+  mappingPath = &path;
+  void* handle = file ? ::dlopen(file->c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+  mappingProcess = nullptr;
+  mappingPath = nullptr;
+  if (handle == nullptr) {
+    const char* error = ::dlerror();
+    trace("library-load-failed", {{"path", path}, {"error", error != nullptr ? error : "not a device path"}});
+  }
 }
 
 void Process::enqueue(std::function<void()> task, std::string_view source) {
@@ -483,3 +513,11 @@ namespace orvane::sim {
 std::string Process::capitalizedString(std::string_view s) { return sim::capitalizedString(s); }
 
 }  // namespace orvane::sim
+
+namespace orvane::platform {
+
+void libraryMapped(const LibraryFactory& factory) {
+  if (sim::mappingProcess != nullptr) sim::mappingProcess->mapLibrary(*sim::mappingPath, factory);
+}
+
+}  // namespace orvane::platform

@@ -46,6 +46,11 @@ class Process final : public platform::System,
   // initialiser) and enters UIApplicationMain.
   void boot();
 
+  // The loader: makes a library for this process, loads its classes and runs its initialiser.
+  void mapLibrary(const std::string& path, const platform::LibraryFactory& factory);
+  // Maps an installed shared object with the system's dlopen; it starts itself (libraryMapped).
+  void mapSharedObject(const std::string& path);
+
   // The main queue. Every task is numbered and traced when queued ("main-queue-async", with what
   // queued it) and when it runs ("main-queue-run").
   void enqueue(std::function<void()> task, std::string_view source);
