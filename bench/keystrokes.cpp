@@ -10,6 +10,9 @@
 //     tap            a globe tap end to end, with the extension   tap-system   without it
 //     pref-write     the preference service's write of "KeyboardLastUsed" that a tap makes
 //     reload N       reloadSettings with N keyboards selected of N active   reload-floor N   its floor
+//     send           one message send (int(int)) to an object of a class the process defined, through
+//                    the runtime this program links (orvane_keystrokes: fast; orvane_keystrokes_gnu:
+//                    GCC's libobjc, where every mode runs on one device in one process)
 //     any other mode COUNT N: with the settings file grown by a string of N bytes that nothing reads
 //
 //   orvane_keystrokes interleaved ROUNDS COUNT
@@ -27,6 +30,7 @@
 #include <vector>
 
 #include "bench_device.h"
+#include "platform/class_definition.h"
 
 namespace {
 
@@ -100,6 +104,15 @@ Mode makeMode(const std::string& what, std::size_t n) {
   } else if (what == "reload") {
     Settings* settings = &d.extension().settings();
     m.once = [settings] { settings->reloadSettings(); };
+  } else if (what == "send") {
+    static constexpr objc::Selector<int(int)> kTwice{"twice:"};
+    objc::Class* cls = platform::ClassDefinition(*d.app, d.app->objc_getClass("NSObject"), "BenchTwice")
+                           .method(kTwice, [](const objc::Id&, objc::Sel, int x) { return 2 * x; })
+                           .registerClass();
+    m.once = [object = objc::sendClass(cls, platform::sel::new_), sum = 0]() mutable {
+      sum += objc::send(object, kTwice, sum & 1);
+      if (sum < 0) std::abort();
+    };
   } else if (what == "system" || what == "extension") {
     m.once = [&d] { d.app->tapKey("q"); };
   } else {

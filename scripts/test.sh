@@ -21,10 +21,10 @@ run-clang-tidy -p build -j "$(nproc)" -quiet -extra-arg=-Wno-unknown-warning-opt
   { grep -E "error:|warning:" build/clang-tidy.log | sort -u; echo "clang-tidy found the above"; exit 1; }
 
 echo "== build and test with the sanitizers"
-scripts/build.sh build-asan -DORVANE_SANITIZE=ON -DORVANE_BENCHMARKS=OFF
+scripts/build.sh build-asan -DORVANE_SANITIZE=ON -DORVANE_BENCHMARKS=OFF -DORVANE_REAL_RUNTIME=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 
 echo "== release build (-O3) and its tests"
-scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCHMARKS=OFF -DORVANE_FUZZ_REPLAYS=OFF
+scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCHMARKS=OFF -DORVANE_FUZZ_REPLAYS=OFF -DORVANE_REAL_RUNTIME=OFF
 ctest --test-dir build-release --output-on-failure -j "$(nproc)"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "sim/plist/value_text.h"
@@ -93,9 +92,12 @@ void Device::installLibrary(std::string path, platform::LibraryFactory factory) 
 }
 
 bool Device::installSharedObject(std::string path, const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in || bytes.empty() || !files_.writeAtomically(path, bytes)) return false;
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+  if (size <= 0) return false;
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  if (!in.read(bytes.data(), size) || !files_.writeAtomically(path, bytes)) return false;
   libraries_.push_back(InstalledLibrary{std::move(path), nullptr});
   return true;
 }
