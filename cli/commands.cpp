@@ -215,13 +215,13 @@ void ScenarioRunner::Impl::activator(Args& args) {
   } else if (verb == "fire") {
     const std::string name = args.word("listener name");
     args.end();
-    if (!sim::fireActivatorEvent(process("springboard"), name)) throw BadLine("no Activator listener " + name);
+    if (!process("springboard").fireActivatorEvent(name)) throw BadLine("no Activator listener " + name);
   } else if (verb == "ask") {
     const std::string name = args.word("listener name");
     const std::string what = args.word("question");
     const std::string argument = args.more() ? args.word("argument") : "";
     args.end();
-    if (!sim::askActivatorListener(process("springboard"), name, what, argument)) {
+    if (!process("springboard").askActivatorListener(name, what, argument)) {
       throw BadLine("no answer to " + what + " from Activator listener " + name);
     }
   } else {

@@ -59,8 +59,8 @@ constexpr const char* kCommonOptions =
     "      --report=FILE    write a visual report: one HTML file showing, line by line, each\n"
     "                       keyboard, menu and alert as a user would see it, and what changed\n"
     "      --runtime=NAME   fast (the default): the project's own runtime, every process in this one;\n"
-    "                       objc: GCC's Objective-C runtime, the extension mapped as a shared object\n"
-    "                       (orvane-sim-objc; one simulated process per run for now)\n"
+    "                       objc: GCC's Objective-C runtime, every process an OS process of its own\n"
+    "                       that maps the extension as a shared object (orvane-sim-objc)\n"
     "  -h, --help           this help\n";
 
 constexpr const char* kRunUsage =
@@ -287,6 +287,10 @@ class DeviceFolder {
 
 std::unique_ptr<orvane::sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
   auto device = orvane::rig::makeDevice(folder.path(), options.durable || folder.kept());
+#ifdef ORVANE_REAL_RUNTIME_COMMAND
+  // On the real runtime every simulated process is an OS process of its own.
+  device->setSeparateProcesses(true);
+#endif
   // The runner and the output take every event as it happens; the device keeps no history of them.
   device->trace().setRecording(false);
   return device;

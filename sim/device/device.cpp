@@ -66,6 +66,7 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
     }
   }
   trace_.add("device", "keyboards", std::move(fields));
+  tellSeparateProcesses("keyboards");
   return true;
 }
 
@@ -75,8 +76,31 @@ void Device::traceMovedAside(const PreferenceStore::Write& write, std::string_vi
   }
 }
 
+std::optional<Value> Device::preferenceValue(std::string_view key, std::string_view domain) {
+  if (parent_ != nullptr) {
+    const Value answer = parent_->call("preferenceValue", {Value(std::string(key)), Value(std::string(domain))});
+    const Array* value = answer.array();
+    return value != nullptr && !value->empty() ? std::optional<Value>(value->front()) : std::nullopt;
+  }
+  return preferences_.copy(key, domain);
+}
+
+Dictionary Device::preferenceDomain(std::string_view domain) {
+  if (parent_ != nullptr) {
+    const Value answer = parent_->call("preferenceDomain", {Value(std::string(domain))});
+    return answer.dictionary() != nullptr ? *answer.dictionary() : Dictionary{};
+  }
+  return preferences_.read(domain);
+}
+
 bool Device::writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,
                              std::string_view domain) {
+  if (parent_ != nullptr) {
+    const Value answer =
+        parent_->call("writePreference", {Value(std::string(who)), Value(std::string(key)),
+                                          value ? Value(Array{*value}) : Value(Array{}), Value(std::string(domain))});
+    return answer == Value(true);
+  }
   const auto result = preferences_.set(key, value, domain);
   traceMovedAside(result, domain, who);
   trace_.add(std::string(who), result.written ? "pref-write" : "pref-write-failed",
@@ -84,6 +108,11 @@ bool Device::writePreference(std::string_view who, std::string_view key, const s
               {"key", std::string(key)},
               {"value", value ? formatValueText(*value) : "(removed)"}});
   return result.written;
+}
+
+void Device::setAppIcon(const std::string& displayIdentifier, int size, IconKind kind) {
+  appIcons_.insert_or_assign({displayIdentifier, size}, kind);
+  tellSeparateProcesses("icons");
 }
 
 void Device::installLibrary(std::string path, platform::LibraryFactory factory) {
@@ -104,6 +133,12 @@ bool Device::installSharedObject(std::string path, const std::filesystem::path& 
 
 Process& Device::start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus) {
   if (Process* running = find(bundleIdentifier)) return *running;
+  if (separateProcesses_) {
+    processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier),
+                                                   applicationMainStatus.value_or(applicationMainStatus_)));
+    processes_.back()->spawn();
+    return *processes_.back();
+  }
   auto made = std::make_unique<Process>(*this, std::string(bundleIdentifier),
                                         applicationMainStatus.value_or(applicationMainStatus_));
   // The real runtime is one per OS process: once a simulated process has run in it, its classes
@@ -139,12 +174,22 @@ Process* Device::find(std::string_view bundleIdentifier) {
 }
 
 void Device::postDarwin(const std::string& name) {
+  if (parent_ != nullptr) {
+    parent_->call("postDarwin", {Value(name)});
+    return;
+  }
   for (const auto& p : processes_) {
     if (p->observesDarwin(name)) p->queueDarwinDelivery(name);
   }
 }
 
 void Device::postDistributed(Process& from, const platform::Notification& notification) {
+  if (parent_ != nullptr) {
+    parent_->call("postDistributed",
+                  {Value(from.bundleIdentifier()), Value(notification.name),
+                   notification.userInfo ? Value(Array{Value(*notification.userInfo)}) : Value(Array{})});
+    return;
+  }
   Trace::Fields fields = {{"name", notification.name}};
   if (notification.userInfo) fields.emplace_back("userInfo", formatValueText(Value(*notification.userInfo)));
   from.trace("distributed-post", std::move(fields));

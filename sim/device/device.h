@@ -12,6 +12,7 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
+#include "sim/device/channel.h"
 #include "sim/device/process.h"
 #include "sim/device/trace.h"
 #include "sim/storage/file_store.h"
@@ -61,13 +62,30 @@ class Device {
 
   // The icons AppList holds for an application, by display identifier and size.
   using IconKind = sim::IconKind;
-  void setAppIcon(const std::string& displayIdentifier, int size, IconKind kind) {
-    appIcons_.insert_or_assign({displayIdentifier, size}, kind);
-  }
+  void setAppIcon(const std::string& displayIdentifier, int size, IconKind kind);
   std::optional<IconKind> appIcon(const std::string& displayIdentifier, int size) const {
     auto it = appIcons_.find({displayIdentifier, size});
     return it == appIcons_.end() ? std::nullopt : std::optional<IconKind>(it->second);
   }
+
+  // Every process started from now on runs as an OS process of its own, as on the platform (the
+  // real runtime, whose classes are one per OS process). This device process then plays the
+  // platform's daemons for them: the preference daemon (the one writer of every domain), the Darwin
+  // and distributed notification buses, the run loop that hands out main-queue turns, Activator's
+  // dispatch and the clock of the trace. See sim/device/separate.cpp.
+  void setSeparateProcesses(bool separate) { separateProcesses_ = separate; }
+
+  // What a process reads of the preference daemon: a value, or a domain whole.
+  std::optional<Value> preferenceValue(std::string_view key, std::string_view domain);
+  Dictionary preferenceDomain(std::string_view domain);
+
+  // In a separate process's OS process: this copy of the device reaches the daemons and buses of
+  // the device process over `parent`; its trace goes there, and file faults are drawn there.
+  void becomeChild(Channel& parent);
+  // In the device process: serves a separate process's call of the daemons and buses.
+  Value serveProcess(const std::string& method, const Array& arguments);
+  // In a separate process's OS process: the device's keyboards or an icon, as they change.
+  void adopt(const std::string& what, const Array& arguments);
 
   // A library the loader maps into every process that starts from now on.
   void installLibrary(std::string path, platform::LibraryFactory factory);
@@ -110,6 +128,8 @@ class Device {
   RunResult runUntilIdle(std::size_t maxTasks = kDefaultTaskBound);
 
  private:
+  // Tells every separate process of a change to the device's keyboards or icons.
+  void tellSeparateProcesses(const std::string& what);
   void traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who = "device");
 
   FileStore files_;
@@ -122,6 +142,8 @@ class Device {
   std::vector<InstalledLibrary> libraries_;
   std::map<std::pair<std::string, int>, IconKind> appIcons_;
   std::vector<std::unique_ptr<Process>> processes_;
+  bool separateProcesses_ = false;
+  Channel* parent_ = nullptr;
 };
 
 }  // namespace orvane::sim

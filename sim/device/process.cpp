@@ -1,6 +1,7 @@
 #include "sim/device/process.h"
 
 #include <dlfcn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +15,14 @@
 namespace orvane::sim {
 
 namespace sel = platform::sel;
+
+namespace {
+// A separate process's answer read as a boolean.
+bool truth(const Value& answer) {
+  const bool* b = std::get_if<bool>(&answer.storage());
+  return b != nullptr && *b;
+}
+}  // namespace
 
 namespace {
 std::string traceName(std::string_view bundleIdentifier) {
@@ -31,6 +40,12 @@ Process::Process(Device& device, std::string bundleIdentifier, int applicationMa
       ui_(std::make_unique<Ui>()) {}
 
 Process::~Process() {
+  if (link_) {
+    // The connection closes: the separate process ends, as at its exit.
+    link_.reset();
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
   // The libraries' own objects go first, while the classes they were made of still exist.
   libraries_.clear();
   mainQueue_.clear();
@@ -47,7 +62,7 @@ void Process::boot() {
   buildResourceClasses(*this);
   // The keyboard starts on the last used keyboard when that is active, else on the first one.
   const auto& modes = device_.activeInputModes();
-  const auto lastUsed = device_.preferences().copy("KeyboardLastUsed", kKeyboardPreferencesDomain);
+  const auto lastUsed = device_.preferenceValue("KeyboardLastUsed", kKeyboardPreferencesDomain);
   for (const InputMode& mode : modes) {
     if (lastUsed && lastUsed->string() && mode.identifier == *lastUsed->string())
       ui_->currentInputMode = mode.identifier;
@@ -114,6 +129,7 @@ void Process::enqueue(std::function<void()> task, std::string_view source) {
 }
 
 bool Process::runOneTask() {
+  if (link_) return truth(remote("runOneTask"));
   if (suspended_ || mainQueue_.empty()) return false;
   Task task = std::move(mainQueue_.front());
   mainQueue_.pop_front();
@@ -135,10 +151,15 @@ std::string Process::objectName(const objc::Id& object) {
 // ---- notifications ----
 
 bool Process::observesDarwin(std::string_view name) const {
+  if (link_) return truth(const_cast<Process*>(this)->remote("observesDarwin", {Value(std::string(name))}));
   return std::any_of(darwinObservers_.begin(), darwinObservers_.end(), [&](const auto& o) { return o.first == name; });
 }
 
 void Process::queueDarwinDelivery(const std::string& name) {
+  if (link_) {
+    remote("queueDarwinDelivery", {Value(name)});
+    return;
+  }
   if (suspended_) return hold(true, platform::Notification{name, std::nullopt});
   enqueue(
       [this, name] {
@@ -153,11 +174,18 @@ void Process::queueDarwinDelivery(const std::string& name) {
 }
 
 bool Process::observesDistributed(std::string_view name) const {
+  if (link_) return truth(const_cast<Process*>(this)->remote("observesDistributed", {Value(std::string(name))}));
   return std::any_of(distributedObservers_.begin(), distributedObservers_.end(),
                      [&](const auto& o) { return o.first == name; });
 }
 
 void Process::queueDistributedDelivery(const platform::Notification& notification) {
+  if (link_) {
+    remote("queueDistributedDelivery",
+           {Value(notification.name),
+            notification.userInfo ? Value(Array{Value(*notification.userInfo)}) : Value(Array{})});
+    return;
+  }
   if (suspended_) return hold(false, notification);
   enqueue(
       [this, notification] {
@@ -180,6 +208,7 @@ void Process::hold(bool darwin, const platform::Notification& notification) {
 }
 
 bool Process::suspend() {
+  if (link_) return truth(remote("suspend"));
   if (isSpringBoard() || suspended_) return false;
   if (ui_->keyboardShown) hideKeyboard();
   suspended_ = true;
@@ -188,6 +217,7 @@ bool Process::suspend() {
 }
 
 bool Process::resume() {
+  if (link_) return truth(remote("resume"));
   if (!suspended_) return false;
   suspended_ = false;
   trace("resume");
@@ -225,16 +255,25 @@ void Process::deliverLocal(const platform::Notification& notification) {
 // ---- the keyboard, as a user drives it ----
 
 void Process::showKeyboard() {
+  if (link_) {
+    remote("showKeyboard");
+    return;
+  }
   ui_->keyboardShown = true;
   postLocal(std::string(platform::names::kUIKeyboardWillShowNotification));
 }
 
 void Process::hideKeyboard() {
+  if (link_) {
+    remote("hideKeyboard");
+    return;
+  }
   postLocal(std::string(platform::names::kUIKeyboardWillHideNotification));
   ui_->keyboardShown = false;
 }
 
 bool Process::tapKey(std::string_view keyName) {
+  if (link_) return truth(remote("tapKey", {Value(std::string(keyName))}));
   auto center = keyCenter(*ui_, keyName);
   if (!center) return false;
   trace("tap", {{"key", std::string(keyName)}});
@@ -244,18 +283,30 @@ bool Process::tapKey(std::string_view keyName) {
 }
 
 void Process::tapNowhere() {
+  if (link_) {
+    remote("tapNowhere");
+    return;
+  }
   trace("tap", {{"key", "(none)"}});
   objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, platform::Point{-100, -100}));
   reportUnfinishedContexts(*this, *ui_);
 }
 
 void Process::nextKeyboardStep() {
+  if (link_) {
+    remote("nextKeyboardStep");
+    return;
+  }
   const bool plain = systemHasPlainStep(version_);
   platform::sendNextKeyboardStep(ui_->keyboardImpl, plain, plain ? objc::Id{} : makeExecutionContext(*this, *ui_));
   reportUnfinishedContexts(*this, *ui_);
 }
 
 platform::StringList Process::askSwitcherList() {
+  if (link_) {
+    remote("askSwitcherList");
+    return lastSwitcherList_.value_or(std::nullopt);
+  }
   platform::StringList list = objc::send(ui_->switcherView, sel::inputModes);
   lastSwitcherList_ = list;
   Array values;
@@ -265,6 +316,7 @@ platform::StringList Process::askSwitcherList() {
 }
 
 bool Process::askLabel(std::string_view keyName) {
+  if (link_) return truth(remote("askLabel", {Value(std::string(keyName))}));
   const objc::Id key = keyNamed(*ui_, keyName);
   if (!key) return false;
   platform::String label = objc::send(key, sel::displayString);
@@ -274,6 +326,7 @@ bool Process::askLabel(std::string_view keyName) {
 }
 
 bool Process::unlock() {
+  if (link_) return truth(remote("unlock"));
   if (!ui_->lockScreen) return false;
   objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
   return true;
@@ -285,6 +338,7 @@ void Process::addAlert(Alert alert) {
 }
 
 bool Process::dismissAlert() {
+  if (link_) return truth(remote("dismissAlert"));
   for (auto it = alerts_.rbegin(); it != alerts_.rend(); ++it) {
     if (!it->dismissed) {
       it->dismissed = true;
@@ -371,7 +425,7 @@ bool Process::revertHook(objc::Class* cls, objc::Sel selector) {
 const Dictionary& Process::preferenceView(std::string_view app) {
   auto it = preferenceViews_.find(app);
   if (it == preferenceViews_.end()) {
-    Dictionary view = device_.preferences().read(app);
+    Dictionary view = device_.preferenceDomain(app);
     if (auto pending = pendingPreferences_.find(app); pending != pendingPreferences_.end()) {
       for (const auto& [key, value] : pending->second) {
         if (value) {
@@ -416,6 +470,10 @@ bool Process::flushPreferences(std::string_view app) {
 }
 
 void Process::flushAllPreferences() {
+  if (link_) {
+    remote("flushAllPreferences");
+    return;
+  }
   while (!pendingPreferences_.empty()) flushPreferences(std::string(pendingPreferences_.begin()->first));
 }
 

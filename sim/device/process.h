@@ -19,6 +19,7 @@
 
 namespace orvane::sim {
 
+class Channel;
 class Device;
 struct Ui;
 
@@ -46,6 +47,18 @@ class Process final : public platform::System,
   // initialiser) and enters UIApplicationMain.
   void boot();
 
+  // Starts the process as an OS process of its own (the real runtime): the child boots it and
+  // answers every call below over a channel; this object forwards the calls and keeps a copy of
+  // the state expectations read, as the child reports it after each.
+  void spawn();
+  bool separate() const { return link_ != nullptr; }
+
+  // Activator's event dispatch in this process (SpringBoard): false when no listener has the name.
+  bool fireActivatorEvent(const std::string& name);
+  // A listener's answer to one of Activator's questions; nothing when it gives none.
+  std::optional<std::string> askActivatorListener(const std::string& name, const std::string& what,
+                                                  const std::string& argument);
+
   // The loader: makes a library for this process, loads its classes and runs its initialiser.
   void mapLibrary(const std::string& path, const platform::LibraryFactory& factory);
   // Maps an installed shared object with the system's dlopen; it starts itself (libraryMapped).
@@ -56,7 +69,7 @@ class Process final : public platform::System,
   void enqueue(std::function<void()> task, std::string_view source);
   // Runs the next task; false when there is none or the process is suspended.
   bool runOneTask();
-  std::size_t pendingTasks() const { return mainQueue_.size(); }
+  std::size_t pendingTasks() const { return link_ ? separatePending_ : mainQueue_.size(); }
 
   // Deliveries from the device's notification buses, queued on the main queue.
   bool observesDarwin(std::string_view name) const;
@@ -173,7 +186,15 @@ class Process final : public platform::System,
   std::string capitalizedString(std::string_view s) override;
 
  private:
+  friend class Device;  // tells separate processes of the device's changes (remote)
   void buildClasses();
+  // The separate process's side (sim/device/separate.cpp).
+  [[noreturn]] void childMain(int fd);
+  Value serve(const std::string& method, const Array& arguments);
+  Dictionary snapshot() const;
+  void apply(const Dictionary& state);
+  // Calls the separate process; its answer's result (empty when the method gives none).
+  Value remote(const std::string& method, Array arguments = {});
   void deliverLocal(const platform::Notification& notification);
   void hold(bool darwin, const platform::Notification& notification);
   const Dictionary& preferenceView(std::string_view app);
@@ -216,6 +237,10 @@ class Process final : public platform::System,
   // Values set and not yet flushed, per domain, in the order set (the last value of each key).
   std::map<std::string, std::vector<std::pair<std::string, std::optional<Value>>>, std::less<>> pendingPreferences_;
   std::unique_ptr<Ui> ui_;
+  // Set when the process runs as an OS process of its own: the connection to it, and its id.
+  std::unique_ptr<Channel> link_;
+  int pid_ = -1;
+  std::size_t separatePending_ = 0;
   // Last, so that the libraries go first when the process ends, as at a real exit.
   std::vector<std::unique_ptr<platform::Library>> libraries_;
 };

@@ -168,6 +168,7 @@ std::optional<std::string> FileStore::read(std::string_view devicePath, std::siz
 }
 
 bool FileStore::meets(FileFault fault) {
+  if (faultSource_) return faultSource_(fault);
   if (fault_ != fault || faultTimes_ == 0) return false;
   if (faultTimes_ > 0 && --faultTimes_ == 0) fault_.reset();
   return true;

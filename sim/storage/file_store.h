@@ -56,6 +56,10 @@ class FileStore {
     faultTimes_ = times;
   }
   void clearFaults() { fault_.reset(); }
+  // Whether an operation meets the injected fault `fault`, using one up; asks `source` instead when
+  // one is set (the store of a separate process draws the device's faults).
+  bool meets(FileFault fault);
+  void setFaultSource(std::function<bool(FileFault)> source) { faultSource_ = std::move(source); }
   // Told of every write that has been put in place (for tests that need to see what was written).
   void setWriteObserver(std::function<void(std::string_view devicePath, std::string_view bytes)> observer) {
     writeObserver_ = std::move(observer);
@@ -92,14 +96,13 @@ class FileStore {
   int openBeneath(const std::string& relative, int flags) const;
   // Opens (and with `create`, makes) the folders of a relative path one by one, refusing links.
   int openFolder(const std::string& relativeFolder, bool create) const;
-  // Whether this operation meets an injected fault, using one up.
-  bool meets(FileFault fault);
 
   std::filesystem::path root_;
   int rootFd_ = -1;
   // Whether the kernel has openat2; learnt from the first call that finds it missing.
   mutable bool hasOpenat2_ = true;
   std::optional<FileFault> fault_;
+  std::function<bool(FileFault)> faultSource_;
   std::function<void(std::string_view, std::string_view)> writeObserver_;
   int faultTimes_ = 0;
   bool durable_ = true;

@@ -1,0 +1,243 @@
+#include "sim/device/channel.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+namespace orvane::sim {
+
+namespace {
+
+// Messages never come near this; a length past it is not a message.
+constexpr std::uint64_t kMaxMessage = std::uint64_t{1} << 30;
+
+void put(std::string& out, std::uint64_t n) { out.append(reinterpret_cast<const char*>(&n), sizeof n); }
+void putBytes(std::string& out, std::string_view bytes) {
+  put(out, bytes.size());
+  out.append(bytes);
+}
+
+void encodeInto(std::string& out, const Value& value) {
+  out.push_back(static_cast<char>(value.storage().index()));
+  std::visit(
+      [&out](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          out.push_back(v ? 1 : 0);
+        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
+          put(out, static_cast<std::uint64_t>(v));
+        } else if constexpr (std::is_same_v<T, double>) {
+          std::uint64_t bits = 0;
+          std::memcpy(&bits, &v, sizeof bits);
+          put(out, bits);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          putBytes(out, v);
+        } else if constexpr (std::is_same_v<T, Data>) {
+          putBytes(out, std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+        } else if constexpr (std::is_same_v<T, Date>) {
+          encodeInto(out, Value(v.seconds));
+        } else if constexpr (std::is_same_v<T, Uid>) {
+          put(out, v.value);
+        } else if constexpr (std::is_same_v<T, Array>) {
+          put(out, v.size());
+          for (const Value& member : v) encodeInto(out, member);
+        } else if constexpr (std::is_same_v<T, Dictionary>) {
+          put(out, v.size());
+          for (const auto& [key, member] : v) {
+            putBytes(out, key);
+            encodeInto(out, member);
+          }
+        } else if constexpr (std::is_same_v<T, Set>) {
+          put(out, v.members.size());
+          for (const Value& member : v.members) encodeInto(out, member);
+        }
+      },
+      value.storage());
+}
+
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+  bool done() const { return bytes_.empty(); }
+
+  std::optional<Value> value(int depth = 0) {
+    if (depth > 4096 || bytes_.empty()) return std::nullopt;
+    const auto index = static_cast<std::size_t>(static_cast<unsigned char>(bytes_.front()));
+    bytes_.remove_prefix(1);
+    std::uint64_t n = 0;
+    switch (index) {
+      case 0:
+        if (bytes_.empty()) return std::nullopt;
+        n = static_cast<unsigned char>(bytes_.front());
+        bytes_.remove_prefix(1);
+        return Value(n != 0);
+      case 1:
+        if (!number(n)) return std::nullopt;
+        return Value(static_cast<std::int64_t>(n));
+      case 2:
+        if (!number(n)) return std::nullopt;
+        return Value(n);
+      case 3: {
+        if (!number(n)) return std::nullopt;
+        double d = 0;
+        std::memcpy(&d, &n, sizeof d);
+        return Value(d);
+      }
+      case 4: {
+        auto s = text();
+        return s ? std::optional<Value>(Value(std::string(*s))) : std::nullopt;
+      }
+      case 5: {
+        auto s = text();
+        return s ? std::optional<Value>(Value(Data(s->begin(), s->end()))) : std::nullopt;
+      }
+      case 6: {
+        auto seconds = value(depth + 1);
+        const double* d = seconds ? std::get_if<double>(&seconds->storage()) : nullptr;
+        return d ? std::optional<Value>(Value(Date{*d})) : std::nullopt;
+      }
+      case 7:
+        if (!number(n)) return std::nullopt;
+        return Value(Uid{n});
+      case 8:
+      case 11: {
+        if (!number(n) || n > bytes_.size()) return std::nullopt;
+        Array members;
+        for (std::uint64_t i = 0; i < n; ++i) {
+          auto member = value(depth + 1);
+          if (!member) return std::nullopt;
+          members.push_back(std::move(*member));
+        }
+        return index == 8 ? Value(std::move(members)) : Value(Set{std::move(members)});
+      }
+      case 9: {
+        if (!number(n) || n > bytes_.size()) return std::nullopt;
+        Dictionary entries;
+        for (std::uint64_t i = 0; i < n; ++i) {
+          auto key = text();
+          if (!key) return std::nullopt;
+          auto member = value(depth + 1);
+          if (!member) return std::nullopt;
+          entries.insert_or_assign(std::string(*key), std::move(*member));
+        }
+        return Value(std::move(entries));
+      }
+      case 10:
+        return Value(Null{});
+      default:
+        return std::nullopt;
+    }
+  }
+
+ private:
+  bool number(std::uint64_t& n) {
+    if (bytes_.size() < sizeof n) return false;
+    std::memcpy(&n, bytes_.data(), sizeof n);
+    bytes_.remove_prefix(sizeof n);
+    return true;
+  }
+  std::optional<std::string_view> text() {
+    std::uint64_t n = 0;
+    if (!number(n) || n > bytes_.size()) return std::nullopt;
+    const std::string_view s = bytes_.substr(0, n);
+    bytes_.remove_prefix(n);
+    return s;
+  }
+
+  std::string_view bytes_;
+};
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool readAll(int fd, char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::read(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string encodeValue(const Value& value) {
+  std::string out;
+  encodeInto(out, value);
+  return out;
+}
+
+std::optional<Value> decodeValue(std::string_view bytes) {
+  Reader reader(bytes);
+  auto value = reader.value();
+  return value && reader.done() ? value : std::nullopt;
+}
+
+Channel::~Channel() { ::close(fd_); }
+
+void Channel::send(const Value& message) {
+  std::string bytes;
+  put(bytes, 0);
+  encodeInto(bytes, message);
+  const std::uint64_t length = bytes.size() - sizeof(std::uint64_t);
+  std::memcpy(bytes.data(), &length, sizeof length);
+  if (!writeAll(fd_, bytes.data(), bytes.size())) throw ChannelClosed("the other process is gone");
+}
+
+Value Channel::receive() {
+  std::uint64_t length = 0;
+  if (!readAll(fd_, reinterpret_cast<char*>(&length), sizeof length)) throw ChannelClosed("the other process is gone");
+  if (length > kMaxMessage) throw ChannelClosed("not a message");
+  std::string bytes(length, '\0');
+  if (!readAll(fd_, bytes.data(), bytes.size())) throw ChannelClosed("the other process is gone");
+  auto value = decodeValue(bytes);
+  if (!value || value->dictionary() == nullptr) throw ChannelClosed("not a message");
+  return std::move(*value);
+}
+
+void Channel::answer(const Dictionary& message) {
+  const Value* method = find(message, "call");
+  const Value* arguments = find(message, "arguments");
+  if (method == nullptr || method->string() == nullptr || arguments == nullptr || arguments->array() == nullptr)
+    throw ChannelClosed("not a message");
+  Value result = handler_ ? handler_(*method->string(), *arguments->array()) : Value();
+  send(Value(Dictionary{{"answer", std::move(result)}}));
+}
+
+Value Channel::call(const std::string& method, Array arguments) {
+  send(Value(Dictionary{{"call", Value(method)}, {"arguments", Value(std::move(arguments))}}));
+  for (;;) {
+    Value message = receive();
+    const Dictionary& fields = *message.dictionary();
+    if (const Value* result = find(fields, "answer")) return *result;
+    answer(fields);
+  }
+}
+
+void Channel::serve() {
+  for (;;) {
+    Value message;
+    try {
+      message = receive();
+    } catch (const ChannelClosed&) {
+      return;
+    }
+    answer(*message.dictionary());
+  }
+}
+
+}  // namespace orvane::sim

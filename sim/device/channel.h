@@ -1,0 +1,56 @@
+// One end of the connection between the device's OS process and the OS process of one simulated
+// process (on the real runtime, every simulated process has one). Either side calls the other; a
+// call is answered before its caller goes on, and while a side waits for its answer it serves the
+// calls the other side makes meanwhile (a call may call back: a process that posts a notification
+// it observes itself is asked to queue the delivery before its post returns). Both sides are
+// single-threaded, so everything happens in one order, the same on every run.
+//
+// A message is a length and the encoding of one value (encodeValue below), exact for every value.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/value.h"
+
+namespace orvane::sim {
+
+// Every value, exactly (every integer, every real with its bits, bytes that are not UTF-8).
+std::string encodeValue(const Value& value);
+// Nothing when the bytes are not one whole encoded value.
+std::optional<Value> decodeValue(std::string_view bytes);
+
+// The other side is gone (it exited, crashed or was killed), or sent something that is not a message.
+struct ChannelClosed : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class Channel {
+ public:
+  // Serves one call: the method's name and its arguments, and gives the answer.
+  using Handler = std::function<Value(const std::string& method, const Array& arguments)>;
+
+  explicit Channel(int fd) : fd_(fd) {}
+  ~Channel();
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+
+  void setHandler(Handler handler) { handler_ = std::move(handler); }
+  // Calls the other side and serves its calls until the answer comes. Throws ChannelClosed.
+  Value call(const std::string& method, Array arguments = {});
+  // Serves the other side's calls until it closes the connection.
+  void serve();
+
+ private:
+  void send(const Value& message);
+  Value receive();
+  // Serves one call message.
+  void answer(const Dictionary& message);
+
+  int fd_;
+  Handler handler_;
+};
+
+}  // namespace orvane::sim
