@@ -54,6 +54,7 @@ struct ScenarioRunner::Impl {
   void keyboards(Args& args);
   void start(Args& args);
   void stop(Args& args);
+  void endProcess(Args& args);
   void suspendOrResume(Args& args);
   void showOrHideKeyboard(Args& args);
   void tap(Args& args);

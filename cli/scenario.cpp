@@ -54,6 +54,9 @@ void ScenarioRunner::Impl::run(Args& args) {
       {"post", &Impl::post},
       {"start", &Impl::start},
       {"stop", &Impl::stop},
+      {"kill", &Impl::endProcess},
+      {"crash", &Impl::endProcess},
+      {"hang", &Impl::endProcess},
       {"suspend", &Impl::suspendOrResume},
       {"resume", &Impl::suspendOrResume},
       {"show-keyboard", &Impl::showOrHideKeyboard},
@@ -136,6 +139,8 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
     auto tokens = tokenize(line);
     // A first word that is empty ("") is no command: it is reported as an unknown one.
     Args args(line, std::move(tokens));
+    // Processes that ended (killed, crashed, hung) during the last line are taken out first.
+    impl_->device.reap();
     impl_->run(args);
   } catch (const BadLine& e) {
     impl_->output.failure(impl_->where, e.what(), true);

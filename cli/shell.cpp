@@ -80,6 +80,7 @@ const char* const kShellHelp =
     "  fault write|flush|rename|read-only|full [TIMES] | none the file layer fails\n"
     "processes and events:\n"
     "  start PROCESS [returns STATUS], stop PROCESS, suspend APP, resume APP\n"
+    "  kill PROCESS [mid-write], crash PROCESS, hang PROCESS   a process that ends without stop\n"
     "  show-keyboard PROCESS, hide-keyboard PROCESS\n"
     "  tap PROCESS globe|KEY|nowhere, next-keyboard PROCESS, switcher PROCESS, label PROCESS [KEY]\n"
     "  unlock, dismiss PROCESS, post PROCESS darwin|distributed NAME [USERINFO]\n"

@@ -1,5 +1,6 @@
 #include "sim/device/channel.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -199,6 +200,14 @@ void Channel::send(const Value& message) {
 }
 
 Value Channel::receive() {
+  if (boundMilliseconds_ > 0) {
+    pollfd waiting{fd_, POLLIN, 0};
+    int ready = 0;
+    do {
+      ready = ::poll(&waiting, 1, boundMilliseconds_);
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 0) throw ChannelTimeout("no answer within the bound");
+  }
   std::uint64_t length = 0;
   if (!readAll(fd_, reinterpret_cast<char*>(&length), sizeof length)) throw ChannelClosed("the other process is gone");
   if (length > kMaxMessage) throw ChannelClosed("not a message");

@@ -27,6 +27,11 @@ struct ChannelClosed : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The other side did not answer within the channel's bound.
+struct ChannelTimeout : ChannelClosed {
+  using ChannelClosed::ChannelClosed;
+};
+
 class Channel {
  public:
   // Serves one call: the method's name and its arguments, and gives the answer.
@@ -38,6 +43,9 @@ class Channel {
   Channel& operator=(const Channel&) = delete;
 
   void setHandler(Handler handler) { handler_ = std::move(handler); }
+  // How long to wait for each message before giving up on the other side (ChannelTimeout); 0, the
+  // default, waits for ever.
+  void setBound(int milliseconds) { boundMilliseconds_ = milliseconds; }
   // Calls the other side and serves its calls until the answer comes. Throws ChannelClosed.
   Value call(const std::string& method, Array arguments = {});
   // Serves the other side's calls until it closes the connection.
@@ -50,6 +58,7 @@ class Channel {
   void answer(const Dictionary& message);
 
   int fd_;
+  int boundMilliseconds_ = 0;
   Handler handler_;
 };
 

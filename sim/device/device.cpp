@@ -133,6 +133,7 @@ bool Device::installSharedObject(std::string path, const std::filesystem::path& 
 
 Process& Device::start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus) {
   if (Process* running = find(bundleIdentifier)) return *running;
+  reap();
   if (separateProcesses_) {
     processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier),
                                                    applicationMainStatus.value_or(applicationMainStatus_)));
@@ -166,9 +167,13 @@ bool Device::stop(std::string_view bundleIdentifier) {
   return true;
 }
 
+void Device::reap() {
+  std::erase_if(processes_, [](const auto& p) { return p->ended(); });
+}
+
 Process* Device::find(std::string_view bundleIdentifier) {
   for (const auto& p : processes_) {
-    if (p->bundleIdentifier() == bundleIdentifier) return p.get();
+    if (!p->ended() && p->bundleIdentifier() == bundleIdentifier) return p.get();
   }
   return nullptr;
 }
@@ -179,7 +184,7 @@ void Device::postDarwin(const std::string& name) {
     return;
   }
   for (const auto& p : processes_) {
-    if (p->observesDarwin(name)) p->queueDarwinDelivery(name);
+    if (!p->ended() && p->observesDarwin(name)) p->queueDarwinDelivery(name);
   }
 }
 
@@ -194,7 +199,7 @@ void Device::postDistributed(Process& from, const platform::Notification& notifi
   if (notification.userInfo) fields.emplace_back("userInfo", formatValueText(Value(*notification.userInfo)));
   from.trace("distributed-post", std::move(fields));
   for (const auto& p : processes_) {
-    if (p->observesDistributed(notification.name)) p->queueDistributedDelivery(notification);
+    if (!p->ended() && p->observesDistributed(notification.name)) p->queueDistributedDelivery(notification);
   }
 }
 
@@ -209,12 +214,15 @@ Device::RunResult Device::runUntilIdle(std::size_t maxTasks) {
         trace_.add("device", "runaway", {{"tasks", std::to_string(result.tasks)}});
         return result;
       }
-      if (processes_[i]->runOneTask()) {
+      if (!processes_[i]->ended() && processes_[i]->runOneTask()) {
         ++result.tasks;
         ranAny = true;
       }
     }
-    if (!ranAny) return result;
+    if (!ranAny) {
+      reap();
+      return result;
+    }
   }
 }
 

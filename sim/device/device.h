@@ -83,7 +83,10 @@ class Device {
   // the device process over `parent`; its trace goes there, and file faults are drawn there.
   void becomeChild(Channel& parent);
   // In the device process: serves a separate process's call of the daemons and buses.
-  Value serveProcess(const std::string& method, const Array& arguments);
+  Value serveProcess(Process& from, const std::string& method, const Array& arguments);
+  // Takes out the processes that have ended (killed, crashed, hung); done where no loop over the
+  // processes is under way.
+  void reap();
   // In a separate process's OS process: the device's keyboards or an icon, as they change.
   void adopt(const std::string& what, const Array& arguments);
 

@@ -129,7 +129,7 @@ void Process::enqueue(std::function<void()> task, std::string_view source) {
 }
 
 bool Process::runOneTask() {
-  if (link_) return truth(remote("runOneTask"));
+  if (separate_) return truth(remote("runOneTask"));
   if (suspended_ || mainQueue_.empty()) return false;
   Task task = std::move(mainQueue_.front());
   mainQueue_.pop_front();
@@ -151,12 +151,12 @@ std::string Process::objectName(const objc::Id& object) {
 // ---- notifications ----
 
 bool Process::observesDarwin(std::string_view name) const {
-  if (link_) return truth(const_cast<Process*>(this)->remote("observesDarwin", {Value(std::string(name))}));
+  if (separate_) return truth(const_cast<Process*>(this)->remote("observesDarwin", {Value(std::string(name))}));
   return std::any_of(darwinObservers_.begin(), darwinObservers_.end(), [&](const auto& o) { return o.first == name; });
 }
 
 void Process::queueDarwinDelivery(const std::string& name) {
-  if (link_) {
+  if (separate_) {
     remote("queueDarwinDelivery", {Value(name)});
     return;
   }
@@ -174,13 +174,13 @@ void Process::queueDarwinDelivery(const std::string& name) {
 }
 
 bool Process::observesDistributed(std::string_view name) const {
-  if (link_) return truth(const_cast<Process*>(this)->remote("observesDistributed", {Value(std::string(name))}));
+  if (separate_) return truth(const_cast<Process*>(this)->remote("observesDistributed", {Value(std::string(name))}));
   return std::any_of(distributedObservers_.begin(), distributedObservers_.end(),
                      [&](const auto& o) { return o.first == name; });
 }
 
 void Process::queueDistributedDelivery(const platform::Notification& notification) {
-  if (link_) {
+  if (separate_) {
     remote("queueDistributedDelivery",
            {Value(notification.name),
             notification.userInfo ? Value(Array{Value(*notification.userInfo)}) : Value(Array{})});
@@ -208,7 +208,7 @@ void Process::hold(bool darwin, const platform::Notification& notification) {
 }
 
 bool Process::suspend() {
-  if (link_) return truth(remote("suspend"));
+  if (separate_) return truth(remote("suspend"));
   if (isSpringBoard() || suspended_) return false;
   if (ui_->keyboardShown) hideKeyboard();
   suspended_ = true;
@@ -217,7 +217,7 @@ bool Process::suspend() {
 }
 
 bool Process::resume() {
-  if (link_) return truth(remote("resume"));
+  if (separate_) return truth(remote("resume"));
   if (!suspended_) return false;
   suspended_ = false;
   trace("resume");
@@ -255,7 +255,7 @@ void Process::deliverLocal(const platform::Notification& notification) {
 // ---- the keyboard, as a user drives it ----
 
 void Process::showKeyboard() {
-  if (link_) {
+  if (separate_) {
     remote("showKeyboard");
     return;
   }
@@ -264,7 +264,7 @@ void Process::showKeyboard() {
 }
 
 void Process::hideKeyboard() {
-  if (link_) {
+  if (separate_) {
     remote("hideKeyboard");
     return;
   }
@@ -273,7 +273,7 @@ void Process::hideKeyboard() {
 }
 
 bool Process::tapKey(std::string_view keyName) {
-  if (link_) return truth(remote("tapKey", {Value(std::string(keyName))}));
+  if (separate_) return truth(remote("tapKey", {Value(std::string(keyName))}));
   auto center = keyCenter(*ui_, keyName);
   if (!center) return false;
   trace("tap", {{"key", std::string(keyName)}});
@@ -283,7 +283,7 @@ bool Process::tapKey(std::string_view keyName) {
 }
 
 void Process::tapNowhere() {
-  if (link_) {
+  if (separate_) {
     remote("tapNowhere");
     return;
   }
@@ -293,7 +293,7 @@ void Process::tapNowhere() {
 }
 
 void Process::nextKeyboardStep() {
-  if (link_) {
+  if (separate_) {
     remote("nextKeyboardStep");
     return;
   }
@@ -303,7 +303,7 @@ void Process::nextKeyboardStep() {
 }
 
 platform::StringList Process::askSwitcherList() {
-  if (link_) {
+  if (separate_) {
     remote("askSwitcherList");
     return lastSwitcherList_.value_or(std::nullopt);
   }
@@ -316,7 +316,7 @@ platform::StringList Process::askSwitcherList() {
 }
 
 bool Process::askLabel(std::string_view keyName) {
-  if (link_) return truth(remote("askLabel", {Value(std::string(keyName))}));
+  if (separate_) return truth(remote("askLabel", {Value(std::string(keyName))}));
   const objc::Id key = keyNamed(*ui_, keyName);
   if (!key) return false;
   platform::String label = objc::send(key, sel::displayString);
@@ -326,7 +326,7 @@ bool Process::askLabel(std::string_view keyName) {
 }
 
 bool Process::unlock() {
-  if (link_) return truth(remote("unlock"));
+  if (separate_) return truth(remote("unlock"));
   if (!ui_->lockScreen) return false;
   objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
   return true;
@@ -338,7 +338,7 @@ void Process::addAlert(Alert alert) {
 }
 
 bool Process::dismissAlert() {
-  if (link_) return truth(remote("dismissAlert"));
+  if (separate_) return truth(remote("dismissAlert"));
   for (auto it = alerts_.rbegin(); it != alerts_.rend(); ++it) {
     if (!it->dismissed) {
       it->dismissed = true;
@@ -470,7 +470,7 @@ bool Process::flushPreferences(std::string_view app) {
 }
 
 void Process::flushAllPreferences() {
-  if (link_) {
+  if (separate_) {
     remote("flushAllPreferences");
     return;
   }

@@ -51,7 +51,18 @@ class Process final : public platform::System,
   // answers every call below over a channel; this object forwards the calls and keeps a copy of
   // the state expectations read, as the child reports it after each.
   void spawn();
-  bool separate() const { return link_ != nullptr; }
+  bool separate() const { return separate_; }
+
+  // How a process can end other than by `stop`: killed (SIGKILL) now, or in the middle of its next
+  // write of a file (a separate process only: the file is written but not yet in place); crashed
+  // (SIGABRT); or hung, killed by the device once it has not answered for kHangBound. The end is
+  // traced ("exit", with the status and the reason); nothing the process set and never
+  // synchronized is written. False when this runtime cannot make that end (mid-write on the fast one).
+  enum class End { kKill, kKillMidWrite, kCrash, kHang };
+  static constexpr int kHangBoundMilliseconds = 2000;
+  bool end(End how);
+  // Whether the process has ended that way (the device reaps it).
+  bool ended() const { return ended_; }
 
   // Activator's event dispatch in this process (SpringBoard): false when no listener has the name.
   bool fireActivatorEvent(const std::string& name);
@@ -69,7 +80,7 @@ class Process final : public platform::System,
   void enqueue(std::function<void()> task, std::string_view source);
   // Runs the next task; false when there is none or the process is suspended.
   bool runOneTask();
-  std::size_t pendingTasks() const { return link_ ? separatePending_ : mainQueue_.size(); }
+  std::size_t pendingTasks() const { return separate_ ? separatePending_ : mainQueue_.size(); }
 
   // Deliveries from the device's notification buses, queued on the main queue.
   bool observesDarwin(std::string_view name) const;
@@ -193,8 +204,11 @@ class Process final : public platform::System,
   Value serve(const std::string& method, const Array& arguments);
   Dictionary snapshot() const;
   void apply(const Dictionary& state);
-  // Calls the separate process; its answer's result (empty when the method gives none).
+  // Calls the separate process; its answer's result (empty when the method gives none, or when
+  // the process ended during the call: it is then reaped and its end traced).
   Value remote(const std::string& method, Array arguments = {});
+  // The process has ended with `status` ("SIGKILL", "exit 1", ...) for `reason`.
+  void ended(const std::string& status, const std::string& reason);
   void deliverLocal(const platform::Notification& notification);
   void hold(bool darwin, const platform::Notification& notification);
   const Dictionary& preferenceView(std::string_view app);
@@ -240,7 +254,11 @@ class Process final : public platform::System,
   // Set when the process runs as an OS process of its own: the connection to it, and its id.
   std::unique_ptr<Channel> link_;
   int pid_ = -1;
+  bool separate_ = false;
   std::size_t separatePending_ = 0;
+  bool ended_ = false;
+  // Set by end(kKillMidWrite): the separate process is killed at its next write of a file.
+  bool killMidWrite_ = false;
   // Last, so that the libraries go first when the process ends, as at a real exit.
   std::vector<std::unique_ptr<platform::Library>> libraries_;
 };

@@ -5,11 +5,13 @@
 // one writer of every domain), the Darwin and distributed buses and file faults. Files it reads
 // and writes itself, on the device's root. Only the device process starts calls of its own: a
 // child calls only while it serves one, so everything happens in one order, the same every run.
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -83,7 +85,7 @@ void Device::tellSeparateProcesses(const std::string& what) {
   for (const auto& p : processes_) p->remote(what, arguments);
 }
 
-Value Device::serveProcess(const std::string& method, const Array& arguments) {
+Value Device::serveProcess(Process& from, const std::string& method, const Array& arguments) {
   if (method == "trace") {
     Trace::Fields fields;
     if (const Array* given = arguments.size() > 2 ? arguments[2].array() : nullptr) {
@@ -109,12 +111,21 @@ Value Device::serveProcess(const std::string& method, const Array& arguments) {
     return {};
   }
   if (method == "postDistributed") {
-    if (Process* from = find(textAt(arguments, 0))) {
-      postDistributed(*from, platform::Notification{textAt(arguments, 1), userInfoAt(arguments, 2)});
+    if (Process* poster = find(textAt(arguments, 0))) {
+      postDistributed(*poster, platform::Notification{textAt(arguments, 1), userInfoAt(arguments, 2)});
     }
     return {};
   }
-  if (method == "fileFault") return Value(files_.meets(static_cast<FileFault>(integerAt(arguments, 0))));
+  if (method == "fileFault") {
+    const auto fault = static_cast<FileFault>(integerAt(arguments, 0));
+    // The write's bytes are in a temporary file, not yet put in place: a process told to die
+    // mid-write dies here.
+    if (fault == FileFault::kRename && from.killMidWrite_) {
+      ::kill(from.pid_, SIGKILL);
+      throw ChannelClosed("killed-mid-write");
+    }
+    return Value(files_.meets(fault));
+  }
   throw ChannelClosed("a process made an unknown call: " + method);
 }
 
@@ -169,14 +180,28 @@ void Process::spawn() {
   }
   ::close(fds[1]);
   pid_ = pid;
+  separate_ = true;
   link_ = std::make_unique<Channel>(fds[0]);
-  link_->setHandler(
-      [this](const std::string& method, const Array& arguments) { return device_.serveProcess(method, arguments); });
+  link_->setHandler([this](const std::string& method, const Array& arguments) {
+    return device_.serveProcess(*this, method, arguments);
+  });
+  link_->setBound(kHangBoundMilliseconds);
   remote("boot");
 }
 
 Value Process::remote(const std::string& method, Array arguments) {
-  const Value answer = link_->call(method, std::move(arguments));
+  if (ended_) return {};
+  Value answer;
+  try {
+    answer = link_->call(method, std::move(arguments));
+  } catch (const ChannelTimeout&) {
+    ::kill(pid_, SIGKILL);
+    ended("", "hung");
+    return {};
+  } catch (const ChannelClosed&) {
+    ended("", killMidWrite_ ? "killed-mid-write" : "crashed");
+    return {};
+  }
   const Dictionary* fields = answer.dictionary();
   if (fields == nullptr) return {};
   if (const Value* state = find(*fields, "state"); state != nullptr && state->dictionary() != nullptr) {
@@ -184,6 +209,62 @@ Value Process::remote(const std::string& method, Array arguments) {
   }
   const Value* result = find(*fields, "result");
   return result != nullptr ? *result : Value();
+}
+
+namespace {
+std::string statusText(int status) {
+  if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+  if (!WIFSIGNALED(status)) return "unknown";
+  switch (WTERMSIG(status)) {
+    case SIGKILL:
+      return "SIGKILL";
+    case SIGABRT:
+      return "SIGABRT";
+    case SIGSEGV:
+      return "SIGSEGV";
+    default:
+      return "signal " + std::to_string(WTERMSIG(status));
+  }
+}
+}  // namespace
+
+void Process::ended(const std::string& status, const std::string& reason) {
+  std::string exit = status;
+  if (link_) {
+    link_.reset();
+    int waited = 0;
+    if (::waitpid(pid_, &waited, 0) == pid_ && exit.empty()) exit = statusText(waited);
+  }
+  ended_ = true;
+  trace("exit", {{"status", exit}, {"reason", reason}});
+}
+
+bool Process::end(End how) {
+  if (ended_) return true;
+  if (!link_) {
+    // One OS process holds every process: the end is modelled, the process taken out as it is.
+    if (how == End::kKillMidWrite) return false;
+    ended(how == End::kCrash ? "SIGABRT" : "SIGKILL", how == End::kCrash  ? "crashed"
+                                                      : how == End::kHang ? "hung"
+                                                                          : "killed");
+    return true;
+  }
+  switch (how) {
+    case End::kKill:
+      ::kill(pid_, SIGKILL);
+      ended("", "killed");
+      break;
+    case End::kKillMidWrite:
+      killMidWrite_ = true;
+      break;
+    case End::kCrash:
+      remote("crash");
+      break;
+    case End::kHang:
+      remote("hang");
+      break;
+  }
+  return true;
 }
 
 // What expectations and the state read of a process, as the separate process reports it.
@@ -306,6 +387,12 @@ Value Process::serve(const std::string& method, const Array& arguments) {
     result = Value(fireActivatorEvent(text));
   } else if (method == "askActivatorListener") {
     result = optional(askActivatorListener(text, textAt(arguments, 1), textAt(arguments, 2)));
+  } else if (method == "crash") {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);  // no core file for a crash asked for
+    std::abort();
+  } else if (method == "hang") {
+    for (;;) ::pause();
   } else if (method == "keyboards" || method == "icons") {
     device_.adopt(method, arguments);
   } else {
@@ -315,13 +402,13 @@ Value Process::serve(const std::string& method, const Array& arguments) {
 }
 
 bool Process::fireActivatorEvent(const std::string& name) {
-  if (link_) return remote("fireActivatorEvent", {Value(name)}) == Value(true);
+  if (separate_) return remote("fireActivatorEvent", {Value(name)}) == Value(true);
   return sim::fireActivatorEvent(*this, name);
 }
 
 std::optional<std::string> Process::askActivatorListener(const std::string& name, const std::string& what,
                                                          const std::string& argument) {
-  if (link_) {
+  if (separate_) {
     const Value answer = remote("askActivatorListener", {Value(name), Value(what), Value(argument)});
     return optionalText(&answer);
   }

@@ -1,0 +1,114 @@
+// The channel between the device and a separate process: every value crosses it exactly, and
+// bytes that are not a message are refused, never read past.
+#include "sim/device/channel.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace orvane::sim {
+namespace {
+
+Value everyKind() {
+  double nan = std::numeric_limits<double>::quiet_NaN();
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &nan, sizeof bits);
+  bits |= 0x1234;  // a payload of its own, kept bit for bit
+  std::memcpy(&nan, &bits, sizeof bits);
+  return Value(Dictionary{
+      {"bool", Value(true)},
+      {"int", Value(std::numeric_limits<std::int64_t>::min())},
+      {"uint", Value(std::numeric_limits<std::uint64_t>::max())},
+      {"nan", Value(nan)},
+      {"negative zero", Value(-0.0)},
+      {"not utf-8", Value(std::string("\xff\xfe\x00 x", 5))},
+      {"data", Value(Data{0, 1, 255})},
+      {"date", Value(Date{-1.5})},
+      {"uid", Value(Uid{7})},
+      {"null", Value(Null{})},
+      {"set", Value(Set{{Value(1), Value("a")}})},
+      {std::string("key\0with nul", 12), Value(Array{Value(Array{}), Value(Dictionary{})})},
+  });
+}
+
+TEST(Channel, EveryValueCrossesExactly) {
+  const Value sent = everyKind();
+  const auto received = decodeValue(encodeValue(sent));
+  ASSERT_TRUE(received);
+  // Value's == compares reals as numbers (NaN is never equal): compare the encodings, bit for bit.
+  EXPECT_EQ(encodeValue(*received), encodeValue(sent));
+  const auto* nan = std::get_if<double>(&find(*received->dictionary(), "nan")->storage());
+  ASSERT_NE(nan, nullptr);
+  EXPECT_TRUE(std::isnan(*nan));
+  EXPECT_TRUE(std::signbit(*std::get_if<double>(&find(*received->dictionary(), "negative zero")->storage())));
+}
+
+TEST(Channel, BytesThatAreNotOneValueAreRefused) {
+  const std::string whole = encodeValue(everyKind());
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    EXPECT_FALSE(decodeValue(std::string_view(whole).substr(0, n))) << "a value cut at byte " << n;
+  }
+  EXPECT_FALSE(decodeValue(whole + "x"));             // something after the value
+  EXPECT_FALSE(decodeValue(std::string(1, '\x0c')));  // no such kind
+  // A count far past what the bytes could hold is refused before anything is made of it.
+  std::string huge = "\x08";
+  huge.append(8, '\xff');
+  EXPECT_FALSE(decodeValue(huge));
+  // Random damage: refused or read, never a crash or a read past the end (the sanitizers watch).
+  std::mt19937 random(20261207);
+  for (int i = 0; i < 2000; ++i) {
+    std::string damaged = whole;
+    for (int j = 0; j < 3; ++j) damaged[random() % damaged.size()] = static_cast<char>(random());
+    (void)decodeValue(damaged);
+  }
+}
+
+TEST(Channel, ACallIsAnsweredAndTheCallerServesCallsBackMeanwhile) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  Channel device(fds[0]);
+  Channel process(fds[1]);
+  std::vector<std::string> served;
+  device.setHandler([&](const std::string& method, const Array& arguments) {
+    served.push_back(method);
+    return Value(static_cast<std::int64_t>(arguments.size()));
+  });
+  // The process side answers "double" by first calling the device back ("count").
+  process.setHandler([&](const std::string& method, const Array& arguments) {
+    const Value count = process.call("count", {Value(1), Value(2), Value(3)});
+    return Value(Array{Value(method), count, arguments.empty() ? Value() : arguments.front()});
+  });
+  // The process side in a child of its own, as a separate process is.
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    process.serve();
+    ::_exit(0);
+  }
+  const Value answer = device.call("double", {Value("x")});
+  EXPECT_EQ(answer, Value(Array{Value("double"), Value(std::int64_t{3}), Value("x")}));
+  EXPECT_EQ(served, std::vector<std::string>{"count"});
+  ::close(fds[1]);
+  ::shutdown(fds[0], SHUT_RDWR);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+}
+
+TEST(Channel, AnAnswerThatNeverComesIsATimeoutAndAClosedSideIsSaid) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  Channel device(fds[0]);
+  device.setBound(50);
+  EXPECT_THROW(device.call("anyone?"), ChannelTimeout);
+  ::close(fds[1]);
+  EXPECT_THROW(device.call("anyone?"), ChannelClosed);
+}
+
+}  // namespace
+}  // namespace orvane::sim
