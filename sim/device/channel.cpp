@@ -219,12 +219,13 @@ Value Channel::receive() {
 }
 
 void Channel::answer(const Dictionary& message) {
-  const Value* method = find(message, "call");
+  const bool told = find(message, "tell") != nullptr;
+  const Value* method = find(message, told ? "tell" : "call");
   const Value* arguments = find(message, "arguments");
   if (method == nullptr || method->string() == nullptr || arguments == nullptr || arguments->array() == nullptr)
     throw ChannelClosed("not a message");
   Value result = handler_ ? handler_(*method->string(), *arguments->array()) : Value();
-  send(Value(Dictionary{{"answer", std::move(result)}}));
+  if (!told) send(Value(Dictionary{{"answer", std::move(result)}}));
 }
 
 Value Channel::call(const std::string& method, Array arguments) {
@@ -235,6 +236,10 @@ Value Channel::call(const std::string& method, Array arguments) {
     if (const Value* result = find(fields, "answer")) return *result;
     answer(fields);
   }
+}
+
+void Channel::tell(const std::string& method, Array arguments) {
+  send(Value(Dictionary{{"tell", Value(method)}, {"arguments", Value(std::move(arguments))}}));
 }
 
 void Channel::serve() {

@@ -48,6 +48,9 @@ class Channel {
   void setBound(int milliseconds) { boundMilliseconds_ = milliseconds; }
   // Calls the other side and serves its calls until the answer comes. Throws ChannelClosed.
   Value call(const std::string& method, Array arguments = {});
+  // Tells the other side something that needs no answer (the trace): it is served, in order, when
+  // the other side next reads; the caller goes on at once.
+  void tell(const std::string& method, Array arguments = {});
   // Serves the other side's calls until it closes the connection.
   void serve();
 

@@ -69,7 +69,7 @@ TEST(Channel, BytesThatAreNotOneValueAreRefused) {
   }
 }
 
-TEST(Channel, ACallIsAnsweredAndTheCallerServesCallsBackMeanwhile) {
+TEST(Channel, ACallIsAnsweredAndTheCallerServesWhatIsToldAndCalledMeanwhileInOrder) {
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   Channel device(fds[0]);
@@ -79,8 +79,10 @@ TEST(Channel, ACallIsAnsweredAndTheCallerServesCallsBackMeanwhile) {
     served.push_back(method);
     return Value(static_cast<std::int64_t>(arguments.size()));
   });
-  // The process side answers "double" by first calling the device back ("count").
+  // The process side answers "double" by first telling the device something (no answer awaited),
+  // then calling it back ("count"): the device serves both, in that order.
   process.setHandler([&](const std::string& method, const Array& arguments) {
+    process.tell("note");
     const Value count = process.call("count", {Value(1), Value(2), Value(3)});
     return Value(Array{Value(method), count, arguments.empty() ? Value() : arguments.front()});
   });
@@ -93,7 +95,7 @@ TEST(Channel, ACallIsAnsweredAndTheCallerServesCallsBackMeanwhile) {
   }
   const Value answer = device.call("double", {Value("x")});
   EXPECT_EQ(answer, Value(Array{Value("double"), Value(std::int64_t{3}), Value("x")}));
-  EXPECT_EQ(served, std::vector<std::string>{"count"});
+  EXPECT_EQ(served, (std::vector<std::string>{"note", "count"}));
   ::close(fds[1]);
   ::shutdown(fds[0], SHUT_RDWR);
   int status = 0;

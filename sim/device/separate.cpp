@@ -5,6 +5,7 @@
 // one writer of every domain), the Darwin and distributed buses and file faults. Files it reads
 // and writes itself, on the device's root. Only the device process starts calls of its own: a
 // child calls only while it serves one, so everything happens in one order, the same every run.
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -136,7 +137,7 @@ void Device::becomeChild(Channel& parent) {
     Array fields;
     fields.reserve(event.fields.size());
     for (const auto& [key, value] : event.fields) fields.emplace_back(Array{Value(key), Value(value)});
-    parent.call("trace", {Value(event.process), Value(event.kind), Value(std::move(fields))});
+    parent.tell("trace", {Value(event.process), Value(event.kind), Value(std::move(fields))});
   });
   files_.setFaultSource(
       [&parent](FileFault fault) { return parent.call("fileFault", {Value(static_cast<int>(fault))}) == Value(true); });
@@ -323,6 +324,8 @@ void Process::apply(const Dictionary& state) {
 // ---- the separate process's side ----
 
 void Process::childMain(int fd) {
+  // The process goes when the device goes, however the device ends (a hung one would not notice).
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   // The connections to the other separate processes are the device's alone: held here, they would
   // keep those processes from ever seeing the device close them.
   for (const auto& p : device_.processes()) {
