@@ -59,7 +59,8 @@ class Process final : public platform::System,
   // traced ("exit", with the status and the reason); nothing the process set and never
   // synchronized is written. False when this runtime cannot make that end (mid-write on the fast one).
   enum class End { kKill, kKillMidWrite, kCrash, kHang };
-  static constexpr int kHangBoundMilliseconds = 2000;
+  // Long enough that a busy machine never trips it.
+  static constexpr int kHangBoundMilliseconds = 5000;
   bool end(End how);
   // Whether the process has ended that way (the device reaps it).
   bool ended() const { return ended_; }
