@@ -15,11 +15,13 @@
 
 namespace orvane::sim::formats {
 
-// Limits that keep the work of a read proportional to the file: nesting, and the number of values
-// the read builds, which in a binary list counts a shared object once at every reference.
+// Limits that keep the work of a read bounded: nesting, the number of values the read builds and
+// the bytes of text and data it copies, which in a binary list count a shared object once at every
+// reference.
 struct ReadLimits {
   std::size_t maxDepth;
   std::size_t maxNodes;
+  std::size_t maxBytes;
 };
 
 std::optional<Value> readBinary(std::string_view bytes, const ReadLimits& limits);

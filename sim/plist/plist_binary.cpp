@@ -1,7 +1,7 @@
 // The binary property-list format ("bplist00"): objects, an offset table and a 32-byte trailer.
 // Reading walks the object graph once, without recursion, before building anything: it refuses
 // reference cycles, nesting deeper than the limit and graphs whose shared objects, counted at every
-// reference, would make the value larger than the limit.
+// reference, would make the value larger than the limits (values, and bytes of text and data).
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -92,21 +92,41 @@ class BinaryReader {
     return readBigEndian(b_.data() + h.contents + k * refSize_, refSize_);
   }
 
+  // The bytes of text and data an object holds itself, as the file stores them.
+  static std::uint64_t ownBytes(const Header& h) {
+    switch (h.kind) {
+      case 0x4:
+      case 0x5:
+        return h.count;
+      case 0x6:
+        return 2 * h.count;
+      default:
+        return 0;
+    }
+  }
+
   // One pass over the graph from the top object, each object once, with an explicit stack: its
-  // height (containers nested in it) and its size (values the read builds for it, every reference
-  // to a shared object counted) are known when its last child is.
+  // height (containers nested in it), its size (values the read builds for it) and its bytes (text
+  // and data the read copies for it), every reference to a shared object counted, are known when
+  // its last child is. The bounds are on what the read would build, however the objects are
+  // shared, and they do not grow with objects the graph never reaches (an offset table padded
+  // with unused entries).
   bool checkGraph() {
-    const std::uint64_t maxNodes = std::max<std::uint64_t>(limits_.maxNodes, count_);
+    // No value is allowed more than this before the walk ends; the final bound is checked then.
+    const std::uint64_t maxNodesEver = std::max<std::uint64_t>(limits_.maxNodes, count_);
     enum : std::uint8_t { kUnseen, kWalking, kDone };
     std::vector<std::uint8_t> state(count_, kUnseen);
     height_.assign(count_, 0);
     std::vector<std::uint64_t> size(count_, 0);
+    std::vector<std::uint64_t> bytes(count_, 0);
+    std::uint64_t reached = 0;
     struct Frame {
       std::uint64_t object;
       Header header;
       std::uint64_t refs;
       std::uint64_t next = 0;
       std::uint64_t size = 1;
+      std::uint64_t bytes = 0;
       std::uint32_t height = 0;
     };
     std::vector<Frame> stack;
@@ -115,9 +135,13 @@ class BinaryReader {
       const auto refs = h ? referencesOf(*h) : std::nullopt;
       if (!refs) return false;
       state[object] = kWalking;
-      stack.push_back(Frame{object, *h, *refs});
+      ++reached;
+      stack.push_back(Frame{object, *h, *refs, 0, 1, ownBytes(*h), 0});
       return true;
     };
+    // Sizes add up saturating: past the bounds, only "too large" matters.
+    auto add = [](std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+    auto within = [&](const Frame& f) { return f.size <= maxNodesEver && f.bytes <= limits_.maxBytes; };
     if (!enter(top_)) return false;
     while (!stack.empty()) {
       Frame& frame = stack.back();
@@ -129,27 +153,32 @@ class BinaryReader {
           if (!enter(child)) return false;
           continue;
         }
-        frame.size += size[child];
+        frame.size = add(frame.size, size[child]);
+        frame.bytes = add(frame.bytes, bytes[child]);
         frame.height = std::max(frame.height, height_[child]);
-        if (frame.size > maxNodes) return false;
+        if (!within(frame)) return false;
         continue;
       }
       const bool container = frame.header.kind == 0xA || frame.header.kind == 0xC || frame.header.kind == 0xD;
       const std::uint32_t h = frame.height + (container ? 1 : 0);
-      if (h > limits_.maxDepth) return false;
+      if (h > limits_.maxDepth || !within(frame)) return false;
       height_[frame.object] = h;
       size[frame.object] = frame.size;
+      bytes[frame.object] = frame.bytes;
       state[frame.object] = kDone;
       const Frame done = frame;
       stack.pop_back();
       if (!stack.empty()) {
         Frame& parent = stack.back();
-        parent.size += done.size;
+        parent.size = add(parent.size, done.size);
+        parent.bytes = add(parent.bytes, done.bytes);
         parent.height = std::max(parent.height, h);
-        if (parent.size > maxNodes) return false;
+        if (!within(parent)) return false;
       }
     }
-    return true;
+    // Values: the limit, or one per object the graph reaches when it reaches more (a large file
+    // that shares nothing); never one per entry of the offset table.
+    return size[top_] <= std::max<std::uint64_t>(limits_.maxNodes, reached);
   }
 
   // Builds the value of an object; the graph was checked, so the recursion is as deep as the

@@ -9,7 +9,7 @@ namespace orvane::sim {
 
 namespace {
 
-constexpr formats::ReadLimits kLimits{kMaxPlistDepth, kMaxPlistNodes};
+constexpr formats::ReadLimits kLimits{kMaxPlistDepth, kMaxPlistNodes, kMaxPlistBytes};
 
 bool sameReal(double a, double b) {
   if (std::isnan(a) && std::isnan(b)) return true;

@@ -23,9 +23,11 @@ struct ParsedPlist {
 inline constexpr std::size_t kMaxPlistBytes = std::size_t{64} << 20;
 // Arrays and dictionaries nested deeper than this make a list unreadable.
 inline constexpr std::size_t kMaxPlistDepth = 1024;
-// The most values a read builds beyond the objects a binary list holds: a shared object counts at
-// each of its references, so a small file whose objects refer to one another many times over is
-// refused instead of growing without bound.
+// The most values a read builds (or, for a binary list that shares nothing, one per object its
+// graph reaches), and the most bytes of text and data it copies (what the largest file holds): a
+// shared object counts at each of its references, so a small file whose objects refer to one
+// another many times over is refused at once instead of growing without bound. Neither grows with
+// bytes nothing refers to.
 inline constexpr std::size_t kMaxPlistNodes = std::size_t{1} << 22;
 
 // Nothing when the bytes are not a property list the device reads.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "formats.h"
+
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -224,6 +226,121 @@ TEST(PlistIo, ReadingCostsWhatTheFileHoldsNeverMore) {
   ASSERT_TRUE(small);
   const Value leaf(Array{Value(true), Value(true)});
   EXPECT_EQ(small->value, Value(Array{Value(Array{leaf, leaf}), Value(Array{leaf, leaf})}));
+}
+
+// An array (kind 0xA) or dictionary (0xD) header for `count` entries, then its references.
+std::string container(unsigned kind, const std::vector<std::uint64_t>& refs, std::size_t refSize) {
+  std::string o;
+  const std::size_t count = kind == 0xD ? refs.size() / 2 : refs.size();
+  if (count < 15) {
+    o += static_cast<char>((kind << 4) | count);
+  } else {
+    o += static_cast<char>((kind << 4) | 0xF);
+    o += '\x13';  // the count as an 8-byte integer
+    putBigEndian(o, count, 8);
+  }
+  for (std::uint64_t r : refs) putBigEndian(o, r, refSize);
+  return o;
+}
+
+// Text or data of `size` bytes: kind 0x5 (ASCII) or 0x4 (data).
+std::string blob(unsigned kind, std::size_t size, char fill) {
+  std::string o;
+  o += static_cast<char>((kind << 4) | 0xF);
+  o += '\x13';
+  putBigEndian(o, size, 8);
+  o += std::string(size, fill);
+  return o;
+}
+
+// `outer` references to an array of `inner` references to one leaf: outer * inner values in a file
+// of a few bytes per reference.
+std::vector<std::string> sharedLeaf(std::size_t outer, std::size_t inner, const std::string& leaf) {
+  return {container(0xA, std::vector<std::uint64_t>(outer, 1), 4),
+          container(0xA, std::vector<std::uint64_t>(inner, 2), 4), leaf};
+}
+
+// The same objects, with `unused` more entries in the offset table that nothing refers to.
+std::string padded(std::vector<std::string> objects, std::size_t unused) {
+  const std::string used = binaryOf(objects, 0, 4);
+  // binaryOf writes offsets for every object; the unused ones point at the first.
+  objects.resize(objects.size() + unused);
+  std::string out = "bplist00";
+  std::vector<std::uint64_t> offsets;
+  for (const std::string& o : objects) {
+    offsets.push_back(o.empty() ? 8 : out.size());
+    out += o;
+  }
+  const std::uint64_t table = out.size();
+  for (std::uint64_t o : offsets) putBigEndian(out, o, 8);
+  out += std::string(6, '\0');
+  out += '\x08';
+  out += '\x04';
+  putBigEndian(out, objects.size(), 8);
+  putBigEndian(out, 0, 8);
+  putBigEndian(out, table, 8);
+  return out;
+}
+
+template <class F>
+std::chrono::steady_clock::duration timed(F&& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::steady_clock::now() - start;
+}
+
+// Shared objects count at every reference, in values and in bytes of text and data, and nothing a
+// file holds without referring to it raises a bound: each bomb is refused at once.
+TEST(PlistIo, SharedTextDataAndPaddingCannotInflateARead) {
+  // One 100 KB key shared by 20,000 dictionaries: 2 GB of keys from a 2 MB file.
+  std::vector<std::uint64_t> dictionaries;
+  std::vector<std::string> objects = {""};
+  for (std::uint64_t i = 0; i < 20000; ++i) {
+    dictionaries.push_back(i + 3);
+  }
+  objects[0] = container(0xA, dictionaries, 4);
+  objects.push_back(blob(0x5, 100000, 'k'));  // 1: the key
+  objects.emplace_back("\x09");              // 2: true
+  for (std::uint64_t i = 0; i < 20000; ++i) objects.push_back(container(0xD, {1, 2}, 4));
+  const std::string sharedKey = binaryOf(objects, 0, 4);
+  ASSERT_LT(sharedKey.size(), std::size_t{3} << 20);
+  // 2,000 x 2,000 references to one 64 KB datum: 256 GB from 32 KB, within the value bound.
+  const std::string sharedData = binaryOf(sharedLeaf(2000, 2000, blob(0x4, 65536, 'd')), 0, 4);
+  ASSERT_LT(sharedData.size(), std::size_t{100} << 10);
+  // 2,100 x 2,100 references to `true`, past the value bound, padded with more unused offsets
+  // than that: once, the padding raised the bound and 4.4 million values were built.
+  const std::string paddedValues = padded(sharedLeaf(2100, 2100, "\x09"), 4500000);
+  for (const auto& [name, bytes] : {std::pair{"shared key", &sharedKey}, std::pair{"shared data", &sharedData},
+                                    std::pair{"padded", &paddedValues}}) {
+    std::optional<ParsedPlist> parsed;
+    EXPECT_LT(timed([&] { parsed = parsePlist(*bytes); }), std::chrono::seconds(1)) << name;
+    EXPECT_FALSE(parsed) << name;
+  }
+}
+
+TEST(PlistIo, TheValueBoundIsTheLimitOrTheObjectsReachedNeverTheTable) {
+  const formats::ReadLimits limits{64, 10, 1 << 20};
+  // 20 distinct objects: more values than the limit, one per object reached: read.
+  std::vector<std::uint64_t> distinct;
+  std::vector<std::string> objects = {""};
+  for (std::uint64_t i = 1; i <= 20; ++i) {
+    distinct.push_back(i);
+    std::string n = "\x10";
+    n += static_cast<char>(i);
+    objects.push_back(n);
+  }
+  objects[0] = container(0xA, distinct, 4);
+  EXPECT_TRUE(formats::readBinary(binaryOf(objects, 0, 4), limits));
+  // 20 references to one object: 21 values from 2 objects: refused, and still when the table is
+  // padded with 1,000 entries nothing refers to.
+  const std::vector<std::string> shared = {container(0xA, std::vector<std::uint64_t>(20, 1), 4), "\x10\x01"};
+  EXPECT_FALSE(formats::readBinary(binaryOf(shared, 0, 4), limits));
+  EXPECT_FALSE(formats::readBinary(padded(shared, 1000), limits));
+  // Bytes: 20 references to 60 KB of text are 1.2 MB, past a 1 MB limit.
+  const std::vector<std::string> text = {container(0xA, std::vector<std::uint64_t>(5, 1), 4), blob(0x5, 60000, 't')};
+  EXPECT_TRUE(formats::readBinary(binaryOf(text, 0, 4), formats::ReadLimits{64, 100, 1 << 20}));
+  const std::vector<std::string> more = {container(0xA, std::vector<std::uint64_t>(20, 1), 4), blob(0x5, 60000, 't')};
+  EXPECT_FALSE(formats::readBinary(binaryOf(more, 0, 4), formats::ReadLimits{64, 100, 1 << 20}));
 }
 
 TEST(PlistIo, NestingReadsToTheBoundAndCyclesNever) {
