@@ -25,9 +25,9 @@ namespace orvane::sim {
 
 namespace {
 
-const std::string& textAt(const Array& arguments, std::size_t i) {
-  static const std::string kNone;
-  return i < arguments.size() && arguments[i].string() != nullptr ? *arguments[i].string() : kNone;
+std::string textAt(const Array& arguments, std::size_t i) {
+  const std::string* text = i < arguments.size() ? arguments[i].string() : nullptr;
+  return text != nullptr ? *text : std::string();
 }
 
 // An optional value travels as an array of none or one.
@@ -349,7 +349,7 @@ void Process::childMain(int fd) {
 
 Value Process::serve(const std::string& method, const Array& arguments) {
   Value result;
-  const std::string& text = textAt(arguments, 0);
+  const std::string text = textAt(arguments, 0);
   if (method == "boot") {
     boot();
   } else if (method == "runOneTask") {

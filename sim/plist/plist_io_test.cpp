@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "formats.h"
-
 #include <chrono>
 #include <cmath>
 #include <limits>
+
+#include "formats.h"
 
 namespace orvane::sim {
 namespace {
@@ -300,7 +300,7 @@ TEST(PlistIo, SharedTextDataAndPaddingCannotInflateARead) {
   }
   objects[0] = container(0xA, dictionaries, 4);
   objects.push_back(blob(0x5, 100000, 'k'));  // 1: the key
-  objects.emplace_back("\x09");              // 2: true
+  objects.emplace_back("\x09");               // 2: true
   for (std::uint64_t i = 0; i < 20000; ++i) objects.push_back(container(0xD, {1, 2}, 4));
   const std::string sharedKey = binaryOf(objects, 0, 4);
   ASSERT_LT(sharedKey.size(), std::size_t{3} << 20);
@@ -310,11 +310,12 @@ TEST(PlistIo, SharedTextDataAndPaddingCannotInflateARead) {
   // 2,100 x 2,100 references to `true`, past the value bound, padded with more unused offsets
   // than that: once, the padding raised the bound and 4.4 million values were built.
   const std::string paddedValues = padded(sharedLeaf(2100, 2100, "\x09"), 4500000);
-  for (const auto& [name, bytes] : {std::pair{"shared key", &sharedKey}, std::pair{"shared data", &sharedData},
-                                    std::pair{"padded", &paddedValues}}) {
+  for (const auto& bomb : {std::pair{"shared key", &sharedKey}, std::pair{"shared data", &sharedData},
+                           std::pair{"padded", &paddedValues}}) {
     std::optional<ParsedPlist> parsed;
-    EXPECT_LT(timed([&] { parsed = parsePlist(*bytes); }), std::chrono::seconds(1)) << name;
-    EXPECT_FALSE(parsed) << name;
+    const std::string* bytes = bomb.second;
+    EXPECT_LT(timed([&parsed, bytes] { parsed = parsePlist(*bytes); }), std::chrono::seconds(1)) << bomb.first;
+    EXPECT_FALSE(parsed) << bomb.first;
   }
 }
 
