@@ -58,9 +58,13 @@ void ScenarioRunner::Impl::keyboards(Args& args) {
 
 void ScenarioRunner::Impl::start(Args& args) {
   const std::string name = args.word("process");
+  // Starting a running process again would do nothing: a scenario that means to restart it says stop.
+  if (device.find(bundleIdentifierOf(name)) != nullptr) {
+    throw args.badWord(name + " is already running: 'stop " + name + "' first to start it afresh");
+  }
   std::optional<int> status;
   if (args.more()) {
-    if (args.word("returns") != "returns") throw BadLine("start takes PROCESS [returns STATUS]");
+    if (args.word("returns") != "returns") throw args.badWord("start takes PROCESS [returns STATUS]");
     status = parseInteger(args.word("status"), std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
                           "the status UIApplicationMain returns");
   }
@@ -75,7 +79,7 @@ void ScenarioRunner::Impl::start(Args& args) {
 // kill PROCESS [mid-write], crash PROCESS, hang PROCESS: a process that ends without `stop`.
 void ScenarioRunner::Impl::endProcess(Args& args) {
   const std::string how = args.command();
-  sim::Process& p = process(args.word("process"));
+  sim::Process& p = process(args);
   auto end = how == "crash"  ? sim::Process::End::kCrash
              : how == "hang" ? sim::Process::End::kHang
                              : sim::Process::End::kKill;
@@ -97,7 +101,7 @@ void ScenarioRunner::Impl::stop(Args& args) {
 }
 
 void ScenarioRunner::Impl::suspendOrResume(Args& args) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   args.end();
   if (args.command() == "suspend") {
     if (p.isSpringBoard()) throw BadLine("SpringBoard is never suspended");
@@ -108,13 +112,13 @@ void ScenarioRunner::Impl::suspendOrResume(Args& args) {
 }
 
 void ScenarioRunner::Impl::showOrHideKeyboard(Args& args) {
-  Process& p = foreground(args.word("process"));
+  Process& p = foreground(args);
   args.end();
   args.command() == "show-keyboard" ? p.showKeyboard() : p.hideKeyboard();
 }
 
 void ScenarioRunner::Impl::tap(Args& args) {
-  Process& p = foreground(args.word("process"));
+  Process& p = foreground(args);
   const std::string key = args.word("key");
   args.end();
   if (key == "nowhere") {
@@ -125,19 +129,19 @@ void ScenarioRunner::Impl::tap(Args& args) {
 }
 
 void ScenarioRunner::Impl::nextKeyboard(Args& args) {
-  Process& p = foreground(args.word("process"));
+  Process& p = foreground(args);
   args.end();
   p.nextKeyboardStep();
 }
 
 void ScenarioRunner::Impl::switcher(Args& args) {
-  Process& p = foreground(args.word("process"));
+  Process& p = foreground(args);
   args.end();
   p.askSwitcherList();
 }
 
 void ScenarioRunner::Impl::label(Args& args) {
-  Process& p = foreground(args.word("process"));
+  Process& p = foreground(args);
   const std::string key = args.more() ? args.word("key") : std::string(sim::kGlobeKeyName);
   args.end();
   if (!p.askLabel(key)) throw BadLine("no key " + key);
@@ -149,7 +153,7 @@ void ScenarioRunner::Impl::unlock(Args& args) {
 }
 
 void ScenarioRunner::Impl::dismiss(Args& args) {
-  Process& p = foreground(args.word("process"));
+  Process& p = foreground(args);
   args.end();
   if (!p.dismissAlert()) throw BadLine("no alert to dismiss in " + p.name());
 }
@@ -346,7 +350,7 @@ void ScenarioRunner::Impl::pref(Args& args) {
 }
 
 void ScenarioRunner::Impl::post(Args& args) {
-  Process& from = process(args.word("process"));
+  Process& from = process(args);
   const std::string center = args.word("darwin or distributed");
   const std::string name = args.word("notification name");
   if (center == "darwin") {

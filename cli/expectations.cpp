@@ -1,5 +1,7 @@
 // The expectations of the scenario language: each compares what the device shows with what the
 // line asks for, and counts a failure when they differ.
+#include <algorithm>
+
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/plist/plist_io.h"
@@ -59,14 +61,14 @@ void ScenarioRunner::Impl::expect(Args& args) {
 }
 
 void ScenarioRunner::Impl::expectInputMode(Args& args, const std::string&) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   const std::string identifier = args.word("identifier");
   args.end();
   check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(), show(p.currentInputMode()));
 }
 
 void ScenarioRunner::Impl::expectAlert(Args& args, const std::string&) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   const std::string title = args.word("title");
   const std::string message = args.word("message");
   const std::string button = args.word("button");
@@ -79,7 +81,7 @@ void ScenarioRunner::Impl::expectAlert(Args& args, const std::string&) {
 }
 
 void ScenarioRunner::Impl::expectLog(Args& args, const std::string&) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   const std::string text = args.word("log line");
   args.end();
   const auto e = nextOf(p.name(), "log", true);
@@ -89,7 +91,7 @@ void ScenarioRunner::Impl::expectLog(Args& args, const std::string&) {
 
 // no-alert, no-log: every alert (log line) of the process has been expected.
 void ScenarioRunner::Impl::expectNoMoreOf(Args& args, const std::string& what) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   args.end();
   const std::string kind = what == "no-alert" ? "alert" : "log";
   const auto e = nextOf(p.name(), kind, false);
@@ -97,7 +99,7 @@ void ScenarioRunner::Impl::expectNoMoreOf(Args& args, const std::string& what) {
 }
 
 void ScenarioRunner::Impl::expectHook(Args& args, const std::string& what) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   std::string target = args.word("class or function");
   if (args.more()) target += " " + args.word("selector");
   args.end();
@@ -156,7 +158,7 @@ void ScenarioRunner::Impl::expectNoTemporaries(Args& args, const std::string&) {
 }
 
 void ScenarioRunner::Impl::expectSwitcher(Args& args, const std::string&) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   const Value wanted = args.value("list");
   const auto& last = p.lastSwitcherList();
   check(last && toValue(*last) == wanted, "switcher list " + sim::formatValueText(wanted),
@@ -164,7 +166,7 @@ void ScenarioRunner::Impl::expectSwitcher(Args& args, const std::string&) {
 }
 
 void ScenarioRunner::Impl::expectLabel(Args& args, const std::string&) {
-  Process& p = process(args.word("process"));
+  Process& p = process(args);
   const std::string text = args.word("label");
   args.end();
   const auto& last = p.lastLabel();
@@ -175,12 +177,21 @@ void ScenarioRunner::Impl::expectLabel(Args& args, const std::string&) {
 void ScenarioRunner::Impl::expectEvent(Args& args, const std::string& what) {
   const std::string processName = args.word("process");
   const std::string kind = args.word("kind");
+  // A kind or a field the trace never has makes an expectation that could never hold (or never
+  // fail): the line cannot be run.
+  const std::vector<std::string>* known = eventFields(kind);
+  if (known == nullptr) throw args.badWord("no event kind '" + kind + "'" + didYouMean(kind, eventKinds()));
   std::vector<std::pair<std::string, std::string>> fields;
   while (args.more()) {
     const std::string field = args.word("field=value");
     const auto eq = field.find('=');
-    if (eq == std::string::npos) throw BadLine("expected field=value, found " + field);
-    fields.emplace_back(field.substr(0, eq), field.substr(eq + 1));
+    if (eq == std::string::npos) throw args.badWord("expected field=value, found " + field);
+    const std::string key = field.substr(0, eq);
+    if (std::find(known->begin(), known->end(), key) == known->end()) {
+      throw args.badWord("an event of kind " + kind + " has no field '" + key + "'" + didYouMean(key, *known) +
+                         (known->empty() ? "; it has none" : ""));
+    }
+    fields.emplace_back(key, field.substr(eq + 1));
   }
   const std::string name = processName == "*" ? "*" : processNameOf(processName);
   const auto& events = window;

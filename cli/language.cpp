@@ -1,5 +1,6 @@
 #include "language.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -58,7 +59,49 @@ std::optional<Value> Args::optionalValue(const char* what) {
 }
 
 void Args::end() {
-  if (more()) throw BadLine("unexpected '" + tokens_[next_].text + "'");
+  if (more()) throw BadLine("unexpected '" + tokens_[next_].text + "'", tokens_[next_].begin);
+}
+
+namespace {
+
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same =
+          std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::optional<std::string> nearest(std::string_view word, const std::vector<std::string>& candidates) {
+  // Words far longer than any name are not slips; the distance would cost their length squared.
+  if (word.empty() || word.size() > 256) return std::nullopt;
+  const std::size_t allowed = std::max<std::size_t>(1, word.size() / 3);
+  std::optional<std::string> best;
+  std::size_t bestDistance = allowed + 1;
+  for (const std::string& candidate : candidates) {
+    const std::size_t d = editDistance(word, candidate);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = candidate;
+    }
+  }
+  return best;
+}
+
+std::string didYouMean(std::string_view word, const std::vector<std::string>& candidates) {
+  const auto near = nearest(word, candidates);
+  return near ? " (did you mean " + *near + "?)" : "";
 }
 
 std::string bundleIdentifierOf(const std::string& name) {

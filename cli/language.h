@@ -8,14 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/words.h"
 #include "platform/uikit.h"
 #include "platform/value.h"
 
 namespace orvane::cli {
 
-// A line that cannot be run: the run stops there.
+// A line that cannot be run: the run stops there. `column`: where in the line the bad word begins,
+// when one word is to blame (the error shows the line with a caret under it).
 struct BadLine : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  explicit BadLine(const std::string& message, std::size_t at = std::string::npos)
+      : std::runtime_error(message), column(at) {}
+  std::size_t column;
 };
 
 struct Token {
@@ -39,6 +43,10 @@ class Args {
 
   std::string word(const char* what) { return token(what).text; }
   const Token& token(const char* what);
+  // A line that cannot be run because of the word read last (the command, before any other).
+  BadLine badWord(const std::string& message) const {
+    return BadLine(message, tokens_[next_ > 0 ? next_ - 1 : 0].begin);
+  }
   // The rest of the line, read as one value in the text form of values.
   Value value(const char* what);
   std::optional<Value> optionalValue(const char* what);

@@ -21,6 +21,7 @@
 #include "cli/junit.h"
 #include "cli/scenario.h"
 #include "cli/shell.h"
+#include "cli/words.h"
 #include "rig/rig.h"
 
 namespace {
@@ -206,9 +207,14 @@ Options parseOptions(int argc, char** argv) {
       case ':':
         options.error = "option " + given + " needs a value";
         break;
-      default:
-        options.error = "unknown option " + given;
+      default: {
+        std::vector<std::string> names;
+        for (const option& o : kLong) {
+          if (o.name != nullptr) names.push_back(std::string("--") + o.name);
+        }
+        options.error = "unknown option " + given + orvane::cli::didYouMean(given.substr(0, given.find('=')), names);
         break;
+      }
     }
   }
   for (int i = optind; i < argc; ++i) options.inputs.emplace_back(argv[i]);
@@ -380,6 +386,8 @@ int finish(int status, const Output* output = nullptr) {
 struct RunTotals {
   int worst = 0;
   int filesRun = 0;
+  int passed = 0;
+  int failedFiles = 0;
   int expectations = 0;
   int failed = 0;
   std::optional<orvane::Value> lastState;
@@ -396,12 +404,14 @@ bool runFile(const std::string& file, const Options& options, bool tour, Output&
     std::cerr << "orvane-sim run: " << error << "\n";
     junit.add(file, 2, 0, {error}, 0);
     totals.worst = 2;
+    ++totals.failedFiles;
     return !options.failFast;
   }
   if (!hasCommands(text)) {
     std::cerr << "orvane-sim run: " << file << ": nothing to run (no commands)\n";
     junit.add(file, 2, 0, {"nothing to run"}, 0);
     totals.worst = 2;
+    ++totals.failedFiles;
     return !options.failFast;
   }
   const auto fileStarted = std::chrono::steady_clock::now();
@@ -414,6 +424,7 @@ bool runFile(const std::string& file, const Options& options, bool tour, Output&
   const int status = runner.runScript(in, file);
   totals.lastState = runner.state();
   ++totals.filesRun;
+  ++(status == 0 ? totals.passed : totals.failedFiles);
   totals.expectations += runner.expectations();
   totals.failed += runner.failures();
   totals.worst = std::max(totals.worst, status);
@@ -434,7 +445,8 @@ int writeOutputs(const Options& options, const orvane::cli::JunitReport& junit, 
   std::string error;
   int worst = totals.worst;
   if (options.report) {
-    if (writeFile(*options.report, report.html(totals.filesRun, totals.expectations, totals.failed), error)) {
+    if (writeFile(*options.report, report.html(totals.passed, totals.failedFiles, totals.expectations, totals.failed),
+                  error)) {
       std::cerr << "orvane-sim: the report is in " << *options.report << "\n";
     } else {
       std::cerr << "orvane-sim: " << error << "\n";
@@ -480,7 +492,7 @@ int run(const Options& options, bool tour) {
     if (!runFile(files[i], options, tour, output, junit, report, totals)) break;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (!tour) output.summary(totals.filesRun, totals.expectations, totals.failed, seconds);
+  if (!tour) output.summary(totals.passed, totals.failedFiles, totals.expectations, totals.failed, seconds);
   return finish(writeOutputs(options, junit, report, totals, seconds), &output);
 }
 
@@ -543,6 +555,30 @@ int shell(const Options& options) {
 
 }  // namespace
 
+// An option the command does not use, or a value no event could ever match: said, not ignored.
+std::string unusedOption(const std::string& command, const Options& options) {
+  if (command != "run") {
+    if (options.junit) return "--junit is for run only";
+    if (options.failFast) return "--fail-fast is for run only";
+    if (options.stateJson) return "--state-json is for run only";
+  }
+  if (command == "shell" && options.report) return "--report is for run and tour";
+  const std::vector<std::string> kinds = orvane::cli::eventKinds();
+  for (const std::string& kind : options.output.only) {
+    if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) {
+      return "--only: no event kind '" + kind + "'" + orvane::cli::didYouMean(kind, kinds);
+    }
+  }
+  // A process is SpringBoard, the device, the scenario, or an application's bundle identifier.
+  const std::string& process = options.output.process.value_or("SpringBoard");
+  const std::vector<std::string> named = {"SpringBoard", "device", "scenario"};
+  if (std::find(named.begin(), named.end(), process) == named.end() && process.find('.') == std::string::npos) {
+    return "--process: no process '" + process + "'" + orvane::cli::didYouMean(process, named) +
+           "; it takes SpringBoard, device, scenario or a bundle identifier";
+  }
+  return "";
+}
+
 // --runtime names the other runtime: its command, beside this one, runs with the same arguments.
 int runOnOtherRuntime(const std::string& runtime, const std::string& command, char** argv) {
   std::error_code ec;
@@ -593,6 +629,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.runtime != kRuntime) return runOnOtherRuntime(options.runtime, command, argv);
+  if (const std::string unused = unusedOption(command, options); !unused.empty()) {
+    std::cerr << "orvane-sim " << command << ": " << unused << "\nRun 'orvane-sim " << command
+              << " --help' for the options.\n";
+    return 2;
+  }
   if (command != "run" && !options.inputs.empty()) {
     std::cerr << "orvane-sim " << command << ": unexpected argument " << options.inputs.front() << "\nRun 'orvane-sim "
               << command << " --help' for the options.\n";

@@ -136,6 +136,32 @@ void Output::failure(const std::string& where, const std::string& message, bool 
        << "}\n";
 }
 
+void Output::badLine(const std::string& where, const std::string& message, const std::string& line,
+                     std::size_t column) {
+  err_ << where << ": " << message << '\n';
+  failuresOfFile_.push_back(where + ": " + message);
+  // The report shows the line that stopped the file, with its message, as a failure at that line.
+  if (report_ != nullptr) report_->expectation(file_, line_, false, "this line could not be run: " + message);
+  if (column != std::string::npos && column <= line.size()) {
+    // The caret under the word: tabs stay tabs, and a character of several bytes is one column.
+    std::string under;
+    for (std::size_t i = 0; i < column; ++i) {
+      const auto c = static_cast<unsigned char>(line[i]);
+      if (c == '\t') {
+        under += '\t';
+      } else if ((c & 0xC0) != 0x80) {
+        under += ' ';
+      }
+    }
+    err_ << "    " << line << "\n    " << under << "^\n";
+  }
+  if (options_.format != TraceFormat::kJson) return;
+  out_ << "{\"kind\":\"bad-line\",\"file\":" << sim::jsonString(file_) << ",\"line\":" << line_
+       << ",\"message\":" << sim::jsonString(message);
+  if (column != std::string::npos) out_ << ",\"column\":" << column + 1;
+  out_ << "}\n";
+}
+
 void Output::fileResult(const std::string& file, int status, int expectations, int failed) {
   const std::string result = status == 0 ? "ok" : status == 1 ? "failed" : "stopped";
   if (options_.format == TraceFormat::kJson) {
@@ -150,16 +176,18 @@ void Output::fileResult(const std::string& file, int status, int expectations, i
        << '\n';
 }
 
-void Output::summary(int files, int expectations, int failed, double seconds) {
+void Output::summary(int passed, int failedFiles, int expectations, int failed, double seconds) {
   char time[32];
   std::snprintf(time, sizeof time, "%.2f", seconds);
   if (options_.format == TraceFormat::kJson) {
-    out_ << "{\"kind\":\"summary\",\"files\":" << files << ",\"expectations\":" << expectations
-         << ",\"failed\":" << failed << ",\"seconds\":" << time << "}\n";
+    out_ << "{\"kind\":\"summary\",\"files\":" << passed + failedFiles << ",\"passed\":" << passed
+         << ",\"failedFiles\":" << failedFiles << ",\"expectations\":" << expectations << ",\"failed\":" << failed
+         << ",\"seconds\":" << time << "}\n";
     return;
   }
-  out_ << files << (files == 1 ? " file, " : " files, ") << expectations << " expectations, " << failed << " failed, "
-       << time << " seconds\n";
+  // The files' count closes the run, alone on its line, as test runners end theirs.
+  out_ << expectations << " expectations, " << failed << " failed, " << time << " seconds\n"
+       << passed << " passed, " << failedFiles << " failed\n";
 }
 
 }  // namespace orvane::cli

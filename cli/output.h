@@ -43,12 +43,17 @@ class Output {
   void expectation(const std::string& where, bool held, const std::string& message);
   // An expectation that did not hold, or a line that could not be run ("FILE:LINE: message").
   void failure(const std::string& where, const std::string& message, bool badLine);
+  // A line that could not be run: the message, then (on standard error) the line itself with a
+  // caret under the word to blame when there is one (`column`, a byte offset in `line`).
+  void badLine(const std::string& where, const std::string& message, const std::string& line, std::size_t column);
   // Also feeds every event and outcome, unfiltered, to a visual report.
   void setReport(Report* report) { report_ = report; }
   // A file's result: "FILE: ok (N expectations)", or what failed.
   void fileResult(const std::string& file, int status, int expectations, int failed);
   // The run's last line: "N files, M expectations, K failed, T seconds".
-  void summary(int files, int expectations, int failed, double seconds);
+  // The run's closing lines: files passed and failed (a file stopped at a bad line, or that could
+  // not be read, failed), and the expectations.
+  void summary(int passed, int failedFiles, int expectations, int failed, double seconds);
   // The system's reason for the first write to standard output that failed; 0 when none did.
   int writeError() const { return writeError_; }
 

@@ -55,13 +55,14 @@ std::string scriptSafe(const std::string& json) {
 
 }  // namespace
 
-std::string Report::html(int files, int expectations, int failed) const {
+std::string Report::html(int passed, int failedFiles, int expectations, int failed) const {
   std::vector<std::string> fileJson;
   for (const File& f : files_) {
     fileJson.push_back("{\"name\":" + sim::jsonString(f.name) + ",\"text\":" + sim::jsonString(f.text) +
                        ",\"result\":" + sim::jsonString(f.result) + "}");
   }
-  const std::string data = "{\"summary\":{\"files\":" + std::to_string(files) +
+  const std::string data = "{\"summary\":{\"files\":" + std::to_string(passed + failedFiles) +
+                           ",\"passed\":" + std::to_string(passed) + ",\"failedFiles\":" + std::to_string(failedFiles) +
                            ",\"expectations\":" + std::to_string(expectations) +
                            ",\"failed\":" + std::to_string(failed) + "},\"files\":" + joined(fileJson) +
                            ",\"events\":" + joined(events_) + ",\"expectations\":" + joined(expectations_) + "}";

@@ -17,7 +17,7 @@ class Report {
   void event(std::string json);
   void expectation(const std::string& file, int line, bool held, const std::string& message);
   void fileResult(const std::string& file, const std::string& result);
-  std::string html(int files, int expectations, int failed) const;
+  std::string html(int passed, int failedFiles, int expectations, int failed) const;
 
  private:
   struct File {

@@ -263,8 +263,9 @@ function renderSummary() {
   toggle.checked = view.changesOnly;
   toggle.addEventListener("change", () => { view.changesOnly = toggle.checked; render(); });
   header.replaceChildren(el("strong", {}, "orvane-sim"),
-                         el("span", { id: "counts" }, `${s.files} file${s.files === 1 ? "" : "s"}, ${s.expectations} expectations, `,
-                            el("span", { class: s.failed ? "failed" : "" }, `${s.failed} failed`)),
+                         el("span", { id: "counts" }, `${s.passed} passed, `,
+                            el("span", { class: s.failedFiles ? "failed" : "" }, `${s.failedFiles} failed`),
+                            el("span", {}, ` (${s.expectations} expectations, ${s.failed} failed)`)),
                          el("label", {}, "Process ", filter),
                          el("label", {}, toggle, " changes only"));
 }

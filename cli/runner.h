@@ -37,8 +37,12 @@ struct ScenarioRunner::Impl {
   void onEvent(const sim::TraceEvent& e);
 
   sim::Process& process(const std::string& name);
+  // The running process the next word names; a line that cannot be run, saying how to start it,
+  // when none runs under that name.
+  sim::Process& process(Args& args);
+  sim::Process& foreground(Args& args);
+  std::string notRunning(const std::string& name) const;
   // A running process that is not suspended: what a user can touch.
-  sim::Process& foreground(const std::string& name);
 
   void check(bool ok, const std::string& expected, const std::string& found);
 

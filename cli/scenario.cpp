@@ -24,12 +24,29 @@ void ScenarioRunner::Impl::onEvent(const TraceEvent& e) {
 
 sim::Process& ScenarioRunner::Impl::process(const std::string& name) {
   sim::Process* p = device.find(bundleIdentifierOf(name));
-  if (p == nullptr) throw BadLine("no running process " + name);
+  if (p == nullptr) throw BadLine(notRunning(name));
   return *p;
 }
 
-sim::Process& ScenarioRunner::Impl::foreground(const std::string& name) {
-  sim::Process& p = process(name);
+sim::Process& ScenarioRunner::Impl::process(Args& args) {
+  const std::string name = args.word("process");
+  sim::Process* p = device.find(bundleIdentifierOf(name));
+  if (p == nullptr) throw args.badWord(notRunning(name));
+  return *p;
+}
+
+std::string ScenarioRunner::Impl::notRunning(const std::string& name) const {
+  std::vector<std::string> running;
+  for (const auto& p : device.processes()) {
+    running.push_back(p->isSpringBoard() ? "springboard" : p->bundleIdentifier());
+  }
+  std::string message = "no running process " + name + didYouMean(name, running);
+  if (!nearest(name, running)) message += "; start it first with 'start " + name + "'";
+  return message;
+}
+
+sim::Process& ScenarioRunner::Impl::foreground(Args& args) {
+  sim::Process& p = process(args);
   if (p.suspended()) throw BadLine(p.name() + " is suspended: nothing of it can be touched until it resumes");
   return p;
 }
@@ -76,7 +93,11 @@ void ScenarioRunner::Impl::run(Args& args) {
       {"state", &Impl::showState},
   };
   const auto it = kCommands.find(args.command());
-  if (it == kCommands.end()) throw BadLine("unknown command '" + args.command() + "'");
+  if (it == kCommands.end()) {
+    std::vector<std::string> names;
+    for (const auto& [name, handler] : kCommands) names.push_back(name);
+    throw args.badWord("unknown command '" + args.command() + "'" + didYouMean(args.command(), names));
+  }
   (this->*(it->second))(args);
 }
 
@@ -143,7 +164,7 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
     impl_->device.reap();
     impl_->run(args);
   } catch (const BadLine& e) {
-    impl_->output.failure(impl_->where, e.what(), true);
+    impl_->output.badLine(impl_->where, e.what(), line, e.column);
     return LineResult::kBadLine;
   }
   failures_ = impl_->failures;

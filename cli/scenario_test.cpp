@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include "language.h"
 #include "rig/rig.h"
 
 namespace orvane::cli {
@@ -18,6 +22,33 @@ int runScript(rig::Rig& rig, const std::string& script, std::string* errors = nu
   const int status = runner.runScript(in, "test");
   if (errors != nullptr) *errors = err.str();
   return status;
+}
+
+// `expect event` refuses kinds and fields the trace never has, so the list it checks against must
+// hold every kind and field the device and the extension really trace: every shipped scenario and
+// the tour are run, and each event checked against it.
+TEST(ScenarioLanguage, EveryEventTheSuiteMakesIsListed) {
+  std::vector<std::string> scripts = {std::string(kTourScript)};
+  for (const auto& entry : std::filesystem::directory_iterator(ORVANE_SCENARIOS)) {
+    std::ifstream in(entry.path());
+    scripts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_GT(scripts.size(), 40u);
+  std::size_t events = 0;
+  for (const std::string& script : scripts) {
+    rig::Rig device;
+    runScript(device, script);
+    for (const sim::TraceEvent& e : device.device().trace().events()) {
+      ++events;
+      const std::vector<std::string>* fields = eventFields(e.kind);
+      ASSERT_NE(fields, nullptr) << "an unlisted kind: " << sim::Trace::text(e);
+      for (const auto& [key, value] : e.fields) {
+        EXPECT_NE(std::find(fields->begin(), fields->end(), key), fields->end())
+            << "an unlisted field " << key << ": " << sim::Trace::text(e);
+      }
+    }
+  }
+  EXPECT_GT(events, 2000u);
 }
 
 TEST(ScenarioLanguage, AHeldExpectationExitsZero) {

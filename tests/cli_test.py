@@ -196,13 +196,74 @@ class ExitStatusAndErrors(unittest.TestCase):
         self.assertIn("format=xml", out)
 
 
+class Diagnostics(unittest.TestCase):
+    """A line that cannot be run says where, shows the line with a caret under the word to blame,
+    and suggests the word meant when one is near; exit status 2."""
+
+    def stopped(self, text):
+        out = run(["run", "-q", scenario(text)])
+        self.assertEqual(out.returncode, 2, out.stderr)
+        return out.stderr.decode().splitlines()
+
+    def test_an_unknown_event_kind_or_field_is_an_error_that_suggests_the_right_word(self):
+        err = self.stopped("keyboards en_US fr_FR\nstart com.example.one\n"
+                           "expect event com.example.one inptu-mode identifier=fr_FR\n")
+        self.assertRegex(err[0], r":3: no event kind 'inptu-mode' \(did you mean input-mode\?\)$")
+        self.assertEqual(err[1], "    expect event com.example.one inptu-mode identifier=fr_FR")
+        self.assertEqual(err[2], "    " + " " * len("expect event com.example.one ") + "^")
+        err = self.stopped("expect no-event * input-mode identifer=fr_FR\n")
+        self.assertRegex(err[0], r"an event of kind input-mode has no field 'identifer' \(did you mean identifier\?\)")
+        self.assertEqual(err[2].index("^"), err[1].index("identifer="))
+        # Far from every kind: no suggestion, still an error.
+        err = self.stopped("expect event * zzzzzzzzzz\n")
+        self.assertNotIn("did you mean", err[0])
+
+    def test_commands_and_processes_near_a_known_one_are_suggested(self):
+        err = self.stopped("keybords en_US\n")
+        self.assertIn("unknown command 'keybords' (did you mean keyboards?)", err[0])
+        self.assertEqual(err[2], "    ^")
+        err = self.stopped("keyboards en_US\nstart com.example.one\nshow-keyboard com.example.on\n")
+        self.assertIn("no running process com.example.on (did you mean com.example.one?)", err[0])
+        err = self.stopped("keyboards en_US\ntap com.example.app globe\n")
+        self.assertIn("no running process com.example.app; start it first with 'start com.example.app'", err[0])
+
+    def test_options_a_command_does_not_use_and_values_nothing_matches_are_errors(self):
+        for arguments, said in [(["run", "--rot=x", OK], "unknown option --rot=x (did you mean --root?)"),
+                                (["run", "--only=inptu-mode", OK], "no event kind 'inptu-mode' (did you mean input-mode?)"),
+                                (["run", "--process=springbord", OK], "no process 'springbord' (did you mean SpringBoard?)"),
+                                (["shell", "--junit=x.xml"], "--junit is for run only"),
+                                (["shell", "--report=x.html"], "--report is for run and tour"),
+                                (["tour", "--fail-fast"], "--fail-fast is for run only")]:
+            out = run(arguments)
+            self.assertEqual(out.returncode, 2, arguments)
+            self.assertIn(said, out.stderr.decode())
+        self.assertEqual(run(["run", "-q", "--only=input-mode", "--process=com.example.app", OK]).returncode, 0)
+
+    def test_a_second_start_of_a_running_process_is_an_error(self):
+        err = self.stopped("keyboards en_US\nstart springboard\nstart springboard\n")
+        self.assertIn("springboard is already running", err[0])
+        # Stopped first, it starts again.
+        out = run(["run", "-q", scenario("keyboards en_US\nstart springboard\nstop springboard\nstart springboard\n")])
+        self.assertEqual(out.returncode, 0, out.stderr)
+
+    def test_a_stopped_file_counts_as_failed_in_the_summary_and_the_json(self):
+        out = run(["run", "-q", OK, scenario("keybords en_US\n")])
+        self.assertEqual(out.stdout.decode().splitlines()[-1], "1 passed, 1 failed")
+        lines = [json.loads(l) for l in run(["run", "--trace=json", scenario("keybords en_US\n")]).stdout.decode().splitlines()]
+        bad = [l for l in lines if l["kind"] == "bad-line"][0]
+        self.assertEqual(bad["column"], 1)
+        summary = lines[-1]
+        self.assertEqual((summary["passed"], summary["failedFiles"], summary["files"]), (0, 1, 1))
+
+
 class ResultsForCi(unittest.TestCase):
     def test_summary_line_and_junit_xml(self):
         report = os.path.join(tempfile.mkdtemp(), "results.xml")
         out = run(["run", "-q", "--junit", report, OK, FAILING])
         self.assertEqual(out.returncode, 1)
-        self.assertRegex(out.stdout.decode().splitlines()[-1],
-                         r"^2 files, 2 expectations, 1 failed, \d+\.\d\d seconds$")
+        lines = out.stdout.decode().splitlines()
+        self.assertEqual(lines[-1], "1 passed, 1 failed")
+        self.assertRegex(lines[-2], r"^2 expectations, 1 failed, \d+\.\d\d seconds$")
         suite = ET.parse(report).getroot().find("testsuite")
         self.assertEqual(suite.get("tests"), "2")
         self.assertEqual(suite.get("failures"), "1")

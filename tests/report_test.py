@@ -152,7 +152,20 @@ class Report(unittest.TestCase):
         held = dom.root.find_all(lambda n: n.tag == "li" and n.attrs.get("data-line") == "10")[0]
         self.assertIn("held", held.classes())
         counts = dom.root.find_all(lambda n: n.attrs.get("id") == "counts")[0].all_text()
-        self.assertEqual(counts, "1 file, 2 expectations, 1 failed")
+        self.assertEqual(counts, "0 passed, 1 failed (2 expectations, 1 failed)")
+
+    def test_a_line_that_could_not_be_run_is_shown_failed_with_its_message_and_the_file_counts_failed(self):
+        stopped = os.path.join(self.folder, "stopped.scn")
+        with open(stopped, "w") as f:
+            f.write("keyboards en_US\nstart com.example.app\nexpect input-mode com.example.app en_US\nkeybords fr_FR\n")
+        report = os.path.join(self.folder, "stopped.html")
+        subprocess.run([SIM, "run", "-q", "--report", report, stopped], capture_output=True, timeout=60)
+        dom = render(report, "f=0&l=4")
+        line = dom.root.find_all(lambda n: n.tag == "li" and n.attrs.get("data-line") == "4")[0]
+        self.assertIn("failed", line.classes())
+        self.assertIn("unknown command 'keybords' (did you mean keyboards?)", line.all_text())
+        counts = dom.root.find_all(lambda n: n.attrs.get("id") == "counts")[0].all_text()
+        self.assertEqual(counts, "0 passed, 1 failed (1 expectations, 0 failed)")
 
     def test_the_page_reaches_nothing_outside_itself(self):
         self.assertIn("Content-Security-Policy", self.html)
@@ -176,7 +189,7 @@ class Report(unittest.TestCase):
         self.assertNotIn("<!--", html)
         dom = render(report, "f=0&l=1")
         counts = dom.root.find_all(lambda n: n.attrs.get("id") == "counts")[0].all_text()
-        self.assertEqual(counts, "1 file, 1 expectations, 0 failed")
+        self.assertEqual(counts, "1 passed, 0 failed (1 expectations, 0 failed)")
         page = dom.root.all_text()
         self.assertIn("<!--<script>", page)
         self.assertIn("</script><b>x</b>", page)
