@@ -493,6 +493,10 @@ int run(const Options& options, bool tour) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!tour) output.summary(totals.passed, totals.failedFiles, totals.expectations, totals.failed, seconds);
+  if (tour && options.output.format != TraceFormat::kJson) {
+    std::cout << "Next: 'orvane-sim run tests/scenarios' runs every scenario, 'orvane-sim shell' takes commands one at "
+                 "a time, and docs/scenarios.md shows how to write your own.\n";
+  }
   return finish(writeOutputs(options, junit, report, totals, seconds), &output);
 }
 
