@@ -32,7 +32,10 @@ using orvane::cli::OutputOptions;
 using orvane::cli::ScenarioRunner;
 using orvane::cli::TraceFormat;
 
-constexpr const char* kVersion = "orvane-sim 1.1";
+#ifndef ORVANE_VERSION
+#define ORVANE_VERSION "unknown"
+#endif
+constexpr const char* kVersion = "orvane-sim " ORVANE_VERSION;
 
 constexpr const char* kUsage =
     "usage: orvane-sim COMMAND [OPTIONS]\n"
@@ -559,6 +562,16 @@ int shell(const Options& options) {
 
 }  // namespace
 
+// A command's help: its usage and its options; empty for no command.
+std::string helpOf(const std::string& command) {
+  const char* usage = command == "run"     ? kRunUsage
+                      : command == "tour"  ? kTourUsage
+                      : command == "shell" ? kShellUsage
+                                           : nullptr;
+  if (usage == nullptr) return "";
+  return std::string(usage) + "options:\n" + kCommonOptions + (command == "run" ? kRunOnlyOptions : "");
+}
+
 // An option the command does not use, or a value no event could ever match: said, not ignored.
 std::string unusedOption(const std::string& command, const Options& options) {
   if (command != "run") {
@@ -608,16 +621,19 @@ int main(int argc, char** argv) {
     std::cout << kVersion << "\n";
     return finish(0);
   }
-  const char* usage = command == "run"     ? kRunUsage
-                      : command == "tour"  ? kTourUsage
-                      : command == "shell" ? kShellUsage
-                                           : nullptr;
-  if (usage == nullptr) {
-    std::cerr << "orvane-sim: unknown command " << command << "\n\n" << kUsage;
+  // Every command's help in one text: what the manual page is made of (help2man).
+  if (command == "--help-all") {
+    std::cout << kUsage;
+    for (const char* each : {"run", "tour", "shell"}) std::cout << "\n" << helpOf(each);
+    return finish(0);
+  }
+  if (helpOf(command).empty()) {
+    std::cerr << "orvane-sim: unknown command " << command
+              << orvane::cli::didYouMean(command, {"run", "tour", "shell", "--help", "--version"}) << "\n\n"
+              << kUsage;
     return 2;
   }
-  const std::string help =
-      std::string(usage) + "options:\n" + kCommonOptions + (command == "run" ? kRunOnlyOptions : "");
+  const std::string help = helpOf(command);
   const Options options = parseOptions(argc, argv);
   if (options.help) {
     std::cout << help;

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""`cmake --install` into a temporary prefix: the command, the real runtime's command with the
+extension's shared object, the manual page (man renders it, and it was made from --help: every
+option is in it), and the bash and zsh completions. The installed commands run a scenario.
+
+usage: install_test.py BUILD_DIR SCENARIO
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BUILD, SCENARIO = sys.argv[1], sys.argv[2]
+
+
+class Install(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = tempfile.mkdtemp()
+        subprocess.run(["cmake", "--install", BUILD, "--prefix", cls.prefix], check=True, capture_output=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.prefix, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.prefix, *parts)
+
+    def test_the_commands_run_and_say_their_version(self):
+        sim = self.path("bin", "orvane-sim")
+        version = subprocess.run([sim, "--version"], capture_output=True, text=True, check=True).stdout
+        self.assertRegex(version, r"^orvane-sim \d+\.\d+\.\d+")
+        out = subprocess.run([sim, "run", "-q", SCENARIO], capture_output=True, text=True)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(out.stdout.splitlines()[-1], "1 passed, 0 failed")
+
+    def test_the_real_runtime_maps_the_installed_shared_object(self):
+        objc = self.path("bin", "orvane-sim-objc")
+        if not os.path.exists(objc):
+            self.skipTest("built without the real runtime")
+        libraries = [os.path.join(root, f) for root, _, files in os.walk(self.prefix) for f in files if f == "liborvane.so"]
+        self.assertEqual(len(libraries), 1)
+        out = subprocess.run([self.path("bin", "orvane-sim"), "run", "-q", "--runtime=objc", SCENARIO],
+                             capture_output=True, text=True)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        # Without the installed object the installed command has none: it never reaches into the build.
+        moved = libraries[0] + ".away"
+        os.rename(libraries[0], moved)
+        try:
+            out = subprocess.run([objc, "run", "-q", SCENARIO], capture_output=True, text=True)
+            self.assertNotEqual(out.returncode, 0)
+            self.assertIn("cannot install the extension from " + os.path.realpath(libraries[0]), out.stderr)
+        finally:
+            os.rename(moved, libraries[0])
+
+    def test_the_manual_page_renders_and_holds_every_option_of_help(self):
+        page = self.path("share", "man", "man1", "orvane-sim.1")
+        self.assertTrue(os.path.exists(page))
+        text = subprocess.run(["man", "-l", page], capture_output=True, text=True, check=True,
+                              env=dict(os.environ, MANPAGER="cat", MANWIDTH="200")).stdout
+        self.assertIn("orvane-sim", text)
+        # Made from the commands' own help: every option of every command is in it.
+        help_all = subprocess.run([self.path("bin", "orvane-sim"), "--help-all"], capture_output=True, text=True,
+                                  check=True).stdout
+        options = {word.rstrip(",=").split("=")[0] for word in help_all.split() if word.startswith("--")}
+        self.assertGreater(len(options), 12)
+        for option in options:
+            self.assertIn(option, text)
+
+    def test_completions_are_where_the_shells_look(self):
+        bash = self.path("share", "bash-completion", "completions", "orvane-sim")
+        self.assertTrue(os.path.exists(bash))
+        self.assertTrue(os.path.exists(self.path("share", "zsh", "site-functions", "_orvane-sim")))
+        # bash reads it and completes the commands.
+        script = f"source {bash}; COMP_WORDS=(orvane-sim r); COMP_CWORD=1; _orvane_sim; echo ${{COMPREPLY[@]}}"
+        out = subprocess.run(["bash", "-c", script], capture_output=True, text=True, check=True).stdout
+        self.assertEqual(out.split(), ["run"])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
