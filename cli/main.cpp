@@ -65,6 +65,7 @@ constexpr const char* kCommonOptions =
     "      --runtime=NAME   fast (the default): the project's own runtime, every process in this one;\n"
     "                       objc: GCC's Objective-C runtime, every process an OS process of its own\n"
     "                       that maps the extension as a shared object (orvane-sim-objc)\n"
+    "      --color=WHEN     auto (the default: on a terminal, unless NO_COLOR is set), always or never\n"
     "  -h, --help           this help\n";
 
 constexpr const char* kRunUsage =
@@ -79,7 +80,9 @@ constexpr const char* kRunUsage =
 constexpr const char* kRunOnlyOptions =
     "      --junit=FILE     write the results as JUnit XML, one test case per file\n"
     "      --fail-fast      stop after the first file that fails\n"
-    "      --state-json=FILE  write the final state of the last device as one JSON object\n";
+    "      --state-json=FILE  write the final state of the last device as one JSON object\n"
+    "      --list           list the scenario files and their titles, and run nothing\n"
+    "  -k PATTERN           only the files whose name holds PATTERN (again for more patterns)\n";
 
 constexpr const char* kTourUsage =
     "usage: orvane-sim tour [OPTIONS]\n"
@@ -113,6 +116,8 @@ struct Options {
   std::optional<std::string> report;
   bool failFast = false;
   bool durable = false;
+  bool list = false;
+  std::vector<std::string> patterns;  // -k: files whose name holds one of them
   std::string runtime = kRuntime;
   bool help = false;
   bool version = false;
@@ -130,7 +135,19 @@ std::vector<std::string> splitCommas(const std::string& text) {
 
 // One case per option, beside the table that names them all: split, the two would drift apart.
 Options parseOptions(int argc, char** argv) {
-  enum { kOnly = 1000, kProcess, kRoot, kJunit, kFailFast, kStateJson, kDurable, kReport, kRuntimeOption };
+  enum {
+    kOnly = 1000,
+    kProcess,
+    kRoot,
+    kJunit,
+    kFailFast,
+    kStateJson,
+    kDurable,
+    kReport,
+    kRuntimeOption,
+    kList,
+    kColor
+  };
   static const option kLong[] = {{"trace", required_argument, nullptr, 't'},
                                  {"quiet", no_argument, nullptr, 'q'},
                                  {"help", no_argument, nullptr, 'h'},
@@ -144,13 +161,16 @@ Options parseOptions(int argc, char** argv) {
                                  {"durable", no_argument, nullptr, kDurable},
                                  {"report", required_argument, nullptr, kReport},
                                  {"runtime", required_argument, nullptr, kRuntimeOption},
+                                 {"list", no_argument, nullptr, kList},
+                                 {"color", required_argument, nullptr, kColor},
                                  {nullptr, 0, nullptr, 0}};
   Options options;
   bool quiet = false;
+  bool colorGiven = false;
   opterr = 0;
   optind = 2;  // after the command
   for (;;) {
-    const int c = getopt_long(argc, argv, ":t:qhV", kLong, nullptr);
+    const int c = getopt_long(argc, argv, ":t:qhVk:", kLong, nullptr);
     if (c == -1) break;
     // getopt_long has moved past the option it complains about (and may have reordered argv).
     std::string given = optind - 1 < argc ? argv[optind - 1] : "";
@@ -202,6 +222,22 @@ Options parseOptions(int argc, char** argv) {
       case kDurable:
         options.durable = true;
         break;
+      case kList:
+        options.list = true;
+        break;
+      case 'k':
+        options.patterns.emplace_back(optarg);
+        break;
+      case kColor:
+        if (std::string(optarg) == "always") {
+          options.output.color = true;
+        } else if (std::string(optarg) == "never") {
+          options.output.color = false;
+        } else if (std::string(optarg) != "auto") {
+          options.error = "--color takes auto, always or never, not '" + std::string(optarg) + "'";
+        }
+        colorGiven = true;
+        break;
       case kRuntimeOption:
         options.runtime = optarg;
         if (options.runtime != "fast" && options.runtime != "objc")
@@ -222,6 +258,11 @@ Options parseOptions(int argc, char** argv) {
   }
   for (int i = optind; i < argc; ++i) options.inputs.emplace_back(argv[i]);
   if (quiet && options.output.format == TraceFormat::kText) options.output.format = TraceFormat::kNone;
+  // --color=auto (the default): on a terminal, unless NO_COLOR is set (https://no-color.org).
+  if (!colorGiven || !options.output.color.has_value()) {
+    const char* noColor = std::getenv("NO_COLOR");
+    options.output.color = ::isatty(STDOUT_FILENO) != 0 && (noColor == nullptr || *noColor == '\0');
+  }
   return options;
 }
 
@@ -468,6 +509,19 @@ int writeOutputs(const Options& options, const orvane::cli::JunitReport& junit, 
   return worst;
 }
 
+// A scenario's title: its first comment line (the text after "#"), or "(no title)".
+std::string scenarioTitle(const std::string& file) {
+  std::ifstream in(file == "-" ? "/dev/null" : file);
+  for (std::string line; std::getline(in, line);) {
+    const auto first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    if (line[first] != '#') break;
+    const auto text = line.find_first_not_of(" \t#", first);
+    if (text != std::string::npos) return line.substr(text);
+  }
+  return "(no title)";
+}
+
 int run(const Options& options, bool tour) {
   std::string error;
   std::vector<std::string> files = tour ? std::vector<std::string>{"tour"} : scenarioFiles(options.inputs, error);
@@ -475,6 +529,21 @@ int run(const Options& options, bool tour) {
   if (!error.empty()) {
     std::cerr << "orvane-sim run: " << error << "\n";
     return 2;
+  }
+  if (!options.patterns.empty()) {
+    std::erase_if(files, [&](const std::string& file) {
+      const std::string name = fs::path(file).filename().string();
+      return std::none_of(options.patterns.begin(), options.patterns.end(),
+                          [&](const std::string& p) { return name.find(p) != std::string::npos; });
+    });
+    if (files.empty()) {
+      std::cerr << "orvane-sim run: no scenario file's name holds " << options.patterns.front() << "\n";
+      return 2;
+    }
+  }
+  if (options.list) {
+    for (const std::string& file : files) std::cout << file << ": " << scenarioTitle(file) << "\n";
+    return finish(0);
   }
   if (options.root && files.size() > 1) {
     std::cerr << "orvane-sim run: --root keeps one device: name one scenario\n";
@@ -575,6 +644,8 @@ std::string helpOf(const std::string& command) {
 // An option the command does not use, or a value no event could ever match: said, not ignored.
 std::string unusedOption(const std::string& command, const Options& options) {
   if (command != "run") {
+    if (options.list) return "--list is for run only";
+    if (!options.patterns.empty()) return "-k is for run only";
     if (options.junit) return "--junit is for run only";
     if (options.failFast) return "--fail-fast is for run only";
     if (options.stateJson) return "--state-json is for run only";

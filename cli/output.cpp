@@ -169,12 +169,14 @@ void Output::fileResult(const std::string& file, int status, int expectations, i
          << "\",\"expectations\":" << expectations << ",\"failed\":" << failed << "}\n";
     return;
   }
-  out_ << file << ": "
+  out_ << file << ": " << paint(status == 0 ? kGreen : kRed)
        << (status == 0   ? "ok (" + std::to_string(expectations) + " expectations)"
            : status == 1 ? "FAILED " + std::to_string(failed) + " of " + std::to_string(expectations) + " expectations"
                          : "stopped at a bad line after " + std::to_string(expectations) + " expectations")
-       << '\n';
+       << paint(kPlain) << '\n';
 }
+
+const char* Output::paint(const char* colour) const { return options_.color.value_or(false) ? colour : ""; }
 
 void Output::summary(int passed, int failedFiles, int expectations, int failed, double seconds) {
   char time[32];
@@ -187,7 +189,8 @@ void Output::summary(int passed, int failedFiles, int expectations, int failed, 
   }
   // The files' count closes the run, alone on its line, as test runners end theirs.
   out_ << expectations << " expectations, " << failed << " failed, " << time << " seconds\n"
-       << passed << " passed, " << failedFiles << " failed\n";
+       << paint(failedFiles == 0 ? kGreen : kRed) << passed << " passed, " << failedFiles << " failed" << paint(kPlain)
+       << '\n';
 }
 
 }  // namespace orvane::cli

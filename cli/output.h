@@ -22,6 +22,7 @@ struct OutputOptions {
   TraceFormat format = TraceFormat::kText;
   std::set<std::string, std::less<>> only;  // kinds to show; empty: every kind
   std::optional<std::string> process;       // the one process to show (trace name)
+  std::optional<bool> color;                // results in colour (ok green, failures red)
 };
 
 class Output {
@@ -58,6 +59,12 @@ class Output {
   int writeError() const { return writeError_; }
 
  private:
+  static constexpr const char* kGreen = "\033[32m";
+  static constexpr const char* kRed = "\033[1;31m";
+  static constexpr const char* kPlain = "\033[0m";
+  // `colour` when results are coloured, else nothing.
+  const char* paint(const char* colour) const;
+
   bool shown(const sim::TraceEvent& event) const;
 
   std::ostream& out_;

@@ -140,7 +140,7 @@ ScenarioRunner::ScenarioRunner(Device& device, Output& output)
 }
 
 ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
-    : ownOutput_(std::make_unique<Output>(out, err, OutputOptions{format, {}, {}})),
+    : ownOutput_(std::make_unique<Output>(out, err, OutputOptions{format, {}, {}, false})),
       impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, {}, {}, true})) {
   device.trace().setSink([output = ownOutput_.get(), impl = impl_.get()](const TraceEvent& e) {
     impl->onEvent(e);

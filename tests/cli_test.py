@@ -256,6 +256,24 @@ class Diagnostics(unittest.TestCase):
         self.assertEqual((summary["passed"], summary["failedFiles"], summary["files"]), (0, 1, 1))
 
 
+class Selection(unittest.TestCase):
+    def test_list_k_and_color(self):
+        folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenarios")
+        listed = run(["run", "--list", "-k", "label_", "-k", "silent", folder]).stdout.decode().splitlines()
+        names = [os.path.basename(line.split(":")[0]) for line in listed]
+        self.assertEqual(names, ["label_emoji_keyboard_names.scn", "label_styles.scn",
+                                 "label_without_active_keyboards.scn", "silent_globe_key_in_mode_3.scn"])
+        self.assertTrue(listed[1].endswith(": The globe key's label: style 2 is always \"emoji\" (also while "
+                                           "disabled or unconfigured keyboards"))
+        self.assertEqual(run(["run", "-k", "nothing-by-this-name", folder]).returncode, 2)
+        # Colour only when asked for, or on a terminal without NO_COLOR: never into a pipe by default.
+        plain = run(["run", "-q", OK]).stdout.decode()
+        self.assertNotIn("\033[", plain)
+        coloured = run(["run", "-q", "--color=always", OK]).stdout.decode()
+        self.assertIn("\033[32m1 passed, 0 failed\033[0m", coloured)
+        self.assertEqual(run(["run", "--color=sometimes", OK]).returncode, 2)
+
+
 class ResultsForCi(unittest.TestCase):
     def test_summary_line_and_junit_xml(self):
         report = os.path.join(tempfile.mkdtemp(), "results.xml")
