@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "cli/shell.h"
 #include "cli/words.h"
 #include "rig/rig.h"
+#include "sim/plist/value_text.h"
 
 namespace {
 
@@ -572,23 +574,94 @@ int run(const Options& options, bool tour) {
   return finish(writeOutputs(options, junit, report, totals, seconds), &output);
 }
 
-// The words a shell line may complete to: the language's, the running processes and the keyboards.
-std::vector<std::string> completions(orvane::sim::Device& device) {
-  std::vector<std::string> words = {
-      "help",          "quit",       "exit",       "reset",   "state",         "show",          "version",
-      "activator",     "keyboards",  "settings",   "file",    "pref",          "app-icon",      "fault",
-      "start",         "stop",       "suspend",    "resume",  "show-keyboard", "hide-keyboard", "tap",
-      "next-keyboard", "switcher",   "long-press", "label",   "unlock",        "dismiss",       "post",
-      "run",           "say",        "mark",       "expect",  "globe",         "nowhere",       "installed",
-      "absent",        "fire",       "ask",        "darwin",  "distributed",   "write",         "write-xml",
-      "set",           "remove",     "delete",     "bytes",   "input-mode",    "alert",         "no-alert",
-      "log",           "no-log",     "hook",       "no-hook", "setting",       "no-setting",    "event",
-      "no-event",      "springboard"};
-  for (const auto& p : device.processes()) words.push_back(p->bundleIdentifier());
-  for (const auto& mode : device.activeInputModes()) {
-    if (mode.identifier) words.push_back(*mode.identifier);
+// The words a shell line's next word may complete to, given the words before it: a command first,
+// then what that command takes there (process names, keys, keyboards, event kinds, ...).
+std::vector<std::string> completions(orvane::sim::Device& device, const std::vector<std::string>& before) {
+  static const std::vector<std::string> kCommands = {
+      "help",          "quit",      "exit",          "reset",    "state", "source",  "save",     "show",
+      "version",       "activator", "keyboards",     "settings", "file",  "pref",    "app-icon", "fault",
+      "start",         "stop",      "kill",          "crash",    "hang",  "suspend", "resume",   "show-keyboard",
+      "hide-keyboard", "tap",       "next-keyboard", "switcher", "label", "unlock",  "dismiss",  "post",
+      "run",           "say",       "mark",          "expect"};
+  static const std::vector<std::string> kExpectations = {
+      "input-mode", "alert",          "no-alert", "log",        "no-log",          "hook",        "no-hook",
+      "pref",       "no-pref",        "setting",  "no-setting", "settings-format", "file-format", "file",
+      "no-file",    "no-temporaries", "switcher", "label",      "event",           "no-event"};
+  static const std::vector<std::string> kTakesProcess = {
+      "stop",          "kill", "crash",         "hang",     "suspend", "resume",  "show-keyboard",
+      "hide-keyboard", "tap",  "next-keyboard", "switcher", "label",   "dismiss", "post"};
+  std::vector<std::string> processes;
+  for (const auto& p : device.processes()) {
+    processes.push_back(p->isSpringBoard() ? "springboard" : p->bundleIdentifier());
   }
-  return words;
+  std::vector<std::string> keyboards;
+  for (const auto& mode : device.activeInputModes()) {
+    if (mode.identifier) keyboards.push_back(*mode.identifier);
+  }
+  if (before.empty()) return kCommands;
+  const std::string& command = before[0];
+  const std::size_t n = before.size();
+  const bool takesProcess = std::find(kTakesProcess.begin(), kTakesProcess.end(), command) != kTakesProcess.end();
+  if (command == "help" && n == 1) return kCommands;
+  if (command == "start" && n == 1) return {"springboard"};
+  if (takesProcess && n == 1) return processes;
+  if (command == "tap" && n == 2) return {"globe", "nowhere"};
+  if (command == "keyboards") return keyboards;
+  if (command == "state" && n == 1) return {"--json"};
+  if (command == "activator" && n == 1) return {"installed", "absent", "fire", "ask"};
+  if (command == "settings" && n == 1) return {"write", "write-xml", "set", "remove", "delete", "bytes"};
+  if (command == "post" && n == 2) return {"darwin", "distributed"};
+  if (command == "fault" && n == 1) return {"write", "flush", "rename", "read-only", "full", "none"};
+  if (command == "expect") {
+    if (n == 1) return kExpectations;
+    const std::string& what = before[1];
+    if (n == 2 && what != "settings-format" && what != "no-temporaries") {
+      std::vector<std::string> out = processes;
+      if (what == "event" || what == "no-event") out.emplace_back("*");
+      return out;
+    }
+    if (n == 3 && (what == "event" || what == "no-event")) return orvane::cli::eventKinds();
+    if (n == 3 && what == "input-mode") return keyboards;
+  }
+  return {};
+}
+
+// A value as indented lines: a dictionary's keys and an array's elements one per line, what they
+// hold below them; a scalar, or an empty container, in the text form of values.
+void readable(std::ostream& out, const orvane::Value& value, const std::string& indent) {
+  if (const auto* d = value.dictionary(); d != nullptr && !d->empty()) {
+    for (const auto& [key, member] : *d) {
+      const bool nested =
+          (member.dictionary() && !member.dictionary()->empty()) || (member.array() && !member.array()->empty());
+      out << indent << key << ":";
+      if (nested) {
+        out << "\n";
+        readable(out, member, indent + "  ");
+      } else {
+        out << " " << orvane::sim::formatValueText(member) << "\n";
+      }
+    }
+  } else if (const auto* a = value.array(); a != nullptr && !a->empty()) {
+    for (const orvane::Value& element : *a) {
+      if ((element.dictionary() && !element.dictionary()->empty()) || (element.array() && !element.array()->empty())) {
+        out << indent << "-\n";
+        readable(out, element, indent + "  ");
+      } else {
+        out << indent << "- " << orvane::sim::formatValueText(element) << "\n";
+      }
+    }
+  } else {
+    out << indent << orvane::sim::formatValueText(value) << "\n";
+  }
+}
+
+// The shell's state: readable lines, or one JSON object for programs.
+void printState(const orvane::Value& state, bool json) {
+  if (json) {
+    std::cout << orvane::cli::valueJson(state) << "\n";
+  } else {
+    readable(std::cout, state, "");
+  }
 }
 
 int shell(const Options& options) {
@@ -596,6 +669,8 @@ int shell(const Options& options) {
   std::unique_ptr<DeviceFolder> folder;
   std::unique_ptr<orvane::sim::Device> device;
   std::unique_ptr<ScenarioRunner> runner;
+  // The lines of the session since the last reset that could be run: what `save` writes.
+  std::vector<std::string> session;
   const auto fresh = [&] {
     runner.reset();
     device.reset();
@@ -603,27 +678,83 @@ int shell(const Options& options) {
     folder = std::make_unique<DeviceFolder>(options.root);
     device = makeDevice(*folder, options);
     runner = std::make_unique<ScenarioRunner>(*device, output);
+    session.clear();
   };
   fresh();
-  orvane::cli::LineReader reader([&device] { return completions(*device); });
+  orvane::cli::LineReader reader(
+      [&device](const std::vector<std::string>& before) { return completions(*device, before); },
+      orvane::cli::historyPath());
   bool anyFailed = false;
   int number = 0;
+  // Runs one line of the language in the session; false when it could not be run.
+  const auto runLine = [&](const std::string& line, const std::string& where, int at) {
+    const auto result = runner->runLine(line, where, at);
+    if (result != ScenarioRunner::LineResult::kOk) anyFailed = true;
+    if (result != ScenarioRunner::LineResult::kBadLine) session.push_back(line);
+    std::cout.flush();
+    return result != ScenarioRunner::LineResult::kBadLine;
+  };
   while (const auto line = reader.read("orvane> ")) {
     ++number;
-    const auto first = line->find_first_not_of(" \t");
-    const std::string word =
-        first == std::string::npos ? "" : line->substr(first, line->find_last_not_of(" \t\r") - first + 1);
-    if (word == "quit" || word == "exit") break;
-    if (word == "help") {
-      std::cout << orvane::cli::kShellHelp;
+    std::istringstream words(*line);
+    std::vector<std::string> word{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+    const std::string first = word.empty() ? "" : word[0];
+    if (first == "quit" || first == "exit") break;
+    if (first == "help") {
+      const std::string text = word.size() > 1 ? orvane::cli::helpFor(word[1]) : orvane::cli::kShellHelp;
+      if (text.empty()) {
+        std::cerr << "help: no command " << word[1] << orvane::cli::didYouMean(word[1], completions(*device, {}))
+                  << "\n";
+      }
+      std::cout << text;
       continue;
     }
-    if (word == "reset") {
+    if (first == "reset") {
       fresh();
+      std::cout << "a fresh device: no process runs, no keyboard is enabled, the extension is installed\n";
       continue;
     }
-    if (runner->runLine(*line, "stdin", number) != ScenarioRunner::LineResult::kOk) anyFailed = true;
-    std::cout.flush();
+    if (first == "state" && word.size() <= 2) {
+      if (word.size() == 2 && word[1] != "--json") {
+        std::cerr << "state takes --json or nothing\n";
+        continue;
+      }
+      printState(runner->state(), word.size() == 2);
+      continue;
+    }
+    if ((first == "save" || first == "source") && word.size() != 2) {
+      std::cerr << first << " takes FILE\n";
+      anyFailed = true;
+      continue;
+    }
+    if (first == "save") {
+      std::string text = "# A session of orvane-sim shell.\n";
+      for (const std::string& kept : session) text += kept + "\n";
+      std::string error;
+      if (!writeFile(word[1], text, error)) {
+        std::cerr << "save: " << error << "\n";
+        anyFailed = true;
+      } else {
+        std::cout << "saved " << session.size() << " lines to " << word[1] << "\n";
+      }
+      continue;
+    }
+    if (first == "source") {
+      std::string text;
+      std::string error;
+      if (!readScenario(word[1], text, error)) {
+        std::cerr << "source: " << error << "\n";
+        anyFailed = true;
+        continue;
+      }
+      std::istringstream in(text);
+      int at = 0;
+      for (std::string sourced; std::getline(in, sourced);) {
+        if (!runLine(sourced, word[1], ++at)) break;  // a file stops at its bad line, as `run` does
+      }
+      continue;
+    }
+    runLine(*line, "stdin", number);
   }
   if (folder->kept()) std::cerr << "orvane-sim: the device is kept in " << folder->path().string() << "\n";
   return finish(anyFailed ? 1 : 0, &output);

@@ -3,16 +3,20 @@
 #include <editline/readline.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <sstream>
 
 namespace orvane::cli {
 
 namespace {
 
 // libedit calls back through plain functions: the words of the one reader that exists.
-std::function<std::vector<std::string>()>* gWords = nullptr;
+LineReader::Words* gWords = nullptr;
+std::vector<std::string> gBefore;
 std::vector<std::string> gMatches;
 
 char* nextMatch(const char* text, int state) {
@@ -20,7 +24,7 @@ char* nextMatch(const char* text, int state) {
     gMatches.clear();
     const std::size_t length = std::strlen(text);
     if (gWords != nullptr) {
-      for (const std::string& word : (*gWords)()) {
+      for (const std::string& word : (*gWords)(gBefore)) {
         if (word.compare(0, length, text) == 0) gMatches.push_back(word);
       }
     }
@@ -29,23 +33,74 @@ char* nextMatch(const char* text, int state) {
   return ::strdup(gMatches[static_cast<std::size_t>(state)].c_str());
 }
 
-char** complete(const char* text, int, int) {
-  rl_attempted_completion_over = 1;  // no file names
+char** complete(const char* text, int start, int) {
+  // The words before the one being completed decide what it may be.
+  gBefore.clear();
+  std::string word;
+  for (int i = 0; i < start && rl_line_buffer[i] != '\0'; ++i) {
+    if (std::isspace(static_cast<unsigned char>(rl_line_buffer[i]))) {
+      if (!word.empty()) gBefore.push_back(std::move(word));
+      word.clear();
+    } else {
+      word += rl_line_buffer[i];
+    }
+  }
+  if (!word.empty()) gBefore.push_back(word);
+  // File names complete the file of source and save; nothing else does.
+  rl_attempted_completion_over = gBefore.size() == 1 && (gBefore[0] == "source" || gBefore[0] == "save") ? 0 : 1;
+  if (rl_attempted_completion_over == 0) return nullptr;
   return rl_completion_matches(text, nextMatch);
 }
 
 }  // namespace
 
-LineReader::LineReader(std::function<std::vector<std::string>()> words)
-    : interactive_(::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0) {
+LineReader::LineReader(Words words, std::optional<std::string> historyFile)
+    : interactive_(::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0),
+      historyFile_(interactive_ ? std::move(historyFile) : std::nullopt) {
   if (!interactive_) return;
-  gWords = new std::function<std::vector<std::string>()>(std::move(words));
+  gWords = new Words(std::move(words));
   rl_attempted_completion_function = complete;
+  if (historyFile_) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(*historyFile_).parent_path(), ec);
+    ::read_history(historyFile_->c_str());
+  }
 }
 
 LineReader::~LineReader() {
+  if (historyFile_) ::write_history(historyFile_->c_str());
   delete gWords;
   gWords = nullptr;
+}
+
+std::optional<std::string> historyPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && *state == '/') return std::string(state) + "/orvane/history";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home == '/') return std::string(home) + "/.local/state/orvane/history";
+  return std::nullopt;
+}
+
+std::string helpFor(const std::string& command) {
+  std::string out;
+  std::istringstream lines(kShellHelp);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] != ' ') continue;  // a heading
+    // The line names the command as a word of its own.
+    std::size_t at = 0;
+    while ((at = line.find(command, at)) != std::string::npos) {
+      const bool before = at == 0 || (!std::isalnum(static_cast<unsigned char>(line[at - 1])) && line[at - 1] != '-');
+      const std::size_t after = at + command.size();
+      const bool behind =
+          after >= line.size() || (!std::isalnum(static_cast<unsigned char>(line[after])) && line[after] != '-');
+      if (before && behind) {
+        out += line + "\n";
+        break;
+      }
+      at = after;
+    }
+  }
+  return out;
 }
 
 std::optional<std::string> LineReader::read(const char* prompt) {
@@ -64,10 +119,12 @@ std::optional<std::string> LineReader::read(const char* prompt) {
 
 const char* const kShellHelp =
     "shell commands:\n"
-    "  help                          this list\n"
+    "  help [COMMAND]                this list, or what it says of one command\n"
     "  quit, exit                    leave the shell (also end of input)\n"
     "  reset                         a fresh device\n"
-    "  state                         the device's state (processes, keyboards, settings, alerts on screen)\n"
+    "  state [--json]                the device's state (processes, keyboards, settings, alerts on screen)\n"
+    "  source FILE                   run the lines of a scenario file here\n"
+    "  save FILE                     write this session's lines (since the last reset) as a scenario\n"
     "  show file PATH | pref DOMAIN  a device file or a preference domain, in readable form\n"
     "setting up the device:\n"
     "  version NUMBER                the system version (default 1240.1)\n"

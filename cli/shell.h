@@ -11,9 +11,11 @@ namespace orvane::cli {
 
 class LineReader {
  public:
-  // `words` gives what a word may complete to at that moment (commands, process names, keyboard
-  // identifiers).
-  explicit LineReader(std::function<std::vector<std::string>()> words);
+  // What the word being typed may complete to, given the words before it on the line: commands
+  // first, then that command's words (process names, keyboards, keys, event kinds).
+  using Words = std::function<std::vector<std::string>(const std::vector<std::string>& before)>;
+  // On a terminal the history is kept between sessions in `historyFile` (none: not kept).
+  LineReader(Words words, std::optional<std::string> historyFile);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -24,9 +26,15 @@ class LineReader {
 
  private:
   bool interactive_;
+  std::optional<std::string> historyFile_;
 };
 
 // The shell's own commands and the scenario language's, one line each, for `help`.
 extern const char* const kShellHelp;
+// The lines of kShellHelp about `command` (its own line, or the lines that name it); empty when none.
+std::string helpFor(const std::string& command);
+// Where the shell keeps its history: $XDG_STATE_HOME/orvane/history, else
+// ~/.local/state/orvane/history; nothing when neither can be named.
+std::optional<std::string> historyPath();
 
 }  // namespace orvane::cli

@@ -363,12 +363,16 @@ class DeviceFolders(unittest.TestCase):
 
 
 class Shell(unittest.TestCase):
+    def setUp(self):
+        # Each test's history in a folder of its own.
+        self.state = tempfile.mkdtemp()
+
     def drive(self, lines, wait=0.3):
         """Runs the shell in a pseudo-terminal, typing each line; returns what the terminal showed
         and the exit status."""
         pid, fd = pty.fork()
         if pid == 0:
-            os.execv(SIM, [SIM, "shell"])
+            os.execve(SIM, [SIM, "shell"], dict(os.environ, XDG_STATE_HOME=self.state))
         shown = b""
 
         def read_for(seconds):
@@ -400,6 +404,43 @@ class Shell(unittest.TestCase):
         self.assertIn("stdin:5: expected input mode fr_FR in com.example.app", shown)
         self.assertNotIn("unknown command", shown)
         self.assertEqual(status, 1)  # the expectation failed (the keyboard is en_US)
+
+    def test_completion_by_position_help_for_one_command_and_history_kept_between_sessions(self):
+        # "sta" at the start completes among commands (start, state: both listed); "tap " then the
+        # process; "tap springboard g" the key; "expect event * inp" an event kind.
+        shown, _ = self.drive([b"keyboards en_US fr_FR\r", b"start sp\t\r", b"help tap\r",
+                               b"expect event * inp\t\t\r", b"quit\r"])
+        self.assertIn("[SpringBoard] start en_US", shown)  # "sp" completed to springboard, and it ran
+        self.assertIn("tap PROCESS globe|KEY|nowhere", shown)
+        self.assertNotIn("shell commands:", shown)  # help for one command is its line alone
+        self.assertIn("orvane> expect event * input-mode", shown)  # the kind completed in third place
+        history = os.path.join(self.state, "orvane", "history")
+        with open(history, encoding="utf-8", errors="replace") as f:
+            kept = f.read()
+        self.assertIn("keyboards en_US fr_FR", kept.replace("\\040", " "))  # libedit writes a space as \\040
+        # The next session brings "help tap" back from the last one: three lines up (quit, expect, help).
+        shown, _ = self.drive([b"\x1b[A\x1b[A\x1b[A\r", b"quit\r"])
+        self.assertIn("tap PROCESS globe|KEY|nowhere", shown)
+
+    def test_save_writes_a_scenario_that_replays_and_source_runs_one(self):
+        saved = os.path.join(tempfile.mkdtemp(), "session.scn")
+        out = run(["shell"], stdin=("keyboards en_US fr_FR\nsettings write {mode: 1, SelectedKeyboards: [en_US, fr_FR]}\n"
+                                    "start com.example.app\nshow-keyboard com.example.app\ntap com.example.app globe\n"
+                                    "run\nexpect input-mode com.example.app fr_FR\nfrobnicate\nsave " + saved + "\n").encode())
+        self.assertIn(b"saved 7 lines", out.stdout)
+        with open(saved) as f:
+            self.assertNotIn("frobnicate", f.read())  # a line that could not be run is not saved
+        replay = run(["run", "-q", saved])
+        self.assertEqual(replay.returncode, 0, replay.stderr)
+        sourced = run(["shell"], stdin=("source " + saved + "\nexpect input-mode com.example.app fr_FR\n").encode())
+        self.assertEqual(sourced.returncode, 0, sourced.stderr)
+
+    def test_state_reads_as_lines_or_json(self):
+        out = run(["shell"], stdin=b"keyboards en_US\nstart springboard\nstate\nstate --json\n").stdout.decode()
+        self.assertIn("keyboards:\n  - en_US\n", out)
+        self.assertIn("    name: SpringBoard\n", out)
+        state = json.loads([line for line in out.splitlines() if line.startswith("{")][-1])
+        self.assertEqual(state["processes"][0]["name"], "SpringBoard")
 
     def test_exit_status_and_reset_without_a_terminal(self):
         ok = run(["shell"], stdin=b"keyboards en_US\nstart com.example.app\nexpect input-mode com.example.app en_US\n"
