@@ -1,6 +1,7 @@
 #include "cli/junit.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "sim/plist/text.h"
 
@@ -48,9 +49,18 @@ std::string xmlText(const std::string& text) {
   return out;
 }
 
+JunitReport::JunitReport() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  timestamp_ = text;
+}
+
 void JunitReport::add(const std::string& file, int status, int expectations, const std::vector<std::string>& failures,
-                      double s) {
-  cases_.push_back(Case{file, status, expectations, failures, s});
+                      double s, std::string output) {
+  cases_.push_back(Case{file, status, expectations, failures, s, std::move(output)});
 }
 
 std::string JunitReport::xml(double total) const {
@@ -62,19 +72,25 @@ std::string JunitReport::xml(double total) const {
   }
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
   out += "  <testsuite name=\"orvane-sim\" tests=\"" + std::to_string(cases_.size()) + "\" failures=\"" +
-         std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" time=\"" + seconds(total) + "\">\n";
+         std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" time=\"" + seconds(total) +
+         "\" timestamp=\"" + timestamp_ + "\">\n";
   for (const Case& c : cases_) {
     out += "    <testcase classname=\"scenario\" name=\"" + xmlText(c.file) + "\" time=\"" + seconds(c.seconds) + "\"";
-    if (c.status == 0) {
+    if (c.status == 0 && c.output.empty()) {
       out += "/>\n";
       continue;
     }
-    std::string details;
-    for (const std::string& f : c.failures) details += f + "\n";
-    const std::string element = c.status == 1 ? "failure" : "error";
-    const std::string message = c.failures.empty() ? "failed" : c.failures.front();
-    out.append(">\n      <").append(element).append(" message=\"").append(xmlText(message)).append("\">");
-    out.append(xmlText(details)).append("</").append(element).append(">\n    </testcase>\n");
+    out += ">\n";
+    if (c.status != 0) {
+      std::string details;
+      for (const std::string& f : c.failures) details += f + "\n";
+      const std::string element = c.status == 1 ? "failure" : "error";
+      const std::string message = c.failures.empty() ? "failed" : c.failures.front();
+      out.append("      <").append(element).append(" message=\"").append(xmlText(message)).append("\">");
+      out.append(xmlText(details)).append("</").append(element).append(">\n");
+    }
+    if (!c.output.empty()) out.append("      <system-out>").append(xmlText(c.output)).append("</system-out>\n");
+    out += "    </testcase>\n";
   }
   return out + "  </testsuite>\n</testsuites>\n";
 }

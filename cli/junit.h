@@ -9,9 +9,12 @@ namespace orvane::cli {
 
 class JunitReport {
  public:
-  // status: 0 held, 1 an expectation failed, 2 the file could not be run to its end.
+  // The run starts now: the suite's timestamp.
+  JunitReport();
+  // status: 0 held, 1 an expectation failed, 2 the file could not be run to its end; `output`, the
+  // file's trace (JUnit's captured output).
   void add(const std::string& file, int status, int expectations, const std::vector<std::string>& failures,
-           double seconds);
+           double seconds, std::string output = "");
   std::string xml(double seconds) const;
 
  private:
@@ -21,7 +24,9 @@ class JunitReport {
     int expectations;
     std::vector<std::string> failures;
     double seconds;
+    std::string output;
   };
+  std::string timestamp_;
   std::vector<Case> cases_;
 };
 

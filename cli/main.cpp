@@ -475,7 +475,7 @@ bool runFile(const std::string& file, const Options& options, bool tour, Output&
   totals.failed += runner.failures();
   totals.worst = std::max(totals.worst, status);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - fileStarted).count();
-  junit.add(file, status, runner.expectations(), output.failuresOfFile(), seconds);
+  junit.add(file, status, runner.expectations(), output.failuresOfFile(), seconds, output.capturedOfFile());
   report.fileResult(file, status == 0 ? "ok" : status == 1 ? "failed" : "stopped");
   if (!tour || options.output.format != TraceFormat::kText) {
     output.fileResult(file, status, runner.expectations(), runner.failures());
@@ -555,6 +555,7 @@ int run(const Options& options, bool tour) {
   orvane::cli::JunitReport junit;
   orvane::cli::Report report;
   if (options.report) output.setReport(&report);
+  output.setCapture(options.junit.has_value());
   const bool progress = options.output.format == TraceFormat::kText && ::isatty(STDOUT_FILENO) &&
                         ::isatty(STDERR_FILENO) && files.size() > 1;
   const auto started = std::chrono::steady_clock::now();

@@ -110,6 +110,7 @@ bool Output::shown(const sim::TraceEvent& event) const {
 void Output::event(const sim::TraceEvent& event) {
   ++seq_;
   if (report_ != nullptr) report_->event(eventJson(event, seq_, file_, line_));
+  if (capture_) capturedOfFile_.append(eventText(event)).push_back('\n');
   if (!shown(event)) return;
   errno = 0;
   if (options_.format == TraceFormat::kJson) {

@@ -36,8 +36,14 @@ class Output {
     line_ = line;
   }
   // A scenario file begins: its failures are collected anew.
-  void startFile() { failuresOfFile_.clear(); }
+  void startFile() {
+    failuresOfFile_.clear();
+    capturedOfFile_.clear();
+  }
   const std::vector<std::string>& failuresOfFile() const { return failuresOfFile_; }
+  // Keep each file's trace as text, every event, whatever is shown (for JUnit's captured output).
+  void setCapture(bool capture) { capture_ = capture; }
+  const std::string& capturedOfFile() const { return capturedOfFile_; }
   // One trace event, shown when the filters let it through; `seq` counts across the whole run.
   void event(const sim::TraceEvent& event);
   // An expectation checked at the current place: held, or failed with its message.
@@ -74,6 +80,8 @@ class Output {
   std::string file_;
   int line_ = 0;
   std::vector<std::string> failuresOfFile_;
+  bool capture_ = false;
+  std::string capturedOfFile_;
   int writeError_ = 0;
   Report* report_ = nullptr;
 };

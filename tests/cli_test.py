@@ -289,6 +289,11 @@ class ResultsForCi(unittest.TestCase):
         self.assertEqual([c.get("name") for c in cases], [OK, FAILING])
         self.assertIsNone(cases[0].find("failure"))
         self.assertIn("expected input mode fr_FR", cases[1].find("failure").get("message"))
+        # A timestamp, a duration for each case, and each file's trace as its captured output.
+        self.assertRegex(suite.get("timestamp"), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        for case in cases:
+            self.assertGreaterEqual(float(case.get("time")), 0.0)
+            self.assertIn("[com.example.app] start en_US", case.find("system-out").text)
 
     def test_junit_is_xml_for_every_value(self):
         # A failure message holding characters XML 1.0 forbids (U+FFFF, U+FFFE, control characters),
