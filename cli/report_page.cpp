@@ -13,7 +13,7 @@ header label { margin-left: auto; }
 main { display: grid; grid-template-columns: 200px minmax(280px, 1fr) minmax(360px, 1.3fr) minmax(260px, 1fr);
        gap: 12px; padding: 12px; align-items: start; }
 nav button { display: block; width: 100%; text-align: left; margin: 0 0 4px; padding: 6px 8px; border: 1px solid #ccc;
-             background: #fff; border-radius: 6px; cursor: pointer; overflow-wrap: anywhere; }
+             background: #fff; border-radius: 6px; cursor: pointer; overflow-wrap: normal; word-break: normal; }
 nav button.selected { border-color: #0a84ff; background: #e8f2ff; }
 nav button.failed, nav button.stopped { border-left: 5px solid #d70015; }
 nav button.ok { border-left: 5px solid #248a3d; }
@@ -30,6 +30,10 @@ nav button.ok { border-left: 5px solid #248a3d; }
 #timeline li .outcome { display: block; color: #d70015; }
 #timeline li.selected .outcome { color: #fff; }
 #timeline li.hidden { display: none; }
+#timeline li.match .text { background: #fff3b0; }
+#timeline li.selected.match .text { background: transparent; }
+header input[type=search] { padding: 3px 6px; border-radius: 6px; border: 1px solid #555; }
+aside .fields { color: #6e6e73; }
 .process { background: #fff; border: 1px solid #ddd; border-radius: 10px; padding: 10px; margin-bottom: 12px; position: relative; }
 .process h3 { margin: 0 0 6px; font-size: 14px; }
 .process .mode { color: #6e6e73; font-size: 12px; }
@@ -77,11 +81,11 @@ const svgEl = (tag, attrs, ...children) => {
 
 // Events and outcomes by scenario file, each with the line that caused it.
 const files = data.files.map((f, index) => ({
-  index, name: f.name, result: f.result, lines: f.text.split("\n"),
+  index, name: f.name, result: f.result, lines: f.text.replace(/\n$/, "").split("\n"),  // no empty last line
   events: data.events.filter(e => e.file === f.name),
   outcomes: new Map(data.expectations.filter(x => x.file === f.name).map(x => [x.line, x])),
 }));
-const view = { file: 0, line: 1, process: "", changesOnly: false };
+const view = { file: 0, line: 1, process: "", changesOnly: false, query: "" };
 
 // The device after `line`: a fresh device for every file, its events replayed in order.
 function stateAt(file, line) {
@@ -203,6 +207,14 @@ const groups = [
   ["Main queue", e => e.kind.startsWith("main-queue"), e => `${e.kind} task ${e.task}`],
 ];
 
+// Every field an event carries, as the text trace shows them (the JSON twins left out).
+function fieldsOf(e) {
+  const skip = new Set(["seq", "process", "kind", "file", "line"]);
+  const text = Object.entries(e).filter(([k]) => !skip.has(k) && !k.endsWith("Json") && !k.endsWith("JsonError"))
+                   .map(([k, v]) => `${k}=${v}`).join(" ");
+  return el("span", { class: "fields" }, text);
+}
+
 function renderChanges(file) {
   const events = file.events.filter(e => e.line === view.line && (!view.process || e.process === view.process));
   const aside = document.getElementById("changes");
@@ -212,10 +224,19 @@ function renderChanges(file) {
     aside.append(el("section", { class: outcome.held ? "held" : "failed" },
                     el("h4", {}, outcome.held ? "Expectation held" : "Expectation FAILED"), outcome.message));
   }
+  const shown = new Set();
   for (const [title, test, show] of groups) {
     const mine = events.filter(test);
     if (!mine.length) continue;
-    aside.append(el("section", {}, el("h4", {}, title), el("ul", {}, ...mine.map(e => el("li", {}, `[${e.process}] `, show(e))))));
+    mine.forEach(e => shown.add(e));
+    aside.append(el("section", {}, el("h4", {}, title),
+                    el("ul", {}, ...mine.map(e => el("li", {}, `[${e.process}] `, show(e), " ", fieldsOf(e))))));
+  }
+  // Everything else the line did (hooks, queue turns, ...), unless only changes are asked for.
+  const rest = events.filter(e => !shown.has(e));
+  if (rest.length && !view.changesOnly) {
+    aside.append(el("section", {}, el("h4", {}, "Other events"),
+                    el("ul", {}, ...rest.map(e => el("li", {}, `[${e.process}] ${e.kind} `, fieldsOf(e))))));
   }
 }
 
@@ -231,6 +252,7 @@ function renderTimeline(file) {
     if (outcome) classes.push(outcome.held ? "held" : "failed");
     if (number === view.line) classes.push("selected");
     if (view.changesOnly && !busy.has(number) && !outcome) classes.push("hidden");
+    if (view.query) classes.push(text.toLowerCase().includes(view.query) ? "match" : "hidden");
     const item = el("li", { class: classes.join(" "), "data-line": number },
                     el("span", { class: "number" }, String(number)), el("span", { class: "text" }, text));
     if (outcome && !outcome.held) item.append(el("span", { class: "outcome" }, outcome.message));
@@ -245,7 +267,9 @@ function renderTimeline(file) {
 function renderScenarios() {
   const nav = document.getElementById("scenarios");
   nav.replaceChildren(...files.map(f => {
-    const b = el("button", { class: `${f.result} ${f.index === view.file ? "selected" : ""}` }, f.name);
+    // A name breaks after "/", "_", "-" or ".", never inside a word.
+    const parts = f.name.split(/(?<=[\/_.-])/).flatMap((part, i) => (i ? [el("wbr", {}), part] : [part]));
+    const b = el("button", { class: `${f.result} ${f.index === view.file ? "selected" : ""}` }, ...parts);
     b.addEventListener("click", () => select(f.index, 1));
     return b;
   }));
@@ -262,15 +286,26 @@ function renderSummary() {
   const toggle = el("input", { type: "checkbox", id: "changes-only" });
   toggle.checked = view.changesOnly;
   toggle.addEventListener("change", () => { view.changesOnly = toggle.checked; render(); });
+  const search = el("input", { type: "search", id: "search", placeholder: "search the lines (/)" });
+  search.value = view.query;
+  search.addEventListener("input", () => { view.query = search.value.toLowerCase(); render(); });
+  search.addEventListener("keydown", event => {
+    if (event.key !== "Enter") return;
+    const next = visibleLines().find(n => n > view.line) || visibleLines()[0];
+    if (next) select(view.file, next);
+  });
   header.replaceChildren(el("strong", {}, "orvane-sim"),
                          el("span", { id: "counts" }, `${s.passed} passed, `,
                             el("span", { class: s.failedFiles ? "failed" : "" }, `${s.failedFiles} failed`),
                             el("span", {}, ` (${s.expectations} expectations, ${s.failed} failed)`)),
                          el("label", {}, "Process ", filter),
+                         search,
                          el("label", {}, toggle, " changes only"));
 }
 
-function render() {
+// Draws the selected line; `push`: a step of its own in the browser's history (Back returns to the
+// line before), else the address is only brought up to date.
+function render(push) {
   const file = files[view.file];
   if (!file) return;
   renderScenarios();
@@ -278,35 +313,75 @@ function render() {
   renderDevice(file);
   renderChanges(file);
   const hash = `#f=${view.file}&l=${view.line}`;
-  if (location.hash !== hash && history.replaceState) history.replaceState(null, "", hash);
+  if (location.hash === hash || !history.replaceState) return;
+  if (push) history.pushState(null, "", hash); else history.replaceState(null, "", hash);
 }
 
-function select(fileIndex, line) {
+function select(fileIndex, line, push = true) {
+  if (!files.length) return;
   view.file = Math.max(0, Math.min(files.length - 1, fileIndex));
   view.line = Math.max(1, Math.min(files[view.file].lines.length, line));
-  render();
+  render(push);
 }
+
+function visibleLines() {
+  return [...document.querySelectorAll("#timeline li:not(.hidden)")].map(li => Number(li.dataset.line));
+}
+
+// Every failed line of the run, in file order, then line order.
+const failures = files.flatMap(f => [...f.outcomes.values()].filter(x => !x.held).map(x => ({ file: f.index, line: x.line })))
+                      .sort((a, b) => a.file - b.file || a.line - b.line);
 
 document.addEventListener("keydown", event => {
-  if (event.key !== "ArrowDown" && event.key !== "ArrowUp") return;
-  const visible = [...document.querySelectorAll("#timeline li:not(.hidden)")].map(li => Number(li.dataset.line));
-  const at = visible.indexOf(view.line);
-  const next = visible[Math.max(0, Math.min(visible.length - 1, at + (event.key === "ArrowDown" ? 1 : -1)))];
-  if (next) { select(view.file, next); event.preventDefault(); }
+  if (event.target && event.target.tagName === "INPUT") return;  // typing in the search box
+  if (event.ctrlKey || event.metaKey || event.altKey) return;
+  const visible = visibleLines();
+  const at = Math.max(0, visible.indexOf(view.line));
+  const move = { ArrowDown: 1, ArrowUp: -1, PageDown: 10, PageUp: -10 }[event.key];
+  let target = null;
+  if (move !== undefined) {
+    target = { file: view.file, line: visible[Math.max(0, Math.min(visible.length - 1, at + move))] };
+  } else if (event.key === "Home") {
+    target = { file: view.file, line: visible[0] };
+  } else if (event.key === "End") {
+    target = { file: view.file, line: visible[visible.length - 1] };
+  } else if (event.key === "n" || event.key === "p") {
+    const here = f => f.file - view.file || f.line - view.line;
+    target = event.key === "n" ? failures.find(f => here(f) > 0) || failures[0]
+                               : [...failures].reverse().find(f => here(f) < 0) || failures[failures.length - 1];
+  } else if (event.key === "/") {
+    document.getElementById("search").focus();
+  } else {
+    return;
+  }
+  event.preventDefault();
+  if (target && target.line) select(target.file, target.line);
 });
 
-// "#f=FILE&l=LINE" selects a line; without it, the first failure, or the first line.
-const params = new URLSearchParams(location.hash.slice(1));
-const firstFailed = data.expectations.find(x => !x.held);
-if (params.has("f")) {
-  view.process = params.get("p") || "";
+// "#f=FILE&l=LINE[&p=PROCESS]" selects a line; a part that is missing or not a number is ignored;
+// without a file, the first failure, or the first line.
+function applyFragment() {
+  const params = new URLSearchParams(location.hash.slice(1));
+  const number = (name, otherwise) => {
+    const n = Number.parseInt(params.get(name) || "", 10);
+    return Number.isFinite(n) ? n : otherwise;
+  };
+  const fileIndex = number("f", null);
+  if (fileIndex !== null) {
+    view.process = params.get("p") || "";
+    renderSummary();
+    select(fileIndex, number("l", 1), false);
+    return;
+  }
   renderSummary();
-  select(Number(params.get("f")), Number(params.get("l") || 1));
-} else {
-  renderSummary();
-  if (firstFailed) select(files.findIndex(f => f.name === firstFailed.file), firstFailed.line);
-  else select(0, 1);
+  const firstFailed = failures[0];
+  if (firstFailed) select(firstFailed.file, firstFailed.line, false);
+  else select(0, 1, false);
 }
+// Back and Forward (and an address typed by hand) select the line the fragment names.
+window.addEventListener("hashchange", applyFragment);
+window.addEventListener("popstate", applyFragment);
+applyFragment();
 )JS";
 
 }  // namespace orvane::cli

@@ -15,11 +15,19 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
+# The browser tests drive the system's Chromium with playwright-core (npm; it downloads no browser).
+if [ "${1:-all}" != sim ] && ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if [ "${1:-all}" != sim ] && [ ! -d "$(dirname "$0")/../tests/browser/node_modules/playwright-core" ]; then
+  echo "Installing playwright-core for the browser tests (tests/browser/package-lock.json)"
+  npm ci --prefix "$(dirname "$0")/../tests/browser" --no-audit --no-fund --loglevel=error
+fi
