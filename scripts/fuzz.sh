@@ -39,7 +39,7 @@ for target in "${targets[@]}"; do
     since=$(date +%s)
     while kill -0 "$fuzzer" 2>/dev/null; do
       sleep 5
-      cov=$(grep -oE "cov: [0-9]+" "$log" | tail -1)
+      cov=$(grep -oE "cov: [0-9]+" "$log" | tail -1 || true)
       if [ "$cov" != "$last_cov" ]; then
         last_cov=$cov
         since=$(date +%s)
@@ -51,7 +51,7 @@ for target in "${targets[@]}"; do
   fi
   wait "$fuzzer" || true
   grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)|stat::number_of_executed_units|stat::peak_rss|ERROR|invariant" "$log" || true
-  grep -E "^#[0-9]+" "$log" | tail -1
+  grep -E "^#[0-9]+" "$log" | tail -1 || true
   rm -f "$log"
   # Keep the corpus small: only inputs that add coverage.
   merged=$(mktemp -d)
