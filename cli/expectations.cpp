@@ -30,8 +30,7 @@ std::optional<TraceEvent> ScenarioRunner::Impl::nextOf(const std::string& proces
   return next;
 }
 
-bool ScenarioRunner::Impl::fieldsMatch(const TraceEvent& e,
-                                       const std::vector<std::pair<std::string, std::string>>& wanted) {
+bool fieldsMatch(const TraceEvent& e, const std::vector<std::pair<std::string, std::string>>& wanted) {
   for (const auto& [key, value] : wanted) {
     const std::string* actual = e.field(key);
     if (actual == nullptr || *actual != value) return false;
@@ -194,23 +193,73 @@ void ScenarioRunner::Impl::expectEvent(Args& args, const std::string& what) {
     fields.emplace_back(key, field.substr(eq + 1));
   }
   const std::string name = processName == "*" ? "*" : processNameOf(processName);
-  const auto& events = window;
-  std::size_t found = events.size();
-  for (std::size_t i = 0; i < events.size(); ++i) {
-    if ((name == "*" || events[i].process == name) && events[i].kind == kind && fieldsMatch(events[i], fields)) {
-      found = i;
-      break;
-    }
-  }
   std::string description = kind + " in " + name;
   for (const auto& [k, v] : fields) description += " " + k + "=" + sim::formatStringText(v);
   if (what == "event") {
-    check(found < events.size(), "event " + description + " after the previous one", "none");
-    if (found < events.size()) window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(found) + 1);
+    const TraceEvent* found = window.find(name, kind, fields);
+    check(found != nullptr, "event " + description + " after the previous one", "none");
+    if (found != nullptr) window.consumeThrough(found);
   } else {
-    check(found == events.size(), "no event " + description,
-          found < events.size() ? sim::Trace::text(events[found]) : "");
+    const TraceEvent* found = window.findForAbsence(name, kind, fields);
+    check(found == nullptr, "no event " + description, found != nullptr ? sim::Trace::text(*found) : "");
   }
+}
+
+// ---- the window of events ----
+
+void EventWindow::add(const sim::TraceEvent& e) {
+  byKind_[e.kind].push_back(events_.size());
+  events_.push_back(e);
+}
+
+void EventWindow::clear() {
+  events_.clear();
+  byKind_.clear();
+  absentUpTo_.clear();
+  start_ = 0;
+}
+
+std::size_t EventWindow::findFrom(std::size_t from, const std::string& process, const std::string& kind,
+                                  const Fields& fields) const {
+  const auto it = byKind_.find(kind);
+  if (it == byKind_.end()) return events_.size();
+  const std::vector<std::size_t>& at = it->second;
+  for (auto i = std::lower_bound(at.begin(), at.end(), std::max(from, start_)); i != at.end(); ++i) {
+    const sim::TraceEvent& e = events_[*i];
+    if ((process == "*" || e.process == process) && fieldsMatch(e, fields)) return *i;
+  }
+  return events_.size();
+}
+
+const sim::TraceEvent* EventWindow::find(const std::string& process, const std::string& kind,
+                                         const Fields& fields) const {
+  const std::size_t i = findFrom(start_, process, kind, fields);
+  return i < events_.size() ? &events_[i] : nullptr;
+}
+
+const sim::TraceEvent* EventWindow::findForAbsence(const std::string& process, const std::string& kind,
+                                                   const Fields& fields) {
+  std::string question = process + '\0' + kind;
+  for (const auto& [k, v] : fields) question.append(1, '\0').append(k).append(1, '=').append(v);
+  std::size_t& checked = absentUpTo_[question];
+  const std::size_t i = findFrom(checked, process, kind, fields);
+  if (i < events_.size()) return &events_[i];
+  checked = events_.size();
+  return nullptr;
+}
+
+void EventWindow::consumeThrough(const sim::TraceEvent* e) {
+  start_ = static_cast<std::size_t>(e - events_.data()) + 1;
+  // The consumed front goes once it is most of what is kept: each event is moved a bounded number
+  // of times, and every position is renumbered.
+  if (start_ < 4096 || start_ * 2 < events_.size()) return;
+  events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(start_));
+  for (auto& [kind, at] : byKind_) {
+    at.erase(at.begin(), std::lower_bound(at.begin(), at.end(), start_));
+    for (std::size_t& i : at) i -= start_;
+  }
+  for (auto& [question, checked] : absentUpTo_) checked = checked > start_ ? checked - start_ : 0;
+  start_ = 0;
 }
 
 std::string ScenarioRunner::Impl::processNameOf(const std::string& name) {

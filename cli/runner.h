@@ -16,6 +16,35 @@
 
 namespace orvane::cli {
 
+// Whether the event has every one of these fields with that value.
+bool fieldsMatch(const sim::TraceEvent& e, const std::vector<std::pair<std::string, std::string>>& wanted);
+
+// The events since the last `expect event` match (or `mark`), by kind: a question about one kind
+// looks at that kind's events alone, and a `no-event` question asked again looks only at what came
+// since it was last asked, so a script that asks after every step costs what its events do.
+class EventWindow {
+ public:
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  void add(const sim::TraceEvent& e);
+  void clear();
+  // The first event of `kind` in the window, of `process` ("*": any) with those fields; nullptr.
+  const sim::TraceEvent* find(const std::string& process, const std::string& kind, const Fields& fields) const;
+  // Whether no such event is in the window (a `no-event` question); what it looked at is not
+  // looked at again by the same question while the window lasts.
+  const sim::TraceEvent* findForAbsence(const std::string& process, const std::string& kind, const Fields& fields);
+  // The window starts after `e`, an event find() gave.
+  void consumeThrough(const sim::TraceEvent* e);
+
+ private:
+  std::size_t findFrom(std::size_t from, const std::string& process, const std::string& kind,
+                       const Fields& fields) const;
+  std::vector<sim::TraceEvent> events_;  // those before start_ are consumed
+  std::size_t start_ = 0;
+  std::map<std::string, std::vector<std::size_t>, std::less<>> byKind_;
+  // Per `no-event` question (process, kind, fields): how far it has found nothing.
+  std::map<std::string, std::size_t, std::less<>> absentUpTo_;
+};
+
 struct ScenarioRunner::Impl {
   sim::Device& device;
   Output& output;
@@ -27,7 +56,7 @@ struct ScenarioRunner::Impl {
   std::map<std::pair<std::string, std::string>, std::deque<sim::TraceEvent>> pending;
   // The events `expect event` may still match: those since its last match or `mark`, kept only
   // while a later line of the script can ask for them, so a long run holds no history it never reads.
-  std::deque<sim::TraceEvent> window;
+  EventWindow window;
   bool keepWindow = true;
 
   using Handler = void (Impl::*)(Args&);
@@ -87,7 +116,6 @@ struct ScenarioRunner::Impl {
   // Expectations (expectations.cpp).
   // The next event of `kind` in `process` that no expectation has consumed yet.
   std::optional<sim::TraceEvent> nextOf(const std::string& processName, const std::string& kind, bool consume);
-  static bool fieldsMatch(const sim::TraceEvent& e, const std::vector<std::pair<std::string, std::string>>& wanted);
   // Every expectation, by the word after "expect"; a handler serving a pair ("log", "no-log") is
   // told which it was asked for.
   void expect(Args& args);

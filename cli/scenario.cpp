@@ -19,7 +19,7 @@ using sim::TraceEvent;
 
 void ScenarioRunner::Impl::onEvent(const TraceEvent& e) {
   if (e.kind == "alert" || e.kind == "log") pending[{e.process, e.kind}].push_back(e);
-  if (keepWindow) window.push_back(e);
+  if (keepWindow) window.add(e);
 }
 
 sim::Process& ScenarioRunner::Impl::process(const std::string& name) {

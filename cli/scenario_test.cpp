@@ -51,6 +51,31 @@ TEST(ScenarioLanguage, EveryEventTheSuiteMakesIsListed) {
   EXPECT_GT(events, 2000u);
 }
 
+// `no-event` looks at what came since the last match, however often it is asked: an answer kept
+// from an earlier asking never hides an event that came after it.
+TEST(ScenarioLanguage, NoEventSeesEverythingSinceTheLastMatchHoweverOftenAsked) {
+  rig::Rig device;
+  std::string errors;
+  const int status = runScript(device,
+                               "keyboards en_US fr_FR\n"
+                               "settings write {enabled: true, mode: 1, SelectedKeyboards: [en_US, fr_FR]}\n"
+                               "start com.example.a\nshow-keyboard com.example.a\n"
+                               "expect no-event com.example.a input-mode\n"  // 5: holds
+                               "tap com.example.a globe\nrun\n"
+                               "expect no-event com.example.a input-mode\n"  // 8: fails
+                               "expect no-event com.example.a input-mode\n"  // 9: fails again
+                               "expect event com.example.a input-mode identifier=fr_FR\n"
+                               "expect no-event com.example.a input-mode\n"        // 11: holds
+                               "expect no-event * input-mode identifier=fr_FR\n",  // 12: holds
+                               &errors);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(errors.find("test:8:"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("test:9:"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("test:5:"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("test:11:"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("test:12:"), std::string::npos) << errors;
+}
+
 TEST(ScenarioLanguage, AHeldExpectationExitsZero) {
   rig::Rig device;
   EXPECT_EQ(runScript(device, "keyboards en_US fr_FR\nstart com.example.a\nexpect input-mode com.example.a en_US\n"),
