@@ -32,6 +32,7 @@ const std::map<std::string, Fields, std::less<>>& table() {
       {"file-write-failed", {"path", "format", "value"}},
       {"file-delete", {"path"}},
       {"runaway", {"tasks"}},
+      {"interrupted", {"tasks"}},
       // Processes.
       {"start", {"inputMode"}},
       {"stop", {}},

@@ -678,6 +678,7 @@ int shell(const Options& options) {
     folder.reset();
     folder = std::make_unique<DeviceFolder>(options.root);
     device = makeDevice(*folder, options);
+    device->setInterruption([] { return orvane::cli::interrupted(); });
     runner = std::make_unique<ScenarioRunner>(*device, output);
     session.clear();
   };
@@ -685,6 +686,7 @@ int shell(const Options& options) {
   orvane::cli::LineReader reader(
       [&device](const std::vector<std::string>& before) { return completions(*device, before); },
       orvane::cli::historyPath());
+  if (reader.interactive()) orvane::cli::catchInterrupts();
   bool anyFailed = false;
   int number = 0;
   // Runs one line of the language in the session; false when it could not be run.
@@ -752,6 +754,10 @@ int shell(const Options& options) {
       int at = 0;
       for (std::string sourced; std::getline(in, sourced);) {
         if (!runLine(sourced, word[1], ++at)) break;  // a file stops at its bad line, as `run` does
+        if (orvane::cli::interrupted()) {
+          std::cerr << "source: interrupted after line " << at << "\n";
+          break;
+        }
       }
       continue;
     }

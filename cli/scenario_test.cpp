@@ -180,6 +180,21 @@ TEST(ScenarioLanguage, NumbersAreRangeCheckedNeverConvertedOutOfRange) {
 namespace orvane::cli {
 namespace {
 
+// The shell's Ctrl-C: the run loop asks between tasks, and stops there with the work left queued.
+TEST(ScenarioLanguage, AnInterruptedRunStopsBetweenTasksAndSaysSo) {
+  rig::Rig device;
+  sim::Process& app = device.start("com.example.app");
+  std::function<void()> again = [&] { app.dispatchAsyncMain(again); };
+  app.dispatchAsyncMain(again);
+  int asked = 0;
+  device.device().setInterruption([&asked] { return ++asked > 50; });
+  const auto result = device.device().runUntilIdle();
+  EXPECT_FALSE(result.idle);
+  EXPECT_EQ(result.tasks, 50u);
+  EXPECT_EQ(app.pendingTasks(), 1u);
+  EXPECT_EQ(device.events("interrupted"), std::vector<std::string>{"[device] interrupted 50"});
+}
+
 TEST(ScenarioLanguage, ARunThatStopsAtTheRunawayBoundFails) {
   rig::Rig device;
   sim::Process& app = device.start("com.example.app");

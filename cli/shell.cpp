@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,10 @@ namespace {
 
 // libedit calls back through plain functions: the words of the one reader that exists.
 LineReader::Words* gWords = nullptr;
+volatile std::sig_atomic_t gInterrupted = 0;
+bool gCatching = false;
+
+void onInterrupt(int) { gInterrupted = 1; }
 std::vector<std::string> gBefore;
 std::vector<std::string> gMatches;
 
@@ -103,13 +108,40 @@ std::string helpFor(const std::string& command) {
   return out;
 }
 
+void catchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a read waiting for the line returns, and the line is dropped
+  ::sigaction(SIGINT, &action, nullptr);
+  gCatching = true;
+}
+
+bool interrupted() { return gInterrupted != 0; }
+
+bool takeInterrupt() {
+  const bool was = gInterrupted != 0;
+  gInterrupted = 0;
+  return was;
+}
+
 std::optional<std::string> LineReader::read(const char* prompt) {
   if (!interactive_) {
     std::string line;
     if (!std::getline(std::cin, line)) return std::nullopt;
     return line;
   }
-  char* raw = ::readline(prompt);
+  char* raw = nullptr;
+  for (;;) {
+    takeInterrupt();
+    raw = ::readline(prompt);
+    // Ctrl-C while typing: the line is dropped and a fresh one begins.
+    if (raw == nullptr && gCatching && takeInterrupt()) {
+      std::cout << "^C\n" << std::flush;
+      continue;
+    }
+    break;
+  }
   if (raw == nullptr) return std::nullopt;
   std::string line(raw);
   std::free(raw);

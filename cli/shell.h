@@ -29,6 +29,13 @@ class LineReader {
   std::optional<std::string> historyFile_;
 };
 
+// On a terminal, Ctrl-C belongs to the shell: it cancels the line being typed, or stops the command
+// running (a long `run`, a `source`), never the shell. After catchInterrupts(), SIGINT only marks
+// an interrupt, which interrupted() reports and takeInterrupt() also clears.
+void catchInterrupts();
+bool interrupted();
+bool takeInterrupt();
+
 // The shell's own commands and the scenario language's, one line each, for `help`.
 extern const char* const kShellHelp;
 // The lines of kShellHelp about `command` (its own line, or the lines that name it); empty when none.

@@ -427,6 +427,14 @@ class Shell(unittest.TestCase):
         shown, _ = self.drive([b"\x1b[A\x1b[A\x1b[A\r", b"quit\r"])
         self.assertIn("tap PROCESS globe|KEY|nowhere", shown)
 
+    def test_ctrl_c_cancels_the_line_and_never_the_shell(self):
+        shown, status = self.drive([b"keybords en", b"\x03", b"keyboards en_US\r", b"\x03", b"state\r", b"quit\r"])
+        self.assertIn("^C", shown)
+        self.assertNotIn("unknown command 'keybords'", shown)  # the cancelled line never ran
+        self.assertIn("[device] keyboards [en_US]", shown)
+        self.assertIn("keyboards:", shown)  # the shell went on after both
+        self.assertEqual(status, 0)
+
     def test_save_writes_a_scenario_that_replays_and_source_runs_one(self):
         saved = os.path.join(tempfile.mkdtemp(), "session.scn")
         out = run(["shell"], stdin=("keyboards en_US fr_FR\nsettings write {mode: 1, SelectedKeyboards: [en_US, fr_FR]}\n"

@@ -209,6 +209,11 @@ Device::RunResult Device::runUntilIdle(std::size_t maxTasks) {
     bool ranAny = false;
     // Index-based: a task may start no process, but it may post to any, so sizes are re-read.
     for (std::size_t i = 0; i < processes_.size(); ++i) {
+      if (interrupted_ && interrupted_()) {
+        result.idle = false;
+        trace_.add("device", "interrupted", {{"tasks", std::to_string(result.tasks)}});
+        return result;
+      }
       if (result.tasks == maxTasks) {
         result.idle = false;
         trace_.add("device", "runaway", {{"tasks", std::to_string(result.tasks)}});

@@ -129,6 +129,9 @@ class Device {
   };
   static constexpr std::size_t kDefaultTaskBound = 100000;
   RunResult runUntilIdle(std::size_t maxTasks = kDefaultTaskBound);
+  // Asked between tasks: when it says so, the run stops there ("interrupted", with the tasks run),
+  // the work left queued (the shell's Ctrl-C).
+  void setInterruption(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
 
  private:
   // Tells every separate process of a change to the device's keyboards or icons.
@@ -146,6 +149,7 @@ class Device {
   std::map<std::pair<std::string, int>, IconKind> appIcons_;
   std::vector<std::unique_ptr<Process>> processes_;
   bool separateProcesses_ = false;
+  std::function<bool()> interrupted_;
   Channel* parent_ = nullptr;
 };
 

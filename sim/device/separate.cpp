@@ -324,8 +324,10 @@ void Process::apply(const Dictionary& state) {
 // ---- the separate process's side ----
 
 void Process::childMain(int fd) {
-  // The process goes when the device goes, however the device ends (a hung one would not notice).
+  // The process goes when the device goes, however the device ends (a hung one would not notice);
+  // a Ctrl-C at the terminal is the device's to act on, not the process's.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  ::signal(SIGINT, SIG_IGN);
   // The connections to the other separate processes are the device's alone: held here, they would
   // keep those processes from ever seeing the device close them.
   for (const auto& p : device_.processes()) {
