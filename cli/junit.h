@@ -17,7 +17,7 @@ class JunitReport {
            double seconds, std::string output = "");
   std::string xml(double seconds) const;
 
- private:
+ public:
   struct Case {
     std::string file;
     int status;
@@ -26,6 +26,9 @@ class JunitReport {
     double seconds;
     std::string output;
   };
+  const std::vector<Case>& cases() const { return cases_; }
+
+ private:
   std::string timestamp_;
   std::vector<Case> cases_;
 };

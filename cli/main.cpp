@@ -1,12 +1,15 @@
 // orvane-sim: a simulated device with the extension installed, driven by scenario scripts.
 #include <fcntl.h>
 #include <getopt.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,7 @@
 #include "cli/shell.h"
 #include "cli/words.h"
 #include "rig/rig.h"
+#include "sim/device/channel.h"
 #include "sim/plist/value_text.h"
 
 namespace {
@@ -84,7 +88,9 @@ constexpr const char* kRunOnlyOptions =
     "      --fail-fast      stop after the first file that fails\n"
     "      --state-json=FILE  write the final state of the last device as one JSON object\n"
     "      --list           list the scenario files and their titles, and run nothing\n"
-    "  -k PATTERN           only the files whose name holds PATTERN (again for more patterns)\n";
+    "  -k PATTERN           only the files whose name holds PATTERN (again for more patterns)\n"
+    "  -j N                 run N files at once, each in a process of its own; the output stays in\n"
+    "                       file order (not with --report, --state-json, --fail-fast or --root)\n";
 
 constexpr const char* kTourUsage =
     "usage: orvane-sim tour [OPTIONS]\n"
@@ -119,6 +125,7 @@ struct Options {
   bool failFast = false;
   bool durable = false;
   bool list = false;
+  int jobs = 1;                       // -j: files run at once, each in a process of its own
   std::vector<std::string> patterns;  // -k: files whose name holds one of them
   std::string runtime = kRuntime;
   bool help = false;
@@ -172,7 +179,7 @@ Options parseOptions(int argc, char** argv) {
   opterr = 0;
   optind = 2;  // after the command
   for (;;) {
-    const int c = getopt_long(argc, argv, ":t:qhVk:", kLong, nullptr);
+    const int c = getopt_long(argc, argv, ":t:qhVk:j:", kLong, nullptr);
     if (c == -1) break;
     // getopt_long has moved past the option it complains about (and may have reordered argv).
     std::string given = optind - 1 < argc ? argv[optind - 1] : "";
@@ -230,6 +237,17 @@ Options parseOptions(int argc, char** argv) {
       case 'k':
         options.patterns.emplace_back(optarg);
         break;
+      case 'j': {
+        const std::string n = optarg;
+        int jobs = 0;
+        const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), jobs);
+        if (ec != std::errc() || end != n.data() + n.size() || jobs < 1 || jobs > 256) {
+          options.error = "-j takes a number of files from 1 to 256, not '" + n + "'";
+        } else {
+          options.jobs = jobs;
+        }
+        break;
+      }
       case kColor:
         if (std::string(optarg) == "always") {
           options.output.color = true;
@@ -524,6 +542,142 @@ std::string scenarioTitle(const std::string& file) {
   return "(no title)";
 }
 
+// -j N: each file runs in a child process with its own device, N at a time; what a file printed
+// (its trace, its failures, its result) is held and printed once every file before it has been, so
+// the output reads as a run one file after another would.
+int runInParallel(const Options& options, const std::vector<std::string>& files) {
+  using orvane::Array;
+  using orvane::Dictionary;
+  using orvane::Value;
+  const auto started = std::chrono::steady_clock::now();
+  struct Child {
+    pid_t pid;
+    int fd;
+    std::size_t index;
+    std::string bytes;
+  };
+  std::vector<Child> running;
+  std::vector<std::optional<Value>> results(files.size());
+  std::size_t nextToStart = 0;
+  std::size_t nextToPrint = 0;
+  orvane::cli::JunitReport junit;
+  RunTotals totals;
+  Output output(std::cout, std::cerr, options.output);
+  const auto startOne = [&](std::size_t index) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+      throw std::runtime_error(std::string("cannot run a file apart: ") + std::strerror(errno));
+    std::cout.flush();
+    std::cerr.flush();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error(std::string("cannot run a file apart: ") + std::strerror(errno));
+    if (pid == 0) {
+      ::close(fds[0]);
+      std::ostringstream out;
+      std::ostringstream err;
+      Output mine(out, err, options.output);
+      mine.setCapture(options.junit.has_value());
+      orvane::cli::JunitReport myJunit;
+      orvane::cli::Report report;
+      RunTotals mineTotals;
+      runFile(files[index], options, false, mine, myJunit, report, mineTotals);
+      Dictionary result = {{"worst", Value(mineTotals.worst)},
+                           {"passed", Value(mineTotals.passed)},
+                           {"failedFiles", Value(mineTotals.failedFiles)},
+                           {"expectations", Value(mineTotals.expectations)},
+                           {"failed", Value(mineTotals.failed)},
+                           {"out", Value(out.str())},
+                           {"err", Value(err.str())}};
+      if (!myJunit.cases().empty()) {
+        const auto& c = myJunit.cases().front();
+        Array failures;
+        for (const std::string& f : c.failures) failures.emplace_back(f);
+        result.emplace("case", Value(Array{Value(c.status), Value(c.expectations), Value(std::move(failures)),
+                                           Value(c.seconds), Value(c.output)}));
+      }
+      const std::string bytes = orvane::sim::encodeValue(Value(std::move(result)));
+      for (std::size_t at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(fds[1], bytes.data() + at, bytes.size() - at);
+        if (n <= 0 && errno != EINTR) break;
+        if (n > 0) at += static_cast<std::size_t>(n);
+      }
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    running.push_back(Child{pid, fds[0], index, {}});
+  };
+  const auto number = [](const Dictionary& d, const char* key) {
+    const Value* v = orvane::find(d, key);
+    const auto* n = v != nullptr ? std::get_if<std::int64_t>(&v->storage()) : nullptr;
+    return n != nullptr ? static_cast<int>(*n) : 0;
+  };
+  const auto text = [](const Dictionary& d, const char* key) {
+    const Value* v = orvane::find(d, key);
+    return v != nullptr && v->string() != nullptr ? *v->string() : std::string();
+  };
+  while (nextToPrint < files.size()) {
+    while (running.size() < static_cast<std::size_t>(options.jobs) && nextToStart < files.size())
+      startOne(nextToStart++);
+    std::vector<pollfd> waiting;
+    for (const Child& c : running) waiting.push_back(pollfd{c.fd, POLLIN, 0});
+    if (::poll(waiting.data(), waiting.size(), -1) < 0 && errno != EINTR) break;
+    for (std::size_t i = 0; i < running.size();) {
+      char buffer[65536];
+      const ssize_t n =
+          (waiting[i].revents & (POLLIN | POLLHUP)) != 0 ? ::read(running[i].fd, buffer, sizeof buffer) : -1;
+      if (n > 0) {
+        running[i].bytes.append(buffer, static_cast<std::size_t>(n));
+        ++i;
+        continue;
+      }
+      if (n < 0) {
+        ++i;
+        continue;
+      }
+      // The child is done: its result, or a child that died as a file that could not be run.
+      ::close(running[i].fd);
+      int status = 0;
+      ::waitpid(running[i].pid, &status, 0);
+      auto decoded = orvane::sim::decodeValue(running[i].bytes);
+      if (!decoded || decoded->dictionary() == nullptr) {
+        decoded =
+            Value(Dictionary{{"worst", Value(2)},
+                             {"failedFiles", Value(1)},
+                             {"err", Value("orvane-sim run: " + files[running[i].index] + ": the run ended early\n")}});
+      }
+      results[running[i].index] = std::move(decoded);
+      running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+      waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    for (; nextToPrint < files.size() && results[nextToPrint]; ++nextToPrint) {
+      const Dictionary& r = *results[nextToPrint]->dictionary();
+      std::cout << text(r, "out") << std::flush;
+      std::cerr << text(r, "err") << std::flush;
+      totals.worst = std::max(totals.worst, number(r, "worst"));
+      totals.passed += number(r, "passed");
+      totals.failedFiles += number(r, "failedFiles");
+      totals.expectations += number(r, "expectations");
+      totals.failed += number(r, "failed");
+      const Value* c = orvane::find(r, "case");
+      if (c != nullptr && c->array() != nullptr && c->array()->size() == 5) {
+        const Array& f = *c->array();
+        std::vector<std::string> failures;
+        if (f[2].array() != nullptr) {
+          for (const Value& v : *f[2].array()) failures.push_back(v.string() != nullptr ? *v.string() : "");
+        }
+        const auto* seconds = std::get_if<double>(&f[3].storage());
+        junit.add(files[nextToPrint], number(Dictionary{{"n", f[0]}}, "n"), number(Dictionary{{"n", f[1]}}, "n"),
+                  failures, seconds != nullptr ? *seconds : 0, f[4].string() != nullptr ? *f[4].string() : "");
+      }
+      results[nextToPrint].reset();
+    }
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  output.summary(totals.passed, totals.failedFiles, totals.expectations, totals.failed, seconds);
+  orvane::cli::Report unused;
+  return finish(writeOutputs(options, junit, unused, totals, seconds), &output);
+}
+
 int run(const Options& options, bool tour) {
   std::string error;
   std::vector<std::string> files = tour ? std::vector<std::string>{"tour"} : scenarioFiles(options.inputs, error);
@@ -551,6 +705,7 @@ int run(const Options& options, bool tour) {
     std::cerr << "orvane-sim run: --root keeps one device: name one scenario\n";
     return 2;
   }
+  if (options.jobs > 1 && files.size() > 1) return runInParallel(options, files);
   Output output(std::cout, std::cerr, options.output);
   orvane::cli::JunitReport junit;
   orvane::cli::Report report;
@@ -784,11 +939,15 @@ std::string unusedOption(const std::string& command, const Options& options) {
   if (command != "run") {
     if (options.list) return "--list is for run only";
     if (!options.patterns.empty()) return "-k is for run only";
+    if (options.jobs != 1) return "-j is for run only";
     if (options.junit) return "--junit is for run only";
     if (options.failFast) return "--fail-fast is for run only";
     if (options.stateJson) return "--state-json is for run only";
   }
   if (command == "shell" && options.report) return "--report is for run and tour";
+  if (options.jobs > 1 && (options.report || options.stateJson || options.failFast || options.root)) {
+    return "-j runs files apart: not with --report, --state-json, --fail-fast or --root";
+  }
   const std::vector<std::string> kinds = orvane::cli::eventKinds();
   for (const std::string& kind : options.output.only) {
     if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) {

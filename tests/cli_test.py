@@ -10,6 +10,7 @@ import glob
 import json
 import os
 import pty
+import re
 import select
 import signal
 import subprocess
@@ -272,6 +273,24 @@ class Selection(unittest.TestCase):
         coloured = run(["run", "-q", "--color=always", OK]).stdout.decode()
         self.assertIn("\033[32m1 passed, 0 failed\033[0m", coloured)
         self.assertEqual(run(["run", "--color=sometimes", OK]).returncode, 2)
+
+    def test_files_in_parallel_print_as_one_after_another_would(self):
+        folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenarios")
+        untimed = lambda out: re.sub(r"\d+\.\d\d seconds", "", out.decode())
+        one = run(["run", folder])
+        many = run(["run", "-j", "4", folder])
+        self.assertEqual(many.returncode, one.returncode)
+        self.assertEqual(untimed(many.stdout), untimed(one.stdout))
+        # Failures and JUnit too, with a failing file among them.
+        reports = [os.path.join(tempfile.mkdtemp(), "r.xml") for _ in range(2)]
+        one = run(["run", "-q", "--junit", reports[0], OK, FAILING, OK])
+        many = run(["run", "-q", "-j", "3", "--junit", reports[1], OK, FAILING, OK])
+        self.assertEqual((many.returncode, many.stderr), (one.returncode, one.stderr))
+        cases = [[(c.get("name"), c.find("failure") is not None) for c in ET.parse(r).getroot().iter("testcase")]
+                 for r in reports]
+        self.assertEqual(cases[0], cases[1])
+        for bad in (["-j", "0"], ["-j", "x"], ["-j", "2", "--report=x.html"]):
+            self.assertEqual(run(["run"] + bad + [OK, OK]).returncode, 2, bad)
 
 
 class ResultsForCi(unittest.TestCase):
