@@ -22,6 +22,11 @@ struct ReadLimits {
   std::size_t maxDepth;
   std::size_t maxNodes;
   std::size_t maxBytes;
+  // Within those: values and bytes at most `perByte` times the bytes of the objects a binary list
+  // reaches, or the floors, whichever is more.
+  std::size_t perByte;
+  std::size_t minNodes;
+  std::size_t minBytes;
 };
 
 std::optional<Value> readBinary(std::string_view bytes, const ReadLimits& limits);

@@ -120,6 +120,8 @@ class BinaryReader {
     std::vector<std::uint64_t> size(count_, 0);
     std::vector<std::uint64_t> bytes(count_, 0);
     std::uint64_t reached = 0;
+    // What the reached objects take in the file: their markers, counts, contents and references.
+    std::uint64_t reachedBytes = 0;
     struct Frame {
       std::uint64_t object;
       Header header;
@@ -136,6 +138,7 @@ class BinaryReader {
       if (!refs) return false;
       state[object] = kWalking;
       ++reached;
+      reachedBytes += (h->contents - offsetOf(object)) + ownBytes(*h) + *refs * refSize_;
       stack.push_back(Frame{object, *h, *refs, 0, 1, ownBytes(*h), 0});
       return true;
     };
@@ -176,9 +179,16 @@ class BinaryReader {
         if (!within(parent)) return false;
       }
     }
-    // Values: the limit, or one per object the graph reaches when it reaches more (a large file
-    // that shares nothing); never one per entry of the offset table.
-    return size[top_] <= std::max<std::uint64_t>(limits_.maxNodes, reached);
+    // What the read builds is a fixed multiple of what the reached objects take in the file (with
+    // a floor for small files), within the limits, or one value per object reached when that is
+    // more (a large file that shares nothing); never anything per entry of the offset table.
+    const auto multiple = [&](std::uint64_t floor) {
+      return std::max(floor, reachedBytes > UINT64_MAX / limits_.perByte ? UINT64_MAX : reachedBytes * limits_.perByte);
+    };
+    const std::uint64_t allowedNodes =
+        std::min(multiple(limits_.minNodes), std::max<std::uint64_t>(limits_.maxNodes, reached));
+    const std::uint64_t allowedBytes = std::min<std::uint64_t>(multiple(limits_.minBytes), limits_.maxBytes);
+    return size[top_] <= allowedNodes && bytes[top_] <= allowedBytes;
   }
 
   // Builds the value of an object; the graph was checked, so the recursion is as deep as the

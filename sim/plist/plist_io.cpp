@@ -9,7 +9,8 @@ namespace orvane::sim {
 
 namespace {
 
-constexpr formats::ReadLimits kLimits{kMaxPlistDepth, kMaxPlistNodes, kMaxPlistBytes};
+constexpr formats::ReadLimits kLimits{kMaxPlistDepth,     kMaxPlistNodes, kMaxPlistBytes,
+                                      kPlistBuildPerByte, kPlistMinNodes, kPlistMinBytes};
 
 bool sameReal(double a, double b) {
   if (std::isnan(a) && std::isnan(b)) return true;

@@ -29,6 +29,11 @@ inline constexpr std::size_t kMaxPlistDepth = 1024;
 // another many times over is refused at once instead of growing without bound. Neither grows with
 // bytes nothing refers to.
 inline constexpr std::size_t kMaxPlistNodes = std::size_t{1} << 22;
+// Within those, a read builds at most this many values, and copies this many bytes, per byte of
+// the objects its file's graph reaches; a small file may always build 65,536 values and 1 MiB.
+inline constexpr std::size_t kPlistBuildPerByte = 16;
+inline constexpr std::size_t kPlistMinNodes = std::size_t{1} << 16;
+inline constexpr std::size_t kPlistMinBytes = std::size_t{1} << 20;
 
 // Nothing when the bytes are not a property list the device reads.
 std::optional<ParsedPlist> parsePlist(std::string_view bytes);

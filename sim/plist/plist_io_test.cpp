@@ -319,8 +319,30 @@ TEST(PlistIo, SharedTextDataAndPaddingCannotInflateARead) {
   }
 }
 
+// What a small file shares may build at most a fixed multiple of its bytes (or the floors): 1,000
+// bytes of text behind a few levels of references read, until they would copy more than 16 bytes
+// per byte of the file.
+TEST(PlistIo, WhatAReadBuildsIsAFixedMultipleOfTheFile) {
+  const auto levels = [](std::size_t fan, std::size_t depth, std::size_t text) {
+    std::vector<std::string> objects;
+    for (std::size_t i = 0; i < depth; ++i)
+      objects.push_back(container(0xA, std::vector<std::uint64_t>(fan, i + 1), 4));
+    objects.push_back(blob(0x5, text, 't'));
+    return binaryOf(objects, 0, 4);
+  };
+  // 14 x 14 x 1,000 bytes = 196 KB: under the 1 MiB floor, read.
+  EXPECT_TRUE(parsePlist(levels(14, 2, 1000)));
+  // 14^3 x 1,000 = 2.7 MB from about 1.2 KB: past 16 bytes per byte and the floor, refused at once.
+  const std::string costly = levels(14, 3, 1000);
+  std::optional<ParsedPlist> parsed;
+  EXPECT_LT(timed([&parsed, &costly] { parsed = parsePlist(costly); }), std::chrono::milliseconds(100));
+  EXPECT_FALSE(parsed);
+  // Values likewise: 14^5 = 537,824 references to `true` from 300 bytes, past 65,536 and 16 per byte.
+  EXPECT_FALSE(parsePlist(levels(14, 5, 0)));
+}
+
 TEST(PlistIo, TheValueBoundIsTheLimitOrTheObjectsReachedNeverTheTable) {
-  const formats::ReadLimits limits{64, 10, 1 << 20};
+  const formats::ReadLimits limits{64, 10, 1 << 20, 1000, 0, 1 << 20};
   // 20 distinct objects: more values than the limit, one per object reached: read.
   std::vector<std::uint64_t> distinct;
   std::vector<std::string> objects = {""};
@@ -339,9 +361,9 @@ TEST(PlistIo, TheValueBoundIsTheLimitOrTheObjectsReachedNeverTheTable) {
   EXPECT_FALSE(formats::readBinary(padded(shared, 1000), limits));
   // Bytes: 20 references to 60 KB of text are 1.2 MB, past a 1 MB limit.
   const std::vector<std::string> text = {container(0xA, std::vector<std::uint64_t>(5, 1), 4), blob(0x5, 60000, 't')};
-  EXPECT_TRUE(formats::readBinary(binaryOf(text, 0, 4), formats::ReadLimits{64, 100, 1 << 20}));
+  EXPECT_TRUE(formats::readBinary(binaryOf(text, 0, 4), formats::ReadLimits{64, 100, 1 << 20, 1000, 0, 1 << 20}));
   const std::vector<std::string> more = {container(0xA, std::vector<std::uint64_t>(20, 1), 4), blob(0x5, 60000, 't')};
-  EXPECT_FALSE(formats::readBinary(binaryOf(more, 0, 4), formats::ReadLimits{64, 100, 1 << 20}));
+  EXPECT_FALSE(formats::readBinary(binaryOf(more, 0, 4), formats::ReadLimits{64, 100, 1 << 20, 1000, 0, 1 << 20}));
 }
 
 TEST(PlistIo, NestingReadsToTheBoundAndCyclesNever) {
