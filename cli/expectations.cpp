@@ -63,7 +63,15 @@ void ScenarioRunner::Impl::expectInputMode(Args& args, const std::string&) {
   Process& p = process(args);
   const std::string identifier = args.word("identifier");
   args.end();
-  check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(), show(p.currentInputMode()));
+  // An identifier no enabled keyboard has can never be the input mode: say which one was meant.
+  std::vector<std::string> enabled;
+  for (const sim::InputMode& mode : device.activeInputModes()) {
+    if (mode.identifier) enabled.push_back(*mode.identifier);
+  }
+  const bool known = std::find(enabled.begin(), enabled.end(), identifier) != enabled.end();
+  check(p.currentInputMode() == identifier, "input mode " + identifier + " in " + p.name(),
+        show(p.currentInputMode()) +
+            (known ? "" : "; no enabled keyboard is " + identifier + didYouMean(identifier, enabled)));
 }
 
 void ScenarioRunner::Impl::expectAlert(Args& args, const std::string&) {

@@ -240,6 +240,11 @@ class Diagnostics(unittest.TestCase):
             self.assertIn(said, out.stderr.decode())
         self.assertEqual(run(["run", "-q", "--only=input-mode", "--process=com.example.app", OK]).returncode, 0)
 
+    def test_a_keyboard_no_one_enabled_is_said_with_the_one_meant(self):
+        out = run(["run", "-q", scenario("keyboards en_US fr_FR\nstart com.example.app\nexpect input-mode com.example.app fr_fr\n")])
+        self.assertEqual(out.returncode, 1)
+        self.assertIn("found en_US; no enabled keyboard is fr_fr (did you mean fr_FR?)", out.stderr.decode())
+
     def test_a_second_start_of_a_running_process_is_an_error(self):
         err = self.stopped("keyboards en_US\nstart springboard\nstart springboard\n")
         self.assertIn("springboard is already running", err[0])
