@@ -195,8 +195,10 @@ void ScenarioRunner::Impl::expectEvent(Args& args, const std::string& what) {
     if (eq == std::string::npos) throw args.badWord("expected field=value, found " + field);
     const std::string key = field.substr(0, eq);
     if (std::find(known->begin(), known->end(), key) == known->end()) {
-      throw args.badWord("an event of kind " + kind + " has no field '" + key + "'" + didYouMean(key, *known) +
-                         (known->empty() ? "; it has none" : ""));
+      std::string message = "an event of kind ";
+      message.append(kind).append(" has no field '").append(key).append("'").append(didYouMean(key, *known));
+      if (known->empty()) message += "; it has none";
+      throw args.badWord(message);
     }
     fields.emplace_back(key, field.substr(eq + 1));
   }

@@ -619,6 +619,7 @@ int runInParallel(const Options& options, const std::vector<std::string>& files)
     while (running.size() < static_cast<std::size_t>(options.jobs) && nextToStart < files.size())
       startOne(nextToStart++);
     std::vector<pollfd> waiting;
+    waiting.reserve(running.size());
     for (const Child& c : running) waiting.push_back(pollfd{c.fd, POLLIN, 0});
     if (::poll(waiting.data(), waiting.size(), -1) < 0 && errno != EINTR) break;
     for (std::size_t i = 0; i < running.size();) {

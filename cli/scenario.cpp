@@ -95,6 +95,7 @@ void ScenarioRunner::Impl::run(Args& args) {
   const auto it = kCommands.find(args.command());
   if (it == kCommands.end()) {
     std::vector<std::string> names;
+    names.reserve(kCommands.size());
     for (const auto& [name, handler] : kCommands) names.push_back(name);
     throw args.badWord("unknown command '" + args.command() + "'" + didYouMean(args.command(), names));
   }
