@@ -790,7 +790,7 @@ void readable(std::ostream& out, const orvane::Value& value, const std::string& 
     for (const auto& [key, member] : *d) {
       const bool nested =
           (member.dictionary() && !member.dictionary()->empty()) || (member.array() && !member.array()->empty());
-      out << indent << key << ":";
+      out << indent << key.str() << ":";
       if (nested) {
         out << "\n";
         readable(out, member, indent + "  ");

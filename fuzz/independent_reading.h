@@ -116,7 +116,7 @@ inline bool safeForLibplist(const Value& v, std::size_t& budget) {
     }
   } else if (const Dictionary* d = v.dictionary()) {
     for (const auto& [k, e] : *d) {
-      if (k.find('\0') != std::string::npos || !safeForLibplist(e, budget)) return false;
+      if (k.str().find('\0') != std::string::npos || !safeForLibplist(e, budget)) return false;
     }
   }
   return true;

@@ -42,20 +42,20 @@ std::int32_t stringIntValue(std::string_view s) {
 }  // namespace
 
 std::optional<bool> Value::boolReading() const {
-  if (const auto* b = std::get_if<bool>(&storage_)) return *b;
-  if (const auto* s = std::get_if<std::string>(&storage_)) return stringBoolValue(*s);
-  if (const auto* i = std::get_if<std::int64_t>(&storage_)) return *i != 0;
-  if (std::holds_alternative<std::uint64_t>(storage_)) return true;  // never zero
-  if (const auto* d = std::get_if<double>(&storage_)) return *d != 0.0;
+  if (const auto* b = std::get_if<bool>(&storage())) return *b;
+  if (const auto* s = std::get_if<std::string>(&storage())) return stringBoolValue(*s);
+  if (const auto* i = std::get_if<std::int64_t>(&storage())) return *i != 0;
+  if (std::holds_alternative<std::uint64_t>(storage())) return true;  // never zero
+  if (const auto* d = std::get_if<double>(&storage())) return *d != 0.0;
   return std::nullopt;
 }
 
 std::optional<std::int32_t> Value::int32Reading() const {
-  if (const auto* b = std::get_if<bool>(&storage_)) return *b ? 1 : 0;
-  if (const auto* s = std::get_if<std::string>(&storage_)) return stringIntValue(*s);
-  if (const auto* i = std::get_if<std::int64_t>(&storage_)) return static_cast<std::int32_t>(*i);
-  if (const auto* u = std::get_if<std::uint64_t>(&storage_)) return static_cast<std::int32_t>(*u);
-  if (const auto* d = std::get_if<double>(&storage_)) {
+  if (const auto* b = std::get_if<bool>(&storage())) return *b ? 1 : 0;
+  if (const auto* s = std::get_if<std::string>(&storage())) return stringIntValue(*s);
+  if (const auto* i = std::get_if<std::int64_t>(&storage())) return static_cast<std::int32_t>(*i);
+  if (const auto* u = std::get_if<std::uint64_t>(&storage())) return static_cast<std::int32_t>(*u);
+  if (const auto* d = std::get_if<double>(&storage())) {
     if (std::isnan(*d)) return 0;
     constexpr double kMin = std::numeric_limits<std::int32_t>::min();
     constexpr double kMax = std::numeric_limits<std::int32_t>::max();
@@ -64,6 +64,12 @@ std::optional<std::int32_t> Value::int32Reading() const {
     return static_cast<std::int32_t>(*d);
   }
   return std::nullopt;
+}
+
+Dictionary* Value::dictionary() {
+  if (!std::holds_alternative<Dictionary>(storage())) return nullptr;
+  if (shared_.use_count() > 1) shared_ = make(Dictionary(std::get<Dictionary>(*shared_)));
+  return &std::get<Dictionary>(*shared_);
 }
 
 const Value* find(const Dictionary& dictionary, std::string_view key) {

@@ -1,13 +1,22 @@
 // The platform's property-list value: what preferences, property-list files and notification user
 // info hold. One small type for all of them, so the extension reads values the way the platform's
 // own `boolValue` and `intValue` would.
+//
+// Values are immutable once made, as the platform's property-list objects are: text (but the
+// shortest), data, arrays, dictionaries and sets are held once and shared by every copy (a copy
+// costs a reference count), and so are long dictionary keys. A property list whose objects refer to one object many
+// times reads into one object referred to many times, not into as many copies.
 #pragma once
 
 #include <climits>
+#include <compare>
+#include <concepts>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -15,8 +24,51 @@ namespace orvane {
 
 class Value;
 
+// Text up to this long is held in the value or key itself (copying it costs no more than sharing
+// it would); longer text is held once and shared.
+inline constexpr std::size_t kInlineText = 15;
+
+// A dictionary key: immutable text; a long one is shared by every dictionary that holds the same
+// key object.
+class Key {
+ public:
+  Key(std::string s)  // NOLINT(google-explicit-constructor)
+      : inline_(s.size() <= kInlineText ? std::move(s) : std::string()),
+        shared_(inline_.empty() && !s.empty() ? std::make_shared<const std::string>(std::move(s)) : nullptr) {}
+  Key(const char* s) : Key(std::string(s)) {}       // NOLINT(google-explicit-constructor)
+  Key(std::string_view s) : Key(std::string(s)) {}  // NOLINT(google-explicit-constructor)
+
+  const std::string& str() const { return shared_ ? *shared_ : inline_; }
+  operator const std::string&() const { return str(); }  // NOLINT(google-explicit-constructor)
+  operator std::string_view() const { return str(); }    // NOLINT(google-explicit-constructor)
+  // The one text object every copy of a long key shares (what a writer may store once); nullptr
+  // for a short key.
+  const void* identity() const { return shared_.get(); }
+  // Whether another key holds the same text object (else a walk cannot meet it twice).
+  bool shared() const { return shared_.use_count() > 1; }
+
+  friend bool operator==(const Key& a, const Key& b) {
+    return (a.shared_ != nullptr && a.shared_ == b.shared_) || a.str() == b.str();
+  }
+  friend std::strong_ordering operator<=>(const Key& a, const Key& b) { return a.str() <=> b.str(); }
+  template <class T>
+  requires(!std::same_as<T, Key> && std::convertible_to<const T&, std::string_view>) friend bool operator==(
+      const Key& a, const T& b) {
+    return std::string_view(a.str()) == std::string_view(b);
+  }
+  template <class T>
+  requires(!std::same_as<T, Key> && std::convertible_to<const T&, std::string_view>) friend std::strong_ordering
+  operator<=>(const Key& a, const T& b) {
+    return std::string_view(a.str()) <=> std::string_view(b);
+  }
+
+ private:
+  std::string inline_;
+  std::shared_ptr<const std::string> shared_;
+};
+
 using Array = std::vector<Value>;
-using Dictionary = std::map<std::string, Value, std::less<>>;
+using Dictionary = std::map<Key, Value, std::less<>>;
 using Data = std::vector<std::uint8_t>;
 
 // Seconds since 2001-01-01 00:00:00 UTC, the platform's reference date: any 64-bit real, as a
@@ -51,34 +103,43 @@ class Value {
   using Storage = std::variant<bool, std::int64_t, std::uint64_t, double, std::string, Data, Date, Uid, Array,
                                Dictionary, Null, Set>;
 
-  Value() : storage_(false) {}
-  Value(bool b) : storage_(b) {}               // NOLINT(google-explicit-constructor)
-  Value(int i) : storage_(std::int64_t{i}) {}  // NOLINT(google-explicit-constructor)
-  Value(std::int64_t i) : storage_(i) {}       // NOLINT(google-explicit-constructor)
-  Value(std::uint64_t u)                       // NOLINT(google-explicit-constructor)
-      : storage_(u > static_cast<std::uint64_t>(INT64_MAX) ? Storage(u) : Storage(static_cast<std::int64_t>(u))) {}
-  Value(double d) : storage_(d) {}                    // NOLINT(google-explicit-constructor)
-  Value(const char* s) : storage_(std::string(s)) {}  // NOLINT(google-explicit-constructor)
-  Value(std::string s) : storage_(std::move(s)) {}    // NOLINT(google-explicit-constructor)
-  Value(Data d) : storage_(std::move(d)) {}           // NOLINT(google-explicit-constructor)
-  Value(Date d) : storage_(d) {}                      // NOLINT(google-explicit-constructor)
-  Value(Uid u) : storage_(u) {}                       // NOLINT(google-explicit-constructor)
-  Value(Array a) : storage_(std::move(a)) {}          // NOLINT(google-explicit-constructor)
-  Value(Dictionary d) : storage_(std::move(d)) {}     // NOLINT(google-explicit-constructor)
-  Value(Null n) : storage_(n) {}                      // NOLINT(google-explicit-constructor)
-  Value(Set s) : storage_(std::move(s)) {}            // NOLINT(google-explicit-constructor)
+  Value() : inline_(false) {}
+  Value(bool b) : inline_(b) {}               // NOLINT(google-explicit-constructor)
+  Value(int i) : inline_(std::int64_t{i}) {}  // NOLINT(google-explicit-constructor)
+  Value(std::int64_t i) : inline_(i) {}       // NOLINT(google-explicit-constructor)
+  Value(std::uint64_t u)                      // NOLINT(google-explicit-constructor)
+      : inline_(u > static_cast<std::uint64_t>(INT64_MAX) ? Storage(u) : Storage(static_cast<std::int64_t>(u))) {}
+  Value(double d) : inline_(d) {}                  // NOLINT(google-explicit-constructor)
+  Value(const char* s) : Value(std::string(s)) {}  // NOLINT(google-explicit-constructor)
+  Value(std::string s)                             // NOLINT(google-explicit-constructor)
+      : inline_(s.size() <= kInlineText ? Storage(std::move(s)) : Storage(false)),
+        shared_(std::holds_alternative<bool>(inline_) ? make(std::move(s)) : nullptr) {}
+  Value(Data d) : shared_(make(std::move(d))) {}        // NOLINT(google-explicit-constructor)
+  Value(Date d) : inline_(d) {}                         // NOLINT(google-explicit-constructor)
+  Value(Uid u) : inline_(u) {}                          // NOLINT(google-explicit-constructor)
+  Value(Array a) : shared_(make(std::move(a))) {}       // NOLINT(google-explicit-constructor)
+  Value(Dictionary d) : shared_(make(std::move(d))) {}  // NOLINT(google-explicit-constructor)
+  Value(Null n) : inline_(n) {}                         // NOLINT(google-explicit-constructor)
+  Value(Set s) : shared_(make(std::move(s))) {}         // NOLINT(google-explicit-constructor)
 
-  const Storage& storage() const { return storage_; }
+  const Storage& storage() const { return shared_ ? *shared_ : inline_; }
+  // The one object every copy of a long text, data, array, dictionary or set value shares; nullptr
+  // for the others, which are held in the value itself.
+  const void* identity() const { return shared_.get(); }
+  // Whether another value holds the same object (else a walk of this value cannot meet it twice).
+  bool shared() const { return shared_.use_count() > 1; }
 
-  bool isBool() const { return std::holds_alternative<bool>(storage_); }
+  bool isBool() const { return std::holds_alternative<bool>(storage()); }
   bool isNumber() const {
-    return std::holds_alternative<std::int64_t>(storage_) || std::holds_alternative<std::uint64_t>(storage_) ||
-           std::holds_alternative<double>(storage_);
+    return std::holds_alternative<std::int64_t>(storage()) || std::holds_alternative<std::uint64_t>(storage()) ||
+           std::holds_alternative<double>(storage());
   }
-  const std::string* string() const { return std::get_if<std::string>(&storage_); }
-  const Array* array() const { return std::get_if<Array>(&storage_); }
-  const Dictionary* dictionary() const { return std::get_if<Dictionary>(&storage_); }
-  Dictionary* dictionary() { return std::get_if<Dictionary>(&storage_); }
+  const std::string* string() const { return std::get_if<std::string>(&storage()); }
+  const Array* array() const { return std::get_if<Array>(&storage()); }
+  const Dictionary* dictionary() const { return std::get_if<Dictionary>(&storage()); }
+  // A dictionary to change: this value's own, copied first when another value shares it, so a
+  // change is never seen through any other copy.
+  Dictionary* dictionary();
 
   // `boolValue` of a number or boolean: "not zero"; of a string, NSString's: after leading white
   // space, an optional sign and zeros, true when it starts with "Y", "y", "T", "t" or 1 to 9.
@@ -89,10 +150,19 @@ class Value {
   // decimal integer (0 when there is none), saturating. Other types have no reading.
   std::optional<std::int32_t> int32Reading() const;
 
-  bool operator==(const Value&) const = default;
+  // Equal content (shared objects compare equal at once).
+  friend bool operator==(const Value& a, const Value& b) {
+    return (a.shared_ != nullptr && a.shared_ == b.shared_) || a.storage() == b.storage();
+  }
 
  private:
-  Storage storage_;
+  template <class T>
+  static std::shared_ptr<Storage> make(T&& payload) {
+    return std::make_shared<Storage>(std::forward<T>(payload));
+  }
+
+  Storage inline_;                   // booleans, numbers, dates, UIDs, null, short text
+  std::shared_ptr<Storage> shared_;  // long text, data, arrays, dictionaries, sets
 };
 
 inline bool Set::operator==(const Set& other) const { return members == other.members; }

@@ -18,6 +18,7 @@
 #include "sim/plist/plist_io.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
+#include "sim/storage/preference_store.h"
 
 namespace orvane {
 namespace {
@@ -266,6 +267,47 @@ TEST(Storage, SettingsFilesAsDeepAndLargeAsRealWritersMakeThemRead) {
     EXPECT_EQ(app.currentInputMode(), "de_DE");
     EXPECT_TRUE(device.events("alert").empty()) << device.events("alert").front();
   }
+}
+
+// A value whose objects refer to one another 2^40 times over: a small file that reads at once.
+Value sharedBomb() {
+  Value v(true);
+  for (int i = 0; i < 40; ++i) v = Value(Array{v, v});
+  return v;
+}
+
+TEST(Storage, AFileThatSharesPastTheBoundIsKeptButNeverHandedToTheExtension) {
+  rig::Rig device;
+  device.keyboards({"en_US", "fr_FR", "de_DE"});
+  device.writeSettings({{"mode", Value(1)},
+                        {"SelectedKeyboards", Value(Array{Value("en_US"), Value("de_DE")})},
+                        {"Bomb", sharedBomb()}});
+  ASSERT_LT(device.device().files().read(kSettingsPath, sim::kMaxPlistBytes)->size(), 1000u);
+  sim::Process& app = device.start("com.example.app");
+  app.tapKey("International-Key");
+  ASSERT_TRUE(device.device().runUntilIdle().idle);
+  EXPECT_EQ(app.currentInputMode(), "fr_FR") << "the system's own step: the settings were not handed over";
+  const auto refused = device.events("value-too-large");
+  ASSERT_FALSE(refused.empty());
+  EXPECT_NE(refused.front().find(std::string(kSettingsPath)), std::string::npos) << refused.front();
+
+  // A preference domain that holds one: a write of another key keeps it, shared, in a small file;
+  // reading that key answers nothing, with the event.
+  const std::string path = *sim::PreferenceStore::domainPath("com.example.shared");
+  ASSERT_TRUE(device.device().files().writeAtomically(
+      path, *sim::serializePlist(Value(Dictionary{{"Bomb", sharedBomb()}}), sim::PlistFormat::kBinary)));
+  ASSERT_TRUE(device.device().writePreference("test", "other", Value(7), "com.example.shared"));
+  EXPECT_TRUE(device.events("pref-moved-aside").empty());
+  const auto bytes = device.device().files().read(path, sim::kMaxPlistBytes);
+  ASSERT_TRUE(bytes);
+  EXPECT_LT(bytes->size(), 1000u);
+  const auto stored = sim::parsePlist(*bytes);
+  ASSERT_TRUE(stored);
+  EXPECT_TRUE(sim::sameValue(*find(*stored->value.dictionary(), "Bomb"), sharedBomb()));
+  EXPECT_EQ(*find(*stored->value.dictionary(), "other"), Value(7));
+  EXPECT_FALSE(device.device().preferenceValue("Bomb", "com.example.shared"));
+  EXPECT_EQ(device.device().preferenceValue("other", "com.example.shared"), std::optional<Value>(Value(7)))
+      << "a domain that holds one still answers its other keys";
 }
 
 TEST(Storage, WhatIsNotARegularFileAtTheSettingsPathReadsAsUnreadableAtOnce) {

@@ -526,6 +526,7 @@ bool Process::fileExistsAtPath(std::string_view path) { return device_.files().e
 std::optional<Dictionary> Process::dictionaryWithContentsOfFile(std::string_view path) {
   auto stored = readDictionaryFile(device_.files(), path);
   if (!stored) return std::nullopt;
+  if (!device_.mayHandOver(sizeOf(stored->dictionary), {{"path", std::string(path)}})) return std::nullopt;
   return std::move(stored->dictionary);
 }
 

@@ -15,18 +15,10 @@
 
 namespace orvane::sim::formats {
 
-// Limits that keep the work of a read bounded: nesting, the number of values the read builds and
-// the bytes of text and data it copies, which in a binary list count a shared object once at every
-// reference.
+// Limits on a read: nesting, and (in XML, where nothing is shared) the number of values.
 struct ReadLimits {
   std::size_t maxDepth;
   std::size_t maxNodes;
-  std::size_t maxBytes;
-  // Within those: values and bytes at most `perByte` times the bytes of the objects a binary list
-  // reaches, or the floors, whichever is more.
-  std::size_t perByte;
-  std::size_t minNodes;
-  std::size_t minBytes;
 };
 
 std::optional<Value> readBinary(std::string_view bytes, const ReadLimits& limits);

@@ -1,10 +1,13 @@
 // The binary property-list format ("bplist00"): objects, an offset table and a 32-byte trailer.
 // Reading walks the object graph once, without recursion, before building anything: it refuses
-// reference cycles, nesting deeper than the limit and graphs whose shared objects, counted at every
-// reference, would make the value larger than the limits (values, and bytes of text and data).
+// reference cycles and nesting deeper than the limit. It then builds each object once: an object
+// referred to many times is one value shared by every reference, so a read costs what the file
+// holds. Writing keeps what a value shares shared in the same way.
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "formats.h"
@@ -92,43 +95,18 @@ class BinaryReader {
     return readBigEndian(b_.data() + h.contents + k * refSize_, refSize_);
   }
 
-  // The bytes of text and data an object holds itself, as the file stores them.
-  static std::uint64_t ownBytes(const Header& h) {
-    switch (h.kind) {
-      case 0x4:
-      case 0x5:
-        return h.count;
-      case 0x6:
-        return 2 * h.count;
-      default:
-        return 0;
-    }
-  }
-
-  // One pass over the graph from the top object, each object once, with an explicit stack: its
-  // height (containers nested in it), its size (values the read builds for it) and its bytes (text
-  // and data the read copies for it), every reference to a shared object counted, are known when
-  // its last child is. The bounds are on what the read would build, however the objects are
-  // shared, and they do not grow with objects the graph never reaches (an offset table padded
-  // with unused entries).
+  // One pass over the graph from the top object, each object once, with an explicit stack: it
+  // refuses references out of the table, cycles, and nesting deeper than the limit. An object's
+  // height (the containers nested in it) is known when its last child is.
   bool checkGraph() {
-    // No value is allowed more than this before the walk ends; the final bound is checked then.
-    const std::uint64_t maxNodesEver = std::max<std::uint64_t>(limits_.maxNodes, count_);
-    enum : std::uint8_t { kUnseen, kWalking, kDone };
-    std::vector<std::uint8_t> state(count_, kUnseen);
+    std::vector<std::uint8_t>& state = state_;
+    state.assign(count_, kUnseen);
     height_.assign(count_, 0);
-    std::vector<std::uint64_t> size(count_, 0);
-    std::vector<std::uint64_t> bytes(count_, 0);
-    std::uint64_t reached = 0;
-    // What the reached objects take in the file: their markers, counts, contents and references.
-    std::uint64_t reachedBytes = 0;
     struct Frame {
       std::uint64_t object;
       Header header;
       std::uint64_t refs;
       std::uint64_t next = 0;
-      std::uint64_t size = 1;
-      std::uint64_t bytes = 0;
       std::uint32_t height = 0;
     };
     std::vector<Frame> stack;
@@ -137,14 +115,9 @@ class BinaryReader {
       const auto refs = h ? referencesOf(*h) : std::nullopt;
       if (!refs) return false;
       state[object] = kWalking;
-      ++reached;
-      reachedBytes += (h->contents - offsetOf(object)) + ownBytes(*h) + *refs * refSize_;
-      stack.push_back(Frame{object, *h, *refs, 0, 1, ownBytes(*h), 0});
+      stack.push_back(Frame{object, *h, *refs});
       return true;
     };
-    // Sizes add up saturating: past the bounds, only "too large" matters.
-    auto add = [](std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
-    auto within = [&](const Frame& f) { return f.size <= maxNodesEver && f.bytes <= limits_.maxBytes; };
     if (!enter(top_)) return false;
     while (!stack.empty()) {
       Frame& frame = stack.back();
@@ -156,44 +129,44 @@ class BinaryReader {
           if (!enter(child)) return false;
           continue;
         }
-        frame.size = add(frame.size, size[child]);
-        frame.bytes = add(frame.bytes, bytes[child]);
+        state[child] = kShared;
         frame.height = std::max(frame.height, height_[child]);
-        if (!within(frame)) return false;
         continue;
       }
       const bool container = frame.header.kind == 0xA || frame.header.kind == 0xC || frame.header.kind == 0xD;
       const std::uint32_t h = frame.height + (container ? 1 : 0);
-      if (h > limits_.maxDepth || !within(frame)) return false;
+      if (h > limits_.maxDepth) return false;
       height_[frame.object] = h;
-      size[frame.object] = frame.size;
-      bytes[frame.object] = frame.bytes;
       state[frame.object] = kDone;
-      const Frame done = frame;
       stack.pop_back();
-      if (!stack.empty()) {
-        Frame& parent = stack.back();
-        parent.size = add(parent.size, done.size);
-        parent.bytes = add(parent.bytes, done.bytes);
-        parent.height = std::max(parent.height, h);
-        if (!within(parent)) return false;
-      }
+      if (!stack.empty()) stack.back().height = std::max(stack.back().height, h);
     }
-    // What the read builds is a fixed multiple of what the reached objects take in the file (with
-    // a floor for small files), within the limits, or one value per object reached when that is
-    // more (a large file that shares nothing); never anything per entry of the offset table.
-    const auto multiple = [&](std::uint64_t floor) {
-      return std::max(floor, reachedBytes > UINT64_MAX / limits_.perByte ? UINT64_MAX : reachedBytes * limits_.perByte);
-    };
-    const std::uint64_t allowedNodes =
-        std::min(multiple(limits_.minNodes), std::max<std::uint64_t>(limits_.maxNodes, reached));
-    const std::uint64_t allowedBytes = std::min<std::uint64_t>(multiple(limits_.minBytes), limits_.maxBytes);
-    return size[top_] <= allowedNodes && bytes[top_] <= allowedBytes;
+    return true;
+  }
+
+  // The value of an object, built once however many references it has: every reference shares it,
+  // so a read builds one value per object and copies each text and datum once.
+  std::optional<Value> build(std::uint64_t object) {
+    const bool shared = state_[object] == kShared;
+    if (auto it = shared ? built_.find(object) : built_.end(); it != built_.end()) return it->second;
+    auto value = buildOnce(object);
+    if (value && shared) built_.emplace(object, *value);
+    return value;
+  }
+
+  // A dictionary key: the same key object is one shared key in every dictionary that holds it.
+  std::optional<Key> key(std::uint64_t object) {
+    const bool shared = state_[object] == kShared;
+    if (auto it = shared ? keys_.find(object) : keys_.end(); it != keys_.end()) return it->second;
+    auto text = textOf(object);
+    if (!text) return std::nullopt;  // keys are strings
+    if (!shared) return Key(std::move(*text));
+    return keys_.emplace(object, Key(std::move(*text))).first->second;
   }
 
   // Builds the value of an object; the graph was checked, so the recursion is as deep as the
   // nesting limit at most.
-  std::optional<Value> build(std::uint64_t object) const {
+  std::optional<Value> buildOnce(std::uint64_t object) {
     const auto h = headerOf(object);
     if (!h) return std::nullopt;
     const char* p = b_.data() + h->contents;
@@ -219,9 +192,11 @@ class BinaryReader {
         if (h->count > room) return std::nullopt;
         return Value(Data(p, p + h->count));
       case 0x5:
-        return ascii(p, room, h->count);
-      case 0x6:
-        return utf16(p, room, h->count);
+      case 0x6: {
+        auto text = textOf(*h);
+        if (!text) return std::nullopt;
+        return Value(std::move(*text));
+      }
       case 0x8:
         if (h->low > 7 || room < h->low + 1u) return std::nullopt;
         return Value(Uid{readBigEndian(p, h->low + 1u)});
@@ -240,11 +215,11 @@ class BinaryReader {
       case 0xD: {
         Dictionary out;
         for (std::uint64_t k = 0; k < h->count; ++k) {
-          auto key = build(referenceAt(*h, k));
-          if (!key || key->string() == nullptr) return std::nullopt;  // keys are strings
+          auto name = key(referenceAt(*h, k));
+          if (!name) return std::nullopt;
           auto element = build(referenceAt(*h, h->count + k));
           if (!element) return std::nullopt;
-          out.insert_or_assign(*key->string(), std::move(*element));  // the last of a key wins
+          out.insert_or_assign(std::move(*name), std::move(*element));  // the last of a key wins
         }
         return Value(std::move(out));
       }
@@ -266,16 +241,31 @@ class BinaryReader {
     return std::nullopt;
   }
 
-  static std::optional<Value> ascii(const char* p, std::uint64_t room, std::uint64_t count) {
+  // The text of a string object (ASCII or UTF-16); nothing for any other object.
+  std::optional<std::string> textOf(std::uint64_t object) const {
+    const auto h = headerOf(object);
+    if (!h) return std::nullopt;
+    return textOf(*h);
+  }
+
+  std::optional<std::string> textOf(const Header& h) const {
+    const char* p = b_.data() + h.contents;
+    const std::uint64_t room = table_ - h.contents;
+    if (h.kind == 0x5) return ascii(p, room, h.count);
+    if (h.kind == 0x6) return utf16(p, room, h.count);
+    return std::nullopt;
+  }
+
+  static std::optional<std::string> ascii(const char* p, std::uint64_t room, std::uint64_t count) {
     if (count > room) return std::nullopt;
     std::string s(p, static_cast<std::size_t>(count));
     for (unsigned char c : s) {
       if (c >= 0x80) return std::nullopt;
     }
-    return Value(std::move(s));
+    return s;
   }
 
-  static std::optional<Value> utf16(const char* p, std::uint64_t room, std::uint64_t units) {
+  static std::optional<std::string> utf16(const char* p, std::uint64_t room, std::uint64_t units) {
     if (units > room / 2) return std::nullopt;
     std::string s;
     s.reserve(static_cast<std::size_t>(units));
@@ -291,7 +281,7 @@ class BinaryReader {
       }
       appendUtf8(s, c);
     }
-    return Value(std::move(s));
+    return s;
   }
 
   std::string_view b_;
@@ -302,6 +292,13 @@ class BinaryReader {
   std::uint64_t top_ = 0;
   std::uint64_t table_ = 0;
   std::vector<std::uint32_t> height_;
+  // Each object's place in the walk; kShared for an object met at more than one reference.
+  enum : std::uint8_t { kUnseen, kWalking, kDone, kShared };
+  std::vector<std::uint8_t> state_;
+  // What this read has built of each shared object (text, data, containers), for its other
+  // references; nothing outlives the read.
+  std::unordered_map<std::uint64_t, Value> built_;
+  std::unordered_map<std::uint64_t, Key> keys_;
 };
 
 void putBigEndian(std::string& out, std::uint64_t v, std::size_t size) {
@@ -318,11 +315,14 @@ std::size_t widthFor(std::uint64_t v) {
 unsigned log2Width(std::size_t width) { return static_cast<unsigned>(std::countr_zero(width)); }
 
 // Objects are written children first, so a container knows its children's numbers when it is
-// written; every value is an object of its own (nothing is shared).
+// written. What a value shares (one text, datum, container or key held by many references) is
+// written once and referred to, as the platform's writer does, so writing costs what the value
+// holds, not what it would be written out in full.
 class BinaryWriter {
  public:
   std::optional<std::string> write(const Value& value) {
-    const std::uint64_t objects = countObjects(value);
+    std::unordered_set<const void*> seen;
+    const std::uint64_t objects = countObjects(value, seen);
     refSize_ = widthFor(objects);
     out_ = kMagic;
     const auto top = object(value);
@@ -340,13 +340,16 @@ class BinaryWriter {
   }
 
  private:
-  static std::uint64_t countObjects(const Value& value) {
+  // The objects the file will hold: each shared object and key once.
+  static std::uint64_t countObjects(const Value& value, std::unordered_set<const void*>& seen) {
+    if (value.shared() && !seen.insert(value.identity()).second) return 0;
     std::uint64_t n = 1;
     const auto* set = std::get_if<Set>(&value.storage());
     if (const Array* a = set != nullptr ? &set->members : value.array()) {
-      for (const Value& v : *a) n += countObjects(v);
+      for (const Value& v : *a) n += countObjects(v, seen);
     } else if (const Dictionary* d = value.dictionary()) {
-      for (const auto& [key, v] : *d) n += 1 + countObjects(v);
+      for (const auto& [key, v] : *d)
+        n += (!key.shared() || seen.insert(key.identity()).second ? 1 : 0) + countObjects(v, seen);
     }
     return n;
   }
@@ -411,6 +414,22 @@ class BinaryWriter {
   }
 
   std::optional<std::uint64_t> object(const Value& value) {
+    if (!value.shared()) return scalarOrNew(value);
+    if (auto it = written_.find(value.identity()); it != written_.end()) return it->second;
+    auto id = scalarOrNew(value);
+    if (id) written_.emplace(value.identity(), *id);
+    return id;
+  }
+
+  std::optional<std::uint64_t> keyObject(const Key& key) {
+    if (!key.shared()) return string(key.str());
+    if (auto it = written_.find(key.identity()); it != written_.end()) return it->second;
+    auto id = string(key.str());
+    if (id) written_.emplace(key.identity(), *id);
+    return id;
+  }
+
+  std::optional<std::uint64_t> scalarOrNew(const Value& value) {
     const auto& s = value.storage();
     if (const auto* b = std::get_if<bool>(&s)) {
       const std::uint64_t id = begin();
@@ -471,7 +490,7 @@ class BinaryWriter {
       kind = 0xD;
       refs.reserve(2 * d.size());
       for (const auto& [key, v] : d) {
-        auto id = string(key);
+        auto id = keyObject(key);
         if (!id) return std::nullopt;
         refs.push_back(*id);
       }
@@ -489,6 +508,7 @@ class BinaryWriter {
 
   std::string out_;
   std::vector<std::uint64_t> offsets_;
+  std::unordered_map<const void*, std::uint64_t> written_;  // shared objects and keys written so far
   std::size_t refSize_ = 1;
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,22 +24,36 @@ struct ParsedPlist {
 inline constexpr std::size_t kMaxPlistBytes = std::size_t{64} << 20;
 // Arrays and dictionaries nested deeper than this make a list unreadable.
 inline constexpr std::size_t kMaxPlistDepth = 1024;
-// The most values a read builds (or, for a binary list that shares nothing, one per object its
-// graph reaches), and the most bytes of text and data it copies (what the largest file holds): a
-// shared object counts at each of its references, so a small file whose objects refer to one
-// another many times over is refused at once instead of growing without bound. Neither grows with
-// bytes nothing refers to.
+// A read builds each object of a file once, however many references it has, so what it costs is
+// what the file holds. Written out in full (as XML, as text in a trace, as JSON, or handed to the
+// extension, which walks every reference), a shared object counts at each reference: a value may be
+// written out only while that stays within a fixed multiple of what it holds, with floors for small
+// values, and within absolute bounds. A value past them is refused where it would be written out,
+// never expanded.
 inline constexpr std::size_t kMaxPlistNodes = std::size_t{1} << 22;
-// Within those, a read builds at most this many values, and copies this many bytes, per byte of
-// the objects its file's graph reaches; a small file may always build 65,536 values and 1 MiB.
 inline constexpr std::size_t kPlistBuildPerByte = 16;
 inline constexpr std::size_t kPlistMinNodes = std::size_t{1} << 16;
 inline constexpr std::size_t kPlistMinBytes = std::size_t{1} << 20;
 
+// What a value comes to written out in full, and what it holds.
+struct ValueSize {
+  std::uint64_t values = 0;  // every shared object at each of its references (saturating)
+  std::uint64_t bytes = 0;   // of text, data and keys, likewise
+  std::uint64_t held = 0;    // values, bytes and references it holds, each shared object once
+};
+// Linear in what the value holds: each shared object is measured once.
+ValueSize sizeOf(const Value& value);
+ValueSize sizeOf(const Dictionary& dictionary);
+// Whether the value may be written out in full: at most kPlistBuildPerByte values and bytes per
+// unit it holds (or the floors), and never more than kMaxPlistNodes values or kMaxPlistBytes bytes
+// unless it holds that much itself (a value that shares nothing is always written out).
+bool expandable(const ValueSize& size);
+bool expandable(const Value& value);
+
 // Nothing when the bytes are not a property list the device reads.
 std::optional<ParsedPlist> parsePlist(std::string_view bytes);
 // Nothing when the format cannot carry the value (a string that is not text; in XML a control
-// character, or a date outside the years 1 to 9999).
+// character, a date outside the years 1 to 9999, or a value too large to write out in full).
 std::optional<std::string> serializePlist(const Value& value, PlistFormat format);
 // The bytes of `value` only when they read back as the very same value, to the precision of the
 // format (XML dates have whole seconds): a write must never change data it was not asked to.

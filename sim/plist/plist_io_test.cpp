@@ -1,12 +1,14 @@
 #include "sim/plist/plist_io.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <cmath>
 #include <limits>
 
 #include "formats.h"
+#include "sim/plist/value_text.h"
 
 namespace orvane::sim {
 namespace {
@@ -212,20 +214,66 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_EQ(parsePlist(binaryOf({"\xD1\x01\x02", "\x51k", "\x09"}))->value, Value(Dictionary{{"k", Value(true)}}));
 }
 
+template <class F>
+std::chrono::steady_clock::duration timed(F&& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::steady_clock::now() - start;
+}
+
+// Bytes held on the heap now (glibc's count; the sanitizer build's allocator does not keep it, and
+// there it reads 0 and checks nothing).
+std::size_t heapInUse() { return mallinfo2().uordblks; }
+
+// What a value is, written out in full, against the work of a read: a value that shares reads in
+// what its file holds, and every consumer that would write it out refuses, at once.
+void expectReadButNeverWrittenOut(const std::string& bytes, const char* what) {
+  std::optional<ParsedPlist> parsed;
+  const std::size_t heapBefore = heapInUse();
+  EXPECT_LT(timed([&parsed, &bytes] { parsed = parsePlist(bytes); }), std::chrono::seconds(1)) << what;
+  ASSERT_TRUE(parsed) << what;
+  // The value holds a fixed multiple of what the file holds (a few megabytes here).
+  EXPECT_LT(heapInUse() - std::min(heapInUse(), heapBefore), 16 * bytes.size() + (std::size_t{4} << 20)) << what;
+  EXPECT_FALSE(expandable(parsed->value)) << what;
+  std::string text;
+  std::optional<std::string> xml;
+  EXPECT_LT(timed([&] {
+              text = formatValueText(parsed->value);
+              xml = serializePlist(parsed->value, PlistFormat::kXml);
+            }),
+            std::chrono::seconds(1))
+      << what;
+  EXPECT_TRUE(text.starts_with("<too large to write out: ")) << what << ": " << text.substr(0, 80);
+  EXPECT_FALSE(xml) << what;
+  // The binary format refers to a shared object as the file did: rewritten, the value keeps its size
+  // (to the width of its offsets)
+  // and reads back as the same value.
+  std::optional<std::string> binary;
+  EXPECT_LT(timed([&] { binary = serializeFaithfully(parsed->value, PlistFormat::kBinary); }), std::chrono::seconds(1))
+      << what;
+  ASSERT_TRUE(binary) << what;
+  EXPECT_LE(binary->size(), bytes.size() + 16) << what;
+}
+
 TEST(PlistIo, ReadingCostsWhatTheFileHoldsNeverMore) {
-  // Refused in milliseconds, whatever the number of levels: the bound counts every reference.
+  // Each level refers to the next twice: 2^65 values written out, from 300 bytes.
   for (std::size_t levels : {22, 40, 64}) {
     const std::string bomb = sharedBomb(levels);
     ASSERT_LT(bomb.size(), 300u);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(parsePlist(bomb)) << levels;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << levels;
+    expectReadButNeverWrittenOut(bomb, "levels");
+    const auto parsed = parsePlist(bomb);
+    ASSERT_TRUE(parsed);
+    const Array& top = *parsed->value.array();
+    EXPECT_EQ(top[0].identity(), top[1].identity()) << "one object for both references";
+    EXPECT_EQ(sizeOf(parsed->value).values, levels >= 63 ? UINT64_MAX : (std::uint64_t{2} << levels) - 1) << levels;
   }
-  // Sharing within the bound reads, each reference its own copy.
+  // A small one is the same value as its copies written out.
   auto small = parsePlist(sharedBomb(3));
   ASSERT_TRUE(small);
   const Value leaf(Array{Value(true), Value(true)});
   EXPECT_EQ(small->value, Value(Array{Value(Array{leaf, leaf}), Value(Array{leaf, leaf})}));
+  EXPECT_TRUE(expandable(small->value));
+  EXPECT_EQ(formatValueText(small->value), "[[[true, true], [true, true]], [[true, true], [true, true]]]");
 }
 
 // An array (kind 0xA) or dictionary (0xD) header for `count` entries, then its references.
@@ -282,16 +330,9 @@ std::string padded(std::vector<std::string> objects, std::size_t unused) {
   return out;
 }
 
-template <class F>
-std::chrono::steady_clock::duration timed(F&& f) {
-  const auto start = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::steady_clock::now() - start;
-}
-
-// Shared objects count at every reference, in values and in bytes of text and data, and nothing a
-// file holds without referring to it raises a bound: each bomb is refused at once.
-TEST(PlistIo, SharedTextDataAndPaddingCannotInflateARead) {
+// Shared keys, shared data and a padded offset table: each reads in what its file holds, keeps
+// one object for every reference, and is never written out in full.
+TEST(PlistIo, SharedTextDataAndPaddingReadInWhatTheFileHolds) {
   // One 100 KB key shared by 20,000 dictionaries: 2 GB of keys from a 2 MB file.
   std::vector<std::uint64_t> dictionaries;
   std::vector<std::string> objects = {""};
@@ -304,66 +345,69 @@ TEST(PlistIo, SharedTextDataAndPaddingCannotInflateARead) {
   for (std::uint64_t i = 0; i < 20000; ++i) objects.push_back(container(0xD, {1, 2}, 4));
   const std::string sharedKey = binaryOf(objects, 0, 4);
   ASSERT_LT(sharedKey.size(), std::size_t{3} << 20);
-  // 2,000 x 2,000 references to one 64 KB datum: 256 GB from 32 KB, within the value bound.
+  // 2,000 x 2,000 references to one 64 KB datum: 256 GB from 32 KB.
   const std::string sharedData = binaryOf(sharedLeaf(2000, 2000, blob(0x4, 65536, 'd')), 0, 4);
   ASSERT_LT(sharedData.size(), std::size_t{100} << 10);
-  // 2,100 x 2,100 references to `true`, past the value bound, padded with more unused offsets
-  // than that: once, the padding raised the bound and 4.4 million values were built.
+  // 2,100 x 2,100 references to `true`, padded with more unused offsets than that: once, the
+  // padding raised the bound and 4.4 million values were built.
   const std::string paddedValues = padded(sharedLeaf(2100, 2100, "\x09"), 4500000);
-  for (const auto& bomb : {std::pair{"shared key", &sharedKey}, std::pair{"shared data", &sharedData},
-                           std::pair{"padded", &paddedValues}}) {
-    std::optional<ParsedPlist> parsed;
-    const std::string* bytes = bomb.second;
-    EXPECT_LT(timed([&parsed, bytes] { parsed = parsePlist(*bytes); }), std::chrono::seconds(1)) << bomb.first;
-    EXPECT_FALSE(parsed) << bomb.first;
-  }
+  expectReadButNeverWrittenOut(sharedKey, "shared key");
+  expectReadButNeverWrittenOut(sharedData, "shared data");
+  expectReadButNeverWrittenOut(paddedValues, "padded");
+
+  const auto keys = parsePlist(sharedKey);
+  ASSERT_TRUE(keys);
+  const void* key = keys->value.array()->front().dictionary()->begin()->first.identity();
+  for (const Value& d : *keys->value.array()) ASSERT_EQ(d.dictionary()->begin()->first.identity(), key);
+  const auto data = parsePlist(sharedData);
+  ASSERT_TRUE(data);
+  const Array& outer = *data->value.array();
+  EXPECT_EQ(outer.front().identity(), outer.back().identity());
+  EXPECT_EQ(outer.front().array()->front().identity(), outer.front().array()->back().identity());
 }
 
-// What a small file shares may build at most a fixed multiple of its bytes (or the floors): 1,000
-// bytes of text behind a few levels of references read, until they would copy more than 16 bytes
-// per byte of the file.
-TEST(PlistIo, WhatAReadBuildsIsAFixedMultipleOfTheFile) {
+// What a value may be written out to is a fixed multiple of what it holds (or the floors): 1,000
+// bytes of text behind a few levels of references are written out until that would copy more than
+// 16 bytes per unit the value holds.
+TEST(PlistIo, WhatAValueWritesOutIsAFixedMultipleOfWhatItHolds) {
   const auto levels = [](std::size_t fan, std::size_t depth, std::size_t text) {
     std::vector<std::string> objects;
     for (std::size_t i = 0; i < depth; ++i)
       objects.push_back(container(0xA, std::vector<std::uint64_t>(fan, i + 1), 4));
     objects.push_back(blob(0x5, text, 't'));
-    return binaryOf(objects, 0, 4);
+    return parsePlist(binaryOf(objects, 0, 4)).value().value;
   };
-  // 14 x 14 x 1,000 bytes = 196 KB: under the 1 MiB floor, read.
-  EXPECT_TRUE(parsePlist(levels(14, 2, 1000)));
-  // 14^3 x 1,000 = 2.7 MB from about 1.2 KB: past 16 bytes per byte and the floor, refused at once.
-  const std::string costly = levels(14, 3, 1000);
-  std::optional<ParsedPlist> parsed;
-  EXPECT_LT(timed([&parsed, &costly] { parsed = parsePlist(costly); }), std::chrono::milliseconds(100));
-  EXPECT_FALSE(parsed);
-  // Values likewise: 14^5 = 537,824 references to `true` from 300 bytes, past 65,536 and 16 per byte.
-  EXPECT_FALSE(parsePlist(levels(14, 5, 0)));
+  // 14 x 14 x 1,000 bytes = 196 KB: under the 1 MiB floor.
+  EXPECT_TRUE(expandable(levels(14, 2, 1000)));
+  // 14^3 x 1,000 = 2.7 MB from about 1,000 held: past 16 per unit and the floor.
+  const Value costly = levels(14, 3, 1000);
+  EXPECT_EQ(sizeOf(costly).bytes, 14u * 14 * 14 * 1000);
+  EXPECT_FALSE(expandable(costly));
+  // Values likewise: 14^5 = 537,824 references to `true`, past 65,536 and 16 per unit held.
+  EXPECT_FALSE(expandable(levels(14, 5, 0)));
 }
 
-TEST(PlistIo, TheValueBoundIsTheLimitOrTheObjectsReachedNeverTheTable) {
-  const formats::ReadLimits limits{64, 10, 1 << 20, 1000, 0, 1 << 20};
-  // 20 distinct objects: more values than the limit, one per object reached: read.
-  std::vector<std::uint64_t> distinct;
-  std::vector<std::string> objects = {""};
-  for (std::uint64_t i = 1; i <= 20; ++i) {
-    distinct.push_back(i);
-    std::string n = "\x10";
-    n += static_cast<char>(i);
-    objects.push_back(n);
-  }
-  objects[0] = container(0xA, distinct, 4);
-  EXPECT_TRUE(formats::readBinary(binaryOf(objects, 0, 4), limits));
-  // 20 references to one object: 21 values from 2 objects: refused, and still when the table is
-  // padded with 1,000 entries nothing refers to.
-  const std::vector<std::string> shared = {container(0xA, std::vector<std::uint64_t>(20, 1), 4), "\x10\x01"};
-  EXPECT_FALSE(formats::readBinary(binaryOf(shared, 0, 4), limits));
-  EXPECT_FALSE(formats::readBinary(padded(shared, 1000), limits));
-  // Bytes: 20 references to 60 KB of text are 1.2 MB, past a 1 MB limit.
-  const std::vector<std::string> text = {container(0xA, std::vector<std::uint64_t>(5, 1), 4), blob(0x5, 60000, 't')};
-  EXPECT_TRUE(formats::readBinary(binaryOf(text, 0, 4), formats::ReadLimits{64, 100, 1 << 20, 1000, 0, 1 << 20}));
-  const std::vector<std::string> more = {container(0xA, std::vector<std::uint64_t>(20, 1), 4), blob(0x5, 60000, 't')};
-  EXPECT_FALSE(formats::readBinary(binaryOf(more, 0, 4), formats::ReadLimits{64, 100, 1 << 20, 1000, 0, 1 << 20}));
+TEST(PlistIo, TheBoundOnWritingOutIsTheMultipleTheFloorsOrTheLimits) {
+  // 20 references to one 60 KB text: 21 values and 1.2 MB written out, from 60,021 held.
+  const Value text(std::string(60000, 't'));
+  const ValueSize size = sizeOf(Value(Array(20, text)));
+  EXPECT_EQ(size.values, 21u);
+  EXPECT_EQ(size.bytes, 1200000u);
+  EXPECT_EQ(size.held, 1 + 60001 + 19u);
+  // The floors; the multiple of what is held; the absolute limits, whatever is held.
+  EXPECT_TRUE(expandable(ValueSize{kPlistMinNodes, kPlistMinBytes, 1}));
+  EXPECT_FALSE(expandable(ValueSize{kPlistMinNodes + 1, 0, 1}));
+  EXPECT_FALSE(expandable(ValueSize{1, kPlistMinBytes + 1, 1}));
+  constexpr std::uint64_t kHeld = 100000;
+  EXPECT_TRUE(expandable(ValueSize{16 * kHeld, 16 * kHeld, kHeld}));
+  EXPECT_FALSE(expandable(ValueSize{16 * kHeld + 1, 0, kHeld}));
+  EXPECT_FALSE(expandable(ValueSize{0, 16 * kHeld + 1, kHeld}));
+  EXPECT_TRUE(expandable(ValueSize{kMaxPlistNodes, kMaxPlistBytes, kMaxPlistNodes}));
+  EXPECT_FALSE(expandable(ValueSize{kMaxPlistNodes + 1, 0, kMaxPlistNodes}));
+  EXPECT_FALSE(expandable(ValueSize{0, kMaxPlistBytes + 1, kMaxPlistNodes}));
+  // A value that shares nothing is written out however large: 60 MB of data; 5 million values.
+  EXPECT_TRUE(expandable(Value(Data(std::size_t{60} << 20, 1))));
+  EXPECT_TRUE(expandable(ValueSize{5000000, 0, 5000000}));
 }
 
 TEST(PlistIo, NestingReadsToTheBoundAndCyclesNever) {

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "formats.h"
+#include "sim/plist/plist_io.h"
 
 namespace orvane::sim {
 
@@ -354,7 +355,25 @@ std::string hexOf(const Data& data) {
   return out;
 }
 
+namespace {
+std::string formatExpanded(const Value& value);
+}  // namespace
+
 std::string formatValueText(const Value& value) {
+  if (value.identity() != nullptr) {
+    const ValueSize size = sizeOf(value);
+    if (!expandable(size)) {
+      return "<too large to write out: " + std::to_string(size.values) + " values, " + std::to_string(size.bytes) +
+             " bytes>";
+    }
+  }
+  return formatExpanded(value);
+}
+
+namespace {
+
+// The text of a value already measured: its parts are not measured again.
+std::string formatExpanded(const Value& value) {
   return std::visit(
       [](const auto& v) -> std::string {
         using T = std::decay_t<decltype(v)>;
@@ -378,17 +397,17 @@ std::string formatValueText(const Value& value) {
           return "uid(" + std::to_string(v.value) + ")";
         } else if constexpr (std::is_same_v<T, Array>) {
           std::string out = "[";
-          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + formatValueText(v[i]);
+          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + formatExpanded(v[i]);
           return out + "]";
         } else if constexpr (std::is_same_v<T, Null>) {
           return "null()";
         } else if constexpr (std::is_same_v<T, Set>) {
-          return "set(" + formatValueText(Value(v.members)) + ")";
+          return "set(" + formatExpanded(Value(v.members)) + ")";
         } else {
           std::string out = "{";
           bool first = true;
           for (const auto& [key, element] : v) {
-            out += (first ? "" : ", ") + formatStringText(key) + ": " + formatValueText(element);
+            out += (first ? "" : ", ") + formatStringText(key) + ": " + formatExpanded(element);
             first = false;
           }
           return out + "}";
@@ -396,5 +415,7 @@ std::string formatValueText(const Value& value) {
       },
       value.storage());
 }
+
+}  // namespace
 
 }  // namespace orvane::sim
