@@ -23,6 +23,7 @@
 
 #include "cli/cleanup.h"
 #include "cli/junit.h"
+#include "cli/live.h"
 #include "cli/scenario.h"
 #include "cli/shell.h"
 #include "cli/words.h"
@@ -50,6 +51,7 @@ constexpr const char* kUsage =
     "  run FILE|FOLDER...   run scenario scripts (a folder: its *.scn files, in order), each on a fresh device\n"
     "  tour                 run the built-in tour of what the extension does\n"
     "  shell                type scenario commands (line editing, history and completion on a terminal)\n"
+    "  serve [FILE]         use the device in a browser: a live page on this machine (docs/live.md)\n"
     "\n"
     "  --version            print the version\n"
     "\n"
@@ -105,6 +107,27 @@ constexpr const char* kShellUsage =
     "Exit status: 0 when every line ran and held, 1 otherwise.\n"
     "\n";
 
+constexpr const char* kServeUsage =
+    "usage: orvane-sim serve [OPTIONS] [FILE]\n"
+    "\n"
+    "Starts a device (set up by the scenario FILE, or with four keyboards, SpringBoard and an\n"
+    "application), serves a page that draws it as a phone on the loopback address, and prints the\n"
+    "page's address with its secret token. Every press on the page runs as scenario lines; 'Save as\n"
+    "scenario' downloads them, with what the page showed as expectations. Ctrl-C stops it.\n"
+    "\n";
+
+constexpr const char* kServeOnlyOptions = "      --port=N         listen on port N (default 0: any free port)\n";
+
+// The device the live page starts on when no file sets one up.
+constexpr const char* kLiveSetUp =
+    "keyboards en_US@hw=US;sw=QWERTY fr_FR@sw=AZERTY de_DE emoji@sw=Emoji ru_RU\n"
+    "activator installed\n"
+    "start springboard\n"
+    "start com.example.notes\n"
+    "show-keyboard com.example.notes\n"
+    "run\n"
+    "label com.example.notes\n";
+
 // The runtime this program runs processes on: orvane-sim is the fast runtime's command, and
 // orvane-sim-objc, built beside it, the real runtime's.
 #ifdef ORVANE_REAL_RUNTIME_COMMAND
@@ -128,6 +151,7 @@ struct Options {
   int jobs = 1;                       // -j: files run at once, each in a process of its own
   std::vector<std::string> patterns;  // -k: files whose name holds one of them
   std::string runtime = kRuntime;
+  int port = 0;  // serve: 0 is any free port
   bool help = false;
   bool version = false;
   std::string error;
@@ -155,7 +179,8 @@ Options parseOptions(int argc, char** argv) {
     kReport,
     kRuntimeOption,
     kList,
-    kColor
+    kColor,
+    kPort
   };
   static const option kLong[] = {{"trace", required_argument, nullptr, 't'},
                                  {"quiet", no_argument, nullptr, 'q'},
@@ -172,6 +197,7 @@ Options parseOptions(int argc, char** argv) {
                                  {"runtime", required_argument, nullptr, kRuntimeOption},
                                  {"list", no_argument, nullptr, kList},
                                  {"color", required_argument, nullptr, kColor},
+                                 {"port", required_argument, nullptr, kPort},
                                  {nullptr, 0, nullptr, 0}};
   Options options;
   bool quiet = false;
@@ -258,6 +284,17 @@ Options parseOptions(int argc, char** argv) {
         }
         colorGiven = true;
         break;
+      case kPort: {
+        const std::string n = optarg;
+        int port = -1;
+        const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), port);
+        if (ec != std::errc() || end != n.data() + n.size() || port < 0 || port > 65535) {
+          options.error = "--port takes a port from 0 to 65535, not '" + n + "'";
+        } else {
+          options.port = port;
+        }
+        break;
+      }
       case kRuntimeOption:
         options.runtime = optarg;
         if (options.runtime != "fast" && options.runtime != "objc")
@@ -812,6 +849,35 @@ void readable(std::ostream& out, const orvane::Value& value, const std::string& 
   }
 }
 
+// The live device: a page in the browser drives it; the trace goes to the page, not to the terminal.
+int serve(const Options& options) {
+  std::string script = kLiveSetUp;
+  std::string name = "set-up";
+  if (!options.inputs.empty()) {
+    std::string error;
+    name = options.inputs.front();
+    if (!readScenario(name, script, error)) {
+      std::cerr << "orvane-sim serve: " << error << "\n";
+      return 2;
+    }
+  }
+  DeviceFolder folder(options.root);
+  auto device = makeDevice(folder, options);
+  std::ostringstream quiet;
+  std::ostringstream errors;
+  OutputOptions outputOptions;
+  outputOptions.format = TraceFormat::kNone;
+  Output output(quiet, errors, outputOptions);
+  orvane::cli::LiveSession session(*device, output, errors);
+  if (const std::string error = session.setUp(script, name); !error.empty()) {
+    std::cerr << "orvane-sim serve: " << error << "\n";
+    return 2;
+  }
+  const int status = orvane::cli::serveLive(session, options.port, std::cout);
+  if (folder.kept()) std::cerr << "orvane-sim: the device is kept in " << folder.path().string() << "\n";
+  return status;
+}
+
 // The shell's state: readable lines, or one JSON object for programs.
 void printState(const orvane::Value& state, bool json) {
   if (json) {
@@ -930,9 +996,13 @@ std::string helpOf(const std::string& command) {
   const char* usage = command == "run"     ? kRunUsage
                       : command == "tour"  ? kTourUsage
                       : command == "shell" ? kShellUsage
+                      : command == "serve" ? kServeUsage
                                            : nullptr;
   if (usage == nullptr) return "";
-  return std::string(usage) + "options:\n" + kCommonOptions + (command == "run" ? kRunOnlyOptions : "");
+  return std::string(usage) + "options:\n" + kCommonOptions +
+         (command == "run"     ? kRunOnlyOptions
+          : command == "serve" ? kServeOnlyOptions
+                               : "");
 }
 
 // An option the command does not use, or a value no event could ever match: said, not ignored.
@@ -945,7 +1015,9 @@ std::string unusedOption(const std::string& command, const Options& options) {
     if (options.failFast) return "--fail-fast is for run only";
     if (options.stateJson) return "--state-json is for run only";
   }
-  if (command == "shell" && options.report) return "--report is for run and tour";
+  if ((command == "shell" || command == "serve") && options.report) return "--report is for run and tour";
+  if (command != "serve" && options.port != 0) return "--port is for serve only";
+  if (command == "serve" && options.inputs.size() > 1) return "serve takes one scenario file at most";
   if (options.jobs > 1 && (options.report || options.stateJson || options.failFast || options.root)) {
     return "-j runs files apart: not with --report, --state-json, --fail-fast or --root";
   }
@@ -993,12 +1065,12 @@ int main(int argc, char** argv) {
   // Every command's help in one text: what the manual page is made of (help2man).
   if (command == "--help-all") {
     std::cout << kUsage;
-    for (const char* each : {"run", "tour", "shell"}) std::cout << "\n" << helpOf(each);
+    for (const char* each : {"run", "tour", "shell", "serve"}) std::cout << "\n" << helpOf(each);
     return finish(0);
   }
   if (helpOf(command).empty()) {
     std::cerr << "orvane-sim: unknown command " << command
-              << orvane::cli::didYouMean(command, {"run", "tour", "shell", "--help", "--version"}) << "\n\n"
+              << orvane::cli::didYouMean(command, {"run", "tour", "shell", "serve", "--help", "--version"}) << "\n\n"
               << kUsage;
     return 2;
   }
@@ -1023,7 +1095,7 @@ int main(int argc, char** argv) {
               << " --help' for the options.\n";
     return 2;
   }
-  if (command != "run" && !options.inputs.empty()) {
+  if (command != "run" && command != "serve" && !options.inputs.empty()) {
     std::cerr << "orvane-sim " << command << ": unexpected argument " << options.inputs.front() << "\nRun 'orvane-sim "
               << command << " --help' for the options.\n";
     return 2;
@@ -1031,6 +1103,7 @@ int main(int argc, char** argv) {
   orvane::cli::removeFoldersOnSignals();
   try {
     if (command == "shell") return shell(options);
+    if (command == "serve") return serve(options);
     return run(options, command == "tour");
   } catch (const std::exception& e) {
     // A device folder that cannot be made (a missing or unwritable TMPDIR, a bad --root).

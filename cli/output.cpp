@@ -109,7 +109,11 @@ bool Output::shown(const sim::TraceEvent& event) const {
 
 void Output::event(const sim::TraceEvent& event) {
   ++seq_;
-  if (report_ != nullptr) report_->event(eventJson(event, seq_, file_, line_));
+  if (report_ != nullptr || observer_) {
+    const std::string json = eventJson(event, seq_, file_, line_);
+    if (report_ != nullptr) report_->event(json);
+    if (observer_) observer_(event, json);
+  }
   if (capture_) capturedOfFile_.append(eventText(event)).push_back('\n');
   if (!shown(event)) return;
   errno = 0;

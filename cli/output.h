@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -55,6 +56,10 @@ class Output {
   void badLine(const std::string& where, const std::string& message, const std::string& line, std::size_t column);
   // Also feeds every event and outcome, unfiltered, to a visual report.
   void setReport(Report* report) { report_ = report; }
+  // Also hands every event, unfiltered, with its JSON line, to `observer` (the live page).
+  void setObserver(std::function<void(const sim::TraceEvent&, const std::string&)> observer) {
+    observer_ = std::move(observer);
+  }
   // A file's result: "FILE: ok (N expectations)", or what failed.
   void fileResult(const std::string& file, int status, int expectations, int failed);
   // The run's last line: "N files, M expectations, K failed, T seconds".
@@ -84,6 +89,7 @@ class Output {
   std::string capturedOfFile_;
   int writeError_ = 0;
   Report* report_ = nullptr;
+  std::function<void(const sim::TraceEvent&, const std::string&)> observer_;
 };
 
 // A value as JSON: numbers as numbers (reals JSON cannot spell, as strings), data, dates and UIDs as

@@ -71,11 +71,11 @@ std::string Report::html(int passed, int failedFiles, int expectations, int fail
              "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; "
              "script-src 'unsafe-inline'; img-src data:\">\n"
              "<title>orvane-sim report</title>\n<style>\n") +
-         kReportStyle +
+         kDeviceStyle + kReportStyle +
          "</style>\n</head>\n<body>\n<header id=\"summary\"></header>\n<main>\n"
          "<nav id=\"scenarios\"></nav>\n<section id=\"timeline\"></section>\n<section id=\"device\"></section>\n"
          "<aside id=\"changes\"></aside>\n</main>\n<script id=\"data\" type=\"application/json\">\n" +
-         scriptSafe(data) + "\n</script>\n<script>\n" + kReportScript + "</script>\n</body>\n</html>\n";
+         scriptSafe(data) + "\n</script>\n<script>\n" + kDeviceScript + kReportScript + "</script>\n</body>\n</html>\n";
 }
 
 }  // namespace orvane::cli

@@ -32,6 +32,9 @@ class Report {
 
 // The page's style and script, kept beside the report that embeds them.
 extern const char* const kReportStyle;
+// The device's drawing, shared by the report and the live page (device_drawing.cpp).
+extern const char* const kDeviceStyle;
+extern const char* const kDeviceScript;
 extern const char* const kReportScript;
 
 }  // namespace orvane::cli

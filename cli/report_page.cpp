@@ -37,14 +37,8 @@ aside .fields { color: #6e6e73; }
 .process { background: #fff; border: 1px solid #ddd; border-radius: 10px; padding: 10px; margin-bottom: 12px; position: relative; }
 .process h3 { margin: 0 0 6px; font-size: 14px; }
 .process .mode { color: #6e6e73; font-size: 12px; }
-.process.keyboard-hidden svg { opacity: 0.35; }
-svg .key rect { fill: #fff; stroke: #b0b0b5; }
-svg .key text { font: 13px system-ui, sans-serif; fill: #1d1d1f; text-anchor: middle; dominant-baseline: middle; }
-svg .globe-key rect { fill: #d1d1d6; }
-svg .globe-key.override rect { fill: #ffd60a; }
-svg .board { fill: #d1d3d9; }
 .switcher { margin: 8px 0 0; padding: 6px 10px; background: #2c2c2e; color: #fff; border-radius: 8px; }
-.switcher ul { margin: 4px 0 0; padding-left: 18px; }
+.switcher .switcher-menu { margin-top: 4px; }
 .alert { position: absolute; left: 10%; right: 10%; top: 30px; background: rgba(242,242,247,0.97); border-radius: 12px;
          box-shadow: 0 6px 30px rgba(0,0,0,0.3); text-align: center; padding: 12px 12px 0; }
 .alert .title { font-weight: bold; }
@@ -72,12 +66,6 @@ const el = (tag, attrs, ...children) => {
   for (const c of children) node.append(c);
   return node;
 };
-const svgEl = (tag, attrs, ...children) => {
-  const node = document.createElementNS("http://www.w3.org/2000/svg", tag);
-  for (const [k, v] of Object.entries(attrs || {})) node.setAttribute(k, v);
-  for (const c of children) node.append(c);
-  return node;
-};
 
 // Events and outcomes by scenario file, each with the line that caused it.
 const files = data.files.map((f, index) => ({
@@ -89,62 +77,8 @@ const view = { file: 0, line: 1, process: "", changesOnly: false, query: "" };
 
 // The device after `line`: a fresh device for every file, its events replayed in order.
 function stateAt(file, line) {
-  const state = { keyboards: [], processes: new Map() };
-  const proc = name => {
-    if (!state.processes.has(name)) {
-      state.processes.set(name, { name, inputMode: null, shown: false, overrides: {}, switcher: null, label: null,
-                                  alerts: [], locked: name === "SpringBoard" });
-    }
-    return state.processes.get(name);
-  };
-  for (const e of file.events) {
-    if (e.line > line) break;
-    if (e.kind === "keyboards") {
-      state.keyboards = (e.listJson || []).map((id, i) => ({ id, name: (e.displayNamesJson || [])[i] || id }));
-      continue;
-    }
-    if (e.process === "device" || e.process === "scenario") continue;
-    const p = proc(e.process);
-    switch (e.kind) {
-      case "start": p.inputMode = e.inputMode === "(none)" ? null : e.inputMode; break;
-      case "stop": state.processes.delete(e.process); break;
-      case "input-mode": if (p.inputMode !== e.identifier) p.overrides = {}; p.inputMode = e.identifier; break;
-      case "label-override": p.overrides[e.key] = e.text; break;
-      case "label": p.label = { key: e.key, text: e.text }; break;
-      case "switcher-list": p.switcher = { list: e.listJson || [], line: e.line }; break;
-      case "switcher-hidden": p.switcher = null; break;
-      case "alert": p.alerts.push({ title: e.title, message: e.message, button: e.button }); break;
-      case "alert-dismissed": {
-        const at = p.alerts.map(a => a.title).lastIndexOf(e.title);
-        if (at >= 0) p.alerts.splice(at, 1);
-        break;
-      }
-      case "unlocked": p.locked = false; break;
-      case "local-notification":
-        if (e.name === "UIKeyboardWillShowNotification") p.shown = true;
-        if (e.name === "UIKeyboardWillHideNotification") p.shown = false;
-        break;
-    }
-  }
-  return state;
-}
-
-function keyboardSvg(p, state) {
-  const letters = "qwertyuiop".split("");
-  const w = 34, h = 42, gap = 4, width = letters.length * (w + gap) + gap;
-  const svg = svgEl("svg", { viewBox: `0 0 ${width} ${2 * (h + gap) + gap}`, width: "100%", role: "img",
-                              "aria-label": `keyboard of ${p.name}` });
-  svg.append(svgEl("rect", { class: "board", x: 0, y: 0, width, height: 2 * (h + gap) + gap, rx: 8 }));
-  const key = (cls, x, y, kw, label) => svgEl("g", { class: `key ${cls}` },
-      svgEl("rect", { x, y, width: kw, height: h, rx: 5 }),
-      svgEl("text", { x: x + kw / 2, y: y + h / 2 }, label));
-  letters.forEach((l, i) => svg.append(key("letter", gap + i * (w + gap), gap, w, l)));
-  const override = p.overrides["International-Key"];
-  svg.append(key("globe-key" + (override ? " override" : ""), gap, 2 * gap + h, 2 * w, override || "globe"));
-  const mode = state.keyboards.find(k => k.id === p.inputMode);
-  const spaceX = 2 * gap + 2 * w;
-  svg.append(key("space-bar", spaceX, 2 * gap + h, width - spaceX - gap, mode ? mode.name : (p.inputMode || "\u2014")));
-  return svg;
+  const upTo = file.events.findIndex((e) => e.line > line);
+  return foldEvents(upTo < 0 ? file.events : file.events.slice(0, upTo));
 }
 
 function renderDevice(file) {
@@ -157,10 +91,10 @@ function renderDevice(file) {
                     el("h3", {}, p.name, " ", el("span", { class: "mode" },
                        p.inputMode ? `on ${p.inputMode}` : "no keyboard", p.shown ? "" : " (keyboard hidden)")));
     if (p.locked) card.append(el("div", { class: "lock-screen" }, el("div", { class: "clock" }, "9:41"), "Locked"));
-    card.append(keyboardSvg(p, state));
+    card.append(drawKeyboard(p, state.keyboards));
     if (p.switcher) {
       card.append(el("div", { class: "switcher" }, `Switcher menu (asked at line ${p.switcher.line})`,
-                     el("ul", {}, ...p.switcher.list.map(id => el("li", {}, id)))));
+                     drawSwitcherMenu(p, state.keyboards)));
     }
     if (p.label) card.append(el("div", { class: "mode label" }, `last label asked: ${p.label.key} \u2192 ${p.label.text}`));
     for (const a of p.alerts) {

@@ -5,7 +5,7 @@ _orvane_sim() {
   prev=${COMP_WORDS[COMP_CWORD-1]}
   command=${COMP_WORDS[1]}
   if [ "$COMP_CWORD" -eq 1 ]; then
-    mapfile -t COMPREPLY < <(compgen -W "run tour shell --help --version" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "run tour shell serve --help --version" -- "$cur")
     return
   fi
   local common="--trace= --quiet --only= --process= --root= --durable --runtime= --help"
@@ -14,6 +14,7 @@ _orvane_sim() {
     run) options="$common --report= --junit= --fail-fast --state-json=" ;;
     tour) options="$common --report=" ;;
     shell) options="$common" ;;
+    serve) options="$common --port=" ;;
     *) return ;;
   esac
   case "$cur" in
@@ -23,6 +24,6 @@ _orvane_sim() {
     --report=*|--junit=*|--state-json=*) mapfile -t COMPREPLY < <(compgen -f -- "${cur#*=}"); return ;;
     -*) mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur"); compopt -o nospace; return ;;
   esac
-  [ "$command" = run ] && mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+  [ "$command" = run ] || [ "$command" = serve ] && mapfile -t COMPREPLY < <(compgen -f -- "$cur")
 }
 complete -F _orvane_sim orvane-sim

@@ -102,7 +102,7 @@ def process_card(dom, name):
 
 
 def key_text(card, cls):
-    keys = card.find_all(lambda n: n.tag == "g" and cls in n.classes())
+    keys = card.find_all(lambda n: n.tag == "button" and cls in n.classes())
     return keys[0].all_text().strip() if keys else None
 
 
@@ -124,8 +124,11 @@ class Report(unittest.TestCase):
         card = process_card(render(self.report, "f=0&l=6"), "com.example.app")
         self.assertEqual(key_text(card, "globe-key"), "emoji")
         self.assertEqual(key_text(card, "space-bar"), "English (United States)")
-        items = [li.all_text() for li in card.find_all(lambda n: n.tag == "li")]
-        self.assertEqual(items, ["en_US", "emoji@sw=Emoji"])  # fr_FR, selected, is left out
+        # The menu as the phone draws it: display names, the current keyboard checked; fr_FR,
+        # selected, is left out.
+        items = [n.all_text() for n in card.find_all(lambda n: "item" in n.classes())]
+        self.assertEqual(items, ["\u2713English (United States)", "emoji"])
+        self.assertEqual(card.find_all(lambda n: "keyboard" in n.classes())[0].attrs.get("data-layout"), "qwerty")
         self.assertNotIn("keyboard-hidden", card.classes())
 
     def test_a_mode_1_tap_shows_the_next_selected_keyboard(self):
@@ -133,7 +136,8 @@ class Report(unittest.TestCase):
         self.assertEqual(key_text(before, "space-bar"), "English (United States)")  # the task has not run
         after = process_card(render(self.report, "f=0&l=9"), "com.example.app")
         self.assertEqual(key_text(after, "space-bar"), "emoji")  # the emoji keyboard, as ICU names it
-        self.assertEqual(key_text(after, "globe-key"), "globe")  # the keys were rebuilt: no override
+        self.assertEqual(key_text(after, "globe-key"), "\U0001F310")  # the keys were rebuilt: no override, the globe
+        self.assertEqual(after.find_all(lambda n: "keyboard" in n.classes())[0].attrs.get("data-layout"), "emoji")
 
     def test_the_alert_on_screen_with_its_exact_texts(self):
         card = process_card(render(self.report, "f=0&l=13"), "com.example.app")

@@ -1,0 +1,145 @@
+// The device as the report and the live page draw it: one script and one style for both. The
+// script folds trace events into what the screen shows (each process's keyboard, label overrides,
+// switcher menu, alerts, lock screen) and draws a keyboard in its input mode's layout and the
+// switcher menu. Everything it draws is text put on the page as text, never markup.
+#include "cli/report.h"
+
+namespace orvane::cli {
+
+const char* const kDeviceStyle = R"CSS(
+.keyboard { background: #d1d4da; padding: 6px 3px 8px; border-radius: 8px; }
+.keyboard .row { display: flex; justify-content: center; gap: 4px; margin: 5px 0; }
+.keyboard .key { min-width: 24px; height: 38px; border: none; border-radius: 6px; background: #fff; color: #1d1d1f;
+                 box-shadow: 0 1px 0 #888; font: 16px system-ui, sans-serif; padding: 0 4px; }
+.keyboard .key:disabled { opacity: 1; }
+.keyboard .globe-key { min-width: 44px; background: #adb3bc; }
+.keyboard .globe-key.override { background: #ffd60a; }
+.keyboard .space-bar { flex: 1; max-width: 200px; font-size: 13px; }
+.keyboard.emoji .letter { font-size: 20px; min-width: 32px; }
+.keyboard.hidden-keyboard { opacity: 0.35; }
+.switcher-menu { background: #fff; border-radius: 10px; box-shadow: 0 4px 16px rgba(0,0,0,0.35); min-width: 190px; }
+.switcher-menu .item { padding: 8px 14px; border-bottom: 1px solid #eee; color: #1d1d1f; }
+.switcher-menu .check { display: inline-block; width: 18px; }
+)CSS";
+
+const char* const kDeviceScript = R"JS(
+"use strict";
+// What the screen shows after `events` (in order): the keyboards' display names, and each process's
+// input mode, keyboard shown or hidden, label overrides, last label and switcher list asked for,
+// alerts on screen, lock screen.
+function foldEvents(events) {
+  const state = { keyboards: [], processes: new Map() };
+  const proc = (name) => {
+    if (!state.processes.has(name)) {
+      state.processes.set(name, { name, inputMode: null, shown: false, overrides: {}, switcher: null, label: null,
+                                  alerts: [], locked: name === "SpringBoard" });
+    }
+    return state.processes.get(name);
+  };
+  for (const e of events) {
+    if (e.kind === "keyboards") {
+      state.keyboards = (e.listJson || []).map((id, i) => ({ id, name: (e.displayNamesJson || [])[i] || id }));
+      continue;
+    }
+    if (e.process === "device" || e.process === "scenario") continue;
+    const p = proc(e.process);
+    switch (e.kind) {
+      case "start": p.inputMode = e.inputMode === "(none)" ? null : e.inputMode; break;
+      case "stop": case "exit": state.processes.delete(e.process); break;
+      case "input-mode": if (p.inputMode !== e.identifier) p.overrides = {}; p.inputMode = e.identifier; break;
+      case "label-override": p.overrides[e.key] = e.text; break;
+      case "label": p.label = { key: e.key, text: e.text }; break;
+      case "switcher-list": p.switcher = { list: e.listJson || [], line: e.line }; break;
+      case "switcher-hidden": p.switcher = null; break;
+      case "alert": p.alerts.push({ title: e.title, message: e.message, button: e.button }); break;
+      case "alert-dismissed": {
+        const at = p.alerts.map((a) => a.title).lastIndexOf(e.title);
+        if (at >= 0) p.alerts.splice(at, 1);
+        break;
+      }
+      case "unlocked": p.locked = false; break;
+      case "local-notification":
+        if (e.name === "UIKeyboardWillShowNotification") p.shown = true;
+        if (e.name === "UIKeyboardWillHideNotification") p.shown = false;
+        break;
+    }
+  }
+  return state;
+}
+
+// The layout a keyboard is drawn in, from its identifier's "sw=" qualifier, else its language.
+function keyboardLayout(id) {
+  id = id || "";
+  const sw = (/sw=([^;]*)/.exec(id) || [])[1] || "";
+  const lang = id.split(/[_@-]/)[0].toLowerCase();
+  if (lang === "emoji" || sw === "Emoji") return { name: "emoji", rows: [["😀","😂","😍","😎","🤔","😢","👍","🙏"], ["🐶","🐱","🍎","🍕","⚽","🚗","🎉","🎵"], ["❤","⭐","🔥","🌈","☀","🌙","⚡","💡"]] };
+  const rows = (a, b, c) => ({ rows: [[...a], [...b], [...c]] });
+  if (sw === "AZERTY" || (!sw && (lang === "fr" || lang === "be"))) return { name: "azerty", ...rows("azertyuiop", "qsdfghjklm", "wxcvbn") };
+  if (sw === "QWERTZ" || (!sw && (lang === "de" || lang === "cs" || lang === "hu"))) return { name: "qwertz", ...rows("qwertzuiop", "asdfghjkl", "yxcvbnm") };
+  if (lang === "ru" || lang === "uk" || lang === "bg") return { name: "cyrillic", ...rows("йцукенгшщз", "фывапролдж", "ячсмитьбю") };
+  if (lang === "el") return { name: "greek", ...rows("ςερτυθιοπ", "ασδφγηξκλ", "ζχψωβνμ") };
+  if (lang === "ko") return { name: "korean", ...rows("ㅂㅈㄷㄱㅅㅛㅕㅑㅐㅔ", "ㅁㄴㅇㄹㅎㅗㅓㅏㅣ", "ㅋㅌㅊㅍㅠㅜㅡ") };
+  if (lang === "ja") return { name: "kana", ...rows("あかさたなはまやらわ", "いきしちにひみゆりを", "うくすつぬふむよるん") };
+  return { name: "qwerty", ...rows("qwertyuiop", "asdfghjkl", "zxcvbnm") };
+}
+
+// The device's keys are one row of ten letters: a key of the top row is the device's key at its place.
+const deviceLetterKeys = "qwertyuiop";
+
+function drawingElement(tag, cls, text) {
+  const node = document.createElement(tag);
+  if (cls) node.className = cls;
+  if (text !== undefined) node.textContent = text;
+  return node;
+}
+
+// A process's keyboard, from `foldEvents`: its layout's rows, the globe key (the label the extension
+// gave it, else the globe symbol) and the space bar with the keyboard's display name. With `on`
+// ({letter(ch, deviceKey), globeDown, globeUp, space}) the keys are pressed; without, they are a picture.
+function drawKeyboard(p, keyboards, on) {
+  const layout = keyboardLayout(p.inputMode);
+  const board = drawingElement("div", "keyboard " + layout.name + (p.shown ? "" : " hidden-keyboard"));
+  board.dataset.layout = layout.name;
+  board.setAttribute("role", "group");
+  board.setAttribute("aria-label", "keyboard of " + p.name);
+  const key = (cls, text) => { const b = drawingElement("button", "key " + cls, text); b.disabled = !on; return b; };
+  layout.rows.forEach((row, r) => {
+    const line = drawingElement("div", "row");
+    row.forEach((ch, i) => {
+      const b = key("letter", ch);
+      if (on) b.onclick = () => on.letter(ch, r === 0 && i < deviceLetterKeys.length ? deviceLetterKeys[i] : null);
+      line.append(b);
+    });
+    board.append(line);
+  });
+  const bottom = drawingElement("div", "row");
+  const override = p.overrides["International-Key"];
+  const globe = key("globe-key" + (override ? " override" : ""), override || "🌐");
+  globe.setAttribute("aria-label", "globe key" + (override ? ": " + override : ""));
+  if (on) { globe.onpointerdown = on.globeDown; globe.onpointerup = on.globeUp; }
+  const mode = keyboards.find((k) => k.id === p.inputMode);
+  const space = key("space-bar", mode ? mode.name : (p.inputMode || "\u2014"));
+  if (on) space.onclick = on.space;
+  bottom.append(globe, space);
+  board.append(bottom);
+  return board;
+}
+
+// The switcher menu a long press opened: display names, a check mark on the current keyboard.
+function drawSwitcherMenu(p, keyboards, onPick) {
+  const menu = drawingElement("div", "switcher-menu");
+  menu.setAttribute("role", "menu");
+  for (const id of p.switcher.list) {
+    const item = drawingElement("div", "item");
+    item.setAttribute("role", "menuitem");
+    item.dataset.id = id;
+    const mode = keyboards.find((k) => k.id === id);
+    item.append(drawingElement("span", "check", id === p.inputMode ? "✓" : ""), drawingElement("span", "name", mode ? mode.name : id));
+    if (onPick) item.onclick = () => onPick(id);
+    menu.append(item);
+  }
+  return menu;
+}
+)JS";
+
+}  // namespace orvane::cli

@@ -1,0 +1,330 @@
+#include "cli/live.h"
+
+#include <httplib.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <thread>
+
+#include "sim/device/trace.h"
+#include "sim/plist/value_text.h"
+
+namespace orvane::cli {
+
+namespace {
+
+// The commands a page may send: the device's actions and its setup. Nothing that names a file
+// (`file`, `show`, `pref`), changes the file layer (`fault`) or ends a process abruptly.
+constexpr std::array<std::string_view, 24> kAllowed = {
+    "say",     "version", "activator",     "keyboards",     "settings", "post",          "start",    "stop",
+    "suspend", "resume",  "show-keyboard", "hide-keyboard", "tap",      "next-keyboard", "switcher", "long-press",
+    "label",   "unlock",  "dismiss",       "run",           "mark",     "expect",        "app-icon", "state"};
+
+// A request's lines are few and short: a press on the page is a handful of commands.
+constexpr std::size_t kMaxLine = 2048;
+constexpr std::size_t kMaxBody = 16384;
+constexpr std::size_t kMaxLinesPerAction = 32;
+// Requests per second the server answers before it refuses with 429.
+constexpr int kRequestsPerSecond = 200;
+
+std::string firstWord(const std::string& line) {
+  const std::size_t start = line.find_first_not_of(' ');
+  if (start == std::string::npos) return "";
+  return line.substr(start, line.find(' ', start) - start);
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+std::string textWord(const std::string& s) { return sim::formatStringText(s); }
+
+}  // namespace
+
+LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream& errors)
+    : device_(device), runner_(device, output), errors_(errors) {
+  output.setObserver([this](const sim::TraceEvent& event, const std::string& json) {
+    events_.push_back(json);
+    if (event.kind == "label") {
+      if (const std::string* text = event.field("text")) labels_[event.process] = *text;
+    } else if (event.kind == "switcher-list") {
+      if (const std::string* list = event.field("list")) switcherLists_[event.process] = *list;
+    } else if (event.kind == "alert") {
+      const auto field = [&event](const char* name) {
+        const std::string* v = event.field(name);
+        return v != nullptr ? textWord(*v) : std::string("\"\"");
+      };
+      newAlerts_.push_back("expect alert " + event.process + " " + field("title") + " " + field("message") + " " +
+                           field("button"));
+    }
+  });
+}
+
+bool LiveSession::allowed(const std::string& line) {
+  const std::string command = firstWord(line);
+  return line.size() <= kMaxLine && line.find('\0') == std::string::npos &&
+         std::find(kAllowed.begin(), kAllowed.end(), command) != kAllowed.end();
+}
+
+std::string LiveSession::runLine(const std::string& line, const std::string& file) {
+  errors_.str("");
+  const auto result = runner_.runLine(line, file, ++line_);
+  if (result != ScenarioRunner::LineResult::kBadLine) {
+    script_.push_back(line);
+    return "";
+  }
+  std::string error = errors_.str();
+  error = error.substr(0, error.find('\n'));
+  return error.empty() ? "the line could not be run" : error;
+}
+
+std::string LiveSession::setUp(const std::string& script, const std::string& name) {
+  const std::lock_guard lock(mutex_);
+  for (const std::string& line : splitLines(script)) {
+    if (line.front() == '#') continue;
+    if (std::string error = runLine(line, name); !error.empty()) return error;
+  }
+  newAlerts_.clear();  // the set-up's own lines are in the scenario; its alerts were never shown
+  return "";
+}
+
+std::vector<std::string> LiveSession::expectations(const std::vector<std::string>& lines) {
+  std::vector<std::string> out = std::move(newAlerts_);
+  newAlerts_.clear();
+  for (const std::string& line : lines) {
+    std::istringstream words(line);
+    std::string command;
+    std::string process;
+    words >> command >> process;
+    if (command == "label" && labels_.contains(process)) {
+      std::string rest;
+      words >> rest;
+      if (rest.empty() || rest == "International-Key") {
+        out.push_back("expect label " + process + " " + textWord(labels_[process]));
+      }
+    }
+    if ((command == "long-press" || command == "switcher") && switcherLists_.contains(process)) {
+      out.push_back("expect switcher " + process + " " + switcherLists_[process]);
+    }
+  }
+  for (const auto& p : device_.processes()) {
+    if (auto mode = p->currentInputMode()) {
+      out.push_back("expect input-mode " + (p->name() == "SpringBoard" ? std::string("springboard") : p->name()) + " " +
+                    textWord(*mode));
+    }
+  }
+  return out;
+}
+
+std::string LiveSession::act(const std::string& text, std::uint64_t since) {
+  const std::lock_guard lock(mutex_);
+  const std::vector<std::string> lines = splitLines(text);
+  if (lines.empty() || lines.size() > kMaxLinesPerAction) {
+    return viewLocked(since, false, "an action is 1 to " + std::to_string(kMaxLinesPerAction) + " lines");
+  }
+  for (const std::string& line : lines) {
+    if (!allowed(line)) return viewLocked(since, false, "the page may not send '" + firstWord(line) + "'");
+  }
+  std::string error;
+  std::vector<std::string> ran;
+  for (const std::string& line : lines) {
+    error = runLine(line, "live");
+    if (!error.empty()) break;
+    ran.push_back(line);
+  }
+  // What the page now shows, kept in the scenario as expectations (they hold: they were read off
+  // the device a moment ago).
+  for (const std::string& expect : expectations(ran)) runLine(expect, "live");
+  return viewLocked(since, error.empty(), error);
+}
+
+std::string LiveSession::view(std::uint64_t since) {
+  const std::lock_guard lock(mutex_);
+  return viewLocked(since, true, "");
+}
+
+std::string LiveSession::viewLocked(std::uint64_t since, bool ok, const std::string& error) {
+  std::string out = std::string("{\"ok\":") + (ok ? "true" : "false");
+  if (!error.empty()) out += ",\"error\":" + sim::jsonString(error);
+  out += ",\"next\":" + std::to_string(events_.size()) + ",\"events\":[";
+  for (std::size_t i = std::min<std::uint64_t>(since, events_.size()); i < events_.size(); ++i) {
+    out += (i > since ? "," : "") + events_[i];
+  }
+  out += "],\"keyboards\":[";
+  bool first = true;
+  for (const auto& mode : device_.activeInputModes()) {
+    out += std::string(first ? "" : ",") + "{\"id\":" + sim::jsonString(mode.identifier.value_or("")) +
+           ",\"name\":" + sim::jsonString(mode.displayName.value_or("")) + "}";
+    first = false;
+  }
+  out += "],\"state\":" + valueJson(runner_.state()) + "}";
+  return out;
+}
+
+std::string LiveSession::scenario() const {
+  const std::lock_guard lock(mutex_);
+  std::string out = "# A session of the live device (orvane-sim serve); orvane-sim run replays it.\n";
+  for (const std::string& line : script_) out += line + "\n";
+  return out;
+}
+
+namespace {
+
+std::string newToken() {
+  std::random_device random;
+  std::string token;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", random());
+    token += part;
+  }
+  return token;
+}
+
+// Constant time, so that the token cannot be guessed a character at a time.
+bool sameToken(const std::string& given, const std::string& token) {
+  if (given.size() != token.size()) return false;
+  unsigned char diff = 0;
+  for (std::size_t i = 0; i < token.size(); ++i) diff |= static_cast<unsigned char>(given[i] ^ token[i]);
+  return diff == 0;
+}
+
+// A fixed window of one second.
+class RateLimit {
+ public:
+  bool take() {
+    const std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - windowStart_ >= std::chrono::seconds(1)) {
+      windowStart_ = now;
+      count_ = 0;
+    }
+    return ++count_ <= kRequestsPerSecond;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::chrono::steady_clock::time_point windowStart_{};
+  int count_ = 0;
+};
+
+std::uint64_t sinceOf(const httplib::Request& request) {
+  if (!request.has_param("since")) return 0;
+  const std::string text = request.get_param_value("since");
+  std::uint64_t n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  return ec == std::errc() && end == text.data() + text.size() ? n : 0;
+}
+
+}  // namespace
+
+int serveLive(LiveSession& session, int port, std::ostream& out) {
+  // SIGINT and SIGTERM are taken by one thread, which stops the server; the server's threads,
+  // started after this, inherit the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  httplib::Server server;
+  const std::string token = newToken();
+  RateLimit rate;
+  int bound = 0;
+  const auto fromHere = [&bound](const std::string& value, const std::string& scheme) {
+    return value == scheme + "127.0.0.1:" + std::to_string(bound) ||
+           value == scheme + "localhost:" + std::to_string(bound);
+  };
+
+  server.set_payload_max_length(kMaxBody);
+  server.set_tcp_nodelay(true);  // an answer is not held back waiting for an acknowledgement
+  server.set_read_timeout(5, 0);
+  server.set_write_timeout(5, 0);
+  server.set_keep_alive_max_count(100);
+  // Every request: the loopback address and this port as its host (no other name resolves here, so
+  // a page elsewhere cannot reach the device by rebinding its name), no foreign origin, the token,
+  // and the rate.
+  server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
+    const auto refuse = [&response](int status, const char* why) {
+      response.status = status;
+      response.set_content(std::string(why) + "\n", "text/plain");
+      return httplib::Server::HandlerResponse::Handled;
+    };
+    if (!rate.take()) return refuse(429, "too many requests");
+    if (!fromHere(request.get_header_value("Host"), "")) return refuse(421, "not this server's address");
+    if (request.has_header("Origin") && !fromHere(request.get_header_value("Origin"), "http://")) {
+      return refuse(403, "a foreign origin");
+    }
+    const std::string given =
+        request.path == "/" ? request.get_param_value("token") : request.get_header_value("X-Orvane-Token");
+    if (!sameToken(given, token)) return refuse(403, "no token, or not this server's");
+    response.set_header("Cache-Control", "no-store");
+    response.set_header("X-Content-Type-Options", "nosniff");
+    response.set_header("Referrer-Policy", "no-referrer");
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  const std::string page = livePage();
+  server.Get("/", [&page](const httplib::Request&, httplib::Response& response) {
+    // The page runs its own script only, talks to this server only, and is never framed.
+    response.set_header("Content-Security-Policy",
+                        "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                        "connect-src 'self'; img-src data:; frame-ancestors 'none'; base-uri 'none'; form-action "
+                        "'none'");
+    response.set_content(page, "text/html; charset=utf-8");
+  });
+  server.Get("/api/view", [&session](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(session.view(sinceOf(request)), "application/json");
+  });
+  server.Post("/api/act", [&session](const httplib::Request& request, httplib::Response& response) {
+    if (request.get_header_value("Content-Type").rfind("text/plain", 0) != 0) {
+      response.status = 415;
+      response.set_content("an action is text/plain lines\n", "text/plain");
+      return;
+    }
+    response.set_content(session.act(request.body, sinceOf(request)), "application/json");
+  });
+  server.Get("/api/scenario", [&session](const httplib::Request&, httplib::Response& response) {
+    response.set_header("Content-Disposition", "attachment; filename=\"live-session.scn\"");
+    response.set_content(session.scenario(), "text/plain; charset=utf-8");
+  });
+  server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    if (response.body.empty()) response.set_content(std::to_string(response.status) + "\n", "text/plain");
+  });
+
+  bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+  if (bound <= 0) {
+    std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << port << "\n";
+    return 2;
+  }
+  out << "http://127.0.0.1:" << bound << "/?token=" << token << std::endl;
+  out << "Open that address in a browser on this machine; Ctrl-C stops the device." << std::endl;
+  // Waits for SIGINT or SIGTERM, looking up now and then in case the server ended by itself.
+  std::atomic<bool> ended = false;
+  std::thread stopper([&server, &stopSignals, &ended] {
+    const timespec wait{0, 200L * 1000 * 1000};
+    while (!ended) {
+      if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
+        server.stop();
+        return;
+      }
+    }
+  });
+  server.listen_after_bind();
+  ended = true;
+  stopper.join();
+  return 0;
+}
+
+}  // namespace orvane::cli

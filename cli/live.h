@@ -1,0 +1,73 @@
+// The live device of `orvane-sim serve`: one page on the loopback address that draws the device as a
+// phone and turns every press on it into lines of the scenario language, run as a scenario runs
+// them. The lines kept, with an `expect` for what the page then showed, are the session's scenario.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "cli/scenario.h"
+
+namespace orvane::cli {
+
+// What a request may do: the session's logic, apart from the network, so that it can be tested
+// without a socket.
+class LiveSession {
+ public:
+  // The session runs its lines on `device` through a runner of its own that writes to `output`;
+  // `errors` is where that output writes its messages.
+  LiveSession(sim::Device& device, Output& output, std::ostringstream& errors);
+
+  // Runs the lines of a scenario that sets the device up (the page starts from there); the answer
+  // is the first error, or empty.
+  std::string setUp(const std::string& script, const std::string& name);
+
+  // Runs the lines of one action (a press on the page); each must be a command the page may send.
+  // The answer is JSON: whether every line ran, the error of the first that did not, the events
+  // since `since`, and the state.
+  std::string act(const std::string& lines, std::uint64_t since);
+  // The state and the events since `since`, as JSON.
+  std::string view(std::uint64_t since);
+  // The session as a scenario: every line that ran, each action followed by what the page showed.
+  std::string scenario() const;
+
+  // Whether the page may send this command (its first word): the device's actions and setup,
+  // never a command that names a file, changes the file layer or ends a process abruptly.
+  static bool allowed(const std::string& line);
+
+ private:
+  // Runs one line; the error when it could not be run.
+  std::string runLine(const std::string& line, const std::string& file);
+  std::string viewLocked(std::uint64_t since, bool ok, const std::string& error);
+  // The `expect` lines for what the page shows after an action: the input modes, the label and the
+  // switcher menu asked for, the alerts that came up.
+  std::vector<std::string> expectations(const std::vector<std::string>& lines);
+
+  sim::Device& device_;
+  ScenarioRunner runner_;
+  std::ostringstream& errors_;
+  std::vector<std::string> events_;  // every event, as its JSON line
+  std::vector<std::string> script_;  // the scenario so far
+  // The last label and switcher list each process was asked for, and the alerts not yet expected.
+  std::map<std::string, std::string> labels_;
+  std::map<std::string, std::string> switcherLists_;
+  std::vector<std::string> newAlerts_;
+  int line_ = 0;
+  mutable std::mutex mutex_;
+};
+
+// Serves the session's page on 127.0.0.1:`port` (0: any free port) until SIGINT or SIGTERM; prints
+// the page's address, with its secret token, on a line of its own to `out`. Exit status 0, or 2
+// when the port cannot be had.
+int serveLive(LiveSession& session, int port, std::ostream& out);
+
+// The page: the phone, the controls beside it, the trace, the recorder.
+std::string livePage();
+
+}  // namespace orvane::cli

@@ -1,0 +1,206 @@
+#include "cli/live.h"
+#include "cli/report.h"
+
+namespace orvane::cli {
+
+// Everything the page shows comes from the server as data and is put on the page as text
+// (textContent), never as markup, so no value can run or break it.
+namespace {
+
+const char* const kLiveStyle = R"CSS(
+body{font:14px system-ui,sans-serif;margin:0;display:flex;gap:16px;padding:16px;background:#eef0f3;color:#222}
+#phone{width:340px;height:680px;border-radius:36px;background:#111;padding:14px;box-sizing:border-box;position:relative;flex:none}
+#screen{background:#fafafa;border-radius:24px;height:100%;position:relative;overflow:hidden;display:flex;flex-direction:column}
+#status{display:flex;justify-content:space-between;padding:8px 18px;font-weight:600;font-size:12px}
+#app{padding:10px 14px;flex:1}
+#app h2{font-size:15px;margin:4px 0 8px}
+#field{border:1px solid #bbb;border-radius:8px;min-height:60px;padding:8px;background:#fff;white-space:pre-wrap;word-break:break-all}
+#keyboard .keyboard{border-radius:0}
+#keyboard .hidden-keyboard{display:none}
+#menu{position:absolute;left:6px;bottom:64px;z-index:5}
+#modal,#lock{position:absolute;inset:0;display:flex;align-items:center;justify-content:center;background:#0008;z-index:10}
+#modal .box{background:#fff;border-radius:14px;width:250px;text-align:center;overflow:hidden}
+#modal .box h3{margin:14px 10px 4px}#modal .box p{margin:4px 12px 14px;white-space:pre-wrap;font-size:13px}
+#modal .box button{width:100%;border:none;border-top:1px solid #ddd;padding:11px;background:#fff;color:#06c;font-size:15px}
+#lock{background:linear-gradient(#234,#456);color:#fff;flex-direction:column;gap:20px;font-size:40px}
+#lock button{font-size:16px;padding:10px 26px;border-radius:20px;border:none}
+#side{flex:1;display:flex;gap:16px;min-width:0}
+.panel{background:#fff;border-radius:10px;padding:10px 14px;margin-bottom:12px}
+.panel h3{margin:2px 0 8px;font-size:14px}
+#controls{width:330px;flex:none;overflow:auto;max-height:calc(100vh - 32px)}
+#controls label{display:block;margin:4px 0}
+#trace{flex:1;min-width:0;overflow:auto;max-height:calc(100vh - 32px);font:12px ui-monospace,monospace}
+#trace div{padding:2px 4px;border-bottom:1px solid #f0f0f0;white-space:pre-wrap;word-break:break-word}
+#trace .kind{font-weight:700}
+#error{color:#b00}
+[hidden]{display:none !important}
+)CSS";
+
+const char* const kLiveBody = R"HTML(
+<div id="phone"><div id="screen">
+ <div id="status"><span id="clock">9:41</span><span id="appname"></span><span>100%</span></div>
+ <div id="app"><h2 id="apptitle"></h2><div id="field"></div></div>
+ <div id="keyboard"></div>
+ <div id="menu" hidden></div>
+ <div id="modal" hidden><div class="box"><h3 id="alerttitle"></h3><p id="alertmessage"></p><button id="alertbutton"></button></div></div>
+ <div id="lock" hidden><div>🔒</div><button id="unlock">Unlock</button></div>
+</div></div>
+<div id="side">
+<div id="controls">
+ <div class="panel"><h3>Applications</h3>
+  <label>Running: <select id="apps"></select></label>
+  <label>Launch: <input id="newapp" value="com.example.notes" size="18"> <button id="launch">Launch</button></label>
+  <button id="show">Show keyboard</button> <button id="hide">Hide keyboard</button>
+  <button id="suspend">Suspend</button> <button id="resume">Resume</button> <button id="stop">Stop</button>
+ </div>
+ <div class="panel"><h3>Settings</h3>
+  <label><input type="checkbox" id="enabled"> Enabled</label>
+  <label>Mode <select id="mode"><option value="0">0: the system's step</option><option value="1">1: only the selected</option><option value="2">2: hide the selected</option><option value="3">3: silent</option></select></label>
+  <label>Label <select id="icon"><option value="0">0: globe</option><option value="1">1</option><option value="2">2</option><option value="3">3</option></select></label>
+  <label>Default keyboard <select id="default"></select></label>
+  <div>Selected keyboards:</div><div id="selected"></div>
+  <button id="apply">Apply settings</button>
+ </div>
+ <div class="panel"><h3>Activator</h3><div id="listeners">No listener registered yet.</div></div>
+ <div class="panel"><h3>Device</h3>
+  <label>Keyboards <input id="kbds" size="26"> <button id="setkbds">Set</button></label>
+  <label>System version <input id="version" size="8" value="1240.1"> <button id="setversion">Set</button></label>
+  <button id="save">Save as scenario</button> <span id="error"></span>
+ </div>
+</div>
+<div id="trace" class="panel"></div>
+</div>
+)HTML";
+
+const char* const kLiveScript = R"JS(
+"use strict";
+const token = new URLSearchParams(location.search).get("token") || "";
+let next = 0, view = null, current = null, events = [], menuOpen = false;
+const press = {timer: null, long: false};
+const $ = (id) => document.getElementById(id);
+const el = (tag, text, cls) => { const e = document.createElement(tag); if (text !== undefined) e.textContent = text; if (cls) e.className = cls; return e; };
+
+function proc(name) { return view && view.state.processes.find((p) => p.name === name); }
+function appName(p) { return p.name === "SpringBoard" ? "springboard" : p.name; }
+function nameOf(id) { const k = view.keyboards.find((k) => k.id === id); return k ? k.name : id; }
+
+async function call(path, body) {
+  const r = await fetch(path + (path.includes("?") ? "&" : "?") + "since=" + next, {
+    method: body === undefined ? "GET" : "POST", headers: {"X-Orvane-Token": token, "Content-Type": "text/plain"}, body});
+  if (!r.ok) { $("error").textContent = r.status + " " + (await r.text()); return; }
+  const answer = await r.json();
+  take(answer);
+  $("error").textContent = answer.ok ? "" : answer.error;
+  return answer;
+}
+function act(...lines) { return call("/api/act", lines.join("\n")); }
+function actOnApp(...lines) { if (!current) return; const app = appName(proc(current)); return act(...lines.map((l) => l.replaceAll("APP", app)), "run", "label " + app); }
+
+function take(answer) {
+  view = answer; next = answer.next;
+  // New events join the trace at once, and it scrolls once (not a layout per event).
+  const lines = document.createDocumentFragment();
+  for (const e of answer.events) { events.push(e); lines.append(traceLine(e)); }
+  if (answer.events.length) { $("trace").append(lines); $("trace").scrollTop = $("trace").scrollHeight; }
+  if (!current || !proc(current)) { const apps = view.state.processes.filter((p) => p.name !== "SpringBoard"); current = (apps[apps.length - 1] || view.state.processes[0] || {}).name || null; }
+  draw();
+}
+function traceLine(e) {
+  const d = el("div"); d.append(el("span", "[" + e.process + "] ", ""), el("span", e.kind, "kind"));
+  for (const [k, v] of Object.entries(e)) if (!["seq","process","kind","file","line"].includes(k) && !k.endsWith("Json")) d.append(el("span", " " + k + "=" + v));
+  d.title = "event " + e.seq + (e.line ? ", from line " + e.line : "");
+  d.dataset.kind = e.kind;
+  return d;
+}
+
+function draw() {
+  document.body.dataset.drawn = Number(document.body.dataset.drawn || 0) + 1;  // for tests: a redraw happened
+  const p = current && proc(current);
+  $("appname").textContent = p ? p.name : "";
+  $("apptitle").textContent = p ? p.name : "No application runs";
+  const apps = $("apps"); apps.replaceChildren(...view.state.processes.map((q) => { const o = el("option", q.name); o.value = q.name; o.selected = q.name === current; return o; }));
+  // The keyboard and the switcher menu, drawn as the report draws them, from the events.
+  const screen = foldEvents(events);
+  const shown = p && screen.processes.get(p.name);
+  const kb = $("keyboard");
+  kb.replaceChildren();
+  kb.dataset.layout = "";
+  if (shown) {
+    const app = appName(p);
+    const board = drawKeyboard(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, {
+      letter: (ch, deviceKey) => { $("field").textContent += ch; if (deviceKey) act("tap " + app + " " + deviceKey, "run"); },
+      // A press held half a second is a long press (the menu); the key may be redrawn meanwhile,
+      // so the press is the page's, not the key's.
+      globeDown: () => { press.long = false; press.timer = setTimeout(() => { press.long = true; menuOpen = true; act("long-press " + app); }, 500); },
+      globeUp: () => { clearTimeout(press.timer); if (!press.long) { menuOpen = false; actOnApp("tap APP globe"); } },
+      space: () => { $("field").textContent += " "; act("tap " + app + " Space-Key", "run"); },
+    });
+    board.querySelector(".globe-key").id = "globe";
+    board.querySelector(".space-bar").id = "space";
+    kb.dataset.layout = board.dataset.layout;
+    kb.append(board);
+  }
+  const menu = $("menu");
+  menu.replaceChildren();
+  menu.hidden = !(menuOpen && shown && shown.switcher);
+  if (!menu.hidden) menu.append(drawSwitcherMenu(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, () => { menuOpen = false; draw(); }));
+  // Alerts: the newest on screen of this application or of SpringBoard, modal.
+  const withAlert = [p, proc("SpringBoard")].find((q) => q && q.alertsOnScreen.length);
+  $("modal").hidden = !withAlert;
+  if (withAlert) { const a = withAlert.alertsOnScreen[withAlert.alertsOnScreen.length - 1]; $("alerttitle").textContent = a.title; $("alertmessage").textContent = a.message; $("alertbutton").textContent = a.button; $("alertbutton").onclick = () => act("dismiss " + appName(withAlert), "run"); }
+  // The lock screen, until SpringBoard's first unlock.
+  const springboard = screen.processes.get("SpringBoard");
+  $("lock").hidden = !(proc("SpringBoard") && springboard && springboard.locked);
+  // Settings, as the file holds them.
+  const s = view.state.settings || {};
+  $("enabled").checked = s.enabled === true || s.enabled === 1; $("mode").value = String(s.mode ?? 0); $("icon").value = String(s.icon ?? 0);
+  const ids = view.keyboards.map((k) => k.id);
+  $("default").replaceChildren(el("option", "(none)"), ...ids.map((id) => { const o = el("option", nameOf(id)); o.value = id; o.selected = id === s.DefaultKeyboard; return o; }));
+  const selected = Array.isArray(s.SelectedKeyboards) ? s.SelectedKeyboards : [];
+  $("selected").replaceChildren(...ids.map((id) => { const l = el("label"); const c = el("input"); c.type = "checkbox"; c.value = id; c.checked = selected.includes(id); l.append(c, " " + nameOf(id)); return l; }));
+  if (document.activeElement !== $("kbds")) $("kbds").value = ids.join(" ");
+  // Activator's listeners, from their registrations.
+  const names = [...new Set(events.filter((e) => e.kind === "activator-register").map((e) => e.name))];
+  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", n); b.onclick = () => act("activator fire " + n, "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
+}
+
+// A value in the scenario language's text form: strings quoted.
+const word = (s) => JSON.stringify(String(s));
+$("apps").onchange = () => { current = $("apps").value; menuOpen = false; draw(); };
+$("launch").onclick = () => { const id = $("newapp").value.trim(); if (!id) return; current = id; act("start " + id, "show-keyboard " + id, "run", "label " + id); };
+$("show").onclick = () => actOnApp("show-keyboard APP");
+$("hide").onclick = () => current && act("hide-keyboard " + appName(proc(current)), "run");
+$("suspend").onclick = () => current && act("suspend " + appName(proc(current)));
+$("resume").onclick = () => current && act("resume " + appName(proc(current)), "run");
+$("stop").onclick = () => { if (!current) return; const a = appName(proc(current)); current = null; act("stop " + a); };
+$("unlock").onclick = () => act("unlock", "run");
+$("apply").onclick = () => {
+  const sel = [...document.querySelectorAll("#selected input:checked")].map((c) => word(c.value));
+  let v = "{enabled: " + $("enabled").checked + ", mode: " + Number($("mode").value) + ", icon: " + Number($("icon").value) + ", SelectedKeyboards: [" + sel.join(", ") + "]";
+  if ($("default").value && $("default").value !== "(none)") v += ", DefaultKeyboard: " + word($("default").value);
+  const running = view.state.processes[0];
+  const lines = ["settings write " + v + "}"];
+  if (running) lines.push("post " + appName(running) + " darwin net.varnholt.orvane/prefsChanged", "run");
+  if (current) lines.push("label " + appName(proc(current)));
+  act(...lines);
+};
+$("setkbds").onclick = () => act("keyboards " + $("kbds").value.trim());
+$("setversion").onclick = () => act("version " + $("version").value.trim());
+$("save").onclick = async () => {
+  const r = await fetch("/api/scenario", {headers: {"X-Orvane-Token": token}});
+  const a = el("a"); a.href = URL.createObjectURL(await r.blob()); a.download = "live-session.scn"; a.click();
+};
+call("/api/view");
+)JS";
+
+}  // namespace
+
+std::string livePage() {
+  return std::string(
+             "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Orvane live device</title>\n"
+             "<meta name=\"viewport\" content=\"width=device-width\">\n<style>") +
+         kDeviceStyle + kLiveStyle + "</style></head><body>\n" + kLiveBody + "<script>\n" + kDeviceScript +
+         kLiveScript + "</script></body></html>\n";
+}
+
+}  // namespace orvane::cli

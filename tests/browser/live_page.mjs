@@ -1,0 +1,173 @@
+// The live device (orvane-sim serve) used as a person uses it, in headless Chromium (the system's,
+// through playwright-core): unlock and dismiss the greeting, choose settings in the pane, tap the
+// globe key in mode 1 and see the layout and the space bar change, long-press it in mode 2 and see
+// the selected keyboards missing from the menu, set mode 3 and see it silent, fire a per-keyboard
+// action, then save the session and replay it with orvane-sim run to the same trace. A screenshot
+// of each step goes to OUTPUT.
+//   node live_page.mjs ORVANE_SIM OUTPUT [--latency N]
+import { chromium } from "playwright-core";
+import { spawn, execFileSync } from "node:child_process";
+import { mkdirSync, readFileSync } from "node:fs";
+import { join } from "node:path";
+import { createInterface } from "node:readline";
+import assert from "node:assert/strict";
+
+const [sim, output, flag, count] = process.argv.slice(2);
+mkdirSync(output, { recursive: true });
+const server = spawn(sim, ["serve"], { stdio: ["ignore", "pipe", "inherit"] });
+const address = await new Promise((resolve, reject) => {
+  createInterface({ input: server.stdout }).once("line", resolve);
+  server.once("exit", (code) => reject(new Error("orvane-sim serve ended: " + code)));
+});
+assert.match(address, /^http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]{32}$/);
+
+const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
+const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1280, height: 760 } });
+const page = await context.newPage();
+const errors = [];
+page.on("pageerror", (e) => errors.push(String(e)));
+page.on("console", (m) => { if (m.type() === "error") errors.push(m.text()); });
+let shot = 0;
+const screenshot = (name) => page.screenshot({ path: join(output, `${String(++shot).padStart(2, "0")}-${name}.png`) });
+const layout = () => page.getAttribute("#keyboard", "data-layout");
+const space = () => page.textContent("#space");
+// Every action is one request; its answer redraws the page. Waits until the page has drawn it.
+const drawn = async () => Number(await page.getAttribute("body", "data-drawn"));
+// (A selector, not a function: the page's policy allows no evaluated script.)
+const redrawnAfter = (n) => page.waitForSelector(`body:not([data-drawn="${n}"])`);
+const press = async (selector) => { const n = await drawn(); await page.click(selector); await redrawnAfter(n); };
+const tapGlobe = async () => {
+  const n = await drawn();
+  await page.dispatchEvent("#globe", "pointerdown");
+  await page.dispatchEvent("#globe", "pointerup");
+  await redrawnAfter(n);
+};
+const applySettings = async (mode, selected) => {
+  await page.check("#enabled");
+  await page.selectOption("#mode", String(mode));
+  for (const box of await page.$$("#selected input")) {
+    const want = selected.includes(await box.getAttribute("value"));
+    if (want !== (await box.isChecked())) await box.click();
+  }
+  await press("#apply");
+};
+
+try {
+  await page.goto(address);
+  await page.waitForSelector("#space");
+  // SpringBoard has started and not been unlocked: the lock screen.
+  assert.equal(await page.isVisible("#lock"), true);
+  await screenshot("lock-screen");
+  await press("#unlock");
+  assert.equal(await page.isVisible("#lock"), false);
+  // The greeting, once, as a modal alert whose button must be pressed.
+  await page.waitForSelector("#modal:not([hidden])");
+  assert.match(await page.textContent("#alertmessage"), /Thanks for using Orvane/);
+  await screenshot("greeting");
+  await press("#alertbutton");
+  assert.equal(await page.isVisible("#modal"), false);
+
+  // Mode 1 with emoji and Russian selected: each tap steps between the two, in the system's order.
+  assert.equal(await layout(), "qwerty");
+  await applySettings(1, ["emoji@sw=Emoji", "ru_RU"]);
+  await tapGlobe();
+  assert.equal(await layout(), "emoji");
+  assert.equal(await space(), "emoji");
+  await screenshot("mode-1-emoji");
+  await tapGlobe();
+  assert.equal(await layout(), "cyrillic");
+  assert.equal(await space(), "Russian (Russia)");
+  await screenshot("mode-1-russian");
+
+  // Mode 2: a long press opens the menu without the selected keyboards; the current is checked.
+  await applySettings(2, ["fr_FR@sw=AZERTY", "de_DE"]);
+  const beforeMenu = await drawn();
+  await page.dispatchEvent("#globe", "pointerdown");
+  await redrawnAfter(beforeMenu);
+  await page.dispatchEvent("#globe", "pointerup");
+  await page.waitForSelector("#menu:not([hidden])");
+  const items = await page.$$eval("#menu div", (ds) => ds.map((d) => d.textContent));
+  assert.ok(items.length > 0);
+  assert.ok(!items.some((t) => t.includes("French") || t.includes("German")), items.join(" | "));
+  assert.ok(items.includes("✓Russian (Russia)"), items.join(" | "));
+  await screenshot("mode-2-menu");
+
+  // Mode 3: the globe key is silent.
+  await applySettings(3, ["fr_FR@sw=AZERTY", "de_DE"]);
+  await tapGlobe();
+  assert.equal(await layout(), "cyrillic");
+  assert.equal(await space(), "Russian (Russia)");
+
+  // A per-keyboard action, from Activator's listeners beside the phone.
+  await press("#listeners button:text-is('de_DE')");
+  assert.equal(await layout(), "qwertz");
+  assert.equal(await space(), "German (Germany)");
+  await screenshot("per-keyboard-action");
+
+  // Letters type into the field.
+  await press("#keyboard .row button:text-is('q')");
+  assert.equal(await page.textContent("#field"), "q");
+
+  if (flag === "--latency") {
+    // From a click on the globe key to the repainted keyboard, in the browser, over N taps.
+    await applySettings(1, ["emoji@sw=Emoji", "ru_RU"]);
+    const times = await page.evaluate(async (n) => {
+      const out = [];
+      for (let i = 0; i < n; ++i) {
+        const before = document.getElementById("space").textContent;
+        const start = performance.now();
+        const globe = document.getElementById("globe");
+        // Done when the keyboard has been redrawn in the next layout and the frame is painted.
+        const repainted = new Promise((resolve) => {
+          const watch = new MutationObserver(() => {
+            if (document.getElementById("space").textContent === before) return;
+            watch.disconnect();
+            requestAnimationFrame(() => resolve());
+          });
+          watch.observe(document.body, { attributes: true, attributeFilter: ["data-drawn"] });
+        });
+        globe.dispatchEvent(new PointerEvent("pointerdown"));
+        globe.dispatchEvent(new PointerEvent("pointerup"));
+        await repainted;
+        out.push(performance.now() - start);
+      }
+      // The requests' own share: from the request's start to its answer's last byte.
+      const requests = performance.getEntriesByType("resource").filter((r) => r.name.includes("/api/act")).slice(-n);
+      return { out, requests: requests.map((r) => r.responseEnd - r.startTime) };
+    }, Number(count || 200));
+    const quantiles = (values) => {
+      values.sort((a, b) => a - b);
+      const at = (q) => values[Math.min(values.length - 1, Math.floor(q * values.length))].toFixed(1);
+      return `p50 ${at(0.5)} ms, p99 ${at(0.99)} ms`;
+    };
+    console.log(`live page latency over ${times.out.length} globe taps: ${quantiles(times.out)} ` +
+                `(the request alone: ${quantiles(times.requests)})`);
+  }
+
+  // Save as scenario: the download replays with orvane-sim run, passing, to the same trace.
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#save")]);
+  const saved = join(output, "live-session.scn");
+  await download.saveAs(saved);
+  const script = readFileSync(saved, "utf8");
+  assert.match(script, /expect input-mode com\.example\.notes de_DE/);
+  assert.match(script, /expect switcher com\.example\.notes/);
+  const live = await page.evaluate(async () => {
+    const token = new URLSearchParams(location.search).get("token");
+    return (await (await fetch("/api/view?since=0", { headers: { "X-Orvane-Token": token } })).json()).events;
+  });
+  const replayed = execFileSync(sim, ["run", "--trace", "json", saved], { encoding: "utf8" })
+    .split("\n").filter(Boolean).map((l) => JSON.parse(l)).filter((e) => e.kind !== "file-result" && e.kind !== "summary");
+  const essence = (events) => events.map(({ seq, file, line, ...rest }) => rest);
+  assert.deepEqual(essence(replayed), essence(live));
+  assert.deepEqual(errors, []);
+  console.log(`live page: ${shot} screenshots in ${output}; the saved session replays to the same ${live.length} events`);
+} catch (e) {
+  // What the device did, for the failure's reader.
+  const trace = await page.$$eval("#trace div", (ds) => ds.slice(-25).map((d) => d.textContent)).catch(() => []);
+  console.error(trace.join("\n"));
+  await screenshot("failure").catch(() => {});
+  throw e;
+} finally {
+  await browser.close();
+  server.kill("SIGINT");
+}

@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""The live device's server (orvane-sim serve) as a hostile client and a recorder meet it.
+
+Every refused request leaves the device alive and its folder untouched; the session's scenario
+replays with `orvane-sim run` to the same trace; Ctrl-C ends the server and removes its device.
+    live_test.py ORVANE_SIM
+"""
+import hashlib
+import http.client
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+SIM = sys.argv.pop(1) if len(sys.argv) > 1 else "build/orvane-sim"
+
+
+def folder_digest(root):
+    """Every file under the device folder, with its bytes."""
+    digest = hashlib.sha256()
+    for folder, _, files in sorted(os.walk(root)):
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            digest.update(path.encode())
+            with open(path, "rb") as f:
+                digest.update(f.read())
+    return digest.hexdigest()
+
+
+class Server:
+    def __init__(self, *args, root=None):
+        command = [SIM, "serve", *args] + (["--root", root] if root else [])
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.address = self.process.stdout.readline().strip()
+        assert self.address.startswith("http://127.0.0.1:"), self.address + self.process.stderr.read()
+        self.port = int(self.address.split(":")[2].split("/")[0])
+        self.token = self.address.split("token=")[1]
+
+    def request(self, method, path, body=None, headers=None, token=True):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        sent = {"Content-Type": "text/plain"}
+        if token:
+            sent["X-Orvane-Token"] = self.token
+        sent.update(headers or {})
+        connection.request(method, path, body=body, headers=sent)
+        response = connection.getresponse()
+        data = response.read()
+        connection.close()
+        return response.status, data
+
+    def act(self, *lines, since=0):
+        status, data = self.request("POST", f"/api/act?since={since}", "\n".join(lines).encode())
+        assert status == 200, (status, data)
+        return json.loads(data)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGINT)
+        status = self.process.wait(timeout=10)
+        self.process.stdout.close()
+        self.process.stderr.close()
+        return status
+
+
+class Refusals(unittest.TestCase):
+    def test_hostile_requests_are_refused_and_the_device_goes_on(self):
+        with tempfile.TemporaryDirectory() as parent:
+            root = os.path.join(parent, "device")
+            server = Server(root=root)
+            try:
+                self.assertEqual(server.request("GET", "/?token=" + server.token, token=False)[0], 200)
+                before = folder_digest(root)
+                refused = {
+                    "no token": server.request("GET", "/api/view", token=False),
+                    "wrong token": server.request("GET", "/api/view", headers={"X-Orvane-Token": "0" * 32}, token=False),
+                    "token in the query of an API call": server.request(
+                        "GET", "/api/view?token=" + server.token, token=False),
+                    "page without a token": server.request("GET", "/", token=False),
+                    "page with a token one character short": server.request(
+                        "GET", "/?token=" + server.token[:-1], token=False),
+                    "foreign origin": server.request(
+                        "POST", "/api/act", b"unlock", headers={"Origin": "http://evil.example"}),
+                    "rebinding host": server.request("GET", "/api/view", headers={"Host": f"evil.example:{server.port}"}),
+                    "another port": server.request("GET", "/api/view", headers={"Host": "127.0.0.1:1"}),
+                    "oversized body": server.request("POST", "/api/act", b"say " + b"x" * 100000),
+                    "not text": server.request(
+                        "POST", "/api/act", b"unlock", headers={"Content-Type": "application/x-www-form-urlencoded"}),
+                    "a path that names a file": server.request("GET", "/../../etc/passwd"),
+                    "an unknown path": server.request("GET", "/api/file?path=/etc/passwd"),
+                }
+                for what, (status, _) in refused.items():
+                    self.assertGreaterEqual(status, 400, what)
+                    self.assertLess(status, 500, what)
+                # Commands that name a file, change the file layer or end a process abruptly are not
+                # the page's to send: refused before any line of the action runs.
+                for line in ["file write /var/mobile/x {a: 1}", "show file /etc/passwd", "pref set d k 1",
+                             "fault write", "kill com.example.notes", "say ok\nfile delete /var/mobile"]:
+                    answer = server.act(line, since=10**9)
+                    self.assertFalse(answer["ok"], line)
+                    self.assertIn("may not send", answer["error"])
+                # A line the language cannot run is an error the page shows; the device goes on.
+                answer = server.act("tap com.example.notes nowhere-at-all", since=10**9)
+                self.assertFalse(answer["ok"])
+                # Garbage on the socket: a 400, and the server answers the next request.
+                with socket.create_connection(("127.0.0.1", server.port), timeout=5) as raw:
+                    raw.sendall(b"\x00\xff\x16\x03\x01 garbage \r\n\r\n")
+                    reply = raw.recv(100)
+                    self.assertTrue(reply == b"" or reply.startswith(b"HTTP/1.1 4"), reply)
+                # A thousand requests in a burst: past the rate, each refused with 429.
+                statuses = []
+                lock = threading.Lock()
+
+                def burst():
+                    for _ in range(125):
+                        status, _ = server.request("GET", "/api/view?since=1000000")
+                        with lock:
+                            statuses.append(status)
+
+                threads = [threading.Thread(target=burst) for _ in range(8)]
+                for t in threads:
+                    t.start()
+                for t in threads:
+                    t.join()
+                self.assertEqual(len(statuses), 1000)
+                self.assertTrue(set(statuses) <= {200, 429}, set(statuses))
+                self.assertIn(429, statuses)
+                self.assertEqual(folder_digest(root), before, "a refused request wrote nothing")
+                time.sleep(1.1)
+                status, data = server.request("GET", "/api/view?since=0")
+                self.assertEqual(status, 200)
+                self.assertTrue(json.loads(data)["ok"], "the device is alive")
+            finally:
+                self.assertEqual(server.stop(), 0)
+
+    def test_ctrl_c_ends_the_server_and_removes_its_device(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            env = dict(os.environ, TMPDIR=tmp)
+            process = subprocess.Popen([SIM, "serve"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+            self.assertTrue(process.stdout.readline().startswith("http://127.0.0.1:"))
+            self.assertTrue(os.listdir(tmp), "the device lives in TMPDIR while it runs")
+            process.send_signal(signal.SIGINT)
+            self.assertEqual(process.wait(timeout=10), 0)
+            process.stdout.close()
+            process.stderr.close()
+            self.assertEqual(os.listdir(tmp), [])
+
+    def test_options(self):
+        bad = subprocess.run([SIM, "serve", "--port", "70000"], capture_output=True, text=True)
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("--port takes a port from 0 to 65535", bad.stderr)
+        self.assertEqual(subprocess.run([SIM, "run", "--port", "1", "x.scn"], capture_output=True).returncode, 2)
+
+
+class Recorder(unittest.TestCase):
+    def test_the_saved_session_replays_to_the_same_trace(self):
+        server = Server()
+        try:
+            server.act("unlock", "run")
+            server.act("dismiss springboard", "run")
+            server.act("settings write {enabled: true, mode: 1, SelectedKeyboards: [\"emoji@sw=Emoji\", ru_RU]}",
+                       "post springboard darwin net.varnholt.orvane/prefsChanged", "run", "label com.example.notes")
+            for _ in range(3):
+                server.act("tap com.example.notes globe", "run", "label com.example.notes")
+            server.act("long-press com.example.notes")
+            status, data = server.request("GET", "/api/view?since=0")
+            live = [e for e in json.loads(data)["events"]]
+            status, script = server.request("GET", "/api/scenario")
+            self.assertEqual(status, 200)
+        finally:
+            self.assertEqual(server.stop(), 0)
+        script = script.decode()
+        self.assertIn("expect input-mode com.example.notes", script)
+        self.assertIn("expect switcher com.example.notes", script)
+        self.assertIn("expect alert SpringBoard Orvane", script)
+        with tempfile.NamedTemporaryFile("w", suffix=".scn", delete=False) as f:
+            f.write(script)
+        try:
+            run = subprocess.run([SIM, "run", "--trace", "json", f.name], capture_output=True, text=True)
+        finally:
+            os.unlink(f.name)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        replayed = [json.loads(line) for line in run.stdout.splitlines()]
+        replayed = [e for e in replayed if e["kind"] not in ("file-result", "summary")]
+
+        def essence(events):
+            return [{k: v for k, v in e.items() if k not in ("seq", "file", "line")} for e in events]
+
+        self.assertEqual(essence(replayed), essence(live))
+
+
+if __name__ == "__main__":
+    unittest.main()
