@@ -32,6 +32,8 @@ body{font:14px system-ui,sans-serif;margin:0;display:flex;gap:16px;padding:16px;
 #trace{flex:1;min-width:0;overflow:auto;max-height:calc(100vh - 32px);font:12px ui-monospace,monospace}
 #trace div{padding:2px 4px;border-bottom:1px solid #f0f0f0;white-space:pre-wrap;word-break:break-word}
 #trace .kind{font-weight:700}
+#trace .link{cursor:pointer}#trace .link:hover{background:#eef4ff}
+.flash{animation:flash 1s}@keyframes flash{from{outline:3px solid #0a84ff}to{outline:3px solid transparent}}
 #error{color:#b00}
 [hidden]{display:none !important}
 )CSS";
@@ -53,7 +55,7 @@ const char* const kLiveBody = R"HTML(
   <button id="show">Show keyboard</button> <button id="hide">Hide keyboard</button>
   <button id="suspend">Suspend</button> <button id="resume">Resume</button> <button id="stop">Stop</button>
  </div>
- <div class="panel"><h3>Settings</h3>
+ <div class="panel" id="settings"><h3>Settings</h3>
   <label><input type="checkbox" id="enabled"> Enabled</label>
   <label>Mode <select id="mode"><option value="0">0: the system's step</option><option value="1">1: only the selected</option><option value="2">2: hide the selected</option><option value="3">3: silent</option></select></label>
   <label>Label <select id="icon"><option value="0">0: globe</option><option value="1">1</option><option value="2">2</option><option value="3">3</option></select></label>
@@ -61,8 +63,8 @@ const char* const kLiveBody = R"HTML(
   <div>Selected keyboards:</div><div id="selected"></div>
   <button id="apply">Apply settings</button>
  </div>
- <div class="panel"><h3>Activator</h3><div id="listeners">No listener registered yet.</div></div>
- <div class="panel"><h3>Device</h3>
+ <div class="panel" id="activator"><h3>Activator</h3><div id="listeners">No listener registered yet.</div></div>
+ <div class="panel" id="devicepanel"><h3>Device</h3>
   <label>Keyboards <input id="kbds" size="26"> <button id="setkbds">Set</button></label>
   <label>System version <input id="version" size="8" value="1240.1"> <button id="setversion">Set</button></label>
   <button id="save">Save as scenario</button> <span id="error"></span>
@@ -110,7 +112,26 @@ function traceLine(e) {
   for (const [k, v] of Object.entries(e)) if (!["seq","process","kind","file","line"].includes(k) && !k.endsWith("Json")) d.append(el("span", " " + k + "=" + v));
   d.title = "event " + e.seq + (e.line ? ", from line " + e.line : "");
   d.dataset.kind = e.kind;
+  const changed = changedBy(e);
+  if (changed) {
+    d.classList.add("link");
+    d.dataset.changed = changed;
+    d.onclick = () => { const target = $(changed); target.scrollIntoView({block: "nearest"}); target.classList.remove("flash"); void target.offsetWidth; target.classList.add("flash"); };
+  }
   return d;
+}
+
+// What on the page an event changed: the part a click on its trace line shows.
+function changedBy(e) {
+  if (e.kind === "input-mode" || e.kind === "label-override" || e.kind === "typed" || e.kind === "local-notification" || e.kind === "start") return "keyboard";
+  if (e.kind === "label") return "keyboard";
+  if (e.kind === "switcher-list" || e.kind === "switcher-hidden") return "keyboard";
+  if (e.kind === "alert" || e.kind === "alert-dismissed") return "screen";
+  if (e.kind === "unlocked") return "screen";
+  if (e.kind === "file-write" && String(e.path).endsWith("net.varnholt.orvane.plist")) return "settings";
+  if (e.kind.startsWith("pref-") || e.kind === "keyboards" || e.kind === "version") return "devicepanel";
+  if (e.kind.startsWith("activator-")) return "activator";
+  return null;
 }
 
 function draw() {

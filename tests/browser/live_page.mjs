@@ -78,6 +78,12 @@ try {
   assert.equal(await layout(), "cyrillic");
   assert.equal(await space(), "Russian (Russia)");
   await screenshot("mode-1-russian");
+  // Every event links to what it changed: the input mode's line shows the keyboard, the settings
+  // file's the settings pane.
+  await page.click("#trace div[data-kind='input-mode'] >> nth=-1");
+  assert.ok((await page.getAttribute("#keyboard", "class")).includes("flash"));
+  await page.click("#trace div[data-kind='file-write'] >> nth=-1");
+  assert.ok((await page.getAttribute("#settings", "class")).includes("flash"));
 
   // Mode 2: a long press opens the menu without the selected keyboards; the current is checked.
   await applySettings(2, ["fr_FR@sw=AZERTY", "de_DE"]);
