@@ -10,6 +10,9 @@
 //     tap            a globe tap end to end, with the extension   tap-system   without it
 //     pref-write     the preference service's write of "KeyboardLastUsed" that a tap makes
 //     reload N       reloadSettings with N keyboards selected of N active   reload-floor N   its floor
+//     label-keyboards N, tap-keyboards N, tap-keyboards-system N, switcher-keyboards N
+//                    the label (style 3, mode 1), a globe tap (mode 1; with and without the extension)
+//                    and the switcher list (mode 2) with N keyboards selected of N active
 //     send           one message send (int(int)) to an object of a class the process defined, through
 //                    the runtime this program links (orvane_keystrokes: fast; orvane_keystrokes_gnu:
 //                    GCC's libobjc, where every mode runs on one device in one process)
@@ -64,11 +67,14 @@ struct Mode {
 
 Mode makeMode(const std::string& what, std::size_t n) {
   Mode m;
-  const bool withExtension =
-      what == "extension" || what == "label" || what == "tap" || what == "reload" || what == "pref-write";
-  if (what == "reload" || what == "reload-floor") {
+  const bool withExtension = what == "extension" || what == "label" || what == "tap" || what == "reload" ||
+                             what == "pref-write" || what == "label-keyboards" || what == "tap-keyboards" ||
+                             what == "switcher-keyboards";
+  if (what == "reload" || what == "reload-floor" || what.find("-keyboards") != std::string::npos) {
     std::vector<std::string> keyboards;
-    const Dictionary settings = reloadSettingsFor(n, keyboards);
+    Dictionary settings = reloadSettingsFor(n, keyboards);
+    if (what == "label-keyboards") settings["icon"] = Value(3);
+    if (what == "switcher-keyboards") settings["mode"] = Value(2);
     m.device = std::make_unique<bench::BenchDevice>(withExtension, settings, sim::PlistFormat::kBinary, keyboards);
   } else {
     // N, for the keystroke modes: a settings file grown by a string of N bytes the extension ignores.
@@ -86,7 +92,9 @@ Mode makeMode(const std::string& what, std::size_t n) {
       readAndParse(d.device->files(), true);
       readAndParse(d.device->files(), true);
     };
-  } else if (what == "label" || what == "label-system") {
+  } else if (what == "switcher-keyboards") {
+    m.once = [&d] { d.app->askSwitcherList(); };
+  } else if (what == "label" || what == "label-system" || what == "label-keyboards") {
     m.once = [&d] { d.app->askLabel("International-Key"); };
   } else if (what == "pref-write") {
     // The preference service's share of a tap: "KeyboardLastUsed" set, as the commit sets it, and
@@ -96,7 +104,7 @@ Mode makeMode(const std::string& what, std::size_t n) {
       d.app->CFPreferencesSetAppValue("KeyboardLastUsed", Value(kIds[i++ % 3]), "com.apple.Preferences");
       d.app->CFPreferencesAppSynchronize("com.apple.Preferences");
     };
-  } else if (what == "tap" || what == "tap-system") {
+  } else if (what == "tap" || what == "tap-system" || what == "tap-keyboards" || what == "tap-keyboards-system") {
     m.once = [&d] {
       d.app->tapKey("International-Key");
       d.device->runUntilIdle();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "hooks/keyboard_set.h"
 #include "platform/input_modes.h"
 
 namespace orvane {
@@ -18,9 +19,10 @@ std::int32_t nextSelectedPosition(const std::vector<platform::String>& active, c
   }
   if (n <= 1) return 0;
 
+  const KeyboardSet chosen(keyboards);
   const auto selected = [&](std::int32_t p) {
     const platform::String& identifier = active[static_cast<std::size_t>(p)];
-    return identifier && std::find(keyboards.begin(), keyboards.end(), *identifier) != keyboards.end();
+    return identifier && chosen.contains(*identifier);
   };
   // Walk backwards from just before the current position round to just after it; the last match is
   // the first in forward order. Nothing matching leaves the first mode.

@@ -1,6 +1,7 @@
 // Mode 2 leaves the selected keyboards out of the globe key's switcher menu.
 #include <algorithm>
 
+#include "hooks/keyboard_set.h"
 #include "hooks/replacements.h"
 
 namespace orvane {
@@ -22,9 +23,8 @@ StringList Replacements::replaced_inputModes(const Id& self, Sel cmd) {
   }
   // Every occurrence of a selected identifier goes; the rest keep their order.
   if (const auto& selected = settings_.keyboards()) {
-    std::erase_if(list, [&](const std::string& identifier) {
-      return std::find(selected->begin(), selected->end(), identifier) != selected->end();
-    });
+    const KeyboardSet chosen(*selected);
+    std::erase_if(list, [&chosen](const std::string& identifier) { return chosen.contains(identifier); });
   }
   return list;
 }

@@ -39,6 +39,28 @@ for n in 1 4 16 64 256; do
   awk -v n="$n" -v r="$r" -v f="$f" 'BEGIN { printf "n=%-4d reload %8d  floor %8d  ratio %.2f\n", n, r, f, r / f }'
 done
 
+echo "== growth with N keyboards selected of N active: the extension's own share, fitted exponent over N"
+# The label, the switcher list and a tap each reload the settings, and a reload fetches and walks the
+# active input modes once per selected keyboard, as the extension must: that share (the reload mode)
+# is taken out; what is left is the extension's own work on the two lists.
+declare -A share
+sizes="16 64 256 1024"
+for n in $sizes; do
+  reload=$(per reload 4 "$n"); system=$(per tap-keyboards-system 4 "$n")
+  share[label,$n]=$(( $(per label-keyboards 4 "$n") - reload ))
+  share[switcher,$n]=$(( $(per switcher-keyboards 4 "$n") - reload ))
+  share[tap,$n]=$(( $(per tap-keyboards 4 "$n") - 2 * reload - system ))
+  echo "n=$n reload $reload label ${share[label,$n]} switcher ${share[switcher,$n]} tap ${share[tap,$n]}"
+done
+for what in label switcher tap; do
+  points=""
+  for n in $sizes; do points+="$n ${share[$what,$n]} "; done
+  # Least squares of log(instructions) on log(N).
+  awk -v what="$what" -v p="$points" 'BEGIN { k = split(p, v, " "); m = 0
+    for (i = 1; i < k; i += 2) { x = log(v[i]); y = log(v[i + 1]); sx += x; sy += y; sxx += x * x; sxy += x * y; m++ }
+    printf "growth of the %s share: exponent %.2f\n", what, (m * sxy - sx * sy) / (m * sxx - sx * sx) }'
+done
+
 echo "== a keystroke as the settings file grows (instructions)"
 for size in 0 4096 65536 1048576; do
   f=$(per floor 20 "$size"); s=$(per system 20 "$size"); e=$(per extension 20 "$size")
