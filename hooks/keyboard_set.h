@@ -21,7 +21,8 @@ class KeyboardSet {
   }
 
   bool contains(std::string_view identifier) const {
-    if (keyboards_.size() <= kScanned) return std::find(keyboards_.begin(), keyboards_.end(), identifier) != keyboards_.end();
+    if (keyboards_.size() <= kScanned)
+      return std::find(keyboards_.begin(), keyboards_.end(), identifier) != keyboards_.end();
     return hashed_.contains(identifier);
   }
 
