@@ -310,14 +310,16 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
   }
   out << "http://127.0.0.1:" << bound << "/?token=" << token << std::endl;
   out << "Open that address in a browser on this machine; Ctrl-C stops the device." << std::endl;
-  // Waits for SIGINT or SIGTERM, looking up now and then in case the server ended by itself.
+  // Waits for SIGINT or SIGTERM, looking up now and then in case the server ended by itself. A
+  // signal that comes before the server listens is kept: the server is asked to stop until it has.
   std::atomic<bool> ended = false;
   std::thread stopper([&server, &stopSignals, &ended] {
-    const timespec wait{0, 200L * 1000 * 1000};
+    const timespec wait{0, 100L * 1000 * 1000};
     while (!ended) {
-      if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
+      if (sigtimedwait(&stopSignals, nullptr, &wait) <= 0) continue;
+      while (!ended) {
         server.stop();
-        return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
   });
