@@ -33,6 +33,20 @@ def folder_digest(root):
     return digest.hexdigest()
 
 
+def ended(process):
+    """SIGINT, then the exit status; a server that does not end is killed, never left running."""
+    process.send_signal(signal.SIGINT)
+    try:
+        return process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return "did not end on SIGINT"
+    finally:
+        process.stdout.close()
+        process.stderr.close()
+
+
 class Server:
     def __init__(self, *args, root=None):
         command = [SIM, "serve", *args] + (["--root", root] if root else [])
@@ -60,11 +74,7 @@ class Server:
         return json.loads(data)
 
     def stop(self):
-        self.process.send_signal(signal.SIGINT)
-        status = self.process.wait(timeout=10)
-        self.process.stdout.close()
-        self.process.stderr.close()
-        return status
+        return ended(self.process)
 
 
 class Refusals(unittest.TestCase):
@@ -143,10 +153,7 @@ class Refusals(unittest.TestCase):
             process = subprocess.Popen([SIM, "serve"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
             self.assertTrue(process.stdout.readline().startswith("http://127.0.0.1:"))
             self.assertTrue(os.listdir(tmp), "the device lives in TMPDIR while it runs")
-            process.send_signal(signal.SIGINT)
-            self.assertEqual(process.wait(timeout=10), 0)
-            process.stdout.close()
-            process.stderr.close()
+            self.assertEqual(ended(process), 0)
             self.assertEqual(os.listdir(tmp), [])
 
     def test_options(self):
