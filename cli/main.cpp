@@ -166,6 +166,14 @@ std::vector<std::string> splitCommas(const std::string& text) {
   return out;
 }
 
+// An option's value as a whole number from `low` to `high`; nothing for anything else.
+std::optional<int> wholeNumber(std::string_view text, int low, int high) {
+  int n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || n < low || n > high) return std::nullopt;
+  return n;
+}
+
 // One case per option, beside the table that names them all: split, the two would drift apart.
 Options parseOptions(int argc, char** argv) {
   enum {
@@ -263,17 +271,13 @@ Options parseOptions(int argc, char** argv) {
       case 'k':
         options.patterns.emplace_back(optarg);
         break;
-      case 'j': {
-        const std::string n = optarg;
-        int jobs = 0;
-        const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), jobs);
-        if (ec != std::errc() || end != n.data() + n.size() || jobs < 1 || jobs > 256) {
-          options.error = "-j takes a number of files from 1 to 256, not '" + n + "'";
+      case 'j':
+        if (const auto jobs = wholeNumber(optarg, 1, 256)) {
+          options.jobs = *jobs;
         } else {
-          options.jobs = jobs;
+          options.error = "-j takes a number of files from 1 to 256, not '" + std::string(optarg) + "'";
         }
         break;
-      }
       case kColor:
         if (std::string(optarg) == "always") {
           options.output.color = true;
@@ -284,17 +288,13 @@ Options parseOptions(int argc, char** argv) {
         }
         colorGiven = true;
         break;
-      case kPort: {
-        const std::string n = optarg;
-        int port = -1;
-        const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), port);
-        if (ec != std::errc() || end != n.data() + n.size() || port < 0 || port > 65535) {
-          options.error = "--port takes a port from 0 to 65535, not '" + n + "'";
+      case kPort:
+        if (const auto port = wholeNumber(optarg, 0, 65535)) {
+          options.port = *port;
         } else {
-          options.port = port;
+          options.error = "--port takes a port from 0 to 65535, not '" + std::string(optarg) + "'";
         }
         break;
-      }
       case kRuntimeOption:
         options.runtime = optarg;
         if (options.runtime != "fast" && options.runtime != "objc")
