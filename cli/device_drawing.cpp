@@ -24,11 +24,11 @@ const char* const kDeviceStyle = R"CSS(
 
 const char* const kDeviceScript = R"JS(
 "use strict";
-// What the screen shows after `events` (in order): the keyboards' display names, and each process's
-// input mode, keyboard shown or hidden, label overrides, last label and switcher list asked for,
-// alerts on screen, lock screen.
-function foldEvents(events) {
-  const state = { keyboards: [], processes: new Map() };
+// What the screen shows after `events` (in order, any iterable): the keyboards' display names, and
+// each process's input mode, keyboard shown or hidden, label overrides, last label and switcher list
+// asked for, alerts on screen, lock screen. `state`, when given, is what the screen showed before
+// them, and is changed in place.
+function foldEvents(events, state = { keyboards: [], processes: new Map() }) {
   const proc = (name) => {
     if (!state.processes.has(name)) {
       state.processes.set(name, { name, inputMode: null, shown: false, overrides: {}, switcher: null, label: null,

@@ -68,24 +68,36 @@ std::string valueJson(const Value& value) {
       value.storage());
 }
 
-std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line) {
-  std::string out = "{\"seq\":" + std::to_string(seq) + ",\"process\":" + sim::jsonString(event.process) +
-                    ",\"kind\":" + sim::jsonString(event.kind);
-  if (!file.empty()) out += ",\"file\":" + sim::jsonString(file) + ",\"line\":" + std::to_string(line);
+JsonMembers eventMembers(const sim::TraceEvent& event) {
+  JsonMembers members;
+  members.reserve(event.fields.size());
   for (const auto& [key, value] : event.fields) {
-    out += "," + sim::jsonString(key) + ":" + sim::jsonString(value);
+    members.emplace_back(key, sim::jsonString(value));
     if (holdsValue(key)) {
       // Every value a file can hold reads back from its text form, however deep; should one not,
       // the event says why rather than drop its twin silently.
       const auto parsed = sim::parseValueText(value, sim::kMaxPlistDepth);
       if (parsed.value) {
-        out += "," + sim::jsonString(key + "Json") + ":" + valueJson(*parsed.value);
+        members.emplace_back(key + "Json", valueJson(*parsed.value));
       } else {
-        out += "," + sim::jsonString(key + "JsonError") + ":" + sim::jsonString(parsed.error);
+        members.emplace_back(key + "JsonError", sim::jsonString(parsed.error));
       }
     }
   }
+  return members;
+}
+
+std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line,
+                      const JsonMembers& members) {
+  std::string out = "{\"seq\":" + std::to_string(seq) + ",\"process\":" + sim::jsonString(event.process) +
+                    ",\"kind\":" + sim::jsonString(event.kind);
+  if (!file.empty()) out += ",\"file\":" + sim::jsonString(file) + ",\"line\":" + std::to_string(line);
+  for (const auto& [key, json] : members) out += "," + sim::jsonString(key) + ":" + json;
   return out + "}";
+}
+
+std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line) {
+  return eventJson(event, seq, file, line, eventMembers(event));
 }
 
 std::string eventText(const sim::TraceEvent& event) {
@@ -109,16 +121,21 @@ bool Output::shown(const sim::TraceEvent& event) const {
 
 void Output::event(const sim::TraceEvent& event) {
   ++seq_;
-  if (report_ != nullptr || observer_) {
-    const std::string json = eventJson(event, seq_, file_, line_);
-    if (report_ != nullptr) report_->event(json);
-    if (observer_) observer_(event, json);
+  const bool json = options_.format == TraceFormat::kJson && shown(event);
+  std::string jsonLine;
+  if (report_ != nullptr || observer_ || json) {
+    const JsonMembers members = eventMembers(event);
+    if (report_ != nullptr) report_->event(event.process, event.kind, seq_, file_, line_, members);
+    if (observer_ || json) {
+      jsonLine = eventJson(event, seq_, file_, line_, members);
+      if (observer_) observer_(event, jsonLine);
+    }
   }
   if (capture_) capturedOfFile_.append(eventText(event)).push_back('\n');
   if (!shown(event)) return;
   errno = 0;
   if (options_.format == TraceFormat::kJson) {
-    out_ << eventJson(event, seq_, file_, line_) << '\n';
+    out_ << jsonLine << '\n';
   } else if (event.kind == "say") {
     out_ << "\n== " << *event.field("text") << '\n';
   } else {

@@ -99,6 +99,11 @@ std::string valueJson(const Value& value);
 // The trace event as one JSON object: seq, process, kind, file, line, its fields as strings, and
 // the values among them (value, list, userInfo, names) also as JSON, under NAMEJson.
 std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line);
+// The fields after seq, process, kind, file and line, as JSON: each field as a string, each value's
+// twin beside it.
+JsonMembers eventMembers(const sim::TraceEvent& event);
+std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line,
+                      const JsonMembers& members);
 // "[process] kind first name=value ...": the first field by position, the others by name.
 std::string eventText(const sim::TraceEvent& event);
 

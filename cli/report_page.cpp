@@ -17,8 +17,9 @@ nav button { display: block; width: 100%; text-align: left; margin: 0 0 4px; pad
 nav button.selected { border-color: #0a84ff; background: #e8f2ff; }
 nav button.failed, nav button.stopped { border-left: 5px solid #d70015; }
 nav button.ok { border-left: 5px solid #248a3d; }
-#timeline ol { list-style: none; margin: 0; padding: 0; font: 12px/1.5 ui-monospace, monospace; background: #fff;
-               border: 1px solid #ddd; border-radius: 6px; max-height: 85vh; overflow: auto; }
+#timeline .lines { font: 12px/1.5 ui-monospace, monospace; background: #fff; border: 1px solid #ddd; border-radius: 6px;
+                   max-height: 85vh; overflow: auto; contain: inline-size layout paint; }
+#timeline ol { list-style: none; margin: 0; padding: 0; content-visibility: auto; }
 #timeline li { padding: 1px 6px 1px 0; cursor: pointer; white-space: pre-wrap; overflow-wrap: anywhere; display: flex; }
 #timeline li .number { color: #888; min-width: 3.2em; text-align: right; padding-right: 8px; flex: none; }
 #timeline li.comment { color: #6e6e73; }
@@ -67,18 +68,66 @@ const el = (tag, attrs, ...children) => {
   return node;
 };
 
-// Events and outcomes by scenario file, each with the line that caused it.
+// The run's events as the report keeps them (see Report::html): a flat list of numbers, each
+// event rebuilt only when it is needed. `starts[i]` is where event i begins, `lineOf[i]` its line.
+const shapes = data.shapes, values = data.values, flat = data.events;
+const starts = [], lineOf = [];
+for (let at = 0, line = 0; at < flat.length; at += 2 + shapes[flat[at]].keys.length) {
+  starts.push(at);
+  line += flat[at + 1];
+  lineOf.push(line);
+}
+function seqOf(i) {
+  let lo = 0, hi = data.seqs.length;  // the last break at or before i
+  while (hi - lo > 1) { const mid = (lo + hi) >> 1; if (data.seqs[mid][0] <= i) lo = mid; else hi = mid; }
+  const [index, seq] = data.seqs[lo] || [0, 1];
+  return seq + i - index;
+}
+// Event i as the JSON trace prints it.
+function eventAt(i) {
+  const at = starts[i], shape = shapes[flat[at]];
+  const e = { seq: seqOf(i), process: shape.process, kind: shape.kind };
+  if (shape.file !== undefined) { e.file = shape.file; e.line = lineOf[i]; }
+  shape.keys.forEach((key, k) => {
+    const v = flat[at + 2 + k];
+    e[key] = typeof v === "number" ? values[v] : v;
+  });
+  return e;
+}
+
+// Events (as indices) and outcomes by scenario file; a file's events come in line order.
+const eventsOfFile = new Map(data.files.map(f => [f.name, []]));
+starts.forEach((_, i) => { const mine = eventsOfFile.get(shapes[flat[starts[i]]].file); if (mine) mine.push(i); });
 const files = data.files.map((f, index) => ({
   index, name: f.name, result: f.result, lines: f.text.replace(/\n$/, "").split("\n"),  // no empty last line
-  events: data.events.filter(e => e.file === f.name),
+  events: eventsOfFile.get(f.name), checkpoints: [],
   outcomes: new Map(data.expectations.filter(x => x.file === f.name).map(x => [x.line, x])),
 }));
 const view = { file: 0, line: 1, process: "", changesOnly: false, query: "" };
 
-// The device after `line`: a fresh device for every file, its events replayed in order.
+// The position in `file.events` of its first event after `line`.
+function eventsUpTo(file, line) {
+  let lo = 0, hi = file.events.length;
+  while (lo < hi) { const mid = (lo + hi) >> 1; if (lineOf[file.events[mid]] <= line) lo = mid + 1; else hi = mid; }
+  return lo;
+}
+function* eventsBetween(file, from, to) {
+  for (let k = from; k < to; ++k) yield eventAt(file.events[k]);
+}
+
+// The device after `line`: a fresh device for every file, its events replayed in order. A copy of
+// the device is kept every so many events, so a line far down replays only from the copy before it.
+const kCheckpoint = 2048;
 function stateAt(file, line) {
-  const upTo = file.events.findIndex((e) => e.line > line);
-  return foldEvents(upTo < 0 ? file.events : file.events.slice(0, upTo));
+  const upTo = eventsUpTo(file, line);
+  const held = Math.min(Math.floor(upTo / kCheckpoint), file.checkpoints.length);
+  let state = held ? structuredClone(file.checkpoints[held - 1]) : undefined;
+  let at = held * kCheckpoint;
+  for (let next = at + kCheckpoint; next <= upTo; at = next, next += kCheckpoint) {
+    state = foldEvents(eventsBetween(file, at, next), state);
+    file.checkpoints.push(structuredClone(state));
+  }
+  return foldEvents(eventsBetween(file, at, upTo), state);
 }
 
 function renderDevice(file) {
@@ -150,7 +199,8 @@ function fieldsOf(e) {
 }
 
 function renderChanges(file) {
-  const events = file.events.filter(e => e.line === view.line && (!view.process || e.process === view.process));
+  const events = [...eventsBetween(file, eventsUpTo(file, view.line - 1), eventsUpTo(file, view.line))]
+                     .filter(e => !view.process || e.process === view.process);
   const aside = document.getElementById("changes");
   aside.replaceChildren(el("h3", {}, `Line ${view.line}: ${events.length} event${events.length === 1 ? "" : "s"}`));
   const outcome = file.outcomes.get(view.line);
@@ -174,28 +224,54 @@ function renderChanges(file) {
   }
 }
 
+// The timeline is built when its file or filters change; a new selection only moves the mark. Its
+// lines are in blocks of kBlock, and the browser lays out only the blocks in view.
+const kBlock = 256;
+const timeline = { of: "", rows: [], line: 0 };
 function renderTimeline(file) {
-  const timeline = document.getElementById("timeline");
-  const list = el("ol", { tabindex: "0" });
-  const busy = new Set(file.events.map(e => e.line));
+  const key = JSON.stringify([view.file, view.changesOnly, view.query]);
+  if (key !== timeline.of) buildTimeline(file, key);
+  const before = timeline.rows[timeline.line - 1];
+  if (before) before.classList.remove("selected");
+  timeline.line = view.line;
+  const selected = timeline.rows[view.line - 1];
+  if (selected) {
+    selected.classList.add("selected");
+    if (selected.scrollIntoView) selected.scrollIntoView({ block: "nearest" });
+  }
+}
+
+function buildTimeline(file, key) {
+  timeline.of = key;
+  timeline.rows = [];
+  if (!file.busy) file.busy = new Set(file.events.map(i => lineOf[i]));
+  const lines = el("div", { class: "lines", tabindex: "0" });
+  let block = null;
   file.lines.forEach((text, i) => {
     const number = i + 1;
     const outcome = file.outcomes.get(number);
     const classes = [];
     if (/^\s*#/.test(text)) classes.push("comment");
     if (outcome) classes.push(outcome.held ? "held" : "failed");
-    if (number === view.line) classes.push("selected");
-    if (view.changesOnly && !busy.has(number) && !outcome) classes.push("hidden");
+    if (view.changesOnly && !file.busy.has(number) && !outcome) classes.push("hidden");
     if (view.query) classes.push(text.toLowerCase().includes(view.query) ? "match" : "hidden");
     const item = el("li", { class: classes.join(" "), "data-line": number },
                     el("span", { class: "number" }, String(number)), el("span", { class: "text" }, text));
     if (outcome && !outcome.held) item.append(el("span", { class: "outcome" }, outcome.message));
-    item.addEventListener("click", () => select(view.file, number));
-    list.append(item);
+    if (i % kBlock === 0) {
+      // Until it is first drawn, a block is as tall as its lines would be unwrapped.
+      lines.append(block = el("ol", {}));
+      block.style.containIntrinsicSize = `auto ${20 * Math.min(kBlock, file.lines.length - i)}px`;
+    }
+    block.append(item);
+    timeline.rows.push(item);
   });
-  timeline.replaceChildren(el("h3", {}, file.name), list);
-  const selected = list.querySelector(".selected");
-  if (selected && selected.scrollIntoView) selected.scrollIntoView({ block: "nearest" });
+  // One listener for every line.
+  lines.addEventListener("click", event => {
+    const li = event.target.closest && event.target.closest("li");
+    if (li && lines.contains(li)) select(view.file, Number(li.dataset.line));
+  });
+  document.getElementById("timeline").replaceChildren(el("h3", {}, file.name), lines);
 }
 
 function renderScenarios() {
@@ -212,7 +288,7 @@ function renderScenarios() {
 function renderSummary() {
   const s = data.summary;
   const header = document.getElementById("summary");
-  const processes = [...new Set(data.events.map(e => e.process))].filter(p => p !== "device" && p !== "scenario").sort();
+  const processes = [...new Set(shapes.map(s => s.process))].filter(p => p !== "device" && p !== "scenario").sort();
   const filter = el("select", { id: "process-filter" }, el("option", { value: "" }, "every process"),
                     ...processes.map(p => el("option", { value: p }, p)));
   filter.value = view.process;

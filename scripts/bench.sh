@@ -70,6 +70,9 @@ done
 echo "== CPU time, every operation taking turns within each round"
 "$drive" interleaved 9 2000
 
+echo "== the visual report of a long run (headless Chromium): size, opening, a click"
+for n in 20000 200000; do node tests/browser/report_scale.mjs build/orvane-sim "$n"; done
+
 echo "== peak memory"
 for mode in extension tap; do
   for n in 10000 100000; do "$drive" "$mode" "$n"; done

@@ -8,6 +8,7 @@ failed expectation. Screenshots are not compared (pixels change with fonts).
 """
 
 import html.parser
+import json
 import os
 import re
 import shutil
@@ -198,6 +199,40 @@ class Report(unittest.TestCase):
         self.assertIn("<!--<script>", page)
         self.assertIn("</script><b>x</b>", page)
         self.assertFalse(dom.root.find_all(lambda n: n.tag == "b"))
+
+    def test_the_events_it_holds_are_the_json_trace_event_for_event(self):
+        # The report keeps events by shape and value number; read back here by this test's own
+        # decoder, they must be the JSON trace's, every field, for the whole scenario set (several
+        # files, values used once and many times, events before any file).
+        report = os.path.join(self.folder, "trace.html")
+        run = [SIM, "run", "--report", report, "-t", "json", SCENARIOS]
+        out = subprocess.run(run, capture_output=True, timeout=120, check=True)
+        trace = [json.loads(line) for line in out.stdout.decode("utf-8").splitlines()]
+        trace = [e for e in trace if "seq" in e]  # not the results and the summary
+        with open(report, encoding="utf-8") as f:
+            html = f.read()
+        data = json.loads(re.search(r'<script id="data" type="application/json">\n(.*?)\n</script>', html, re.S).group(1))
+        events, flat, at, line, seqs = [], data["events"], 0, 0, dict(data["seqs"])
+        while at < len(flat):
+            shape = data["shapes"][flat[at]]
+            line += flat[at + 1]
+            index = len(events)
+            seq = seqs.get(index, events[-1]["seq"] + 1 if events else 1)
+            e = {"seq": seq, "process": shape["process"], "kind": shape["kind"]}
+            if "file" in shape:
+                e.update(file=shape["file"], line=line)
+            for k, key in enumerate(shape["keys"]):
+                value = flat[at + 2 + k]
+                e[key] = data["values"][value] if isinstance(value, int) else value
+            events.append(e)
+            at += 2 + len(shape["keys"])
+        self.assertGreater(len(trace), 1000)
+        self.assertEqual(len(events), len(trace))
+        for mine, theirs in zip(events, trace):
+            self.assertEqual(mine, theirs)
+        # Repeated shapes and values are held once: the events take far less than the trace.
+        held = len(json.dumps([data["shapes"], data["values"], data["events"]], separators=(",", ":")))
+        self.assertLess(held, len(out.stdout) / 2)
 
     def test_the_whole_scenario_set_loads_within_seconds(self):
         report = os.path.join(self.folder, "all.html")
