@@ -15,7 +15,7 @@
 namespace orvane::sim {
 namespace {
 
-Value everyKind() {
+Value everyKindOnTheChannel() {
   double nan = std::numeric_limits<double>::quiet_NaN();
   std::uint64_t bits = 0;
   std::memcpy(&bits, &nan, sizeof bits);
@@ -38,7 +38,7 @@ Value everyKind() {
 }
 
 TEST(Channel, EveryValueCrossesExactly) {
-  const Value sent = everyKind();
+  const Value sent = everyKindOnTheChannel();
   const auto received = decodeValue(encodeValue(sent));
   ASSERT_TRUE(received);
   // Value's == compares reals as numbers (NaN is never equal): compare the encodings, bit for bit.
@@ -50,7 +50,7 @@ TEST(Channel, EveryValueCrossesExactly) {
 }
 
 TEST(Channel, BytesThatAreNotOneValueAreRefused) {
-  const std::string whole = encodeValue(everyKind());
+  const std::string whole = encodeValue(everyKindOnTheChannel());
   for (std::size_t n = 0; n < whole.size(); ++n) {
     EXPECT_FALSE(decodeValue(std::string_view(whole).substr(0, n))) << "a value cut at byte " << n;
   }

@@ -43,8 +43,6 @@ struct LocaleIvars {
   std::string identifier;
 };
 
-objc::Class* nsObject(Host& host) { return host.runtime().objc_getClass("NSObject"); }
-
 template <class T>
 Id makeWith(objc::Class* cls, T ivars) {
   Id object = objc::class_createInstance(cls);

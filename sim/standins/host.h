@@ -68,4 +68,7 @@ class Host {
   virtual void postDistributed(const platform::Notification& notification) = 0;
 };
 
+// The root class every stand-in class derives from.
+inline objc::Class* nsObject(Host& host) { return host.runtime().objc_getClass("NSObject"); }
+
 }  // namespace orvane::sim

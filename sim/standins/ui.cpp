@@ -53,8 +53,6 @@ struct AlertIvars {
 
 namespace {
 
-Class* nsObject(Host& host) { return host.runtime().objc_getClass("NSObject"); }
-
 // A new object of the class `name`, with its instance variables.
 Id make(Host& host, std::string_view name) { return objc::class_createInstance(host.runtime().objc_getClass(name)); }
 
