@@ -10,6 +10,8 @@
 //     tap            a globe tap end to end, with the extension   tap-system   without it
 //     pref-write     the preference service's write of "KeyboardLastUsed" that a tap makes
 //     reload N       reloadSettings with N keyboards selected of N active   reload-floor N   its floor
+//     lean-floor, lean-label-floor, lean-tap-floor, lean-reload-floor N
+//                    the same floors on plain system calls and a lean binary reader (lean_floor.h)
 //     label-keyboards N, tap-keyboards N, tap-keyboards-system N, switcher-keyboards N
 //                    the label (style 3, mode 1), a globe tap (mode 1; with and without the extension)
 //                    and the switcher list (mode 2) with N keyboards selected of N active
@@ -33,6 +35,7 @@
 #include <vector>
 
 #include "bench_device.h"
+#include "lean_floor.h"
 #include "platform/class_definition.h"
 
 namespace {
@@ -59,6 +62,26 @@ void readAndParse(sim::FileStore& files, bool existenceTest) {
   if (!bytes || !sim::parsePlist(*bytes)) std::abort();
 }
 
+// The lean floor's read (and existence test) of the settings file: plain system calls on its host
+// path, the lean reader. Checked once to build the very value the device's reader builds.
+void leanReadAndParse(const std::string& path, bool existenceTest) {
+  if (existenceTest && !bench::leanExists(path.c_str())) std::abort();
+  const auto bytes = bench::leanRead(path.c_str());
+  if (!bytes || !bench::LeanReader::parse(*bytes)) std::abort();
+}
+
+std::string checkedLeanPath(sim::FileStore& files) {
+  std::string path = files.resolve(kSettingsPath).value().string();
+  const auto bytes = bench::leanRead(path.c_str());
+  const auto lean = bench::LeanReader::parse(bytes.value());
+  const auto device = sim::parsePlist(*bytes);
+  if (!lean || !device || !(*lean == device->value)) {
+    std::fprintf(stderr, "the lean reader does not build the device's value\n");
+    std::abort();
+  }
+  return path;
+}
+
 // One operation of a mode, on a device made for it.
 struct Mode {
   std::unique_ptr<bench::BenchDevice> device;
@@ -70,7 +93,7 @@ Mode makeMode(const std::string& what, std::size_t n) {
   const bool withExtension = what == "extension" || what == "label" || what == "tap" || what == "reload" ||
                              what == "pref-write" || what == "label-keyboards" || what == "tap-keyboards" ||
                              what == "switcher-keyboards";
-  if (what == "reload" || what == "reload-floor" || what.find("-keyboards") != std::string::npos) {
+  if (what == "reload" || what.ends_with("reload-floor") || what.find("-keyboards") != std::string::npos) {
     std::vector<std::string> keyboards;
     Dictionary settings = reloadSettingsFor(n, keyboards);
     if (what == "label-keyboards") settings["icon"] = Value(3);
@@ -78,7 +101,7 @@ Mode makeMode(const std::string& what, std::size_t n) {
     m.device = std::make_unique<bench::BenchDevice>(withExtension, settings, sim::PlistFormat::kBinary, keyboards);
   } else {
     // N, for the keystroke modes: a settings file grown by a string of N bytes the extension ignores.
-    Dictionary settings = bench::threeSelected(what.starts_with("label") ? 3 : 1);
+    Dictionary settings = bench::threeSelected(what.starts_with("label") || what.starts_with("lean-label") ? 3 : 1);
     if (n > 0) settings["Padding"] = Value(std::string(n, 'p'));
     m.device = std::make_unique<bench::BenchDevice>(withExtension, settings);
   }
@@ -92,6 +115,13 @@ Mode makeMode(const std::string& what, std::size_t n) {
       readAndParse(d.device->files(), true);
       readAndParse(d.device->files(), true);
     };
+  } else if (what == "lean-floor" || what == "lean-tap-floor") {
+    const int reads = what == "lean-floor" ? 1 : 2;
+    m.once = [path = checkedLeanPath(d.device->files()), reads] {
+      for (int i = 0; i < reads; ++i) leanReadAndParse(path, true);
+    };
+  } else if (what == "lean-label-floor" || what == "lean-reload-floor") {
+    m.once = [path = checkedLeanPath(d.device->files())] { leanReadAndParse(path, false); };
   } else if (what == "switcher-keyboards") {
     m.once = [&d] { d.app->askSwitcherList(); };
   } else if (what == "label" || what == "label-system" || what == "label-keyboards") {

@@ -33,6 +33,24 @@ awk -v f="${ir[floor]}" -v s="${ir[system]}" -v e="${ir[extension]}" -v lf="${ir
   printf "tap own share / two floors:         %.2f  (tap - tap without the extension - preference write)\n", (t - ts - pw) / tf
 }'
 
+echo "== against the lean floor: plain system calls and a lean binary reader (bench/lean_floor.h)"
+for mode in lean-floor lean-label-floor lean-tap-floor; do
+  ir[$mode]=$(per "$mode" 1000)
+  echo "$mode ${ir[$mode]}"
+done
+ir[reload]=$(per reload 200 64); ir[reload-floor]=$(per reload-floor 200 64); ir[lean-reload-floor]=$(per lean-reload-floor 200 64)
+echo "reload 64x64 ${ir[reload]}  reload-floor ${ir[reload-floor]}  lean-reload-floor ${ir[lean-reload-floor]}"
+# The device's own reread (file layer and reader) against the lean one; then each operation's
+# overhead with the device's reread replaced by the lean one, against the lean floor.
+awk -v f="${ir[floor]}" -v lf="${ir[lean-floor]}" -v bf="${ir[label-floor]}" -v lbf="${ir[lean-label-floor]}" \
+    -v tf="${ir[tap-floor]}" -v ltf="${ir[lean-tap-floor]}" -v rf="${ir[reload-floor]}" -v lrf="${ir[lean-reload-floor]}" \
+    -v s="${ir[system]}" -v e="${ir[extension]}" -v ls="${ir[label-system]}" -v l="${ir[label]}" \
+    -v t="${ir[tap]}" -v ts="${ir[tap-system]}" -v pw="${ir[pref-write]}" -v r="${ir[reload]}" 'BEGIN {
+  printf "device reread / lean floor:         keystroke %.2f  label %.2f  tap %.2f  reload 64 %.2f\n", f / lf, bf / lbf, tf / ltf, rf / lrf
+  printf "on a lean platform / lean floor:    keystroke %.2f  label %.2f  tap %.2f  reload 64 %.2f\n", \
+    (e - s - f + lf) / lf, (l - ls - bf + lbf) / lbf, (t - ts - pw - tf + ltf) / ltf, (r - rf + lrf) / lrf
+}'
+
 echo "== reload with N selected of N active (instructions), against its floor"
 for n in 1 4 16 64 256; do
   r=$(per reload 200 "$n"); f=$(per reload-floor 200 "$n")
