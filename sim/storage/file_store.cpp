@@ -35,17 +35,34 @@ std::pair<std::string, std::string> splitFolder(const std::string& relative) {
   return {relative.substr(0, slash), relative.substr(slash + 1)};
 }
 
-std::string temporaryName(const std::string& name) {
+std::string temporaryName(const std::string& name, std::minstd_rand& draw) {
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device entropy;
   std::string out = "." + name + ".";
-  for (int i = 0; i < 6; ++i) out += kChars[entropy() % (sizeof kChars - 1)];
+  for (int i = 0; i < 6; ++i) out += kChars[draw() % (sizeof kChars - 1)];
   return out;
+}
+
+// Puts the temporary `temp` in place of `name`. Over a regular file the two are exchanged and the
+// old one, now under the temporary's name, removed: the same atomic replacement a rename makes
+// (a reader sees the old bytes or the new, never a mix), without the flush ext4 starts on a rename
+// over an existing file (auto_da_alloc), which made every replacement wait on the disk; a durable
+// write was flushed before. Anything else (no file, a link, a folder), or a file system that cannot
+// exchange: a rename, as before.
+bool putInPlace(int dir, const std::string& temp, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+      ::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_EXCHANGE) == 0) {
+    if (::unlinkat(dir, temp.c_str(), 0) == 0) return true;
+    // What was exchanged is no longer a file (a folder was put there meanwhile): both back.
+    ::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_EXCHANGE);
+    return false;
+  }
+  return ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
 }
 
 }  // namespace
 
-FileStore::FileStore(fs::path root) : root_(std::move(root)) {
+FileStore::FileStore(fs::path root) : root_(std::move(root)), names_(std::random_device{}()) {
   std::error_code ec;
   fs::create_directories(root_, ec);
   rootFd_ = ::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -58,13 +75,24 @@ FileStore::~FileStore() {
 std::optional<std::string> FileStore::relative(std::string_view devicePath) const {
   if (devicePath.empty() || devicePath.front() != '/') return std::nullopt;
   if (devicePath.find('\0') != std::string_view::npos) return std::nullopt;
-  std::string out;
-  std::size_t pos = 1;
-  while (pos <= devicePath.size()) {
+  // One look at the segments: ".." is refused; a path with no empty or "." segment (the usual one)
+  // is itself less its first "/".
+  bool plain = true;
+  for (std::size_t pos = 1; pos <= devicePath.size();) {
     std::size_t end = devicePath.find('/', pos);
     if (end == std::string_view::npos) end = devicePath.size();
     const std::string_view segment = devicePath.substr(pos, end - pos);
     if (segment == "..") return std::nullopt;
+    if (segment.empty() || segment == ".") plain = false;
+    pos = end + 1;
+  }
+  if (plain) return std::string(devicePath.substr(1));
+  std::string out;
+  out.reserve(devicePath.size());
+  for (std::size_t pos = 1; pos <= devicePath.size();) {
+    std::size_t end = devicePath.find('/', pos);
+    if (end == std::string_view::npos) end = devicePath.size();
+    const std::string_view segment = devicePath.substr(pos, end - pos);
     if (!segment.empty() && segment != ".") {
       if (!out.empty()) out += '/';
       out += segment;
@@ -184,7 +212,7 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   std::string temp;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-    temp = temporaryName(name);
+    temp = temporaryName(name, names_);
     fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0 && errno != EEXIST) break;
   }
@@ -203,7 +231,7 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   }
   ok = ok && !meets(FileFault::kFlush) && (!durable_ || ::fsync(fd) == 0);
   ok = (::close(fd) == 0) && ok;
-  ok = ok && !meets(FileFault::kRename) && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
+  ok = ok && !meets(FileFault::kRename) && putInPlace(dir, temp, name);
   if (!ok) ::unlinkat(dir, temp.c_str(), 0);
   ::close(dir);
   if (ok && writeObserver_) writeObserver_(devicePath, bytes);

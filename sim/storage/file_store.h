@@ -1,13 +1,14 @@
 // The device's files: every absolute device path lives under one root folder on the host, and no
 // path can name anything outside it: ".." is refused, and every access resolves beneath the root
 // without following a symbolic link. Rewrites are atomic: a temporary file in the same folder,
-// flushed (when durable), then renamed over the old one; a failed write leaves the old file and no
-// temporary.
+// flushed (when durable), then put in place of the old one (exchanged with it, the old one then
+// removed; renamed when there is none); a failed write leaves the old file and no temporary.
 #pragma once
 
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -99,6 +100,8 @@ class FileStore {
 
   std::filesystem::path root_;
   int rootFd_ = -1;
+  // Draws temporary names: seeded once from the system's entropy (O_EXCL catches a name taken).
+  std::minstd_rand names_;
   // Whether the kernel has openat2; learnt from the first call that finds it missing.
   mutable bool hasOpenat2_ = true;
   std::optional<FileFault> fault_;
