@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -67,11 +68,7 @@ class LeanReader {
       }
       case 0x2: {
         if (low != 3 || at + 8 > table_) return std::nullopt;
-        const std::uint64_t bits = number(at, 8);
-        double d = 0;
-        static_assert(sizeof d == sizeof bits);
-        __builtin_memcpy(&d, &bits, sizeof d);
-        return Value(d);
+        return Value(std::bit_cast<double>(number(at, 8)));
       }
       default:
         break;

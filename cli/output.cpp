@@ -96,10 +96,6 @@ std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std
   return out + "}";
 }
 
-std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line) {
-  return eventJson(event, seq, file, line, eventMembers(event));
-}
-
 std::string eventText(const sim::TraceEvent& event) {
   std::string out = "[" + event.process + "] " + event.kind;
   bool first = true;
@@ -121,7 +117,8 @@ bool Output::shown(const sim::TraceEvent& event) const {
 
 void Output::event(const sim::TraceEvent& event) {
   ++seq_;
-  const bool json = options_.format == TraceFormat::kJson && shown(event);
+  const bool visible = shown(event);
+  const bool json = options_.format == TraceFormat::kJson && visible;
   std::string jsonLine;
   if (report_ != nullptr || observer_ || json) {
     const JsonMembers members = eventMembers(event);
@@ -132,7 +129,7 @@ void Output::event(const sim::TraceEvent& event) {
     }
   }
   if (capture_) capturedOfFile_.append(eventText(event)).push_back('\n');
-  if (!shown(event)) return;
+  if (!visible) return;
   errno = 0;
   if (options_.format == TraceFormat::kJson) {
     out_ << jsonLine << '\n';

@@ -96,12 +96,10 @@ class Output {
 // one-key objects ({"data": "0a1b"}, {"date": "2001-01-01T00:00:00Z"}, {"uid": 7}).
 std::string valueJson(const Value& value);
 
-// The trace event as one JSON object: seq, process, kind, file, line, its fields as strings, and
-// the values among them (value, list, userInfo, names) also as JSON, under NAMEJson.
-std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line);
-// The fields after seq, process, kind, file and line, as JSON: each field as a string, each value's
-// twin beside it.
+// The fields after seq, process, kind, file and line, as JSON: each field as a string, and each
+// value among them (value, list, userInfo, names) also as JSON, under NAMEJson, beside it.
 JsonMembers eventMembers(const sim::TraceEvent& event);
+// The trace event as one JSON object: seq, process, kind, file, line, then its members.
 std::string eventJson(const sim::TraceEvent& event, std::uint64_t seq, const std::string& file, int line,
                       const JsonMembers& members);
 // "[process] kind first name=value ...": the first field by position, the others by name.

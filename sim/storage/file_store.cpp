@@ -35,6 +35,17 @@ std::pair<std::string, std::string> splitFolder(const std::string& relative) {
   return {relative.substr(0, slash), relative.substr(slash + 1)};
 }
 
+// Calls `each` with every segment of an absolute path, empty ones included ("//", a trailing "/").
+template <class F>
+void forEachSegment(std::string_view path, F each) {
+  for (std::size_t pos = 1; pos <= path.size();) {
+    std::size_t end = path.find('/', pos);
+    if (end == std::string_view::npos) end = path.size();
+    each(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
+}
+
 std::string temporaryName(const std::string& name, std::minstd_rand& draw) {
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::string out = "." + name + ".";
@@ -76,29 +87,22 @@ std::optional<std::string> FileStore::relative(std::string_view devicePath) cons
   if (devicePath.empty() || devicePath.front() != '/') return std::nullopt;
   if (devicePath.find('\0') != std::string_view::npos) return std::nullopt;
   // One look at the segments: ".." is refused; a path with no empty or "." segment (the usual one)
-  // is itself less its first "/".
+  // is itself less its first "/", else it is built from its other segments.
+  bool escapes = false;
   bool plain = true;
-  for (std::size_t pos = 1; pos <= devicePath.size();) {
-    std::size_t end = devicePath.find('/', pos);
-    if (end == std::string_view::npos) end = devicePath.size();
-    const std::string_view segment = devicePath.substr(pos, end - pos);
-    if (segment == "..") return std::nullopt;
-    if (segment.empty() || segment == ".") plain = false;
-    pos = end + 1;
-  }
+  forEachSegment(devicePath, [&](std::string_view segment) {
+    escapes = escapes || segment == "..";
+    plain = plain && !segment.empty() && segment != ".";
+  });
+  if (escapes) return std::nullopt;
   if (plain) return std::string(devicePath.substr(1));
   std::string out;
   out.reserve(devicePath.size());
-  for (std::size_t pos = 1; pos <= devicePath.size();) {
-    std::size_t end = devicePath.find('/', pos);
-    if (end == std::string_view::npos) end = devicePath.size();
-    const std::string_view segment = devicePath.substr(pos, end - pos);
-    if (!segment.empty() && segment != ".") {
-      if (!out.empty()) out += '/';
-      out += segment;
-    }
-    pos = end + 1;
-  }
+  forEachSegment(devicePath, [&out](std::string_view segment) {
+    if (segment.empty() || segment == ".") return;
+    if (!out.empty()) out += '/';
+    out += segment;
+  });
   return out;
 }
 
