@@ -29,12 +29,6 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::pair<std::string, std::string> splitFolder(const std::string& relative) {
-  const std::size_t slash = relative.rfind('/');
-  if (slash == std::string::npos) return {"", relative};
-  return {relative.substr(0, slash), relative.substr(slash + 1)};
-}
-
 // Calls `each` with every segment of an absolute path, empty ones included ("//", a trailing "/").
 template <class F>
 void forEachSegment(std::string_view path, F each) {
@@ -46,9 +40,11 @@ void forEachSegment(std::string_view path, F each) {
   }
 }
 
-std::string temporaryName(const std::string& name, std::minstd_rand& draw) {
+std::string temporaryName(std::string_view name, std::minstd_rand& draw) {
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string out = "." + name + ".";
+  std::string out = ".";
+  out += name;
+  out += '.';
   for (int i = 0; i < 6; ++i) out += kChars[draw() % (sizeof kChars - 1)];
   return out;
 }
@@ -59,16 +55,16 @@ std::string temporaryName(const std::string& name, std::minstd_rand& draw) {
 // over an existing file (auto_da_alloc), which made every replacement wait on the disk; a durable
 // write was flushed before. Anything else (no file, a link, a folder), or a file system that cannot
 // exchange: a rename, as before.
-bool putInPlace(int dir, const std::string& temp, const std::string& name) {
+bool putInPlace(int dir, const std::string& temp, const char* name) {
   struct stat st {};
-  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-      ::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_EXCHANGE) == 0) {
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+      ::renameat2(dir, temp.c_str(), dir, name, RENAME_EXCHANGE) == 0) {
     if (::unlinkat(dir, temp.c_str(), 0) == 0) return true;
     // What was exchanged is no longer a file (a folder was put there meanwhile): both back.
-    ::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_EXCHANGE);
+    ::renameat2(dir, temp.c_str(), dir, name, RENAME_EXCHANGE);
     return false;
   }
-  return ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0;
+  return ::renameat(dir, temp.c_str(), dir, name) == 0;
 }
 
 }  // namespace
@@ -83,36 +79,52 @@ FileStore::~FileStore() {
   if (rootFd_ >= 0) ::close(rootFd_);
 }
 
-std::optional<std::string> FileStore::relative(std::string_view devicePath) const {
-  if (devicePath.empty() || devicePath.front() != '/') return std::nullopt;
-  if (devicePath.find('\0') != std::string_view::npos) return std::nullopt;
-  // One look at the segments: ".." is refused; a path with no empty or "." segment (the usual one)
-  // is itself less its first "/", else it is built from its other segments.
+std::string_view FileStore::Relative::folder() const {
+  const std::size_t slash = view().rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : view().substr(0, slash);
+}
+
+const char* FileStore::Relative::name() const {
+  const std::size_t slash = view().rfind('/');
+  return slash == std::string_view::npos ? text : text + slash + 1;
+}
+
+bool FileStore::relative(std::string_view devicePath, Relative& out) const {
+  if (devicePath.empty() || devicePath.front() != '/') return false;
+  if (devicePath.find('\0') != std::string_view::npos) return false;
+  // The usual path has no empty, "." or ".." segment: it is itself less its first "/".
+  if (devicePath.size() < sizeof out.text && devicePath.find("//") == std::string_view::npos &&
+      devicePath.find("/.") == std::string_view::npos && devicePath.back() != '/') {
+    out.size = devicePath.size() - 1;
+    devicePath.copy(out.text, out.size, 1);
+    out.text[out.size] = '\0';
+    return true;
+  }
+  // Else ".." is refused and every empty or "." segment left out ("//var/./x" is "var/x").
   bool escapes = false;
-  bool plain = true;
+  bool fits = true;
+  out.size = 0;
   forEachSegment(devicePath, [&](std::string_view segment) {
     escapes = escapes || segment == "..";
-    plain = plain && !segment.empty() && segment != ".";
+    if (segment.empty() || segment == "." || !fits) return;
+    const std::size_t slash = out.size > 0 ? 1 : 0;
+    fits = out.size + slash + segment.size() < sizeof out.text;
+    if (!fits) return;
+    if (slash != 0) out.text[out.size++] = '/';
+    segment.copy(out.text + out.size, segment.size());
+    out.size += segment.size();
   });
-  if (escapes) return std::nullopt;
-  if (plain) return std::string(devicePath.substr(1));
-  std::string out;
-  out.reserve(devicePath.size());
-  forEachSegment(devicePath, [&out](std::string_view segment) {
-    if (segment.empty() || segment == ".") return;
-    if (!out.empty()) out += '/';
-    out += segment;
-  });
-  return out;
+  out.text[out.size] = '\0';
+  return !escapes && fits;
 }
 
 std::optional<fs::path> FileStore::resolve(std::string_view devicePath) const {
-  auto rel = relative(devicePath);
-  if (!rel) return std::nullopt;
-  return rel->empty() ? root_ : root_ / *rel;
+  Relative rel;
+  if (!relative(devicePath, rel)) return std::nullopt;
+  return rel.size == 0 ? root_ : root_ / rel.view();
 }
 
-int FileStore::openFolder(const std::string& relativeFolder, bool create) const {
+int FileStore::openFolder(std::string_view relativeFolder, bool create) const {
   // Usually the folder is there: one openat2 beneath the root, no link followed, finds it.
   if (hasOpenat2_ && !relativeFolder.empty()) {
     const int whole = openBeneath(relativeFolder, O_PATH | O_DIRECTORY);
@@ -122,10 +134,17 @@ int FileStore::openFolder(const std::string& relativeFolder, bool create) const 
   std::size_t pos = 0;
   while (fd >= 0 && pos < relativeFolder.size()) {
     std::size_t end = relativeFolder.find('/', pos);
-    if (end == std::string::npos) end = relativeFolder.size();
-    const std::string component = relativeFolder.substr(pos, end - pos);
-    if (create) ::mkdirat(fd, component.c_str(), 0755);
-    const int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (end == std::string_view::npos) end = relativeFolder.size();
+    char component[NAME_MAX + 1];
+    if (end - pos > NAME_MAX) {
+      ::close(fd);
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    relativeFolder.copy(component, end - pos, pos);
+    component[end - pos] = '\0';
+    if (create) ::mkdirat(fd, component, 0755);
+    const int next = ::openat(fd, component, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     ::close(fd);
     fd = next;
     pos = end + 1;
@@ -133,49 +152,64 @@ int FileStore::openFolder(const std::string& relativeFolder, bool create) const 
   return fd;
 }
 
-int FileStore::openBeneath(const std::string& rel, int flags) const {
+int FileStore::openBeneath(std::string_view rel, int flags) const {
   if (rootFd_ < 0 || rel.empty()) return -1;
+  char path[PATH_MAX];
+  if (rel.size() >= sizeof path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  rel.copy(path, rel.size());
+  path[rel.size()] = '\0';
   open_how how{};
   how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   if (hasOpenat2_) {
-    const long fd = ::syscall(SYS_openat2, rootFd_, rel.c_str(), &how, sizeof how);
+    const long fd = ::syscall(SYS_openat2, rootFd_, path, &how, sizeof how);
     if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
     hasOpenat2_ = false;  // an older kernel (or valgrind, which does not know the call): asked once
   }
   // Without openat2: the folders one by one, then the file itself, none of them a link.
-  const auto [folder, name] = splitFolder(rel);
-  const int dir = openFolder(folder, false);
+  const std::size_t slash = rel.rfind('/');
+  const std::size_t nameAt = slash == std::string_view::npos ? 0 : slash + 1;
+  const int dir = openFolder(rel.substr(0, nameAt == 0 ? 0 : slash), false);
   if (dir < 0) return -1;
-  const int file = ::openat(dir, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+  const int file = ::openat(dir, path + nameAt, flags | O_NOFOLLOW | O_CLOEXEC);
   ::close(dir);
+  // O_PATH with O_NOFOLLOW opens a link itself rather than failing: a link is refused all the same.
+  struct stat st {};
+  if (file >= 0 && (flags & O_PATH) != 0 && ::fstat(file, &st) == 0 && S_ISLNK(st.st_mode)) {
+    ::close(file);
+    errno = ELOOP;
+    return -1;
+  }
   return file;
 }
 
 bool FileStore::exists(std::string_view devicePath) const {
-  auto rel = relative(devicePath);
-  if (!rel) return false;
-  const int fd = openBeneath(*rel, O_PATH);
+  Relative rel;
+  if (!relative(devicePath, rel)) return false;
+  const int fd = openBeneath(rel.view(), O_PATH);
   if (fd < 0) return false;
   ::close(fd);
   return true;
 }
 
 bool FileStore::isDirectory(std::string_view devicePath) const {
-  auto rel = relative(devicePath);
-  if (!rel) return false;
-  const int fd = openBeneath(*rel, O_PATH | O_DIRECTORY);
+  Relative rel;
+  if (!relative(devicePath, rel)) return false;
+  const int fd = openBeneath(rel.view(), O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   ::close(fd);
   return true;
 }
 
 std::optional<std::string> FileStore::read(std::string_view devicePath, std::size_t maxBytes) const {
-  auto rel = relative(devicePath);
-  if (!rel) return std::nullopt;
+  Relative rel;
+  if (!relative(devicePath, rel)) return std::nullopt;
   // Non-blocking, so that a FIFO or a device at the path is refused at once instead of waiting for
   // a writer; only a regular file is read.
-  const int fd = openBeneath(*rel, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  const int fd = openBeneath(rel.view(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<std::string> out;
@@ -207,11 +241,11 @@ bool FileStore::meets(FileFault fault) {
 }
 
 bool FileStore::writeAtomically(std::string_view devicePath, std::string_view bytes) {
-  auto rel = relative(devicePath);
-  if (!rel || rel->empty()) return false;
+  Relative rel;
+  if (!relative(devicePath, rel) || rel.size == 0) return false;
   if (meets(FileFault::kReadOnly)) return false;
-  const auto [folder, name] = splitFolder(*rel);
-  const int dir = openFolder(folder, true);
+  const char* name = rel.name();
+  const int dir = openFolder(rel.folder(), true);
   if (dir < 0) return false;
   std::string temp;
   int fd = -1;
@@ -277,11 +311,11 @@ std::vector<fs::path> FileStore::temporaries() const {
 }
 
 std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
-  auto rel = relative(devicePath);
-  if (!rel || rel->empty()) return std::nullopt;
+  Relative rel;
+  if (!relative(devicePath, rel) || rel.size == 0) return std::nullopt;
   if (meets(FileFault::kReadOnly)) return std::nullopt;
-  const auto [folder, name] = splitFolder(*rel);
-  const int dir = openFolder(folder, false);
+  const char* name = rel.name();
+  const int dir = openFolder(rel.folder(), false);
   if (dir < 0) return std::nullopt;
   std::optional<std::string> movedTo;
   for (int n = 1; n <= 1000 && !movedTo; ++n) {
@@ -294,7 +328,7 @@ std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
       aside += std::to_string(n);
     }
     // Never over an earlier one: what was moved aside before stays.
-    if (::renameat2(dir, name.c_str(), dir, aside.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(dir, name, dir, aside.c_str(), RENAME_NOREPLACE) == 0) {
       movedTo = std::string(devicePath.substr(0, devicePath.rfind('/') + 1)) + aside;
     } else if (errno != EEXIST) {
       break;
@@ -305,21 +339,21 @@ std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
 }
 
 bool FileStore::remove(std::string_view devicePath) {
-  auto rel = relative(devicePath);
-  if (!rel || rel->empty()) return false;
+  Relative rel;
+  if (!relative(devicePath, rel) || rel.size == 0) return false;
   if (meets(FileFault::kReadOnly)) return false;
-  const auto [folder, name] = splitFolder(*rel);
-  const int dir = openFolder(folder, false);
+  const char* name = rel.name();
+  const int dir = openFolder(rel.folder(), false);
   if (dir < 0) return false;
-  const bool ok = ::unlinkat(dir, name.c_str(), 0) == 0;
+  const bool ok = ::unlinkat(dir, name, 0) == 0;
   ::close(dir);
   return ok;
 }
 
 std::optional<FileStore::FolderLock> FileStore::lockFolderOf(std::string_view devicePath) {
-  auto rel = relative(devicePath);
-  if (!rel || rel->empty()) return std::nullopt;
-  const int dir = openFolder(splitFolder(*rel).first, true);
+  Relative rel;
+  if (!relative(devicePath, rel) || rel.size == 0) return std::nullopt;
+  const int dir = openFolder(rel.folder(), true);
   if (dir < 0) return std::nullopt;
   // flock needs a descriptor that is more than a path.
   const int lockFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -5,6 +5,7 @@
 // removed; renamed when there is none); a failed write leaves the old file and no temporary.
 #pragma once
 
+#include <climits>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -45,6 +46,10 @@ class FileStore {
   // Replaces the file whole (creating its folders); false, with the old file intact, on failure.
   bool writeAtomically(std::string_view devicePath, std::string_view bytes);
   bool remove(std::string_view devicePath);
+
+  // Looks paths up as on a kernel without openat2 (before 5.6): the folders one by one, each
+  // opened without following a link. Tests take both ways.
+  void lookUpFolderByFolder() { hasOpenat2_ = false; }
 
   // Whether a write is flushed to storage before it is put in place (the default). A throwaway
   // device need not be: the rename alone keeps readers from ever seeing half a file.
@@ -91,12 +96,22 @@ class FileStore {
   std::optional<FolderLock> lockFolderOf(std::string_view devicePath);
 
  private:
-  // The path relative to the root ("var/mobile/x.plist"), or nothing when it is not allowed.
-  std::optional<std::string> relative(std::string_view devicePath) const;
+  // A path relative to the root ("var/mobile/x.plist"), NUL-terminated for the system's calls, on
+  // the caller's stack: a look-up allocates nothing.
+  struct Relative {
+    std::size_t size = 0;
+    char text[PATH_MAX];
+    std::string_view view() const { return {text, size}; }
+    std::string_view folder() const;  // "var/mobile"; empty for a file directly under the root
+    const char* name() const;         // "x.plist": the path's tail, so NUL-terminated too
+  };
+  // Makes a device path relative to the root; false when it is not allowed (not absolute, "..",
+  // a NUL, or longer than the system takes).
+  bool relative(std::string_view devicePath, Relative& out) const;
   // Opens a path beneath the root without following symbolic links; -1 on failure.
-  int openBeneath(const std::string& relative, int flags) const;
+  int openBeneath(std::string_view relative, int flags) const;
   // Opens (and with `create`, makes) the folders of a relative path one by one, refusing links.
-  int openFolder(const std::string& relativeFolder, bool create) const;
+  int openFolder(std::string_view relativeFolder, bool create) const;
 
   std::filesystem::path root_;
   int rootFd_ = -1;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <fstream>
 #include <random>
 
@@ -123,7 +124,20 @@ TEST_F(PreferenceStoreTest, ProcessesWritingDifferentKeysAtOnceLoseNone) {
 namespace orvane::sim {
 namespace {
 
-TEST_F(FileStoreTest, SymbolicLinksAreNeverFollowedOutOfTheRootOrWithinIt) {
+// Both ways of looking a path up: one openat2 beneath the root, and the folder-by-folder walk of
+// a kernel without it.
+class FileLookUpTest : public ::testing::TestWithParam<bool> {
+ protected:
+  FileLookUpTest() {
+    if (GetParam()) files_.lookUpFolderByFolder();
+  }
+  rig::TemporaryRoot root_;
+  FileStore files_{root_.path()};
+};
+INSTANTIATE_TEST_SUITE_P(BothWays, FileLookUpTest, ::testing::Values(false, true),
+                         [](const auto& param) { return param.param ? "FolderByFolder" : "Openat2"; });
+
+TEST_P(FileLookUpTest, SymbolicLinksAreNeverFollowedOutOfTheRootOrWithinIt) {
   rig::TemporaryRoot outside;
   {
     std::ofstream secret(outside.path() / "secret");
@@ -141,6 +155,7 @@ TEST_F(FileStoreTest, SymbolicLinksAreNeverFollowedOutOfTheRootOrWithinIt) {
   EXPECT_FALSE(files_.writeAtomically("/escape/new", "x"));
   EXPECT_FALSE(files_.remove("/escape/secret"));
   EXPECT_FALSE(files_.isDirectory("/escape"));
+  EXPECT_FALSE(files_.exists("/escape/../inside/real"));
   EXPECT_FALSE(fs::exists(outside.path() / "new"));
   EXPECT_TRUE(fs::exists(outside.path() / "secret"));
   // Replacing a link by a file is a write to the folder that holds it, which is inside.
@@ -150,6 +165,36 @@ TEST_F(FileStoreTest, SymbolicLinksAreNeverFollowedOutOfTheRootOrWithinIt) {
   std::string content;
   secret >> content;
   EXPECT_EQ(content, "outside");
+}
+
+TEST_P(FileLookUpTest, PathsAreFoundWhateverTheirSpellingAndRefusedPastWhatTheSystemTakes) {
+  ASSERT_TRUE(files_.writeAtomically("//var/./mobile//Library/x.plist", "x"));
+  EXPECT_EQ(files_.read("/var/mobile/Library/x.plist", 10), "x");
+  EXPECT_TRUE(files_.exists("/var/mobile/./Library//x.plist/"));
+  EXPECT_TRUE(files_.isDirectory("/var/mobile/"));
+  ASSERT_TRUE(files_.writeAtomically("/top", "t"));  // a file directly under the root
+  EXPECT_EQ(files_.read("/top", 10), "t");
+  EXPECT_TRUE(files_.remove("/var/mobile/Library/x.plist"));
+  EXPECT_FALSE(files_.exists("/var/mobile/Library/x.plist"));
+
+  // A name longer than a folder entry can be, and a path longer than the system takes: refused,
+  // nothing written, whether the path is plain or needs its segments rebuilt.
+  const std::string longName(NAME_MAX + 1, 'n');
+  EXPECT_FALSE(files_.writeAtomically("/var/" + longName + "/x", "x"));
+  EXPECT_FALSE(files_.exists("/var/" + longName));
+  std::string deep;
+  while (deep.size() < PATH_MAX) deep += "/abcdefghij";
+  for (const std::string& path : {deep + "/x", "/." + deep + "/x"}) {
+    EXPECT_FALSE(files_.writeAtomically(path, "x")) << path.size();
+    EXPECT_FALSE(files_.read(path, 10));
+    EXPECT_FALSE(files_.resolve(path));
+  }
+  EXPECT_FALSE(fs::exists(root_.path() / "abcdefghij"));
+  // A long path within it (the root's own path added still within the system's limit, so that the
+  // folder can be removed afterwards) is made and read back.
+  const std::string within = deep.substr(0, PATH_MAX - 512) + "/x";
+  ASSERT_TRUE(files_.writeAtomically(within, "deep"));
+  EXPECT_EQ(files_.read(within, 10), "deep");
 }
 
 TEST_F(FileStoreTest, AWriterKilledAtAnyPointNeverBreaksALaterReadOrWrite) {
