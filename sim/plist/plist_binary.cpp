@@ -99,9 +99,9 @@ class BinaryReader {
   // refuses references out of the table, cycles, and nesting deeper than the limit. An object's
   // height (the containers nested in it) is known when its last child is.
   bool checkGraph() {
-    std::vector<std::uint8_t>& state = state_;
-    state.assign(count_, kUnseen);
-    height_.assign(count_, 0);
+    // One allocation for what the walk learns of each object, one for its stack (as deep as the
+    // nesting, usually a few frames).
+    objects_.assign(count_, Walked{});
     struct Frame {
       std::uint64_t object;
       Header header;
@@ -110,11 +110,12 @@ class BinaryReader {
       std::uint32_t height = 0;
     };
     std::vector<Frame> stack;
+    stack.reserve(std::min<std::uint64_t>(count_, 16));
     auto enter = [&](std::uint64_t object) {
       const auto h = headerOf(object);
       const auto refs = h ? referencesOf(*h) : std::nullopt;
       if (!refs) return false;
-      state[object] = kWalking;
+      objects_[object].state = kWalking;
       stack.push_back(Frame{object, *h, *refs});
       return true;
     };
@@ -123,21 +124,20 @@ class BinaryReader {
       Frame& frame = stack.back();
       if (frame.next < frame.refs) {
         const std::uint64_t child = referenceAt(frame.header, frame.next++);
-        if (child >= count_ || state[child] == kWalking) return false;  // out of the table, or a cycle
-        if (state[child] == kUnseen) {
+        if (child >= count_ || objects_[child].state == kWalking) return false;  // out of the table, or a cycle
+        if (objects_[child].state == kUnseen) {
           if (stack.size() > limits_.maxDepth) return false;
           if (!enter(child)) return false;
           continue;
         }
-        state[child] = kShared;
-        frame.height = std::max(frame.height, height_[child]);
+        objects_[child].state = kShared;
+        frame.height = std::max(frame.height, objects_[child].height);
         continue;
       }
       const bool container = frame.header.kind == 0xA || frame.header.kind == 0xC || frame.header.kind == 0xD;
       const std::uint32_t h = frame.height + (container ? 1 : 0);
       if (h > limits_.maxDepth) return false;
-      height_[frame.object] = h;
-      state[frame.object] = kDone;
+      objects_[frame.object] = Walked{h, kDone};
       stack.pop_back();
       if (!stack.empty()) stack.back().height = std::max(stack.back().height, h);
     }
@@ -147,7 +147,7 @@ class BinaryReader {
   // The value of an object, built once however many references it has: every reference shares it,
   // so a read builds one value per object and copies each text and datum once.
   std::optional<Value> build(std::uint64_t object) {
-    const bool shared = state_[object] == kShared;
+    const bool shared = objects_[object].state == kShared;
     if (auto it = shared ? built_.find(object) : built_.end(); it != built_.end()) return it->second;
     auto value = buildOnce(object);
     if (value && shared) built_.emplace(object, *value);
@@ -156,7 +156,7 @@ class BinaryReader {
 
   // A dictionary key: the same key object is one shared key in every dictionary that holds it.
   std::optional<Key> key(std::uint64_t object) {
-    const bool shared = state_[object] == kShared;
+    const bool shared = objects_[object].state == kShared;
     if (auto it = shared ? keys_.find(object) : keys_.end(); it != keys_.end()) return it->second;
     auto text = textOf(object);
     if (!text) return std::nullopt;  // keys are strings
@@ -291,10 +291,14 @@ class BinaryReader {
   std::uint64_t count_ = 0;
   std::uint64_t top_ = 0;
   std::uint64_t table_ = 0;
-  std::vector<std::uint32_t> height_;
-  // Each object's place in the walk; kShared for an object met at more than one reference.
+  // Each object's place in the walk (kShared for an object met at more than one reference) and,
+  // once done, its height.
   enum : std::uint8_t { kUnseen, kWalking, kDone, kShared };
-  std::vector<std::uint8_t> state_;
+  struct Walked {
+    std::uint32_t height = 0;
+    std::uint8_t state = kUnseen;
+  };
+  std::vector<Walked> objects_;
   // What this read has built of each shared object (text, data, containers), for its other
   // references; nothing outlives the read.
   std::unordered_map<std::uint64_t, Value> built_;
