@@ -66,8 +66,10 @@ constexpr const char* kCommonOptions =
     "      --process=NAME   show only the events of this process (SpringBoard, device, or a bundle id)\n"
     "      --root=DIR       run on the folder DIR and keep it (created if needed; a non-empty folder\n"
     "                       must be one orvane-sim made; one run at a time uses it); otherwise a\n"
-    "                       temporary folder under $TMPDIR (or /tmp), always removed\n"
-    "      --durable        flush every write to storage, as a real device does (slower)\n"
+    "                       temporary folder under $TMPDIR (or /tmp), always removed, whose files\n"
+    "                       the fast runtime keeps in memory\n"
+    "      --durable        keep the files in the folder and flush every write to storage, as a\n"
+    "                       real device does (slower)\n"
     "      --report=FILE    write a visual report: one HTML file showing, line by line, each\n"
     "                       keyboard, menu and alert as a user would see it, and what changed\n"
     "      --runtime=NAME   fast (the default): the project's own runtime, every process in this one;\n"
@@ -393,10 +395,18 @@ class DeviceFolder {
 };
 
 std::unique_ptr<orvane::sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
-  auto device = orvane::rig::makeDevice(folder.path(), options.durable || folder.kept());
+  using orvane::rig::Files;
 #ifdef ORVANE_REAL_RUNTIME_COMMAND
-  // On the real runtime every simulated process is an OS process of its own.
+  // On the real runtime every simulated process is an OS process of its own, which reads and
+  // writes the device's files itself: they are on disk.
+  auto device =
+      orvane::rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : Files::kOnDisk);
   device->setSeparateProcesses(true);
+#else
+  // A throwaway device on this runtime keeps its files in memory: every process is this one, and
+  // nothing reads them after the run. A kept folder and --durable keep them on disk.
+  auto device =
+      orvane::rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : Files::kInMemory);
 #endif
   // The runner and the output take every event as it happens; the device keeps no history of them.
   device->trace().setRecording(false);

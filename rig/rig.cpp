@@ -23,9 +23,10 @@ TemporaryRoot::~TemporaryRoot() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool durable) {
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, Files files) {
   auto device = std::make_unique<sim::Device>(root);
-  device->files().setDurable(durable);
+  if (files == Files::kInMemory) device->files().keepInMemory();
+  device->files().setDurable(files == Files::kDurable);
   installExtension(*device);
   return device;
 }

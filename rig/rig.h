@@ -31,9 +31,13 @@ class TemporaryRoot {
   std::filesystem::path path_;
 };
 
-// A device on `root` with the extension installed at its install path, as every scenario starts;
-// `durable`: whether its writes are flushed to storage (see FileStore::setDurable).
-std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool durable = true);
+// Where a device's files live: under its root, each write flushed to storage as on a real device or
+// not (a throwaway device: see FileStore::setDurable), or in memory (a throwaway device whose files
+// no other process reads: see FileStore::keepInMemory).
+enum class Files { kDurable, kOnDisk, kInMemory };
+
+// A device on `root` with the extension installed at its install path, as every scenario starts.
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, Files files = Files::kDurable);
 
 // Installs the extension at its install path: linked into this program (rig/extension_linked.cpp,
 // on the fast runtime) or as the shared object the loader maps (rig/extension_shared.cpp, on the

@@ -14,7 +14,7 @@ namespace {
 // One OS process holds one simulated process on this runtime: one test.
 TEST(SharedObject, StartsItselfInSpringBoardAndExportsTheSystemsNames) {
   rig::TemporaryRoot root;
-  auto device = rig::makeDevice(root.path(), false);
+  auto device = rig::makeDevice(root.path(), rig::Files::kOnDisk);
   device->setActivatorInstalled(true);
   ASSERT_TRUE(device->setKeyboards(std::vector<std::string>{"en_US", "fr_FR"}));
   ASSERT_TRUE(device->files().writeAtomically(

@@ -128,6 +128,11 @@ void Device::setAppIcon(const std::string& displayIdentifier, int size, IconKind
   tellSeparateProcesses("icons");
 }
 
+void Device::setSeparateProcesses(bool separate) {
+  if (separate && files_.inMemory()) throw std::logic_error("processes of their own need the device's files on disk");
+  separateProcesses_ = separate;
+}
+
 void Device::installLibrary(std::string path, platform::LibraryFactory factory) {
   files_.writeAtomically(path, "simulated library\n");
   libraries_.push_back(InstalledLibrary{std::move(path), std::move(factory)});

@@ -73,7 +73,8 @@ class Device {
   // platform's daemons for them: the preference daemon (the one writer of every domain), the Darwin
   // and distributed notification buses, the run loop that hands out main-queue turns, Activator's
   // dispatch and the clock of the trace. See sim/device/separate.cpp.
-  void setSeparateProcesses(bool separate) { separateProcesses_ = separate; }
+  // Files kept in memory (FileStore::keepInMemory) are this process's alone: refused here.
+  void setSeparateProcesses(bool separate);
 
   // What a process reads of the preference daemon: a value, or a domain whole.
   std::optional<Value> preferenceValue(std::string_view key, std::string_view domain);

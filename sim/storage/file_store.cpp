@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <system_error>
 
@@ -69,6 +70,68 @@ bool putInPlace(int dir, const std::string& temp, const char* name) {
 
 }  // namespace
 
+// Each file's bytes and each folder, by path relative to the root ("var/mobile/x.plist"), answering
+// what the disk answers: a file and a folder never share a path, a folder holds what is beneath it.
+class FileStore::Memory {
+ public:
+  bool isFile(std::string_view rel) const {
+    const auto it = nodes_.find(rel);
+    return it != nodes_.end() && it->second.has_value();
+  }
+  bool isFolder(std::string_view rel) const {
+    const auto it = nodes_.find(rel);
+    return rel.empty() || (it != nodes_.end() && !it->second.has_value());
+  }
+  const std::string* file(std::string_view rel) const {
+    const auto it = nodes_.find(rel);
+    return it != nodes_.end() && it->second ? &*it->second : nullptr;
+  }
+  // Makes a folder and those above it, as a walk from the root making each would; false where a file
+  // stands in the way (the folders above it stay made).
+  bool makeFolders(std::string_view folder) {
+    for (std::size_t end = 0; end < folder.size();) {
+      end = std::min(folder.find('/', end + 1), folder.size());
+      const auto [it, made] = nodes_.try_emplace(std::string(folder.substr(0, end)), std::nullopt);
+      if (!made && it->second) return false;
+    }
+    return true;
+  }
+  // Puts a file in place, over a file but never over a folder.
+  bool put(std::string_view rel, std::string_view bytes) {
+    auto it = nodes_.find(rel);
+    if (it == nodes_.end())
+      it = nodes_.emplace(std::string(rel), std::nullopt).first;
+    else if (!it->second)
+      return false;
+    it->second = std::string(bytes);
+    return true;
+  }
+  bool removeFile(std::string_view rel) {
+    const auto it = nodes_.find(rel);
+    if (it == nodes_.end() || !it->second) return false;
+    nodes_.erase(it);
+    return true;
+  }
+  bool exists(std::string_view rel) const { return nodes_.find(rel) != nodes_.end(); }
+  // Renames a file or a folder with what it holds; `to` must not exist.
+  void move(std::string_view from, std::string_view to) {
+    std::vector<std::pair<std::string, std::optional<std::string>>> moved;
+    const std::string under = std::string(from) + "/";
+    auto it = nodes_.find(from);
+    moved.emplace_back(std::string(to), std::move(it->second));
+    nodes_.erase(it);
+    // What the folder holds sorts after "NAME/", not right after "NAME" ("NAME.x" sorts between).
+    for (it = nodes_.lower_bound(under); it != nodes_.end() && it->first.starts_with(under);) {
+      moved.emplace_back(std::string(to) + it->first.substr(from.size()), std::move(it->second));
+      it = nodes_.erase(it);
+    }
+    for (auto& node : moved) nodes_.insert(std::move(node));
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>, std::less<>> nodes_;  // nothing: a folder
+};
+
 FileStore::FileStore(fs::path root) : root_(std::move(root)), names_(std::random_device{}()) {
   std::error_code ec;
   fs::create_directories(root_, ec);
@@ -78,6 +141,8 @@ FileStore::FileStore(fs::path root) : root_(std::move(root)), names_(std::random
 FileStore::~FileStore() {
   if (rootFd_ >= 0) ::close(rootFd_);
 }
+
+void FileStore::keepInMemory() { memory_ = std::make_unique<Memory>(); }
 
 std::string_view FileStore::Relative::folder() const {
   const std::size_t slash = view().rfind('/');
@@ -189,6 +254,7 @@ int FileStore::openBeneath(std::string_view rel, int flags) const {
 bool FileStore::exists(std::string_view devicePath) const {
   Relative rel;
   if (!relative(devicePath, rel)) return false;
+  if (memory_) return rel.size > 0 && memory_->exists(rel.view());
   const int fd = openBeneath(rel.view(), O_PATH);
   if (fd < 0) return false;
   ::close(fd);
@@ -198,6 +264,7 @@ bool FileStore::exists(std::string_view devicePath) const {
 bool FileStore::isDirectory(std::string_view devicePath) const {
   Relative rel;
   if (!relative(devicePath, rel)) return false;
+  if (memory_) return rel.size > 0 && memory_->isFolder(rel.view());
   const int fd = openBeneath(rel.view(), O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   ::close(fd);
@@ -207,6 +274,10 @@ bool FileStore::isDirectory(std::string_view devicePath) const {
 std::optional<std::string> FileStore::read(std::string_view devicePath, std::size_t maxBytes) const {
   Relative rel;
   if (!relative(devicePath, rel)) return std::nullopt;
+  if (memory_) {
+    const std::string* bytes = memory_->file(rel.view());
+    return bytes != nullptr && bytes->size() <= maxBytes ? std::optional<std::string>(*bytes) : std::nullopt;
+  }
   // Non-blocking, so that a FIFO or a device at the path is refused at once instead of waiting for
   // a writer; only a regular file is read.
   const int fd = openBeneath(rel.view(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
@@ -244,6 +315,14 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   Relative rel;
   if (!relative(devicePath, rel) || rel.size == 0) return false;
   if (meets(FileFault::kReadOnly)) return false;
+  if (memory_) {
+    // The faults in the order a write on disk meets them: writing, the storage filling up,
+    // flushing, putting in place.
+    const bool ok = memory_->makeFolders(rel.folder()) && !meets(FileFault::kWrite) && !meets(FileFault::kFull) &&
+                    !meets(FileFault::kFlush) && !meets(FileFault::kRename) && memory_->put(rel.view(), bytes);
+    if (ok && writeObserver_) writeObserver_(devicePath, bytes);
+    return ok;
+  }
   const char* name = rel.name();
   const int dir = openFolder(rel.folder(), true);
   if (dir < 0) return false;
@@ -305,6 +384,7 @@ void collectTemporaries(int folderFd, const std::string& devicePath, std::vector
 
 std::vector<fs::path> FileStore::temporaries() const {
   std::vector<fs::path> out;
+  if (memory_) return out;  // a write in memory makes no temporary
   const int fd = rootFd_ < 0 ? -1 : ::openat(rootFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) collectTemporaries(fd, "", out);
   return out;
@@ -315,6 +395,18 @@ std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
   if (!relative(devicePath, rel) || rel.size == 0) return std::nullopt;
   if (meets(FileFault::kReadOnly)) return std::nullopt;
   const char* name = rel.name();
+  if (memory_) {
+    if (!memory_->exists(rel.view())) return std::nullopt;
+    for (int n = 1; n <= 1000; ++n) {
+      std::string suffix = ".unreadable";
+      if (n > 1) suffix += "-" + std::to_string(n);
+      const std::string aside = std::string(rel.view()) + suffix;
+      if (memory_->exists(aside)) continue;  // never over an earlier one
+      memory_->move(rel.view(), aside);
+      return std::string(devicePath.substr(0, devicePath.rfind('/') + 1)) + name + suffix;
+    }
+    return std::nullopt;
+  }
   const int dir = openFolder(rel.folder(), false);
   if (dir < 0) return std::nullopt;
   std::optional<std::string> movedTo;
@@ -342,6 +434,7 @@ bool FileStore::remove(std::string_view devicePath) {
   Relative rel;
   if (!relative(devicePath, rel) || rel.size == 0) return false;
   if (meets(FileFault::kReadOnly)) return false;
+  if (memory_) return memory_->removeFile(rel.view());
   const char* name = rel.name();
   const int dir = openFolder(rel.folder(), false);
   if (dir < 0) return false;
@@ -353,6 +446,11 @@ bool FileStore::remove(std::string_view devicePath) {
 std::optional<FileStore::FolderLock> FileStore::lockFolderOf(std::string_view devicePath) {
   Relative rel;
   if (!relative(devicePath, rel) || rel.size == 0) return std::nullopt;
+  if (memory_) {
+    // No other process reads these files: the lock need only make the folder, as on disk.
+    if (!memory_->makeFolders(rel.folder())) return std::nullopt;
+    return std::optional<FolderLock>(std::in_place, -1);
+  }
   const int dir = openFolder(rel.folder(), true);
   if (dir < 0) return std::nullopt;
   // flock needs a descriptor that is more than a path.

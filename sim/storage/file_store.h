@@ -8,6 +8,7 @@
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -46,6 +47,13 @@ class FileStore {
   // Replaces the file whole (creating its folders); false, with the old file intact, on failure.
   bool writeAtomically(std::string_view devicePath, std::string_view bytes);
   bool remove(std::string_view devicePath);
+
+  // Keeps the device's files in this process's memory rather than under the root, for a throwaway
+  // device that no other process reads: writes never wait on the disk. Everything else is as on
+  // disk: the same answers, folders made for a written path, faults met in the same order, and no
+  // temporary is ever left. Asked before the first write; a folder lock then locks nothing.
+  void keepInMemory();
+  bool inMemory() const { return memory_ != nullptr; }
 
   // Looks paths up as on a kernel without openat2 (before 5.6): the folders one by one, each
   // opened without following a link. Tests take both ways.
@@ -113,8 +121,12 @@ class FileStore {
   // Opens (and with `create`, makes) the folders of a relative path one by one, refusing links.
   int openFolder(std::string_view relativeFolder, bool create) const;
 
+  // The files of a device kept in memory (keepInMemory).
+  class Memory;
+
   std::filesystem::path root_;
   int rootFd_ = -1;
+  std::unique_ptr<Memory> memory_;
   // Draws temporary names: seeded once from the system's entropy (O_EXCL catches a name taken).
   std::minstd_rand names_;
   // Whether the kernel has openat2; learnt from the first call that finds it missing.

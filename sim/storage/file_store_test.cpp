@@ -11,6 +11,7 @@
 
 #include "rig/rig.h"
 #include "sim/storage/preference_store.h"
+#include "startup/orvane.h"
 
 namespace orvane::sim {
 namespace {
@@ -226,6 +227,87 @@ TEST_F(FileStoreTest, AWriterKilledAtAnyPointNeverBreaksALaterReadOrWrite) {
   }
   // The rounds did catch writers part-way, leaving temporaries that changed nothing above.
   EXPECT_GT(killedMidWrite, 0);
+}
+
+}  // namespace
+}  // namespace orvane::sim
+
+namespace orvane::sim {
+namespace {
+
+// A device kept in memory answers every operation as one on disk does, the disk being the oracle:
+// the same random operations, faults among them, on both, over a few paths that collide (a file
+// where a folder is wanted, a folder where a file is written, a name moved aside twice).
+class FilesInMemory : public ::testing::TestWithParam<unsigned> {};
+INSTANTIATE_TEST_SUITE_P(Seeds, FilesInMemory, ::testing::Values(11u, 12u, 13u));
+
+TEST_P(FilesInMemory, AnswerEveryOperationAsTheDiskDoes) {
+  rig::TemporaryRoot root;
+  FileStore disk(root.path());
+  FileStore memory(root.path() / "unused");
+  memory.keepInMemory();
+  std::vector<std::string> paths;
+  for (const char* a : {"a", "b"}) {
+    paths.push_back(std::string("/") + a);
+    for (const char* b : {"a", "b", "a.unreadable"}) {
+      paths.push_back(std::string("/") + a + "/" + b);
+      paths.push_back(std::string("/") + a + "/" + b + "/c");
+    }
+  }
+  paths.push_back("//a/./b/");
+  const FileFault faults[] = {FileFault::kWrite, FileFault::kFlush, FileFault::kRename, FileFault::kReadOnly,
+                              FileFault::kFull};
+  std::mt19937 random(GetParam());
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  for (int step = 0; step < 3000; ++step) {
+    const std::string& path = paths[pick(paths.size())];
+    if (pick(4) == 0) {
+      const FileFault fault = faults[pick(std::size(faults))];
+      disk.injectFault(fault, 1);
+      memory.injectFault(fault, 1);
+    }
+    const std::string where = "step " + std::to_string(step) + " at " + path;
+    switch (pick(7)) {
+      case 0:
+      case 1: {
+        const std::string bytes(pick(8), static_cast<char>('0' + step % 10));
+        EXPECT_EQ(disk.writeAtomically(path, bytes), memory.writeAtomically(path, bytes)) << "write, " << where;
+        break;
+      }
+      case 2:
+        EXPECT_EQ(disk.read(path, 4), memory.read(path, 4)) << "read, " << where;
+        break;
+      case 3:
+        EXPECT_EQ(disk.exists(path), memory.exists(path)) << "exists, " << where;
+        EXPECT_EQ(disk.isDirectory(path), memory.isDirectory(path)) << "isDirectory, " << where;
+        break;
+      case 4:
+        EXPECT_EQ(disk.remove(path), memory.remove(path)) << "remove, " << where;
+        break;
+      case 5:
+        EXPECT_EQ(disk.moveAside(path), memory.moveAside(path)) << "moveAside, " << where;
+        break;
+      default:
+        EXPECT_EQ(disk.lockFolderOf(path).has_value(), memory.lockFolderOf(path).has_value()) << "lock, " << where;
+        break;
+    }
+    disk.clearFaults();
+    memory.clearFaults();
+    if (HasFailure()) break;
+  }
+  EXPECT_TRUE(disk.temporaries().empty());
+  EXPECT_TRUE(memory.temporaries().empty());
+  EXPECT_FALSE(fs::exists(root.path() / "unused" / "a"));  // nothing of the memory store reached the disk
+}
+
+// A device made to keep its files in memory installs the extension there, never in its folder, and
+// refuses to hand its processes to OS processes of their own, which would read the folder.
+TEST(FilesInMemory, StayInTheCommandsProcess) {
+  rig::TemporaryRoot root;
+  auto device = rig::makeDevice(root.path(), rig::Files::kInMemory);
+  EXPECT_TRUE(device->files().exists(kInstallPath));
+  EXPECT_TRUE(fs::is_empty(root.path()));
+  EXPECT_THROW(device->setSeparateProcesses(true), std::logic_error);
 }
 
 }  // namespace
