@@ -128,3 +128,46 @@ open(path, "w").write(head + "tap com.example.app globe\nrun\n" * n + "expect in
 PY
   /usr/bin/time -f "orvane-sim run --quiet, $n globe taps: %e s, peak %M KiB" build/orvane-sim run -q "$work/taps$n.scn" >/dev/null
 done
+
+echo "== expect no-event against expect event after each tap (instructions a tap and its expectation, runs of 4,000 less 2,000)"
+python3 - "$work" <<'PY'
+import sys
+work = sys.argv[1]
+head = "keyboards en_US fr_FR de_DE\nsettings write {mode: 1, SelectedKeyboards: [en_US, fr_FR, de_DE]}\nstart com.example.app\n"
+tap = "tap com.example.app globe\nrun\n"
+for n in (2000, 4000):
+    for name, line in (("event", "expect event com.example.app input-mode\n"), ("no-event", "expect no-event com.example.app alert\n")):
+        with open(f"{work}/{name}{n}.scn", "w") as f:
+            f.write(head + (tap + line) * n)
+PY
+declare -A expect
+for name in event no-event; do
+  a=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null build/orvane-sim run -q "$work/${name}2000.scn" 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}')
+  b=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null build/orvane-sim run -q "$work/${name}4000.scn" 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}')
+  expect[$name]=$(((b - a) / 2000))
+done
+awk -v e="${expect[event]}" -v n="${expect[no-event]}" \
+  'BEGIN { printf "expect event %d  expect no-event %d  no-event / event %.2f\n", e, n, n / e }'
+
+echo "== 200,000 taps, the device folder on disk against one in memory (whole runs, taking turns)"
+# The device folder of a run is a throwaway one under TMPDIR: /tmp (this machine's disk, as the file
+# system type printed says) against /dev/shm (memory).
+python3 - "$work" build/orvane-sim <<'PY'
+import os, subprocess, sys, time
+work, sim = sys.argv[1], sys.argv[2]
+
+def run(path, tmpdir):
+    start = time.perf_counter()
+    subprocess.run([sim, "run", "-q", path], check=True, stdout=subprocess.DEVNULL, env=dict(os.environ, TMPDIR=tmpdir))
+    return time.perf_counter() - start
+
+def fstype(path):
+    return subprocess.run(["stat", "-f", "-c", "%T", path], capture_output=True, text=True).stdout.strip()
+ratios = []
+for _ in range(3):
+    disk, memory = run(f"{work}/taps200000.scn", "/tmp"), run(f"{work}/taps200000.scn", "/dev/shm")
+    ratios.append(disk / memory)
+    print(f"200,000 taps: /tmp ({fstype('/tmp')}) {disk:.2f} s  /dev/shm ({fstype('/dev/shm')}) {memory:.2f} s  "
+          f"disk / memory {disk / memory:.2f}")
+print(f"200,000 taps, disk / memory, median of 3 rounds: {sorted(ratios)[1]:.2f}")
+PY
