@@ -2,7 +2,8 @@
 # Every figure of docs/performance.md: instructions per operation (callgrind, the count at 2N minus
 # the count at N, over N), each against its floor; CPU time of every operation taking turns within
 # rounds (median and spread of the per-round ratios); growth with the keyboards and the file's size;
-# peak memory over long runs of the driver and of orvane-sim --quiet.
+# peak memory over long runs of the driver and of orvane-sim --quiet; with --test-command, the test
+# command's phases from a fresh clone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -171,3 +172,28 @@ for _ in range(3):
           f"disk / memory {disk / memory:.2f}")
 print(f"200,000 taps, disk / memory, median of 3 rounds: {sorted(ratios)[1]:.2f}")
 PY
+
+# The README's test command from a fresh clone of this checkout's commit, each phase timed: a
+# quarter of an hour on two cores, so only when asked (scripts/bench.sh --test-command).
+if [ "${1:-}" = "--test-command" ]; then
+  echo "== the test command (bash .ci/run) from a fresh clone, each phase"
+  git clone -q . "$work/clone"
+  (cd "$work/clone" && python3 - <<'PY'
+import subprocess, sys, time
+start = time.monotonic()
+phase, began, phases = None, start, []
+run = subprocess.Popen(["bash", ".ci/run"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+for line in run.stdout:
+    if line.startswith("== "):
+        now = time.monotonic()
+        if phase:
+            phases.append((phase, now - began))
+        phase, began = line[3:].strip(), now
+phases.append((phase, time.monotonic() - began))
+for name, seconds in phases:
+    print(f"{name}: {seconds:.0f} s")
+print(f"whole: {time.monotonic() - start:.0f} s, exit {run.wait()}")
+sys.exit(run.returncode)
+PY
+  )
+fi
