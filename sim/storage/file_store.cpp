@@ -74,10 +74,6 @@ bool putInPlace(int dir, const std::string& temp, const char* name) {
 // what the disk answers: a file and a folder never share a path, a folder holds what is beneath it.
 class FileStore::Memory {
  public:
-  bool isFile(std::string_view rel) const {
-    const auto it = nodes_.find(rel);
-    return it != nodes_.end() && it->second.has_value();
-  }
   bool isFolder(std::string_view rel) const {
     const auto it = nodes_.find(rel);
     return rel.empty() || (it != nodes_.end() && !it->second.has_value());
