@@ -399,14 +399,16 @@ std::unique_ptr<orvane::sim::Device> makeDevice(const DeviceFolder& folder, cons
 #ifdef ORVANE_REAL_RUNTIME_COMMAND
   // On the real runtime every simulated process is an OS process of its own, which reads and
   // writes the device's files itself: they are on disk.
-  auto device =
-      orvane::rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : Files::kOnDisk);
-  device->setSeparateProcesses(true);
+  constexpr Files kThrowaway = Files::kOnDisk;
 #else
   // A throwaway device on this runtime keeps its files in memory: every process is this one, and
-  // nothing reads them after the run. A kept folder and --durable keep them on disk.
-  auto device =
-      orvane::rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : Files::kInMemory);
+  // nothing reads them after the run.
+  constexpr Files kThrowaway = Files::kInMemory;
+#endif
+  // A kept folder and --durable keep the files on disk, each write flushed.
+  auto device = orvane::rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : kThrowaway);
+#ifdef ORVANE_REAL_RUNTIME_COMMAND
+  device->setSeparateProcesses(true);
 #endif
   // The runner and the output take every event as it happens; the device keeps no history of them.
   device->trace().setRecording(false);

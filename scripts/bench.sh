@@ -11,14 +11,16 @@ command -v valgrind >/dev/null || { sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
 scripts/build.sh build >/dev/null
 drive=build/bench/orvane_keystrokes
 
-count() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$drive" "$@" 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}'; }
-per() {  # per MODE N [ARG]: instructions of one operation
-  local mode=$1 n=$2 arg=${3:-}
+refs() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}'; }
+count() { refs "$drive" "$@"; }
+per_by() {  # per_by COUNTER MODE N [ARG]: one operation, as the counter counts a run
+  local counter=$1 mode=$2 n=$3 arg=${4:-}
   local a b
-  a=$(count "$mode" "$n" $arg)
-  b=$(count "$mode" $((2 * n)) $arg)
+  a=$("$counter" "$mode" "$n" $arg)
+  b=$("$counter" "$mode" $((2 * n)) $arg)
   echo $(((b - a) / n))
 }
+per() { per_by count "$@"; }  # per MODE N [ARG]: instructions of one operation
 
 echo "== instructions per operation (callgrind; file layer on its openat-per-folder walk, see docs)"
 declare -A ir
@@ -78,12 +80,7 @@ less_reloads() {  # MODE N [ARG]: a run's instructions less those of its reloads
   [ -n "$reloads" ] || { echo "bench.sh: no reload found in a run of $*" >&2; exit 1; }
   echo $((total - reloads))
 }
-per_less_reloads() {  # MODE N [ARG]: one operation, less its reloads
-  local a b
-  a=$(less_reloads "$1" "$2" ${3:-})
-  b=$(less_reloads "$1" $((2 * $2)) ${3:-})
-  echo $(((b - a) / $2))
-}
+per_less_reloads() { per_by less_reloads "$@"; }  # MODE N [ARG]: one operation, less its reloads
 declare -A share
 sizes="16 64 256 1024"
 for n in $sizes; do
@@ -120,31 +117,30 @@ for mode in extension tap; do
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for n in 50000 200000; do
-  python3 - "$n" "$work/taps$n.scn" <<'PY'
-import sys
-n, path = int(sys.argv[1]), sys.argv[2]
-head = "keyboards en_US fr_FR de_DE\nsettings write {mode: 1, SelectedKeyboards: [en_US, fr_FR, de_DE]}\nstart com.example.app\n"
-open(path, "w").write(head + "tap com.example.app globe\nrun\n" * n + "expect input-mode com.example.app %s\n" % ["en_US", "fr_FR", "de_DE"][n % 3])
-PY
-  /usr/bin/time -f "orvane-sim run --quiet, $n globe taps: %e s, peak %M KiB" build/orvane-sim run -q "$work/taps$n.scn" >/dev/null
-done
-
-echo "== expect no-event against expect event after each tap (instructions a tap and its expectation, runs of 4,000 less 2,000)"
+# The scenarios below: N mode-1 globe taps (taps50000, taps200000), and N taps each followed by an
+# expect event or an expect no-event (event2000, no-event4000, ...).
 python3 - "$work" <<'PY'
 import sys
 work = sys.argv[1]
 head = "keyboards en_US fr_FR de_DE\nsettings write {mode: 1, SelectedKeyboards: [en_US, fr_FR, de_DE]}\nstart com.example.app\n"
 tap = "tap com.example.app globe\nrun\n"
+for n in (50000, 200000):
+    with open(f"{work}/taps{n}.scn", "w") as f:
+        f.write(head + tap * n + "expect input-mode com.example.app %s\n" % ["en_US", "fr_FR", "de_DE"][n % 3])
 for n in (2000, 4000):
     for name, line in (("event", "expect event com.example.app input-mode\n"), ("no-event", "expect no-event com.example.app alert\n")):
         with open(f"{work}/{name}{n}.scn", "w") as f:
             f.write(head + (tap + line) * n)
 PY
+for n in 50000 200000; do
+  /usr/bin/time -f "orvane-sim run --quiet, $n globe taps: %e s, peak %M KiB" build/orvane-sim run -q "$work/taps$n.scn" >/dev/null
+done
+
+echo "== expect no-event against expect event after each tap (instructions a tap and its expectation, runs of 4,000 less 2,000)"
 declare -A expect
 for name in event no-event; do
-  a=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null build/orvane-sim run -q "$work/${name}2000.scn" 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}')
-  b=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null build/orvane-sim run -q "$work/${name}4000.scn" 2>&1 | awk '/refs/ {gsub(",","",$4); print $4}')
+  a=$(refs build/orvane-sim run -q "$work/${name}2000.scn")
+  b=$(refs build/orvane-sim run -q "$work/${name}4000.scn")
   expect[$name]=$(((b - a) / 2000))
 done
 awk -v e="${expect[event]}" -v n="${expect[no-event]}" \

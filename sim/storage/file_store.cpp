@@ -50,6 +50,18 @@ std::string temporaryName(std::string_view name, std::minstd_rand& draw) {
   return out;
 }
 
+// What a name moved aside takes after it: ".unreadable", then ".unreadable-2", and so on. Appended
+// piece by piece: GCC 12 at -O3 takes "literal" + std::string&& for an overlapping copy
+// (-Wrestrict, a false positive).
+std::string asideSuffix(int n) {
+  std::string suffix = ".unreadable";
+  if (n > 1) {
+    suffix += '-';
+    suffix += std::to_string(n);
+  }
+  return suffix;
+}
+
 // Puts the temporary `temp` in place of `name`. Over a regular file the two are exchanged and the
 // old one, now under the temporary's name, removed: the same atomic replacement a rename makes
 // (a reader sees the old bytes or the new, never a mix), without the flush ext4 starts on a rename
@@ -76,7 +88,7 @@ class FileStore::Memory {
  public:
   bool isFolder(std::string_view rel) const {
     const auto it = nodes_.find(rel);
-    return rel.empty() || (it != nodes_.end() && !it->second.has_value());
+    return it != nodes_.end() && !it->second.has_value();
   }
   const std::string* file(std::string_view rel) const {
     const auto it = nodes_.find(rel);
@@ -140,14 +152,10 @@ FileStore::~FileStore() {
 
 void FileStore::keepInMemory() { memory_ = std::make_unique<Memory>(); }
 
-std::string_view FileStore::Relative::folder() const {
+FileStore::Relative::Split FileStore::Relative::split() const {
   const std::size_t slash = view().rfind('/');
-  return slash == std::string_view::npos ? std::string_view() : view().substr(0, slash);
-}
-
-const char* FileStore::Relative::name() const {
-  const std::size_t slash = view().rfind('/');
-  return slash == std::string_view::npos ? text : text + slash + 1;
+  if (slash == std::string_view::npos) return {{}, text};
+  return {view().substr(0, slash), text + slash + 1};
 }
 
 bool FileStore::relative(std::string_view devicePath, Relative& out) const {
@@ -188,7 +196,10 @@ std::optional<fs::path> FileStore::resolve(std::string_view devicePath) const {
 int FileStore::openFolder(std::string_view relativeFolder, bool create) const {
   // Usually the folder is there: one openat2 beneath the root, no link followed, finds it.
   if (hasOpenat2_ && !relativeFolder.empty()) {
-    const int whole = openBeneath(relativeFolder, O_PATH | O_DIRECTORY);
+    Relative folder;  // a folder of a relative path fits where the path did
+    folder.size = relativeFolder.copy(folder.text, relativeFolder.size());
+    folder.text[folder.size] = '\0';
+    const int whole = openBeneath(folder, O_PATH | O_DIRECTORY);
     if (whole >= 0 || !create) return whole;
   }
   int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
@@ -213,29 +224,21 @@ int FileStore::openFolder(std::string_view relativeFolder, bool create) const {
   return fd;
 }
 
-int FileStore::openBeneath(std::string_view rel, int flags) const {
-  if (rootFd_ < 0 || rel.empty()) return -1;
-  char path[PATH_MAX];
-  if (rel.size() >= sizeof path) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  rel.copy(path, rel.size());
-  path[rel.size()] = '\0';
+int FileStore::openBeneath(const Relative& rel, int flags) const {
+  if (rootFd_ < 0 || rel.size == 0) return -1;
   open_how how{};
   how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   if (hasOpenat2_) {
-    const long fd = ::syscall(SYS_openat2, rootFd_, path, &how, sizeof how);
+    const long fd = ::syscall(SYS_openat2, rootFd_, rel.text, &how, sizeof how);
     if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
     hasOpenat2_ = false;  // an older kernel (or valgrind, which does not know the call): asked once
   }
   // Without openat2: the folders one by one, then the file itself, none of them a link.
-  const std::size_t slash = rel.rfind('/');
-  const std::size_t nameAt = slash == std::string_view::npos ? 0 : slash + 1;
-  const int dir = openFolder(rel.substr(0, nameAt == 0 ? 0 : slash), false);
+  const auto [folder, name] = rel.split();
+  const int dir = openFolder(folder, false);
   if (dir < 0) return -1;
-  const int file = ::openat(dir, path + nameAt, flags | O_NOFOLLOW | O_CLOEXEC);
+  const int file = ::openat(dir, name, flags | O_NOFOLLOW | O_CLOEXEC);
   ::close(dir);
   // O_PATH with O_NOFOLLOW opens a link itself rather than failing: a link is refused all the same.
   struct stat st {};
@@ -251,7 +254,7 @@ bool FileStore::exists(std::string_view devicePath) const {
   Relative rel;
   if (!relative(devicePath, rel)) return false;
   if (memory_) return rel.size > 0 && memory_->exists(rel.view());
-  const int fd = openBeneath(rel.view(), O_PATH);
+  const int fd = openBeneath(rel, O_PATH);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -261,7 +264,7 @@ bool FileStore::isDirectory(std::string_view devicePath) const {
   Relative rel;
   if (!relative(devicePath, rel)) return false;
   if (memory_) return rel.size > 0 && memory_->isFolder(rel.view());
-  const int fd = openBeneath(rel.view(), O_PATH | O_DIRECTORY);
+  const int fd = openBeneath(rel, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -276,7 +279,7 @@ std::optional<std::string> FileStore::read(std::string_view devicePath, std::siz
   }
   // Non-blocking, so that a FIFO or a device at the path is refused at once instead of waiting for
   // a writer; only a regular file is read.
-  const int fd = openBeneath(rel.view(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  const int fd = openBeneath(rel, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<std::string> out;
@@ -314,13 +317,13 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   if (memory_) {
     // The faults in the order a write on disk meets them: writing, the storage filling up,
     // flushing, putting in place.
-    const bool ok = memory_->makeFolders(rel.folder()) && !meets(FileFault::kWrite) && !meets(FileFault::kFull) &&
+    const bool ok = memory_->makeFolders(rel.split().folder) && !meets(FileFault::kWrite) && !meets(FileFault::kFull) &&
                     !meets(FileFault::kFlush) && !meets(FileFault::kRename) && memory_->put(rel.view(), bytes);
     if (ok && writeObserver_) writeObserver_(devicePath, bytes);
     return ok;
   }
-  const char* name = rel.name();
-  const int dir = openFolder(rel.folder(), true);
+  const auto [folder, name] = rel.split();
+  const int dir = openFolder(folder, true);
   if (dir < 0) return false;
   std::string temp;
   int fd = -1;
@@ -390,34 +393,29 @@ std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
   Relative rel;
   if (!relative(devicePath, rel) || rel.size == 0) return std::nullopt;
   if (meets(FileFault::kReadOnly)) return std::nullopt;
-  const char* name = rel.name();
+  const auto [folder, name] = rel.split();
+  // The device path's own folder, as it was spelt, for the answer.
+  const std::string_view asked = devicePath.substr(0, devicePath.rfind('/') + 1);
   if (memory_) {
     if (!memory_->exists(rel.view())) return std::nullopt;
     for (int n = 1; n <= 1000; ++n) {
-      std::string suffix = ".unreadable";
-      if (n > 1) suffix += "-" + std::to_string(n);
+      const std::string suffix = asideSuffix(n);
       const std::string aside = std::string(rel.view()) + suffix;
       if (memory_->exists(aside)) continue;  // never over an earlier one
       memory_->move(rel.view(), aside);
-      return std::string(devicePath.substr(0, devicePath.rfind('/') + 1)) + name + suffix;
+      return std::string(asked) + name + suffix;
     }
     return std::nullopt;
   }
-  const int dir = openFolder(rel.folder(), false);
+  const int dir = openFolder(folder, false);
   if (dir < 0) return std::nullopt;
   std::optional<std::string> movedTo;
   for (int n = 1; n <= 1000 && !movedTo; ++n) {
-    // Appended piece by piece: GCC 12 at -O3 takes "literal" + std::string&& for an overlapping copy
-    // (-Wrestrict, a false positive).
     std::string aside = name;
-    aside += ".unreadable";
-    if (n > 1) {
-      aside += '-';
-      aside += std::to_string(n);
-    }
+    aside += asideSuffix(n);
     // Never over an earlier one: what was moved aside before stays.
     if (::renameat2(dir, name, dir, aside.c_str(), RENAME_NOREPLACE) == 0) {
-      movedTo = std::string(devicePath.substr(0, devicePath.rfind('/') + 1)) + aside;
+      movedTo = std::string(asked) + aside;
     } else if (errno != EEXIST) {
       break;
     }
@@ -431,8 +429,8 @@ bool FileStore::remove(std::string_view devicePath) {
   if (!relative(devicePath, rel) || rel.size == 0) return false;
   if (meets(FileFault::kReadOnly)) return false;
   if (memory_) return memory_->removeFile(rel.view());
-  const char* name = rel.name();
-  const int dir = openFolder(rel.folder(), false);
+  const auto [folder, name] = rel.split();
+  const int dir = openFolder(folder, false);
   if (dir < 0) return false;
   const bool ok = ::unlinkat(dir, name, 0) == 0;
   ::close(dir);
@@ -444,10 +442,10 @@ std::optional<FileStore::FolderLock> FileStore::lockFolderOf(std::string_view de
   if (!relative(devicePath, rel) || rel.size == 0) return std::nullopt;
   if (memory_) {
     // No other process reads these files: the lock need only make the folder, as on disk.
-    if (!memory_->makeFolders(rel.folder())) return std::nullopt;
+    if (!memory_->makeFolders(rel.split().folder)) return std::nullopt;
     return std::optional<FolderLock>(std::in_place, -1);
   }
-  const int dir = openFolder(rel.folder(), true);
+  const int dir = openFolder(rel.split().folder, true);
   if (dir < 0) return std::nullopt;
   // flock needs a descriptor that is more than a path.
   const int lockFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -110,14 +110,17 @@ class FileStore {
     std::size_t size = 0;
     char text[PATH_MAX];
     std::string_view view() const { return {text, size}; }
-    std::string_view folder() const;  // "var/mobile"; empty for a file directly under the root
-    const char* name() const;         // "x.plist": the path's tail, so NUL-terminated too
+    struct Split {
+      std::string_view folder;  // "var/mobile"; empty for a file directly under the root
+      const char* name;         // "x.plist": the path's tail, so NUL-terminated too
+    };
+    Split split() const;
   };
   // Makes a device path relative to the root; false when it is not allowed (not absolute, "..",
   // a NUL, or longer than the system takes).
   bool relative(std::string_view devicePath, Relative& out) const;
   // Opens a path beneath the root without following symbolic links; -1 on failure.
-  int openBeneath(std::string_view relative, int flags) const;
+  int openBeneath(const Relative& relative, int flags) const;
   // Opens (and with `create`, makes) the folders of a relative path one by one, refusing links.
   int openFolder(std::string_view relativeFolder, bool create) const;
 
