@@ -30,6 +30,19 @@ void ScenarioRunner::Impl::version(Args& args) {
   device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
 }
 
+void ScenarioRunner::Impl::keyboardMethods(Args& args) {
+  const std::string forms = args.word("plain, context, both or version");
+  args.end();
+  const std::optional<sim::KeyboardStepForms> chosen =
+      forms == "plain"     ? std::optional(sim::KeyboardStepForms{true, false})
+      : forms == "context" ? std::optional(sim::KeyboardStepForms{false, true})
+      : forms == "both"    ? std::optional(sim::KeyboardStepForms{true, true})
+      : forms == "version" ? std::nullopt
+                           : throw BadLine("keyboard-methods takes plain, context, both or version");
+  device.setKeyboardStepForms(chosen);
+  device.trace().add("device", "keyboard-methods", {{"value", forms}});
+}
+
 void ScenarioRunner::Impl::appIcon(Args& args) {
   const std::string identifier = args.word("display identifier");
   const std::string size = args.word("size");

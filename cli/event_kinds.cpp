@@ -24,6 +24,7 @@ const std::map<std::string, Fields, std::less<>>& table() {
       {"state", {"value"}},
       // The device.
       {"version", {"value"}},
+      {"keyboard-methods", {"value"}},
       {"activator", {"installed"}},
       {"keyboards", {"list", "displayNames"}},
       {"keyboards-failed", {"list", "displayNames"}},

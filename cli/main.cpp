@@ -785,7 +785,7 @@ int run(const Options& options, bool tour) {
 std::vector<std::string> completions(orvane::sim::Device& device, const std::vector<std::string>& before) {
   static const std::vector<std::string> kCommands = {
       "help",          "quit",      "exit",          "reset",    "state", "source",  "save",     "show",
-      "version",       "activator", "keyboards",     "settings", "file",  "pref",    "app-icon", "fault",
+      "version",       "keyboard-methods", "activator", "keyboards",     "settings", "file",  "pref",    "app-icon", "fault",
       "start",         "stop",      "kill",          "crash",    "hang",  "suspend", "resume",   "show-keyboard",
       "hide-keyboard", "tap",       "next-keyboard", "switcher", "label", "unlock",  "dismiss",  "post",
       "run",           "say",       "mark",          "expect"};
@@ -814,6 +814,7 @@ std::vector<std::string> completions(orvane::sim::Device& device, const std::vec
   if (command == "tap" && n == 2) return {"globe", "nowhere"};
   if (command == "keyboards") return keyboards;
   if (command == "state" && n == 1) return {"--json"};
+  if (command == "keyboard-methods" && n == 1) return {"plain", "context", "both", "version"};
   if (command == "activator" && n == 1) return {"installed", "absent", "fire", "ask"};
   if (command == "settings" && n == 1) return {"write", "write-xml", "set", "remove", "delete", "bytes"};
   if (command == "post" && n == 2) return {"darwin", "distributed"};

@@ -83,6 +83,7 @@ struct ScenarioRunner::Impl {
   // Commands (commands.cpp).
   void say(Args& args);
   void version(Args& args);
+  void keyboardMethods(Args& args);
   void appIcon(Args& args);
   void keyboards(Args& args);
   void start(Args& args);

@@ -62,6 +62,7 @@ void ScenarioRunner::Impl::run(Args& args) {
   static const std::map<std::string, Handler, std::less<>> kCommands = {
       {"say", &Impl::say},
       {"version", &Impl::version},
+      {"keyboard-methods", &Impl::keyboardMethods},
       {"activator", &Impl::activator},
       {"app-icon", &Impl::appIcon},
       {"keyboards", &Impl::keyboards},

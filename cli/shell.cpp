@@ -160,6 +160,7 @@ const char* const kShellHelp =
     "  show file PATH | pref DOMAIN  a device file or a preference domain, in readable form\n"
     "setting up the device:\n"
     "  version NUMBER                the system version (default 1240.1)\n"
+    "  keyboard-methods plain|context|both|version   the next-keyboard steps the keyboard class has\n"
     "  activator installed|absent    put Activator's library on the device, or take it off\n"
     "  keyboards ID[=\"Name\"]...      the enabled keyboards, in the system's order\n"
     "  settings write|write-xml|set|remove|delete|bytes ...   the settings file\n"

@@ -16,6 +16,8 @@ StringList Replacements::replaced_inputModes(const Id& self, Sel cmd) {
   std::vector<std::string> list;
   if (storedSwitcherList_) {
     // This system's switcher is built from the stored list; the system's implementation is not asked.
+    // Only its strings: the switcher takes each element for an input mode's identifier and sends it
+    // a string's messages, which a number or a dictionary does not answer.
     list = stringElements(platform_.preferences.CFPreferencesCopyAppValue(platform::names::kAppleKeyboardsKey,
                                                                           platform::names::kGlobalPreferencesDomain));
   } else if (StringList system = saved_.inputModes(self, cmd)) {

@@ -89,6 +89,8 @@ void Orvane::registerActivatorListeners() {
   }
 
   platform_.preferences.CFPreferencesAppSynchronize(platform::names::kGlobalPreferencesDomain);
+  // Only strings: each element is split at "@", a message a number or a dictionary does not answer,
+  // and an exception here would end SpringBoard at every boot.
   const std::vector<std::string> enabled = stringElements(platform_.preferences.CFPreferencesCopyAppValue(
       platform::names::kAppleKeyboardsKey, platform::names::kGlobalPreferencesDomain));
   for (const std::string& identifier : enabled) {

@@ -23,8 +23,8 @@ TEST_P(VersionChoice, ExactlyOneNextKeyboardStepIsReplaced) {
   rig::Rig device;
   device.device().setVersion(GetParam());
   sim::Process& app = device.start("com.example.app");
-  // The form the system's keyboard has: the plain step before 1240.1, the one with a context after.
-  const bool plain = GetParam() < 1240.1;
+  // The form the system's keyboard has: the plain step up to 793.0, the one with a context above.
+  const bool plain = GetParam() <= 793.0;
   const auto& hooks = app.installedHooks();
   auto has = [&](const std::string& target) { return std::find(hooks.begin(), hooks.end(), target) != hooks.end(); };
   EXPECT_EQ(has("UIKeyboardImpl setInputModeToNextInPreferredList"), plain);
@@ -38,6 +38,27 @@ TEST_P(VersionChoice, ExactlyOneNextKeyboardStepIsReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, VersionChoice,
                          ::testing::Values(793.0, 793.1, 847.2, 1140.1, 792.9, 1240.1, 1348.0));
+
+// A keyboard class with one form is hooked on that form whatever the version says (a 32-bit system
+// of version 847.2 has only the plain step); with both forms, the version rule chooses.
+TEST(StartUp, TheStepReplacedIsTheFormTheClassHasOrTheVersionsWhenItHasBoth) {
+  struct Case {
+    sim::KeyboardStepForms forms;
+    double version;
+    bool plainReplaced;
+  };
+  for (const Case& c : {Case{{true, false}, 847.2, true}, Case{{false, true}, 793.0, false},
+                        Case{{true, true}, 793.0, true}, Case{{true, true}, 1240.1, false}}) {
+    rig::Rig device;
+    device.device().setVersion(c.version);
+    device.device().setKeyboardStepForms(c.forms);
+    const auto& hooks = device.start("com.example.app").installedHooks();
+    auto has = [&](const std::string& target) { return std::find(hooks.begin(), hooks.end(), target) != hooks.end(); };
+    EXPECT_EQ(has("UIKeyboardImpl setInputModeToNextInPreferredList"), c.plainReplaced) << c.version;
+    EXPECT_EQ(has("UIKeyboardImpl setInputModeToNextInPreferredListWithExecutionContext:"), !c.plainReplaced)
+        << c.version;
+  }
+}
 
 TEST(StartUp, SpringBoardWithActivatorLogsThenRegistersInOrder) {
   rig::Rig device;

@@ -38,6 +38,10 @@ class Device {
 
   double version() const { return version_; }
   void setVersion(double version) { version_ = version; }
+  // The forms of the next-keyboard step UIKeyboardImpl has in processes started from now on;
+  // nothing: the forms the version has.
+  std::optional<KeyboardStepForms> keyboardStepForms() const { return keyboardStepForms_; }
+  void setKeyboardStepForms(std::optional<KeyboardStepForms> forms) { keyboardStepForms_ = forms; }
   // What the system's UIApplicationMain returns in processes started from now on.
   int applicationMainStatus() const { return applicationMainStatus_; }
   void setApplicationMainStatus(int status) { applicationMainStatus_ = status; }
@@ -149,6 +153,7 @@ class Device {
   PreferenceStore preferences_;
   Trace trace_;
   double version_ = 1240.1;
+  std::optional<KeyboardStepForms> keyboardStepForms_;
   int applicationMainStatus_ = 0;
   std::vector<InputMode> activeInputModes_;
   std::uint64_t keyboardsGeneration_ = 0;

@@ -33,6 +33,7 @@ std::string traceName(std::string_view bundleIdentifier) {
 Process::Process(Device& device, std::string bundleIdentifier, int applicationMainStatus)
     : device_(device),
       version_(device.version()),
+      stepForms_(device.keyboardStepForms().value_or(keyboardStepFormsOf(version_))),
       bundleIdentifier_(std::move(bundleIdentifier)),
       name_(traceName(bundleIdentifier_)),
       runtime_(makeProcessRuntime()),
@@ -297,7 +298,7 @@ void Process::nextKeyboardStep() {
     remote("nextKeyboardStep");
     return;
   }
-  const bool plain = systemHasPlainStep(version_);
+  const bool plain = systemSendsPlainStep(stepForms_, version_);
   platform::sendNextKeyboardStep(ui_->keyboardImpl, plain, plain ? objc::Id{} : makeExecutionContext(*this, *ui_));
   reportUnfinishedContexts(*this, *ui_);
 }

@@ -133,6 +133,7 @@ class Process final : public platform::System,
   // Host: what the stand-in classes see of the process.
   platform::Runtime& runtime() override { return *this; }
   double systemVersion() override { return version_; }
+  KeyboardStepForms keyboardStepForms() override { return stepForms_; }
   void trace(std::string kind, TraceFields fields = {}) override;
   bool tracing() const override;
   // The name the trace gives an object: its class and a number, the same for as long as it lives
@@ -219,6 +220,7 @@ class Process final : public platform::System,
   Device& device_;
   // The system a process runs on does not change under it: the version is the one it booted with.
   double version_;
+  KeyboardStepForms stepForms_;
   std::string bundleIdentifier_;
   std::string name_;
   std::unique_ptr<ProcessRuntime> runtime_;

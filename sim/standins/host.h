@@ -41,12 +41,32 @@ enum class IconKind { kCGImage, kCIImage, kEmpty };
 
 using TraceFields = std::vector<std::pair<std::string, std::string>>;
 
+// The forms of the next-keyboard step that the keyboard's class UIKeyboardImpl implements. The
+// public class dumps list the plain step alone up to 793.x and the step with an execution context
+// alone above it (docs/device.md); a scenario may give the class either form or both by hand.
+struct KeyboardStepForms {
+  bool plain = false;
+  bool withContext = false;
+  bool operator==(const KeyboardStepForms&) const = default;
+};
+inline KeyboardStepForms keyboardStepFormsOf(double version) {
+  return version <= 793.0 ? KeyboardStepForms{true, false} : KeyboardStepForms{false, true};
+}
+// The form the system's own code sends (the globe key's touch, the device's next-keyboard step):
+// the one its class implements; where it implements both, the one its version would have.
+inline bool systemSendsPlainStep(KeyboardStepForms forms, double version) {
+  if (forms.plain != forms.withContext) return forms.plain;
+  return keyboardStepFormsOf(version).plain;
+}
+
 class Host {
  public:
   virtual ~Host() = default;
   virtual platform::Runtime& runtime() = 0;
   // The system version the process booted with (kCFCoreFoundationVersionNumber).
   virtual double systemVersion() = 0;
+  // The forms of the next-keyboard step its keyboard class has, fixed when it booted.
+  virtual KeyboardStepForms keyboardStepForms() = 0;
   virtual bool isSpringBoard() const = 0;
 
   virtual void trace(std::string kind, TraceFields fields = {}) = 0;

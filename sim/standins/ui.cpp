@@ -162,11 +162,13 @@ void addKeyboardImplClass(Host& host, Ui& ui) {
     setInputModeFromKeyboard(host, ui, self, identifier, "setInputMode:");
   });
   keyboardImpl.method(sel::autocorrectionController, [&ui](const Id&, Sel) { return ui.autocorrectionController; });
-  // Which form of the step the keyboard has depends on the system version.
-  if (systemHasPlainStep(host.systemVersion())) {
+  // Which forms of the step the keyboard has depends on the system version (or the scenario).
+  const KeyboardStepForms forms = host.keyboardStepForms();
+  if (forms.plain) {
     keyboardImpl.method(sel::setInputModeToNextInPreferredList,
                         [&host, &ui](const Id& self, Sel) { systemNextStep(host, ui, self); });
-  } else {
+  }
+  if (forms.withContext) {
     keyboardImpl.method(sel::setInputModeToNextInPreferredListWithExecutionContext,
                         [&host, &ui](const Id& self, Sel, Id context) {
                           systemNextStep(host, ui, self);
@@ -261,7 +263,7 @@ void addLayoutClasses(Host& host, Ui& ui) {
     }
     // The globe key: the keyboard steps to its next input mode, with a context of its own where the
     // step takes one.
-    const bool plain = systemHasPlainStep(host.systemVersion());
+    const bool plain = systemSendsPlainStep(host.keyboardStepForms(), host.systemVersion());
     platform::sendNextKeyboardStep(ui.keyboardImpl, plain, plain ? Id{} : makeExecutionContext(host, ui));
   });
   ClassDefinition(host.runtime(), layout.registerClass(), "UIKeyboardLayoutStar")

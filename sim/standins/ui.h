@@ -36,10 +36,6 @@ struct Ui {
   std::vector<objc::Id> openContexts;
 };
 
-// Whether the system's keyboard has the plain next-keyboard step (before 1240.1) or, from 1240.1 on,
-// only the step with an execution context (see docs/device.md).
-inline bool systemHasPlainStep(double version) { return version < 1240.1; }
-
 // Adds the platform's classes to a starting process and creates its objects.
 void buildUi(Host& host, Ui& ui);
 // The process's layout key of that name, or nothing.
