@@ -12,9 +12,10 @@
 namespace orvane::sim {
 
 std::optional<std::string> localeDisplayName(std::string_view localeIdentifier, std::string_view displayLocale) {
-  // As CFLocale names a locale (CFLocale.c, __CFLocaleICUName): ICU's name, unless ICU had to fall
-  // back to the codes themselves for any part of it (U_USING_DEFAULT_WARNING), which CFLocale
-  // answers with nil rather than an invented name such as "xx (United States)".
+  // As CFLocale names a locale (CFLocale.c, __CFLocaleFullName): ICU's full name; where ICU had to
+  // fall back to the codes themselves for some part of it (U_USING_DEFAULT_WARNING), that name still
+  // stands when ICU knows the language's own name ("English (XX)"), and there is none when it does
+  // not ("xx (United States)" is never given).
   const std::string id(localeIdentifier);
   const std::string in(displayLocale);
   if (id.empty()) return std::nullopt;
@@ -22,7 +23,13 @@ std::optional<std::string> localeDisplayName(std::string_view localeIdentifier, 
   UChar name[kMaxICUNameSize];
   UErrorCode status = U_ZERO_ERROR;
   const int32_t size = uloc_getDisplayName(id.c_str(), in.c_str(), name, kMaxICUNameSize, &status);
-  if (U_FAILURE(status) || size <= 0 || status == U_USING_DEFAULT_WARNING) return std::nullopt;
+  if (U_FAILURE(status) || size <= 0) return std::nullopt;
+  if (status == U_USING_DEFAULT_WARNING) {
+    UChar language[kMaxICUNameSize];
+    UErrorCode languageStatus = U_ZERO_ERROR;
+    uloc_getDisplayLanguage(id.c_str(), in.c_str(), language, kMaxICUNameSize, &languageStatus);
+    if (U_FAILURE(languageStatus) || languageStatus == U_USING_DEFAULT_WARNING) return std::nullopt;
+  }
   std::string out;
   icu::UnicodeString(name, size).toUTF8String(out);
   return out;
