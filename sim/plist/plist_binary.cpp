@@ -228,8 +228,9 @@ class BinaryReader {
     }
   }
 
-  // 1, 2 and 4 bytes are unsigned, 8 bytes signed, 16 bytes a signed 128-bit integer: what fits
-  // 64 bits, signed or unsigned, is read; anything wider is not a value a platform writer makes.
+  // 1, 2 and 4 bytes are unsigned, 8 bytes signed, 16 bytes a signed 128-bit integer. Of 16 bytes,
+  // what fits 64 bits unsigned (the high half zero) is read as it is, and anything else by its low
+  // 64 bits, signed, as a 64-bit read of CoreFoundation's 128-bit number answers (CFNumber.c).
   static std::optional<Value> integer(const char* p, std::uint64_t room, unsigned low) {
     if (low > 4 || room < (1u << low)) return std::nullopt;
     if (low < 3) return Value(static_cast<std::int64_t>(readBigEndian(p, std::size_t{1} << low)));
@@ -237,8 +238,7 @@ class BinaryReader {
     const std::uint64_t high = readBigEndian(p, 8);
     const std::uint64_t lowBits = readBigEndian(p + 8, 8);
     if (high == 0) return Value(lowBits);
-    if (high == ~std::uint64_t{0} && (lowBits >> 63u) != 0) return Value(static_cast<std::int64_t>(lowBits));
-    return std::nullopt;
+    return Value(static_cast<std::int64_t>(lowBits));
   }
 
   // The text of a string object (ASCII or UTF-16); nothing for any other object.

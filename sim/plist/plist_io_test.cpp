@@ -159,7 +159,7 @@ TEST(PlistIo, XmlAsRealWritersAndEditorsWriteIt) {
                                             {"enabled", Value(false)},
                                             {"hex", Value(16)},
                                             {"big", Value(std::numeric_limits<std::uint64_t>::max())},
-                                            {"text", Value("a<b&c🌐é<raw>\nx")},
+                                            {"text", Value("a<b&c🌐é<raw>\r\nx")},
                                             {"empty", Value("")},
                                             {"data", Value(Data{0, 1, 2, 255})},
                                             {"real", Value(-HUGE_VAL)},
@@ -195,8 +195,11 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_EQ(one(std::string("\x13\xff\xff\xff\xff\xff\xff\xff\xff", 9))->value, Value(-1));  // 8 bytes signed
   std::string wide = "\x14" + std::string(8, '\0') + std::string(8, '\xff');
   EXPECT_EQ(one(wide)->value, Value(std::numeric_limits<std::uint64_t>::max()));
-  wide[1] = 1;  // beyond 64 bits
-  EXPECT_FALSE(one(wide));
+  // Beyond 64 bits, the low 64 bits, as a 64-bit read of CoreFoundation's 128-bit number answers.
+  wide[1] = 1;
+  EXPECT_EQ(one(wide)->value, Value(-1));
+  wide = "\x14" + std::string(7, '\0') + "\x01" + std::string(7, '\0') + "\x05";  // 2^64 + 5
+  EXPECT_EQ(one(wide)->value, Value(5));
   EXPECT_EQ(one(std::string("\x22\x3f\x80\x00\x00", 5))->value, Value(1.0));       // a 4-byte real
   EXPECT_EQ(one("\x62\xd8\x3c\xdf\x10")->value, Value("🌐"));                       // UTF-16 with a surrogate pair
   EXPECT_FALSE(one(std::string("\x61\xdc\x00", 3)));                               // a lone low surrogate
@@ -459,8 +462,9 @@ TEST(PlistIo, WhatAFormatCannotCarryIsNotWritten) {
   EXPECT_TRUE(serializeFaithfully(Value(Dictionary{{"CF$UID", Value(1)}}), PlistFormat::kBinary));
 }
 
-// The platform's XML writer escapes only "<", ">" and "&": control characters are written as they
-// are, and its reader reads them back, so a string or key holding one survives an XML rewrite.
+// The platform's XML writer escapes only "<", ">" and "&": control characters, carriage returns and
+// U+FFFE/U+FFFF are written as they are, and its reader takes them back as they stand (no line-end
+// rule), so a string or key holding one survives an XML rewrite.
 TEST(PlistIo, ControlCharactersGoIntoXmlAsThePlatformWritesThem) {
   std::string text = "a";
   text += '\0';
@@ -473,10 +477,15 @@ TEST(PlistIo, ControlCharactersGoIntoXmlAsThePlatformWritesThem) {
   std::string spelled = "a";
   spelled += '\0';
   spelled += "b\x07";
-  spelled += "c\x1f\td&#13;e";
+  spelled += "c\x1f\td\re";
   EXPECT_NE(bytes->find(spelled), std::string::npos);
   EXPECT_EQ(parsePlist(*bytes)->value, value);
   EXPECT_EQ(parsePlist(xmlHead() + "<string>a\x01</string></plist>")->value, Value("a\x01"));
+  EXPECT_EQ(parsePlist(xmlHead() + "<string>a\rb\r\nc</string></plist>")->value, Value("a\rb\r\nc"));
+  const Value nonCharacters(Array{Value("\xEF\xBF\xBE"), Value("x\xEF\xBF\xBFy")});  // U+FFFE, U+FFFF
+  const auto written = serializeFaithfully(nonCharacters, PlistFormat::kXml);
+  ASSERT_TRUE(written);
+  EXPECT_NE(written->find("<string>x\xEF\xBF\xBFy</string>"), std::string::npos);
 }
 
 // A settings or preference file holding null or a set is read, and a rewrite through the preference

@@ -1,6 +1,6 @@
 // The XML property-list format, as the platform writes it and as XML 1.0 reads it: the prolog,
 // comments, processing instructions, CDATA sections, the five predefined entities and character
-// references, line ends normalised in raw text. Parsing keeps an explicit stack, never recursion.
+// references; raw text taken as it stands, as the platform's reader takes it. Parsing keeps an explicit stack, never recursion.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -263,7 +263,7 @@ class XmlReader {
   }
 
   // The character data of an element up to its end tag: entities decoded, CDATA taken as it is,
-  // comments dropped, raw line ends read as "\n".
+  // comments dropped, raw characters as they stand.
   std::optional<std::string> readText(std::string_view name) {
     std::string out;
     while (pos_ < x_.size()) {
@@ -296,19 +296,9 @@ class XmlReader {
     return std::nullopt;
   }
 
-  void appendRaw(std::string& out, std::string_view raw) {
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      const char c = raw[i];
-      if (c == '\r') {
-        out += '\n';
-        if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
-        continue;
-      }
-      // Other control characters are taken as they stand, as CoreFoundation's reader takes them
-      // (and its writer writes them).
-      out += c;
-    }
-  }
+  // Characters between references are taken as they stand, as the platform's reader takes them
+  // (CFPropertyList.c, getString): no line-end rule turns a carriage return into a line feed.
+  static void appendRaw(std::string& out, std::string_view raw) { out += raw; }
 
   bool readReference(std::string& out) {
     const std::size_t semi = x_.find(';', pos_);
@@ -436,13 +426,13 @@ class XmlReader {
   std::size_t pos_ = 0;
 };
 
-// Text as XML carries it: markup characters escaped, a carriage return as a reference so that
-// the reader's line-end rule cannot turn it into a line feed; nothing when it holds a character
-// XML cannot carry at all.
+// Text as the platform's writer puts it in XML (CFPropertyList.c, _appendEscapedString): only
+// "<", ">" and "&" escaped, every other character written as it is, control characters, carriage
+// returns and U+FFFE/U+FFFF included. Such a file is not always XML 1.0, but the platform reads it
+// back as it was written. Nothing when the text is not UTF-8.
 bool appendEscaped(std::string& out, std::string_view s) {
   if (!isValidUtf8(s)) return false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
+  for (const char c : s) {
     switch (c) {
       case '<':
         out += "&lt;";
@@ -453,20 +443,8 @@ bool appendEscaped(std::string& out, std::string_view s) {
       case '&':
         out += "&amp;";
         break;
-      case '\r':
-        out += "&#13;";
-        break;
       default:
-        // Control characters are written as they are, as CoreFoundation's writer writes them
-        // (CFPropertyList.c escapes only "<", ">" and "&"): such a file is not XML 1.0, but the
-        // platform reads it back. A carriage return alone is spelled, so that no reader's
-        // line-end rule turns it into a line feed.
-        // U+FFFE and U+FFFF (EF BF BE / EF BF BF) are not XML characters.
-        if (c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
-            static_cast<unsigned char>(s[i + 2]) >= 0xBE) {
-          return false;
-        }
-        out += static_cast<char>(c);
+        out += c;
     }
   }
   return true;
