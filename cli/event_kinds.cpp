@@ -57,7 +57,6 @@ const std::map<std::string, Fields, std::less<>>& table() {
       {"pref-write", {"domain", "key", "value"}},
       {"pref-write-failed", {"domain", "key", "value"}},
       {"pref-moved-aside", {"domain", "to"}},
-      {"value-too-large", {"path", "domain", "key", "values", "bytes"}},
       {"pref-sync", {"domain"}},
       {"darwin-observe", {"name"}},
       {"darwin-post", {"name"}},

@@ -15,6 +15,7 @@
 #include "agent/global_function.h"
 #include "hooks/next_position.h"
 #include "rig/rig.h"
+#include "settings/guards.h"
 #include "sim/plist/plist_io.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
@@ -276,23 +277,36 @@ Value sharedBomb() {
   return v;
 }
 
-TEST(Storage, AFileThatSharesPastTheBoundIsKeptButNeverHandedToTheExtension) {
+// A value shared 2^40 times over under a key the extension never reads costs nothing on a phone,
+// whose reader keeps each object once: the extension reads its own keys as if it were not there.
+// Only what would write it out in full (XML, the text of a trace line) is bounded, and says so.
+TEST(Storage, AFileThatSharesPastTheBoundIsHandedOverAsItIsAndNeverWrittenOutInFull) {
   rig::Rig device;
   device.keyboards({"en_US", "fr_FR", "de_DE"});
+  device.device().setActivatorInstalled(true);
   device.writeSettings({{"mode", Value(1)},
                         {"SelectedKeyboards", Value(Array{Value("en_US"), Value("de_DE")})},
                         {"Bomb", sharedBomb()}});
-  ASSERT_LT(device.device().files().read(kSettingsPath, sim::kMaxPlistBytes)->size(), 1000u);
+  const auto before = device.device().files().read(kSettingsPath, sim::kMaxPlistBytes);
+  ASSERT_LT(before->size(), 1000u);
   sim::Process& app = device.start("com.example.app");
   app.tapKey("International-Key");
   ASSERT_TRUE(device.device().runUntilIdle().idle);
-  EXPECT_EQ(app.currentInputMode(), "fr_FR") << "the system's own step: the settings were not handed over";
-  const auto refused = device.events("value-too-large");
-  ASSERT_FALSE(refused.empty());
-  EXPECT_NE(refused.front().find(std::string(kSettingsPath)), std::string::npos) << refused.front();
+  EXPECT_EQ(app.currentInputMode(), "de_DE") << "mode 1 read its keys beside the shared value";
+  EXPECT_TRUE(device.events("alert").empty()) << device.events("alert").front();
+
+  // The mode action rewrites the file as XML, which would write the value out in full: the write
+  // fails, says what it did not write, and the file stays as it was.
+  device.start("com.apple.springboard");
+  ASSERT_TRUE(device.process("com.apple.springboard").fireActivatorEvent("net.varnholt.orvane.change-mode"));
+  ASSERT_TRUE(device.device().runUntilIdle().idle);
+  const auto failed = device.events("file-write-failed");
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_NE(failed.front().find("<too large to write out: "), std::string::npos) << failed.front();
+  EXPECT_EQ(device.device().files().read(kSettingsPath, sim::kMaxPlistBytes), before);
 
   // A preference domain that holds one: a write of another key keeps it, shared, in a small file;
-  // reading that key answers nothing, with the event.
+  // both keys read back, the shared one as the very object graph it was.
   const std::string path = *sim::PreferenceStore::domainPath("com.example.shared");
   ASSERT_TRUE(device.device().files().writeAtomically(
       path, *sim::serializePlist(Value(Dictionary{{"Bomb", sharedBomb()}}), sim::PlistFormat::kBinary)));
@@ -301,13 +315,51 @@ TEST(Storage, AFileThatSharesPastTheBoundIsKeptButNeverHandedToTheExtension) {
   const auto bytes = device.device().files().read(path, sim::kMaxPlistBytes);
   ASSERT_TRUE(bytes);
   EXPECT_LT(bytes->size(), 1000u);
-  const auto stored = sim::parsePlist(*bytes);
+  const auto bomb = device.device().preferenceValue("Bomb", "com.example.shared");
+  ASSERT_TRUE(bomb);
+  EXPECT_TRUE(sim::sameValue(*bomb, sharedBomb()));
+  EXPECT_EQ(device.device().preferenceValue("other", "com.example.shared"), std::optional<Value>(Value(7)));
+}
+
+// The one-time notices' markers live in a domain of their own; one holding such a value beside
+// them still keeps each notice to once, in every process that starts.
+TEST(Storage, MarkersBesideASharedValueStillShowANoticeOnce) {
+  rig::Rig device;
+  device.keyboards({"en_US", "fr_FR"});
+  const std::string path = *sim::PreferenceStore::domainPath(kWarnsDomain);
+  ASSERT_TRUE(device.device().files().writeAtomically(
+      path, *sim::serializePlist(Value(Dictionary{{"Bomb", sharedBomb()}}), sim::PlistFormat::kBinary)));
+  for (const char* id : {"com.example.a", "com.example.b", "com.example.c"}) {
+    device.start(id).tapKey("International-Key");
+    ASSERT_TRUE(device.device().runUntilIdle().idle);
+    device.device().stop(id);
+  }
+  EXPECT_EQ(device.events("alert").size(), 1u) << "the not-configured notice, once";
+  const auto stored = sim::parsePlist(*device.device().files().read(path, sim::kMaxPlistBytes));
   ASSERT_TRUE(stored);
+  EXPECT_NE(find(*stored->value.dictionary(), kNotConfiguredMarker), nullptr);
   EXPECT_TRUE(sim::sameValue(*find(*stored->value.dictionary(), "Bomb"), sharedBomb()));
-  EXPECT_EQ(*find(*stored->value.dictionary(), "other"), Value(7));
-  EXPECT_FALSE(device.device().preferenceValue("Bomb", "com.example.shared"));
-  EXPECT_EQ(device.device().preferenceValue("other", "com.example.shared"), std::optional<Value>(Value(7)))
-      << "a domain that holds one still answers its other keys";
+}
+
+// The auto-correction action, through the preference service, toggles the flag it reads beside such
+// a value, as many times as it is fired.
+TEST(Storage, AutoCorrectionBesideASharedValueToggles) {
+  rig::Rig device;
+  device.keyboards({"en_US"});
+  device.device().setVersion(1140.1);
+  device.device().setActivatorInstalled(true);
+  device.writeSettings({{"mode", Value(1)}});
+  ASSERT_TRUE(device.device().files().writeAtomically(
+      *sim::PreferenceStore::domainPath("com.apple.Preferences"),
+      *sim::serializePlist(Value(Dictionary{{"Bomb", sharedBomb()}}), sim::PlistFormat::kBinary)));
+  sim::Process& springBoard = device.start("com.apple.springboard");
+  std::vector<std::optional<Value>> stored;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(springBoard.fireActivatorEvent("net.varnholt.orvane.change-autocorrection"));
+    ASSERT_TRUE(device.device().runUntilIdle().idle);
+    stored.push_back(device.device().preferenceValue("KeyboardAutocorrection", "com.apple.Preferences"));
+  }
+  EXPECT_EQ(stored, (std::vector<std::optional<Value>>{Value(false), Value(true), Value(false)}));
 }
 
 TEST(Storage, WhatIsNotARegularFileAtTheSettingsPathReadsAsUnreadableAtOnce) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <unordered_map>
+#include <vector>
 
 namespace orvane::sim {
 
@@ -22,43 +24,91 @@ void putBytes(std::string& out, std::string_view bytes) {
   out.append(bytes);
 }
 
-void encodeInto(std::string& out, const Value& value) {
-  out.push_back(static_cast<char>(value.storage().index()));
-  std::visit(
-      [&out](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          out.push_back(v ? 1 : 0);
-        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
-          put(out, static_cast<std::uint64_t>(v));
-        } else if constexpr (std::is_same_v<T, double>) {
-          std::uint64_t bits = 0;
-          std::memcpy(&bits, &v, sizeof bits);
-          put(out, bits);
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          putBytes(out, v);
-        } else if constexpr (std::is_same_v<T, Data>) {
-          putBytes(out, std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
-        } else if constexpr (std::is_same_v<T, Date>) {
-          encodeInto(out, Value(v.seconds));
-        } else if constexpr (std::is_same_v<T, Uid>) {
-          put(out, v.value);
-        } else if constexpr (std::is_same_v<T, Array>) {
-          put(out, v.size());
-          for (const Value& member : v) encodeInto(out, member);
-        } else if constexpr (std::is_same_v<T, Dictionary>) {
-          put(out, v.size());
-          for (const auto& [key, member] : v) {
-            putBytes(out, key);
-            encodeInto(out, member);
+// A value's bytes on the channel: its variant's index, then its contents. An object that another
+// value shares (a long text, data or a container; a long key) crosses once: its first reference
+// carries it (kDefine) and gives it the next slot, every later one names the slot (kSlot), so what
+// crosses is what the value holds, never the value written out in full.
+constexpr char kDefine = 12;
+constexpr char kSlot = 13;
+constexpr char kKeyText = 0;
+constexpr char kKeyDefine = 1;
+constexpr char kKeySlot = 2;
+
+class Encoder {
+ public:
+  explicit Encoder(std::string& out) : out_(out) {}
+
+  void value(const Value& value) {
+    if (value.shared()) {
+      const auto [it, first] = slots_.try_emplace(value.identity(), slots_.size());
+      if (!first) {
+        out_.push_back(kSlot);
+        put(out_, it->second);
+        return;
+      }
+      out_.push_back(kDefine);
+    }
+    contents(value);
+  }
+
+ private:
+  void key(const Key& key) {
+    if (!key.shared()) {
+      out_.push_back(kKeyText);
+    } else if (const auto [it, first] = keySlots_.try_emplace(key.identity(), keySlots_.size()); !first) {
+      out_.push_back(kKeySlot);
+      put(out_, it->second);
+      return;
+    } else {
+      out_.push_back(kKeyDefine);
+    }
+    putBytes(out_, key);
+  }
+
+  void contents(const Value& item) {
+    out_.push_back(static_cast<char>(item.storage().index()));
+    std::visit(
+        [this](const auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, bool>) {
+            out_.push_back(v ? 1 : 0);
+          } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
+            put(out_, static_cast<std::uint64_t>(v));
+          } else if constexpr (std::is_same_v<T, double>) {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &v, sizeof bits);
+            put(out_, bits);
+          } else if constexpr (std::is_same_v<T, std::string>) {
+            putBytes(out_, v);
+          } else if constexpr (std::is_same_v<T, Data>) {
+            putBytes(out_, std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+          } else if constexpr (std::is_same_v<T, Date>) {
+            contents(Value(v.seconds));
+          } else if constexpr (std::is_same_v<T, Uid>) {
+            put(out_, v.value);
+          } else if constexpr (std::is_same_v<T, Array>) {
+            put(out_, v.size());
+            for (const Value& member : v) value(member);
+          } else if constexpr (std::is_same_v<T, Dictionary>) {
+            put(out_, v.size());
+            for (const auto& [name, member] : v) {
+              key(name);
+              value(member);
+            }
+          } else if constexpr (std::is_same_v<T, Set>) {
+            put(out_, v.members.size());
+            for (const Value& member : v.members) value(member);
           }
-        } else if constexpr (std::is_same_v<T, Set>) {
-          put(out, v.members.size());
-          for (const Value& member : v.members) encodeInto(out, member);
-        }
-      },
-      value.storage());
-}
+        },
+        item.storage());
+  }
+
+  std::string& out_;
+  std::unordered_map<const void*, std::uint64_t> slots_;
+  std::unordered_map<const void*, std::uint64_t> keySlots_;
+};
+
+void encodeInto(std::string& out, const Value& value) { Encoder(out).value(value); }
 
 class Reader {
  public:
@@ -67,6 +117,29 @@ class Reader {
 
   std::optional<Value> value(int depth = 0) {
     if (depth > 4096 || bytes_.empty()) return std::nullopt;
+    const char tag = bytes_.front();
+    if (tag == kSlot) {
+      bytes_.remove_prefix(1);
+      std::uint64_t slot = 0;
+      if (!number(slot) || slot >= slots_.size()) return std::nullopt;
+      return slots_[slot];
+    }
+    if (tag == kDefine) {
+      bytes_.remove_prefix(1);
+      // The slot is taken before the contents are read, as the encoder numbers it.
+      const std::size_t slot = slots_.size();
+      slots_.emplace_back();
+      auto defined = contents(depth);
+      if (!defined) return std::nullopt;
+      slots_[slot] = *defined;
+      return defined;
+    }
+    return contents(depth);
+  }
+
+ private:
+  std::optional<Value> contents(int depth) {
+    if (bytes_.empty()) return std::nullopt;
     const auto index = static_cast<std::size_t>(static_cast<unsigned char>(bytes_.front()));
     bytes_.remove_prefix(1);
     std::uint64_t n = 0;
@@ -119,11 +192,11 @@ class Reader {
         if (!number(n) || n > bytes_.size()) return std::nullopt;
         Dictionary entries;
         for (std::uint64_t i = 0; i < n; ++i) {
-          auto key = text();
-          if (!key) return std::nullopt;
+          auto name = key();
+          if (!name) return std::nullopt;
           auto member = value(depth + 1);
           if (!member) return std::nullopt;
-          entries.insert_or_assign(std::string(*key), std::move(*member));
+          entries.insert_or_assign(std::move(*name), std::move(*member));
         }
         return Value(std::move(entries));
       }
@@ -134,7 +207,22 @@ class Reader {
     }
   }
 
- private:
+  std::optional<Key> key() {
+    if (bytes_.empty()) return std::nullopt;
+    const char tag = bytes_.front();
+    bytes_.remove_prefix(1);
+    if (tag == kKeySlot) {
+      std::uint64_t slot = 0;
+      if (!number(slot) || slot >= keySlots_.size()) return std::nullopt;
+      return keySlots_[slot];
+    }
+    auto s = text();
+    if (!s || (tag != kKeyText && tag != kKeyDefine)) return std::nullopt;
+    Key k{std::string(*s)};
+    if (tag == kKeyDefine) keySlots_.push_back(k);
+    return k;
+  }
+
   bool number(std::uint64_t& n) {
     if (bytes_.size() < sizeof n) return false;
     std::memcpy(&n, bytes_.data(), sizeof n);
@@ -150,6 +238,8 @@ class Reader {
   }
 
   std::string_view bytes_;
+  std::vector<Value> slots_;
+  std::vector<Key> keySlots_;
 };
 
 bool writeAll(int fd, const char* data, std::size_t size) {

@@ -49,6 +49,32 @@ TEST(Channel, EveryValueCrossesExactly) {
   EXPECT_TRUE(std::signbit(*std::get_if<double>(&find(*received->dictionary(), "negative zero")->storage())));
 }
 
+// What a value shares crosses once and arrives shared: a value written out in full past any bound
+// (2^40 references) crosses in what it holds, and so does one long key held by many dictionaries.
+TEST(Channel, WhatAValueSharesCrossesOnceAndArrivesShared) {
+  Value bomb(std::string(40, 'x'));
+  for (int i = 0; i < 40; ++i) bomb = Value(Array{bomb, bomb});
+  const Key longKey(std::string(100000, 'k'));
+  Array dictionaries;
+  for (int i = 0; i < 1000; ++i) dictionaries.emplace_back(Dictionary{{longKey, Value(i)}});
+  const Value sent(Dictionary{{"bomb", bomb}, {"keys", Value(dictionaries)}});
+  const std::string bytes = encodeValue(sent);
+  EXPECT_LT(bytes.size(), 200000u);
+  const auto received = decodeValue(bytes);
+  ASSERT_TRUE(received);
+  const Array* top = find(*received->dictionary(), "bomb")->array();
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ((*top)[0].identity(), (*top)[1].identity()) << "one object for both references";
+  EXPECT_LE(encodeValue(*received).size(), bytes.size()) << "what arrives crosses back as small";
+  const Array* keys = find(*received->dictionary(), "keys")->array();
+  ASSERT_EQ(keys->size(), 1000u);
+  EXPECT_EQ(keys->front().dictionary()->begin()->first.identity(), keys->back().dictionary()->begin()->first.identity());
+  // A reference to a slot not yet given is refused.
+  std::string dangling = "\x0d";
+  dangling.append(8, '\0');
+  EXPECT_FALSE(decodeValue(dangling));
+}
+
 TEST(Channel, BytesThatAreNotOneValueAreRefused) {
   const std::string whole = encodeValue(everyKindOnTheChannel());
   for (std::size_t n = 0; n < whole.size(); ++n) {

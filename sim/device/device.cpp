@@ -82,18 +82,9 @@ std::optional<Value> Device::preferenceValue(std::string_view key, std::string_v
     const Array* value = answer.array();
     return value != nullptr && !value->empty() ? std::optional<Value>(value->front()) : std::nullopt;
   }
-  auto value = preferences_.copy(key, domain);
-  if (value && !mayHandOver(sizeOf(*value), {{"domain", std::string(domain)}, {"key", std::string(key)}}))
-    return std::nullopt;
-  return value;
-}
-
-bool Device::mayHandOver(const ValueSize& size, Trace::Fields where) {
-  if (expandable(size)) return true;
-  where.emplace_back("values", std::to_string(size.values));
-  where.emplace_back("bytes", std::to_string(size.bytes));
-  trace_.add("device", "value-too-large", std::move(where));
-  return false;
+  // A value is handed over as it was read, what it shares still shared, as CoreFoundation's reader
+  // hands it over: however large it would be written out, a reader of other keys pays nothing for it.
+  return preferences_.copy(key, domain);
 }
 
 Dictionary Device::preferenceDomain(std::string_view domain) {
@@ -101,9 +92,7 @@ Dictionary Device::preferenceDomain(std::string_view domain) {
     const Value answer = parent_->call("preferenceDomain", {Value(std::string(domain))});
     return answer.dictionary() != nullptr ? *answer.dictionary() : Dictionary{};
   }
-  Dictionary dictionary = preferences_.read(domain);
-  if (!dictionary.empty() && !mayHandOver(sizeOf(dictionary), {{"domain", std::string(domain)}})) return {};
-  return dictionary;
+  return preferences_.read(domain);
 }
 
 bool Device::writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,

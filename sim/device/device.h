@@ -138,12 +138,6 @@ class Device {
   // the work left queued (the shell's Ctrl-C).
   void setInterruption(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
 
-  // Whether a value read for a process may be handed to it. What a process reads, it walks at every
-  // reference, so a value too large to write out in full is not handed over: the read answers
-  // nothing, and a "value-too-large" event says what was refused (`where`) and how large it is.
-  // `size` is the value's, from sizeOf.
-  bool mayHandOver(const ValueSize& size, Trace::Fields where);
-
  private:
   // Tells every separate process of a change to the device's keyboards or icons.
   void tellSeparateProcesses(const std::string& what);

@@ -360,9 +360,19 @@ std::string formatExpanded(const Value& value);
 }  // namespace
 
 std::string formatValueText(const Value& value) {
+  // A dictionary of a few keys (a settings file, a preference domain) too large as a whole still
+  // shows each key, only the members too large to write out in full standing for themselves.
+  constexpr std::size_t kMembersShownApart = 256;
   if (value.identity() != nullptr) {
     const ValueSize size = sizeOf(value);
     if (!expandable(size)) {
+      if (const Dictionary* d = value.dictionary(); d != nullptr && d->size() <= kMembersShownApart) {
+        std::string out = "{";
+        for (const auto& [key, member] : *d) {
+          out += (out.size() > 1 ? ", " : "") + formatStringText(key) + ": " + formatValueText(member);
+        }
+        return out + "}";
+      }
       return "<too large to write out: " + std::to_string(size.values) + " values, " + std::to_string(size.bytes) +
              " bytes>";
     }
