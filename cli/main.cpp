@@ -840,7 +840,7 @@ void readable(std::ostream& out, const orvane::Value& value, const std::string& 
     for (const auto& [key, member] : *d) {
       const bool nested =
           (member.dictionary() && !member.dictionary()->empty()) || (member.array() && !member.array()->empty());
-      out << indent << key.str() << ":";
+      out << indent << (orvane::keyObject(key) ? orvane::sim::formatKeyText(key) : key.str()) << ":";
       if (nested) {
         out << "\n";
         readable(out, member, indent + "  ");

@@ -1,6 +1,7 @@
 #include "platform/value.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <limits>
@@ -40,6 +41,76 @@ std::int32_t stringIntValue(std::string_view s) {
 }
 
 }  // namespace
+
+namespace {
+constexpr char kObjectKeyMark = '\xff';
+
+void appendBigEndian(std::string& out, std::uint64_t v) {
+  for (int shift = 56; shift >= 0; shift -= 8) out += static_cast<char>((v >> static_cast<unsigned>(shift)) & 0xFFu);
+}
+std::uint64_t readBigEndian(std::string_view s) {
+  std::uint64_t v = 0;
+  for (const char c : s) v = (v << 8u) | static_cast<unsigned char>(c);
+  return v;
+}
+}  // namespace
+
+std::optional<Key> objectKey(const Value& object) {
+  std::string out(1, kObjectKeyMark);
+  const Value::Storage& v = object.storage();
+  if (const auto* b = std::get_if<bool>(&v)) {
+    out += *b ? "b1" : "b0";
+  } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
+    out += 'i';
+    appendBigEndian(out, static_cast<std::uint64_t>(*i));
+  } else if (const auto* u = std::get_if<std::uint64_t>(&v)) {
+    out += 'u';
+    appendBigEndian(out, *u);
+  } else if (const auto* d = std::get_if<double>(&v)) {
+    out += 'r';
+    appendBigEndian(out, std::bit_cast<std::uint64_t>(*d));
+  } else if (const auto* date = std::get_if<Date>(&v)) {
+    out += 'd';
+    appendBigEndian(out, std::bit_cast<std::uint64_t>(date->seconds));
+  } else if (const auto* uid = std::get_if<Uid>(&v)) {
+    out += 'U';
+    appendBigEndian(out, uid->value);
+  } else if (std::holds_alternative<Null>(v)) {
+    out += 'n';
+  } else if (const auto* data = std::get_if<Data>(&v)) {
+    out += 'x';
+    out.append(data->begin(), data->end());
+  } else {
+    return std::nullopt;
+  }
+  return Key(std::move(out));
+}
+
+std::optional<Value> keyObject(const Key& key) {
+  const std::string& s = key.str();
+  if (s.size() < 2 || s[0] != kObjectKeyMark) return std::nullopt;
+  const std::string_view rest = std::string_view(s).substr(2);
+  switch (s[1]) {
+    case 'b':
+      return Value(rest == "1");
+    case 'i':
+      return Value(static_cast<std::int64_t>(readBigEndian(rest)));
+    case 'u':
+      return Value(readBigEndian(rest));
+    case 'r':
+      return Value(std::bit_cast<double>(readBigEndian(rest)));
+    case 'd':
+      return Value(Date{std::bit_cast<double>(readBigEndian(rest))});
+    case 'U':
+      return Value(Uid{readBigEndian(rest)});
+    case 'n':
+      return Value(Null{});
+    case 'x':
+      return Value(Data(rest.begin(), rest.end()));
+    default:
+      return std::nullopt;
+  }
+}
 
 std::optional<bool> Value::boolReading() const {
   if (const auto* b = std::get_if<bool>(&storage())) return *b;

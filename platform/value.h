@@ -167,6 +167,16 @@ class Value {
 
 inline bool Set::operator==(const Set& other) const { return members == other.members; }
 
+// A dictionary key that is not text. The binary format allows any object but a container as a key
+// (CFBinaryPList.c, _plistIsPrimitive), and CoreFoundation reads such a dictionary as it stands; its
+// writers refuse one (CFPropertyList.c: "property list dictionaries may only have keys which are
+// CFStrings"). Such a key is spelled in bytes no text key holds (text is UTF-8; these begin with
+// 0xFF), so it never equals a key looked up by name, and no writer here writes it either.
+// `object` is a boolean, number, date, data, UID or null; nothing for text or a container.
+std::optional<Key> objectKey(const Value& object);
+// The object of such a key; nothing for a text key.
+std::optional<Value> keyObject(const Key& key);
+
 // Looks a key up; nullptr when absent.
 const Value* find(const Dictionary& dictionary, std::string_view key);
 

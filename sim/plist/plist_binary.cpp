@@ -154,14 +154,22 @@ class BinaryReader {
     return value;
   }
 
-  // A dictionary key: the same key object is one shared key in every dictionary that holds it.
+  // A dictionary key: the same key object is one shared key in every dictionary that holds it. A
+  // key is text, or any other object but a container, as CoreFoundation's reader takes it
+  // (CFBinaryPList.c, _plistIsPrimitive).
   std::optional<Key> key(std::uint64_t object) {
     const bool shared = objects_[object].state == kShared;
     if (auto it = shared ? keys_.find(object) : keys_.end(); it != keys_.end()) return it->second;
-    auto text = textOf(object);
-    if (!text) return std::nullopt;  // keys are strings
-    if (!shared) return Key(std::move(*text));
-    return keys_.emplace(object, Key(std::move(*text))).first->second;
+    std::optional<Key> made;
+    const auto h = headerOf(object);
+    if (!h || h->kind == 0xA || h->kind == 0xC || h->kind == 0xD) return std::nullopt;
+    if (auto text = textOf(*h)) {
+      made = Key(std::move(*text));
+    } else if (auto value = build(object)) {
+      made = objectKey(*value);
+    }
+    if (!made || !shared) return made;
+    return keys_.emplace(object, std::move(*made)).first->second;
   }
 
   // Builds the value of an object; the graph was checked, so the recursion is as deep as the

@@ -212,8 +212,24 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_FALSE(one("\x0F"));
   EXPECT_EQ(parsePlist(binaryOf({"\xC2\x01\x02", "\x51k", std::string("\x00", 1)}))->value,
             Value(Set{{Value("k"), Value(Null{})}}));
-  // A dictionary's keys are strings.
-  EXPECT_FALSE(parsePlist(binaryOf({"\xD1\x01\x01", "\x10\x01"})));
+  // A dictionary's key may be any object but a container, as CoreFoundation reads it: it never
+  // equals a key looked up by name, and neither writer writes it, as the platform's refuse it.
+  const auto numberKey = parsePlist(binaryOf({"\xD1\x01\x01", "\x10\x01"}));
+  ASSERT_TRUE(numberKey);
+  const Dictionary& keyed = *numberKey->value.dictionary();
+  ASSERT_EQ(keyed.size(), 1u);
+  EXPECT_EQ(keyObject(keyed.begin()->first), Value(1));
+  EXPECT_EQ(find(keyed, "1"), nullptr);
+  EXPECT_EQ(formatValueText(numberKey->value), "{1: 1}");
+  EXPECT_FALSE(serializePlist(numberKey->value, PlistFormat::kBinary));
+  EXPECT_FALSE(serializePlist(numberKey->value, PlistFormat::kXml));
+  for (const Value& object : {Value(true), Value(-7), Value(std::numeric_limits<std::uint64_t>::max()), Value(2.5),
+                              Value(Date{-1.5}), Value(Data{0, 255}), Value(Uid{3}), Value(Null{})}) {
+    EXPECT_EQ(keyObject(*objectKey(object)), object) << formatValueText(object);
+  }
+  EXPECT_FALSE(objectKey(Value("text")));
+  EXPECT_FALSE(objectKey(Value(Array{})));
+  EXPECT_FALSE(parsePlist(binaryOf({"\xD1\x01\x02", "\xA0", "\x09"})));  // a container is no key
   EXPECT_EQ(parsePlist(binaryOf({"\xD1\x01\x02", "\x51k", "\x09"}))->value, Value(Dictionary{{"k", Value(true)}}));
 }
 

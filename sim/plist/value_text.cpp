@@ -359,6 +359,11 @@ namespace {
 std::string formatExpanded(const Value& value);
 }  // namespace
 
+std::string formatKeyText(const Key& key) {
+  const auto object = keyObject(key);
+  return object ? formatExpanded(*object) : formatStringText(key);
+}
+
 std::string formatValueText(const Value& value) {
   // A dictionary of a few keys (a settings file, a preference domain) too large as a whole still
   // shows each key, only the members too large to write out in full standing for themselves.
@@ -369,7 +374,7 @@ std::string formatValueText(const Value& value) {
       if (const Dictionary* d = value.dictionary(); d != nullptr && d->size() <= kMembersShownApart) {
         std::string out = "{";
         for (const auto& [key, member] : *d) {
-          out += (out.size() > 1 ? ", " : "") + formatStringText(key) + ": " + formatValueText(member);
+          out += (out.size() > 1 ? ", " : "") + formatKeyText(key) + ": " + formatValueText(member);
         }
         return out + "}";
       }
@@ -417,7 +422,7 @@ std::string formatExpanded(const Value& value) {
           std::string out = "{";
           bool first = true;
           for (const auto& [key, element] : v) {
-            out += (first ? "" : ", ") + formatStringText(key) + ": " + formatExpanded(element);
+            out += (first ? "" : ", ") + formatKeyText(key) + ": " + formatExpanded(element);
             first = false;
           }
           return out + "}";

@@ -35,5 +35,8 @@ std::string formatValueText(const Value& value);
 std::string hexOf(const Data& data);
 // A string as the text form writes it: bare when that reads back as the same string, else quoted.
 std::string formatStringText(std::string_view s);
+// A dictionary key as text: quoted text, or the object of a key that is not text (a number, a date,
+// ... as a binary property list may hold), shown as that value.
+std::string formatKeyText(const Key& key);
 
 }  // namespace orvane::sim
