@@ -441,11 +441,16 @@ const Dictionary& Process::preferenceView(std::string_view app) {
   return it->second;
 }
 
+// A key the application's domain does not hold is looked for in the domain every application shares
+// (".GlobalPreferences"), as CFPreferencesCopyAppValue searches the preference domains in order.
 std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, std::string_view app) {
   ++preferenceReads_;
   const Dictionary& view = preferenceView(app);
-  auto it = view.find(key);
-  return it == view.end() ? std::nullopt : std::optional<Value>(it->second);
+  if (auto it = view.find(key); it != view.end()) return it->second;
+  if (app == kGlobalPreferencesDomain) return std::nullopt;
+  const Dictionary& global = preferenceView(kGlobalPreferencesDomain);
+  auto it = global.find(key);
+  return it == global.end() ? std::nullopt : std::optional<Value>(it->second);
 }
 
 void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) {
