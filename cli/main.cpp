@@ -784,11 +784,14 @@ int run(const Options& options, bool tour) {
 // then what that command takes there (process names, keys, keyboards, event kinds, ...).
 std::vector<std::string> completions(orvane::sim::Device& device, const std::vector<std::string>& before) {
   static const std::vector<std::string> kCommands = {
-      "help",          "quit",      "exit",          "reset",    "state", "source",  "save",     "show",
-      "version",       "keyboard-methods", "activator", "keyboards",     "settings", "file",  "pref",    "app-icon", "fault",
-      "start",         "stop",      "kill",          "crash",    "hang",  "suspend", "resume",   "show-keyboard",
-      "hide-keyboard", "tap",       "next-keyboard", "switcher", "label", "unlock",  "dismiss",  "post",
-      "run",           "say",       "mark",          "expect"};
+      "help",          "quit",      "exit",          "reset",    "state",
+      "source",        "save",      "show",          "version",  "keyboard-methods",
+      "activator",     "keyboards", "settings",      "file",     "pref",
+      "app-icon",      "fault",     "start",         "stop",     "kill",
+      "crash",         "hang",      "suspend",       "resume",   "show-keyboard",
+      "hide-keyboard", "tap",       "next-keyboard", "switcher", "label",
+      "unlock",        "dismiss",   "post",          "run",      "say",
+      "mark",          "expect"};
   static const std::vector<std::string> kExpectations = {
       "input-mode", "alert",          "no-alert", "log",        "no-log",          "hook",        "no-hook",
       "pref",       "no-pref",        "setting",  "no-setting", "settings-format", "file-format", "file",

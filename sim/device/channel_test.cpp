@@ -68,7 +68,8 @@ TEST(Channel, WhatAValueSharesCrossesOnceAndArrivesShared) {
   EXPECT_LE(encodeValue(*received).size(), bytes.size()) << "what arrives crosses back as small";
   const Array* keys = find(*received->dictionary(), "keys")->array();
   ASSERT_EQ(keys->size(), 1000u);
-  EXPECT_EQ(keys->front().dictionary()->begin()->first.identity(), keys->back().dictionary()->begin()->first.identity());
+  EXPECT_EQ(keys->front().dictionary()->begin()->first.identity(),
+            keys->back().dictionary()->begin()->first.identity());
   // A reference to a slot not yet given is refused.
   std::string dangling = "\x0d";
   dangling.append(8, '\0');

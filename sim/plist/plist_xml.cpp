@@ -1,6 +1,7 @@
 // The XML property-list format, as the platform writes it and as XML 1.0 reads it: the prolog,
 // comments, processing instructions, CDATA sections, the five predefined entities and character
-// references; raw text taken as it stands, as the platform's reader takes it. Parsing keeps an explicit stack, never recursion.
+// references; raw text taken as it stands, as the platform's reader takes it. Parsing keeps an explicit stack, never
+// recursion.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
