@@ -12,19 +12,13 @@
 #include <random>
 #include <thread>
 
+#include "cli/command_table.h"
 #include "sim/device/trace.h"
 #include "sim/plist/value_text.h"
 
 namespace orvane::cli {
 
 namespace {
-
-// The commands a page may send: the device's actions and its setup. Nothing that names a file
-// (`file`, `show`, `pref`), changes the file layer (`fault`) or ends a process abruptly.
-constexpr std::array<std::string_view, 24> kAllowed = {
-    "say",     "version", "activator",     "keyboards",     "settings", "post",          "start",    "stop",
-    "suspend", "resume",  "show-keyboard", "hide-keyboard", "tap",      "next-keyboard", "switcher", "long-press",
-    "label",   "unlock",  "dismiss",       "run",           "mark",     "expect",        "app-icon", "state"};
 
 // A request's lines are few and short: a press on the page is a handful of commands.
 constexpr std::size_t kMaxLine = 2048;
@@ -74,8 +68,8 @@ LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream
 
 bool LiveSession::allowed(const std::string& line) {
   const std::string command = firstWord(line);
-  return line.size() <= kMaxLine && line.find('\0') == std::string::npos &&
-         std::find(kAllowed.begin(), kAllowed.end(), command) != kAllowed.end();
+  const CommandRow* row = commandRow(command);
+  return line.size() <= kMaxLine && line.find('\0') == std::string::npos && row != nullptr && row->livePage;
 }
 
 std::string LiveSession::runLine(const std::string& line, const std::string& file) {

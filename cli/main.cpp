@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/cleanup.h"
+#include "cli/command_table.h"
 #include "cli/junit.h"
 #include "cli/live.h"
 #include "cli/scenario.h"
@@ -783,22 +784,13 @@ int run(const Options& options, bool tour) {
 // The words a shell line's next word may complete to, given the words before it: a command first,
 // then what that command takes there (process names, keys, keyboards, event kinds, ...).
 std::vector<std::string> completions(orvane::sim::Device& device, const std::vector<std::string>& before) {
-  static const std::vector<std::string> kCommands = {
-      "help",          "quit",      "exit",          "reset",    "state",
-      "source",        "save",      "show",          "version",  "keyboard-methods",
-      "activator",     "keyboards", "settings",      "file",     "pref",
-      "app-icon",      "fault",     "start",         "stop",     "kill",
-      "crash",         "hang",      "suspend",       "resume",   "show-keyboard",
-      "hide-keyboard", "tap",       "next-keyboard", "switcher", "label",
-      "unlock",        "dismiss",   "post",          "run",      "say",
-      "mark",          "expect"};
+  static const std::vector<std::string> kCommands = orvane::cli::commandWords([](const auto&) { return true; });
   static const std::vector<std::string> kExpectations = {
       "input-mode", "alert",          "no-alert", "log",        "no-log",          "hook",        "no-hook",
       "pref",       "no-pref",        "setting",  "no-setting", "settings-format", "file-format", "file",
       "no-file",    "no-temporaries", "switcher", "label",      "event",           "no-event"};
-  static const std::vector<std::string> kTakesProcess = {
-      "stop",          "kill", "crash",         "hang",     "suspend", "resume",  "show-keyboard",
-      "hide-keyboard", "tap",  "next-keyboard", "switcher", "label",   "dismiss", "post"};
+  static const std::vector<std::string> kTakesProcess =
+      orvane::cli::commandWords([](const orvane::cli::CommandRow& r) { return r.takesProcess; });
   std::vector<std::string> processes;
   for (const auto& p : device.processes()) {
     processes.push_back(p->isSpringBoard() ? "springboard" : p->bundleIdentifier());
@@ -942,7 +934,7 @@ int shell(const Options& options) {
     const std::string first = word.empty() ? "" : word[0];
     if (first == "quit" || first == "exit") break;
     if (first == "help") {
-      const std::string text = word.size() > 1 ? orvane::cli::helpFor(word[1]) : orvane::cli::kShellHelp;
+      const std::string text = word.size() > 1 ? orvane::cli::commandHelp(word[1]) : orvane::cli::commandHelp();
       if (text.empty()) {
         std::cerr << "help: no command " << word[1] << orvane::cli::didYouMean(word[1], completions(*device, {}))
                   << "\n";

@@ -7,7 +7,9 @@
 #include <limits>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 
+#include "cli/command_table.h"
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/standins/ui.h"
@@ -93,13 +95,14 @@ void ScenarioRunner::Impl::run(Args& args) {
       {"show", &Impl::showContents},
       {"state", &Impl::showState},
   };
-  const auto it = kCommands.find(args.command());
-  if (it == kCommands.end()) {
-    std::vector<std::string> names;
-    names.reserve(kCommands.size());
-    for (const auto& [name, handler] : kCommands) names.push_back(name);
+  // The table says which words are commands; this map only how each is carried out.
+  const CommandRow* row = commandRow(args.command());
+  if (row == nullptr || !row->inScenarios) {
+    const auto names = commandWords([](const CommandRow& r) { return r.inScenarios; });
     throw args.badWord("unknown command '" + args.command() + "'" + didYouMean(args.command(), names));
   }
+  const auto it = kCommands.find(args.command());
+  if (it == kCommands.end()) throw std::logic_error("the command " + args.command() + " has no handler");
   (this->*(it->second))(args);
 }
 

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/command_table.h"
+#include "cli/live.h"
 #include "language.h"
 #include "rig/rig.h"
 
@@ -208,6 +210,37 @@ TEST(ScenarioLanguage, ARunThatStopsAtTheRunawayBoundFails) {
   EXPECT_NE(err.str().find("test:1: expected the main queues to come to rest, found work left after 100000 tasks"),
             std::string::npos)
       << err.str();
+}
+
+}  // namespace
+}  // namespace orvane::cli
+
+namespace orvane::cli {
+namespace {
+
+// The command table is the one list of words: the scenario reader takes exactly its scenario rows,
+// the live page exactly the rows it may send, and the language's page documents every scenario row.
+TEST(ScenarioLanguage, EveryListIsTheTable) {
+  std::ifstream page(std::filesystem::path(ORVANE_SCENARIOS).parent_path().parent_path() / "docs" / "scenarios.md");
+  const std::string documented{std::istreambuf_iterator<char>(page), std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(documented.empty());
+  for (const CommandRow& row : commandRows()) {
+    const std::string word(row.word);
+    rig::Rig device;
+    std::string errors;
+    runScript(device, word + "\n", &errors);
+    if (row.inScenarios) {
+      EXPECT_EQ(errors.find("unknown command"), std::string::npos) << word << ": " << errors;
+      const bool inPage = documented.find("`" + word + " ") != std::string::npos ||
+                          documented.find("`" + word + "`") != std::string::npos;
+      EXPECT_TRUE(inPage) << word << " is not in docs/scenarios.md";
+    } else {
+      EXPECT_NE(errors.find("unknown command"), std::string::npos) << word << " is the shell's own";
+    }
+    EXPECT_EQ(LiveSession::allowed(word + " x"), row.livePage) << word;
+    EXPECT_NE(commandHelp().find(commandHelp(word)), std::string::npos) << word;
+  }
+  EXPECT_FALSE(LiveSession::allowed("keybords x"));
 }
 
 }  // namespace

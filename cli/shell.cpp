@@ -86,28 +86,6 @@ std::optional<std::string> historyPath() {
   return std::nullopt;
 }
 
-std::string helpFor(const std::string& command) {
-  std::string out;
-  std::istringstream lines(kShellHelp);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] != ' ') continue;  // a heading
-    // The line names the command as a word of its own.
-    std::size_t at = 0;
-    while ((at = line.find(command, at)) != std::string::npos) {
-      const bool before = at == 0 || (!std::isalnum(static_cast<unsigned char>(line[at - 1])) && line[at - 1] != '-');
-      const std::size_t after = at + command.size();
-      const bool behind =
-          after >= line.size() || (!std::isalnum(static_cast<unsigned char>(line[after])) && line[after] != '-');
-      if (before && behind) {
-        out += line + "\n";
-        break;
-      }
-      at = after;
-    }
-  }
-  return out;
-}
-
 void catchInterrupts() {
   struct sigaction action {};
   action.sa_handler = onInterrupt;
@@ -148,38 +126,5 @@ std::optional<std::string> LineReader::read(const char* prompt) {
   if (line.find_first_not_of(" \t") != std::string::npos) ::add_history(line.c_str());
   return line;
 }
-
-const char* const kShellHelp =
-    "shell commands:\n"
-    "  help [COMMAND]                this list, or what it says of one command\n"
-    "  quit, exit                    leave the shell (also end of input)\n"
-    "  reset                         a fresh device\n"
-    "  state [--json]                the device's state (processes, keyboards, settings, alerts on screen)\n"
-    "  source FILE                   run the lines of a scenario file here\n"
-    "  save FILE                     write this session's lines (since the last reset) as a scenario\n"
-    "  show file PATH | pref DOMAIN  a device file or a preference domain, in readable form\n"
-    "setting up the device:\n"
-    "  version NUMBER                the system version (default 1240.1)\n"
-    "  keyboard-methods plain|context|both|version   the next-keyboard steps the keyboard class has\n"
-    "  activator installed|absent    put Activator's library on the device, or take it off\n"
-    "  keyboards ID[=\"Name\"]...      the enabled keyboards, in the system's order\n"
-    "  settings write|write-xml|set|remove|delete|bytes ...   the settings file\n"
-    "  file write|write-xml|bytes|delete PATH ...             any device file\n"
-    "  pref set|remove DOMAIN KEY [VALUE]                     one preference\n"
-    "  app-icon DISPLAYID SIZE [cgimage|ciimage|empty]        an icon AppList holds\n"
-    "  fault write|flush|rename|read-only|full [TIMES] | none the file layer fails\n"
-    "processes and events:\n"
-    "  start PROCESS [returns STATUS], stop PROCESS, suspend APP, resume APP\n"
-    "  kill PROCESS [mid-write], crash PROCESS, hang PROCESS   a process that ends without stop\n"
-    "  show-keyboard PROCESS, hide-keyboard PROCESS\n"
-    "  tap PROCESS globe|KEY|nowhere, next-keyboard PROCESS, switcher PROCESS, label PROCESS [KEY]\n"
-    "  unlock, dismiss PROCESS, post PROCESS darwin|distributed NAME [USERINFO]\n"
-    "  activator fire NAME, activator ask NAME QUESTION [ARGUMENT]\n"
-    "  run                           run every main queue until none has work\n"
-    "  say TEXT, mark\n"
-    "expectations:\n"
-    "  expect input-mode|alert|no-alert|log|no-log|hook|no-hook|pref|no-pref|setting|no-setting|\n"
-    "         settings-format|file-format|file|no-file|no-temporaries|switcher|label|event|no-event ...\n"
-    "The language is described in docs/scenarios.md.\n";
 
 }  // namespace orvane::cli

@@ -36,10 +36,6 @@ void catchInterrupts();
 bool interrupted();
 bool takeInterrupt();
 
-// The shell's own commands and the scenario language's, one line each, for `help`.
-extern const char* const kShellHelp;
-// The lines of kShellHelp about `command` (its own line, or the lines that name it); empty when none.
-std::string helpFor(const std::string& command);
 // Where the shell keeps its history: $XDG_STATE_HOME/orvane/history, else
 // ~/.local/state/orvane/history; nothing when neither can be named.
 std::optional<std::string> historyPath();
