@@ -18,6 +18,7 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "cli/command_table.h"
 #include "cli/junit.h"
 #include "cli/live.h"
+#include "cli/option_table.h"
 #include "cli/scenario.h"
 #include "cli/shell.h"
 #include "cli/words.h"
@@ -59,26 +61,6 @@ constexpr const char* kUsage =
     "Run 'orvane-sim COMMAND --help' for the options of a command.\n"
     "The scenario language is described in docs/scenarios.md.\n";
 
-constexpr const char* kCommonOptions =
-    "  -t, --trace=FORMAT   text (the default) or json: one JSON object per line, nothing else on\n"
-    "                       standard output (failures and the summary are JSON events too)\n"
-    "  -q, --quiet          no trace: only failures, each file's result and the summary\n"
-    "      --only=KINDS     show only these trace events (a comma-separated list of kinds)\n"
-    "      --process=NAME   show only the events of this process (SpringBoard, device, or a bundle id)\n"
-    "      --root=DIR       run on the folder DIR and keep it (created if needed; a non-empty folder\n"
-    "                       must be one orvane-sim made; one run at a time uses it); otherwise a\n"
-    "                       temporary folder under $TMPDIR (or /tmp), always removed, whose files\n"
-    "                       the fast runtime keeps in memory\n"
-    "      --durable        keep the files in the folder and flush every write to storage, as a\n"
-    "                       real device does (slower)\n"
-    "      --report=FILE    write a visual report: one HTML file showing, line by line, each\n"
-    "                       keyboard, menu and alert as a user would see it, and what changed\n"
-    "      --runtime=NAME   fast (the default): the project's own runtime, every process in this one;\n"
-    "                       objc: GCC's Objective-C runtime, every process an OS process of its own\n"
-    "                       that maps the extension as a shared object (orvane-sim-objc)\n"
-    "      --color=WHEN     auto (the default: on a terminal, unless NO_COLOR is set), always or never\n"
-    "  -h, --help           this help\n";
-
 constexpr const char* kRunUsage =
     "usage: orvane-sim run [OPTIONS] FILE|FOLDER|-...\n"
     "\n"
@@ -87,15 +69,6 @@ constexpr const char* kRunUsage =
     "Exit status: 0 when every expectation held, 1 when one failed (or a run stopped at the runaway\n"
     "bound), 2 when a line could not be run or nothing was run.\n"
     "\n";
-
-constexpr const char* kRunOnlyOptions =
-    "      --junit=FILE     write the results as JUnit XML, one test case per file\n"
-    "      --fail-fast      stop after the first file that fails\n"
-    "      --state-json=FILE  write the final state of the last device as one JSON object\n"
-    "      --list           list the scenario files and their titles, and run nothing\n"
-    "  -k PATTERN           only the files whose name holds PATTERN (again for more patterns)\n"
-    "  -j N                 run N files at once, each in a process of its own; the output stays in\n"
-    "                       file order (not with --report, --state-json, --fail-fast or --root)\n";
 
 constexpr const char* kTourUsage =
     "usage: orvane-sim tour [OPTIONS]\n"
@@ -118,8 +91,6 @@ constexpr const char* kServeUsage =
     "page's address with its secret token. Every press on the page runs as scenario lines; 'Save as\n"
     "scenario' downloads them, with what the page showed as expectations. Ctrl-C stops it.\n"
     "\n";
-
-constexpr const char* kServeOnlyOptions = "      --port=N         listen on port N (default 0: any free port)\n";
 
 // The device the live page starts on when no file sets one up.
 constexpr const char* kLiveSetUp =
@@ -157,6 +128,7 @@ struct Options {
   int port = 0;  // serve: 0 is any free port
   bool help = false;
   bool version = false;
+  std::vector<const orvane::cli::OptionRow*> given;  // every option given, as the table names it
   std::string error;
 };
 
@@ -177,144 +149,139 @@ std::optional<int> wholeNumber(std::string_view text, int low, int high) {
   return n;
 }
 
-// One case per option, beside the table that names them all: split, the two would drift apart.
+// getopt_long's lists, made from the option table: a long option without a short name answers
+// kLongOnly plus its row's place.
+constexpr int kLongOnly = 1000;
+struct GetoptLists {
+  std::string shortOptions = ":";
+  std::vector<option> longOptions;
+  std::vector<std::string> names;  // the long options' names, which `longOptions` points into
+};
+const GetoptLists& getoptLists() {
+  static const GetoptLists lists = [] {
+    GetoptLists out;
+    const auto rows = orvane::cli::optionRows();
+    out.names.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const auto& row = rows[i];
+      const int argument = row.value.empty() ? no_argument : required_argument;
+      if (row.shortName != 0) out.shortOptions += std::string(1, row.shortName) + (row.value.empty() ? "" : ":");
+      if (row.name.empty()) continue;
+      out.names.emplace_back(row.name);
+      out.longOptions.push_back(
+          {out.names.back().c_str(), argument, nullptr, row.shortName != 0 ? row.shortName : kLongOnly + int(i)});
+    }
+    out.longOptions.push_back({nullptr, 0, nullptr, 0});
+    return out;
+  }();
+  return lists;
+}
+
+// The row getopt_long answered with; nullptr for an unknown option or a missing value.
+const orvane::cli::OptionRow* givenRow(int c) {
+  const auto rows = orvane::cli::optionRows();
+  if (c >= kLongOnly && c < kLongOnly + int(rows.size())) return &rows[std::size_t(c - kLongOnly)];
+  for (const auto& row : rows) {
+    if (row.shortName != 0 && row.shortName == c) return &row;
+  }
+  return nullptr;
+}
+
+// Takes one option's value into `options`: `name` is how the table writes it ("--trace", "-k").
+void takeOption(Options& options, const std::string& name, const char* value, bool& quiet, bool& colorGiven) {
+  const std::string text = value != nullptr ? value : "";
+  if (name == "--trace") {
+    if (text == "text") {
+      options.output.format = TraceFormat::kText;
+    } else if (text == "json") {
+      options.output.format = TraceFormat::kJson;
+    } else {
+      options.error = "--trace takes text or json, not '" + text + "'";
+    }
+  } else if (name == "--quiet") {
+    quiet = true;
+  } else if (name == "--help") {
+    options.help = true;
+  } else if (name == "--version") {
+    options.version = true;
+  } else if (name == "--only") {
+    for (const std::string& kind : splitCommas(text)) options.output.only.insert(kind);
+  } else if (name == "--process") {
+    options.output.process = text;
+  } else if (name == "--root") {
+    options.root = fs::path(text);
+  } else if (name == "--junit") {
+    options.junit = text;
+  } else if (name == "--fail-fast") {
+    options.failFast = true;
+  } else if (name == "--state-json") {
+    options.stateJson = text;
+  } else if (name == "--report") {
+    options.report = text;
+  } else if (name == "--durable") {
+    options.durable = true;
+  } else if (name == "--list") {
+    options.list = true;
+  } else if (name == "-k") {
+    options.patterns.push_back(text);
+  } else if (name == "-j") {
+    if (const auto jobs = wholeNumber(text, 1, 256)) {
+      options.jobs = *jobs;
+    } else {
+      options.error = "-j takes a number of files from 1 to 256, not '" + text + "'";
+    }
+  } else if (name == "--color") {
+    if (text == "always") {
+      options.output.color = true;
+    } else if (text == "never") {
+      options.output.color = false;
+    } else if (text != "auto") {
+      options.error = "--color takes auto, always or never, not '" + text + "'";
+    }
+    colorGiven = true;
+  } else if (name == "--port") {
+    if (const auto port = wholeNumber(text, 0, 65535)) {
+      options.port = *port;
+    } else {
+      options.error = "--port takes a port from 0 to 65535, not '" + text + "'";
+    }
+  } else if (name == "--runtime") {
+    options.runtime = text;
+    if (options.runtime != "fast" && options.runtime != "objc") {
+      options.error = "--runtime takes fast or objc, not '" + options.runtime + "'";
+    }
+  } else {
+    throw std::logic_error("the option " + name + " is in the table but not taken");
+  }
+}
+
 Options parseOptions(int argc, char** argv) {
-  enum {
-    kOnly = 1000,
-    kProcess,
-    kRoot,
-    kJunit,
-    kFailFast,
-    kStateJson,
-    kDurable,
-    kReport,
-    kRuntimeOption,
-    kList,
-    kColor,
-    kPort
-  };
-  static const option kLong[] = {{"trace", required_argument, nullptr, 't'},
-                                 {"quiet", no_argument, nullptr, 'q'},
-                                 {"help", no_argument, nullptr, 'h'},
-                                 {"version", no_argument, nullptr, 'V'},
-                                 {"only", required_argument, nullptr, kOnly},
-                                 {"process", required_argument, nullptr, kProcess},
-                                 {"root", required_argument, nullptr, kRoot},
-                                 {"junit", required_argument, nullptr, kJunit},
-                                 {"fail-fast", no_argument, nullptr, kFailFast},
-                                 {"state-json", required_argument, nullptr, kStateJson},
-                                 {"durable", no_argument, nullptr, kDurable},
-                                 {"report", required_argument, nullptr, kReport},
-                                 {"runtime", required_argument, nullptr, kRuntimeOption},
-                                 {"list", no_argument, nullptr, kList},
-                                 {"color", required_argument, nullptr, kColor},
-                                 {"port", required_argument, nullptr, kPort},
-                                 {nullptr, 0, nullptr, 0}};
+  const GetoptLists& lists = getoptLists();
   Options options;
   bool quiet = false;
   bool colorGiven = false;
   opterr = 0;
   optind = 2;  // after the command
   for (;;) {
-    const int c = getopt_long(argc, argv, ":t:qhVk:j:", kLong, nullptr);
+    const int c = getopt_long(argc, argv, lists.shortOptions.c_str(), lists.longOptions.data(), nullptr);
     if (c == -1) break;
     // getopt_long has moved past the option it complains about (and may have reordered argv).
     std::string given = optind - 1 < argc ? argv[optind - 1] : "";
     if (c == ':') {
-      for (const option& o : kLong) {
-        if (o.name != nullptr && o.val == optopt) given = std::string("--") + o.name;
-      }
+      const auto* row = givenRow(optopt);
+      if (row != nullptr) given = orvane::cli::optionName(*row);
+      options.error = "option " + given + " needs a value";
+      continue;
     }
-    switch (c) {
-      case 't':
-        if (std::string(optarg) == "text") {
-          options.output.format = TraceFormat::kText;
-        } else if (std::string(optarg) == "json") {
-          options.output.format = TraceFormat::kJson;
-        } else {
-          options.error = "--trace takes text or json, not '" + std::string(optarg) + "'";
-        }
-        break;
-      case 'q':
-        quiet = true;
-        break;
-      case 'h':
-        options.help = true;
-        break;
-      case 'V':
-        options.version = true;
-        break;
-      case kOnly:
-        for (const std::string& kind : splitCommas(optarg)) options.output.only.insert(kind);
-        break;
-      case kProcess:
-        options.output.process = optarg;
-        break;
-      case kRoot:
-        options.root = fs::path(optarg);
-        break;
-      case kJunit:
-        options.junit = optarg;
-        break;
-      case kFailFast:
-        options.failFast = true;
-        break;
-      case kStateJson:
-        options.stateJson = optarg;
-        break;
-      case kReport:
-        options.report = optarg;
-        break;
-      case kDurable:
-        options.durable = true;
-        break;
-      case kList:
-        options.list = true;
-        break;
-      case 'k':
-        options.patterns.emplace_back(optarg);
-        break;
-      case 'j':
-        if (const auto jobs = wholeNumber(optarg, 1, 256)) {
-          options.jobs = *jobs;
-        } else {
-          options.error = "-j takes a number of files from 1 to 256, not '" + std::string(optarg) + "'";
-        }
-        break;
-      case kColor:
-        if (std::string(optarg) == "always") {
-          options.output.color = true;
-        } else if (std::string(optarg) == "never") {
-          options.output.color = false;
-        } else if (std::string(optarg) != "auto") {
-          options.error = "--color takes auto, always or never, not '" + std::string(optarg) + "'";
-        }
-        colorGiven = true;
-        break;
-      case kPort:
-        if (const auto port = wholeNumber(optarg, 0, 65535)) {
-          options.port = *port;
-        } else {
-          options.error = "--port takes a port from 0 to 65535, not '" + std::string(optarg) + "'";
-        }
-        break;
-      case kRuntimeOption:
-        options.runtime = optarg;
-        if (options.runtime != "fast" && options.runtime != "objc")
-          options.error = "--runtime takes fast or objc, not '" + options.runtime + "'";
-        break;
-      case ':':
-        options.error = "option " + given + " needs a value";
-        break;
-      default: {
-        std::vector<std::string> names;
-        for (const option& o : kLong) {
-          if (o.name != nullptr) names.push_back(std::string("--") + o.name);
-        }
-        options.error = "unknown option " + given + orvane::cli::didYouMean(given.substr(0, given.find('=')), names);
-        break;
-      }
+    const auto* row = givenRow(c);
+    if (row == nullptr) {
+      std::vector<std::string> names;
+      for (const auto& each : orvane::cli::optionRows()) names.push_back(orvane::cli::optionName(each));
+      options.error = "unknown option " + given + orvane::cli::didYouMean(given.substr(0, given.find('=')), names);
+      continue;
     }
+    options.given.push_back(row);
+    takeOption(options, orvane::cli::optionName(*row), optarg, quiet, colorGiven);
   }
   for (int i = optind; i < argc; ++i) options.inputs.emplace_back(argv[i]);
   if (quiet && options.output.format == TraceFormat::kText) options.output.format = TraceFormat::kNone;
@@ -1007,24 +974,16 @@ std::string helpOf(const std::string& command) {
                       : command == "serve" ? kServeUsage
                                            : nullptr;
   if (usage == nullptr) return "";
-  return std::string(usage) + "options:\n" + kCommonOptions +
-         (command == "run"     ? kRunOnlyOptions
-          : command == "serve" ? kServeOnlyOptions
-                               : "");
+  return std::string(usage) + orvane::cli::optionHelp(command);
 }
 
 // An option the command does not use, or a value no event could ever match: said, not ignored.
 std::string unusedOption(const std::string& command, const Options& options) {
-  if (command != "run") {
-    if (options.list) return "--list is for run only";
-    if (!options.patterns.empty()) return "-k is for run only";
-    if (options.jobs != 1) return "-j is for run only";
-    if (options.junit) return "--junit is for run only";
-    if (options.failFast) return "--fail-fast is for run only";
-    if (options.stateJson) return "--state-json is for run only";
+  for (const orvane::cli::OptionRow* row : options.given) {
+    if ((row->commands & orvane::cli::commandBit(command)) == 0) {
+      return orvane::cli::optionName(*row) + " is for " + orvane::cli::commandsTaking(*row);
+    }
   }
-  if ((command == "shell" || command == "serve") && options.report) return "--report is for run and tour";
-  if (command != "serve" && options.port != 0) return "--port is for serve only";
   if (command == "serve" && options.inputs.size() > 1) return "serve takes one scenario file at most";
   if (options.jobs > 1 && (options.report || options.stateJson || options.failFast || options.root)) {
     return "-j runs files apart: not with --report, --state-json, --fail-fast or --root";
@@ -1068,6 +1027,16 @@ int main(int argc, char** argv) {
   }
   if (command == "--version" || command == "-V") {
     std::cout << kVersion << "\n";
+    return finish(0);
+  }
+  // A completion script for bash or zsh, made from the option table (the build installs them).
+  if (command == "--complete") {
+    const std::string script = argc == 3 ? orvane::cli::completionScript(argv[2]) : "";
+    if (script.empty()) {
+      std::cerr << "orvane-sim --complete takes bash or zsh\n";
+      return 2;
+    }
+    std::cout << script;
     return finish(0);
   }
   // Every command's help in one text: what the manual page is made of (help2man).

@@ -391,6 +391,67 @@ class DeviceFolders(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(stranger, "precious.txt")))
 
 
+class OneTableOfOptions(unittest.TestCase):
+    """Each command's --help, the parser and the bash and zsh completion scripts all come from one
+    option table: what the help lists, the parser takes and the scripts offer; what it lists for
+    another command only, the parser refuses here."""
+
+    COMMANDS = ["run", "tour", "shell", "serve"]
+
+    @staticmethod
+    def listed(command):
+        """The options the command's --help lists: each by its long name, or its short one alone."""
+        text = run([command, "--help"]).stdout.decode()
+        options = set()
+        for line in text.splitlines():
+            m = re.match(r"^  (-[a-zA-Z])?(?:, )?\s*(--[a-z-]+)?", line)
+            if m and (m.group(1) or m.group(2)):
+                options.add(m.group(2) or m.group(1))
+        return options
+
+    def completed(self, command):
+        script = run(["--complete", "bash"]).stdout.decode()
+        with tempfile.NamedTemporaryFile("w", suffix=".bash", delete=False) as f:
+            f.write(script)
+        shell = (f"source {f.name}; compopt() {{ :; }}; COMP_WORDS=(orvane-sim {command} -); COMP_CWORD=2; "
+                 "_orvane_sim; printf '%s\\n' \"${COMPREPLY[@]}\"")
+        out = subprocess.run(["bash", "-c", shell], capture_output=True, text=True, check=True).stdout
+        os.unlink(f.name)
+        return {word.rstrip("=") for word in out.split()}
+
+    def test_help_parser_and_completions_are_one_table(self):
+        zsh = run(["--complete", "zsh"]).stdout.decode()
+        everywhere = set()
+        helps = {}
+        for command in self.COMMANDS:
+            helps[command] = self.listed(command)
+            self.assertGreater(len(helps[command]), 8, command)
+            self.assertEqual(self.completed(command), helps[command], command)
+            zsh_part = zsh.split("  %s)" % command, 1)[1].split(";;", 1)[0]
+            for option in helps[command]:
+                self.assertIn(option if option.startswith("--") else "-" + option[1:], zsh_part, (command, option))
+            everywhere |= helps[command]
+        for command in self.COMMANDS:
+            for option in everywhere - helps[command]:
+                value = [] if option in ("--fail-fast", "--list") else ["1"]
+                spelled = [option + "=1"] if option.startswith("--") and value else [option] + value
+                out = run([command] + spelled)
+                self.assertEqual(out.returncode, 2, (command, option))
+                self.assertIn(b"is for", out.stderr, (command, option))
+        self.assertIn("--port", helps["serve"])
+        self.assertNotIn("--report", helps["shell"])  # the shell and serve never took it
+
+    def test_bash_completes_an_option_value_split_at_the_equals_sign(self):
+        script = run(["--complete", "bash"]).stdout.decode()
+        with tempfile.NamedTemporaryFile("w", suffix=".bash", delete=False) as f:
+            f.write(script)
+        shell = (f"source {f.name}; COMP_WORDS=(orvane-sim run --trace = j); COMP_CWORD=4; _orvane_sim; "
+                 "echo ${COMPREPLY[@]}")
+        out = subprocess.run(["bash", "-c", shell], capture_output=True, text=True, check=True).stdout
+        os.unlink(f.name)
+        self.assertEqual(out.split(), ["json"])
+
+
 class Shell(unittest.TestCase):
     def setUp(self):
         # Each test's history in a folder of its own.

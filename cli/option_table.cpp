@@ -1,0 +1,248 @@
+#include "cli/option_table.h"
+
+#include <array>
+
+namespace orvane::cli {
+
+namespace {
+
+constexpr unsigned kRunAndTour = kRunCommand | kTourCommand;
+
+// Columns: long name, short name, value, completion, commands, brief, help.
+constexpr std::array kRows = {
+    OptionRow{"trace", 't', "FORMAT", "text json", kEveryCommand, "trace format",
+              "text (the default) or json: one JSON object per line, nothing else on\n"
+              "standard output (failures and the summary are JSON events too)"},
+    OptionRow{"quiet", 'q', "", "", kEveryCommand, "no trace: only failures and results",
+              "no trace: only failures, each file's result and the summary"},
+    OptionRow{"only", 0, "KINDS", "", kEveryCommand, "only these event kinds",
+              "show only these trace events (a comma-separated list of kinds)"},
+    OptionRow{"process", 0, "NAME", "SpringBoard device scenario", kEveryCommand, "only this process",
+              "show only the events of this process (SpringBoard, device, or a bundle id)"},
+    OptionRow{"root", 0, "DIR", "<dir>", kEveryCommand, "run on this folder and keep it",
+              "run on the folder DIR and keep it (created if needed; a non-empty folder\n"
+              "must be one orvane-sim made; one run at a time uses it); otherwise a\n"
+              "temporary folder under $TMPDIR (or /tmp), always removed, whose files\n"
+              "the fast runtime keeps in memory"},
+    OptionRow{"durable", 0, "", "", kEveryCommand, "flush every write to storage",
+              "keep the files in the folder and flush every write to storage, as a\n"
+              "real device does (slower)"},
+    OptionRow{"report", 0, "FILE", "<file>", kRunAndTour, "a visual report",
+              "write a visual report: one HTML file showing, line by line, each\n"
+              "keyboard, menu and alert as a user would see it, and what changed"},
+    OptionRow{"runtime", 0, "NAME", "fast objc", kEveryCommand, "the runtime",
+              "fast (the default): the project's own runtime, every process in this one;\n"
+              "objc: GCC's Objective-C runtime, every process an OS process of its own\n"
+              "that maps the extension as a shared object (orvane-sim-objc)"},
+    OptionRow{"color", 0, "WHEN", "auto always never", kEveryCommand, "colour",
+              "auto (the default: on a terminal, unless NO_COLOR is set), always or never"},
+    OptionRow{"junit", 0, "FILE", "<file>", kRunCommand, "JUnit XML",
+              "write the results as JUnit XML, one test case per file"},
+    OptionRow{"fail-fast", 0, "", "", kRunCommand, "stop after the first failing file",
+              "stop after the first file that fails"},
+    OptionRow{"state-json", 0, "FILE", "<file>", kRunCommand, "the last state as JSON",
+              "write the final state of the last device as one JSON object"},
+    OptionRow{"list", 0, "", "", kRunCommand, "list the files and their titles",
+              "list the scenario files and their titles, and run nothing"},
+    OptionRow{"", 'k', "PATTERN", "", kRunCommand, "only files whose name holds it",
+              "only the files whose name holds PATTERN (again for more patterns)"},
+    OptionRow{"", 'j', "N", "", kRunCommand, "files at once",
+              "run N files at once, each in a process of its own; the output stays in\n"
+              "file order (not with --report, --state-json, --fail-fast or --root)"},
+    OptionRow{"port", 0, "N", "", kServeCommand, "the port", "listen on port N (default 0: any free port)"},
+    OptionRow{"version", 'V', "", "", kEveryCommand, "the version", "print the version"},
+    OptionRow{"help", 'h', "", "", kEveryCommand, "help", "this help"},
+};
+
+constexpr std::array<std::string_view, 4> kCommands = {"run", "tour", "shell", "serve"};
+
+// "  -t, --trace=FORMAT", "      --durable", "  -k PATTERN": how --help writes the option.
+std::string spelled(const OptionRow& row) {
+  std::string out = "  ";
+  if (row.shortName != 0) {
+    out += std::string("-") + row.shortName;
+    if (!row.name.empty()) out += ", ";
+  } else {
+    out += "    ";
+  }
+  if (!row.name.empty()) {
+    out += "--" + std::string(row.name);
+    if (!row.value.empty()) out += "=" + std::string(row.value);
+  } else if (!row.value.empty()) {
+    out += " " + std::string(row.value);
+  }
+  return out;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string bashScript() {
+  std::string options;
+  for (const std::string_view command : kCommands) {
+    std::string words;
+    for (const OptionRow& row : kRows) {
+      if ((row.commands & commandBit(command)) == 0) continue;
+      words += (words.empty() ? "" : " ") + optionName(row) + (!row.name.empty() && !row.value.empty() ? "=" : "");
+    }
+    options += "    " + std::string(command) + ") options=\"" + words + "\" ;;\n";
+  }
+  std::string values;
+  for (const OptionRow& row : kRows) {
+    if (row.choices.empty()) continue;
+    std::string pattern = optionName(row);
+    if (row.shortName != 0 && !row.name.empty()) pattern += std::string("|-") + row.shortName;
+    const std::string action = row.choices == "<dir>" ? "compgen -d -- \"$cur\""
+                               : row.choices == "<file>"
+                                   ? "compgen -f -- \"$cur\""
+                                   : "compgen -W \"" + std::string(row.choices) + "\" -- \"$cur\"";
+    values.append("    ").append(pattern).append(") mapfile -t COMPREPLY < <(").append(action).append("); return ;;\n");
+  }
+  std::string commands;
+  for (const std::string_view command : kCommands) commands += std::string(command) + " ";
+  return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
+         "# share/bash-completion/completions/orvane-sim)\n"
+         "_orvane_sim() {\n"
+         "  local cur prev command option options\n"
+         "  cur=${COMP_WORDS[COMP_CWORD]}\n"
+         "  prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+         "  command=${COMP_WORDS[1]}\n"
+         "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+         "    mapfile -t COMPREPLY < <(compgen -W \"" +
+         commands +
+         "--help --version\" -- \"$cur\")\n"
+         "    return\n"
+         "  fi\n"
+         "  # The option whose value is being completed: bash splits \"--trace=js\" at \"=\" into three\n"
+         "  # words (or keeps it whole when \"=\" is not a word break); a short option takes the next word.\n"
+         "  option=\"\"\n"
+         "  if [ \"$cur\" = \"=\" ]; then\n"
+         "    option=$prev\n"
+         "    cur=\"\"\n"
+         "  elif [ \"$prev\" = \"=\" ] && [ \"$COMP_CWORD\" -ge 3 ]; then\n"
+         "    option=${COMP_WORDS[COMP_CWORD-2]}\n"
+         "  elif [[ \"$cur\" == --*=* ]]; then\n"
+         "    option=${cur%%=*}\n"
+         "    cur=${cur#*=}\n"
+         "  elif [[ \"$prev\" == -? ]]; then\n"
+         "    option=$prev\n"
+         "  fi\n"
+         "  case \"$option\" in\n" +
+         values +
+         "  esac\n"
+         "  case \"$command\" in\n" +
+         options +
+         "    *) return ;;\n"
+         "  esac\n"
+         "  case \"$cur\" in\n"
+         "    -*) mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\"); compopt -o nospace; return ;;\n"
+         "  esac\n"
+         "  [ \"$command\" = run ] || [ \"$command\" = serve ] && mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+         "}\n"
+         "complete -F _orvane_sim orvane-sim\n";
+}
+
+std::string zshSpec(const OptionRow& row) {
+  const std::string brief = "[" + quoted(row.brief) + "]";
+  std::string action;
+  if (!row.value.empty()) {
+    std::string lower(row.value);
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    action = ":" + lower + ":";
+    if (row.choices == "<dir>") {
+      action += "_directories";
+    } else if (row.choices == "<file>") {
+      action += "_files";
+    } else if (!row.choices.empty()) {
+      action += "(" + std::string(row.choices) + ")";
+    }
+  }
+  const std::string longName = row.name.empty() ? "" : "--" + std::string(row.name) + (row.value.empty() ? "" : "=");
+  if (row.shortName != 0 && !row.name.empty()) {
+    const std::string s = std::string("-") + row.shortName;
+    return "'(" + s + " --" + std::string(row.name) + ")'{" + s + "," + longName + "}'" + brief + action + "'";
+  }
+  if (row.shortName != 0) return "'*-" + std::string(1, row.shortName) + brief + action + "'";
+  return "'" + longName + brief + action + "'";
+}
+
+std::string zshScript() {
+  std::string out =
+      "#compdef orvane-sim\n"
+      "# zsh completion for orvane-sim, made by 'orvane-sim --complete zsh' (installed as\n"
+      "# share/zsh/site-functions/_orvane-sim)\n"
+      "if (( CURRENT == 2 )); then\n"
+      "  _values 'command' 'run[run scenario files]' 'tour[the tour]' 'shell[type scenario commands]' "
+      "'serve[use the device in a browser]'\n"
+      "  return\n"
+      "fi\n"
+      "case $words[2] in\n";
+  for (const std::string_view command : kCommands) {
+    out += "  " + std::string(command) + ")\n    _arguments -s";
+    for (const OptionRow& row : kRows) {
+      if ((row.commands & commandBit(command)) != 0) out += " \\\n      " + zshSpec(row);
+    }
+    if (command == "run") out += " \\\n      '*:scenario:_files'";
+    if (command == "serve") out += " \\\n      '::scenario:_files'";
+    out += "\n    ;;\n";
+  }
+  return out + "esac\n";
+}
+
+}  // namespace
+
+std::span<const OptionRow> optionRows() { return kRows; }
+
+std::string optionName(const OptionRow& row) {
+  return row.name.empty() ? std::string("-") + row.shortName : "--" + std::string(row.name);
+}
+
+unsigned commandBit(std::string_view command) {
+  for (std::size_t i = 0; i < kCommands.size(); ++i) {
+    if (kCommands[i] == command) return 1u << i;
+  }
+  return 0;
+}
+
+std::string commandsTaking(const OptionRow& row) {
+  std::string out;
+  int count = 0;
+  for (const std::string_view command : kCommands) {
+    if ((row.commands & commandBit(command)) == 0) continue;
+    out += (count++ == 0 ? "" : " and ") + std::string(command);
+  }
+  return count == 1 ? out + " only" : out;
+}
+
+std::string optionHelp(std::string_view command) {
+  constexpr std::size_t kColumn = 23;
+  std::string out = "options:\n";
+  for (const OptionRow& row : kRows) {
+    if ((row.commands & commandBit(command)) == 0) continue;
+    std::string line = spelled(row);
+    line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ') : "  ";
+    for (const char c : row.help) {
+      line += c;
+      if (c == '\n') line += std::string(kColumn, ' ');
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+std::string completionScript(std::string_view shell) {
+  if (shell == "bash") return bashScript();
+  if (shell == "zsh") return zshScript();
+  return "";
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,43 @@
+// The options of orvane-sim's commands, one row each: the parser's list, each command's --help and
+// the bash and zsh completion scripts are made from these rows, and an option a command does not
+// take is refused by the same rows.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace orvane::cli {
+
+// The commands an option belongs to, as bits.
+enum CommandSet : unsigned {
+  kRunCommand = 1,
+  kTourCommand = 2,
+  kShellCommand = 4,
+  kServeCommand = 8,
+  kEveryCommand = 15,
+};
+
+struct OptionRow {
+  std::string_view name;     // the long name without its dashes; empty for a short option alone
+  char shortName;            // the one-letter name, or 0
+  std::string_view value;    // what its value is called ("FORMAT"); empty for a flag
+  std::string_view choices;  // for completion: the words it takes ("text json"), "<file>", "<dir>", or nothing
+  unsigned commands;         // the CommandSet bits of the commands that take it
+  std::string_view brief;    // a few words, for completion menus
+  std::string_view help;     // what it does, for --help; a new line continues under the first
+};
+
+std::span<const OptionRow> optionRows();
+// How the option is written in messages: "--trace", or "-k" for a short option alone.
+std::string optionName(const OptionRow& row);
+// The command's bit; 0 for no command.
+unsigned commandBit(std::string_view command);
+// "run only", "run and tour": the commands that take the option, for a message.
+std::string commandsTaking(const OptionRow& row);
+// "options:" and a line for every option the command takes.
+std::string optionHelp(std::string_view command);
+// A completion script for "bash" or "zsh"; empty for any other shell.
+std::string completionScript(std::string_view shell);
+
+}  // namespace orvane::cli
