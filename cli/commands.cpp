@@ -31,14 +31,15 @@ void ScenarioRunner::Impl::version(Args& args) {
 }
 
 void ScenarioRunner::Impl::keyboardMethods(Args& args) {
-  const std::string forms = args.word("plain, context, both or version");
+  const Token word = args.token("plain, context, both or version");
+  const std::string& forms = word.text;
   args.end();
   const std::optional<sim::KeyboardStepForms> chosen =
       forms == "plain"     ? std::optional(sim::KeyboardStepForms{true, false})
       : forms == "context" ? std::optional(sim::KeyboardStepForms{false, true})
       : forms == "both"    ? std::optional(sim::KeyboardStepForms{true, true})
       : forms == "version" ? std::nullopt
-                           : throw BadLine("keyboard-methods takes plain, context, both or version");
+                           : throw unknownChoice(word, "form", {"plain", "context", "both", "version"});
   device.setKeyboardStepForms(chosen);
   device.trace().add("device", "keyboard-methods", {{"value", forms}});
 }
@@ -46,12 +47,13 @@ void ScenarioRunner::Impl::keyboardMethods(Args& args) {
 void ScenarioRunner::Impl::appIcon(Args& args) {
   const std::string identifier = args.word("display identifier");
   const std::string size = args.word("size");
-  const std::string kind = args.more() ? args.word("cgimage, ciimage or empty") : "cgimage";
+  const Token word = args.more() ? args.token("cgimage, ciimage or empty") : Token{"cgimage"};
+  const std::string& kind = word.text;
   args.end();
   const auto icon = kind == "cgimage"   ? sim::Device::IconKind::kCGImage
                     : kind == "ciimage" ? sim::Device::IconKind::kCIImage
                     : kind == "empty"   ? sim::Device::IconKind::kEmpty
-                                        : throw BadLine("app-icon takes cgimage, ciimage or empty");
+                                        : throw unknownChoice(word, "icon kind", {"cgimage", "ciimage", "empty"});
   device.setAppIcon(identifier, parseInteger(size, 0, std::numeric_limits<int>::max(), "an icon size"), icon);
 }
 
@@ -132,12 +134,15 @@ void ScenarioRunner::Impl::showOrHideKeyboard(Args& args) {
 
 void ScenarioRunner::Impl::tap(Args& args) {
   Process& p = foreground(args);
-  const std::string key = args.word("key");
+  const Token word = args.token("key");
+  const std::string& key = word.text;
   args.end();
   if (key == "nowhere") {
     p.tapNowhere();
   } else if (!p.tapKey(key == "globe" ? std::string(sim::kGlobeKeyName) : key)) {
-    throw BadLine("no key " + key);
+    std::vector<std::string> keys = {"globe", "nowhere"};
+    keys.insert(keys.end(), sim::keyboardKeyNames().begin(), sim::keyboardKeyNames().end());
+    throw unknownChoice(word, "key", keys);
   }
 }
 
@@ -155,9 +160,9 @@ void ScenarioRunner::Impl::switcher(Args& args) {
 
 void ScenarioRunner::Impl::label(Args& args) {
   Process& p = foreground(args);
-  const std::string key = args.more() ? args.word("key") : std::string(sim::kGlobeKeyName);
+  const Token word = args.more() ? args.token("key") : Token{std::string(sim::kGlobeKeyName)};
   args.end();
-  if (!p.askLabel(key)) throw BadLine("no key " + key);
+  if (!p.askLabel(word.text)) throw unknownChoice(word, "key", sim::keyboardKeyNames());
 }
 
 void ScenarioRunner::Impl::unlock(Args& args) {
@@ -183,7 +188,8 @@ void ScenarioRunner::Impl::runQueues(Args& args) {
 
 // show file PATH, show pref DOMAIN: a device file or a preference domain, in readable form.
 void ScenarioRunner::Impl::showContents(Args& args) {
-  const std::string what = args.word("file or pref");
+  const Token whatWord = args.token("file or pref");
+  const std::string& what = whatWord.text;
   const std::string name = args.word(what == "pref" ? "domain" : "path");
   args.end();
   std::string path = name;
@@ -192,7 +198,7 @@ void ScenarioRunner::Impl::showContents(Args& args) {
     if (!domainPath) throw BadLine("not a domain name: " + name);
     path = *domainPath;
   } else if (what != "file") {
-    throw BadLine("show takes file PATH or pref DOMAIN");
+    throw unknownChoice(whatWord, "thing to show", {"file", "pref"});
   } else if (!device.files().resolve(path)) {
     throw BadLine("not a device path: " + path);
   }
@@ -218,7 +224,8 @@ void ScenarioRunner::Impl::showState(Args& args) {
 }
 
 void ScenarioRunner::Impl::fault(Args& args) {
-  const std::string kind = args.word("fault");
+  const Token kindWord = args.token("fault");
+  const std::string& kind = kindWord.text;
   const int times =
       args.more() ? parseInteger(args.word("times"), 1, std::numeric_limits<int>::max(), "the number of times") : -1;
   args.end();
@@ -232,7 +239,7 @@ void ScenarioRunner::Impl::fault(Args& args) {
   } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
     device.files().injectFault(it->second, times);
   } else {
-    throw BadLine("fault takes write, flush, rename, read-only, full or none");
+    throw unknownChoice(kindWord, "fault", {"write", "flush", "rename", "read-only", "full", "none"});
   }
   device.trace().add("device", "fault", {{"fault", kind}, {"times", times < 0 ? "always" : std::to_string(times)}});
 }
@@ -243,7 +250,8 @@ void ScenarioRunner::Impl::mark(Args& args) {
 }
 
 void ScenarioRunner::Impl::activator(Args& args) {
-  const std::string verb = args.word("installed, absent, fire or ask");
+  const Token verbWord = args.token("installed, absent, fire or ask");
+  const std::string& verb = verbWord.text;
   if (verb == "installed" || verb == "absent") {
     args.end();
     device.setActivatorInstalled(verb == "installed");
@@ -253,7 +261,10 @@ void ScenarioRunner::Impl::activator(Args& args) {
     sim::Process& springBoard = process("springboard");
     // A SpringBoard that ended during the event (killed mid-write, say) answered nothing: not a bad line.
     if (!springBoard.fireActivatorEvent(name) && !springBoard.ended()) {
-      throw BadLine("no Activator listener " + name);
+      throw BadLine("no Activator listener " + name +
+                    (nearest(name, listenerNames) ? didYouMean(name, listenerNames)
+                     : listenerNames.empty()      ? "; none is registered (is Activator installed?)"
+                                                  : "; registered: " + wordList(listenerNames, "and")));
     }
   } else if (verb == "ask") {
     const std::string name = args.word("listener name");
@@ -265,12 +276,13 @@ void ScenarioRunner::Impl::activator(Args& args) {
       throw BadLine("no answer to " + what + " from Activator listener " + name);
     }
   } else {
-    throw BadLine("activator takes installed, absent, fire or ask");
+    throw unknownChoice(verbWord, "activator action", {"installed", "absent", "fire", "ask"});
   }
 }
 
 void ScenarioRunner::Impl::settings(Args& args) {
-  const std::string verb = args.word("settings action");
+  const Token verbWord = args.token("settings action");
+  const std::string& verb = verbWord.text;
   const std::string path(kSettingsPath);
   if (verb == "write" || verb == "write-xml") {
     const Value v = args.value("settings dictionary");
@@ -298,12 +310,13 @@ void ScenarioRunner::Impl::settings(Args& args) {
     args.end();
     writeBytes(path, bytes);
   } else {
-    throw BadLine("unknown settings action '" + verb + "'");
+    throw unknownChoice(verbWord, "settings action", {"write", "write-xml", "set", "remove", "delete", "bytes"});
   }
 }
 
 void ScenarioRunner::Impl::file(Args& args) {
-  const std::string verb = args.word("file action");
+  const Token verbWord = args.token("file action");
+  const std::string& verb = verbWord.text;
   const std::string path = args.word("path");
   if (!device.files().resolve(path)) throw BadLine("not a device path: " + path);
   if (verb == "write" || verb == "write-xml") {
@@ -316,7 +329,7 @@ void ScenarioRunner::Impl::file(Args& args) {
     args.end();
     deleteFile(path);
   } else {
-    throw BadLine("unknown file action '" + verb + "'");
+    throw unknownChoice(verbWord, "file action", {"write", "write-xml", "bytes", "delete"});
   }
 }
 
@@ -347,7 +360,8 @@ void ScenarioRunner::Impl::writeBytes(const std::string& path, const std::string
 }
 
 void ScenarioRunner::Impl::pref(Args& args) {
-  const std::string verb = args.word("pref action");
+  const Token verbWord = args.token("pref action");
+  const std::string& verb = verbWord.text;
   const std::string domain = args.word("domain");
   const std::string key = args.word("key");
   if (!sim::PreferenceStore::domainPath(domain)) throw BadLine("not a domain name: " + domain);
@@ -357,14 +371,15 @@ void ScenarioRunner::Impl::pref(Args& args) {
   } else if (verb == "remove") {
     args.end();
   } else {
-    throw BadLine("unknown pref action '" + verb + "'");
+    throw unknownChoice(verbWord, "pref action", {"set", "remove"});
   }
   if (!device.writePreference("device", key, value, domain)) throw BadLine("cannot write " + key + " to " + domain);
 }
 
 void ScenarioRunner::Impl::post(Args& args) {
   Process& from = process(args);
-  const std::string center = args.word("darwin or distributed");
+  const Token centerWord = args.token("darwin or distributed");
+  const std::string& center = centerWord.text;
   const std::string name = args.word("notification name");
   if (center == "darwin") {
     args.end();
@@ -377,7 +392,7 @@ void ScenarioRunner::Impl::post(Args& args) {
     }
     device.postDistributed(from, platform::Notification{name, userInfo});
   } else {
-    throw BadLine("post takes darwin or distributed");
+    throw unknownChoice(centerWord, "notification center", {"darwin", "distributed"});
   }
 }
 

@@ -53,10 +53,15 @@ void ScenarioRunner::Impl::expect(Args& args) {
       {"switcher", &Impl::expectSwitcher},    {"label", &Impl::expectLabel},
       {"event", &Impl::expectEvent},          {"no-event", &Impl::expectEvent},
   };
-  const std::string what = args.word("what to expect");
-  const auto it = kExpectations.find(what);
-  if (it == kExpectations.end()) throw BadLine("unknown expectation '" + what + "'");
-  (this->*(it->second))(args, what);
+  const Token word = args.token("what to expect");
+  const auto it = kExpectations.find(word.text);
+  if (it == kExpectations.end()) {
+    std::vector<std::string> names;
+    names.reserve(kExpectations.size());
+    for (const auto& [name, handler] : kExpectations) names.push_back(name);
+    throw unknownChoice(word, "expectation", names);
+  }
+  (this->*(it->second))(args, word.text);
 }
 
 void ScenarioRunner::Impl::expectInputMode(Args& args, const std::string&) {

@@ -64,21 +64,28 @@ void Args::end() {
 
 namespace {
 
+// Edits between two words, ignoring case: a letter put in, left out or changed, or two neighbours
+// swapped ("tpa" is one edit from "tap"), as the optimal-string-alignment distance counts them.
 std::size_t editDistance(std::string_view a, std::string_view b) {
+  const auto same = [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  };
+  std::vector<std::size_t> before(b.size() + 1);  // row i - 2
+  std::vector<std::size_t> last(b.size() + 1);    // row i - 1
   std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t j = 0; j <= b.size(); ++j) last[j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      const bool same =
-          std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-      diagonal = above;
+      row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+      if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1])) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
     }
+    std::swap(before, last);
+    std::swap(last, row);
   }
-  return row[b.size()];
+  return last[b.size()];
 }
 
 }  // namespace
@@ -102,6 +109,26 @@ std::optional<std::string> nearest(std::string_view word, const std::vector<std:
 std::string didYouMean(std::string_view word, const std::vector<std::string>& candidates) {
   const auto near = nearest(word, candidates);
   return near ? " (did you mean " + *near + "?)" : "";
+}
+
+std::string wordList(const std::vector<std::string>& words, std::string_view last) {
+  std::string out;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) out += i + 1 == words.size() ? " " + std::string(last) + " " : ", ";
+    out += words[i];
+  }
+  return out;
+}
+
+BadLine unknownChoice(const Token& word, const std::string& what, const std::vector<std::string>& choices) {
+  constexpr std::size_t kFew = 16;
+  std::string message = "unknown " + what + " '" + word.text + "'";
+  if (const auto near = nearest(word.text, choices)) {
+    message += " (did you mean " + *near + "?)";
+  } else if (!choices.empty() && choices.size() <= kFew) {
+    message += "; it takes " + wordList(choices, "or");
+  }
+  return BadLine(message, word.begin);
 }
 
 std::string bundleIdentifierOf(const std::string& name) {

@@ -33,6 +33,7 @@
 #include "rig/rig.h"
 #include "sim/device/channel.h"
 #include "sim/plist/value_text.h"
+#include "sim/standins/ui.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ constexpr const char* kShellUsage =
 constexpr const char* kServeUsage =
     "usage: orvane-sim serve [OPTIONS] [FILE]\n"
     "\n"
-    "Starts a device (set up by the scenario FILE, or with four keyboards, SpringBoard and an\n"
+    "Starts a device (set up by the scenario FILE, or with five keyboards, SpringBoard and an\n"
     "application), serves a page that draws it as a phone on the loopback address, and prints the\n"
     "page's address with its secret token. Every press on the page runs as scenario lines; 'Save as\n"
     "scenario' downloads them, with what the page showed as expectations. Ctrl-C stops it.\n"
@@ -773,7 +774,11 @@ std::vector<std::string> completions(orvane::sim::Device& device, const std::vec
   if (command == "help" && n == 1) return kCommands;
   if (command == "start" && n == 1) return {"springboard"};
   if (takesProcess && n == 1) return processes;
-  if (command == "tap" && n == 2) return {"globe", "nowhere"};
+  if (command == "tap" && n == 2) {
+    std::vector<std::string> keys = {"globe", "nowhere"};
+    keys.insert(keys.end(), orvane::sim::keyboardKeyNames().begin(), orvane::sim::keyboardKeyNames().end());
+    return keys;
+  }
   if (command == "keyboards") return keyboards;
   if (command == "state" && n == 1) return {"--json"};
   if (command == "keyboard-methods" && n == 1) return {"plain", "context", "both", "version"};

@@ -58,6 +58,9 @@ struct ScenarioRunner::Impl {
   // while a later line of the script can ask for them, so a long run holds no history it never reads.
   EventWindow window;
   bool keepWindow = true;
+  // The names Activator's listeners are registered under in the running SpringBoard, for a
+  // message that names one it does not know.
+  std::vector<std::string> listenerNames;
 
   using Handler = void (Impl::*)(Args&);
 

@@ -21,6 +21,13 @@ using sim::TraceEvent;
 
 void ScenarioRunner::Impl::onEvent(const TraceEvent& e) {
   if (e.kind == "alert" || e.kind == "log") pending[{e.process, e.kind}].push_back(e);
+  if (e.process == "SpringBoard") {
+    if (e.kind == "activator-register") {
+      if (const std::string* name = e.field("name")) listenerNames.push_back(*name);
+    } else if (e.kind == "start" || e.kind == "exit" || e.kind == "stop") {
+      listenerNames.clear();
+    }
+  }
   if (keepWindow) window.add(e);
 }
 
@@ -42,9 +49,9 @@ std::string ScenarioRunner::Impl::notRunning(const std::string& name) const {
   for (const auto& p : device.processes()) {
     running.push_back(p->isSpringBoard() ? "springboard" : p->bundleIdentifier());
   }
-  std::string message = "no running process " + name + didYouMean(name, running);
-  if (!nearest(name, running)) message += "; start it first with 'start " + name + "'";
-  return message;
+  const auto near = nearest(name, running);
+  return "no running process " + name + (near ? " (did you mean " + *near + "?); or start it" : "; start it first") +
+         " with 'start " + name + "'";
 }
 
 sim::Process& ScenarioRunner::Impl::foreground(Args& args) {
@@ -137,7 +144,7 @@ Value ScenarioRunner::Impl::state() const {
 }
 
 ScenarioRunner::ScenarioRunner(Device& device, Output& output)
-    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, {}, {}, true})) {
+    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, {}, {}, true, {}})) {
   device.trace().setSink([&output, impl = impl_.get()](const TraceEvent& e) {
     impl->onEvent(e);
     output.event(e);
@@ -146,7 +153,7 @@ ScenarioRunner::ScenarioRunner(Device& device, Output& output)
 
 ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
     : ownOutput_(std::make_unique<Output>(out, err, OutputOptions{format, {}, {}, false})),
-      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, {}, {}, true})) {
+      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, {}, {}, true, {}})) {
   device.trace().setSink([output = ownOutput_.get(), impl = impl_.get()](const TraceEvent& e) {
     impl->onEvent(e);
     output->event(e);

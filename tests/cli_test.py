@@ -228,6 +228,29 @@ class Diagnostics(unittest.TestCase):
         err = self.stopped("keyboards en_US\ntap com.example.app globe\n")
         self.assertIn("no running process com.example.app; start it first with 'start com.example.app'", err[0])
 
+    def test_every_word_out_of_a_small_set_gets_a_caret_and_the_word_meant_or_the_set(self):
+        setup = "keyboards en_US\nactivator installed\nstart springboard\nstart com.example.app\n"
+        for line, said in [("tpa com.example.app globe", "unknown command 'tpa' (did you mean tap?)"),
+                           ("expect input-mod com.example.app en_US", "unknown expectation 'input-mod' (did you mean input-mode?)"),
+                           ("settings wrte {}", "unknown settings action 'wrte' (did you mean write?)"),
+                           ("fault zz", "unknown fault 'zz'; it takes write, flush, rename, read-only, full or none"),
+                           ("tap com.example.app globle", "unknown key 'globle' (did you mean globe?)"),
+                           ("tap com.example.app zz", "unknown key 'zz'; it takes globe, nowhere, q, w, e"),
+                           ("post com.example.app darwn x", "unknown notification center 'darwn' (did you mean darwin?)"),
+                           ("activator fire net.varnholt.orvane.change-mod",
+                            "no Activator listener net.varnholt.orvane.change-mod (did you mean net.varnholt.orvane.change-mode?)"),
+                           ("activator fire zzz", "registered: net.varnholt.orvane.change-mode, "),
+                           ("expect input-mode com.example.ap en_US",
+                            "no running process com.example.ap (did you mean com.example.app?); or start it with 'start com.example.ap'")]:
+            err = self.stopped(setup + line + "\n")
+            self.assertIn(said, err[0], line)
+            if not line.startswith("activator"):
+                # The caret stands under the word to blame: the first word the message quotes, or
+                # the process it names.
+                self.assertEqual(err[1], "    " + line)
+                blamed = said.split("'")[1] if said.startswith("unknown") else "com.example.ap"
+                self.assertEqual(err[2].index("^"), (err[1] + " ").index(" " + blamed + " ") + 1, line)
+
     def test_options_a_command_does_not_use_and_values_nothing_matches_are_errors(self):
         for arguments, said in [(["run", "--rot=x", OK], "unknown option --rot=x (did you mean --root?)"),
                                 (["run", "--only=inptu-mode", OK], "no event kind 'inptu-mode' (did you mean input-mode?)"),

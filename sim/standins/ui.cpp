@@ -203,6 +203,16 @@ void addSwitcherClasses(Host& host, Ui& ui) {
   ui.inputSwitcher = make(host, "UIInputSwitcher");
 }
 
+}  // namespace
+
+const std::vector<std::string>& keyboardKeyNames() {
+  static const std::vector<std::string> kNames = {
+      "q", "w", "e", "r", "t", "y", "u", "i", "o", "p", std::string(platform::names::kGlobeKeyName), "Space-Key"};
+  return kNames;
+}
+
+namespace {
+
 // The keys (UIKBTree) of one row of letters and, below, the globe key and the space bar.
 void addKeyClass(Host& host, Ui& ui) {
   Class* key = ClassDefinition(host.runtime(), nsObject(host), "UIKBTree")
@@ -228,13 +238,11 @@ void addKeyClass(Host& host, Ui& ui) {
     ui.keys.push_back(std::move(object));
   };
   // One row of letters and, below, the globe key and the space bar.
-  const std::string letters = "qwertyuiop";
-  for (std::size_t i = 0; i < letters.size(); ++i) {
-    const std::string letter(1, letters[i]);
-    addKey(letter, letter, 30.0 * static_cast<double>(i), 0);
-  }
-  addKey(std::string(platform::names::kGlobeKeyName), "globe", 0, 40);
-  addKey("Space-Key", "space", 30, 40);
+  const std::vector<std::string>& names = keyboardKeyNames();
+  constexpr std::size_t kLetters = 10;
+  for (std::size_t i = 0; i < kLetters; ++i) addKey(names[i], names[i], 30.0 * static_cast<double>(i), 0);
+  addKey(names[kLetters], "globe", 0, 40);
+  addKey(names[kLetters + 1], "space", 30, 40);
 }
 
 // A touch, and the layouts: the generic layout class has the touch methods (a touch-up hit-tests

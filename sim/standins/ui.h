@@ -36,6 +36,10 @@ struct Ui {
   std::vector<objc::Id> openContexts;
 };
 
+// The names of the keyboard's keys (UIKBTree `name`): one row of letters, the globe key and the
+// space bar.
+const std::vector<std::string>& keyboardKeyNames();
+
 // Adds the platform's classes to a starting process and creates its objects.
 void buildUi(Host& host, Ui& ui);
 // The process's layout key of that name, or nothing.
