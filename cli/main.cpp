@@ -697,6 +697,33 @@ int runInParallel(const Options& options, const std::vector<std::string>& files)
   return finish(writeOutputs(options, junit, unused, totals, seconds), &output);
 }
 
+#ifndef ORVANE_SOURCE_DIR
+#define ORVANE_SOURCE_DIR ""
+#endif
+
+// How the tour went, and what to try next, as commands that run as printed from anywhere: this
+// program's own path, and the source tree's scenarios and language page when they are there.
+void printTourEnd(const RunTotals& totals) {
+  if (totals.failed == 0 && totals.failedFiles == 0) {
+    std::cout << "tour: ok (" << totals.expectations << " expectations)\n";
+  } else {
+    std::cout << "tour: FAILED (" << totals.failed << " of " << totals.expectations << " expectations)\n";
+  }
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const std::string program = ec ? std::string("orvane-sim") : self.string();
+  const fs::path source(ORVANE_SOURCE_DIR);
+  std::cout << "Next:\n";
+  if (!source.empty() && fs::is_directory(source / "tests" / "scenarios", ec)) {
+    std::cout << "  " << program << " run -q " << (source / "tests" / "scenarios").string()
+              << "   every scenario, each file's result\n";
+  }
+  std::cout << "  " << program << " shell   type scenario commands one at a time ('help' lists them)\n";
+  if (!source.empty() && fs::exists(source / "docs" / "scenarios.md", ec)) {
+    std::cout << "  " << (source / "docs" / "scenarios.md").string() << " shows how to write your own\n";
+  }
+}
+
 int run(const Options& options, bool tour) {
   std::string error;
   std::vector<std::string> files = tour ? std::vector<std::string>{"tour"} : scenarioFiles(options.inputs, error);
@@ -742,10 +769,7 @@ int run(const Options& options, bool tour) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!tour) output.summary(totals.passed, totals.failedFiles, totals.expectations, totals.failed, seconds);
-  if (tour && options.output.format != TraceFormat::kJson) {
-    std::cout << "Next: 'orvane-sim run tests/scenarios' runs every scenario, 'orvane-sim shell' takes commands one at "
-                 "a time, and docs/scenarios.md shows how to write your own.\n";
-  }
+  if (tour && options.output.format != TraceFormat::kJson) printTourEnd(totals);
   return finish(writeOutputs(options, junit, report, totals, seconds), &output);
 }
 

@@ -414,6 +414,21 @@ class DeviceFolders(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(stranger, "precious.txt")))
 
 
+class Tour(unittest.TestCase):
+    def test_the_tour_says_how_it_went_and_its_next_lines_run_as_printed(self):
+        out = run(["tour"])
+        self.assertEqual(out.returncode, 0, out.stderr)
+        lines = out.stdout.decode().splitlines()
+        ending = lines.index("Next:")
+        self.assertRegex(lines[ending - 1], r"^tour: ok \(\d+ expectations\)$")
+        command = lines[ending + 1].split("   ")[0].split()
+        self.assertEqual(command[0], os.path.realpath(SIM))
+        self.assertEqual(command[1:3], ["run", "-q"])
+        ran = subprocess.run(command, capture_output=True, timeout=300)
+        self.assertEqual(ran.returncode, 0, ran.stderr)
+        self.assertRegex(ran.stdout.decode().splitlines()[-1], r"^\d+ passed, 0 failed$")
+
+
 class OneTableOfOptions(unittest.TestCase):
     """Each command's --help, the parser and the bash and zsh completion scripts all come from one
     option table: what the help lists, the parser takes and the scripts offer; what it lists for
