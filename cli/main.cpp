@@ -60,7 +60,7 @@ constexpr const char* kUsage =
     "  --version            print the version\n"
     "\n"
     "Run 'orvane-sim COMMAND --help' for the options of a command.\n"
-    "The scenario language is described in docs/scenarios.md.\n";
+    "The scenario language is described in docs/scenarios.md (installed in share/doc/orvane).\n";
 
 constexpr const char* kRunUsage =
     "usage: orvane-sim run [OPTIONS] FILE|FOLDER|-...\n"
