@@ -549,15 +549,19 @@ int writeOutputs(const Options& options, const orvane::cli::JunitReport& junit, 
 
 // A scenario's title: its first comment line (the text after "#"), or "(no title)".
 std::string scenarioTitle(const std::string& file) {
+  // The first sentence of the comment the file opens with, however many lines it takes.
   std::ifstream in(file == "-" ? "/dev/null" : file);
+  std::string comment;
   for (std::string line; std::getline(in, line);) {
     const auto first = line.find_first_not_of(" \t");
-    if (first == std::string::npos) continue;
-    if (line[first] != '#') break;
+    if (first == std::string::npos && comment.empty()) continue;
+    if (first == std::string::npos || line[first] != '#') break;
     const auto text = line.find_first_not_of(" \t#", first);
-    if (text != std::string::npos) return line.substr(text);
+    if (text == std::string::npos) break;  // an empty comment line ends the paragraph
+    comment += (comment.empty() ? "" : " ") + line.substr(text);
+    if (const auto end = comment.find(". "); end != std::string::npos) return comment.substr(0, end + 1);
   }
-  return "(no title)";
+  return comment.empty() ? "(no title)" : comment;
 }
 
 // -j N: each file runs in a child process with its own device, N at a time; what a file printed

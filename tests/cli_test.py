@@ -292,8 +292,11 @@ class Selection(unittest.TestCase):
         names = [os.path.basename(line.split(":")[0]) for line in listed]
         self.assertEqual(names, ["label_emoji_keyboard_names.scn", "label_styles.scn",
                                  "label_without_active_keyboards.scn", "silent_globe_key_in_mode_3.scn"])
+        # The whole first sentence of the opening comment, over as many lines as it takes.
         self.assertTrue(listed[1].endswith(": The globe key's label: style 2 is always \"emoji\" (also while "
-                                           "disabled or unconfigured keyboards"))
+                                           "disabled or unconfigured keyboards are selected); style 3 is \"emoji\" "
+                                           "when the keyboard a tap would switch to is the emoji keyboard; style 1 "
+                                           "and unknown styles keep the system's label."), listed[1])
         self.assertEqual(run(["run", "-k", "nothing-by-this-name", folder]).returncode, 2)
         # Colour only when asked for, or on a terminal without NO_COLOR: never into a pipe by default.
         plain = run(["run", "-q", OK]).stdout.decode()
