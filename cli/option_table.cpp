@@ -9,7 +9,7 @@ namespace {
 constexpr unsigned kRunAndTour = kRunCommand | kTourCommand;
 
 // Columns: long name, short name, value, completion, commands, brief, help.
-constexpr std::array kRows = {
+constexpr std::array kOptionRows = {
     OptionRow{"trace", 't', "FORMAT", "text json", kEveryCommand, "trace format",
               "text (the default) or json: one JSON object per line, nothing else on\n"
               "standard output (failures and the summary are JSON events too)"},
@@ -54,7 +54,7 @@ constexpr std::array kRows = {
     OptionRow{"help", 'h', "", "", kEveryCommand, "help", "this help"},
 };
 
-constexpr std::array<std::string_view, 4> kCommands = {"run", "tour", "shell", "serve"};
+constexpr std::array<std::string_view, 4> kCommandNames = {"run", "tour", "shell", "serve"};
 
 // "  -t, --trace=FORMAT", "      --durable", "  -k PATTERN": how --help writes the option.
 std::string spelled(const OptionRow& row) {
@@ -88,16 +88,16 @@ std::string quoted(std::string_view text) {
 
 std::string bashScript() {
   std::string options;
-  for (const std::string_view command : kCommands) {
+  for (const std::string_view command : kCommandNames) {
     std::string words;
-    for (const OptionRow& row : kRows) {
+    for (const OptionRow& row : kOptionRows) {
       if ((row.commands & commandBit(command)) == 0) continue;
       words += (words.empty() ? "" : " ") + optionName(row) + (!row.name.empty() && !row.value.empty() ? "=" : "");
     }
     options += "    " + std::string(command) + ") options=\"" + words + "\" ;;\n";
   }
   std::string values;
-  for (const OptionRow& row : kRows) {
+  for (const OptionRow& row : kOptionRows) {
     if (row.choices.empty()) continue;
     std::string pattern = optionName(row);
     if (row.shortName != 0 && !row.name.empty()) pattern += std::string("|-") + row.shortName;
@@ -108,7 +108,7 @@ std::string bashScript() {
     values.append("    ").append(pattern).append(") mapfile -t COMPREPLY < <(").append(action).append("); return ;;\n");
   }
   std::string commands;
-  for (const std::string_view command : kCommands) commands += std::string(command) + " ";
+  for (const std::string_view command : kCommandNames) commands += std::string(command) + " ";
   return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
          "# share/bash-completion/completions/orvane-sim)\n"
          "_orvane_sim() {\n"
@@ -186,9 +186,9 @@ std::string zshScript() {
       "  return\n"
       "fi\n"
       "case $words[2] in\n";
-  for (const std::string_view command : kCommands) {
+  for (const std::string_view command : kCommandNames) {
     out += "  " + std::string(command) + ")\n    _arguments -s";
-    for (const OptionRow& row : kRows) {
+    for (const OptionRow& row : kOptionRows) {
       if ((row.commands & commandBit(command)) != 0) out += " \\\n      " + zshSpec(row);
     }
     if (command == "run") out += " \\\n      '*:scenario:_files'";
@@ -200,15 +200,15 @@ std::string zshScript() {
 
 }  // namespace
 
-std::span<const OptionRow> optionRows() { return kRows; }
+std::span<const OptionRow> optionRows() { return kOptionRows; }
 
 std::string optionName(const OptionRow& row) {
   return row.name.empty() ? std::string("-") + row.shortName : "--" + std::string(row.name);
 }
 
 unsigned commandBit(std::string_view command) {
-  for (std::size_t i = 0; i < kCommands.size(); ++i) {
-    if (kCommands[i] == command) return 1u << i;
+  for (std::size_t i = 0; i < kCommandNames.size(); ++i) {
+    if (kCommandNames[i] == command) return 1u << i;
   }
   return 0;
 }
@@ -216,7 +216,7 @@ unsigned commandBit(std::string_view command) {
 std::string commandsTaking(const OptionRow& row) {
   std::string out;
   int count = 0;
-  for (const std::string_view command : kCommands) {
+  for (const std::string_view command : kCommandNames) {
     if ((row.commands & commandBit(command)) == 0) continue;
     out += (count++ == 0 ? "" : " and ") + std::string(command);
   }
@@ -226,7 +226,7 @@ std::string commandsTaking(const OptionRow& row) {
 std::string optionHelp(std::string_view command) {
   constexpr std::size_t kColumn = 23;
   std::string out = "options:\n";
-  for (const OptionRow& row : kRows) {
+  for (const OptionRow& row : kOptionRows) {
     if ((row.commands & commandBit(command)) == 0) continue;
     std::string line = spelled(row);
     line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ') : "  ";
