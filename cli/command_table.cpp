@@ -20,25 +20,27 @@ constexpr std::array kCommandRows = {
     CommandRow{"save", "save FILE", "write this session's lines (since the last reset) as a scenario", Section::kShell,
                false, false, false},
     CommandRow{"show", "show file PATH | pref DOMAIN", "a device file or a preference domain, in readable form",
-               Section::kShell, true, false, false},
+               Section::kShell, true, false, false, "file pref"},
 
     CommandRow{"version", "version NUMBER", "the system version (default 1240.1)", Section::kSetUp, true, false, true},
     CommandRow{"keyboard-methods", "keyboard-methods plain|context|both|version",
-               "the next-keyboard steps the keyboard class has", Section::kSetUp, true, false, false},
+               "the next-keyboard steps the keyboard class has", Section::kSetUp, true, false, false,
+               "plain context both version"},
     CommandRow{"activator", "activator installed|absent | fire NAME | ask NAME QUESTION [ARGUMENT]",
                "Activator's library on the device or off it; an event sent, a question asked", Section::kSetUp, true,
-               false, true},
+               false, true, "installed absent fire ask"},
     CommandRow{"keyboards", "keyboards ID[=\"Name\"]...", "the enabled keyboards, in the system's order",
                Section::kSetUp, true, false, true},
     CommandRow{"settings", "settings write|write-xml|set|remove|delete|bytes ...", "the settings file", Section::kSetUp,
-               true, false, true},
+               true, false, true, "write write-xml set remove delete bytes"},
     CommandRow{"file", "file write|write-xml|bytes|delete PATH ...", "any device file", Section::kSetUp, true, false,
-               false},
-    CommandRow{"pref", "pref set|remove DOMAIN KEY [VALUE]", "one preference", Section::kSetUp, true, false, false},
+               false, "write write-xml bytes delete"},
+    CommandRow{"pref", "pref set|remove DOMAIN KEY [VALUE]", "one preference", Section::kSetUp, true, false, false,
+               "set remove"},
     CommandRow{"app-icon", "app-icon DISPLAYID SIZE [cgimage|ciimage|empty]", "an icon AppList holds", Section::kSetUp,
                true, false, true},
     CommandRow{"fault", "fault write|flush|rename|read-only|full [TIMES] | none", "the file layer fails",
-               Section::kSetUp, true, false, false},
+               Section::kSetUp, true, false, false, "write flush rename read-only full none"},
 
     CommandRow{"start", "start PROCESS [returns STATUS]", "a process starts, the extension loaded into it",
                Section::kProcesses, true, false, true},
@@ -65,7 +67,7 @@ constexpr std::array kCommandRows = {
     CommandRow{"unlock", "unlock", "the lock screen is unlocked", Section::kProcesses, true, false, true},
     CommandRow{"dismiss", "dismiss PROCESS", "the alert on top is dismissed", Section::kProcesses, true, true, true},
     CommandRow{"post", "post PROCESS darwin|distributed NAME [USERINFO]", "a notification posted", Section::kProcesses,
-               true, true, true},
+               true, true, true, "darwin distributed"},
     CommandRow{"run", "run", "run every main queue until none has work", Section::kProcesses, true, false, true},
     CommandRow{"say", "say TEXT", "narration in the trace", Section::kProcesses, true, false, true},
     CommandRow{"mark", "mark", "expectations look for events from here on", Section::kProcesses, true, false, true},
@@ -109,6 +111,18 @@ const CommandRow* commandRow(std::string_view word) {
   const auto it =
       std::find_if(kCommandRows.begin(), kCommandRows.end(), [word](const CommandRow& r) { return r.word == word; });
   return it == kCommandRows.end() ? nullptr : &*it;
+}
+
+std::vector<std::string> commandChoices(std::string_view word) {
+  std::vector<std::string> out;
+  const CommandRow* row = commandRow(word);
+  if (row == nullptr) return out;
+  for (std::size_t at = 0; at < row->choices.size();) {
+    const std::size_t end = std::min(row->choices.find(' ', at), row->choices.size());
+    out.emplace_back(row->choices.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
 }
 
 std::vector<std::string> commandWords(bool (*keep)(const CommandRow&)) {

@@ -21,11 +21,16 @@ struct CommandRow {
   bool inScenarios;   // false for the shell's own (help, quit, reset, source, save)
   bool takesProcess;  // the word after it names a running process
   bool livePage;  // the live page may send it (nothing that names a file, faults the files or ends a process abruptly)
+  // The words its first argument takes (after the process, for a command that takes one), space
+  // separated; empty when that argument is free.
+  std::string_view choices = {};
 };
 
 std::span<const CommandRow> commandRows();
 // The row of a command word; nullptr when there is none.
 const CommandRow* commandRow(std::string_view word);
+// The words a command's first argument takes (after its process); none when it is free.
+std::vector<std::string> commandChoices(std::string_view word);
 // The words of the rows `keep` takes, in the table's order.
 std::vector<std::string> commandWords(bool (*keep)(const CommandRow&));
 // Every row under its section's heading, then where the language is described.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/plist/plist_io.h"
@@ -39,7 +40,7 @@ void ScenarioRunner::Impl::keyboardMethods(Args& args) {
       : forms == "context" ? std::optional(sim::KeyboardStepForms{false, true})
       : forms == "both"    ? std::optional(sim::KeyboardStepForms{true, true})
       : forms == "version" ? std::nullopt
-                           : throw unknownChoice(word, "form", {"plain", "context", "both", "version"});
+                           : throw unknownChoice(word, "form", commandChoices("keyboard-methods"));
   device.setKeyboardStepForms(chosen);
   device.trace().add("device", "keyboard-methods", {{"value", forms}});
 }
@@ -198,7 +199,7 @@ void ScenarioRunner::Impl::showContents(Args& args) {
     if (!domainPath) throw BadLine("not a domain name: " + name);
     path = *domainPath;
   } else if (what != "file") {
-    throw unknownChoice(whatWord, "thing to show", {"file", "pref"});
+    throw unknownChoice(whatWord, "thing to show", commandChoices("show"));
   } else if (!device.files().resolve(path)) {
     throw BadLine("not a device path: " + path);
   }
@@ -239,7 +240,7 @@ void ScenarioRunner::Impl::fault(Args& args) {
   } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
     device.files().injectFault(it->second, times);
   } else {
-    throw unknownChoice(kindWord, "fault", {"write", "flush", "rename", "read-only", "full", "none"});
+    throw unknownChoice(kindWord, "fault", commandChoices("fault"));
   }
   device.trace().add("device", "fault", {{"fault", kind}, {"times", times < 0 ? "always" : std::to_string(times)}});
 }
@@ -276,7 +277,7 @@ void ScenarioRunner::Impl::activator(Args& args) {
       throw BadLine("no answer to " + what + " from Activator listener " + name);
     }
   } else {
-    throw unknownChoice(verbWord, "activator action", {"installed", "absent", "fire", "ask"});
+    throw unknownChoice(verbWord, "activator action", commandChoices("activator"));
   }
 }
 
@@ -310,7 +311,7 @@ void ScenarioRunner::Impl::settings(Args& args) {
     args.end();
     writeBytes(path, bytes);
   } else {
-    throw unknownChoice(verbWord, "settings action", {"write", "write-xml", "set", "remove", "delete", "bytes"});
+    throw unknownChoice(verbWord, "settings action", commandChoices("settings"));
   }
 }
 
@@ -329,7 +330,7 @@ void ScenarioRunner::Impl::file(Args& args) {
     args.end();
     deleteFile(path);
   } else {
-    throw unknownChoice(verbWord, "file action", {"write", "write-xml", "bytes", "delete"});
+    throw unknownChoice(verbWord, "file action", commandChoices("file"));
   }
 }
 
@@ -371,7 +372,7 @@ void ScenarioRunner::Impl::pref(Args& args) {
   } else if (verb == "remove") {
     args.end();
   } else {
-    throw unknownChoice(verbWord, "pref action", {"set", "remove"});
+    throw unknownChoice(verbWord, "pref action", commandChoices("pref"));
   }
   if (!device.writePreference("device", key, value, domain)) throw BadLine("cannot write " + key + " to " + domain);
 }
@@ -392,7 +393,7 @@ void ScenarioRunner::Impl::post(Args& args) {
     }
     device.postDistributed(from, platform::Notification{name, userInfo});
   } else {
-    throw unknownChoice(centerWord, "notification center", {"darwin", "distributed"});
+    throw unknownChoice(centerWord, "notification center", commandChoices("post"));
   }
 }
 

@@ -151,26 +151,23 @@ std::optional<int> wholeNumber(std::string_view text, int low, int high) {
 }
 
 // getopt_long's lists, made from the option table: a long option without a short name answers
-// kLongOnly plus its row's place.
+// kLongOnly plus its row's place. The table's names are string literals, so each is a C string.
 constexpr int kLongOnly = 1000;
 struct GetoptLists {
   std::string shortOptions = ":";
   std::vector<option> longOptions;
-  std::vector<std::string> names;  // the long options' names, which `longOptions` points into
 };
 const GetoptLists& getoptLists() {
   static const GetoptLists lists = [] {
     GetoptLists out;
     const auto rows = orvane::cli::optionRows();
-    out.names.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const auto& row = rows[i];
       const int argument = row.value.empty() ? no_argument : required_argument;
       if (row.shortName != 0) out.shortOptions += std::string(1, row.shortName) + (row.value.empty() ? "" : ":");
       if (row.name.empty()) continue;
-      out.names.emplace_back(row.name);
       out.longOptions.push_back(
-          {out.names.back().c_str(), argument, nullptr, row.shortName != 0 ? row.shortName : kLongOnly + int(i)});
+          {row.name.data(), argument, nullptr, row.shortName != 0 ? row.shortName : kLongOnly + int(i)});
     }
     out.longOptions.push_back({nullptr, 0, nullptr, 0});
     return out;
@@ -547,9 +544,9 @@ int writeOutputs(const Options& options, const orvane::cli::JunitReport& junit, 
   return worst;
 }
 
-// A scenario's title: its first comment line (the text after "#"), or "(no title)".
+// A scenario's title: the first sentence of the comment it opens with, however many lines that
+// takes, or "(no title)".
 std::string scenarioTitle(const std::string& file) {
-  // The first sentence of the comment the file opens with, however many lines it takes.
   std::ifstream in(file == "-" ? "/dev/null" : file);
   std::string comment;
   for (std::string line; std::getline(in, line);) {
@@ -701,6 +698,14 @@ int runInParallel(const Options& options, const std::vector<std::string>& files)
   return finish(writeOutputs(options, junit, unused, totals, seconds), &output);
 }
 
+// This program's own path (where the other runtime's command is, and what the tour tells you to
+// run); nothing when the system will not say.
+std::optional<fs::path> selfPath() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::nullopt : std::optional<fs::path>(std::move(self));
+}
+
 #ifndef ORVANE_SOURCE_DIR
 #define ORVANE_SOURCE_DIR ""
 #endif
@@ -713,10 +718,10 @@ void printTourEnd(const RunTotals& totals) {
   } else {
     std::cout << "tour: FAILED (" << totals.failed << " of " << totals.expectations << " expectations)\n";
   }
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  const std::string program = ec ? std::string("orvane-sim") : self.string();
+  const auto self = selfPath();
+  const std::string program = self ? self->string() : std::string("orvane-sim");
   const fs::path source(ORVANE_SOURCE_DIR);
+  std::error_code ec;
   std::cout << "Next:\n";
   if (!source.empty() && fs::is_directory(source / "tests" / "scenarios", ec)) {
     std::cout << "  " << program << " run -q " << (source / "tests" / "scenarios").string()
@@ -809,11 +814,9 @@ std::vector<std::string> completions(orvane::sim::Device& device, const std::vec
   }
   if (command == "keyboards") return keyboards;
   if (command == "state" && n == 1) return {"--json"};
-  if (command == "keyboard-methods" && n == 1) return {"plain", "context", "both", "version"};
-  if (command == "activator" && n == 1) return {"installed", "absent", "fire", "ask"};
-  if (command == "settings" && n == 1) return {"write", "write-xml", "set", "remove", "delete", "bytes"};
-  if (command == "post" && n == 2) return {"darwin", "distributed"};
-  if (command == "fault" && n == 1) return {"write", "flush", "rename", "read-only", "full", "none"};
+  if (n == (takesProcess ? 2u : 1u)) {
+    if (auto choices = orvane::cli::commandChoices(command); !choices.empty()) return choices;
+  }
   if (command == "expect") {
     if (n == 1) return kExpectations;
     const std::string& what = before[1];
@@ -1039,9 +1042,7 @@ std::string unusedOption(const std::string& command, const Options& options) {
 
 // --runtime names the other runtime: its command, beside this one, runs with the same arguments.
 int runOnOtherRuntime(const std::string& runtime, const std::string& command, char** argv) {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  const fs::path other = self.parent_path() / kOtherCommand;
+  const fs::path other = selfPath().value_or(fs::path()).parent_path() / kOtherCommand;
   ::execv(other.c_str(), argv);
   std::cerr << "orvane-sim " << command << ": --runtime=" << runtime << " needs " << other.string() << ": "
             << std::strerror(errno) << " (build it with -DORVANE_REAL_RUNTIME=ON, the default)\n";

@@ -450,15 +450,22 @@ class OneTableOfOptions(unittest.TestCase):
                 options.add(m.group(2) or m.group(1))
         return options
 
-    def completed(self, command):
+    @staticmethod
+    def bash_completes(words):
+        """What the generated bash script offers for the last of `words` (compopt, which only a
+        real completion may call, stubbed)."""
         script = run(["--complete", "bash"]).stdout.decode()
         with tempfile.NamedTemporaryFile("w", suffix=".bash", delete=False) as f:
             f.write(script)
-        shell = (f"source {f.name}; compopt() {{ :; }}; COMP_WORDS=(orvane-sim {command} -); COMP_CWORD=2; "
+        quoted = " ".join("'%s'" % w for w in words)
+        shell = (f"source {f.name}; compopt() {{ :; }}; COMP_WORDS=({quoted}); COMP_CWORD={len(words) - 1}; "
                  "_orvane_sim; printf '%s\\n' \"${COMPREPLY[@]}\"")
         out = subprocess.run(["bash", "-c", shell], capture_output=True, text=True, check=True).stdout
         os.unlink(f.name)
-        return {word.rstrip("=") for word in out.split()}
+        return out.split()
+
+    def completed(self, command):
+        return {word.rstrip("=") for word in self.bash_completes(["orvane-sim", command, "-"])}
 
     def test_help_parser_and_completions_are_one_table(self):
         zsh = run(["--complete", "zsh"]).stdout.decode()
@@ -483,14 +490,7 @@ class OneTableOfOptions(unittest.TestCase):
         self.assertNotIn("--report", helps["shell"])  # the shell and serve never took it
 
     def test_bash_completes_an_option_value_split_at_the_equals_sign(self):
-        script = run(["--complete", "bash"]).stdout.decode()
-        with tempfile.NamedTemporaryFile("w", suffix=".bash", delete=False) as f:
-            f.write(script)
-        shell = (f"source {f.name}; COMP_WORDS=(orvane-sim run --trace = j); COMP_CWORD=4; _orvane_sim; "
-                 "echo ${COMPREPLY[@]}")
-        out = subprocess.run(["bash", "-c", shell], capture_output=True, text=True, check=True).stdout
-        os.unlink(f.name)
-        self.assertEqual(out.split(), ["json"])
+        self.assertEqual(self.bash_completes(["orvane-sim", "run", "--trace", "=", "j"]), ["json"])
 
 
 class Shell(unittest.TestCase):
