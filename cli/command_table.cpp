@@ -78,7 +78,7 @@ constexpr std::array kCommandRows = {
                "", Section::kExpectations, true, false, true},
 };
 
-constexpr std::string_view heading(Section section) {
+constexpr std::string_view headingOf(Section section) {
   switch (section) {
     case Section::kShell:
       return "shell commands:";
@@ -114,12 +114,17 @@ const CommandRow* commandRow(std::string_view word) {
 }
 
 std::vector<std::string> commandChoices(std::string_view word) {
-  std::vector<std::string> out;
   const CommandRow* row = commandRow(word);
-  if (row == nullptr) return out;
-  for (std::size_t at = 0; at < row->choices.size();) {
-    const std::size_t end = std::min(row->choices.find(' ', at), row->choices.size());
-    out.emplace_back(row->choices.substr(at, end - at));
+  return row == nullptr ? std::vector<std::string>() : spaceSeparated(row->choices);
+}
+
+std::string_view sectionHeading(Section section) { return headingOf(section); }
+
+std::vector<std::string> spaceSeparated(std::string_view words) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at < words.size();) {
+    const std::size_t end = std::min(words.find(' ', at), words.size());
+    if (end > at) out.emplace_back(words.substr(at, end - at));
     at = end + 1;
   }
   return out;
@@ -137,7 +142,7 @@ std::string commandHelp() {
   std::string out;
   const CommandRow* previous = nullptr;
   for (const CommandRow& row : kCommandRows) {
-    if (previous == nullptr || previous->section != row.section) out += std::string(heading(row.section)) + "\n";
+    if (previous == nullptr || previous->section != row.section) out += std::string(headingOf(row.section)) + "\n";
     out += line(row);
     previous = &row;
   }

@@ -27,6 +27,10 @@ struct CommandRow {
 };
 
 std::span<const CommandRow> commandRows();
+// The heading a section is listed under: "setting up the device:".
+std::string_view sectionHeading(Section section);
+// The words of a space-separated list, as the tables write choices ("text json").
+std::vector<std::string> spaceSeparated(std::string_view words);
 // The row of a command word; nullptr when there is none.
 const CommandRow* commandRow(std::string_view word);
 // The words a command's first argument takes (after its process); none when it is free.

@@ -58,8 +58,6 @@ class Args {
   std::size_t next_ = 1;
 };
 
-// "a, b or c" (`last` "or"), "a, b and c" (`last` "and").
-std::string wordList(const std::vector<std::string>& words, std::string_view last);
 // A word that is none of `choices`: the line cannot be run, the caret under the word, with the
 // nearest choice, or every choice when there are few.
 BadLine unknownChoice(const Token& word, const std::string& what, const std::vector<std::string>& choices);

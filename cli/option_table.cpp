@@ -2,17 +2,21 @@
 
 #include <array>
 
+#include "cli/command_table.h"
+
 namespace orvane::cli {
 
 namespace {
 
 constexpr unsigned kRunAndTour = kRunCommand | kTourCommand;
 
-// Columns: long name, short name, value, completion, commands, brief, help.
+// Columns: long name, short name, value, completion, commands, brief, help, whether the value must
+// be one of the completion's words.
 constexpr std::array kOptionRows = {
     OptionRow{"trace", 't', "FORMAT", "text json", kEveryCommand, "trace format",
               "text (the default) or json: one JSON object per line, nothing else on\n"
-              "standard output (failures and the summary are JSON events too)"},
+              "standard output (failures and the summary are JSON events too)",
+              true},
     OptionRow{"quiet", 'q', "", "", kEveryCommand, "no trace: only failures and results",
               "no trace: only failures, each file's result and the summary"},
     OptionRow{"only", 0, "KINDS", "", kEveryCommand, "only these event kinds",
@@ -33,9 +37,10 @@ constexpr std::array kOptionRows = {
     OptionRow{"runtime", 0, "NAME", "fast objc", kEveryCommand, "the runtime",
               "fast (the default): the project's own runtime, every process in this one;\n"
               "objc: GCC's Objective-C runtime, every process an OS process of its own\n"
-              "that maps the extension as a shared object (orvane-sim-objc)"},
+              "that maps the extension as a shared object (orvane-sim-objc)",
+              true},
     OptionRow{"color", 0, "WHEN", "auto always never", kEveryCommand, "colour",
-              "auto (the default: on a terminal, unless NO_COLOR is set), always or never"},
+              "auto (the default: on a terminal, unless NO_COLOR is set), always or never", true},
     OptionRow{"junit", 0, "FILE", "<file>", kRunCommand, "JUnit XML",
               "write the results as JUnit XML, one test case per file"},
     OptionRow{"fail-fast", 0, "", "", kRunCommand, "stop after the first failing file",
@@ -237,6 +242,10 @@ std::string optionHelp(std::string_view command) {
     out += line + "\n";
   }
   return out;
+}
+
+std::vector<std::string> choiceWords(const OptionRow& row) {
+  return row.choices.starts_with('<') ? std::vector<std::string>() : spaceSeparated(row.choices);
 }
 
 std::string completionScript(std::string_view shell) {

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane::cli {
 
@@ -26,6 +27,7 @@ struct OptionRow {
   unsigned commands;         // the CommandSet bits of the commands that take it
   std::string_view brief;    // a few words, for completion menus
   std::string_view help;     // what it does, for --help; a new line continues under the first
+  bool onlyChoices = false;  // the value must be one of `choices` (else they are suggestions)
 };
 
 std::span<const OptionRow> optionRows();
@@ -37,6 +39,8 @@ unsigned commandBit(std::string_view command);
 std::string commandsTaking(const OptionRow& row);
 // "options:" and a line for every option the command takes.
 std::string optionHelp(std::string_view command);
+// The words of the row's choices ("text json"), none for "<file>" and "<dir>".
+std::vector<std::string> choiceWords(const OptionRow& row);
 // A completion script for "bash" or "zsh"; empty for any other shell.
 std::string completionScript(std::string_view shell);
 

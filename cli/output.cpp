@@ -197,19 +197,23 @@ void Output::fileResult(const std::string& file, int status, int expectations, i
 
 const char* Output::paint(const char* colour) const { return options_.color.value_or(false) ? colour : ""; }
 
-void Output::summary(int passed, int failedFiles, int expectations, int failed, double seconds) {
+void Output::summary(const Tally& tally, double seconds) {
   char time[32];
   std::snprintf(time, sizeof time, "%.2f", seconds);
   if (options_.format == TraceFormat::kJson) {
-    out_ << "{\"kind\":\"summary\",\"files\":" << passed + failedFiles << ",\"passed\":" << passed
-         << ",\"failedFiles\":" << failedFiles << ",\"expectations\":" << expectations << ",\"failed\":" << failed
-         << ",\"seconds\":" << time << "}\n";
+    out_ << "{\"kind\":\"summary\",\"files\":" << tally.passed + tally.failedFiles + tally.errorFiles
+         << ",\"passed\":" << tally.passed << ",\"failedFiles\":" << tally.failedFiles
+         << ",\"errorFiles\":" << tally.errorFiles << ",\"expectations\":" << tally.expectations
+         << ",\"failed\":" << tally.failed << ",\"seconds\":" << time << "}\n";
     return;
   }
-  // The files' count closes the run, alone on its line, as test runners end theirs.
-  out_ << expectations << " expectations, " << failed << " failed, " << time << " seconds\n"
-       << paint(failedFiles == 0 ? kGreen : kRed) << passed << " passed, " << failedFiles << " failed" << paint(kPlain)
-       << '\n';
+  // The files' count closes the run, alone on its line, as test runners end theirs; errors are
+  // counted apart from failures, and named only when there are some.
+  const bool clean = tally.failedFiles == 0 && tally.errorFiles == 0;
+  out_ << tally.expectations << " expectations, " << tally.failed << " failed, " << time << " seconds\n"
+       << paint(clean ? kGreen : kRed) << tally.passed << " passed, " << tally.failedFiles << " failed";
+  if (tally.errorFiles > 0) out_ << ", " << tally.errorFiles << (tally.errorFiles == 1 ? " error" : " errors");
+  out_ << paint(kPlain) << '\n';
 }
 
 }  // namespace orvane::cli

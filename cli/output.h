@@ -26,6 +26,15 @@ struct OutputOptions {
   std::optional<bool> color;                // results in colour (ok green, failures red)
 };
 
+// What a run's files came to.
+struct Tally {
+  int passed = 0;
+  int failedFiles = 0;   // an expectation did not hold (or the run stopped at the runaway bound)
+  int errorFiles = 0;    // could not be read, nothing to run, or stopped at a bad line
+  int expectations = 0;  // checked, in every file
+  int failed = 0;        // of them, did not hold
+};
+
 class Output {
  public:
   Output(std::ostream& out, std::ostream& err, OutputOptions options);
@@ -62,10 +71,10 @@ class Output {
   }
   // A file's result: "FILE: ok (N expectations)", or what failed.
   void fileResult(const std::string& file, int status, int expectations, int failed);
-  // The run's last line: "N files, M expectations, K failed, T seconds".
-  // The run's closing lines: files passed and failed (a file stopped at a bad line, or that could
-  // not be read, failed), and the expectations.
-  void summary(int passed, int failedFiles, int expectations, int failed, double seconds);
+  // The run's closing lines: the expectations, then the files that passed, failed (an expectation
+  // did not hold) and ended in an error (it could not be read, held nothing to run, or stopped at a
+  // line that could not be run).
+  void summary(const Tally& tally, double seconds);
   // The system's reason for the first write to standard output that failed; 0 when none did.
   int writeError() const { return writeError_; }
 

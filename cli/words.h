@@ -13,6 +13,8 @@ namespace orvane::cli {
 std::optional<std::string> nearest(std::string_view word, const std::vector<std::string>& candidates);
 // " (did you mean X?)" when `nearest` finds one, else "".
 std::string didYouMean(std::string_view word, const std::vector<std::string>& candidates);
+// "a, b or c" (`last` "or"), "a, b and c" (`last` "and").
+std::string wordList(const std::vector<std::string>& words, std::string_view last);
 
 // Every kind of trace event and the fields it carries (docs/scenarios.md, "The trace"): nullptr
 // for a kind the trace never has.

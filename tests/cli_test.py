@@ -275,14 +275,21 @@ class Diagnostics(unittest.TestCase):
         out = run(["run", "-q", scenario("keyboards en_US\nstart springboard\nstop springboard\nstart springboard\n")])
         self.assertEqual(out.returncode, 0, out.stderr)
 
-    def test_a_stopped_file_counts_as_failed_in_the_summary_and_the_json(self):
-        out = run(["run", "-q", OK, scenario("keybords en_US\n")])
-        self.assertEqual(out.stdout.decode().splitlines()[-1], "1 passed, 1 failed")
+    def test_a_stopped_or_unreadable_file_counts_as_an_error_in_the_summary_the_json_and_junit(self):
+        report = os.path.join(tempfile.mkdtemp(), "r.xml")
+        missing = os.path.join(tempfile.mkdtemp(), "missing.scn")
+        out = run(["run", "-q", "--junit", report, OK, FAILING, scenario("keybords en_US\n"), missing])
+        self.assertEqual(out.returncode, 2)
+        self.assertEqual(out.stdout.decode().splitlines()[-1], "1 passed, 1 failed, 2 errors")
+        suite = ET.parse(report).getroot().find("testsuite")
+        self.assertEqual((suite.get("tests"), suite.get("failures"), suite.get("errors")), ("4", "1", "2"))
+        self.assertIsNotNone([c for c in suite.iter("testcase") if c.get("name") == missing][0].find("error"))
         lines = [json.loads(l) for l in run(["run", "--trace=json", scenario("keybords en_US\n")]).stdout.decode().splitlines()]
         bad = [l for l in lines if l["kind"] == "bad-line"][0]
         self.assertEqual(bad["column"], 1)
         summary = lines[-1]
-        self.assertEqual((summary["passed"], summary["failedFiles"], summary["files"]), (0, 1, 1))
+        self.assertEqual((summary["passed"], summary["failedFiles"], summary["errorFiles"], summary["files"]),
+                         (0, 0, 1, 1))
 
 
 class Selection(unittest.TestCase):
@@ -426,10 +433,15 @@ class Tour(unittest.TestCase):
         self.assertRegex(lines[ending - 1], r"^tour: ok \(\d+ expectations\)$")
         command = lines[ending + 1].split("   ")[0].split()
         self.assertEqual(command[0], os.path.realpath(SIM))
-        self.assertEqual(command[1:3], ["run", "-q"])
+        self.assertEqual(command[1], "run")
         ran = subprocess.run(command, capture_output=True, timeout=300)
         self.assertEqual(ran.returncode, 0, ran.stderr)
-        self.assertRegex(ran.stdout.decode().splitlines()[-1], r"^\d+ passed, 0 failed$")
+        # A folder shows each file's result, not thousands of lines of trace.
+        printed = ran.stdout.decode().splitlines()
+        self.assertRegex(printed[-1], r"^\d+ passed, 0 failed$")
+        files = int(printed[-1].split()[0])
+        self.assertGreater(files, 50)
+        self.assertEqual(len(printed), files + 2)
 
 
 class OneTableOfOptions(unittest.TestCase):

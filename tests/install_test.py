@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """`cmake --install` into a temporary prefix: the command, the real runtime's command with the
-extension's shared object, the manual page (man renders it, and it was made from --help: every
-option is in it), and the bash and zsh completions. The installed commands run a scenario.
+extension's shared object, the manual page (man renders it without a warning, with every section,
+every option of the commands' --help once and every command of the shell's help), and the bash and
+zsh completions. The installed commands run a scenario.
 
 usage: install_test.py BUILD_DIR SCENARIO
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -55,19 +57,34 @@ class Install(unittest.TestCase):
         finally:
             os.rename(moved, libraries[0])
 
-    def test_the_manual_page_renders_and_holds_every_option_of_help(self):
+    def test_the_manual_page_renders_and_holds_every_command_and_option_once(self):
         page = self.path("share", "man", "man1", "orvane-sim.1")
         self.assertTrue(os.path.exists(page))
-        text = subprocess.run(["man", "-l", page], capture_output=True, text=True, check=True,
-                              env=dict(os.environ, MANPAGER="cat", MANWIDTH="200")).stdout
-        self.assertIn("orvane-sim", text)
-        # Made from the commands' own help: every option of every command is in it.
-        help_all = subprocess.run([self.path("bin", "orvane-sim"), "--help-all"], capture_output=True, text=True,
-                                  check=True).stdout
-        options = {word.rstrip(",=").split("=")[0] for word in help_all.split() if word.startswith("--")}
+        rendered = subprocess.run(["man", "--warnings=w", "-l", page], capture_output=True, text=True, check=True,
+                                  env=dict(os.environ, MANPAGER="cat", MANWIDTH="200"))
+        text = rendered.stdout
+        for section in ["NAME", "SYNOPSIS", "COMMANDS", "THE SCENARIO LANGUAGE", "OPTIONS", "ENVIRONMENT", "FILES",
+                        "EXIT STATUS", "EXAMPLES"]:
+            self.assertRegex(text, "(?m)^" + section + "$")
+        self.assertNotIn("troff: <standard input>", rendered.stderr.replace("cannot adjust line", ""))
+        program = self.path("bin", "orvane-sim")
+        # Every option of every command's --help is described once, under OPTIONS.
+        options = set()
+        for command in ["run", "tour", "shell", "serve"]:
+            help_text = subprocess.run([program, command, "--help"], capture_output=True, text=True, check=True).stdout
+            options |= {word.rstrip(",").split("=")[0] for word in help_text.split() if word.startswith("--")
+                        and word.rstrip(",").split("=")[0][2:].replace("-", "").isalpha()}
         self.assertGreater(len(options), 12)
+        described = text[text.index("\nOPTIONS\n"):text.index("\nENVIRONMENT\n")]
         for option in options:
-            self.assertIn(option, text)
+            self.assertEqual(len(re.findall(r"(?m)^ {7}" + re.escape(option) + r"\b", described)), 1, option)
+        # Every command of the scenario language, as the shell's help lists it.
+        shell_help = subprocess.run([program, "shell"], input="help\n", capture_output=True, text=True).stdout
+        words = re.findall(r"(?m)^  (\S+)", shell_help)
+        self.assertGreater(len(words), 30)
+        language = text[text.index("\nTHE SCENARIO LANGUAGE\n"):text.index("\nOPTIONS\n")]
+        for word in words:
+            self.assertRegex(language, r"(?m)^ {7}" + re.escape(word) + r"\b")
 
     def test_completions_are_where_the_shells_look(self):
         bash = self.path("share", "bash-completion", "completions", "orvane-sim")

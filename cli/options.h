@@ -1,0 +1,69 @@
+// What a command of orvane-sim was given: its options, read with the option table, and its help.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/option_table.h"
+#include "cli/output.h"
+
+namespace orvane::cli {
+
+// The runtime this program runs processes on: orvane-sim is the fast runtime's command, and
+// orvane-sim-objc, built beside it, the real runtime's.
+#ifdef ORVANE_REAL_RUNTIME_COMMAND
+inline constexpr const char* kRuntime = "objc";
+inline constexpr const char* kOtherCommand = "orvane-sim";
+#else
+inline constexpr const char* kRuntime = "fast";
+inline constexpr const char* kOtherCommand = "orvane-sim-objc";
+#endif
+
+// The program's commands, one row each: the program's help, each command's --help and the manual
+// page are made from these rows and the option table.
+struct ProgramCommand {
+  std::string_view name;
+  std::string_view arguments;    // what it takes after its options: "FILE|FOLDER|-..."
+  std::string_view summary;      // a line, for the list of commands
+  std::string_view description;  // what it does, its exit status: paragraphs of --help
+};
+std::span<const ProgramCommand> programCommands();
+
+// The program's own help: its commands, and where the rest is.
+std::string programUsage();
+
+struct Options {
+  OutputOptions output;
+  std::vector<std::string> inputs;
+  std::optional<std::filesystem::path> root;
+  std::optional<std::string> junit;
+  std::optional<std::string> stateJson;
+  std::optional<std::string> report;
+  bool failFast = false;
+  bool durable = false;
+  bool list = false;
+  bool traceGiven = false;            // --trace or -q was given: the trace is shown as they say
+  int jobs = 1;                       // -j: files run at once, each in a process of its own
+  std::vector<std::string> patterns;  // -k: files whose name holds one of them
+  std::string runtime = kRuntime;
+  int port = 0;  // serve: 0 is any free port
+  bool help = false;
+  bool version = false;
+  std::vector<const OptionRow*> given;  // every option given, as the table names it
+  std::string error;
+};
+
+// The options after the command word (argv[1]); a mistake is in `error`.
+Options parseOptions(int argc, char** argv);
+
+// A command's help: its usage and its options; empty for no command.
+std::string helpOf(const std::string& command);
+
+// An option the command does not use, or a value no event could ever match: said, not ignored.
+std::string unusedOption(const std::string& command, const Options& options);
+
+}  // namespace orvane::cli

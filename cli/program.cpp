@@ -1,0 +1,151 @@
+// What the commands of orvane-sim share: the device's folder, whole files, the end of the output.
+#include "cli/program.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <stdexcept>
+
+#include "cli/cleanup.h"
+
+namespace orvane::cli {
+
+namespace fs = std::filesystem;
+
+DeviceFolder::DeviceFolder(const std::optional<fs::path>& root) {
+  if (root) {
+    path_ = *root;
+    takeRoot();
+  } else {
+    makeTemporary();
+  }
+}
+
+void DeviceFolder::makeTemporary() {
+  const std::string where = rig::temporaryFolder().string();
+  struct stat st {};
+  std::string reason;
+  if (::stat(where.c_str(), &st) != 0) {
+    reason = std::strerror(errno);
+  } else if (!S_ISDIR(st.st_mode)) {
+    reason = "not a folder";
+  } else {
+    const SignalsHeld held;
+    try {
+      temporary_.emplace();
+      removeOnSignal(temporary_->path());
+    } catch (const std::exception&) {
+      reason = std::strerror(errno);
+    }
+  }
+  if (!reason.empty()) throw std::runtime_error("cannot make a device folder in " + where + " (TMPDIR): " + reason);
+  path_ = temporary_->path();
+}
+
+void DeviceFolder::takeRoot() {
+  std::error_code ec;
+  fs::create_directories(path_, ec);
+  if (!fs::is_directory(path_)) throw std::runtime_error("--root " + path_.string() + " is not a folder");
+  const bool empty = fs::is_empty(path_, ec);
+  if (!empty && !fs::exists(path_ / kMarker)) {
+    throw std::runtime_error("--root " + path_.string() + " is not empty and not a device folder");
+  }
+  // The folder belongs to one run: a lock on it, held until this run ends (the system drops it
+  // however the run ends), refuses a second run before it could empty the first one's device.
+  lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+    const std::string reason = errno == EWOULDBLOCK ? "another orvane-sim is using it" : std::strerror(errno);
+    if (lock_ >= 0) ::close(lock_);
+    lock_ = -1;
+    throw std::runtime_error("--root " + path_.string() + " is in use: " + reason);
+  }
+  // A device folder from an earlier run is emptied: every run starts on a fresh device.
+  for (const auto& entry : fs::directory_iterator(path_)) fs::remove_all(entry.path());
+  std::ofstream(path_ / kMarker) << "a simulated device of orvane-sim\n";
+}
+
+DeviceFolder::~DeviceFolder() {
+  if (lock_ >= 0) ::close(lock_);
+  if (!temporary_) return;
+  const SignalsHeld held;
+  temporary_.reset();
+  forget(path_);
+}
+
+std::unique_ptr<sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
+  using rig::Files;
+#ifdef ORVANE_REAL_RUNTIME_COMMAND
+  // On the real runtime every simulated process is an OS process of its own, which reads and
+  // writes the device's files itself: they are on disk.
+  constexpr Files kThrowaway = Files::kOnDisk;
+#else
+  // A throwaway device on this runtime keeps its files in memory: every process is this one, and
+  // nothing reads them after the run.
+  constexpr Files kThrowaway = Files::kInMemory;
+#endif
+  // A kept folder and --durable keep the files on disk, each write flushed.
+  auto device = rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : kThrowaway);
+#ifdef ORVANE_REAL_RUNTIME_COMMAND
+  device->setSeparateProcesses(true);
+#endif
+  // The runner and the output take every event as it happens; the device keeps no history of them.
+  device->trace().setRecording(false);
+  return device;
+}
+
+bool readScenario(const std::string& file, std::string& text, std::string& error) {
+  if (file == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return true;
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = file + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = file + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool writeFile(const std::string& path, const std::string& contents, std::string& error) {
+  std::ofstream out(path, std::ios::binary);
+  out << contents;
+  out.flush();
+  if (!out) {
+    error = path + ": cannot write: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+int finish(int status, const Output* output) {
+  std::cout.flush();
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout) {
+    const int error = output && output->writeError() ? output->writeError() : errno;
+    std::cerr << "orvane-sim: cannot write the output" << (error ? std::string(": ") + std::strerror(error) : "")
+              << "\n";
+    return 2;
+  }
+  return status;
+}
+
+std::optional<fs::path> selfPath() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::nullopt : std::optional<fs::path>(std::move(self));
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,81 @@
+// What the commands of orvane-sim share: the folder a device lives in, whole files read and
+// written, the end of a command's output, and the commands themselves.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/junit.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/report.h"
+#include "rig/rig.h"
+
+namespace orvane::cli {
+
+// The folder a device lives in: a temporary one, removed on every way out, or the one the user
+// named, kept (a marker file says it is a device folder, so that --root never empties anything
+// else).
+class DeviceFolder {
+ public:
+  static constexpr const char* kMarker = ".orvane-device";
+
+  explicit DeviceFolder(const std::optional<std::filesystem::path>& root);
+  ~DeviceFolder();
+  DeviceFolder(const DeviceFolder&) = delete;
+  DeviceFolder& operator=(const DeviceFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  bool kept() const { return !temporary_; }
+
+ private:
+  void makeTemporary();
+  void takeRoot();
+
+  std::optional<rig::TemporaryRoot> temporary_;
+  std::filesystem::path path_;
+  int lock_ = -1;  // the kept folder's lock, for this run's life
+};
+
+// A device with the extension installed, in `folder`, its files kept as the options and the
+// runtime ask.
+std::unique_ptr<sim::Device> makeDevice(const DeviceFolder& folder, const Options& options);
+
+// Reads a whole scenario file ('-' is standard input); the system's reason when it cannot.
+bool readScenario(const std::string& file, std::string& text, std::string& error);
+bool writeFile(const std::string& path, const std::string& contents, std::string& error);
+
+// Standard output must have reached its destination: a lost trace is a failed run (2).
+int finish(int status, const Output* output = nullptr);
+
+// This program's own path (where the other runtime's command is, and what the tour tells you to
+// run); nothing when the system will not say.
+std::optional<std::filesystem::path> selfPath();
+
+// What a run has done so far.
+struct RunTotals {
+  int worst = 0;  // the worst file's status
+  int filesRun = 0;
+  Tally tally;
+  std::optional<Value> lastState;
+};
+
+// Runs one file on a device of its own (`tour`: the built-in tour); false when the run should stop
+// (--fail-fast).
+bool runFile(const std::string& file, const Options& options, bool tour, Output& output, JunitReport& junit,
+             Report& report, RunTotals& totals);
+// The report, the JUnit file and the last state, each where the options name; 2 when one cannot
+// be written, else the totals' worst.
+int writeOutputs(const Options& options, const JunitReport& junit, const Report& report, const RunTotals& totals,
+                 double seconds);
+
+// The commands: `run` (or the tour), `run -j N` over several files, `shell` and `serve`.
+int runCommand(const Options& options, bool tour);
+int runInParallel(const Options& options, const std::vector<std::string>& files);
+int shellCommand(const Options& options);
+int serveCommand(const Options& options);
+
+}  // namespace orvane::cli
