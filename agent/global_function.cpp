@@ -46,6 +46,19 @@ void observe(const Id& center, std::string_view name, const Id& agent,
              platform::NotificationHandler([agent, handler](const Notification& n) { objc::send(agent, handler, n); }));
 }
 
+// The default keyboard's switch, once the keyboard has appeared: said in the log with the switcher's
+// shared and active lists, then made.
+void switchToDefaultKeyboard(const platform::Platform& platform, AgentClasses& classes, const std::string& identifier) {
+  platform.system.NSLog(
+      platform::formatLog(kSwitchingLogFormat, {platform::kColorOn, identifier, platform::kColorOff}));
+  objc::Class* switcherView = classes.switcherView.get();
+  const std::string shared = describe(objc::send(objc::sendClass(switcherView, sel::sharedInstance), sel::inputModes));
+  platform.system.NSLog(platform::formatLog(kSharedInputsLogFormat, {platform::kColorOn, shared, platform::kColorOff}));
+  const std::string active = describe(objc::send(objc::sendClass(switcherView, sel::activeInstance), sel::inputModes));
+  platform.system.NSLog(platform::formatLog(kActiveInputsLogFormat, {platform::kColorOn, active, platform::kColorOff}));
+  objc::send(classes.sharedKeyboardImpl(), sel::setInputMode, platform::String(identifier));
+}
+
 }  // namespace
 
 objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* keyboardShownFlag) {
@@ -99,18 +112,7 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
     if (defaultKeyboard && platformLength(*defaultKeyboard) >= kShortestDefaultKeyboard) {
       // After the will-show has been handled, on the main queue.
       platform.system.dispatchAsyncMain([platform, classes, identifier = *defaultKeyboard] {
-        platform.system.NSLog(
-            platform::formatLog(kSwitchingLogFormat, {platform::kColorOn, identifier, platform::kColorOff}));
-        objc::Class* switcherView = classes->switcherView.get();
-        const std::string shared =
-            describe(objc::send(objc::sendClass(switcherView, sel::sharedInstance), sel::inputModes));
-        platform.system.NSLog(
-            platform::formatLog(kSharedInputsLogFormat, {platform::kColorOn, shared, platform::kColorOff}));
-        const std::string active =
-            describe(objc::send(objc::sendClass(switcherView, sel::activeInstance), sel::inputModes));
-        platform.system.NSLog(
-            platform::formatLog(kActiveInputsLogFormat, {platform::kColorOn, active, platform::kColorOff}));
-        objc::send(classes->sharedKeyboardImpl(), sel::setInputMode, platform::String(identifier));
+        switchToDefaultKeyboard(platform, *classes, identifier);
       });
     }
     *keyboardShownFlag = true;

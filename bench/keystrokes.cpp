@@ -88,8 +88,9 @@ struct Mode {
   std::function<void()> once;
 };
 
-Mode makeMode(const std::string& what, std::size_t n) {
-  Mode m;
+// The device a mode runs on: N keyboards selected for the reload and keyboard modes, else a
+// settings file grown by N bytes.
+std::unique_ptr<bench::BenchDevice> deviceFor(const std::string& what, std::size_t n) {
   const bool withExtension = what == "extension" || what == "label" || what == "tap" || what == "reload" ||
                              what == "pref-write" || what == "label-keyboards" || what == "tap-keyboards" ||
                              what == "switcher-keyboards";
@@ -98,13 +99,17 @@ Mode makeMode(const std::string& what, std::size_t n) {
     Dictionary settings = reloadSettingsFor(n, keyboards);
     if (what == "label-keyboards") settings["icon"] = Value(3);
     if (what == "switcher-keyboards") settings["mode"] = Value(2);
-    m.device = std::make_unique<bench::BenchDevice>(withExtension, settings, sim::PlistFormat::kBinary, keyboards);
-  } else {
-    // N, for the keystroke modes: a settings file grown by a string of N bytes the extension ignores.
-    Dictionary settings = bench::threeSelected(what.starts_with("label") || what.starts_with("lean-label") ? 3 : 1);
-    if (n > 0) settings["Padding"] = Value(std::string(n, 'p'));
-    m.device = std::make_unique<bench::BenchDevice>(withExtension, settings);
+    return std::make_unique<bench::BenchDevice>(withExtension, settings, sim::PlistFormat::kBinary, keyboards);
   }
+  // N, for the keystroke modes: a settings file grown by a string of N bytes the extension ignores.
+  Dictionary settings = bench::threeSelected(what.starts_with("label") || what.starts_with("lean-label") ? 3 : 1);
+  if (n > 0) settings["Padding"] = Value(std::string(n, 'p'));
+  return std::make_unique<bench::BenchDevice>(withExtension, settings);
+}
+
+Mode makeMode(const std::string& what, std::size_t n) {
+  Mode m;
+  m.device = deviceFor(what, n);
   bench::BenchDevice& d = *m.device;
   if (what == "floor") {
     m.once = [&d] { readAndParse(d.device->files(), true); };

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "cli/command_table.h"
+#include "cli/pages.h"
 #include "sim/device/trace.h"
 #include "sim/plist/value_text.h"
 
@@ -224,52 +225,40 @@ std::uint64_t sinceOf(const httplib::Request& request) {
 
 }  // namespace
 
-int serveLive(LiveSession& session, int port, std::ostream& out) {
-  // SIGINT and SIGTERM are taken by one thread, which stops the server; the server's threads,
-  // started after this, inherit the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+namespace {
 
-  httplib::Server server;
-  const std::string token = newToken();
-  RateLimit rate;
-  int bound = 0;
+// Every request: the loopback address and this port as its host (no other name resolves here, so
+// a page elsewhere cannot reach the device by rebinding its name), no foreign origin, the token,
+// and the rate. `bound` is the port, once the server has one.
+void guard(httplib::Server& server, const std::string& token, RateLimit& rate, const int& bound) {
   const auto fromHere = [&bound](const std::string& value, const std::string& scheme) {
     return value == scheme + "127.0.0.1:" + std::to_string(bound) ||
            value == scheme + "localhost:" + std::to_string(bound);
   };
+  server.set_pre_routing_handler(
+      [&token, &rate, fromHere](const httplib::Request& request, httplib::Response& response) {
+        const auto refuse = [&response](int status, const char* why) {
+          response.status = status;
+          response.set_content(std::string(why) + "\n", "text/plain");
+          return httplib::Server::HandlerResponse::Handled;
+        };
+        if (!rate.take()) return refuse(429, "too many requests");
+        if (!fromHere(request.get_header_value("Host"), "")) return refuse(421, "not this server's address");
+        if (request.has_header("Origin") && !fromHere(request.get_header_value("Origin"), "http://")) {
+          return refuse(403, "a foreign origin");
+        }
+        const std::string given =
+            request.path == "/" ? request.get_param_value("token") : request.get_header_value("X-Orvane-Token");
+        if (!sameToken(given, token)) return refuse(403, "no token, or not this server's");
+        response.set_header("Cache-Control", "no-store");
+        response.set_header("X-Content-Type-Options", "nosniff");
+        response.set_header("Referrer-Policy", "no-referrer");
+        return httplib::Server::HandlerResponse::Unhandled;
+      });
+}
 
-  server.set_payload_max_length(kMaxBody);
-  server.set_tcp_nodelay(true);  // an answer is not held back waiting for an acknowledgement
-  server.set_read_timeout(5, 0);
-  server.set_write_timeout(5, 0);
-  server.set_keep_alive_max_count(100);
-  // Every request: the loopback address and this port as its host (no other name resolves here, so
-  // a page elsewhere cannot reach the device by rebinding its name), no foreign origin, the token,
-  // and the rate.
-  server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
-    const auto refuse = [&response](int status, const char* why) {
-      response.status = status;
-      response.set_content(std::string(why) + "\n", "text/plain");
-      return httplib::Server::HandlerResponse::Handled;
-    };
-    if (!rate.take()) return refuse(429, "too many requests");
-    if (!fromHere(request.get_header_value("Host"), "")) return refuse(421, "not this server's address");
-    if (request.has_header("Origin") && !fromHere(request.get_header_value("Origin"), "http://")) {
-      return refuse(403, "a foreign origin");
-    }
-    const std::string given =
-        request.path == "/" ? request.get_param_value("token") : request.get_header_value("X-Orvane-Token");
-    if (!sameToken(given, token)) return refuse(403, "no token, or not this server's");
-    response.set_header("Cache-Control", "no-store");
-    response.set_header("X-Content-Type-Options", "nosniff");
-    response.set_header("Referrer-Policy", "no-referrer");
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  const std::string page = livePage();
+// The page, and what it asks of the session.
+void route(httplib::Server& server, LiveSession& session, const std::string& page) {
   server.Get("/", [&page](const httplib::Request&, httplib::Response& response) {
     // The page runs its own script only, talks to this server only, and is never framed.
     response.set_header("Content-Security-Policy",
@@ -296,16 +285,12 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
   server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.body.empty()) response.set_content(std::to_string(response.status) + "\n", "text/plain");
   });
+}
 
-  bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
-  if (bound <= 0) {
-    std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << port << "\n";
-    return 2;
-  }
-  out << "http://127.0.0.1:" << bound << "/?token=" << token << std::endl;
-  out << "Open that address in a browser on this machine; Ctrl-C stops the device." << std::endl;
-  // Waits for SIGINT or SIGTERM, looking up now and then in case the server ended by itself. A
-  // signal that comes before the server listens is kept: the server is asked to stop until it has.
+// Serves until SIGINT or SIGTERM (blocked in every thread, taken by one that looks now and then in
+// case the server ended by itself). A signal that comes before the server listens is kept: the
+// server is asked to stop until it has.
+void listenUntilStopped(httplib::Server& server, const sigset_t& stopSignals) {
   std::atomic<bool> ended = false;
   std::thread stopper([&server, &stopSignals, &ended] {
     const timespec wait{0, 100L * 1000 * 1000};
@@ -320,6 +305,46 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
   server.listen_after_bind();
   ended = true;
   stopper.join();
+}
+
+}  // namespace
+
+std::string livePage() {
+  return pages::fill(pages::kLivePage,
+                     {{"<!-- style -->", std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle)},
+                      {"<!-- script -->", std::string(pages::kDeviceScript) + std::string(pages::kLiveScript)}});
+}
+
+int serveLive(LiveSession& session, int port, std::ostream& out) {
+  // SIGINT and SIGTERM are taken by one thread, which stops the server; the server's threads,
+  // started after this, inherit the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  httplib::Server server;
+  const std::string token = newToken();
+  RateLimit rate;
+  int bound = 0;
+  server.set_payload_max_length(kMaxBody);
+  server.set_tcp_nodelay(true);  // an answer is not held back waiting for an acknowledgement
+  server.set_read_timeout(5, 0);
+  server.set_write_timeout(5, 0);
+  server.set_keep_alive_max_count(100);
+  guard(server, token, rate, bound);
+  const std::string page = livePage();
+  route(server, session, page);
+
+  bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+  if (bound <= 0) {
+    std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << port << "\n";
+    return 2;
+  }
+  out << "http://127.0.0.1:" << bound << "/?token=" << token << std::endl;
+  out << "Open that address in a browser on this machine; Ctrl-C stops the device." << std::endl;
+  listenUntilStopped(server, stopSignals);
   return 0;
 }
 

@@ -91,17 +91,23 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-std::string bashScript() {
-  std::string options;
+// bash's case arms: each command's options.
+std::string bashCommandCases() {
+  std::string out;
   for (const std::string_view command : kCommandNames) {
     std::string words;
     for (const OptionRow& row : kOptionRows) {
       if ((row.commands & commandBit(command)) == 0) continue;
       words += (words.empty() ? "" : " ") + optionName(row) + (!row.name.empty() && !row.value.empty() ? "=" : "");
     }
-    options += "    " + std::string(command) + ") options=\"" + words + "\" ;;\n";
+    out += "    " + std::string(command) + ") options=\"" + words + "\" ;;\n";
   }
-  std::string values;
+  return out;
+}
+
+// bash's case arms: the values of each option that takes some.
+std::string bashValueCases() {
+  std::string out;
   for (const OptionRow& row : kOptionRows) {
     if (row.choices.empty()) continue;
     std::string pattern = optionName(row);
@@ -110,8 +116,14 @@ std::string bashScript() {
                                : row.choices == "<file>"
                                    ? "compgen -f -- \"$cur\""
                                    : "compgen -W \"" + std::string(row.choices) + "\" -- \"$cur\"";
-    values.append("    ").append(pattern).append(") mapfile -t COMPREPLY < <(").append(action).append("); return ;;\n");
+    out.append("    ").append(pattern).append(") mapfile -t COMPREPLY < <(").append(action).append("); return ;;\n");
   }
+  return out;
+}
+
+std::string bashScript() {
+  const std::string options = bashCommandCases();
+  const std::string values = bashValueCases();
   std::string commands;
   for (const std::string_view command : kCommandNames) commands += std::string(command) + " ";
   return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"

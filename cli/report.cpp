@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include "cli/pages.h"
 #include "sim/device/trace.h"
 
 namespace orvane::cli {
@@ -123,16 +124,10 @@ std::string Report::html(int passed, int failedFiles, int expectations, int fail
     }
   }
   data += "]}";
-  return std::string(
-             "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-             "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; "
-             "script-src 'unsafe-inline'; img-src data:\">\n"
-             "<title>orvane-sim report</title>\n<style>\n") +
-         kDeviceStyle + kReportStyle +
-         "</style>\n</head>\n<body>\n<header id=\"summary\"></header>\n<main>\n"
-         "<nav id=\"scenarios\"></nav>\n<section id=\"timeline\"></section>\n<section id=\"device\"></section>\n"
-         "<aside id=\"changes\"></aside>\n</main>\n<script id=\"data\" type=\"application/json\">\n" +
-         scriptSafe(data) + "\n</script>\n<script>\n" + kDeviceScript + kReportScript + "</script>\n</body>\n</html>\n";
+  return pages::fill(pages::kReportPage,
+                     {{"<!-- style -->", std::string(pages::kDeviceStyle) + std::string(pages::kReportStyle)},
+                      {"<!-- data -->", scriptSafe(data)},
+                      {"<!-- script -->", std::string(pages::kDeviceScript) + std::string(pages::kReportScript)}});
 }
 
 }  // namespace orvane::cli

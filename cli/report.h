@@ -54,11 +54,4 @@ class Report {
   std::vector<std::string> expectations_;
 };
 
-// The page's style and script, kept beside the report that embeds them.
-extern const char* const kReportStyle;
-// The device's drawing, shared by the report and the live page (device_drawing.cpp).
-extern const char* const kDeviceStyle;
-extern const char* const kDeviceScript;
-extern const char* const kReportScript;
-
 }  // namespace orvane::cli

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/pages.h"
 #include "cli/program.h"
 #include "cli/scenario.h"
 
@@ -129,7 +130,7 @@ bool runFile(const std::string& file, const Options& options, bool tour, Output&
   std::string text;
   std::string error;
   if (tour) {
-    text = kTourScript;
+    text = pages::kTour;
   } else if (!readScenario(file, text, error)) {
     return fileInError(file, error, options, junit, totals);
   }

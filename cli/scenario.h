@@ -42,7 +42,4 @@ class ScenarioRunner {
   int expectations_ = 0;
 };
 
-// The built-in tour: a short walk through what the extension does.
-extern const char* const kTourScript;
-
 }  // namespace orvane::cli

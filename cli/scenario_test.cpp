@@ -9,6 +9,7 @@
 
 #include "cli/command_table.h"
 #include "cli/live.h"
+#include "cli/pages.h"
 #include "language.h"
 #include "rig/rig.h"
 
@@ -30,7 +31,7 @@ int runScript(rig::Rig& rig, const std::string& script, std::string* errors = nu
 // hold every kind and field the device and the extension really trace: every shipped scenario and
 // the tour are run, and each event checked against it.
 TEST(ScenarioLanguage, EveryEventTheSuiteMakesIsListed) {
-  std::vector<std::string> scripts = {std::string(kTourScript)};
+  std::vector<std::string> scripts = {std::string(pages::kTour)};
   for (const auto& entry : std::filesystem::directory_iterator(ORVANE_SCENARIOS)) {
     std::ifstream in(entry.path());
     scripts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -602,6 +602,54 @@ class Shell(unittest.TestCase):
         self.assertEqual(run(["shell"], stdin=b"frobnicate\n").returncode, 1)
 
 
+
+class Pages(unittest.TestCase):
+    """The pages, their scripts and styles and the tour are files of cli/pages, put in as they are."""
+
+    def pages(self, name):
+        with open(os.path.join(SCENARIOS, "..", "..", "cli", "pages", name), encoding="utf-8") as f:
+            return f.read()
+
+    def test_the_report_is_its_page_with_the_files_put_in_whole(self):
+        import html.parser
+        report = os.path.join(tempfile.mkdtemp(), "r.html")
+        self.assertEqual(run(["run", "-q", "--report", report, OK]).returncode, 0)
+        with open(report, encoding="utf-8") as f:
+            page = f.read()
+        for name in ["device.css", "report.css", "device.js", "report.js"]:
+            self.assertIn(self.pages(name), page, name)
+        self.assertNotIn("<!-- ", page)
+
+        class Scripts(html.parser.HTMLParser):
+            def __init__(self):
+                super().__init__()
+                self.scripts, self.inside = [], None
+
+            def handle_starttag(self, tag, attrs):
+                if tag == "script":
+                    self.inside = dict(attrs)
+                    self.scripts.append([self.inside, ""])
+
+            def handle_data(self, data):
+                if self.inside is not None:
+                    self.scripts[-1][1] += data
+
+            def handle_endtag(self, tag):
+                if tag == "script":
+                    self.inside = None
+
+        parser = Scripts()
+        parser.feed(page)
+        self.assertEqual([attrs.get("id") for attrs, _ in parser.scripts], ["data", None])
+        data = json.loads(parser.scripts[0][1])
+        self.assertEqual(data["summary"]["expectations"], 1)
+
+    def test_the_tour_is_its_file(self):
+        # (A quoted part of a word keeps its spaces and loses its quotes.)
+        says = [line[4:].replace('"', "") for line in self.pages("tour.scn").splitlines() if line.startswith("say ")]
+        events = [json.loads(line) for line in run(["tour", "--trace=json"]).stdout.decode().splitlines()]
+        self.assertEqual([e["text"] for e in events if e.get("kind") == "say"], says)
+
 if __name__ == "__main__":
     SIM = os.path.abspath(sys.argv.pop(1))
     SCENARIOS = os.path.abspath(sys.argv.pop(1))

@@ -178,33 +178,43 @@ class Reader {
         if (!number(n)) return std::nullopt;
         return Value(Uid{n});
       case 8:
-      case 11: {
-        if (!number(n) || n > bytes_.size()) return std::nullopt;
-        Array members;
-        for (std::uint64_t i = 0; i < n; ++i) {
-          auto member = value(depth + 1);
-          if (!member) return std::nullopt;
-          members.push_back(std::move(*member));
-        }
-        return index == 8 ? Value(std::move(members)) : Value(Set{std::move(members)});
-      }
-      case 9: {
-        if (!number(n) || n > bytes_.size()) return std::nullopt;
-        Dictionary entries;
-        for (std::uint64_t i = 0; i < n; ++i) {
-          auto name = key();
-          if (!name) return std::nullopt;
-          auto member = value(depth + 1);
-          if (!member) return std::nullopt;
-          entries.insert_or_assign(std::move(*name), std::move(*member));
-        }
-        return Value(std::move(entries));
-      }
+      case 11:
+        return members(index == 11, depth);
+      case 9:
+        return entries(depth);
       case 10:
         return Value(Null{});
       default:
         return std::nullopt;
     }
+  }
+
+  // An array's or a set's members, after their count.
+  std::optional<Value> members(bool set, int depth) {
+    std::uint64_t n = 0;
+    if (!number(n) || n > bytes_.size()) return std::nullopt;
+    Array out;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      auto member = value(depth + 1);
+      if (!member) return std::nullopt;
+      out.push_back(std::move(*member));
+    }
+    return set ? Value(Set{std::move(out)}) : Value(std::move(out));
+  }
+
+  // A dictionary's keys and members, after their count.
+  std::optional<Value> entries(int depth) {
+    std::uint64_t n = 0;
+    if (!number(n) || n > bytes_.size()) return std::nullopt;
+    Dictionary out;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      auto name = key();
+      if (!name) return std::nullopt;
+      auto member = value(depth + 1);
+      if (!member) return std::nullopt;
+      out.insert_or_assign(std::move(*name), std::move(*member));
+    }
+    return Value(std::move(out));
   }
 
   std::optional<Key> key() {

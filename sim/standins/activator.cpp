@@ -120,6 +120,43 @@ bool fireActivatorEvent(Host& host, const std::string& name) {
   return true;
 }
 
+namespace {
+
+// The questions that tell the listener of an event or a change (Activator's own calls), and what
+// the listener did with it; nothing for a question that is not one.
+std::optional<std::string> tellListener(Host& host, const Id& listener, const Id& activator, const std::string& name,
+                                        const std::string& what, const std::string& argument) {
+  if (what == "unlocking-event") {
+    const bool handled =
+        objc::respondsTo(listener, sel::receiveUnlockingDeviceEvent) &&
+        objc::send(listener, sel::receiveUnlockingDeviceEvent, activator, newEvent(host, "unlock"), name);
+    return boolText(handled);
+  } else if (what == "abort" || what == "deactivate" || what == "other-handled") {
+    const Id event = newEvent(host, what);
+    if (what == "abort" && objc::respondsTo(listener, sel::abortEventForListenerName)) {
+      objc::send(listener, sel::abortEventForListenerName, activator, event, name);
+    } else if (what == "deactivate" && objc::respondsTo(listener, sel::receiveDeactivateEvent)) {
+      objc::send(listener, sel::receiveDeactivateEvent, activator, event);
+    } else if (what == "other-handled" && objc::respondsTo(listener, sel::otherListenerDidHandleEvent)) {
+      objc::send(listener, sel::otherListenerDidHandleEvent, activator, event);
+    }
+    return "handled=" + boolText(objc::ivarsOf<EventIvars>(event)->handled);
+  } else if (what == "event-mode") {
+    if (objc::respondsTo(listener, sel::didChangeToEventMode)) {
+      objc::send(listener, sel::didChangeToEventMode, activator, argument.empty() ? "springboard" : argument);
+    }
+    return "done";
+  } else if (what == "save-configuration") {
+    if (objc::respondsTo(listener, sel::didSaveNewConfiguration)) {
+      objc::send(listener, sel::didSaveNewConfiguration, activator, Id{}, name);
+    }
+    return "done";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> askActivatorListener(Host& host, const std::string& name, const std::string& what,
                                                 const std::string& argument) {
   const Id listener = listenerNamed(host, name);
@@ -162,28 +199,8 @@ std::optional<std::string> askActivatorListener(Host& host, const std::string& n
     answer = stringText(className) + " bundle=" + (b ? b->path : "(nil)");
   } else if (what == "configuration") {
     answer = own(sel::requestsConfiguration, Id{}, name) ? "object" : "(nil)";
-  } else if (what == "unlocking-event") {
-    answer = boolText(own(sel::receiveUnlockingDeviceEvent, false, newEvent(host, "unlock"), name));
-  } else if (what == "abort" || what == "deactivate" || what == "other-handled") {
-    const Id event = newEvent(host, what);
-    if (what == "abort" && objc::respondsTo(listener, sel::abortEventForListenerName)) {
-      objc::send(listener, sel::abortEventForListenerName, activator, event, name);
-    } else if (what == "deactivate" && objc::respondsTo(listener, sel::receiveDeactivateEvent)) {
-      objc::send(listener, sel::receiveDeactivateEvent, activator, event);
-    } else if (what == "other-handled" && objc::respondsTo(listener, sel::otherListenerDidHandleEvent)) {
-      objc::send(listener, sel::otherListenerDidHandleEvent, activator, event);
-    }
-    answer = "handled=" + boolText(objc::ivarsOf<EventIvars>(event)->handled);
-  } else if (what == "event-mode") {
-    if (objc::respondsTo(listener, sel::didChangeToEventMode)) {
-      objc::send(listener, sel::didChangeToEventMode, activator, argument.empty() ? "springboard" : argument);
-    }
-    answer = "done";
-  } else if (what == "save-configuration") {
-    if (objc::respondsTo(listener, sel::didSaveNewConfiguration)) {
-      objc::send(listener, sel::didSaveNewConfiguration, activator, Id{}, name);
-    }
-    answer = "done";
+  } else {
+    answer = tellListener(host, listener, activator, name, what, argument);
   }
   if (answer) host.trace("activator-answer", {{"name", name}, {"what", what}, {"answer", *answer}});
   return answer;

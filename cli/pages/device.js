@@ -1,29 +1,8 @@
-// The device as the report and the live page draw it: one script and one style for both. The
-// script folds trace events into what the screen shows (each process's keyboard, label overrides,
-// switcher menu, alerts, lock screen) and draws a keyboard in its input mode's layout and the
-// switcher menu. Everything it draws is text put on the page as text, never markup.
-#include "cli/report.h"
-
-namespace orvane::cli {
-
-const char* const kDeviceStyle = R"CSS(
-.keyboard { background: #d1d4da; padding: 6px 3px 8px; border-radius: 8px; }
-.keyboard .row { display: flex; justify-content: center; gap: 4px; margin: 5px 0; }
-.keyboard .key { min-width: 24px; height: 38px; border: none; border-radius: 6px; background: #fff; color: #1d1d1f;
-                 box-shadow: 0 1px 0 #888; font: 16px system-ui, sans-serif; padding: 0 4px; }
-.keyboard .key:disabled { opacity: 1; }
-.keyboard .globe-key { min-width: 44px; background: #adb3bc; }
-.keyboard .globe-key.override { background: #ffd60a; }
-.keyboard .space-bar { flex: 1; max-width: 200px; font-size: 13px; }
-.keyboard.emoji .letter { font-size: 20px; min-width: 32px; }
-.keyboard.hidden-keyboard { opacity: 0.35; }
-.switcher-menu { background: #fff; border-radius: 10px; box-shadow: 0 4px 16px rgba(0,0,0,0.35); min-width: 190px; }
-.switcher-menu .item { padding: 8px 14px; border-bottom: 1px solid #eee; color: #1d1d1f; }
-.switcher-menu .check { display: inline-block; width: 18px; }
-)CSS";
-
-const char* const kDeviceScript = R"JS(
 "use strict";
+// The device as the report and the live page draw it: this script and device.css serve both. It
+// folds trace events into what the screen shows (each process's keyboard, label overrides, switcher
+// menu, alerts, lock screen) and draws a keyboard in its input mode's layout and the switcher menu.
+// Everything it draws is text put on the page as text, never markup.
 // What the screen shows after `events` (in order, any iterable): the keyboards' display names, and
 // each process's input mode, keyboard shown or hidden, label overrides, last label and switcher list
 // asked for, alerts on screen, lock screen. `state`, when given, is what the screen showed before
@@ -140,6 +119,3 @@ function drawSwitcherMenu(p, keyboards, onPick) {
   }
   return menu;
 }
-)JS";
-
-}  // namespace orvane::cli

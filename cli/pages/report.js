@@ -1,63 +1,7 @@
-// The report page's style and script. The script reads the embedded data (the run's trace events,
-// the scenarios' text and the expectations' outcomes), replays a scenario's events up to the
-// selected line and draws the device as it then was.
-#include "cli/report.h"
-
-namespace orvane::cli {
-
-const char* const kReportStyle = R"CSS(
-body { font: 14px/1.4 system-ui, sans-serif; margin: 0; color: #1d1d1f; background: #f5f5f7; }
-header { padding: 10px 16px; background: #1d1d1f; color: #fff; display: flex; gap: 24px; align-items: center; }
-header .failed { color: #ff6b6b; font-weight: bold; }
-header label { margin-left: auto; }
-main { display: grid; grid-template-columns: 200px minmax(280px, 1fr) minmax(360px, 1.3fr) minmax(260px, 1fr);
-       gap: 12px; padding: 12px; align-items: start; }
-nav button { display: block; width: 100%; text-align: left; margin: 0 0 4px; padding: 6px 8px; border: 1px solid #ccc;
-             background: #fff; border-radius: 6px; cursor: pointer; overflow-wrap: normal; word-break: normal; }
-nav button.selected { border-color: #0a84ff; background: #e8f2ff; }
-nav button.failed, nav button.stopped { border-left: 5px solid #d70015; }
-nav button.ok { border-left: 5px solid #248a3d; }
-#timeline .lines { font: 12px/1.5 ui-monospace, monospace; background: #fff; border: 1px solid #ddd; border-radius: 6px;
-                   max-height: 85vh; overflow: auto; contain: inline-size layout paint; }
-#timeline ol { list-style: none; margin: 0; padding: 0; content-visibility: auto; }
-#timeline li { padding: 1px 6px 1px 0; cursor: pointer; white-space: pre-wrap; overflow-wrap: anywhere; display: flex; }
-#timeline li .number { color: #888; min-width: 3.2em; text-align: right; padding-right: 8px; flex: none; }
-#timeline li.comment { color: #6e6e73; }
-#timeline li.selected { background: #0a84ff; color: #fff; }
-#timeline li.held .number::before { content: "\2713 "; color: #248a3d; }
-#timeline li.failed { background: #ffe5e5; }
-#timeline li.failed.selected { background: #d70015; }
-#timeline li.failed .number::before { content: "\2717 "; color: #d70015; }
-#timeline li .outcome { display: block; color: #d70015; }
-#timeline li.selected .outcome { color: #fff; }
-#timeline li.hidden { display: none; }
-#timeline li.match .text { background: #fff3b0; }
-#timeline li.selected.match .text { background: transparent; }
-header input[type=search] { padding: 3px 6px; border-radius: 6px; border: 1px solid #555; }
-aside .fields { color: #6e6e73; }
-.process { background: #fff; border: 1px solid #ddd; border-radius: 10px; padding: 10px; margin-bottom: 12px; position: relative; }
-.process h3 { margin: 0 0 6px; font-size: 14px; }
-.process .mode { color: #6e6e73; font-size: 12px; }
-.switcher { margin: 8px 0 0; padding: 6px 10px; background: #2c2c2e; color: #fff; border-radius: 8px; }
-.switcher .switcher-menu { margin-top: 4px; }
-.alert { position: absolute; left: 10%; right: 10%; top: 30px; background: rgba(242,242,247,0.97); border-radius: 12px;
-         box-shadow: 0 6px 30px rgba(0,0,0,0.3); text-align: center; padding: 12px 12px 0; }
-.alert .title { font-weight: bold; }
-.alert .message { white-space: pre-wrap; font-size: 13px; margin: 4px 0 10px; }
-.alert .button { border-top: 1px solid #c6c6c8; color: #0a84ff; padding: 8px; }
-.lock-screen { background: linear-gradient(#1c3f60, #0b1d2e); color: #fff; border-radius: 8px; padding: 24px; text-align: center;
-               margin-bottom: 6px; }
-.lock-screen .clock { font-size: 32px; font-weight: 200; }
-aside section { background: #fff; border: 1px solid #ddd; border-radius: 8px; padding: 8px; margin-bottom: 10px; }
-aside h4 { margin: 0 0 4px; font-size: 13px; }
-aside ul { margin: 0; padding-left: 16px; font: 12px/1.5 ui-monospace, monospace; overflow-wrap: anywhere; }
-aside .none { color: #6e6e73; font-size: 12px; }
-.log .ansi-magenta { color: #b4009e; }
-.log .ansi-bold { font-weight: bold; }
-)CSS";
-
-const char* const kReportScript = R"JS(
 "use strict";
+// The report page: it reads the embedded data (the run's trace events, the scenarios' text and the
+// expectations' outcomes), replays a scenario's events up to the selected line and draws the device
+// as it then was.
 const data = JSON.parse(document.getElementById("data").textContent);
 const el = (tag, attrs, ...children) => {
   const node = document.createElement(tag);
@@ -392,6 +336,3 @@ function applyFragment() {
 window.addEventListener("hashchange", applyFragment);
 window.addEventListener("popstate", applyFragment);
 applyFragment();
-)JS";
-
-}  // namespace orvane::cli

@@ -1,81 +1,7 @@
-#include "cli/live.h"
-#include "cli/report.h"
-
-namespace orvane::cli {
-
-// Everything the page shows comes from the server as data and is put on the page as text
-// (textContent), never as markup, so no value can run or break it.
-namespace {
-
-const char* const kLiveStyle = R"CSS(
-body{font:14px system-ui,sans-serif;margin:0;display:flex;gap:16px;padding:16px;background:#eef0f3;color:#222}
-#phone{width:340px;height:680px;border-radius:36px;background:#111;padding:14px;box-sizing:border-box;position:relative;flex:none}
-#screen{background:#fafafa;border-radius:24px;height:100%;position:relative;overflow:hidden;display:flex;flex-direction:column}
-#status{display:flex;justify-content:space-between;padding:8px 18px;font-weight:600;font-size:12px}
-#app{padding:10px 14px;flex:1}
-#app h2{font-size:15px;margin:4px 0 8px}
-#field{border:1px solid #bbb;border-radius:8px;min-height:60px;padding:8px;background:#fff;white-space:pre-wrap;word-break:break-all}
-#keyboard .keyboard{border-radius:0}
-#keyboard .hidden-keyboard{display:none}
-#menu{position:absolute;left:6px;bottom:64px;z-index:5}
-#modal,#lock{position:absolute;inset:0;display:flex;align-items:center;justify-content:center;background:#0008;z-index:10}
-#modal .box{background:#fff;border-radius:14px;width:250px;text-align:center;overflow:hidden}
-#modal .box h3{margin:14px 10px 4px}#modal .box p{margin:4px 12px 14px;white-space:pre-wrap;font-size:13px}
-#modal .box button{width:100%;border:none;border-top:1px solid #ddd;padding:11px;background:#fff;color:#06c;font-size:15px}
-#lock{background:linear-gradient(#234,#456);color:#fff;flex-direction:column;gap:20px;font-size:40px}
-#lock button{font-size:16px;padding:10px 26px;border-radius:20px;border:none}
-#side{flex:1;display:flex;gap:16px;min-width:0}
-.panel{background:#fff;border-radius:10px;padding:10px 14px;margin-bottom:12px}
-.panel h3{margin:2px 0 8px;font-size:14px}
-#controls{width:330px;flex:none;overflow:auto;max-height:calc(100vh - 32px)}
-#controls label{display:block;margin:4px 0}
-#trace{flex:1;min-width:0;overflow:auto;max-height:calc(100vh - 32px);font:12px ui-monospace,monospace}
-#trace div{padding:2px 4px;border-bottom:1px solid #f0f0f0;white-space:pre-wrap;word-break:break-word}
-#trace .kind{font-weight:700}
-#trace .link{cursor:pointer}#trace .link:hover{background:#eef4ff}
-.flash{animation:flash 1s}@keyframes flash{from{outline:3px solid #0a84ff}to{outline:3px solid transparent}}
-#error{color:#b00}
-[hidden]{display:none !important}
-)CSS";
-
-const char* const kLiveBody = R"HTML(
-<div id="phone"><div id="screen">
- <div id="status"><span id="clock">9:41</span><span id="appname"></span><span>100%</span></div>
- <div id="app"><h2 id="apptitle"></h2><div id="field"></div></div>
- <div id="keyboard"></div>
- <div id="menu" hidden></div>
- <div id="modal" hidden><div class="box"><h3 id="alerttitle"></h3><p id="alertmessage"></p><button id="alertbutton"></button></div></div>
- <div id="lock" hidden><div>🔒</div><button id="unlock">Unlock</button></div>
-</div></div>
-<div id="side">
-<div id="controls">
- <div class="panel"><h3>Applications</h3>
-  <label>Running: <select id="apps"></select></label>
-  <label>Launch: <input id="newapp" value="com.example.notes" size="18"> <button id="launch">Launch</button></label>
-  <button id="show">Show keyboard</button> <button id="hide">Hide keyboard</button>
-  <button id="suspend">Suspend</button> <button id="resume">Resume</button> <button id="stop">Stop</button>
- </div>
- <div class="panel" id="settings"><h3>Settings</h3>
-  <label><input type="checkbox" id="enabled"> Enabled</label>
-  <label>Mode <select id="mode"><option value="0">0: the system's step</option><option value="1">1: only the selected</option><option value="2">2: hide the selected</option><option value="3">3: silent</option></select></label>
-  <label>Label <select id="icon"><option value="0">0: globe</option><option value="1">1</option><option value="2">2</option><option value="3">3</option></select></label>
-  <label>Default keyboard <select id="default"></select></label>
-  <div>Selected keyboards:</div><div id="selected"></div>
-  <button id="apply">Apply settings</button>
- </div>
- <div class="panel" id="activator"><h3>Activator</h3><div id="listeners">No listener registered yet.</div></div>
- <div class="panel" id="devicepanel"><h3>Device</h3>
-  <label>Keyboards <input id="kbds" size="26"> <button id="setkbds">Set</button></label>
-  <label>System version <input id="version" size="8" value="1240.1"> <button id="setversion">Set</button></label>
-  <button id="save">Save as scenario</button> <span id="error"></span>
- </div>
-</div>
-<div id="trace" class="panel"></div>
-</div>
-)HTML";
-
-const char* const kLiveScript = R"JS(
 "use strict";
+// The live page: it draws the device from the server's view and sends each press as scenario lines.
+// Everything it shows comes from the server as data and is put on the page as text (textContent),
+// never as markup, so no value can run or break it.
 const token = new URLSearchParams(location.search).get("token") || "";
 let next = 0, view = null, current = null, events = [], menuOpen = false;
 const press = {timer: null, long: false};
@@ -212,16 +138,3 @@ $("save").onclick = async () => {
   const a = el("a"); a.href = URL.createObjectURL(await r.blob()); a.download = "live-session.scn"; a.click();
 };
 call("/api/view");
-)JS";
-
-}  // namespace
-
-std::string livePage() {
-  return std::string(
-             "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Orvane live device</title>\n"
-             "<meta name=\"viewport\" content=\"width=device-width\">\n<style>") +
-         kDeviceStyle + kLiveStyle + "</style></head><body>\n" + kLiveBody + "<script>\n" + kDeviceScript +
-         kLiveScript + "</script></body></html>\n";
-}
-
-}  // namespace orvane::cli
