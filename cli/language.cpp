@@ -27,9 +27,11 @@ std::vector<Token> tokenize(const std::string& line) {
       }
       std::size_t j = i + 1;
       while (j < line.size() && line[j] != '"') j += line[j] == '\\' ? 2 : 1;
-      if (j >= line.size()) throw BadLine("unterminated string");
+      if (j >= line.size()) throw BadLine("unterminated string", i);
       auto parsed = sim::parseValueText(line.substr(i, j + 1 - i));
-      if (!parsed.value || !parsed.value->string()) throw BadLine("bad string: " + parsed.error);
+      if (!parsed.value || !parsed.value->string()) {
+        throw BadLine("bad string: " + parsed.error, parsed.at == std::string::npos ? i : i + parsed.at);
+      }
       if (!token.quoted) token.quoteStart = token.text.size();
       token.text += *parsed.value->string();
       token.quoted = true;
@@ -47,9 +49,14 @@ const Token& Args::token(const char* what) {
 
 Value Args::value(const char* what) {
   if (!more()) throw BadLine(std::string("missing ") + what);
-  auto parsed = sim::parseValueText(std::string_view(line_).substr(tokens_[next_].begin));
+  const std::size_t begin = tokens_[next_].begin;
+  auto parsed = sim::parseValueText(std::string_view(line_).substr(begin));
   next_ = tokens_.size();
-  if (!parsed.value) throw BadLine(std::string("bad ") + what + ": " + parsed.error);
+  // The caret goes where the reading failed, counted from the line's start.
+  if (!parsed.value) {
+    throw BadLine(std::string("bad ") + what + ": " + parsed.error,
+                  parsed.at == std::string::npos ? begin : std::min(begin + parsed.at, line_.size()));
+  }
   return std::move(*parsed.value);
 }
 

@@ -251,13 +251,31 @@ class Diagnostics(unittest.TestCase):
                 blamed = said.split("'")[1] if said.startswith("unknown") else "com.example.ap"
                 self.assertEqual(err[2].index("^"), (err[1] + " ").index(" " + blamed + " ") + 1, line)
 
+    def test_a_string_or_value_that_cannot_be_read_gets_a_caret_counted_from_the_line_start(self):
+        for line, said, at in [('say "no end', "unterminated string", 'say '),
+                               ('settings write {mode = 1; icon = "abc}', "unterminated string", 'settings write {mode = 1; icon = '),
+                               ("pref set com.example k [1, 2", "bad value: expected ',' or ']'", "pref set com.example k [1, 2"),
+                               ("settings write {mode = 1}", "bad settings dictionary: expected ':'",
+                                "settings write {mode ")]:
+            err = self.stopped("keyboards en_US\n" + line + "\n")
+            self.assertTrue(err[0].endswith(":2: " + said), err[0])
+            self.assertEqual(err[1], "    " + line)
+            self.assertEqual(err[2], "    " + " " * len(at) + "^", line)
+            # The JSON event's column counts from one, from the line's start.
+            lines = run(["run", "--trace=json", scenario("keyboards en_US\n" + line + "\n")]).stdout.decode().splitlines()
+            bad = [json.loads(l) for l in lines if '"bad-line"' in l][0]
+            self.assertEqual(bad["column"], len(at) + 1, line)
+
     def test_options_a_command_does_not_use_and_values_nothing_matches_are_errors(self):
         for arguments, said in [(["run", "--rot=x", OK], "unknown option --rot=x (did you mean --root?)"),
                                 (["run", "--only=inptu-mode", OK], "no event kind 'inptu-mode' (did you mean input-mode?)"),
                                 (["run", "--process=springbord", OK], "no process 'springbord' (did you mean SpringBoard?)"),
                                 (["shell", "--junit=x.xml"], "--junit is for run only"),
                                 (["shell", "--report=x.html"], "--report is for run and tour"),
-                                (["tour", "--fail-fast"], "--fail-fast is for run only")]:
+                                (["tour", "--fail-fast"], "--fail-fast is for run only"),
+                                (["run", "--trace=jsn", OK], "--trace takes text or json, not 'jsn' (did you mean json?)"),
+                                (["run", OK, "--color"], "option --color needs a value: auto, always or never"),
+                                (["tour", "--runtime=fsat"], "--runtime takes fast or objc, not 'fsat' (did you mean fast?)")]:
             out = run(arguments)
             self.assertEqual(out.returncode, 2, arguments)
             self.assertIn(said, out.stderr.decode())

@@ -28,17 +28,21 @@ class Parser {
       skipSpace();
       if (pos_ != text_.size()) return fail("unexpected text after the value");
     }
-    if (!v) return {std::nullopt, error_.empty() ? "bad value" : error_};
-    return {std::move(v), ""};
+    if (!v) return {std::nullopt, error_.empty() ? "bad value" : error_, errorAt_};
+    return {std::move(v), "", std::string::npos};
   }
 
  private:
   ValueParse fail(std::string message) {
     error_ = std::move(message);
-    return {std::nullopt, error_};
+    return {std::nullopt, error_, pos_};
   }
+  // The first error found, and where: the caller says where that is in its own terms.
   std::optional<Value> error(std::string message) {
-    if (error_.empty()) error_ = std::move(message) + " at column " + std::to_string(pos_ + 1);
+    if (error_.empty()) {
+      error_ = std::move(message);
+      errorAt_ = pos_;
+    }
     return std::nullopt;
   }
 
@@ -288,6 +292,7 @@ class Parser {
   std::size_t maxDepth_;
   std::size_t pos_ = 0;
   std::string error_;
+  std::size_t errorAt_ = std::string::npos;
 };
 
 std::string formatReal(double d) {

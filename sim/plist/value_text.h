@@ -21,7 +21,8 @@ namespace orvane::sim {
 
 struct ValueParse {
   std::optional<Value> value;
-  std::string error;  // set when value is empty
+  std::string error;                   // set when value is empty
+  std::size_t at = std::string::npos;  // where in the text the error was found, when it was
 };
 
 // How deep a value typed in a scenario may nest; the text form of any value a file can hold (a
