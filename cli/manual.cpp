@@ -9,7 +9,8 @@ namespace orvane::cli {
 namespace {
 
 // Text as roff reads it: backslashes and hyphens escaped, a line never begins with a control
-// character, and a line break with the spaces after it (a table's continued cell) is one space.
+// character, a line break with the spaces after it (a table's continued cell) is one space, and a
+// line may break after a bar.
 std::string roff(std::string_view text) {
   std::string out;
   bool lineStart = true;
@@ -26,6 +27,8 @@ std::string roff(std::string_view text) {
       out += "\\e";
     } else if (c == '-') {
       out += "\\-";
+    } else if (c == '|') {
+      out += "|\\:";  // a line may break after a bar (the expectations' long list)
     } else {
       out += c;
     }
@@ -80,8 +83,14 @@ std::string language() {
     if (first || row.section != section) out += ".SS " + roff(sectionHeading(row.section)) + "\n";
     first = false;
     section = row.section;
-    out += ".TP\n\\fB" + roff(row.usage) + "\\fR\n" +
-           (row.summary.empty() ? "what the device shows or did" : roff(row.summary)) + "\n";
+    const std::string summary = row.summary.empty() ? "what the device shows or did" : roff(row.summary);
+    // A usage too long for the tag's one line (the expectations') goes whole into the paragraph,
+    // not justified (its few break points would stretch it).
+    if (row.usage.size() > 60) {
+      out += ".TP\n\\fB" + roff(row.word) + "\\fR ...\n" + summary + ":\n.br\n.na\n" + roff(row.usage) + "\n.ad\n";
+    } else {
+      out += ".TP\n\\fB" + roff(row.usage) + "\\fR\n" + summary + "\n";
+    }
   }
   return out;
 }
