@@ -9,6 +9,7 @@
 #include <cstring>
 #include <type_traits>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 namespace orvane::sim {
@@ -28,8 +29,32 @@ void putBytes(std::string& out, std::string_view bytes) {
 // value shares (a long text, data or a container; a long key) crosses once: its first reference
 // carries it (kDefine) and gives it the next slot, every later one names the slot (kSlot), so what
 // crosses is what the value holds, never the value written out in full.
-constexpr char kDefine = 12;
-constexpr char kSlot = 13;
+// A value's tag is the place of its alternative in Value's variant, named here; a kind of value
+// added to the variant does not compile until it has a tag and an encoding.
+template <typename T, std::size_t At = 0>
+constexpr char tagOf() {
+  if constexpr (std::is_same_v<std::variant_alternative_t<At, Value::Storage>, T>) {
+    return static_cast<char>(At);
+  } else {
+    return tagOf<T, At + 1>();
+  }
+}
+constexpr char kBool = tagOf<bool>();
+constexpr char kSigned = tagOf<std::int64_t>();
+constexpr char kUnsigned = tagOf<std::uint64_t>();
+constexpr char kReal = tagOf<double>();
+constexpr char kText = tagOf<std::string>();
+constexpr char kData = tagOf<Data>();
+constexpr char kDate = tagOf<Date>();
+constexpr char kUid = tagOf<Uid>();
+constexpr char kArray = tagOf<Array>();
+constexpr char kDictionary = tagOf<Dictionary>();
+constexpr char kNull = tagOf<Null>();
+constexpr char kSet = tagOf<Set>();
+static_assert(std::variant_size_v<Value::Storage> == 12, "a new kind of value needs a tag and an encoding here");
+// After the variant's tags: a shared object's first reference, and a later one.
+constexpr char kDefine = std::variant_size_v<Value::Storage>;
+constexpr char kSlot = kDefine + 1;
 constexpr char kKeyText = 0;
 constexpr char kKeyDefine = 1;
 constexpr char kKeySlot = 2;
@@ -144,45 +169,45 @@ class Reader {
     bytes_.remove_prefix(1);
     std::uint64_t n = 0;
     switch (index) {
-      case 0:
+      case kBool:
         if (bytes_.empty()) return std::nullopt;
         n = static_cast<unsigned char>(bytes_.front());
         bytes_.remove_prefix(1);
         return Value(n != 0);
-      case 1:
+      case kSigned:
         if (!number(n)) return std::nullopt;
         return Value(static_cast<std::int64_t>(n));
-      case 2:
+      case kUnsigned:
         if (!number(n)) return std::nullopt;
         return Value(n);
-      case 3: {
+      case kReal: {
         if (!number(n)) return std::nullopt;
         double d = 0;
         std::memcpy(&d, &n, sizeof d);
         return Value(d);
       }
-      case 4: {
+      case kText: {
         auto s = text();
         return s ? std::optional<Value>(Value(std::string(*s))) : std::nullopt;
       }
-      case 5: {
+      case kData: {
         auto s = text();
         return s ? std::optional<Value>(Value(Data(s->begin(), s->end()))) : std::nullopt;
       }
-      case 6: {
+      case kDate: {
         auto seconds = value(depth + 1);
         const double* d = seconds ? std::get_if<double>(&seconds->storage()) : nullptr;
         return d ? std::optional<Value>(Value(Date{*d})) : std::nullopt;
       }
-      case 7:
+      case kUid:
         if (!number(n)) return std::nullopt;
         return Value(Uid{n});
-      case 8:
-      case 11:
-        return members(index == 11, depth);
-      case 9:
+      case kArray:
+      case kSet:
+        return members(index == kSet, depth);
+      case kDictionary:
         return entries(depth);
-      case 10:
+      case kNull:
         return Value(Null{});
       default:
         return std::nullopt;
@@ -320,16 +345,17 @@ Value Channel::receive() {
 
 void Channel::answer(const Dictionary& message) {
   const bool told = find(message, "tell") != nullptr;
-  const Value* method = find(message, told ? "tell" : "call");
+  const Value* call = find(message, told ? "tell" : "call");
   const Value* arguments = find(message, "arguments");
-  if (method == nullptr || method->string() == nullptr || arguments == nullptr || arguments->array() == nullptr)
+  const auto* number = call != nullptr ? std::get_if<std::int64_t>(&call->storage()) : nullptr;
+  if (number == nullptr || *number < 0 || arguments == nullptr || arguments->array() == nullptr)
     throw ChannelClosed("not a message");
-  Value result = handler_ ? handler_(*method->string(), *arguments->array()) : Value();
+  Value result = handler_ ? handler_(static_cast<std::size_t>(*number), *arguments->array()) : Value();
   if (!told) send(Value(Dictionary{{"answer", std::move(result)}}));
 }
 
-Value Channel::call(const std::string& method, Array arguments) {
-  send(Value(Dictionary{{"call", Value(method)}, {"arguments", Value(std::move(arguments))}}));
+Value Channel::call(std::size_t call, Array arguments) {
+  send(Value(Dictionary{{"call", Value(static_cast<std::int64_t>(call))}, {"arguments", Value(std::move(arguments))}}));
   for (;;) {
     Value message = receive();
     const Dictionary& fields = *message.dictionary();
@@ -338,8 +364,8 @@ Value Channel::call(const std::string& method, Array arguments) {
   }
 }
 
-void Channel::tell(const std::string& method, Array arguments) {
-  send(Value(Dictionary{{"tell", Value(method)}, {"arguments", Value(std::move(arguments))}}));
+void Channel::tell(std::size_t call, Array arguments) {
+  send(Value(Dictionary{{"tell", Value(static_cast<std::int64_t>(call))}, {"arguments", Value(std::move(arguments))}}));
 }
 
 void Channel::serve() {

@@ -8,6 +8,7 @@
 // A message is a length and the encoding of one value (encodeValue below), exact for every value.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -34,8 +35,9 @@ struct ChannelTimeout : ChannelClosed {
 
 class Channel {
  public:
-  // Serves one call: the method's name and its arguments, and gives the answer.
-  using Handler = std::function<Value(const std::string& method, const Array& arguments)>;
+  // Serves one call: the call's number in the protocol (sim/device/protocol.h) and its arguments,
+  // and gives the answer.
+  using Handler = std::function<Value(std::size_t call, const Array& arguments)>;
 
   explicit Channel(int fd) : fd_(fd) {}
   ~Channel();
@@ -47,10 +49,10 @@ class Channel {
   // default, waits for ever.
   void setBound(int milliseconds) { boundMilliseconds_ = milliseconds; }
   // Calls the other side and serves its calls until the answer comes. Throws ChannelClosed.
-  Value call(const std::string& method, Array arguments = {});
+  Value call(std::size_t call, Array arguments = {});
   // Tells the other side something that needs no answer (the trace): it is served, in order, when
   // the other side next reads; the caller goes on at once.
-  void tell(const std::string& method, Array arguments = {});
+  void tell(std::size_t call, Array arguments = {});
   // Serves the other side's calls until it closes the connection.
   void serve();
 

@@ -101,17 +101,18 @@ TEST(Channel, ACallIsAnsweredAndTheCallerServesWhatIsToldAndCalledMeanwhileInOrd
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   Channel device(fds[0]);
   Channel process(fds[1]);
-  std::vector<std::string> served;
-  device.setHandler([&](const std::string& method, const Array& arguments) {
-    served.push_back(method);
+  // Calls by number: 7 "double", 1 "note", 2 "count".
+  std::vector<std::size_t> served;
+  device.setHandler([&](std::size_t call, const Array& arguments) {
+    served.push_back(call);
     return Value(static_cast<std::int64_t>(arguments.size()));
   });
   // The process side answers "double" by first telling the device something (no answer awaited),
   // then calling it back ("count"): the device serves both, in that order.
-  process.setHandler([&](const std::string& method, const Array& arguments) {
-    process.tell("note");
-    const Value count = process.call("count", {Value(1), Value(2), Value(3)});
-    return Value(Array{Value(method), count, arguments.empty() ? Value() : arguments.front()});
+  process.setHandler([&](std::size_t call, const Array& arguments) {
+    process.tell(1);
+    const Value count = process.call(2, {Value(1), Value(2), Value(3)});
+    return Value(Array{Value(static_cast<std::int64_t>(call)), count, arguments.empty() ? Value() : arguments.front()});
   });
   // The process side in a child of its own, as a separate process is.
   const pid_t pid = ::fork();
@@ -120,9 +121,9 @@ TEST(Channel, ACallIsAnsweredAndTheCallerServesWhatIsToldAndCalledMeanwhileInOrd
     process.serve();
     ::_exit(0);
   }
-  const Value answer = device.call("double", {Value("x")});
-  EXPECT_EQ(answer, Value(Array{Value("double"), Value(std::int64_t{3}), Value("x")}));
-  EXPECT_EQ(served, (std::vector<std::string>{"note", "count"}));
+  const Value answer = device.call(7, {Value("x")});
+  EXPECT_EQ(answer, Value(Array{Value(std::int64_t{7}), Value(std::int64_t{3}), Value("x")}));
+  EXPECT_EQ(served, (std::vector<std::size_t>{1, 2}));
   ::close(fds[1]);
   ::shutdown(fds[0], SHUT_RDWR);
   int status = 0;
@@ -134,9 +135,9 @@ TEST(Channel, AnAnswerThatNeverComesIsATimeoutAndAClosedSideIsSaid) {
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   Channel device(fds[0]);
   device.setBound(50);
-  EXPECT_THROW(device.call("anyone?"), ChannelTimeout);
+  EXPECT_THROW(device.call(0), ChannelTimeout);
   ::close(fds[1]);
-  EXPECT_THROW(device.call("anyone?"), ChannelClosed);
+  EXPECT_THROW(device.call(0), ChannelClosed);
 }
 
 }  // namespace

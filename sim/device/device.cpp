@@ -4,6 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "sim/device/process_calls.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/locale.h"
 
@@ -66,7 +67,7 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
     }
   }
   trace_.add("device", "keyboards", std::move(fields));
-  tellSeparateProcesses("keyboards");
+  tellSeparateProcessesKeyboards();
   return true;
 }
 
@@ -78,9 +79,7 @@ void Device::traceMovedAside(const PreferenceStore::Write& write, std::string_vi
 
 std::optional<Value> Device::preferenceValue(std::string_view key, std::string_view domain) {
   if (parent_ != nullptr) {
-    const Value answer = parent_->call("preferenceValue", {Value(std::string(key)), Value(std::string(domain))});
-    const Array* value = answer.array();
-    return value != nullptr && !value->empty() ? std::optional<Value>(value->front()) : std::nullopt;
+    return callOver<ProcessToDevice, &DeviceSide::preferenceValue>(*parent_, std::string(key), std::string(domain));
   }
   // A value is handed over as it was read, what it shares still shared, as CoreFoundation's reader
   // hands it over: however large it would be written out, a reader of other keys pays nothing for it.
@@ -89,8 +88,7 @@ std::optional<Value> Device::preferenceValue(std::string_view key, std::string_v
 
 Dictionary Device::preferenceDomain(std::string_view domain) {
   if (parent_ != nullptr) {
-    const Value answer = parent_->call("preferenceDomain", {Value(std::string(domain))});
-    return answer.dictionary() != nullptr ? *answer.dictionary() : Dictionary{};
+    return callOver<ProcessToDevice, &DeviceSide::preferenceDomain>(*parent_, std::string(domain));
   }
   return preferences_.read(domain);
 }
@@ -98,10 +96,8 @@ Dictionary Device::preferenceDomain(std::string_view domain) {
 bool Device::writePreference(std::string_view who, std::string_view key, const std::optional<Value>& value,
                              std::string_view domain) {
   if (parent_ != nullptr) {
-    const Value answer =
-        parent_->call("writePreference", {Value(std::string(who)), Value(std::string(key)),
-                                          value ? Value(Array{*value}) : Value(Array{}), Value(std::string(domain))});
-    return answer == Value(true);
+    return callOver<ProcessToDevice, &DeviceSide::writePreference>(*parent_, std::string(who), std::string(key), value,
+                                                                   std::string(domain));
   }
   const auto result = preferences_.set(key, value, domain);
   traceMovedAside(result, domain, who);
@@ -114,7 +110,7 @@ bool Device::writePreference(std::string_view who, std::string_view key, const s
 
 void Device::setAppIcon(const std::string& displayIdentifier, int size, IconKind kind) {
   appIcons_.insert_or_assign({displayIdentifier, size}, kind);
-  tellSeparateProcesses("icons");
+  tellSeparateProcessesIcons();
 }
 
 void Device::setSeparateProcesses(bool separate) {
@@ -187,7 +183,7 @@ Process* Device::find(std::string_view bundleIdentifier) {
 
 void Device::postDarwin(const std::string& name) {
   if (parent_ != nullptr) {
-    parent_->call("postDarwin", {Value(name)});
+    callOver<ProcessToDevice, &DeviceSide::postDarwin>(*parent_, name);
     return;
   }
   for (const auto& p : processes_) {
@@ -197,9 +193,7 @@ void Device::postDarwin(const std::string& name) {
 
 void Device::postDistributed(Process& from, const platform::Notification& notification) {
   if (parent_ != nullptr) {
-    parent_->call("postDistributed",
-                  {Value(from.bundleIdentifier()), Value(notification.name),
-                   notification.userInfo ? Value(Array{Value(*notification.userInfo)}) : Value(Array{})});
+    callOver<ProcessToDevice, &DeviceSide::postDistributed>(*parent_, notification);
     return;
   }
   Trace::Fields fields = {{"name", notification.name}};

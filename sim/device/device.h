@@ -88,12 +88,10 @@ class Device {
   // the device process over `parent`; its trace goes there, and file faults are drawn there.
   void becomeChild(Channel& parent);
   // In the device process: serves a separate process's call of the daemons and buses.
-  Value serveProcess(Process& from, const std::string& method, const Array& arguments);
+  Value serveProcess(Process& from, std::size_t call, const Array& arguments);
   // Takes out the processes that have ended (killed, crashed, hung); done where no loop over the
   // processes is under way.
   void reap();
-  // In a separate process's OS process: the device's keyboards or an icon, as they change.
-  void adopt(const std::string& what, const Array& arguments);
 
   // A library the loader maps into every process that starts from now on.
   void installLibrary(std::string path, platform::LibraryFactory factory);
@@ -140,7 +138,9 @@ class Device {
 
  private:
   // Tells every separate process of a change to the device's keyboards or icons.
-  void tellSeparateProcesses(const std::string& what);
+  void tellSeparateProcessesKeyboards();
+  void tellSeparateProcessesIcons();
+  friend class Process;  // a separate process adopts the device's keyboards and icons
   void traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who = "device");
 
   FileStore files_;

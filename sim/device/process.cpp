@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "sim/device/device.h"
+#include "sim/device/process_calls.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
 #include "sim/standins/locale.h"
@@ -15,14 +16,6 @@
 namespace orvane::sim {
 
 namespace sel = platform::sel;
-
-namespace {
-// A separate process's answer read as a boolean.
-bool truth(const Value& answer) {
-  const bool* b = std::get_if<bool>(&answer.storage());
-  return b != nullptr && *b;
-}
-}  // namespace
 
 namespace {
 std::string traceName(std::string_view bundleIdentifier) {
@@ -130,7 +123,7 @@ void Process::enqueue(std::function<void()> task, std::string_view source) {
 }
 
 bool Process::runOneTask() {
-  if (separate_) return truth(remote("runOneTask"));
+  if (separate_) return forward<&Process::runOneTask>();
   if (suspended_ || mainQueue_.empty()) return false;
   Task task = std::move(mainQueue_.front());
   mainQueue_.pop_front();
@@ -152,13 +145,13 @@ std::string Process::objectName(const objc::Id& object) {
 // ---- notifications ----
 
 bool Process::observesDarwin(std::string_view name) const {
-  if (separate_) return truth(const_cast<Process*>(this)->remote("observesDarwin", {Value(std::string(name))}));
+  if (separate_) return const_cast<Process*>(this)->forward<&Process::observesDarwin>(std::string(name));
   return std::any_of(darwinObservers_.begin(), darwinObservers_.end(), [&](const auto& o) { return o.first == name; });
 }
 
 void Process::queueDarwinDelivery(const std::string& name) {
   if (separate_) {
-    remote("queueDarwinDelivery", {Value(name)});
+    forward<&Process::queueDarwinDelivery>(name);
     return;
   }
   if (suspended_) return hold(true, platform::Notification{name, std::nullopt});
@@ -175,16 +168,14 @@ void Process::queueDarwinDelivery(const std::string& name) {
 }
 
 bool Process::observesDistributed(std::string_view name) const {
-  if (separate_) return truth(const_cast<Process*>(this)->remote("observesDistributed", {Value(std::string(name))}));
+  if (separate_) return const_cast<Process*>(this)->forward<&Process::observesDistributed>(std::string(name));
   return std::any_of(distributedObservers_.begin(), distributedObservers_.end(),
                      [&](const auto& o) { return o.first == name; });
 }
 
 void Process::queueDistributedDelivery(const platform::Notification& notification) {
   if (separate_) {
-    remote("queueDistributedDelivery",
-           {Value(notification.name),
-            notification.userInfo ? Value(Array{Value(*notification.userInfo)}) : Value(Array{})});
+    forward<&Process::queueDistributedDelivery>(notification);
     return;
   }
   if (suspended_) return hold(false, notification);
@@ -209,7 +200,7 @@ void Process::hold(bool darwin, const platform::Notification& notification) {
 }
 
 bool Process::suspend() {
-  if (separate_) return truth(remote("suspend"));
+  if (separate_) return forward<&Process::suspend>();
   if (isSpringBoard() || suspended_) return false;
   if (ui_->keyboardShown) hideKeyboard();
   suspended_ = true;
@@ -218,7 +209,7 @@ bool Process::suspend() {
 }
 
 bool Process::resume() {
-  if (separate_) return truth(remote("resume"));
+  if (separate_) return forward<&Process::resume>();
   if (!suspended_) return false;
   suspended_ = false;
   trace("resume");
@@ -257,7 +248,7 @@ void Process::deliverLocal(const platform::Notification& notification) {
 
 void Process::showKeyboard() {
   if (separate_) {
-    remote("showKeyboard");
+    forward<&Process::showKeyboard>();
     return;
   }
   ui_->keyboardShown = true;
@@ -266,7 +257,7 @@ void Process::showKeyboard() {
 
 void Process::hideKeyboard() {
   if (separate_) {
-    remote("hideKeyboard");
+    forward<&Process::hideKeyboard>();
     return;
   }
   postLocal(std::string(platform::names::kUIKeyboardWillHideNotification));
@@ -274,7 +265,7 @@ void Process::hideKeyboard() {
 }
 
 bool Process::tapKey(std::string_view keyName) {
-  if (separate_) return truth(remote("tapKey", {Value(std::string(keyName))}));
+  if (separate_) return forward<&Process::tapKey>(std::string(keyName));
   auto center = keyCenter(*ui_, keyName);
   if (!center) return false;
   trace("tap", {{"key", std::string(keyName)}});
@@ -285,7 +276,7 @@ bool Process::tapKey(std::string_view keyName) {
 
 void Process::tapNowhere() {
   if (separate_) {
-    remote("tapNowhere");
+    forward<&Process::tapNowhere>();
     return;
   }
   trace("tap", {{"key", "(none)"}});
@@ -295,7 +286,7 @@ void Process::tapNowhere() {
 
 void Process::nextKeyboardStep() {
   if (separate_) {
-    remote("nextKeyboardStep");
+    forward<&Process::nextKeyboardStep>();
     return;
   }
   const bool plain = systemSendsPlainStep(stepForms_, version_);
@@ -305,8 +296,7 @@ void Process::nextKeyboardStep() {
 
 platform::StringList Process::askSwitcherList() {
   if (separate_) {
-    remote("askSwitcherList");
-    return lastSwitcherList_.value_or(std::nullopt);
+    return forward<&Process::askSwitcherList>();
   }
   platform::StringList list = objc::send(ui_->switcherView, sel::inputModes);
   lastSwitcherList_ = list;
@@ -317,7 +307,7 @@ platform::StringList Process::askSwitcherList() {
 }
 
 bool Process::askLabel(std::string_view keyName) {
-  if (separate_) return truth(remote("askLabel", {Value(std::string(keyName))}));
+  if (separate_) return forward<&Process::askLabel>(std::string(keyName));
   const objc::Id key = keyNamed(*ui_, keyName);
   if (!key) return false;
   platform::String label = objc::send(key, sel::displayString);
@@ -327,7 +317,7 @@ bool Process::askLabel(std::string_view keyName) {
 }
 
 bool Process::unlock() {
-  if (separate_) return truth(remote("unlock"));
+  if (separate_) return forward<&Process::unlock>();
   if (!ui_->lockScreen) return false;
   objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
   return true;
@@ -339,7 +329,7 @@ void Process::addAlert(Alert alert) {
 }
 
 bool Process::dismissAlert() {
-  if (separate_) return truth(remote("dismissAlert"));
+  if (separate_) return forward<&Process::dismissAlert>();
   for (auto it = alerts_.rbegin(); it != alerts_.rend(); ++it) {
     if (!it->dismissed) {
       it->dismissed = true;
@@ -477,7 +467,7 @@ bool Process::flushPreferences(std::string_view app) {
 
 void Process::flushAllPreferences() {
   if (separate_) {
-    remote("flushAllPreferences");
+    forward<&Process::flushAllPreferences>();
     return;
   }
   while (!pendingPreferences_.empty()) flushPreferences(std::string(pendingPreferences_.begin()->first));

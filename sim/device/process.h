@@ -21,6 +21,7 @@ namespace orvane::sim {
 
 class Channel;
 class Device;
+struct SeparateState;
 struct Ui;
 
 class Process final : public platform::System,
@@ -117,6 +118,13 @@ class Process final : public platform::System,
   bool unlock();
   bool dismissAlert();
 
+  // Served in a separate process's own OS process only: what it does when the device asks it to
+  // crash or hang, and the device's keyboards and icons as they change.
+  [[noreturn]] void crashNow();
+  [[noreturn]] void hangForever();
+  void adoptKeyboards(const std::vector<InputMode>& modes);
+  void adoptIcons(const std::map<std::pair<std::string, int>, IconKind>& icons);
+
   // State that expectations read.
   std::optional<std::string> currentInputMode() const;
   const std::vector<Alert>& alerts() const { return alerts_; }
@@ -199,16 +207,21 @@ class Process final : public platform::System,
   std::string capitalizedString(std::string_view s) override;
 
  private:
-  friend class Device;  // tells separate processes of the device's changes (remote)
+  friend class Device;      // tells separate processes of the device's changes (remote)
+  friend class DeviceSide;  // a separate process killed in the middle of a write
   void buildClasses();
   // The separate process's side (sim/device/separate.cpp).
   [[noreturn]] void childMain(int fd);
-  Value serve(const std::string& method, const Array& arguments);
-  Dictionary snapshot() const;
-  void apply(const Dictionary& state);
-  // Calls the separate process; its answer's result (empty when the method gives none, or when
-  // the process ended during the call: it is then reaped and its end traced).
-  Value remote(const std::string& method, Array arguments = {});
+  Value serve(std::size_t call, const Array& arguments);
+  SeparateState snapshot();
+  void apply(SeparateState state);
+  // Calls the separate process (call number `call` of the protocol); its answer's result, or
+  // nothing when the process ended during the call (it is then reaped and its end traced).
+  std::optional<Value> remote(std::size_t call, Array arguments = {});
+  // Calls `Member` in the separate process, its arguments and result as the protocol's table
+  // types them (sim/device/process_calls.h).
+  template <auto Member, typename... Given>
+  auto forward(const Given&... given);
   // The process has ended with `status` ("SIGKILL", "exit 1", ...) for `reason`.
   void ended(const std::string& status, const std::string& reason);
   void deliverLocal(const platform::Notification& notification);
@@ -239,6 +252,7 @@ class Process final : public platform::System,
   std::vector<std::pair<std::string, platform::NotificationHandler>> localObservers_;
   std::vector<Alert> alerts_;
   std::vector<std::string> log_;
+  std::size_t logReported_ = 0;  // in a separate process: the log lines its answers have carried
   std::vector<std::string> installedHooks_;
   std::optional<platform::StringList> lastSwitcherList_;
   std::optional<platform::String> lastLabel_;
