@@ -44,7 +44,7 @@ class DynamicListenerTest : public ::testing::Test {
     listener_ = objc::sendClass(cls_, sel::sharedListener);
   }
   rig::Rig device_;
-  sim::Process* springboard_ = nullptr;
+  sim::LocalProcess* springboard_ = nullptr;
   objc::Class* cls_ = nullptr;
   objc::Id listener_;
 };

@@ -19,7 +19,7 @@ bool appliesDefault(const Value& defaultKeyboard) {
   rig::Rig device;
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"DefaultKeyboard", defaultKeyboard}});
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   app.showKeyboard();
   return app.pendingTasks() == 1;
 }
@@ -49,8 +49,8 @@ TEST(Agent, TheShownFlagBelongsToEachProcess) {
   rig::Rig device;
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"DefaultKeyboard", Value("fr_FR")}});
-  sim::Process& one = device.start("com.example.one");
-  sim::Process& two = device.start("com.example.two");
+  sim::LocalProcess& one = device.start("com.example.one");
+  sim::LocalProcess& two = device.start("com.example.two");
   one.showKeyboard();
   two.showKeyboard();
   device.device().runUntilIdle();

@@ -35,13 +35,13 @@ struct BenchDevice {
     device->files().setDurable(false);
     device->setKeyboards(keyboards);
     device->files().writeAtomically(kSettingsPath, sim::serializePlist(Value(settings), format).value());
-    app = &device->start("com.example.app");
+    app = device->start("com.example.app").local();
   }
   Orvane& extension() { return *rig::extensionIn(*app); }
 
   rig::Rig rig;
   sim::Device* device;
-  sim::Process* app = nullptr;
+  sim::LocalProcess* app = nullptr;  // the fast runtime: every process is this one
 };
 
 }  // namespace orvane::bench

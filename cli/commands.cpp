@@ -384,7 +384,7 @@ void ScenarioRunner::Impl::post(Args& args) {
   const std::string name = args.word("notification name");
   if (center == "darwin") {
     args.end();
-    from.CFNotificationCenterPostNotification(name, true);
+    from.postDarwin(name);
   } else if (center == "distributed") {
     std::optional<Dictionary> userInfo;
     if (auto v = args.optionalValue("user info")) {

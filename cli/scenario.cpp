@@ -118,7 +118,7 @@ Value ScenarioRunner::Impl::state() const {
   for (const auto& p : device.processes()) {
     Dictionary entry = {{"name", Value(p->name())},
                         {"bundleIdentifier", Value(p->bundleIdentifier())},
-                        {"keyboardShown", Value(p->ui().keyboardShown)}};
+                        {"keyboardShown", Value(p->keyboardShown())}};
     if (auto mode = p->currentInputMode()) entry.emplace("inputMode", Value(*mode));
     Array alerts;
     for (const auto& alert : p->alerts()) {

@@ -186,7 +186,7 @@ namespace {
 // The shell's Ctrl-C: the run loop asks between tasks, and stops there with the work left queued.
 TEST(ScenarioLanguage, AnInterruptedRunStopsBetweenTasksAndSaysSo) {
   rig::Rig device;
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   std::function<void()> again = [&] { app.dispatchAsyncMain(again); };
   app.dispatchAsyncMain(again);
   int asked = 0;
@@ -200,7 +200,7 @@ TEST(ScenarioLanguage, AnInterruptedRunStopsBetweenTasksAndSaysSo) {
 
 TEST(ScenarioLanguage, ARunThatStopsAtTheRunawayBoundFails) {
   rig::Rig device;
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   std::function<void()> again = [&] { app.dispatchAsyncMain(again); };
   app.dispatchAsyncMain(again);
   std::ostringstream out;

@@ -26,8 +26,8 @@ struct FuzzDevice {
     device->setVersion(version);
     device->setActivatorInstalled(true);
     device->setKeyboards(std::vector<std::string>{"en_US@hw=US;sw=QWERTY", "fr_FR", "emoji@sw=Emoji", "de_DE"});
-    springboard = &device->start("com.apple.springboard");
-    app = &device->start("com.example.app");
+    springboard = &rig.start("com.apple.springboard");
+    app = &rig.start("com.example.app");
   }
   void putFile(std::string_view path, std::string_view bytes) {
     if (!device->files().writeAtomically(path, bytes)) broken("cannot write the input file");
@@ -36,8 +36,8 @@ struct FuzzDevice {
 
   rig::Rig rig;
   sim::Device* device;
-  sim::Process* springboard = nullptr;
-  sim::Process* app = nullptr;
+  sim::LocalProcess* springboard = nullptr;
+  sim::LocalProcess* app = nullptr;
 };
 
 }  // namespace orvane::fuzz

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   f.putFile(kSettingsPath, input);
   const auto before = sim::parsePlist(input);
-  sim::fireActivatorEvent(*f.springboard, "net.varnholt.orvane.change-mode");
+  f.springboard->fireActivatorEvent("net.varnholt.orvane.change-mode");
   const auto after = f.readFile(kSettingsPath);
   if (!after) fuzz::broken("the settings file disappeared");
   const Dictionary* old = before ? before->value.dictionary() : nullptr;

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   f.putFile(kPath, input);
   const auto before = sim::parsePlist(input);
-  sim::fireActivatorEvent(*f.springboard, "net.varnholt.orvane.change-autocorrection");
+  f.springboard->fireActivatorEvent("net.varnholt.orvane.change-autocorrection");
   const auto after = f.readFile(kPath);
   if (!after) fuzz::broken("the system preferences file disappeared");
   const Dictionary* old = before ? before->value.dictionary() : nullptr;

@@ -10,7 +10,7 @@ namespace sel = platform::sel;
 
 class CyclingTest : public ::testing::Test {
  protected:
-  sim::Process& startWith(const std::vector<std::string>& selected) {
+  sim::LocalProcess& startWith(const std::vector<std::string>& selected) {
     device_.keyboards({"en_US", "fr_FR", "de_DE"});
     Array list(selected.begin(), selected.end());
     device_.writeSettings({{"SelectedKeyboards", Value(list)}});
@@ -24,7 +24,7 @@ TEST_F(CyclingTest, TheContextIsFinishedBeforeTheTaskIsQueued) {
     rig::Rig device;
     device.keyboards({"en_US", "fr_FR", "de_DE"});
     device.writeSettings({{"SelectedKeyboards", Value(Array(selection.begin(), selection.end()))}});
-    sim::Process& app = device.start("com.example.app");
+    sim::LocalProcess& app = device.start("com.example.app");
     decltype(sel::finishExecution)::Imp system;
     std::vector<std::size_t> pendingAtFinish;
     platform::MSHookMessageEx(
@@ -41,7 +41,7 @@ TEST_F(CyclingTest, TheContextIsFinishedBeforeTheTaskIsQueued) {
 }
 
 TEST_F(CyclingTest, TheCapturedKeyboardLivesUntilItsTaskHasRun) {
-  sim::Process& app = startWith({"fr_FR", "de_DE"});
+  sim::LocalProcess& app = startWith({"fr_FR", "de_DE"});
   objc::Id keyboard = objc::sendClass(app.objc_getClass("UIKeyboardImpl"), sel::new_);
   std::weak_ptr<objc::Object> watch = keyboard;
   objc::send(keyboard, sel::setInputModeToNextInPreferredListWithExecutionContext, objc::Id{});
@@ -54,7 +54,7 @@ TEST_F(CyclingTest, TheCapturedKeyboardLivesUntilItsTaskHasRun) {
 }
 
 TEST_F(CyclingTest, NextSelectedKeyboardIndexReadsTheStateOfTheMoment) {
-  sim::Process& app = startWith({"en_US", "de_DE"});
+  sim::LocalProcess& app = startWith({"en_US", "de_DE"});
   KeyboardCycler& cycler = device_.extension(app.bundleIdentifier()).cycler();
   EXPECT_EQ(cycler.nextSelectedKeyboardIndex(), 2);
   device_.keyboards({});
@@ -69,7 +69,7 @@ TEST_F(CyclingTest, NextSelectedKeyboardIndexReadsTheStateOfTheMoment) {
 // Nothing read from one fetch of the active input modes serves another: each look at them asks
 // every mode for its identifier again, although the platform answers the same array.
 TEST_F(CyclingTest, TheIdentifiersAreReadAfreshAtEveryLook) {
-  sim::Process& app = startWith({"fr_FR", "de_DE"});
+  sim::LocalProcess& app = startWith({"fr_FR", "de_DE"});
   int identifierReads = 0;
   decltype(sel::valueForKey)::Imp system;
   platform::MSHookMessageEx(
@@ -87,7 +87,7 @@ TEST_F(CyclingTest, TheIdentifiersAreReadAfreshAtEveryLook) {
 }
 
 TEST_F(CyclingTest, ACommitPositionBeyondTheListUsesTheFirstMode) {
-  sim::Process& app = startWith({"fr_FR", "de_DE"});
+  sim::LocalProcess& app = startWith({"fr_FR", "de_DE"});
   device_.extension(app.bundleIdentifier()).cycler().commitKeyboardSwitch(7, nullptr, false);
   EXPECT_EQ(app.currentInputMode(), "en_US");
   EXPECT_EQ(device_.device().preferences().copy("KeyboardLastUsed", "com.apple.Preferences"), Value("en_US"));

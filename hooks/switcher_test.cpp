@@ -13,7 +13,7 @@ int systemListsForOneAsk(double version, std::int32_t mode) {
   device.device().setVersion(version);
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"mode", Value(mode)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   const int before = app.ui().systemSwitcherLists;
   app.askSwitcherList();
   return app.ui().systemSwitcherLists - before;
@@ -29,7 +29,7 @@ TEST(GlobeTouch, TheGuardAndReloadRunBeforeTheKeyIsKnown) {
   rig::Rig device;
   device.keyboards({"en_US", "fr_FR"});
   device.writeSettings({{"mode", Value(3)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   Settings& settings = device.extension(app.bundleIdentifier()).settings();
   // A touch that hits no key still reloads: the cache follows the file afterwards.
   device.writeSettings({{"mode", Value(2)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
@@ -44,7 +44,7 @@ TEST(GlobeTouch, TheKeyIsHitTestedBeforeTheModeIsLookedAt) {
     rig::Rig device;
     device.keyboards({"en_US", "fr_FR"});
     device.writeSettings({{"mode", Value(mode)}, {"SelectedKeyboards", Value(Array{Value("fr_FR")})}});
-    sim::Process& app = device.start("com.example.app");
+    sim::LocalProcess& app = device.start("com.example.app");
     int hitTests = 0;
     decltype(platform::sel::keyHitTest)::Imp system;
     platform::MSHookMessageEx(

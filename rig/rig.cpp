@@ -34,10 +34,16 @@ std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, Files
 Rig::Rig(bool withExtension)
     : device_(withExtension ? makeDevice(root_.path()) : std::make_unique<sim::Device>(root_.path())) {}
 
-sim::Process& Rig::process(std::string_view bundleIdentifier) {
-  sim::Process* p = device_->find(bundleIdentifier);
-  if (p == nullptr) throw std::logic_error("no such process");
+sim::LocalProcess& Rig::start(std::string_view bundleIdentifier) {
+  sim::LocalProcess* p = device_->start(bundleIdentifier).local();
+  if (p == nullptr) throw std::logic_error("a rig's processes run in this OS process");
   return *p;
+}
+
+sim::LocalProcess& Rig::process(std::string_view bundleIdentifier) {
+  sim::Process* p = device_->find(bundleIdentifier);
+  if (p == nullptr || p->local() == nullptr) throw std::logic_error("no such process");
+  return *p->local();
 }
 
 Orvane& Rig::extension(std::string_view bundleIdentifier) {

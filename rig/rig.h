@@ -55,9 +55,11 @@ class Rig {
 
   sim::Device& device() { return *device_; }
   const sim::Device& device() const { return *device_; }
-  sim::Process& start(std::string_view bundleIdentifier) { return device_->start(bundleIdentifier); }
-  // A running process; throws std::logic_error when there is none of that name.
-  sim::Process& process(std::string_view bundleIdentifier);
+  // A process started, or running: in this OS process (the fast runtime, as every rig's device runs
+  // them), so that a test reaches its classes and the platform it gives the extension. Throws
+  // std::logic_error when there is none of that name.
+  sim::LocalProcess& start(std::string_view bundleIdentifier);
+  sim::LocalProcess& process(std::string_view bundleIdentifier);
   // The extension in a running process; throws std::logic_error when it is not loaded there.
   Orvane& extension(std::string_view bundleIdentifier);
 

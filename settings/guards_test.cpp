@@ -21,7 +21,7 @@ struct Row {
   const char* marker;  // marker written, or nullptr
 };
 
-sim::Process& startIn(rig::Rig& device, const Row& row) {
+sim::LocalProcess& startIn(rig::Rig& device, const Row& row) {
   device.keyboards({"en_US"});
   if (row.file) {
     device.writeSettings(row.keyboards ? Dictionary{{"SelectedKeyboards", Value(Array{Value("en_US")})}}
@@ -42,7 +42,7 @@ std::vector<std::string> markersWritten(rig::Rig& device) {
 
 class GuardsTest : public ::testing::Test {
  protected:
-  sim::Process& setUp(const Row& row) { return startIn(device_, row); }
+  sim::LocalProcess& setUp(const Row& row) { return startIn(device_, row); }
   rig::Rig device_;
 };
 
@@ -58,7 +58,7 @@ TEST_F(GuardsTest, IsConfiguredFollowsItsTruthTable) {
   };
   for (const Row& row : rows) {
     rig::Rig device;
-    sim::Process& app = startIn(device, row);
+    sim::LocalProcess& app = startIn(device, row);
     EXPECT_EQ(device.extension(app.bundleIdentifier()).guards().isConfigured(), row.expected);
     if (row.notice) {
       ASSERT_EQ(app.alerts().size(), 1u);
@@ -80,7 +80,7 @@ TEST_F(GuardsTest, IsSettingsFilePresentFollowsItsTruthTable) {
   };
   for (const Row& row : rows) {
     rig::Rig device;
-    sim::Process& app = startIn(device, row);
+    sim::LocalProcess& app = startIn(device, row);
     EXPECT_EQ(device.extension(app.bundleIdentifier()).guards().isSettingsFilePresent(), row.expected);
     ASSERT_EQ(app.alerts().size(), row.notice ? 1u : 0u);
     if (row.notice) {
@@ -91,7 +91,7 @@ TEST_F(GuardsTest, IsSettingsFilePresentFollowsItsTruthTable) {
 }
 
 TEST_F(GuardsTest, TheCommonPathReadsNoPreference) {
-  sim::Process& app = setUp({true, true, std::nullopt, std::nullopt, true, nullptr, nullptr});
+  sim::LocalProcess& app = setUp({true, true, std::nullopt, std::nullopt, true, nullptr, nullptr});
   Guards& guards = device_.extension(app.bundleIdentifier()).guards();
   const std::size_t before = app.preferenceReads();
   EXPECT_TRUE(guards.isConfigured());
@@ -100,7 +100,7 @@ TEST_F(GuardsTest, TheCommonPathReadsNoPreference) {
 }
 
 TEST_F(GuardsTest, TheNotConfiguredMarkerIsSharedAndEachNoticeShowsOnce) {
-  sim::Process& app = setUp({false, false, std::nullopt, std::nullopt, false, nullptr, nullptr});
+  sim::LocalProcess& app = setUp({false, false, std::nullopt, std::nullopt, false, nullptr, nullptr});
   Guards& guards = device_.extension(app.bundleIdentifier()).guards();
   EXPECT_FALSE(guards.isSettingsFilePresent());
   EXPECT_FALSE(guards.isConfigured());
@@ -130,7 +130,7 @@ TEST_F(GuardsTest, TheNoticeIsShownBeforeItsMarkerIsSet) {
 
 TEST_F(GuardsTest, TheWelcomeFollowsTheFirstUnlockOnlyEvenAcrossRestarts) {
   device_.keyboards({"en_US"});
-  sim::Process* springboard = &device_.start("com.apple.springboard");
+  sim::LocalProcess* springboard = &device_.start("com.apple.springboard");
   ASSERT_TRUE(springboard->unlock());
   ASSERT_EQ(springboard->alerts().size(), 1u);
   EXPECT_EQ(springboard->alerts()[0].message,

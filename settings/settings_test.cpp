@@ -28,7 +28,7 @@ class SettingsTest : public ::testing::Test {
 
 TEST_F(SettingsTest, WithoutAFileEverythingTakesItsDefault) {
   device_.keyboards({"en_US"});
-  sim::Process& app = device_.start("com.example.app");
+  sim::LocalProcess& app = device_.start("com.example.app");
   const Settings& settings = device_.extension(app.bundleIdentifier()).settings();
   EXPECT_TRUE(settings.cache().enabled);
   EXPECT_EQ(settings.cache().mode, 1);
@@ -108,7 +108,7 @@ TEST_F(SettingsTest, FilesOfTheWrongShapeYieldTheDefaults) {
 TEST_F(SettingsTest, EachSelectedIdentifierFetchesTheActiveModesAnewAndAnEmptySelectionNone) {
   device_.keyboards({"A", "B"});
   device_.writeSettings(selecting({"A", "B", "C"}));
-  sim::Process& app = device_.start("com.example.app");
+  sim::LocalProcess& app = device_.start("com.example.app");
   int fetches = 0;
   decltype(platform::sel::activeInputModes)::Imp system;
   platform::MSHookMessageEx(

@@ -22,7 +22,7 @@ class VersionChoice : public ::testing::TestWithParam<double> {};
 TEST_P(VersionChoice, ExactlyOneNextKeyboardStepIsReplaced) {
   rig::Rig device;
   device.device().setVersion(GetParam());
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   // The form the system's keyboard has: the plain step up to 793.0, the one with a context above.
   const bool plain = GetParam() <= 793.0;
   const auto& hooks = app.installedHooks();
@@ -86,7 +86,7 @@ TEST(StartUp, ActivatorInAnApplicationIsSilent) {
   rig::Rig device;
   device.device().setActivatorInstalled(true);
   device.keyboards({"en_US"});
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   EXPECT_TRUE(app.logLines().empty());
   EXPECT_TRUE(device.events("activator-register").empty());
   EXPECT_EQ(app.installedHooks().size(), 5u);
@@ -96,7 +96,7 @@ TEST(StartUp, WithoutActivatorEveryProcessSaysSoAndStillInstallsEverything) {
   rig::Rig device;
   device.keyboards({"en_US"});
   for (const char* id : {"com.apple.springboard", "com.example.app"}) {
-    sim::Process& p = device.start(id);
+    sim::LocalProcess& p = device.start(id);
     EXPECT_THAT(p.logLines(), ElementsAre("\x1b[1;35m[Orvane] ACTIVATOR NOT INSTALLED - SUPPORT DISABLED\x1b[0m"));
     EXPECT_EQ(p.installedHooks().size(), p.isSpringBoard() ? 6u : 5u);
     EXPECT_TRUE(p.observesDarwin("net.varnholt.orvane/prefsChanged"));

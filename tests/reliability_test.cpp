@@ -99,7 +99,7 @@ TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFil
     for (int k = 0; k < kActions; ++k) {
       const std::int64_t atStart = writerValue(own->files().read(kSettingsPath, 1 << 20).value_or(""));
       written = -1;
-      sim::fireActivatorEvent(springboard, "net.varnholt.orvane.change-mode");
+      springboard.fireActivatorEvent("net.varnholt.orvane.change-mode");
       if (written >= 0 && written < atStart) ++older;
       own->runUntilIdle();
     }
@@ -262,7 +262,7 @@ TEST(Storage, SettingsFilesAsDeepAndLargeAsRealWritersMakeThemRead) {
                           {"Deep", deep},
                           {"Blob", Value(Data(std::size_t{2} << 20, 0x5A))}},
                          format);
-    sim::Process& app = device.start("com.example.app");
+    sim::LocalProcess& app = device.start("com.example.app");
     app.tapKey("International-Key");
     ASSERT_TRUE(device.device().runUntilIdle().idle);
     EXPECT_EQ(app.currentInputMode(), "de_DE");
@@ -289,7 +289,7 @@ TEST(Storage, AFileThatSharesPastTheBoundIsHandedOverAsItIsAndNeverWrittenOutInF
                         {"Bomb", sharedBomb()}});
   const auto before = device.device().files().read(kSettingsPath, sim::kMaxPlistBytes);
   ASSERT_LT(before->size(), 1000u);
-  sim::Process& app = device.start("com.example.app");
+  sim::LocalProcess& app = device.start("com.example.app");
   app.tapKey("International-Key");
   ASSERT_TRUE(device.device().runUntilIdle().idle);
   EXPECT_EQ(app.currentInputMode(), "de_DE") << "mode 1 read its keys beside the shared value";
@@ -352,7 +352,7 @@ TEST(Storage, AutoCorrectionBesideASharedValueToggles) {
   ASSERT_TRUE(device.device().files().writeAtomically(
       *sim::PreferenceStore::domainPath("com.apple.Preferences"),
       *sim::serializePlist(Value(Dictionary{{"Bomb", sharedBomb()}}), sim::PlistFormat::kBinary)));
-  sim::Process& springBoard = device.start("com.apple.springboard");
+  sim::LocalProcess& springBoard = device.start("com.apple.springboard");
   std::vector<std::optional<Value>> stored;
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(springBoard.fireActivatorEvent("net.varnholt.orvane.change-autocorrection"));
@@ -372,7 +372,7 @@ TEST(Storage, WhatIsNotARegularFileAtTheSettingsPathReadsAsUnreadableAtOnce) {
     std::filesystem::create_directories(host.parent_path());
     ASSERT_EQ(fifo ? ::mkfifo(host.c_str(), 0644) : ::mkdir(host.c_str(), 0755), 0);
     ::alarm(30);
-    sim::Process& app = device.start("com.example.app");
+    sim::LocalProcess& app = device.start("com.example.app");
     app.tapKey("International-Key");
     ASSERT_TRUE(device.device().runUntilIdle().idle);
     ::alarm(0);
@@ -414,8 +414,8 @@ TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
                             {"SelectedKeyboards", Value(selection())}});
     };
     write();
-    sim::Process& springboard = device.start("com.apple.springboard");
-    sim::Process& app = device.start("com.example.app");
+    sim::LocalProcess& springboard = device.start("com.apple.springboard");
+    sim::LocalProcess& app = device.start("com.example.app");
     for (int i = 0; i < 4; ++i) {
       app.tapKey("International-Key");
       app.nextKeyboardStep();
@@ -424,7 +424,7 @@ TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
       app.showKeyboard();
       app.hideKeyboard();
       for (const char* name : {"net.varnholt.orvane.change-keyboard", "net.varnholt.orvane.change-mode", "en_US"}) {
-        sim::fireActivatorEvent(springboard, name);
+        springboard.fireActivatorEvent(name);
       }
       ASSERT_TRUE(device.device().runUntilIdle(500).idle)
           << "round " << round << ": keyboards " << ::testing::PrintToString(keyboards) << ", settings "

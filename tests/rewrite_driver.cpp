@@ -52,9 +52,9 @@ int main(int argc, char** argv) {
   }
   sim::Process& springboard = t.start("com.apple.springboard");
   if (action == "mode") {
-    sim::fireActivatorEvent(springboard, "net.varnholt.orvane.change-mode");
+    springboard.fireActivatorEvent("net.varnholt.orvane.change-mode");
   } else if (action == "autocorrection-file" || action == "autocorrection-pref") {
-    sim::fireActivatorEvent(springboard, "net.varnholt.orvane.change-autocorrection");
+    springboard.fireActivatorEvent("net.varnholt.orvane.change-autocorrection");
   } else if (action == "globe-tap") {
     sim::Process& app = t.start("com.example.app");
     app.tapKey(sim::kGlobeKeyName);

@@ -21,7 +21,7 @@ TEST(SharedObject, StartsItselfInSpringBoardAndExportsTheSystemsNames) {
       kSettingsPath,
       "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>SelectedKeyboards</key><array><string>fr_FR</string>"
       "<string>de_DE</string></array></dict></plist>"));
-  sim::Process& springBoard = device->start(sim::kSpringBoard);
+  sim::LocalProcess& springBoard = *device->start(sim::kSpringBoard).local();
 
   // The object the loader mapped, from its install path on the device.
   const auto file = device->files().resolve(kInstallPath);

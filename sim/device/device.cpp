@@ -108,6 +108,21 @@ bool Device::writePreference(std::string_view who, std::string_view key, const s
   return result.written;
 }
 
+void Device::adoptKeyboards(const std::vector<InputMode>& modes) {
+  activeInputModes_ = modes;
+  ++keyboardsGeneration_;
+}
+
+void Device::tellSeparateProcessesKeyboards() {
+  if (!separateProcesses_) return;
+  for (const auto& p : processes_) p->keyboardsChanged(activeInputModes_);
+}
+
+void Device::tellSeparateProcessesIcons() {
+  if (!separateProcesses_) return;
+  for (const auto& p : processes_) p->iconsChanged(appIcons_);
+}
+
 void Device::setAppIcon(const std::string& displayIdentifier, int size, IconKind kind) {
   appIcons_.insert_or_assign({displayIdentifier, size}, kind);
   tellSeparateProcessesIcons();
@@ -137,24 +152,28 @@ bool Device::installSharedObject(std::string path, const std::filesystem::path& 
 Process& Device::start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus) {
   if (Process* running = find(bundleIdentifier)) return *running;
   reap();
+  const int status = applicationMainStatus.value_or(applicationMainStatus_);
   if (separateProcesses_) {
-    processes_.push_back(std::make_unique<Process>(*this, std::string(bundleIdentifier),
-                                                   applicationMainStatus.value_or(applicationMainStatus_)));
-    processes_.back()->spawn();
-    return *processes_.back();
+    processes_.push_back(std::make_unique<RemoteProcess>(*this, std::string(bundleIdentifier), status));
+  } else {
+    auto made = std::make_unique<LocalProcess>(*this, std::string(bundleIdentifier), status);
+    // The real runtime is one per OS process: once a simulated process has run in it, its classes
+    // are there to stay, and another simulated process needs an OS process of its own.
+    if (made->runtime().objc_getClass("UIKeyboardImpl") != nullptr) {
+      throw std::runtime_error(
+          "this program's runtime holds one simulated process and has held one already: on the real runtime "
+          "every simulated process needs an OS process of its own, which this build does not make yet");
+    }
+    processes_.push_back(std::move(made));
   }
-  auto made = std::make_unique<Process>(*this, std::string(bundleIdentifier),
-                                        applicationMainStatus.value_or(applicationMainStatus_));
-  // The real runtime is one per OS process: once a simulated process has run in it, its classes
-  // are there to stay, and another simulated process needs an OS process of its own.
-  if (made->runtime().objc_getClass("UIKeyboardImpl") != nullptr) {
-    throw std::runtime_error(
-        "this program's runtime holds one simulated process and has held one already: on the real runtime "
-        "every simulated process needs an OS process of its own, which this build does not make yet");
-  }
-  processes_.push_back(std::move(made));
+  // A process that cannot start (no OS process, no connection to it) is not left half made.
   Process& process = *processes_.back();
-  process.boot();
+  try {
+    process.boot();
+  } catch (...) {
+    processes_.pop_back();
+    throw;
+  }
   return process;
 }
 

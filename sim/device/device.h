@@ -20,6 +20,8 @@
 
 namespace orvane::sim {
 
+class RemoteProcess;
+
 inline constexpr std::string_view kSpringBoard = "com.apple.springboard";
 inline constexpr std::string_view kGlobalPreferencesDomain = platform::names::kGlobalPreferencesDomain;
 inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
@@ -88,7 +90,11 @@ class Device {
   // the device process over `parent`; its trace goes there, and file faults are drawn there.
   void becomeChild(Channel& parent);
   // In the device process: serves a separate process's call of the daemons and buses.
-  Value serveProcess(Process& from, std::size_t call, const Array& arguments);
+  Value serveProcess(RemoteProcess& from, std::size_t call, const Array& arguments);
+  // In a separate process's OS process: the device's keyboards and icons, as the device process
+  // tells them.
+  void adoptKeyboards(const std::vector<InputMode>& modes);
+  void adoptIcons(const std::map<std::pair<std::string, int>, IconKind>& icons) { appIcons_ = icons; }
   // Takes out the processes that have ended (killed, crashed, hung); done where no loop over the
   // processes is under way.
   void reap();
@@ -140,7 +146,6 @@ class Device {
   // Tells every separate process of a change to the device's keyboards or icons.
   void tellSeparateProcessesKeyboards();
   void tellSeparateProcessesIcons();
-  friend class Process;  // a separate process adopts the device's keyboards and icons
   void traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who = "device");
 
   FileStore files_;

@@ -7,7 +7,6 @@
 #include <cctype>
 
 #include "sim/device/device.h"
-#include "sim/device/process_calls.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
 #include "sim/standins/locale.h"
@@ -23,35 +22,35 @@ std::string traceName(std::string_view bundleIdentifier) {
 }
 }  // namespace
 
-Process::Process(Device& device, std::string bundleIdentifier, int applicationMainStatus)
-    : device_(device),
+LocalProcess::LocalProcess(Device& device, std::string bundleIdentifier, int applicationMainStatus)
+    : Process(device, std::move(bundleIdentifier)),
       version_(device.version()),
       stepForms_(device.keyboardStepForms().value_or(keyboardStepFormsOf(version_))),
-      bundleIdentifier_(std::move(bundleIdentifier)),
-      name_(traceName(bundleIdentifier_)),
       runtime_(makeProcessRuntime()),
       applicationMainStatus_(applicationMainStatus),
       ui_(std::make_unique<Ui>()) {}
 
-Process::~Process() {
-  if (link_) {
-    // The connection closes: the separate process ends, as at its exit.
-    link_.reset();
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
+LocalProcess::~LocalProcess() {
   // The libraries' own objects go first, while the classes they were made of still exist.
   libraries_.clear();
   mainQueue_.clear();
 }
 
+Process::Process(Device& device, std::string bundleIdentifier)
+    : device_(device), bundleIdentifier_(std::move(bundleIdentifier)), name_(traceName(bundleIdentifier_)) {}
+
 bool Process::isSpringBoard() const { return bundleIdentifier_ == kSpringBoard; }
 
-void Process::trace(std::string kind, TraceFields fields) {
+void Process::trace(std::string kind, Trace::Fields fields) {
   device_.trace().add(name_, std::move(kind), std::move(fields));
 }
 
-void Process::boot() {
+void Process::postDarwin(const std::string& name) {
+  trace("darwin-post", {{"name", name}});
+  device_.postDarwin(name);
+}
+
+void LocalProcess::boot() {
   buildUi(*this, *ui_);
   buildResourceClasses(*this);
   // The keyboard starts on the last used keyboard when that is active, else on the first one.
@@ -89,7 +88,7 @@ void Process::boot() {
   trace("main-returned", {{"status", std::to_string(status)}});
 }
 
-void Process::mapLibrary(const std::string& path, const platform::LibraryFactory& factory) {
+void LocalProcess::mapLibrary(const std::string& path, const platform::LibraryFactory& factory) {
   libraries_.push_back(factory(platform()));
   trace("library-load", {{"path", path}});
   libraries_.back()->loadClasses();
@@ -99,11 +98,11 @@ void Process::mapLibrary(const std::string& path, const platform::LibraryFactory
 namespace {
 // The process whose loader is mapping a shared object, and the object's device path: the system's
 // dlopen runs the object's constructor, which reaches the loader through platform::libraryMapped.
-Process* mappingProcess = nullptr;
+LocalProcess* mappingProcess = nullptr;
 const std::string* mappingPath = nullptr;
 }  // namespace
 
-void Process::mapSharedObject(const std::string& path) {
+void LocalProcess::mapSharedObject(const std::string& path) {
   const auto file = device_.files().resolve(path);
   mappingProcess = this;
   mappingPath = &path;
@@ -116,14 +115,13 @@ void Process::mapSharedObject(const std::string& path) {
   }
 }
 
-void Process::enqueue(std::function<void()> task, std::string_view source) {
+void LocalProcess::enqueue(std::function<void()> task, std::string_view source) {
   const std::uint64_t number = ++tasksQueued_;
   trace("main-queue-async", {{"task", std::to_string(number)}, {"source", std::string(source)}});
   mainQueue_.push_back(Task{number, std::move(task)});
 }
 
-bool Process::runOneTask() {
-  if (separate_) return forward<&Process::runOneTask>();
+bool LocalProcess::runOneTask() {
   if (suspended_ || mainQueue_.empty()) return false;
   Task task = std::move(mainQueue_.front());
   mainQueue_.pop_front();
@@ -132,7 +130,7 @@ bool Process::runOneTask() {
   return true;
 }
 
-std::string Process::objectName(const objc::Id& object) {
+std::string LocalProcess::objectName(const objc::Id& object) {
   if (!object) return "nil";
   auto& entry = objectNames_[object.get()];
   if (entry.first.expired() || entry.second.empty()) {
@@ -144,16 +142,11 @@ std::string Process::objectName(const objc::Id& object) {
 
 // ---- notifications ----
 
-bool Process::observesDarwin(std::string_view name) const {
-  if (separate_) return const_cast<Process*>(this)->forward<&Process::observesDarwin>(std::string(name));
+bool LocalProcess::observesDarwin(std::string_view name) const {
   return std::any_of(darwinObservers_.begin(), darwinObservers_.end(), [&](const auto& o) { return o.first == name; });
 }
 
-void Process::queueDarwinDelivery(const std::string& name) {
-  if (separate_) {
-    forward<&Process::queueDarwinDelivery>(name);
-    return;
-  }
+void LocalProcess::queueDarwinDelivery(const std::string& name) {
   if (suspended_) return hold(true, platform::Notification{name, std::nullopt});
   enqueue(
       [this, name] {
@@ -167,17 +160,12 @@ void Process::queueDarwinDelivery(const std::string& name) {
       "darwin");
 }
 
-bool Process::observesDistributed(std::string_view name) const {
-  if (separate_) return const_cast<Process*>(this)->forward<&Process::observesDistributed>(std::string(name));
+bool LocalProcess::observesDistributed(std::string_view name) const {
   return std::any_of(distributedObservers_.begin(), distributedObservers_.end(),
                      [&](const auto& o) { return o.first == name; });
 }
 
-void Process::queueDistributedDelivery(const platform::Notification& notification) {
-  if (separate_) {
-    forward<&Process::queueDistributedDelivery>(notification);
-    return;
-  }
+void LocalProcess::queueDistributedDelivery(const platform::Notification& notification) {
   if (suspended_) return hold(false, notification);
   enqueue(
       [this, notification] {
@@ -193,14 +181,13 @@ void Process::queueDistributedDelivery(const platform::Notification& notificatio
 // Darwin posts to a suspended process coalesce, one delivery per name (notify(3): posts may be
 // coalesced); distributed ones as CFNotificationSuspensionBehaviorCoalesce says: only the last of a
 // name is kept, with its user info.
-void Process::hold(bool darwin, const platform::Notification& notification) {
+void LocalProcess::hold(bool darwin, const platform::Notification& notification) {
   std::erase_if(held_, [&](const Held& h) { return h.darwin == darwin && h.notification.name == notification.name; });
   held_.push_back(Held{darwin, notification});
   trace("notification-held", {{"center", darwin ? "darwin" : "distributed"}, {"name", notification.name}});
 }
 
-bool Process::suspend() {
-  if (separate_) return forward<&Process::suspend>();
+bool LocalProcess::suspend() {
   if (isSpringBoard() || suspended_) return false;
   if (ui_->keyboardShown) hideKeyboard();
   suspended_ = true;
@@ -208,8 +195,7 @@ bool Process::suspend() {
   return true;
 }
 
-bool Process::resume() {
-  if (separate_) return forward<&Process::resume>();
+bool LocalProcess::resume() {
   if (!suspended_) return false;
   suspended_ = false;
   trace("resume");
@@ -225,18 +211,18 @@ bool Process::resume() {
   return true;
 }
 
-void Process::addLocalObserver(std::string name, platform::NotificationHandler handler) {
+void LocalProcess::addLocalObserver(std::string name, platform::NotificationHandler handler) {
   localObservers_.emplace_back(std::move(name), std::move(handler));
 }
 
-void Process::addDistributedObserver(std::string name, platform::NotificationHandler handler) {
+void LocalProcess::addDistributedObserver(std::string name, platform::NotificationHandler handler) {
   trace("distributed-observe", {{"name", name}});
   distributedObservers_.emplace_back(std::move(name), std::move(handler));
 }
 
-void Process::postLocal(const std::string& name) { deliverLocal(platform::Notification{name, std::nullopt}); }
+void LocalProcess::postLocal(const std::string& name) { deliverLocal(platform::Notification{name, std::nullopt}); }
 
-void Process::deliverLocal(const platform::Notification& notification) {
+void LocalProcess::deliverLocal(const platform::Notification& notification) {
   trace("local-notification", {{"name", notification.name}});
   const auto observers = localObservers_;
   for (const auto& [observed, handler] : observers) {
@@ -246,26 +232,17 @@ void Process::deliverLocal(const platform::Notification& notification) {
 
 // ---- the keyboard, as a user drives it ----
 
-void Process::showKeyboard() {
-  if (separate_) {
-    forward<&Process::showKeyboard>();
-    return;
-  }
+void LocalProcess::showKeyboard() {
   ui_->keyboardShown = true;
   postLocal(std::string(platform::names::kUIKeyboardWillShowNotification));
 }
 
-void Process::hideKeyboard() {
-  if (separate_) {
-    forward<&Process::hideKeyboard>();
-    return;
-  }
+void LocalProcess::hideKeyboard() {
   postLocal(std::string(platform::names::kUIKeyboardWillHideNotification));
   ui_->keyboardShown = false;
 }
 
-bool Process::tapKey(std::string_view keyName) {
-  if (separate_) return forward<&Process::tapKey>(std::string(keyName));
+bool LocalProcess::tapKey(std::string_view keyName) {
   auto center = keyCenter(*ui_, keyName);
   if (!center) return false;
   trace("tap", {{"key", std::string(keyName)}});
@@ -274,30 +251,19 @@ bool Process::tapKey(std::string_view keyName) {
   return true;
 }
 
-void Process::tapNowhere() {
-  if (separate_) {
-    forward<&Process::tapNowhere>();
-    return;
-  }
+void LocalProcess::tapNowhere() {
   trace("tap", {{"key", "(none)"}});
   objc::send(ui_->layout, sel::touchUp, makeTouch(*this, *ui_, platform::Point{-100, -100}));
   reportUnfinishedContexts(*this, *ui_);
 }
 
-void Process::nextKeyboardStep() {
-  if (separate_) {
-    forward<&Process::nextKeyboardStep>();
-    return;
-  }
+void LocalProcess::nextKeyboardStep() {
   const bool plain = systemSendsPlainStep(stepForms_, version_);
   platform::sendNextKeyboardStep(ui_->keyboardImpl, plain, plain ? objc::Id{} : makeExecutionContext(*this, *ui_));
   reportUnfinishedContexts(*this, *ui_);
 }
 
-platform::StringList Process::askSwitcherList() {
-  if (separate_) {
-    return forward<&Process::askSwitcherList>();
-  }
+platform::StringList LocalProcess::askSwitcherList() {
   platform::StringList list = objc::send(ui_->switcherView, sel::inputModes);
   lastSwitcherList_ = list;
   Array values;
@@ -306,8 +272,7 @@ platform::StringList Process::askSwitcherList() {
   return list;
 }
 
-bool Process::askLabel(std::string_view keyName) {
-  if (separate_) return forward<&Process::askLabel>(std::string(keyName));
+bool LocalProcess::askLabel(std::string_view keyName) {
   const objc::Id key = keyNamed(*ui_, keyName);
   if (!key) return false;
   platform::String label = objc::send(key, sel::displayString);
@@ -316,20 +281,18 @@ bool Process::askLabel(std::string_view keyName) {
   return true;
 }
 
-bool Process::unlock() {
-  if (separate_) return forward<&Process::unlock>();
+bool LocalProcess::unlock() {
   if (!ui_->lockScreen) return false;
   objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
   return true;
 }
 
-void Process::addAlert(Alert alert) {
+void LocalProcess::addAlert(Alert alert) {
   trace("alert", {{"title", alert.title}, {"message", alert.message}, {"button", alert.button}});
   alerts_.push_back(std::move(alert));
 }
 
-bool Process::dismissAlert() {
-  if (separate_) return forward<&Process::dismissAlert>();
+bool LocalProcess::dismissAlert() {
   for (auto it = alerts_.rbegin(); it != alerts_.rend(); ++it) {
     if (!it->dismissed) {
       it->dismissed = true;
@@ -340,31 +303,58 @@ bool Process::dismissAlert() {
   return false;
 }
 
-std::optional<std::string> Process::currentInputMode() const { return ui_->currentInputMode; }
+std::optional<std::string> LocalProcess::currentInputMode() const { return ui_->currentInputMode; }
+bool LocalProcess::keyboardShown() const { return ui_->keyboardShown; }
 
-bool Process::tracing() const { return device_.trace().wanted(); }
-const std::vector<InputMode>& Process::activeInputModes() const { return device_.activeInputModes(); }
-std::uint64_t Process::keyboardsGeneration() const { return device_.keyboardsGeneration(); }
-FileStore& Process::files() { return device_.files(); }
-std::optional<IconKind> Process::appIcon(const std::string& displayIdentifier, int size) const {
+// One OS process holds every process: an end is modelled, the process taken out as it is.
+bool LocalProcess::end(End how) {
+  if (ended_) return true;
+  if (how == End::kKillMidWrite) return false;
+  ended_ = true;
+  trace("exit", {{"status", how == End::kCrash ? "SIGABRT" : "SIGKILL"},
+                 {"reason", how == End::kCrash  ? "crashed"
+                            : how == End::kHang ? "hung"
+                                                : "killed"}});
+  return true;
+}
+
+bool LocalProcess::fireActivatorEvent(const std::string& name) { return sim::fireActivatorEvent(*this, name); }
+
+std::optional<std::string> LocalProcess::askActivatorListener(const std::string& name, const std::string& what,
+                                                              const std::string& argument) {
+  return sim::askActivatorListener(*this, name, what, argument);
+}
+
+// In an OS process of its own, the process keeps its copy of the device's keyboards and icons.
+void LocalProcess::keyboardsChanged(const std::vector<InputMode>& modes) { device_.adoptKeyboards(modes); }
+
+void LocalProcess::iconsChanged(const std::map<std::pair<std::string, int>, IconKind>& icons) {
+  device_.adoptIcons(icons);
+}
+
+bool LocalProcess::tracing() const { return device_.trace().wanted(); }
+const std::vector<InputMode>& LocalProcess::activeInputModes() const { return device_.activeInputModes(); }
+std::uint64_t LocalProcess::keyboardsGeneration() const { return device_.keyboardsGeneration(); }
+FileStore& LocalProcess::files() { return device_.files(); }
+std::optional<IconKind> LocalProcess::appIcon(const std::string& displayIdentifier, int size) const {
   return device_.appIcon(displayIdentifier, size);
 }
-void Process::postDistributed(const platform::Notification& notification) {
+void LocalProcess::postDistributed(const platform::Notification& notification) {
   device_.postDistributed(*this, notification);
 }
 
 // ---- platform::System ----
 
-double Process::kCFCoreFoundationVersionNumber() { return version_; }
+double LocalProcess::kCFCoreFoundationVersionNumber() { return version_; }
 
-void Process::NSLog(const std::string& line) {
+void LocalProcess::NSLog(const std::string& line) {
   trace("log", {{"text", line}});
   log_.push_back(line);
 }
 
 // ---- platform::Runtime ----
 
-const void* Process::dlopen(std::string_view path, int) {
+const void* LocalProcess::dlopen(std::string_view path, int) {
   if (!device_.files().exists(path)) return nullptr;
   if (path == platform::names::kActivatorLibraryPath && objc_getClass("LAActivator") == nullptr) {
     loadActivatorClasses(*this);
@@ -373,8 +363,8 @@ const void* Process::dlopen(std::string_view path, int) {
   return this;
 }
 
-platform::HookResult Process::hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
-                                          std::shared_ptr<void> replacement) {
+platform::HookResult LocalProcess::hookMessage(objc::Class* cls, objc::Sel selector, const std::type_info& signature,
+                                               std::shared_ptr<void> replacement) {
   platform::HookResult result = runtime_->hookMessage(cls, selector, signature, std::move(replacement));
   const std::string className(cls ? objc::class_getName(cls) : "nil");
   const bool installed = platform::hookInstalled(result.status);
@@ -385,8 +375,8 @@ platform::HookResult Process::hookMessage(objc::Class* cls, objc::Sel selector, 
   return result;
 }
 
-platform::HookResult Process::hookFunction(std::string_view symbol, const std::type_info& signature,
-                                           std::shared_ptr<void> replacement) {
+platform::HookResult LocalProcess::hookFunction(std::string_view symbol, const std::type_info& signature,
+                                                std::shared_ptr<void> replacement) {
   platform::HookResult result = runtime_->hookFunction(symbol, signature, std::move(replacement));
   const bool installed = platform::hookInstalled(result.status);
   if (installed) installedHooks_.emplace_back(symbol);
@@ -395,7 +385,7 @@ platform::HookResult Process::hookFunction(std::string_view symbol, const std::t
   return result;
 }
 
-bool Process::revertHook(objc::Class* cls, objc::Sel selector) {
+bool LocalProcess::revertHook(objc::Class* cls, objc::Sel selector) {
   const bool reverted = runtime_->revertHook(cls, selector);
   if (reverted) {
     const std::string target = std::string(objc::class_getName(cls)) + " " + std::string(selector);
@@ -413,7 +403,7 @@ bool Process::revertHook(objc::Class* cls, objc::Sel selector) {
 // read answers from a dictionary built at the first read, from the file and this process's own
 // writes not yet flushed; this process's synchronize, set or remove drops it. So a value another
 // process writes is seen only after this process synchronizes.
-const Dictionary& Process::preferenceView(std::string_view app) {
+const Dictionary& LocalProcess::preferenceView(std::string_view app) {
   auto it = preferenceViews_.find(app);
   if (it == preferenceViews_.end()) {
     Dictionary view = device_.preferenceDomain(app);
@@ -433,7 +423,7 @@ const Dictionary& Process::preferenceView(std::string_view app) {
 
 // A key the application's domain does not hold is looked for in the domain every application shares
 // (".GlobalPreferences"), as CFPreferencesCopyAppValue searches the preference domains in order.
-std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, std::string_view app) {
+std::optional<Value> LocalProcess::CFPreferencesCopyAppValue(std::string_view key, std::string_view app) {
   ++preferenceReads_;
   const Dictionary& view = preferenceView(app);
   if (auto it = view.find(key); it != view.end()) return it->second;
@@ -443,7 +433,8 @@ std::optional<Value> Process::CFPreferencesCopyAppValue(std::string_view key, st
   return it == global.end() ? std::nullopt : std::optional<Value>(it->second);
 }
 
-void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) {
+void LocalProcess::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value,
+                                            std::string_view app) {
   // Held by the process until it synchronizes the domain (or ends): the file does not hold it yet.
   if (tracing()) {
     trace("pref-set", {{"domain", std::string(app)},
@@ -456,7 +447,7 @@ void Process::CFPreferencesSetAppValue(std::string_view key, const std::optional
   preferenceViews_.erase(std::string(app));
 }
 
-bool Process::flushPreferences(std::string_view app) {
+bool LocalProcess::flushPreferences(std::string_view app) {
   auto pending = pendingPreferences_.find(app);
   if (pending == pendingPreferences_.end()) return true;
   bool all = true;
@@ -465,11 +456,7 @@ bool Process::flushPreferences(std::string_view app) {
   return all;
 }
 
-void Process::flushAllPreferences() {
-  if (separate_) {
-    forward<&Process::flushAllPreferences>();
-    return;
-  }
+void LocalProcess::flushAllPreferences() {
   while (!pendingPreferences_.empty()) flushPreferences(std::string(pendingPreferences_.begin()->first));
 }
 
@@ -499,14 +486,14 @@ std::optional<bool> preferenceBoolean(const Value& value) {
 
 }  // namespace
 
-bool Process::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) {
+bool LocalProcess::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) {
   const auto value = CFPreferencesCopyAppValue(key, app);
   const auto reading = value ? preferenceBoolean(*value) : std::nullopt;
   if (valid != nullptr) *valid = reading.has_value();
   return reading.value_or(false);
 }
 
-bool Process::CFPreferencesAppSynchronize(std::string_view app) {
+bool LocalProcess::CFPreferencesAppSynchronize(std::string_view app) {
   // This process's writes reach the file, and its copy of the domain is dropped: the next read sees
   // what every process has written and synchronized.
   trace("pref-sync", {{"domain", std::string(app)}});
@@ -517,9 +504,9 @@ bool Process::CFPreferencesAppSynchronize(std::string_view app) {
 
 // ---- platform::Files ----
 
-bool Process::fileExistsAtPath(std::string_view path) { return device_.files().exists(path); }
+bool LocalProcess::fileExistsAtPath(std::string_view path) { return device_.files().exists(path); }
 
-std::optional<Dictionary> Process::dictionaryWithContentsOfFile(std::string_view path) {
+std::optional<Dictionary> LocalProcess::dictionaryWithContentsOfFile(std::string_view path) {
   // What the file shares stays shared, as CoreFoundation's reader keeps it (CFBinaryPList.c caches
   // every object by its offset): a value written out in full past any bound costs nothing here.
   auto stored = readDictionaryFile(device_.files(), path);
@@ -527,7 +514,7 @@ std::optional<Dictionary> Process::dictionaryWithContentsOfFile(std::string_view
   return std::move(stored->dictionary);
 }
 
-bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_view path) {
+bool LocalProcess::writeToFileAtomically(const Dictionary& dictionary, std::string_view path) {
   // writeToFile:atomically: of a dictionary writes an XML property list, whatever the old file was.
   const auto bytes = serializeFaithfully(Value(dictionary), PlistFormat::kXml);
   const bool ok = bytes && device_.files().writeAtomically(path, *bytes);
@@ -542,23 +529,20 @@ bool Process::writeToFileAtomically(const Dictionary& dictionary, std::string_vi
 
 // ---- platform::Notify ----
 
-void Process::CFNotificationCenterAddObserver(std::string_view name, std::function<void(std::string_view)> callback,
-                                              int) {
+void LocalProcess::CFNotificationCenterAddObserver(std::string_view name,
+                                                   std::function<void(std::string_view)> callback, int) {
   trace("darwin-observe", {{"name", std::string(name)}});
   darwinObservers_.emplace_back(std::string(name), std::move(callback));
 }
 
-void Process::CFNotificationCenterPostNotification(std::string_view name, bool) {
-  trace("darwin-post", {{"name", std::string(name)}});
-  device_.postDarwin(std::string(name));
-}
+void LocalProcess::CFNotificationCenterPostNotification(std::string_view name, bool) { postDarwin(std::string(name)); }
 
-void Process::notify_post(std::string_view name) {
+void LocalProcess::notify_post(std::string_view name) {
   trace("notify-post", {{"name", std::string(name)}});
   device_.postDarwin(std::string(name));
 }
 
-void Process::GSSendAppPreferencesChanged(std::string_view app, std::string_view key) {
+void LocalProcess::GSSendAppPreferencesChanged(std::string_view app, std::string_view key) {
   trace("gs-prefs-changed", {{"domain", std::string(app)}, {"key", std::string(key)}});
 }
 
@@ -566,7 +550,7 @@ void Process::GSSendAppPreferencesChanged(std::string_view app, std::string_view
 
 namespace orvane::sim {
 
-std::string Process::capitalizedString(std::string_view s) { return sim::capitalizedString(s); }
+std::string LocalProcess::capitalizedString(std::string_view s) { return sim::capitalizedString(s); }
 
 }  // namespace orvane::sim
 

@@ -1,6 +1,10 @@
-// One simulated process: its classes and method tables, its main queue, its notification observers,
-// its keyboard and user interface, its alerts and log, and the libraries loaded into it. It is also
-// the platform that those libraries see.
+// A process of the device, wherever it runs. `Process` is what the device and its users reach a
+// process through: the calls the device makes of it and the state expectations read.
+// `LocalProcess` runs in this OS process: its classes and method tables, its main queue, its
+// notification observers, its keyboard and user interface, its alerts and log, and the libraries
+// loaded into it; it is also the platform that those libraries see. `RemoteProcess`
+// (sim/device/remote_process.h) stands for a LocalProcess in an OS process of its own (the real
+// runtime) and forwards every call to it.
 #pragma once
 
 #include <deque>
@@ -9,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/services.h"
@@ -19,40 +24,28 @@
 
 namespace orvane::sim {
 
-class Channel;
 class Device;
+class LocalProcess;
 struct SeparateState;
 struct Ui;
 
-class Process final : public platform::System,
-                      public platform::Runtime,
-                      public platform::Preferences,
-                      public platform::Files,
-                      public platform::Notify,
-                      public platform::Strings,
-                      public Host {
+class Process {
  public:
-  // `applicationMainStatus`: what the system's UIApplicationMain returns in this process.
-  Process(Device& device, std::string bundleIdentifier, int applicationMainStatus);
-  ~Process() override;
+  Process(Device& device, std::string bundleIdentifier);
+  virtual ~Process() = default;
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
   // The name the trace gives the process.
   const std::string& name() const { return name_; }
-  bool isSpringBoard() const override;
-  platform::Platform platform() { return {*this, *this, *this, *this, *this, *this}; }
+  bool isSpringBoard() const;
+  // The process as this OS process runs it; nothing for one in an OS process of its own.
+  virtual LocalProcess* local() { return nullptr; }
 
   // Builds the process's classes, loads the device's libraries (class load, then their
   // initialiser) and enters UIApplicationMain.
-  void boot();
-
-  // Starts the process as an OS process of its own (the real runtime): the child boots it and
-  // answers every call below over a channel; this object forwards the calls and keeps a copy of
-  // the state expectations read, as the child reports it after each.
-  void spawn();
-  bool separate() const { return separate_; }
+  virtual void boot() = 0;
 
   // How a process can end other than by `stop`: killed (SIGKILL) now, or in the middle of its next
   // write of a file (a separate process only: the file is written but not yet in place); crashed
@@ -62,15 +55,138 @@ class Process final : public platform::System,
   enum class End { kKill, kKillMidWrite, kCrash, kHang };
   // Long enough that a busy machine never trips it.
   static constexpr int kHangBoundMilliseconds = 5000;
-  bool end(End how);
+  virtual bool end(End how) = 0;
   // Whether the process has ended that way (the device reaps it).
   bool ended() const { return ended_; }
 
+  // Runs the next task of the main queue; false when there is none or the process is suspended.
+  virtual bool runOneTask() = 0;
+  virtual std::size_t pendingTasks() const = 0;
+
+  // Deliveries from the device's notification buses, queued on the main queue.
+  virtual bool observesDarwin(std::string_view name) const = 0;
+  virtual void queueDarwinDelivery(const std::string& name) = 0;
+  virtual bool observesDistributed(std::string_view name) const = 0;
+  virtual void queueDistributedDelivery(const platform::Notification& notification) = 0;
+
+  // An application sent to the background: its keyboard is hidden (will-hide first), its main queue
+  // stops, and notifications posted to it meanwhile are held, one per name, until it resumes (see
+  // docs/device.md). False for SpringBoard or an application already in that state.
+  virtual bool suspend() = 0;
+  virtual bool resume() = 0;
+  bool suspended() const { return suspended_; }
+
+  // What a user does with the process's keyboard; each goes through the method tables.
+  virtual void showKeyboard() = 0;
+  virtual void hideKeyboard() = 0;
+  // A finger lifted from the key of that name ("International-Key" is the globe key); false when
+  // the layout has no such key.
+  virtual bool tapKey(std::string_view keyName) = 0;
+  virtual void tapNowhere() = 0;
+  // Sends the system's next-keyboard step (the form this system version has) to the keyboard.
+  virtual void nextKeyboardStep() = 0;
+  virtual platform::StringList askSwitcherList() = 0;
+  // Asks a key for its label (`displayString`); false when the layout has no such key.
+  virtual bool askLabel(std::string_view keyName) = 0;
+  // Completes an unlock on the lock screen; false outside SpringBoard.
+  virtual bool unlock() = 0;
+  virtual bool dismissAlert() = 0;
+
   // Activator's event dispatch in this process (SpringBoard): false when no listener has the name.
-  bool fireActivatorEvent(const std::string& name);
+  virtual bool fireActivatorEvent(const std::string& name) = 0;
   // A listener's answer to one of Activator's questions; nothing when it gives none.
+  virtual std::optional<std::string> askActivatorListener(const std::string& name, const std::string& what,
+                                                          const std::string& argument) = 0;
+  // Writes what the process set and has not synchronized, as a process does when it ends.
+  virtual void flushAllPreferences() = 0;
+  // The device's keyboards or icons changed: a process in an OS process of its own is told, and
+  // keeps them as its copy of the device's.
+  virtual void keyboardsChanged(const std::vector<InputMode>& modes) = 0;
+  virtual void iconsChanged(const std::map<std::pair<std::string, int>, IconKind>& icons) = 0;
+
+  // State that expectations read.
+  virtual std::optional<std::string> currentInputMode() const = 0;
+  virtual bool keyboardShown() const = 0;
+  const std::vector<Alert>& alerts() const { return alerts_; }
+  const std::vector<std::string>& logLines() const { return log_; }
+  const std::vector<std::string>& installedHooks() const { return installedHooks_; }
+  const std::optional<platform::StringList>& lastSwitcherList() const { return lastSwitcherList_; }
+  const std::optional<platform::String>& lastLabel() const { return lastLabel_; }
+  std::size_t preferenceReads() const { return preferenceReads_; }
+
+  // An event of this process's trace.
+  void trace(std::string kind, Trace::Fields fields = {});
+  // A Darwin notification this process posts (CFNotificationCenterPostNotification on the Darwin
+  // center): traced as its post, then on the device's bus.
+  void postDarwin(const std::string& name);
+
+ protected:
+  Device& device_;
+  std::string bundleIdentifier_;
+  std::string name_;
+  // What expectations read: kept by the process itself (local), or as its answers report it (remote).
+  std::vector<Alert> alerts_;
+  std::vector<std::string> log_;
+  std::vector<std::string> installedHooks_;
+  std::optional<platform::StringList> lastSwitcherList_;
+  std::optional<platform::String> lastLabel_;
+  std::size_t preferenceReads_ = 0;
+  bool suspended_ = false;
+  bool ended_ = false;
+};
+
+class LocalProcess final : public Process,
+                           public platform::System,
+                           public platform::Runtime,
+                           public platform::Preferences,
+                           public platform::Files,
+                           public platform::Notify,
+                           public platform::Strings,
+                           public Host {
+ public:
+  // `applicationMainStatus`: what the system's UIApplicationMain returns in this process.
+  LocalProcess(Device& device, std::string bundleIdentifier, int applicationMainStatus);
+  ~LocalProcess() override;
+
+  LocalProcess* local() override { return this; }
+  bool isSpringBoard() const override { return Process::isSpringBoard(); }
+  platform::Platform platform() { return {*this, *this, *this, *this, *this, *this}; }
+
+  // The calls of Process, made here.
+  void boot() override;
+  bool end(End how) override;
+  bool runOneTask() override;
+  std::size_t pendingTasks() const override { return mainQueue_.size(); }
+  bool observesDarwin(std::string_view name) const override;
+  void queueDarwinDelivery(const std::string& name) override;
+  bool observesDistributed(std::string_view name) const override;
+  void queueDistributedDelivery(const platform::Notification& notification) override;
+  bool suspend() override;
+  bool resume() override;
+  void showKeyboard() override;
+  void hideKeyboard() override;
+  bool tapKey(std::string_view keyName) override;
+  void tapNowhere() override;
+  void nextKeyboardStep() override;
+  platform::StringList askSwitcherList() override;
+  bool askLabel(std::string_view keyName) override;
+  bool unlock() override;
+  bool dismissAlert() override;
+  bool fireActivatorEvent(const std::string& name) override;
   std::optional<std::string> askActivatorListener(const std::string& name, const std::string& what,
-                                                  const std::string& argument);
+                                                  const std::string& argument) override;
+  void flushAllPreferences() override;
+  void keyboardsChanged(const std::vector<InputMode>& modes) override;
+  void iconsChanged(const std::map<std::pair<std::string, int>, IconKind>& icons) override;
+  std::optional<std::string> currentInputMode() const override;
+  bool keyboardShown() const override;
+
+  // In an OS process of its own (sim/device/separate.cpp): boots when the device asks, serves the
+  // device's calls over the connection `fd` until the device closes it, then exits.
+  [[noreturn]] void serveDevice(int fd);
+  // What it does there when the device asks it to crash or hang.
+  [[noreturn]] void crashNow();
+  [[noreturn]] void hangForever();
 
   // The loader: makes a library for this process, loads its classes and runs its initialiser.
   void mapLibrary(const std::string& path, const platform::LibraryFactory& factory);
@@ -80,61 +196,14 @@ class Process final : public platform::System,
   // The main queue. Every task is numbered and traced when queued ("main-queue-async", with what
   // queued it) and when it runs ("main-queue-run").
   void enqueue(std::function<void()> task, std::string_view source);
-  // Runs the next task; false when there is none or the process is suspended.
-  bool runOneTask();
-  std::size_t pendingTasks() const { return separate_ ? separatePending_ : mainQueue_.size(); }
 
-  // Deliveries from the device's notification buses, queued on the main queue.
-  bool observesDarwin(std::string_view name) const;
-  void queueDarwinDelivery(const std::string& name);
-  bool observesDistributed(std::string_view name) const;
-  void queueDistributedDelivery(const platform::Notification& notification);
   // Posts a local notification, delivered at once to this process's observers.
   void postLocal(const std::string& name) override;
   // Adds an observer of the process's local or distributed notification center.
   void addLocalObserver(std::string name, platform::NotificationHandler handler) override;
   void addDistributedObserver(std::string name, platform::NotificationHandler handler) override;
 
-  // An application sent to the background: its keyboard is hidden (will-hide first), its main queue
-  // stops, and notifications posted to it meanwhile are held, one per name, until it resumes (see
-  // docs/device.md). False for SpringBoard or an application already in that state.
-  bool suspend();
-  bool resume();
-  bool suspended() const { return suspended_; }
-
-  // What a user does with the process's keyboard; each goes through the method tables.
-  void showKeyboard();
-  void hideKeyboard();
-  // A finger lifted from the key of that name ("International-Key" is the globe key); false when
-  // the layout has no such key.
-  bool tapKey(std::string_view keyName);
-  void tapNowhere();
-  // Sends the system's next-keyboard step (the form this system version has) to the keyboard.
-  void nextKeyboardStep();
-  platform::StringList askSwitcherList();
-  // Asks a key for its label (`displayString`); false when the layout has no such key.
-  bool askLabel(std::string_view keyName);
-  // Completes an unlock on the lock screen; false outside SpringBoard.
-  bool unlock();
-  bool dismissAlert();
-
-  // Served in a separate process's own OS process only: what it does when the device asks it to
-  // crash or hang, and the device's keyboards and icons as they change.
-  [[noreturn]] void crashNow();
-  [[noreturn]] void hangForever();
-  void adoptKeyboards(const std::vector<InputMode>& modes);
-  void adoptIcons(const std::map<std::pair<std::string, int>, IconKind>& icons);
-
-  // State that expectations read.
-  std::optional<std::string> currentInputMode() const;
-  const std::vector<Alert>& alerts() const { return alerts_; }
-  const std::vector<std::string>& logLines() const { return log_; }
-  const std::vector<std::string>& installedHooks() const { return installedHooks_; }
-  const std::optional<platform::StringList>& lastSwitcherList() const { return lastSwitcherList_; }
-  const std::optional<platform::String>& lastLabel() const { return lastLabel_; }
-  std::size_t preferenceReads() const { return preferenceReads_; }
   const std::vector<std::unique_ptr<platform::Library>>& libraries() const { return libraries_; }
-
   Device& device() { return device_; }
   Ui& ui() { return *ui_; }
 
@@ -142,7 +211,7 @@ class Process final : public platform::System,
   platform::Runtime& runtime() override { return *this; }
   double systemVersion() override { return version_; }
   KeyboardStepForms keyboardStepForms() override { return stepForms_; }
-  void trace(std::string kind, TraceFields fields = {}) override;
+  void trace(std::string kind, TraceFields fields = {}) override { Process::trace(std::move(kind), std::move(fields)); }
   bool tracing() const override;
   // The name the trace gives an object: its class and a number, the same for as long as it lives
   // ("DynamicListener#1"); "nil" for none.
@@ -188,8 +257,6 @@ class Process final : public platform::System,
   void CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value, std::string_view app) override;
   bool CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) override;
   bool CFPreferencesAppSynchronize(std::string_view app) override;
-  // Writes what the process set and has not synchronized, as a process does when it ends.
-  void flushAllPreferences();
 
   // platform::Files
   bool fileExistsAtPath(std::string_view path) override;
@@ -207,35 +274,20 @@ class Process final : public platform::System,
   std::string capitalizedString(std::string_view s) override;
 
  private:
-  friend class Device;      // tells separate processes of the device's changes (remote)
-  friend class DeviceSide;  // a separate process killed in the middle of a write
   void buildClasses();
-  // The separate process's side (sim/device/separate.cpp).
-  [[noreturn]] void childMain(int fd);
+  // Serves one call of the device (the protocol's call number `call`): its result, and the state
+  // expectations read as it now is (sim/device/separate.cpp).
   Value serve(std::size_t call, const Array& arguments);
   SeparateState snapshot();
-  void apply(SeparateState state);
-  // Calls the separate process (call number `call` of the protocol); its answer's result, or
-  // nothing when the process ended during the call (it is then reaped and its end traced).
-  std::optional<Value> remote(std::size_t call, Array arguments = {});
-  // Calls `Member` in the separate process, its arguments and result as the protocol's table
-  // types them (sim/device/process_calls.h).
-  template <auto Member, typename... Given>
-  auto forward(const Given&... given);
-  // The process has ended with `status` ("SIGKILL", "exit 1", ...) for `reason`.
-  void ended(const std::string& status, const std::string& reason);
   void deliverLocal(const platform::Notification& notification);
   void hold(bool darwin, const platform::Notification& notification);
   const Dictionary& preferenceView(std::string_view app);
   // Writes the domain's pending values to its file; false when one did not reach it.
   bool flushPreferences(std::string_view app);
 
-  Device& device_;
   // The system a process runs on does not change under it: the version is the one it booted with.
   double version_;
   KeyboardStepForms stepForms_;
-  std::string bundleIdentifier_;
-  std::string name_;
   std::unique_ptr<ProcessRuntime> runtime_;
   struct Task {
     std::uint64_t number;
@@ -250,14 +302,7 @@ class Process final : public platform::System,
   std::vector<std::pair<std::string, std::function<void(std::string_view)>>> darwinObservers_;
   std::vector<std::pair<std::string, platform::NotificationHandler>> distributedObservers_;
   std::vector<std::pair<std::string, platform::NotificationHandler>> localObservers_;
-  std::vector<Alert> alerts_;
-  std::vector<std::string> log_;
-  std::size_t logReported_ = 0;  // in a separate process: the log lines its answers have carried
-  std::vector<std::string> installedHooks_;
-  std::optional<platform::StringList> lastSwitcherList_;
-  std::optional<platform::String> lastLabel_;
-  std::size_t preferenceReads_ = 0;
-  bool suspended_ = false;
+  std::size_t logReported_ = 0;  // in an OS process of its own: the log lines its answers have carried
   // Notifications held while suspended, in the order of their last post; one per center and name.
   struct Held {
     bool darwin;
@@ -268,14 +313,6 @@ class Process final : public platform::System,
   // Values set and not yet flushed, per domain, in the order set (the last value of each key).
   std::map<std::string, std::vector<std::pair<std::string, std::optional<Value>>>, std::less<>> pendingPreferences_;
   std::unique_ptr<Ui> ui_;
-  // Set when the process runs as an OS process of its own: the connection to it, and its id.
-  std::unique_ptr<Channel> link_;
-  int pid_ = -1;
-  bool separate_ = false;
-  std::size_t separatePending_ = 0;
-  bool ended_ = false;
-  // Set by end(kKillMidWrite): the separate process is killed at its next write of a file.
-  bool killMidWrite_ = false;
   // Last, so that the libraries go first when the process ends, as at a real exit.
   std::vector<std::unique_ptr<platform::Library>> libraries_;
 };

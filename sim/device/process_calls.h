@@ -12,6 +12,7 @@
 
 #include "sim/device/device.h"
 #include "sim/device/protocol.h"
+#include "sim/device/remote_process.h"
 
 namespace orvane::sim {
 
@@ -77,28 +78,29 @@ struct Wire<SeparateState> {
   }
 };
 
-// What the device asks of a process.
+// What the device asks of a process: the members of the LocalProcess in the process's OS process.
 using DeviceToProcess =
-    Protocol<Call<&Process::boot, "boot">, Call<&Process::runOneTask, "runOneTask">,
-             Call<&Process::observesDarwin, "observesDarwin">,
-             Call<&Process::queueDarwinDelivery, "queueDarwinDelivery">,
-             Call<&Process::observesDistributed, "observesDistributed">,
-             Call<&Process::queueDistributedDelivery, "queueDistributedDelivery">, Call<&Process::suspend, "suspend">,
-             Call<&Process::resume, "resume">, Call<&Process::showKeyboard, "showKeyboard">,
-             Call<&Process::hideKeyboard, "hideKeyboard">, Call<&Process::tapKey, "tapKey">,
-             Call<&Process::tapNowhere, "tapNowhere">, Call<&Process::nextKeyboardStep, "nextKeyboardStep">,
-             Call<&Process::askSwitcherList, "askSwitcherList">, Call<&Process::askLabel, "askLabel">,
-             Call<&Process::unlock, "unlock">, Call<&Process::dismissAlert, "dismissAlert">,
-             Call<&Process::flushAllPreferences, "flushAllPreferences">,
-             Call<&Process::fireActivatorEvent, "fireActivatorEvent">,
-             Call<&Process::askActivatorListener, "askActivatorListener">, Call<&Process::crashNow, "crash">,
-             Call<&Process::hangForever, "hang">, Call<&Process::adoptKeyboards, "keyboards">,
-             Call<&Process::adoptIcons, "icons">>;
+    Protocol<Call<&LocalProcess::boot, "boot">, Call<&LocalProcess::runOneTask, "runOneTask">,
+             Call<&LocalProcess::observesDarwin, "observesDarwin">,
+             Call<&LocalProcess::queueDarwinDelivery, "queueDarwinDelivery">,
+             Call<&LocalProcess::observesDistributed, "observesDistributed">,
+             Call<&LocalProcess::queueDistributedDelivery, "queueDistributedDelivery">,
+             Call<&LocalProcess::suspend, "suspend">, Call<&LocalProcess::resume, "resume">,
+             Call<&LocalProcess::showKeyboard, "showKeyboard">, Call<&LocalProcess::hideKeyboard, "hideKeyboard">,
+             Call<&LocalProcess::tapKey, "tapKey">, Call<&LocalProcess::tapNowhere, "tapNowhere">,
+             Call<&LocalProcess::nextKeyboardStep, "nextKeyboardStep">,
+             Call<&LocalProcess::askSwitcherList, "askSwitcherList">, Call<&LocalProcess::askLabel, "askLabel">,
+             Call<&LocalProcess::unlock, "unlock">, Call<&LocalProcess::dismissAlert, "dismissAlert">,
+             Call<&LocalProcess::flushAllPreferences, "flushAllPreferences">,
+             Call<&LocalProcess::fireActivatorEvent, "fireActivatorEvent">,
+             Call<&LocalProcess::askActivatorListener, "askActivatorListener">, Call<&LocalProcess::crashNow, "crash">,
+             Call<&LocalProcess::hangForever, "hang">, Call<&LocalProcess::keyboardsChanged, "keyboards">,
+             Call<&LocalProcess::iconsChanged, "icons">>;
 
 // The device process's side of a process's calls: the daemons and buses, for the process `from`.
 class DeviceSide {
  public:
-  DeviceSide(Device& device, Process& from) : device_(device), from_(from) {}
+  DeviceSide(Device& device, RemoteProcess& from) : device_(device), from_(from) {}
 
   // An event of the process's trace, in the device's one order.
   void trace(const std::string& process, const std::string& kind, const Trace::Fields& fields);
@@ -115,7 +117,7 @@ class DeviceSide {
 
  private:
   Device& device_;
-  Process& from_;
+  RemoteProcess& from_;
 };
 
 // What a process asks of the device process.
@@ -128,7 +130,7 @@ using ProcessToDevice =
 // Calls the process's member in its own OS process; what the member gives by default when the
 // process ended during the call.
 template <auto Member, typename... Given>
-auto Process::forward(const Given&... given) {
+auto RemoteProcess::forward(const Given&... given) {
   return resultOf<Member>(
       remote(DeviceToProcess::idOf<Member>(), MemberOf<std::remove_cv_t<decltype(Member)>>::encode(given...)));
 }

@@ -97,7 +97,7 @@ std::set<std::string_view> namesOf() {
 TEST(Protocol, TheDevicesTablesNameEachCallOnce) {
   EXPECT_EQ(namesOf<DeviceToProcess>().size(), DeviceToProcess::size);
   EXPECT_EQ(namesOf<ProcessToDevice>().size(), ProcessToDevice::size);
-  EXPECT_EQ(DeviceToProcess::nameOf(DeviceToProcess::idOf<&Process::tapKey>()), "tapKey");
+  EXPECT_EQ(DeviceToProcess::nameOf(DeviceToProcess::idOf<&LocalProcess::tapKey>()), "tapKey");
   EXPECT_EQ(ProcessToDevice::nameOf(ProcessToDevice::idOf<&DeviceSide::fileFault>()), "fileFault");
   EXPECT_TRUE(ProcessToDevice::told<&DeviceSide::trace>());
   EXPECT_FALSE(ProcessToDevice::told<&DeviceSide::preferenceValue>());

@@ -18,24 +18,13 @@
 #include <stdexcept>
 
 #include "sim/device/process_calls.h"
-#include "sim/standins/activator.h"
 #include "sim/standins/ui.h"
 
 namespace orvane::sim {
 
 // ---- the device process's side ----
 
-void Device::tellSeparateProcessesKeyboards() {
-  if (!separateProcesses_) return;
-  for (const auto& p : processes_) p->forward<&Process::adoptKeyboards>(activeInputModes_);
-}
-
-void Device::tellSeparateProcessesIcons() {
-  if (!separateProcesses_) return;
-  for (const auto& p : processes_) p->forward<&Process::adoptIcons>(appIcons_);
-}
-
-Value Device::serveProcess(Process& from, std::size_t call, const Array& arguments) {
+Value Device::serveProcess(RemoteProcess& from, std::size_t call, const Array& arguments) {
   DeviceSide side(*this, from);
   return ProcessToDevice::serve(side, call, arguments);
 }
@@ -61,34 +50,19 @@ void DeviceSide::postDistributed(const platform::Notification& notification) {
   device_.postDistributed(from_, notification);
 }
 
-bool DeviceSide::fileFault(FileFault fault) {
-  // The write's bytes are in a temporary file, not yet put in place: a process told to die
-  // mid-write dies here.
-  if (fault == FileFault::kRename && from_.killMidWrite_) {
-    ::kill(from_.pid_, SIGKILL);
-    throw ChannelClosed("killed-mid-write");
-  }
-  return device_.files().meets(fault);
+bool DeviceSide::fileFault(FileFault fault) { return from_.meetsFault(fault); }
+
+RemoteProcess::RemoteProcess(Device& device, std::string bundleIdentifier, int applicationMainStatus)
+    : Process(device, std::move(bundleIdentifier)), applicationMainStatus_(applicationMainStatus) {}
+
+RemoteProcess::~RemoteProcess() {
+  if (!link_) return;
+  link_.reset();
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
 }
 
-void Device::becomeChild(Channel& parent) {
-  parent_ = &parent;
-  trace_.setRecording(false);
-  trace_.setSink([&parent](const TraceEvent& event) {
-    callOver<ProcessToDevice, &DeviceSide::trace>(parent, event.process, event.kind, event.fields);
-  });
-  files_.setFaultSource(
-      [&parent](FileFault fault) { return callOver<ProcessToDevice, &DeviceSide::fileFault>(parent, fault); });
-}
-
-void Process::adoptKeyboards(const std::vector<InputMode>& modes) {
-  device_.activeInputModes_ = modes;
-  ++device_.keyboardsGeneration_;
-}
-
-void Process::adoptIcons(const std::map<std::pair<std::string, int>, IconKind>& icons) { device_.appIcons_ = icons; }
-
-void Process::spawn() {
+void RemoteProcess::boot() {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
     throw std::runtime_error(std::string("cannot connect a process: ") + std::strerror(errno));
@@ -101,19 +75,25 @@ void Process::spawn() {
   }
   if (pid == 0) {
     ::close(fds[0]);
-    childMain(fds[1]);
+    // The connections to the other separate processes are the device's alone: held here, they
+    // would keep those processes from ever seeing the device close them.
+    for (const auto& p : device_.processes()) {
+      if (auto* other = dynamic_cast<RemoteProcess*>(p.get())) other->letGo();
+    }
+    (new LocalProcess(device_, bundleIdentifier_, applicationMainStatus_))->serveDevice(fds[1]);
   }
   ::close(fds[1]);
   pid_ = pid;
-  separate_ = true;
   link_ = std::make_unique<Channel>(fds[0]);
   link_->setHandler(
       [this](std::size_t call, const Array& arguments) { return device_.serveProcess(*this, call, arguments); });
   link_->setBound(kHangBoundMilliseconds);
-  forward<&Process::boot>();
+  forward<&LocalProcess::boot>();
 }
 
-std::optional<Value> Process::remote(std::size_t call, Array arguments) {
+void RemoteProcess::letGo() { link_.reset(); }
+
+std::optional<Value> RemoteProcess::remote(std::size_t call, Array arguments) {
   if (ended_) return std::nullopt;
   Value answer;
   try {
@@ -130,6 +110,30 @@ std::optional<Value> Process::remote(std::size_t call, Array arguments) {
   const Array& fields = wireArray(answer, 2);
   apply(Wire<SeparateState>::get(fields[1]));
   return fields[0];
+}
+
+void RemoteProcess::apply(SeparateState state) {
+  alerts_ = std::move(state.alerts);
+  log_.insert(log_.end(), std::make_move_iterator(state.newLogLines.begin()),
+              std::make_move_iterator(state.newLogLines.end()));
+  installedHooks_ = std::move(state.hooks);
+  preferenceReads_ = static_cast<std::size_t>(state.preferenceReads);
+  suspended_ = state.suspended;
+  keyboardShown_ = state.keyboardShown;
+  pendingTasks_ = static_cast<std::size_t>(state.pendingTasks);
+  inputMode_ = std::move(state.inputMode);
+  lastSwitcherList_ = std::move(state.switcherList);
+  lastLabel_ = std::move(state.label);
+}
+
+bool RemoteProcess::meetsFault(FileFault fault) {
+  // The write's bytes are in a temporary file, not yet put in place: a process told to die
+  // mid-write dies here.
+  if (fault == FileFault::kRename && killMidWrite_) {
+    ::kill(pid_, SIGKILL);
+    throw ChannelClosed("killed-mid-write");
+  }
+  return device_.files().meets(fault);
 }
 
 namespace {
@@ -149,7 +153,7 @@ std::string statusText(int status) {
 }
 }  // namespace
 
-void Process::ended(const std::string& status, const std::string& reason) {
+void RemoteProcess::ended(const std::string& status, const std::string& reason) {
   std::string exit = status;
   if (link_) {
     link_.reset();
@@ -160,16 +164,8 @@ void Process::ended(const std::string& status, const std::string& reason) {
   trace("exit", {{"status", exit}, {"reason", reason}});
 }
 
-bool Process::end(End how) {
+bool RemoteProcess::end(End how) {
   if (ended_) return true;
-  if (!link_) {
-    // One OS process holds every process: the end is modelled, the process taken out as it is.
-    if (how == End::kKillMidWrite) return false;
-    ended(how == End::kCrash ? "SIGABRT" : "SIGKILL", how == End::kCrash  ? "crashed"
-                                                      : how == End::kHang ? "hung"
-                                                                          : "killed");
-    return true;
-  }
   switch (how) {
     case End::kKill:
       ::kill(pid_, SIGKILL);
@@ -179,18 +175,84 @@ bool Process::end(End how) {
       killMidWrite_ = true;
       break;
     case End::kCrash:
-      forward<&Process::crashNow>();
+      forward<&LocalProcess::crashNow>();
       break;
     case End::kHang:
-      forward<&Process::hangForever>();
+      forward<&LocalProcess::hangForever>();
       break;
   }
   return true;
 }
 
+// Every other call, forwarded as the protocol's table types it.
+bool RemoteProcess::runOneTask() { return forward<&LocalProcess::runOneTask>(); }
+bool RemoteProcess::observesDarwin(std::string_view name) const {
+  return const_cast<RemoteProcess*>(this)->forward<&LocalProcess::observesDarwin>(std::string(name));
+}
+void RemoteProcess::queueDarwinDelivery(const std::string& name) { forward<&LocalProcess::queueDarwinDelivery>(name); }
+bool RemoteProcess::observesDistributed(std::string_view name) const {
+  return const_cast<RemoteProcess*>(this)->forward<&LocalProcess::observesDistributed>(std::string(name));
+}
+void RemoteProcess::queueDistributedDelivery(const platform::Notification& notification) {
+  forward<&LocalProcess::queueDistributedDelivery>(notification);
+}
+bool RemoteProcess::suspend() { return forward<&LocalProcess::suspend>(); }
+bool RemoteProcess::resume() { return forward<&LocalProcess::resume>(); }
+void RemoteProcess::showKeyboard() { forward<&LocalProcess::showKeyboard>(); }
+void RemoteProcess::hideKeyboard() { forward<&LocalProcess::hideKeyboard>(); }
+bool RemoteProcess::tapKey(std::string_view keyName) { return forward<&LocalProcess::tapKey>(std::string(keyName)); }
+void RemoteProcess::tapNowhere() { forward<&LocalProcess::tapNowhere>(); }
+void RemoteProcess::nextKeyboardStep() { forward<&LocalProcess::nextKeyboardStep>(); }
+platform::StringList RemoteProcess::askSwitcherList() { return forward<&LocalProcess::askSwitcherList>(); }
+bool RemoteProcess::askLabel(std::string_view keyName) {
+  return forward<&LocalProcess::askLabel>(std::string(keyName));
+}
+bool RemoteProcess::unlock() { return forward<&LocalProcess::unlock>(); }
+bool RemoteProcess::dismissAlert() { return forward<&LocalProcess::dismissAlert>(); }
+bool RemoteProcess::fireActivatorEvent(const std::string& name) {
+  return forward<&LocalProcess::fireActivatorEvent>(name);
+}
+std::optional<std::string> RemoteProcess::askActivatorListener(const std::string& name, const std::string& what,
+                                                               const std::string& argument) {
+  return forward<&LocalProcess::askActivatorListener>(name, what, argument);
+}
+void RemoteProcess::flushAllPreferences() { forward<&LocalProcess::flushAllPreferences>(); }
+void RemoteProcess::keyboardsChanged(const std::vector<InputMode>& modes) {
+  forward<&LocalProcess::keyboardsChanged>(modes);
+}
+void RemoteProcess::iconsChanged(const std::map<std::pair<std::string, int>, IconKind>& icons) {
+  forward<&LocalProcess::iconsChanged>(icons);
+}
+
+// ---- the separate process's side ----
+
+void LocalProcess::serveDevice(int fd) {
+  // The process goes when the device goes, however the device ends (a hung one would not notice);
+  // a Ctrl-C at the terminal is the device's to act on, not the process's.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  ::signal(SIGINT, SIG_IGN);
+  auto* channel = new Channel(fd);  // lives until the process exits
+  device_.becomeChild(*channel);
+  channel->setHandler([this](std::size_t call, const Array& arguments) { return serve(call, arguments); });
+  int status = 0;
+  try {
+    channel->serve();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", name_.c_str(), e.what());
+    status = 1;
+  }
+  // The device closed the connection: the process exits, its objects with it.
+  ::_exit(status);
+}
+
+Value LocalProcess::serve(std::size_t call, const Array& arguments) {
+  Value result = DeviceToProcess::serve(*this, call, arguments);
+  return Value(Array{std::move(result), Wire<SeparateState>::put(snapshot())});
+}
+
 // What expectations and the state read of a process, as the separate process reports it after
 // each call: the log lines since the last report, the rest whole.
-SeparateState Process::snapshot() {
+SeparateState LocalProcess::snapshot() {
   SeparateState state{alerts_,
                       std::vector<std::string>(log_.begin() + static_cast<std::ptrdiff_t>(logReported_), log_.end()),
                       installedHooks_,
@@ -205,71 +267,24 @@ SeparateState Process::snapshot() {
   return state;
 }
 
-void Process::apply(SeparateState state) {
-  alerts_ = std::move(state.alerts);
-  log_.insert(log_.end(), std::make_move_iterator(state.newLogLines.begin()),
-              std::make_move_iterator(state.newLogLines.end()));
-  installedHooks_ = std::move(state.hooks);
-  preferenceReads_ = static_cast<std::size_t>(state.preferenceReads);
-  suspended_ = state.suspended;
-  ui_->keyboardShown = state.keyboardShown;
-  separatePending_ = static_cast<std::size_t>(state.pendingTasks);
-  ui_->currentInputMode = std::move(state.inputMode);
-  lastSwitcherList_ = std::move(state.switcherList);
-  lastLabel_ = std::move(state.label);
-}
-
-// ---- the separate process's side ----
-
-void Process::childMain(int fd) {
-  // The process goes when the device goes, however the device ends (a hung one would not notice);
-  // a Ctrl-C at the terminal is the device's to act on, not the process's.
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  ::signal(SIGINT, SIG_IGN);
-  // The connections to the other separate processes are the device's alone: held here, they would
-  // keep those processes from ever seeing the device close them.
-  for (const auto& p : device_.processes()) {
-    if (p.get() != this) p->link_.reset();
-  }
-  auto* channel = new Channel(fd);  // lives until the process exits
-  device_.becomeChild(*channel);
-  auto* self = new Process(device_, bundleIdentifier_, applicationMainStatus_);
-  channel->setHandler([self](std::size_t call, const Array& arguments) { return self->serve(call, arguments); });
-  int status = 0;
-  try {
-    channel->serve();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: %s\n", name_.c_str(), e.what());
-    status = 1;
-  }
-  // The device closed the connection: the process exits, its objects with it.
-  ::_exit(status);
-}
-
-Value Process::serve(std::size_t call, const Array& arguments) {
-  Value result = DeviceToProcess::serve(*this, call, arguments);
-  return Value(Array{std::move(result), Wire<SeparateState>::put(snapshot())});
-}
-
-void Process::crashNow() {
+void LocalProcess::crashNow() {
   const rlimit none{0, 0};
   ::setrlimit(RLIMIT_CORE, &none);  // no core file for a crash asked for
   std::abort();
 }
 
-void Process::hangForever() {
+void LocalProcess::hangForever() {
   for (;;) ::pause();
 }
 
-bool Process::fireActivatorEvent(const std::string& name) {
-  if (separate_) return forward<&Process::fireActivatorEvent>(name);
-  return sim::fireActivatorEvent(*this, name);
-}
-
-std::optional<std::string> Process::askActivatorListener(const std::string& name, const std::string& what,
-                                                         const std::string& argument) {
-  if (separate_) return forward<&Process::askActivatorListener>(name, what, argument);
-  return sim::askActivatorListener(*this, name, what, argument);
+void Device::becomeChild(Channel& parent) {
+  parent_ = &parent;
+  trace_.setRecording(false);
+  trace_.setSink([&parent](const TraceEvent& event) {
+    callOver<ProcessToDevice, &DeviceSide::trace>(parent, event.process, event.kind, event.fields);
+  });
+  files_.setFaultSource(
+      [&parent](FileFault fault) { return callOver<ProcessToDevice, &DeviceSide::fileFault>(parent, fault); });
 }
 
 }  // namespace orvane::sim
