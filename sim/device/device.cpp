@@ -239,7 +239,8 @@ Device::RunResult Device::runUntilIdle(std::size_t maxTasks) {
         trace_.add("device", "runaway", {{"tasks", std::to_string(result.tasks)}});
         return result;
       }
-      if (!processes_[i]->ended() && processes_[i]->runOneTask()) {
+      // A process with nothing queued is not asked: it would run nothing, and say nothing.
+      if (!processes_[i]->ended() && processes_[i]->pendingTasks() > 0 && processes_[i]->runOneTask()) {
         ++result.tasks;
         ranAny = true;
       }

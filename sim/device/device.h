@@ -91,6 +91,9 @@ class Device {
   void becomeChild(Channel& parent);
   // In the device process: serves a separate process's call of the daemons and buses.
   Value serveProcess(RemoteProcess& from, std::size_t call, const Array& arguments);
+  // In a separate process's OS process: the process observes a name on the Darwin (`darwin`) or
+  // the distributed center; the device process is told.
+  void observing(bool darwin, const std::string& name);
   // In a separate process's OS process: the device's keyboards and icons, as the device process
   // tells them.
   void adoptKeyboards(const std::vector<InputMode>& modes);

@@ -217,6 +217,7 @@ void LocalProcess::addLocalObserver(std::string name, platform::NotificationHand
 
 void LocalProcess::addDistributedObserver(std::string name, platform::NotificationHandler handler) {
   trace("distributed-observe", {{"name", name}});
+  device_.observing(false, name);
   distributedObservers_.emplace_back(std::move(name), std::move(handler));
 }
 
@@ -532,6 +533,7 @@ bool LocalProcess::writeToFileAtomically(const Dictionary& dictionary, std::stri
 void LocalProcess::CFNotificationCenterAddObserver(std::string_view name,
                                                    std::function<void(std::string_view)> callback, int) {
   trace("darwin-observe", {{"name", std::string(name)}});
+  device_.observing(true, std::string(name));
   darwinObservers_.emplace_back(std::string(name), std::move(callback));
 }
 

@@ -302,7 +302,8 @@ class LocalProcess final : public Process,
   std::vector<std::pair<std::string, std::function<void(std::string_view)>>> darwinObservers_;
   std::vector<std::pair<std::string, platform::NotificationHandler>> distributedObservers_;
   std::vector<std::pair<std::string, platform::NotificationHandler>> localObservers_;
-  std::size_t logReported_ = 0;  // in an OS process of its own: the log lines its answers have carried
+  // In an OS process of its own: the log lines its answers have carried.
+  std::size_t logReported_ = 0;
   // Notifications held while suspended, in the order of their last post; one per center and name.
   struct Held {
     bool darwin;

@@ -81,9 +81,7 @@ struct Wire<SeparateState> {
 // What the device asks of a process: the members of the LocalProcess in the process's OS process.
 using DeviceToProcess =
     Protocol<Call<&LocalProcess::boot, "boot">, Call<&LocalProcess::runOneTask, "runOneTask">,
-             Call<&LocalProcess::observesDarwin, "observesDarwin">,
              Call<&LocalProcess::queueDarwinDelivery, "queueDarwinDelivery">,
-             Call<&LocalProcess::observesDistributed, "observesDistributed">,
              Call<&LocalProcess::queueDistributedDelivery, "queueDistributedDelivery">,
              Call<&LocalProcess::suspend, "suspend">, Call<&LocalProcess::resume, "resume">,
              Call<&LocalProcess::showKeyboard, "showKeyboard">, Call<&LocalProcess::hideKeyboard, "hideKeyboard">,
@@ -114,6 +112,9 @@ class DeviceSide {
   void postDistributed(const platform::Notification& notification);
   // Whether the process's file operation meets the device's injected fault.
   bool fileFault(FileFault fault);
+  // The process observes a name on the Darwin center (`darwin`) or the distributed one: told as it
+  // begins to, so that the device knows who observes what and asks no process.
+  void observe(bool darwin, const std::string& name);
 
  private:
   Device& device_;
@@ -125,7 +126,8 @@ using ProcessToDevice =
     Protocol<Call<&DeviceSide::trace, "trace", true>, Call<&DeviceSide::writePreference, "writePreference">,
              Call<&DeviceSide::preferenceValue, "preferenceValue">,
              Call<&DeviceSide::preferenceDomain, "preferenceDomain">, Call<&DeviceSide::postDarwin, "postDarwin">,
-             Call<&DeviceSide::postDistributed, "postDistributed">, Call<&DeviceSide::fileFault, "fileFault">>;
+             Call<&DeviceSide::postDistributed, "postDistributed">, Call<&DeviceSide::fileFault, "fileFault">,
+             Call<&DeviceSide::observe, "observe", true>>;
 
 // Calls the process's member in its own OS process; what the member gives by default when the
 // process ended during the call.

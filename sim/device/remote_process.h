@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,6 +57,8 @@ class RemoteProcess final : public Process {
   // Whether a file operation of the process meets the device's injected fault; a process told to
   // die in the middle of a write dies at the point where its bytes are written but not in place.
   bool meetsFault(FileFault fault);
+  // The process began to observe a name (it tells as it does).
+  void observes(bool darwin, const std::string& name);
   // In another process's OS process (just forked): the connection is the device's alone, and is
   // let go without a word, so that this process sees the device close it.
   void letGo();
@@ -78,6 +81,9 @@ class RemoteProcess final : public Process {
   std::size_t pendingTasks_ = 0;
   bool keyboardShown_ = false;
   std::optional<std::string> inputMode_;
+  // The names the process observes, as its answers report them: the device asks it nothing to know.
+  std::set<std::string, std::less<>> darwinNames_;
+  std::set<std::string, std::less<>> distributedNames_;
   // Set by end(kKillMidWrite): the process is killed at its next write of a file.
   bool killMidWrite_ = false;
 };

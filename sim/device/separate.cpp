@@ -52,6 +52,8 @@ void DeviceSide::postDistributed(const platform::Notification& notification) {
 
 bool DeviceSide::fileFault(FileFault fault) { return from_.meetsFault(fault); }
 
+void DeviceSide::observe(bool darwin, const std::string& name) { from_.observes(darwin, name); }
+
 RemoteProcess::RemoteProcess(Device& device, std::string bundleIdentifier, int applicationMainStatus)
     : Process(device, std::move(bundleIdentifier)), applicationMainStatus_(applicationMainStatus) {}
 
@@ -92,6 +94,10 @@ void RemoteProcess::boot() {
 }
 
 void RemoteProcess::letGo() { link_.reset(); }
+
+void RemoteProcess::observes(bool darwin, const std::string& name) {
+  (darwin ? darwinNames_ : distributedNames_).insert(name);
+}
 
 std::optional<Value> RemoteProcess::remote(std::size_t call, Array arguments) {
   if (ended_) return std::nullopt;
@@ -184,15 +190,12 @@ bool RemoteProcess::end(End how) {
   return true;
 }
 
-// Every other call, forwarded as the protocol's table types it.
+// Every other call, forwarded as the protocol's table types it; whether the process observes a
+// name is known here.
 bool RemoteProcess::runOneTask() { return forward<&LocalProcess::runOneTask>(); }
-bool RemoteProcess::observesDarwin(std::string_view name) const {
-  return const_cast<RemoteProcess*>(this)->forward<&LocalProcess::observesDarwin>(std::string(name));
-}
+bool RemoteProcess::observesDarwin(std::string_view name) const { return darwinNames_.contains(name); }
 void RemoteProcess::queueDarwinDelivery(const std::string& name) { forward<&LocalProcess::queueDarwinDelivery>(name); }
-bool RemoteProcess::observesDistributed(std::string_view name) const {
-  return const_cast<RemoteProcess*>(this)->forward<&LocalProcess::observesDistributed>(std::string(name));
-}
+bool RemoteProcess::observesDistributed(std::string_view name) const { return distributedNames_.contains(name); }
 void RemoteProcess::queueDistributedDelivery(const platform::Notification& notification) {
   forward<&LocalProcess::queueDistributedDelivery>(notification);
 }
@@ -275,6 +278,10 @@ void LocalProcess::crashNow() {
 
 void LocalProcess::hangForever() {
   for (;;) ::pause();
+}
+
+void Device::observing(bool darwin, const std::string& name) {
+  if (parent_ != nullptr) callOver<ProcessToDevice, &DeviceSide::observe>(*parent_, darwin, name);
 }
 
 void Device::becomeChild(Channel& parent) {

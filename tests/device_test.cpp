@@ -1,0 +1,219 @@
+// The device's core on its own: a process's life, the main queues, the notification buses, each
+// process's copy of the preference domains, and a process in an OS process of its own, which must
+// answer event for event as the same process in this one.
+#include "sim/device/device.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rig/rig.h"
+#include "sim/device/remote_process.h"
+
+namespace orvane {
+namespace {
+
+using sim::Process;
+
+// A device with the extension, on a temporary root, its files on disk (a separate process reads
+// them itself); its processes here, or each in an OS process of its own.
+struct TestDevice {
+  explicit TestDevice(bool separate = false) : device(rig::makeDevice(root.path(), rig::Files::kOnDisk)) {
+    device->setSeparateProcesses(separate);
+    device->setKeyboards(std::vector<std::string>{"en_US", "fr_FR", "de_DE"});
+  }
+  // The events of one kind, as text.
+  std::vector<std::string> events(std::string_view kind) const {
+    std::vector<std::string> out;
+    for (const auto& e : device->trace().events()) {
+      if (e.kind == kind) out.push_back(sim::Trace::text(e));
+    }
+    return out;
+  }
+  rig::TemporaryRoot root;
+  std::unique_ptr<sim::Device> device;
+};
+
+TEST(DeviceCore, AProcessStartsOnceStopsWritingWhatItSetAndAnEndedOneIsTakenOut) {
+  TestDevice t;
+  Process& app = t.device->start("com.example.app");
+  EXPECT_EQ(&t.device->start("com.example.app"), &app) << "a running process is returned as it is";
+  EXPECT_EQ(app.name(), "com.example.app");
+  EXPECT_EQ(t.device->start(sim::kSpringBoard).name(), "SpringBoard");
+  EXPECT_EQ(app.currentInputMode(), "en_US") << "the first active keyboard, nothing used before";
+
+  // A value set and never synchronized reaches the file when the process stops.
+  app.local()->CFPreferencesSetAppValue("Key", Value(7), "com.example.app");
+  EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), std::nullopt);
+  EXPECT_TRUE(t.device->stop("com.example.app"));
+  EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), Value(7));
+  EXPECT_FALSE(t.device->stop("com.example.app"));
+  EXPECT_EQ(t.events("stop").size(), 1U);
+
+  // Killed: its end is traced, it is no longer found, and what it set is lost.
+  Process& again = t.device->start("com.example.app");
+  again.local()->CFPreferencesSetAppValue("Key", Value(8), "com.example.app");
+  EXPECT_FALSE(again.end(Process::End::kKillMidWrite)) << "no such end on one OS process";
+  EXPECT_TRUE(again.end(Process::End::kKill));
+  EXPECT_TRUE(again.ended());
+  EXPECT_EQ(t.device->find("com.example.app"), nullptr);
+  EXPECT_EQ(t.events("exit").back(), "[com.example.app] exit SIGKILL killed");
+  t.device->reap();
+  EXPECT_EQ(t.device->processes().size(), 1U);
+  EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), Value(7));
+}
+
+TEST(DeviceCore, MainQueuesRunRoundRobinInStartOrderAndARunawayOrAnInterruptionStopsTheRun) {
+  TestDevice t;
+  sim::LocalProcess& a = *t.device->start("com.example.a").local();
+  sim::LocalProcess& b = *t.device->start("com.example.b").local();
+  t.device->runUntilIdle();
+  std::vector<std::string> ran;
+  for (int i = 0; i < 3; ++i) {
+    a.enqueue([&ran, i] { ran.push_back("a" + std::to_string(i)); }, "test");
+    b.enqueue([&ran, i] { ran.push_back("b" + std::to_string(i)); }, "test");
+  }
+  EXPECT_EQ(a.pendingTasks(), 3U);
+  const auto result = t.device->runUntilIdle();
+  EXPECT_TRUE(result.idle);
+  EXPECT_EQ(result.tasks, 6U);
+  EXPECT_EQ(ran, (std::vector<std::string>{"a0", "b0", "a1", "b1", "a2", "b2"}));
+
+  // A task that queues itself again never ends: the run stops at the bound and says so.
+  std::function<void()> again = [&] { a.enqueue(again, "test"); };
+  a.enqueue(again, "test");
+  const auto runaway = t.device->runUntilIdle(50);
+  EXPECT_FALSE(runaway.idle);
+  EXPECT_EQ(runaway.tasks, 50U);
+  EXPECT_EQ(t.events("runaway").size(), 1U);
+  // Asked to stop, it stops between tasks, the work left queued.
+  int asked = 0;
+  t.device->setInterruption([&] { return ++asked > 3; });
+  const auto interrupted = t.device->runUntilIdle();
+  EXPECT_FALSE(interrupted.idle);
+  EXPECT_EQ(a.pendingTasks(), 1U);
+  EXPECT_EQ(t.events("interrupted").size(), 1U);
+}
+
+TEST(DeviceCore, BusesDeliverToEveryObserverOnlyAndASuspendedApplicationHoldsTheLastOfEachName) {
+  TestDevice t;
+  sim::LocalProcess& a = *t.device->start("com.example.a").local();
+  sim::LocalProcess& b = *t.device->start("com.example.b").local();
+  t.device->runUntilIdle();
+  std::vector<std::string> got;
+  a.CFNotificationCenterAddObserver(
+      "x", [&](std::string_view n) { got.push_back("a:" + std::string(n)); }, 0);
+  b.addDistributedObserver("y", [&](const platform::Notification& n) {
+    got.push_back("b:" + n.name + (n.userInfo ? "+" + std::to_string(n.userInfo->size()) : ""));
+  });
+  a.postDarwin("x");  // the poster observes it too
+  a.postDarwin("z");  // no one does
+  t.device->postDistributed(a, platform::Notification{"y", Dictionary{{"k", Value(1)}}});
+  t.device->runUntilIdle();
+  EXPECT_EQ(got, (std::vector<std::string>{"a:x", "b:y+1"}));
+
+  // Suspended: posts are held, one per name, the last user info kept, and delivered on resume.
+  got.clear();
+  ASSERT_TRUE(b.suspend());
+  EXPECT_FALSE(b.suspend());
+  t.device->postDistributed(a, platform::Notification{"y", std::nullopt});
+  t.device->postDistributed(a, platform::Notification{"y", Dictionary{{"k", Value(1)}, {"l", Value(2)}}});
+  t.device->runUntilIdle();
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(t.events("notification-held").size(), 2U);
+  ASSERT_TRUE(b.resume());
+  t.device->runUntilIdle();
+  EXPECT_EQ(got, (std::vector<std::string>{"b:y+2"}));
+  EXPECT_FALSE(t.device->start(sim::kSpringBoard).suspend()) << "SpringBoard never goes to the background";
+}
+
+TEST(DeviceCore, EachProcessReadsItsOwnCopyOfADomainUntilItSynchronizes) {
+  TestDevice t;
+  sim::LocalProcess& a = *t.device->start("com.example.a").local();
+  sim::LocalProcess& b = *t.device->start("com.example.b").local();
+  EXPECT_EQ(b.CFPreferencesCopyAppValue("K", "d"), std::nullopt);  // b's copy is made now
+  a.CFPreferencesSetAppValue("K", Value("one"), "d");
+  EXPECT_EQ(a.CFPreferencesCopyAppValue("K", "d"), Value("one")) << "a reads what it set";
+  EXPECT_TRUE(a.CFPreferencesAppSynchronize("d"));
+  EXPECT_EQ(b.CFPreferencesCopyAppValue("K", "d"), std::nullopt) << "b's copy is as it was";
+  EXPECT_TRUE(b.CFPreferencesAppSynchronize("d"));
+  EXPECT_EQ(b.CFPreferencesCopyAppValue("K", "d"), Value("one"));
+  // A key no application domain holds is looked for in the one they share.
+  ASSERT_TRUE(t.device->writePreference("device", "Shared", Value(true), sim::kGlobalPreferencesDomain));
+  EXPECT_EQ(b.CFPreferencesCopyAppValue("Shared", "d"), std::nullopt) << "not until b synchronizes that domain";
+  b.CFPreferencesAppSynchronize(sim::kGlobalPreferencesDomain);
+  EXPECT_EQ(b.CFPreferencesCopyAppValue("Shared", "d"), Value(true));
+  // Booleans as CoreFoundation reads them.
+  bool valid = false;
+  for (const auto& [value, expected, isValid] :
+       std::vector<std::tuple<Value, bool, bool>>{{Value("YES"), true, true},
+                                                  {Value("no"), false, true},
+                                                  {Value(std::int64_t{1} << 32), false, true},
+                                                  {Value(2.5), false, false},
+                                                  {Value("maybe"), false, false}}) {
+    a.CFPreferencesSetAppValue("B", value, "d");
+    EXPECT_EQ(a.CFPreferencesGetAppBooleanValue("B", "d", &valid), expected);
+    EXPECT_EQ(valid, isValid);
+  }
+}
+
+// The same steps on a device whose processes run here and on one whose processes each run in an
+// OS process of their own: the same trace, event for event, and the same state read back.
+std::vector<std::string> stepsOn(TestDevice& t) {
+  Process& springBoard = t.device->start(sim::kSpringBoard);
+  Process& app = t.device->start("com.example.app");
+  t.device->setActivatorInstalled(true);
+  app.showKeyboard();
+  t.device->runUntilIdle();
+  app.tapKey("International-Key");
+  t.device->runUntilIdle();
+  app.askLabel("International-Key");
+  app.askSwitcherList();
+  t.device->setKeyboards(std::vector<std::string>{"de_DE", "en_US"});
+  app.nextKeyboardStep();
+  t.device->runUntilIdle();
+  springBoard.fireActivatorEvent("net.varnholt.orvane.change-mode");
+  t.device->runUntilIdle();
+  app.dismissAlert();
+  std::vector<std::string> out;
+  for (const auto& e : t.device->trace().events()) out.push_back(sim::Trace::text(e));
+  out.push_back("input mode " + app.currentInputMode().value_or("(none)"));
+  out.push_back("shown " + std::to_string(app.keyboardShown()));
+  out.push_back("label " + app.lastLabel().value_or(std::nullopt).value_or("(nil)"));
+  out.push_back("switcher " + std::to_string(app.lastSwitcherList().has_value()));
+  out.push_back("alerts " + std::to_string(app.alerts().size()) + ", log " + std::to_string(app.logLines().size()) +
+                ", hooks " + std::to_string(springBoard.installedHooks().size()));
+  for (const std::string& line : springBoard.logLines()) out.push_back("log " + line);
+  return out;
+}
+
+TEST(DeviceCore, AProcessInAnOSProcessOfItsOwnAnswersAsTheSameProcessHere) {
+  TestDevice here;
+  TestDevice apart(true);
+  const auto expected = stepsOn(here);
+  const auto got = stepsOn(apart);
+  ASSERT_GT(expected.size(), 40U);
+  EXPECT_EQ(got, expected);
+  ASSERT_NE(dynamic_cast<sim::RemoteProcess*>(apart.device->find("com.example.app")), nullptr);
+  EXPECT_EQ(apart.device->find("com.example.app")->local(), nullptr);
+}
+
+TEST(DeviceCore, AProcessApartThatIsKilledCrashesOrHangsEndsAndIsSaid) {
+  TestDevice t(true);
+  Process& app = t.device->start("com.example.app");
+  t.device->runUntilIdle();
+  ASSERT_TRUE(app.end(Process::End::kCrash));
+  EXPECT_TRUE(app.ended());
+  EXPECT_EQ(t.events("exit").back(), "[com.example.app] exit SIGABRT crashed");
+  EXPECT_FALSE(app.tapKey("International-Key")) << "a call to an ended process gives the default";
+  t.device->reap();
+  Process& again = t.device->start("com.example.app");
+  ASSERT_TRUE(again.end(Process::End::kKill));
+  EXPECT_EQ(t.events("exit").back(), "[com.example.app] exit SIGKILL killed");
+}
+
+}  // namespace
+}  // namespace orvane
