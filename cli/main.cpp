@@ -23,7 +23,7 @@ constexpr const char* kVersion = "orvane-sim " ORVANE_VERSION;
 
 // --runtime names the other runtime: its command, beside this one, runs with the same arguments.
 int runOnOtherRuntime(const std::string& runtime, const std::string& command, char** argv) {
-  const fs::path other = selfPath().value_or(fs::path()).parent_path() / kOtherCommand;
+  const fs::path other = selfPath().value_or(fs::path()).parent_path() / otherRuntimeCommand();
   ::execv(other.c_str(), argv);
   std::cerr << "orvane-sim " << command << ": --runtime=" << runtime << " needs " << other.string() << ": "
             << std::strerror(errno) << " (build it with -DORVANE_REAL_RUNTIME=ON, the default)\n";
@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
     return finish(0);
   }
   // The other runtime's command reads the options again, and says what is wrong with them.
-  if (options.error.empty() && options.runtime != kRuntime) return runOnOtherRuntime(options.runtime, command, argv);
+  if (options.error.empty() && options.runtime != runtimeName())
+    return runOnOtherRuntime(options.runtime, command, argv);
   if (const std::string why = refusal(command, options); !why.empty()) {
     std::cerr << "orvane-sim " << command << ": " << why << "\nRun 'orvane-sim " << command
               << " --help' for the options.\n";

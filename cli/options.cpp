@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "cli/words.h"
+#include "sim/image/process_runtime.h"
 
 namespace orvane::cli {
 
@@ -197,6 +198,10 @@ Options parseOptions(int argc, char** argv) {
   }
   return options;
 }
+
+std::string runtimeName() { return std::string(sim::processModel().runtime); }
+
+std::string otherRuntimeCommand() { return runtimeName() == "fast" ? "orvane-sim-objc" : "orvane-sim"; }
 
 std::span<const ProgramCommand> programCommands() { return kProgramCommands; }
 

@@ -13,15 +13,11 @@
 
 namespace orvane::cli {
 
-// The runtime this program runs processes on: orvane-sim is the fast runtime's command, and
-// orvane-sim-objc, built beside it, the real runtime's.
-#ifdef ORVANE_REAL_RUNTIME_COMMAND
-inline constexpr const char* kRuntime = "objc";
-inline constexpr const char* kOtherCommand = "orvane-sim";
-#else
-inline constexpr const char* kRuntime = "fast";
-inline constexpr const char* kOtherCommand = "orvane-sim-objc";
-#endif
+// The runtime this program runs processes on, as its backend names it ("fast", "objc"), and the
+// command of the other one, built beside this one: orvane-sim is the fast runtime's command,
+// orvane-sim-objc the real runtime's.
+std::string runtimeName();
+std::string otherRuntimeCommand();
 
 // The program's commands, one row each: the program's help, each command's --help and the manual
 // page are made from these rows and the option table.
@@ -49,7 +45,7 @@ struct Options {
   bool traceGiven = false;            // --trace or -q was given: the trace is shown as they say
   int jobs = 1;                       // -j: files run at once, each in a process of its own
   std::vector<std::string> patterns;  // -k: files whose name holds one of them
-  std::string runtime = kRuntime;
+  std::string runtime = runtimeName();
   int port = 0;  // serve: 0 is any free port
   bool help = false;
   bool version = false;

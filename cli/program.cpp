@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "cli/cleanup.h"
+#include "sim/image/process_runtime.h"
 
 namespace orvane::cli {
 
@@ -82,20 +83,14 @@ DeviceFolder::~DeviceFolder() {
 
 std::unique_ptr<sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
   using rig::Files;
-#ifdef ORVANE_REAL_RUNTIME_COMMAND
-  // On the real runtime every simulated process is an OS process of its own, which reads and
-  // writes the device's files itself: they are on disk.
-  constexpr Files kThrowaway = Files::kOnDisk;
-#else
-  // A throwaway device on this runtime keeps its files in memory: every process is this one, and
-  // nothing reads them after the run.
-  constexpr Files kThrowaway = Files::kInMemory;
-#endif
-  // A kept folder and --durable keep the files on disk, each write flushed.
-  auto device = rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : kThrowaway);
-#ifdef ORVANE_REAL_RUNTIME_COMMAND
-  device->setSeparateProcesses(true);
-#endif
+  // With one class table per OS process, every simulated process is an OS process of its own,
+  // which reads and writes the device's files itself: they are on disk. Otherwise a throwaway
+  // device keeps its files in memory: every process is this one, and nothing reads them after the
+  // run. A kept folder and --durable keep the files on disk, each write flushed.
+  const bool apart = !sim::processModel().classTablePerProcess;
+  const Files throwaway = apart ? Files::kOnDisk : Files::kInMemory;
+  auto device = rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : throwaway);
+  device->setSeparateProcesses(apart);
   // The runner and the output take every event as it happens; the device keeps no history of them.
   device->trace().setRecording(false);
   return device;

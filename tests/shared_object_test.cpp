@@ -7,6 +7,7 @@
 
 #include "platform/uikit.h"
 #include "rig/rig.h"
+#include "sim/image/process_runtime.h"
 
 namespace orvane {
 namespace {
@@ -56,6 +57,11 @@ TEST(SharedObject, StartsItselfInSpringBoardAndExportsTheSystemsNames) {
     EXPECT_EQ(objc::sendClass(*exported, platform::sel::sharedListener), shared);
   }
   ::dlclose(handle);
+  // libobjc's class table is this OS process's: a second process here is refused, not run over the
+  // first one's classes (the backend says so; nothing is probed).
+  EXPECT_FALSE(sim::processModel().classTablePerProcess);
+  EXPECT_THROW(device->start("com.example.app"), std::runtime_error);
+  EXPECT_EQ(device->processes().size(), 1U);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 #include "sim/device/process_calls.h"
 #include "sim/plist/value_text.h"
@@ -156,15 +157,15 @@ Process& Device::start(std::string_view bundleIdentifier, std::optional<int> app
   if (separateProcesses_) {
     processes_.push_back(std::make_unique<RemoteProcess>(*this, std::string(bundleIdentifier), status));
   } else {
-    auto made = std::make_unique<LocalProcess>(*this, std::string(bundleIdentifier), status);
-    // The real runtime is one per OS process: once a simulated process has run in it, its classes
-    // are there to stay, and another simulated process needs an OS process of its own.
-    if (made->runtime().objc_getClass("UIKeyboardImpl") != nullptr) {
+    // A runtime with one class table per OS process holds one simulated process: once one has run
+    // here, its classes are there to stay, and another needs an OS process of its own.
+    static bool heldOne = false;
+    if (!processModel().classTablePerProcess && std::exchange(heldOne, true)) {
       throw std::runtime_error(
           "this program's runtime holds one simulated process and has held one already: on the real runtime "
-          "every simulated process needs an OS process of its own, which this build does not make yet");
+          "every simulated process needs an OS process of its own (Device::setSeparateProcesses)");
     }
-    processes_.push_back(std::move(made));
+    processes_.push_back(std::make_unique<LocalProcess>(*this, std::string(bundleIdentifier), status));
   }
   // A process that cannot start (no OS process, no connection to it) is not left half made.
   Process& process = *processes_.back();

@@ -333,4 +333,7 @@ bool GnuRuntime::revertHook(objc::Class* cls, objc::Sel name) {
 
 std::unique_ptr<ProcessRuntime> makeProcessRuntime() { return std::make_unique<GnuRuntime>(); }
 
+// libobjc keeps one class table for the whole OS process.
+ProcessModel processModel() { return {"objc", false}; }
+
 }  // namespace orvane::sim

@@ -42,4 +42,16 @@ class ProcessRuntime : public platform::Runtime {
 // A runtime for a new process, from the backend this program links.
 std::unique_ptr<ProcessRuntime> makeProcessRuntime();
 
+// What the backend this program links allows, which the device and the command ask rather than
+// probe: its name ("fast", "objc"), and whether each process has a class table of its own (the fast
+// runtime) or there is one per OS process (libobjc's). One per OS process means every simulated
+// process needs an OS process of its own, which reads and writes the device's files itself (on
+// disk); with one per process, processes may share this OS process and its files may stay in its
+// memory.
+struct ProcessModel {
+  std::string_view runtime;
+  bool classTablePerProcess;
+};
+ProcessModel processModel();
+
 }  // namespace orvane::sim

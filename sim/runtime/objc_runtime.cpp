@@ -191,4 +191,7 @@ bool ObjcRuntime::revertHook(Class* cls, Sel selector) {
 
 std::unique_ptr<ProcessRuntime> makeProcessRuntime() { return std::make_unique<ObjcRuntime>(); }
 
+// Every ObjcRuntime holds its own classes.
+ProcessModel processModel() { return {"fast", true}; }
+
 }  // namespace orvane::sim
