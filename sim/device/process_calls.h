@@ -110,8 +110,9 @@ class DeviceSide {
   // The Darwin and distributed buses; a distributed post is `from`'s.
   void postDarwin(const std::string& name);
   void postDistributed(const platform::Notification& notification);
-  // Whether the process's file operation meets the device's injected fault.
-  bool fileFault(FileFault fault);
+  // The device's injected fault that a file operation of the process meets: one question an
+  // operation.
+  std::optional<FileFault> fileFault(FileOperation operation);
   // The process observes a name on the Darwin center (`darwin`) or the distributed one: told as it
   // begins to, so that the device knows who observes what and asks no process.
   void observe(bool darwin, const std::string& name);

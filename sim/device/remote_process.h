@@ -54,9 +54,9 @@ class RemoteProcess final : public Process {
   std::optional<std::string> currentInputMode() const override { return inputMode_; }
   bool keyboardShown() const override { return keyboardShown_; }
 
-  // Whether a file operation of the process meets the device's injected fault; a process told to
-  // die in the middle of a write dies at the point where its bytes are written but not in place.
-  bool meetsFault(FileFault fault);
+  // The device's injected fault a file operation of the process meets; a write of a process told
+  // to die in the middle of one meets its death (kKilledMidWrite).
+  std::optional<FileFault> faultOf(FileOperation operation);
   // The process began to observe a name (it tells as it does).
   void observes(bool darwin, const std::string& name);
   // In another process's OS process (just forked): the connection is the device's alone, and is

@@ -50,7 +50,7 @@ void DeviceSide::postDistributed(const platform::Notification& notification) {
   device_.postDistributed(from_, notification);
 }
 
-bool DeviceSide::fileFault(FileFault fault) { return from_.meetsFault(fault); }
+std::optional<FileFault> DeviceSide::fileFault(FileOperation operation) { return from_.faultOf(operation); }
 
 void DeviceSide::observe(bool darwin, const std::string& name) { from_.observes(darwin, name); }
 
@@ -132,14 +132,10 @@ void RemoteProcess::apply(SeparateState state) {
   lastLabel_ = std::move(state.label);
 }
 
-bool RemoteProcess::meetsFault(FileFault fault) {
-  // The write's bytes are in a temporary file, not yet put in place: a process told to die
-  // mid-write dies here.
-  if (fault == FileFault::kRename && killMidWrite_) {
-    ::kill(pid_, SIGKILL);
-    throw ChannelClosed("killed-mid-write");
-  }
-  return device_.files().meets(fault);
+std::optional<FileFault> RemoteProcess::faultOf(FileOperation operation) {
+  // A process told to die mid-write dies once its bytes are written, before they are in place.
+  if (operation == FileOperation::kWrite && killMidWrite_) return FileFault::kKilledMidWrite;
+  return device_.files().faultOf(operation);
 }
 
 namespace {
@@ -290,8 +286,9 @@ void Device::becomeChild(Channel& parent) {
   trace_.setSink([&parent](const TraceEvent& event) {
     callOver<ProcessToDevice, &DeviceSide::trace>(parent, event.process, event.kind, event.fields);
   });
-  files_.setFaultSource(
-      [&parent](FileFault fault) { return callOver<ProcessToDevice, &DeviceSide::fileFault>(parent, fault); });
+  files_.setFaultSource([&parent](FileOperation operation) {
+    return callOver<ProcessToDevice, &DeviceSide::fileFault>(parent, operation);
+  });
 }
 
 }  // namespace orvane::sim

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -303,22 +304,25 @@ std::optional<std::string> FileStore::read(std::string_view devicePath, std::siz
   return out;
 }
 
-bool FileStore::meets(FileFault fault) {
-  if (faultSource_) return faultSource_(fault);
-  if (fault_ != fault || faultTimes_ == 0) return false;
+std::optional<FileFault> FileStore::faultOf(FileOperation operation) {
+  if (faultSource_) return faultSource_(operation);
+  if (!fault_ || faultTimes_ == 0) return std::nullopt;
+  if (operation == FileOperation::kRemoval && *fault_ != FileFault::kReadOnly) return std::nullopt;
+  const FileFault met = *fault_;
   if (faultTimes_ > 0 && --faultTimes_ == 0) fault_.reset();
-  return true;
+  return met;
 }
 
 bool FileStore::writeAtomically(std::string_view devicePath, std::string_view bytes) {
   Relative rel;
   if (!relative(devicePath, rel) || rel.size == 0) return false;
+  // One fault at most, at the step where a write on disk meets it: the folder, writing, the storage
+  // filling up, flushing, putting in place.
+  const std::optional<FileFault> fault = faultOf(FileOperation::kWrite);
+  const auto meets = [&fault](FileFault step) { return fault == step; };
   if (meets(FileFault::kReadOnly)) return false;
   if (memory_) {
-    // The faults in the order a write on disk meets them: writing, the storage filling up,
-    // flushing, putting in place.
-    const bool ok = memory_->makeFolders(rel.split().folder) && !meets(FileFault::kWrite) && !meets(FileFault::kFull) &&
-                    !meets(FileFault::kFlush) && !meets(FileFault::kRename) && memory_->put(rel.view(), bytes);
+    const bool ok = memory_->makeFolders(rel.split().folder) && !fault && memory_->put(rel.view(), bytes);
     if (ok && writeObserver_) writeObserver_(devicePath, bytes);
     return ok;
   }
@@ -347,6 +351,8 @@ bool FileStore::writeAtomically(std::string_view devicePath, std::string_view by
   }
   ok = ok && !meets(FileFault::kFlush) && (!durable_ || ::fsync(fd) == 0);
   ok = (::close(fd) == 0) && ok;
+  // A writer killed here leaves its temporary, as a killed process does.
+  if (ok && meets(FileFault::kKilledMidWrite)) ::raise(SIGKILL);
   ok = ok && !meets(FileFault::kRename) && putInPlace(dir, temp, name);
   if (!ok) ::unlinkat(dir, temp.c_str(), 0);
   ::close(dir);
@@ -392,7 +398,7 @@ std::vector<fs::path> FileStore::temporaries() const {
 std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
   Relative rel;
   if (!relative(devicePath, rel) || rel.size == 0) return std::nullopt;
-  if (meets(FileFault::kReadOnly)) return std::nullopt;
+  if (faultOf(FileOperation::kRemoval)) return std::nullopt;
   const auto [folder, name] = rel.split();
   // The device path's own folder, as it was spelt, for the answer.
   const std::string_view asked = devicePath.substr(0, devicePath.rfind('/') + 1);
@@ -427,7 +433,7 @@ std::optional<std::string> FileStore::moveAside(std::string_view devicePath) {
 bool FileStore::remove(std::string_view devicePath) {
   Relative rel;
   if (!relative(devicePath, rel) || rel.size == 0) return false;
-  if (meets(FileFault::kReadOnly)) return false;
+  if (faultOf(FileOperation::kRemoval)) return false;
   if (memory_) return memory_->removeFile(rel.view());
   const auto [folder, name] = rel.split();
   const int dir = openFolder(folder, false);

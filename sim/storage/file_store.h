@@ -25,7 +25,13 @@ enum class FileFault {
   kRename,    // putting it in place fails
   kReadOnly,  // the folder cannot be written at all
   kFull,      // the storage fills up half-way through the write
+  // The writer is killed (SIGKILL) once its bytes are written and flushed, before they are put in
+  // place. Only the device injects it, into a process in an OS process of its own.
+  kKilledMidWrite,
 };
+
+// What meets a fault: a write meets any, a removal or a move aside a read-only folder only.
+enum class FileOperation { kWrite, kRemoval };
 
 class FileStore {
  public:
@@ -64,16 +70,19 @@ class FileStore {
   void setDurable(bool durable) { durable_ = durable; }
 
   // The next `times` writes (every write, when negative) meet the fault; removals meet a read-only
-  // folder too.
+  // folder too. Each write (or removal) that meets it uses one up, whatever else it meets.
   void injectFault(FileFault fault, int times = -1) {
     fault_ = fault;
     faultTimes_ = times;
   }
   void clearFaults() { fault_.reset(); }
-  // Whether an operation meets the injected fault `fault`, using one up; asks `source` instead when
-  // one is set (the store of a separate process draws the device's faults).
-  bool meets(FileFault fault);
-  void setFaultSource(std::function<bool(FileFault)> source) { faultSource_ = std::move(source); }
+  // The injected fault one operation meets, used up; nothing when it meets none. Asks `source`
+  // instead when one is set (the store of a separate process draws the device's faults: one
+  // question an operation).
+  std::optional<FileFault> faultOf(FileOperation operation);
+  void setFaultSource(std::function<std::optional<FileFault>(FileOperation)> source) {
+    faultSource_ = std::move(source);
+  }
   // Told of every write that has been put in place (for tests that need to see what was written).
   void setWriteObserver(std::function<void(std::string_view devicePath, std::string_view bytes)> observer) {
     writeObserver_ = std::move(observer);
@@ -135,7 +144,7 @@ class FileStore {
   // Whether the kernel has openat2; learnt from the first call that finds it missing.
   mutable bool hasOpenat2_ = true;
   std::optional<FileFault> fault_;
-  std::function<bool(FileFault)> faultSource_;
+  std::function<std::optional<FileFault>(FileOperation)> faultSource_;
   std::function<void(std::string_view, std::string_view)> writeObserver_;
   int faultTimes_ = 0;
   bool durable_ = true;

@@ -57,6 +57,33 @@ TEST_F(FileStoreTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(folderEntries(root_.path() / "p"), (std::vector<std::string>{"dir", "f"}));
 }
 
+TEST_F(FileStoreTest, AnInjectedFaultIsMetOnceAnOperationAndARemovalMeetsOnlyAReadOnlyFolder) {
+  ASSERT_TRUE(files_.writeAtomically("/p/f", "old"));
+  for (const FileFault fault : {FileFault::kWrite, FileFault::kFull, FileFault::kFlush, FileFault::kRename}) {
+    files_.injectFault(fault, 2);
+    EXPECT_TRUE(files_.remove("/p/f")) << "a removal is refused only by a read-only folder";
+    // Two writes meet it, one each; the third does not.
+    EXPECT_FALSE(files_.writeAtomically("/p/f", "new"));
+    EXPECT_FALSE(files_.writeAtomically("/p/f", "new"));
+    EXPECT_FALSE(files_.exists("/p/f"));
+    EXPECT_TRUE(files_.writeAtomically("/p/f", "old"));
+    EXPECT_EQ(files_.read("/p/f", 100), "old");
+    EXPECT_TRUE(files_.temporaries().empty());
+  }
+  files_.injectFault(FileFault::kReadOnly, 1);
+  EXPECT_FALSE(files_.remove("/p/f"));
+  EXPECT_TRUE(files_.remove("/p/f"));
+  // A source answers for the store: one question an operation.
+  std::vector<FileOperation> asked;
+  files_.setFaultSource([&asked](FileOperation operation) {
+    asked.push_back(operation);
+    return std::optional<FileFault>();
+  });
+  EXPECT_TRUE(files_.writeAtomically("/p/g", "x"));
+  EXPECT_TRUE(files_.remove("/p/g"));
+  EXPECT_EQ(asked, (std::vector<FileOperation>{FileOperation::kWrite, FileOperation::kRemoval}));
+}
+
 TEST_F(FileStoreTest, ReadRefusesFoldersAndOversizedFiles) {
   ASSERT_TRUE(files_.writeAtomically("/p/big", std::string(101, 'x')));
   EXPECT_FALSE(files_.read("/p/big", 100));
