@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   if (const auto status = programWord(command, argc, argv)) return *status;
   const std::string help = helpOf(command);
   if (help.empty()) {
-    std::vector<std::string> words = {"--help", "--version", "--manual", "--complete"};
+    std::vector<std::string> words(programWords().begin(), programWords().end());
     for (const ProgramCommand& each : programCommands()) words.emplace_back(each.name);
     std::cerr << "orvane-sim: unknown command " << command << didYouMean(command, words) << "\n\n" << programUsage();
     return 2;

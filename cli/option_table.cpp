@@ -126,6 +126,7 @@ std::string bashScript() {
   const std::string values = bashValueCases();
   std::string commands;
   for (const std::string_view command : kCommandNames) commands += std::string(command) + " ";
+  for (const std::string_view word : programWords()) commands += std::string(word) + " ";
   return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
          "# share/bash-completion/completions/orvane-sim)\n"
          "_orvane_sim() {\n"
@@ -136,7 +137,7 @@ std::string bashScript() {
          "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
          "    mapfile -t COMPREPLY < <(compgen -W \"" +
          commands +
-         "--help --version\" -- \"$cur\")\n"
+         "\" -- \"$cur\")\n"
          "    return\n"
          "  fi\n"
          "  # The option whose value is being completed: bash splits \"--trace=js\" at \"=\" into three\n"
@@ -218,6 +219,11 @@ std::string zshScript() {
 }  // namespace
 
 std::span<const OptionRow> optionRows() { return kOptionRows; }
+
+std::span<const std::string_view> programWords() {
+  static constexpr std::array<std::string_view, 4> kWords = {"--help", "--version", "--manual", "--complete"};
+  return kWords;
+}
 
 std::string optionName(const OptionRow& row) {
   return row.name.empty() ? std::string("-") + row.shortName : "--" + std::string(row.name);

@@ -31,6 +31,9 @@ struct OptionRow {
 };
 
 std::span<const OptionRow> optionRows();
+// The program's own words, which stand where a command would: "--help", "--version", "--manual"
+// (the manual page) and "--complete" (a completion script).
+std::span<const std::string_view> programWords();
 // How the option is written in messages: "--trace", or "-k" for a short option alone.
 std::string optionName(const OptionRow& row);
 // The command's bit; 0 for no command.

@@ -15,6 +15,7 @@
 
 #include "cli/program.h"
 #include "sim/device/channel.h"
+#include "sim/device/protocol.h"
 
 namespace orvane::cli {
 
@@ -29,66 +30,73 @@ struct FileResult {
   std::optional<JunitReport::Case> junitCase;
 };
 
-// The result as a dictionary, each part under its name, for the channel's encoding.
-Value toValue(const FileResult& r) {
-  Dictionary d = {{"worst", Value(r.worst)},
-                  {"passed", Value(r.tally.passed)},
-                  {"failedFiles", Value(r.tally.failedFiles)},
-                  {"errorFiles", Value(r.tally.errorFiles)},
-                  {"expectations", Value(r.tally.expectations)},
-                  {"failed", Value(r.tally.failed)},
-                  {"out", Value(r.out)},
-                  {"err", Value(r.err)}};
-  if (r.junitCase) {
-    const JunitReport::Case& c = *r.junitCase;
-    Array failures;
-    for (const std::string& f : c.failures) failures.emplace_back(f);
-    d.emplace("case", Value(Dictionary{{"status", Value(c.status)},
-                                       {"expectations", Value(c.expectations)},
-                                       {"failures", Value(std::move(failures))},
-                                       {"seconds", Value(c.seconds)},
-                                       {"output", Value(c.output)}}));
+}  // namespace
+
+}  // namespace orvane::cli
+
+// A child's result crosses as the device's protocol sends values (sim/device/protocol.h).
+namespace orvane::sim {
+
+template <>
+struct Wire<cli::Tally> {
+  static Value put(const cli::Tally& t) {
+    return Value(
+        Array{Value(t.passed), Value(t.failedFiles), Value(t.errorFiles), Value(t.expectations), Value(t.failed)});
   }
-  return Value(std::move(d));
-}
+  static cli::Tally get(const Value& v) {
+    const Array& f = wireArray(v, 5);
+    return {Wire<int>::get(f[0]), Wire<int>::get(f[1]), Wire<int>::get(f[2]), Wire<int>::get(f[3]),
+            Wire<int>::get(f[4])};
+  }
+};
 
-int numberIn(const Dictionary& d, const char* key) {
-  const Value* v = find(d, key);
-  const auto* n = v != nullptr ? std::get_if<std::int64_t>(&v->storage()) : nullptr;
-  return n != nullptr ? static_cast<int>(*n) : 0;
-}
+template <>
+struct Wire<cli::JunitReport::Case> {
+  static Value put(const cli::JunitReport::Case& c) {
+    return Value(Array{Value(c.file), Value(c.status), Value(c.expectations),
+                       Wire<std::vector<std::string>>::put(c.failures), Value(c.seconds), Value(c.output)});
+  }
+  static cli::JunitReport::Case get(const Value& v) {
+    const Array& f = wireArray(v, 6);
+    const auto* seconds = std::get_if<double>(&f[4].storage());
+    if (seconds == nullptr) notAMessage("a number of seconds");
+    return {Wire<std::string>::get(f[0]),
+            Wire<int>::get(f[1]),
+            Wire<int>::get(f[2]),
+            Wire<std::vector<std::string>>::get(f[3]),
+            *seconds,
+            Wire<std::string>::get(f[5])};
+  }
+};
 
-std::string textIn(const Dictionary& d, const char* key) {
-  const Value* v = find(d, key);
-  return v != nullptr && v->string() != nullptr ? *v->string() : std::string();
-}
+template <>
+struct Wire<cli::FileResult> {
+  static Value put(const cli::FileResult& r) {
+    return Value(Array{Value(r.worst), Wire<cli::Tally>::put(r.tally), Value(r.out), Value(r.err),
+                       Wire<std::optional<cli::JunitReport::Case>>::put(r.junitCase)});
+  }
+  static cli::FileResult get(const Value& v) {
+    const Array& f = wireArray(v, 5);
+    return {Wire<int>::get(f[0]), Wire<cli::Tally>::get(f[1]), Wire<std::string>::get(f[2]),
+            Wire<std::string>::get(f[3]), Wire<std::optional<cli::JunitReport::Case>>::get(f[4])};
+  }
+};
+
+}  // namespace orvane::sim
+
+namespace orvane::cli {
+
+namespace {
 
 // The result a child sent; nothing when its bytes are not one (it died before it could send it).
-std::optional<FileResult> fromBytes(const std::string& bytes, const std::string& file) {
+std::optional<FileResult> fromBytes(const std::string& bytes) {
   const auto decoded = sim::decodeValue(bytes);
-  const Dictionary* d = decoded ? decoded->dictionary() : nullptr;
-  if (d == nullptr) return std::nullopt;
-  FileResult r{numberIn(*d, "worst"),
-               Tally{numberIn(*d, "passed"), numberIn(*d, "failedFiles"), numberIn(*d, "errorFiles"),
-                     numberIn(*d, "expectations"), numberIn(*d, "failed")},
-               textIn(*d, "out"), textIn(*d, "err"), std::nullopt};
-  const Value* c = find(*d, "case");
-  if (const Dictionary* cd = c != nullptr ? c->dictionary() : nullptr) {
-    std::vector<std::string> failures;
-    const Value* f = find(*cd, "failures");
-    if (f != nullptr && f->array() != nullptr) {
-      for (const Value& v : *f->array()) failures.push_back(v.string() != nullptr ? *v.string() : "");
-    }
-    const Value* s = find(*cd, "seconds");
-    const auto* seconds = s != nullptr ? std::get_if<double>(&s->storage()) : nullptr;
-    r.junitCase = JunitReport::Case{file,
-                                    numberIn(*cd, "status"),
-                                    numberIn(*cd, "expectations"),
-                                    std::move(failures),
-                                    seconds != nullptr ? *seconds : 0,
-                                    textIn(*cd, "output")};
+  if (!decoded) return std::nullopt;
+  try {
+    return sim::Wire<FileResult>::get(*decoded);
+  } catch (const sim::ChannelClosed&) {
+    return std::nullopt;
   }
-  return r;
 }
 
 // In the child: runs the file, writes its result to `fd`, and ends the process.
@@ -103,7 +111,7 @@ std::optional<FileResult> fromBytes(const std::string& bytes, const std::string&
   runFile(file, options, false, mine, junit, report, totals);
   FileResult result{totals.worst, totals.tally, out.str(), err.str(), std::nullopt};
   if (!junit.cases().empty()) result.junitCase = junit.cases().front();
-  const std::string bytes = sim::encodeValue(toValue(result));
+  const std::string bytes = sim::encodeValue(sim::Wire<FileResult>::put(result));
   for (std::size_t at = 0; at < bytes.size();) {
     const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
     if (n <= 0 && errno != EINTR) break;
@@ -160,7 +168,7 @@ void collect(std::vector<Child>& running, const std::vector<std::string>& files,
     ::close(child.fd);
     int status = 0;
     ::waitpid(child.pid, &status, 0);
-    auto result = fromBytes(child.bytes, files[child.index]);
+    auto result = fromBytes(child.bytes);
     if (!result) {
       result =
           FileResult{2, Tally{0, 0, 1, 0, 0}, "", "orvane-sim run: " + files[child.index] + ": the run ended early\n",

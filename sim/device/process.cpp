@@ -4,12 +4,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "sim/device/device.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
-#include "sim/standins/locale.h"
 #include "sim/standins/ui.h"
 
 namespace orvane::sim {
@@ -397,162 +395,6 @@ bool LocalProcess::revertHook(objc::Class* cls, objc::Sel selector) {
   }
   return reverted;
 }
-
-// ---- platform::Preferences ----
-
-// The process's own copy of each domain, as CoreFoundation keeps it (CFApplicationPreferences.c): a
-// read answers from a dictionary built at the first read, from the file and this process's own
-// writes not yet flushed; this process's synchronize, set or remove drops it. So a value another
-// process writes is seen only after this process synchronizes.
-const Dictionary& LocalProcess::preferenceView(std::string_view app) {
-  auto it = preferenceViews_.find(app);
-  if (it == preferenceViews_.end()) {
-    Dictionary view = device_.preferenceDomain(app);
-    if (auto pending = pendingPreferences_.find(app); pending != pendingPreferences_.end()) {
-      for (const auto& [key, value] : pending->second) {
-        if (value) {
-          view.insert_or_assign(key, *value);
-        } else {
-          view.erase(key);
-        }
-      }
-    }
-    it = preferenceViews_.emplace(std::string(app), std::move(view)).first;
-  }
-  return it->second;
-}
-
-// A key the application's domain does not hold is looked for in the domain every application shares
-// (".GlobalPreferences"), as CFPreferencesCopyAppValue searches the preference domains in order.
-std::optional<Value> LocalProcess::CFPreferencesCopyAppValue(std::string_view key, std::string_view app) {
-  ++preferenceReads_;
-  const Dictionary& view = preferenceView(app);
-  if (auto it = view.find(key); it != view.end()) return it->second;
-  if (app == kGlobalPreferencesDomain) return std::nullopt;
-  const Dictionary& global = preferenceView(kGlobalPreferencesDomain);
-  auto it = global.find(key);
-  return it == global.end() ? std::nullopt : std::optional<Value>(it->second);
-}
-
-void LocalProcess::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value,
-                                            std::string_view app) {
-  // Held by the process until it synchronizes the domain (or ends): the file does not hold it yet.
-  if (tracing()) {
-    trace("pref-set", {{"domain", std::string(app)},
-                       {"key", std::string(key)},
-                       {"value", value ? formatValueText(*value) : "(removed)"}});
-  }
-  auto& pending = pendingPreferences_[std::string(app)];
-  std::erase_if(pending, [&](const auto& write) { return write.first == key; });
-  pending.emplace_back(std::string(key), value);
-  preferenceViews_.erase(std::string(app));
-}
-
-bool LocalProcess::flushPreferences(std::string_view app) {
-  auto pending = pendingPreferences_.find(app);
-  if (pending == pendingPreferences_.end()) return true;
-  bool all = true;
-  for (const auto& [key, value] : pending->second) all = device_.writePreference(name(), key, value, app) && all;
-  pendingPreferences_.erase(pending);
-  return all;
-}
-
-void LocalProcess::flushAllPreferences() {
-  while (!pendingPreferences_.empty()) flushPreferences(std::string(pendingPreferences_.begin()->first));
-}
-
-namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-// CoreFoundation's reading (CFPreferences.c, CFPreferencesGetAppBooleanValue): a boolean; a string
-// "true" or "YES", "false" or "NO", ignoring case; an integer as CFNumberGetValue converts it to a C
-// int, its low 32 bits, which decide (so 2^32 and -2^63 are a valid false). A real, any other string
-// and every other type are not valid.
-std::optional<bool> preferenceBoolean(const Value& value) {
-  const auto& s = value.storage();
-  if (const auto* b = std::get_if<bool>(&s)) return *b;
-  if (const auto* i = std::get_if<std::int64_t>(&s)) return static_cast<std::uint32_t>(*i) != 0;
-  if (const auto* u = std::get_if<std::uint64_t>(&s)) return static_cast<std::uint32_t>(*u) != 0;
-  if (const auto* text = value.string()) {
-    if (equalsIgnoringCase(*text, "true") || equalsIgnoringCase(*text, "YES")) return true;
-    if (equalsIgnoringCase(*text, "false") || equalsIgnoringCase(*text, "NO")) return false;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-bool LocalProcess::CFPreferencesGetAppBooleanValue(std::string_view key, std::string_view app, bool* valid) {
-  const auto value = CFPreferencesCopyAppValue(key, app);
-  const auto reading = value ? preferenceBoolean(*value) : std::nullopt;
-  if (valid != nullptr) *valid = reading.has_value();
-  return reading.value_or(false);
-}
-
-bool LocalProcess::CFPreferencesAppSynchronize(std::string_view app) {
-  // This process's writes reach the file, and its copy of the domain is dropped: the next read sees
-  // what every process has written and synchronized.
-  trace("pref-sync", {{"domain", std::string(app)}});
-  const bool written = flushPreferences(app);
-  preferenceViews_.erase(std::string(app));
-  return written;
-}
-
-// ---- platform::Files ----
-
-bool LocalProcess::fileExistsAtPath(std::string_view path) { return device_.files().exists(path); }
-
-std::optional<Dictionary> LocalProcess::dictionaryWithContentsOfFile(std::string_view path) {
-  // What the file shares stays shared, as CoreFoundation's reader keeps it (CFBinaryPList.c caches
-  // every object by its offset): a value written out in full past any bound costs nothing here.
-  auto stored = readDictionaryFile(device_.files(), path);
-  if (!stored) return std::nullopt;
-  return std::move(stored->dictionary);
-}
-
-bool LocalProcess::writeToFileAtomically(const Dictionary& dictionary, std::string_view path) {
-  // writeToFile:atomically: of a dictionary writes an XML property list, whatever the old file was.
-  const auto bytes = serializeFaithfully(Value(dictionary), PlistFormat::kXml);
-  const bool ok = bytes && device_.files().writeAtomically(path, *bytes);
-  // The event shows what the file holds: XML keeps whole seconds of a date.
-  const auto stored = ok ? parsePlist(*bytes) : std::nullopt;
-  trace(ok ? "file-write" : "file-write-failed",
-        {{"path", std::string(path)},
-         {"format", "xml"},
-         {"value", formatValueText(stored ? stored->value : Value(dictionary))}});
-  return ok;
-}
-
-// ---- platform::Notify ----
-
-void LocalProcess::CFNotificationCenterAddObserver(std::string_view name,
-                                                   std::function<void(std::string_view)> callback, int) {
-  trace("darwin-observe", {{"name", std::string(name)}});
-  device_.observing(true, std::string(name));
-  darwinObservers_.emplace_back(std::string(name), std::move(callback));
-}
-
-void LocalProcess::CFNotificationCenterPostNotification(std::string_view name, bool) { postDarwin(std::string(name)); }
-
-void LocalProcess::notify_post(std::string_view name) {
-  trace("notify-post", {{"name", std::string(name)}});
-  device_.postDarwin(std::string(name));
-}
-
-void LocalProcess::GSSendAppPreferencesChanged(std::string_view app, std::string_view key) {
-  trace("gs-prefs-changed", {{"domain", std::string(app)}, {"key", std::string(key)}});
-}
-
-}  // namespace orvane::sim
-
-namespace orvane::sim {
-
-std::string LocalProcess::capitalizedString(std::string_view s) { return sim::capitalizedString(s); }
 
 }  // namespace orvane::sim
 
