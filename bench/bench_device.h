@@ -29,10 +29,9 @@ struct BenchDevice {
   explicit BenchDevice(bool withExtension, const Dictionary& settings = threeSelected(),
                        sim::PlistFormat format = sim::PlistFormat::kBinary,
                        const std::vector<std::string>& keyboards = kSixKeyboards)
-      : rig(withExtension), device(&rig.device()) {
+      // The processor's work is measured, not the disk's: writes are not flushed to storage.
+      : rig(withExtension, sim::Storage::kOnDisk), device(&rig.device()) {
     device->trace().setRecording(false);
-    // The processor's work is measured, not the disk's: writes are not flushed to storage.
-    device->files().setDurable(false);
     device->setKeyboards(keyboards);
     device->files().writeAtomically(kSettingsPath, sim::serializePlist(Value(settings), format).value());
     app = device->start("com.example.app").local();

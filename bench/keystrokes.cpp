@@ -71,7 +71,7 @@ void leanReadAndParse(const std::string& path, bool existenceTest) {
 }
 
 std::string checkedLeanPath(sim::FileStore& files) {
-  std::string path = files.resolve(kSettingsPath).value().string();
+  std::string path = files.hostPath(kSettingsPath).value().string();
   const auto bytes = bench::leanRead(path.c_str());
   const auto lean = bench::LeanReader::parse(bytes.value());
   const auto device = sim::parsePlist(*bytes);

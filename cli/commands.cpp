@@ -200,7 +200,7 @@ void ScenarioRunner::Impl::showContents(Args& args) {
     path = *domainPath;
   } else if (what != "file") {
     throw unknownChoice(whatWord, "thing to show", commandChoices("show"));
-  } else if (!device.files().resolve(path)) {
+  } else if (!sim::isDevicePath(path)) {
     throw BadLine("not a device path: " + path);
   }
   sim::Trace::Fields fields = {{what == "pref" ? "domain" : "path", name}};
@@ -319,7 +319,7 @@ void ScenarioRunner::Impl::file(Args& args) {
   const Token verbWord = args.token("file action");
   const std::string& verb = verbWord.text;
   const std::string path = args.word("path");
-  if (!device.files().resolve(path)) throw BadLine("not a device path: " + path);
+  if (!sim::isDevicePath(path)) throw BadLine("not a device path: " + path);
   if (verb == "write" || verb == "write-xml") {
     writeFile(path, args.value("value"), verb == "write-xml" ? sim::PlistFormat::kXml : sim::PlistFormat::kBinary);
   } else if (verb == "bytes") {

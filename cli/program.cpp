@@ -82,14 +82,14 @@ DeviceFolder::~DeviceFolder() {
 }
 
 std::unique_ptr<sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
-  using rig::Files;
+  using sim::Storage;
   // With one class table per OS process, every simulated process is an OS process of its own,
   // which reads and writes the device's files itself: they are on disk. Otherwise a throwaway
   // device keeps its files in memory: every process is this one, and nothing reads them after the
   // run. A kept folder and --durable keep the files on disk, each write flushed.
   const bool apart = !sim::processModel().classTablePerProcess;
-  const Files throwaway = apart ? Files::kOnDisk : Files::kInMemory;
-  auto device = rig::makeDevice(folder.path(), options.durable || folder.kept() ? Files::kDurable : throwaway);
+  const Storage throwaway = apart ? Storage::kOnDisk : Storage::kInMemory;
+  auto device = rig::makeDevice(folder.path(), options.durable || folder.kept() ? Storage::kDurable : throwaway);
   device->setSeparateProcesses(apart);
   // The runner and the output take every event as it happens; the device keeps no history of them.
   device->trace().setRecording(false);

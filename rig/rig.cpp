@@ -23,16 +23,15 @@ TemporaryRoot::~TemporaryRoot() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, Files files) {
-  auto device = std::make_unique<sim::Device>(root);
-  if (files == Files::kInMemory) device->files().keepInMemory();
-  device->files().setDurable(files == Files::kDurable);
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, sim::Storage storage) {
+  auto device = std::make_unique<sim::Device>(root, storage);
   installExtension(*device);
   return device;
 }
 
-Rig::Rig(bool withExtension)
-    : device_(withExtension ? makeDevice(root_.path()) : std::make_unique<sim::Device>(root_.path())) {}
+Rig::Rig(bool withExtension, sim::Storage storage)
+    : device_(withExtension ? makeDevice(root_.path(), storage)
+                            : std::make_unique<sim::Device>(root_.path(), storage)) {}
 
 sim::LocalProcess& Rig::start(std::string_view bundleIdentifier) {
   sim::LocalProcess* p = device_->start(bundleIdentifier).local();

@@ -31,13 +31,9 @@ class TemporaryRoot {
   std::filesystem::path path_;
 };
 
-// Where a device's files live: under its root, each write flushed to storage as on a real device or
-// not (a throwaway device: see FileStore::setDurable), or in memory (a throwaway device whose files
-// no other process reads: see FileStore::keepInMemory).
-enum class Files { kDurable, kOnDisk, kInMemory };
-
 // A device on `root` with the extension installed at its install path, as every scenario starts.
-std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, Files files = Files::kDurable);
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root,
+                                        sim::Storage storage = sim::Storage::kDurable);
 
 // Installs the extension at its install path: linked into this program (rig/extension_linked.cpp,
 // on the fast runtime) or as the shared object the loader maps (rig/extension_shared.cpp, on the
@@ -51,7 +47,7 @@ Orvane* extensionIn(sim::Process& process);
 // A device on its own temporary root, with the extension installed (or not), in a few lines.
 class Rig {
  public:
-  explicit Rig(bool withExtension = true);
+  explicit Rig(bool withExtension = true, sim::Storage storage = sim::Storage::kDurable);
 
   sim::Device& device() { return *device_; }
   const sim::Device& device() const { return *device_; }

@@ -21,7 +21,7 @@ using sim::Process;
 // A device with the extension, on a temporary root, its files on disk (a separate process reads
 // them itself); its processes here, or each in an OS process of its own.
 struct TestDevice {
-  explicit TestDevice(bool separate = false) : device(rig::makeDevice(root.path(), rig::Files::kOnDisk)) {
+  explicit TestDevice(bool separate = false) : device(rig::makeDevice(root.path(), sim::Storage::kOnDisk)) {
     device->setSeparateProcesses(separate);
     device->setKeyboards(std::vector<std::string>{"en_US", "fr_FR", "de_DE"});
   }

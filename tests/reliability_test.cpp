@@ -19,6 +19,7 @@
 #include "sim/plist/plist_io.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
+#include "sim/storage/disk_store.h"
 #include "sim/storage/preference_store.h"
 
 namespace orvane {
@@ -74,13 +75,13 @@ std::string collect(const Child& child) {
 TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFile) {
   rig::Rig device;
   ASSERT_TRUE(device.device().files().writeAtomically(kSettingsPath, settingsVersion(0)));
-  const std::filesystem::path root = device.device().files().root();
+  const std::filesystem::path root = device.device().root();
   constexpr int kWrites = 400;
   constexpr int kActions = 150;
 
   // The settings pane: ever newer versions of the whole file.
   const Child writer = spawn([&] {
-    sim::FileStore files(root);
+    sim::DiskStore files(root);
     for (int i = 1; i <= kWrites; ++i) files.writeAtomically(kSettingsPath, settingsVersion(i));
     return std::string("done");
   });
@@ -108,7 +109,7 @@ TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFil
   // A reader that parses whatever is there, as every process's reload does, until the writer's last
   // version shows; a version going back means an update the mode action overwrote.
   const Child reader = spawn([&] {
-    sim::FileStore files(root);
+    sim::DiskStore files(root);
     int reads = 0;
     int partial = 0;
     int rollbacks = 0;
@@ -139,14 +140,14 @@ TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFil
 
 TEST(Concurrency, ManyProcessesWritingKeysOfOneDomainLoseNone) {
   rig::Rig device;
-  const std::filesystem::path root = device.device().files().root();
+  const std::filesystem::path root = device.device().root();
   constexpr int kProcesses = 6;
   constexpr int kKeys = 60;
   std::vector<Child> children;
   children.reserve(kProcesses);
   for (int p = 0; p < kProcesses; ++p) {
     children.push_back(spawn([&, p] {
-      sim::FileStore files(root);
+      sim::DiskStore files(root);
       sim::PreferenceStore prefs(files);
       int failed = 0;
       for (int k = 0; k < kKeys; ++k)
@@ -368,7 +369,7 @@ TEST(Storage, WhatIsNotARegularFileAtTheSettingsPathReadsAsUnreadableAtOnce) {
   for (const bool fifo : {true, false}) {
     rig::Rig device;
     device.keyboards({"en_US", "fr_FR"});
-    const auto host = *device.device().files().resolve(kSettingsPath);
+    const auto host = *device.device().files().hostPath(kSettingsPath);
     std::filesystem::create_directories(host.parent_path());
     ASSERT_EQ(fifo ? ::mkfifo(host.c_str(), 0644) : ::mkdir(host.c_str(), 0755), 0);
     ::alarm(30);

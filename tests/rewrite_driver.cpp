@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   }
   device.runUntilIdle();
 
-  const auto host = *device.files().resolve(path);
+  const auto host = *device.files().hostPath(path);
   std::filesystem::create_directories(outDir);
   std::error_code ec;
   if (std::filesystem::exists(host))

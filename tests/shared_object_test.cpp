@@ -15,7 +15,7 @@ namespace {
 // One OS process holds one simulated process on this runtime: one test.
 TEST(SharedObject, StartsItselfInSpringBoardAndExportsTheSystemsNames) {
   rig::TemporaryRoot root;
-  auto device = rig::makeDevice(root.path(), rig::Files::kOnDisk);
+  auto device = rig::makeDevice(root.path(), sim::Storage::kOnDisk);
   device->setActivatorInstalled(true);
   ASSERT_TRUE(device->setKeyboards(std::vector<std::string>{"en_US", "fr_FR"}));
   ASSERT_TRUE(device->files().writeAtomically(
@@ -25,7 +25,7 @@ TEST(SharedObject, StartsItselfInSpringBoardAndExportsTheSystemsNames) {
   sim::LocalProcess& springBoard = *device->start(sim::kSpringBoard).local();
 
   // The object the loader mapped, from its install path on the device.
-  const auto file = device->files().resolve(kInstallPath);
+  const auto file = device->files().hostPath(kInstallPath);
   ASSERT_TRUE(file);
   void* handle = ::dlopen(file->c_str(), RTLD_NOW | RTLD_NOLOAD);
   ASSERT_NE(handle, nullptr) << "the process did not map the extension";

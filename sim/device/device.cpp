@@ -11,7 +11,8 @@
 
 namespace orvane::sim {
 
-Device::Device(std::filesystem::path root) : files_(std::move(root)), preferences_(files_) {}
+Device::Device(std::filesystem::path root, Storage storage)
+    : root_(std::move(root)), storage_(storage), store_(makeFileStore(root_, storage)), preferences_(files_) {}
 
 Device::~Device() {
   // Applications end before SpringBoard, the last started first.
@@ -130,7 +131,8 @@ void Device::setAppIcon(const std::string& displayIdentifier, int size, IconKind
 }
 
 void Device::setSeparateProcesses(bool separate) {
-  if (separate && files_.inMemory()) throw std::logic_error("processes of their own need the device's files on disk");
+  if (separate && storage_ == Storage::kInMemory)
+    throw std::logic_error("processes of their own need the device's files on disk");
   separateProcesses_ = separate;
 }
 

@@ -15,6 +15,7 @@
 #include "sim/device/channel.h"
 #include "sim/device/process.h"
 #include "sim/device/trace.h"
+#include "sim/storage/fault_injection.h"
 #include "sim/storage/file_store.h"
 #include "sim/storage/preference_store.h"
 
@@ -29,12 +30,15 @@ inline constexpr std::string_view kGlobeKeyName = platform::names::kGlobeKeyName
 
 class Device {
  public:
-  explicit Device(std::filesystem::path root);
+  // A device whose files live under `root` on the host, or in memory (`Storage::kInMemory`).
+  explicit Device(std::filesystem::path root, Storage storage = Storage::kDurable);
   ~Device();
   Device(const Device&) = delete;
   Device& operator=(const Device&) = delete;
 
-  FileStore& files() { return files_; }
+  const std::filesystem::path& root() const { return root_; }
+  // The device's files, through the wrapper that injects faults into them.
+  FaultInjectingStore& files() { return files_; }
   PreferenceStore& preferences() { return preferences_; }
   Trace& trace() { return trace_; }
 
@@ -79,7 +83,7 @@ class Device {
   // platform's daemons for them: the preference daemon (the one writer of every domain), the Darwin
   // and distributed notification buses, the run loop that hands out main-queue turns, Activator's
   // dispatch and the clock of the trace. See sim/device/separate.cpp.
-  // Files kept in memory (FileStore::keepInMemory) are this process's alone: refused here.
+  // Files kept in memory (Storage::kInMemory) are this process's alone: refused here.
   void setSeparateProcesses(bool separate);
 
   // What a process reads of the preference daemon: a value, or a domain whole.
@@ -151,7 +155,10 @@ class Device {
   void tellSeparateProcessesIcons();
   void traceMovedAside(const PreferenceStore::Write& write, std::string_view domain, std::string_view who = "device");
 
-  FileStore files_;
+  std::filesystem::path root_;
+  Storage storage_;
+  std::unique_ptr<FileStore> store_;
+  FaultInjectingStore files_{*store_};
   PreferenceStore preferences_;
   Trace trace_;
   double version_ = 1240.1;

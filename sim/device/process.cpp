@@ -101,7 +101,7 @@ const std::string* mappingPath = nullptr;
 }  // namespace
 
 void LocalProcess::mapSharedObject(const std::string& path) {
-  const auto file = device_.files().resolve(path);
+  const auto file = device_.files().hostPath(path);
   mappingProcess = this;
   mappingPath = &path;
   void* handle = file ? ::dlopen(file->c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;

@@ -10,6 +10,9 @@
 #include <random>
 
 #include "rig/rig.h"
+#include "sim/storage/disk_store.h"
+#include "sim/storage/fault_injection.h"
+#include "sim/storage/memory_store.h"
 #include "sim/storage/preference_store.h"
 #include "startup/orvane.h"
 
@@ -25,19 +28,21 @@ std::vector<std::string> folderEntries(const fs::path& folder) {
   return names;
 }
 
+// The store a device has: on disk, faults injected through the wrapper.
 class FileStoreTest : public ::testing::Test {
  protected:
   rig::TemporaryRoot root_;
-  FileStore files_{root_.path()};
+  DiskStore disk_{root_.path()};
+  FaultInjectingStore files_{disk_};
 };
 
 TEST_F(FileStoreTest, PathsStayUnderTheRoot) {
-  EXPECT_EQ(files_.resolve("/var/mobile/x.plist"), root_.path() / "var/mobile/x.plist");
-  EXPECT_EQ(files_.resolve("//var/./mobile//x"), root_.path() / "var/mobile/x");
-  EXPECT_FALSE(files_.resolve("/var/../../etc/passwd"));
-  EXPECT_FALSE(files_.resolve("relative/path"));
-  EXPECT_FALSE(files_.resolve(""));
-  EXPECT_FALSE(files_.resolve(std::string("/a\0b", 4)));
+  EXPECT_EQ(files_.hostPath("/var/mobile/x.plist"), root_.path() / "var/mobile/x.plist");
+  EXPECT_EQ(files_.hostPath("//var/./mobile//x"), root_.path() / "var/mobile/x");
+  EXPECT_FALSE(files_.hostPath("/var/../../etc/passwd"));
+  EXPECT_FALSE(files_.hostPath("relative/path"));
+  EXPECT_FALSE(files_.hostPath(""));
+  EXPECT_FALSE(files_.hostPath(std::string("/a\0b", 4)));
   EXPECT_FALSE(files_.writeAtomically("/..", "x"));
 }
 
@@ -160,7 +165,7 @@ class FileLookUpTest : public ::testing::TestWithParam<bool> {
     if (GetParam()) files_.lookUpFolderByFolder();
   }
   rig::TemporaryRoot root_;
-  FileStore files_{root_.path()};
+  DiskStore files_{root_.path()};
 };
 INSTANTIATE_TEST_SUITE_P(BothWays, FileLookUpTest, ::testing::Values(false, true),
                          [](const auto& param) { return param.param ? "FolderByFolder" : "Openat2"; });
@@ -215,7 +220,7 @@ TEST_P(FileLookUpTest, PathsAreFoundWhateverTheirSpellingAndRefusedPastWhatTheSy
   for (const std::string& path : {deep + "/x", "/." + deep + "/x"}) {
     EXPECT_FALSE(files_.writeAtomically(path, "x")) << path.size();
     EXPECT_FALSE(files_.read(path, 10));
-    EXPECT_FALSE(files_.resolve(path));
+    EXPECT_FALSE(files_.hostPath(path));
   }
   EXPECT_FALSE(fs::exists(root_.path() / "abcdefghij"));
   // A long path within it (the root's own path added still within the system's limit, so that the
@@ -233,7 +238,7 @@ TEST_F(FileStoreTest, AWriterKilledAtAnyPointNeverBreaksALaterReadOrWrite) {
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      FileStore files(root_.path());
+      DiskStore files(root_.path());
       for (int i = 0;; ++i)
         files.writeAtomically("/p/settings.plist", std::string(200000 + i % 7, static_cast<char>('0' + i % 10)));
     }
@@ -270,9 +275,10 @@ INSTANTIATE_TEST_SUITE_P(Seeds, FilesInMemory, ::testing::Values(11u, 12u, 13u))
 
 TEST_P(FilesInMemory, AnswerEveryOperationAsTheDiskDoes) {
   rig::TemporaryRoot root;
-  FileStore disk(root.path());
-  FileStore memory(root.path() / "unused");
-  memory.keepInMemory();
+  DiskStore onDisk(root.path());
+  MemoryStore inMemory;
+  FaultInjectingStore disk(onDisk);
+  FaultInjectingStore memory(inMemory);
   std::vector<std::string> paths;
   for (const char* a : {"a", "b"}) {
     paths.push_back(std::string("/") + a);
@@ -324,14 +330,37 @@ TEST_P(FilesInMemory, AnswerEveryOperationAsTheDiskDoes) {
   }
   EXPECT_TRUE(disk.temporaries().empty());
   EXPECT_TRUE(memory.temporaries().empty());
-  EXPECT_FALSE(fs::exists(root.path() / "unused" / "a"));  // nothing of the memory store reached the disk
+}
+
+// The wrapper is the same around either store: a path no file may have draws no fault; a write
+// handed a fault meets it in place of the wrapper's own, which is used up all the same; the observer
+// hears only of writes put in place.
+TEST(FaultInjectingStore, DrawsFaultsOnlyForFilePathsAndTellsOnlyWritesPutInPlace) {
+  MemoryStore inMemory;
+  FaultInjectingStore files(inMemory);
+  std::vector<std::string> seen;
+  files.setWriteObserver([&seen](std::string_view path, std::string_view) { seen.emplace_back(path); });
+  files.injectFault(FileFault::kReadOnly, 1);
+  EXPECT_FALSE(files.writeAtomically("/", "x"));
+  EXPECT_FALSE(files.writeAtomically("/a/../b", "x"));
+  EXPECT_FALSE(files.remove("relative"));
+  EXPECT_FALSE(files.moveAside("/"));
+  EXPECT_FALSE(files.writeAtomically("/p/f", "x")) << "the fault waits for the first path a file may have";
+  EXPECT_TRUE(files.writeAtomically("/p/f", "x"));
+
+  files.injectFault(FileFault::kFull, 1);
+  EXPECT_FALSE(files.write("/p/f", "y", FileFault::kRename));
+  EXPECT_TRUE(files.writeAtomically("/p/f", "z")) << "the injected fault went with the write handed another";
+  EXPECT_EQ(files.read("/p/f", 10), "z");
+  EXPECT_EQ(seen, (std::vector<std::string>{"/p/f", "/p/f"}));
+  EXPECT_FALSE(files.hostPath("/p/f")) << "a store in memory has nothing on the host's disk";
 }
 
 // A device made to keep its files in memory installs the extension there, never in its folder, and
 // refuses to hand its processes to OS processes of their own, which would read the folder.
 TEST(FilesInMemory, StayInTheCommandsProcess) {
   rig::TemporaryRoot root;
-  auto device = rig::makeDevice(root.path(), rig::Files::kInMemory);
+  auto device = rig::makeDevice(root.path(), sim::Storage::kInMemory);
   EXPECT_TRUE(device->files().exists(kInstallPath));
   EXPECT_TRUE(fs::is_empty(root.path()));
   EXPECT_THROW(device->setSeparateProcesses(true), std::logic_error);
