@@ -2,7 +2,7 @@
 
 #include "activator/shared_listener.h"
 #include "platform/activator.h"
-#include "platform/broadcast.h"
+#include "settings/broadcast.h"
 #include "settings/names.h"
 
 namespace orvane {
@@ -53,24 +53,24 @@ ActionListenerClasses addActionListenerClasses(const platform::Platform& platfor
   changeAutoCorrection->method(sel::receiveEvent, [platform, &guards, keyboardImpl](const Id&, Sel, Id, Id) {
     if (!guards.isSettingsFilePresent()) return;
     platform::Preferences& preferences = platform.preferences;
-    preferences.CFPreferencesAppSynchronize(platform::kKeyboardPreferencesDomain);
+    preferences.CFPreferencesAppSynchronize(platform::names::kKeyboardPreferencesDomain);
     bool on = true;
     if (autocorrectionInPreferenceService(platform.system.kCFCoreFoundationVersionNumber())) {
       bool valid = false;
-      const bool value =
-          preferences.CFPreferencesGetAppBooleanValue(kAutocorrectionKey, platform::kKeyboardPreferencesDomain, &valid);
+      const bool value = preferences.CFPreferencesGetAppBooleanValue(
+          kAutocorrectionKey, platform::names::kKeyboardPreferencesDomain, &valid);
       on = value || !valid;  // absent, or not a boolean: on
     } else {
       const auto file = platform.files.dictionaryWithContentsOfFile(kSystemPreferencesPath);
       on = boolSetting(file.value_or(Dictionary{}), kAutocorrectionKey, true);
     }
-    preferences.CFPreferencesAppSynchronize(platform::kKeyboardPreferencesDomain);
+    preferences.CFPreferencesAppSynchronize(platform::names::kKeyboardPreferencesDomain);
     if (autocorrectionInPreferenceService(platform.system.kCFCoreFoundationVersionNumber())) {
-      preferences.CFPreferencesSetAppValue(kAutocorrectionKey, Value(!on), platform::kKeyboardPreferencesDomain);
+      preferences.CFPreferencesSetAppValue(kAutocorrectionKey, Value(!on), platform::names::kKeyboardPreferencesDomain);
     } else {
       rewriteWithKey(platform.files, kSystemPreferencesPath, kAutocorrectionKey, Value(!on));
     }
-    platform::broadcastKeyboardPreference(platform, kAutocorrectionKey);
+    broadcastKeyboardPreference(platform, kAutocorrectionKey);
     objc::send(objc::send(objc::sendClass(keyboardImpl->get(), sel::activeInstance), sel::autocorrectionController),
                sel::setRequestedAutocorrection, !on);
   });

@@ -3,6 +3,8 @@
 #include "platform/class_definition.h"
 #include "platform/class_reference.h"
 #include "platform/nslog.h"
+#include "settings/keyboard_step.h"
+#include "settings/names.h"
 #include "settings/settings.h"
 
 namespace orvane {
@@ -49,13 +51,12 @@ void observe(const Id& center, std::string_view name, const Id& agent,
 // The default keyboard's switch, once the keyboard has appeared: said in the log with the switcher's
 // shared and active lists, then made.
 void switchToDefaultKeyboard(const platform::Platform& platform, AgentClasses& classes, const std::string& identifier) {
-  platform.system.NSLog(
-      platform::formatLog(kSwitchingLogFormat, {platform::kColorOn, identifier, platform::kColorOff}));
+  platform.system.NSLog(platform::formatLog(kSwitchingLogFormat, {kColorOn, identifier, kColorOff}));
   objc::Class* switcherView = classes.switcherView.get();
   const std::string shared = describe(objc::send(objc::sendClass(switcherView, sel::sharedInstance), sel::inputModes));
-  platform.system.NSLog(platform::formatLog(kSharedInputsLogFormat, {platform::kColorOn, shared, platform::kColorOff}));
+  platform.system.NSLog(platform::formatLog(kSharedInputsLogFormat, {kColorOn, shared, kColorOff}));
   const std::string active = describe(objc::send(objc::sendClass(switcherView, sel::activeInstance), sel::inputModes));
-  platform.system.NSLog(platform::formatLog(kActiveInputsLogFormat, {platform::kColorOn, active, platform::kColorOff}));
+  platform.system.NSLog(platform::formatLog(kActiveInputsLogFormat, {kColorOn, active, kColorOff}));
   objc::send(classes.sharedKeyboardImpl(), sel::setInputMode, platform::String(identifier));
 }
 
@@ -86,10 +87,9 @@ objc::Class* addGlobalFunctionClass(const platform::Platform& platform, bool* ke
 
   // Sent through the method table, so the replaced step runs: in mode 1 the next selected keyboard.
   cls.method(kChangeKeyboard, [platform, classes](const Id&, Sel, Notification) {
-    platform::sendNextKeyboardStep(classes->sharedKeyboardImpl(),
-                                   platform::usesPlainNextKeyboardStep(
-                                       classes->keyboardImpl.get(), platform.system.kCFCoreFoundationVersionNumber()),
-                                   Id{});
+    platform::sendNextKeyboardStep(
+        classes->sharedKeyboardImpl(),
+        usesPlainNextKeyboardStep(classes->keyboardImpl.get(), platform.system.kCFCoreFoundationVersionNumber()), Id{});
   });
 
   cls.method(kChangeToSpecificKeyboard, [platform, classes](const Id&, Sel, Notification notification) {

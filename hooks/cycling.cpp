@@ -4,7 +4,7 @@
 
 #include "hooks/next_position.h"
 #include "hooks/replacements.h"
-#include "platform/broadcast.h"
+#include "settings/broadcast.h"
 #include "settings/notices.h"
 
 namespace orvane {
@@ -114,8 +114,8 @@ void KeyboardCycler::commitKeyboardSwitch(std::int32_t position, const Id& keybo
 
   platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey,
                                                  identifier ? std::optional<Value>(*identifier) : std::nullopt,
-                                                 platform::kKeyboardPreferencesDomain);
-  platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
+                                                 platform::names::kKeyboardPreferencesDomain);
+  broadcastKeyboardPreference(platform_, kLastUsedKey);
 
   // The identifier of A[i] once more, from a fresh fetch, for the test and for the switch.
   const std::optional<String> again = identifierAt(position);
@@ -137,8 +137,9 @@ void KeyboardCycler::switchToOnlySelectedKeyboard() {
   if (settings_.keyboardCount() == 0) return;
   const String only = settings_.keyboards()->front();
   objc::send(objc::sendClass(keyboardImplClass_.get(), sel::sharedInstance), sel::setInputMode, only);
-  platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, Value(*only), platform::kKeyboardPreferencesDomain);
-  platform::broadcastKeyboardPreference(platform_, kLastUsedKey);
+  platform_.preferences.CFPreferencesSetAppValue(kLastUsedKey, Value(*only),
+                                                 platform::names::kKeyboardPreferencesDomain);
+  broadcastKeyboardPreference(platform_, kLastUsedKey);
 }
 
 }  // namespace orvane

@@ -112,32 +112,15 @@ inline constexpr std::string_view kGlobeKeyName = "International-Key";
 inline constexpr std::string_view kGlobalPreferencesDomain = ".GlobalPreferences";
 // The enabled keyboards' identifiers, in the system's order, in ".GlobalPreferences".
 inline constexpr std::string_view kAppleKeyboardsKey = "AppleKeyboards";
-// The one system version whose keyboard has the plain next-keyboard step; its switcher list is also
-// built from "AppleKeyboards".
-inline constexpr double kPlainStepVersion = 793.0;
+// The system keyboard preferences' domain, and what is announced after a key of it changes.
+inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
+inline constexpr std::string_view kKeyboardsChangedNotification = "AppleKeyboardsSettingsChangedNotification";
 inline constexpr std::string_view kUIKeyboardWillShowNotification = "UIKeyboardWillShowNotification";
 inline constexpr std::string_view kUIKeyboardWillHideNotification = "UIKeyboardWillHideNotification";
 inline constexpr std::string_view kSpringBoardBundleIdentifier = "com.apple.springboard";
 inline constexpr std::string_view kActivatorLibraryPath = "/usr/lib/libactivator.dylib";
 inline constexpr int kRTLD_LAZY = 1;
 }  // namespace names
-
-// The extension's version rule: 793.0 is the version of the plain step and of the stored switcher
-// list.
-inline bool hasPlainNextKeyboardStep(double versionNumber) { return versionNumber == names::kPlainStepVersion; }
-
-// Which next-keyboard step this system's keyboard takes: the one form its class implements when it
-// implements only one; the version rule where it has both (or the class is absent). A version rule
-// that named a form the class lacks would hook nothing, and mode 1 would silently do nothing.
-inline bool usesPlainNextKeyboardStep(objc::Class* keyboardImpl, double versionNumber) {
-  const bool plain =
-      objc::classLookup(keyboardImpl, sel::setInputModeToNextInPreferredList.name, typeid(void())) != nullptr;
-  const bool withContext =
-      objc::classLookup(keyboardImpl, sel::setInputModeToNextInPreferredListWithExecutionContext.name,
-                        typeid(void(Id))) != nullptr;
-  if (plain != withContext) return plain;
-  return hasPlainNextKeyboardStep(versionNumber);
-}
 
 // Sends the system's next-keyboard step to `keyboard` in the form this system has: the plain step,
 // or the step with an execution context (nil allowed).

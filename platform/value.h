@@ -23,6 +23,9 @@
 namespace orvane {
 
 class Value;
+// Which shared object a value or key holds, for the device's writers alone: defined in
+// sim/plist/object_identity.h, which the extension's parts cannot include.
+struct ObjectIdentity;
 
 // Text up to this long is held in the value or key itself (copying it costs no more than sharing
 // it would); longer text is held once and shared.
@@ -41,11 +44,6 @@ class Key {
   const std::string& str() const { return shared_ ? *shared_ : inline_; }
   operator const std::string&() const { return str(); }  // NOLINT(google-explicit-constructor)
   operator std::string_view() const { return str(); }    // NOLINT(google-explicit-constructor)
-  // The one text object every copy of a long key shares (what a writer may store once); nullptr
-  // for a short key.
-  const void* identity() const { return shared_.get(); }
-  // Whether another key holds the same text object (else a walk cannot meet it twice).
-  bool shared() const { return shared_.use_count() > 1; }
 
   friend bool operator==(const Key& a, const Key& b) {
     return (a.shared_ != nullptr && a.shared_ == b.shared_) || a.str() == b.str();
@@ -63,8 +61,9 @@ class Key {
   }
 
  private:
+  friend struct ObjectIdentity;
   std::string inline_;
-  std::shared_ptr<const std::string> shared_;
+  std::shared_ptr<const std::string> shared_;  // a long key's text, shared by every copy
 };
 
 using Array = std::vector<Value>;
@@ -123,11 +122,6 @@ class Value {
   Value(Set s) : shared_(make(std::move(s))) {}         // NOLINT(google-explicit-constructor)
 
   const Storage& storage() const { return shared_ ? *shared_ : inline_; }
-  // The one object every copy of a long text, data, array, dictionary or set value shares; nullptr
-  // for the others, which are held in the value itself.
-  const void* identity() const { return shared_.get(); }
-  // Whether another value holds the same object (else a walk of this value cannot meet it twice).
-  bool shared() const { return shared_.use_count() > 1; }
 
   bool isBool() const { return std::holds_alternative<bool>(storage()); }
   bool isNumber() const {
@@ -156,6 +150,7 @@ class Value {
   }
 
  private:
+  friend struct ObjectIdentity;
   template <class T>
   static std::shared_ptr<Storage> make(T&& payload) {
     return std::make_shared<Storage>(std::forward<T>(payload));

@@ -14,6 +14,10 @@ inline constexpr std::string_view kChangeKeyboardNotification = "net.varnholt.ch
 inline constexpr std::string_view kChangeToSpecificKeyboardNotification = "net.varnholt.changeToSpecificKeyboard";
 inline constexpr std::string_view kKeyboardUserInfoKey = "keyboard";
 
+// ANSI colour on and off, the two C-string arguments around the text of every log line.
+inline constexpr std::string_view kColorOn = "\x1b[1;35m";
+inline constexpr std::string_view kColorOff = "\x1b[0m";
+
 // The Activator listener name of an enabled keyboard: its identifier up to the first "@".
 inline std::string keyboardListenerName(std::string_view identifier) {
   return std::string(identifier.substr(0, identifier.find('@')));

@@ -7,6 +7,7 @@
 #include "agent/global_function.h"
 #include "platform/activator.h"
 #include "platform/nslog.h"
+#include "settings/keyboard_step.h"
 #include "settings/names.h"
 #include "startup/orvane.h"
 
@@ -28,9 +29,9 @@ Orvane::Orvane(const platform::Platform& platform)
       guards_(platform_, platform.runtime.objc_getClass("UIAlertView"), settings_),
       replacements_(platform_, settings_, guards_, activeModes_, textInputMode_,
                     platform.runtime.objc_getClass("UIAlertView"),
-                    platform::usesPlainNextKeyboardStep(platform.runtime.objc_getClass("UIKeyboardImpl"),
-                                                        platform.system.kCFCoreFoundationVersionNumber()),
-                    platform::hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber())) {}
+                    usesPlainNextKeyboardStep(platform.runtime.objc_getClass("UIKeyboardImpl"),
+                                              platform.system.kCFCoreFoundationVersionNumber()),
+                    hasPlainNextKeyboardStep(platform.system.kCFCoreFoundationVersionNumber())) {}
 
 std::unique_ptr<platform::Library> makeOrvane(const platform::Platform& platform) {
   return std::make_unique<Orvane>(platform);
@@ -51,9 +52,9 @@ void Orvane::libraryDidLoad() {
   // Only the class lookup decides whether Activator is there; the handle is never used or closed.
   platform_.runtime.dlopen(platform::names::kActivatorLibraryPath, platform::names::kRTLD_LAZY);
   if (activatorClass_.get() == nullptr) {
-    platform_.system.NSLog(platform::formatLog(kActivatorMissingFormat, {platform::kColorOn, platform::kColorOff}));
+    platform_.system.NSLog(platform::formatLog(kActivatorMissingFormat, {kColorOn, kColorOff}));
   } else if (platform_.system.mainBundleIdentifier() == platform::names::kSpringBoardBundleIdentifier) {
-    platform_.system.NSLog(platform::formatLog(kActivatorInstalledFormat, {platform::kColorOn, platform::kColorOff}));
+    platform_.system.NSLog(platform::formatLog(kActivatorInstalledFormat, {kColorOn, kColorOff}));
     registerActivatorListeners();
   }
 

@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include "sim/plist/object_identity.h"
+
 namespace orvane::sim {
 
 namespace {
@@ -64,8 +66,8 @@ class Encoder {
   explicit Encoder(std::string& out) : out_(out) {}
 
   void value(const Value& value) {
-    if (value.shared()) {
-      const auto [it, first] = slots_.try_emplace(value.identity(), slots_.size());
+    if (ObjectIdentity::isShared(value)) {
+      const auto [it, first] = slots_.try_emplace(ObjectIdentity::of(value), slots_.size());
       if (!first) {
         out_.push_back(kSlot);
         put(out_, it->second);
@@ -78,9 +80,9 @@ class Encoder {
 
  private:
   void key(const Key& key) {
-    if (!key.shared()) {
+    if (!ObjectIdentity::isShared(key)) {
       out_.push_back(kKeyText);
-    } else if (const auto [it, first] = keySlots_.try_emplace(key.identity(), keySlots_.size()); !first) {
+    } else if (const auto [it, first] = keySlots_.try_emplace(ObjectIdentity::of(key), keySlots_.size()); !first) {
       out_.push_back(kKeySlot);
       put(out_, it->second);
       return;

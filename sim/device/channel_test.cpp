@@ -12,6 +12,8 @@
 #include <limits>
 #include <random>
 
+#include "sim/plist/object_identity.h"
+
 namespace orvane::sim {
 namespace {
 
@@ -64,12 +66,12 @@ TEST(Channel, WhatAValueSharesCrossesOnceAndArrivesShared) {
   ASSERT_TRUE(received);
   const Array* top = find(*received->dictionary(), "bomb")->array();
   ASSERT_NE(top, nullptr);
-  EXPECT_EQ((*top)[0].identity(), (*top)[1].identity()) << "one object for both references";
+  EXPECT_EQ(ObjectIdentity::of((*top)[0]), ObjectIdentity::of((*top)[1])) << "one object for both references";
   EXPECT_LE(encodeValue(*received).size(), bytes.size()) << "what arrives crosses back as small";
   const Array* keys = find(*received->dictionary(), "keys")->array();
   ASSERT_EQ(keys->size(), 1000u);
-  EXPECT_EQ(keys->front().dictionary()->begin()->first.identity(),
-            keys->back().dictionary()->begin()->first.identity());
+  EXPECT_EQ(ObjectIdentity::of(keys->front().dictionary()->begin()->first),
+            ObjectIdentity::of(keys->back().dictionary()->begin()->first));
   // A reference to a slot not yet given is refused.
   std::string dangling = "\x0d";
   dangling.append(8, '\0');

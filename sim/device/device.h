@@ -25,7 +25,7 @@ class RemoteProcess;
 
 inline constexpr std::string_view kSpringBoard = "com.apple.springboard";
 inline constexpr std::string_view kGlobalPreferencesDomain = platform::names::kGlobalPreferencesDomain;
-inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
+inline constexpr std::string_view kKeyboardPreferencesDomain = platform::names::kKeyboardPreferencesDomain;
 inline constexpr std::string_view kGlobeKeyName = platform::names::kGlobeKeyName;
 
 class Device {

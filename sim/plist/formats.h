@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/value.h"
+#include "sim/plist/object_identity.h"
 #include "sim/plist/text.h"
 
 namespace orvane::sim::formats {

@@ -354,14 +354,15 @@ class BinaryWriter {
  private:
   // The objects the file will hold: each shared object and key once.
   static std::uint64_t countObjects(const Value& value, std::unordered_set<const void*>& seen) {
-    if (value.shared() && !seen.insert(value.identity()).second) return 0;
+    if (ObjectIdentity::isShared(value) && !seen.insert(ObjectIdentity::of(value)).second) return 0;
     std::uint64_t n = 1;
     const auto* set = std::get_if<Set>(&value.storage());
     if (const Array* a = set != nullptr ? &set->members : value.array()) {
       for (const Value& v : *a) n += countObjects(v, seen);
     } else if (const Dictionary* d = value.dictionary()) {
       for (const auto& [key, v] : *d)
-        n += (!key.shared() || seen.insert(key.identity()).second ? 1 : 0) + countObjects(v, seen);
+        n += (!ObjectIdentity::isShared(key) || seen.insert(ObjectIdentity::of(key)).second ? 1 : 0) +
+             countObjects(v, seen);
     }
     return n;
   }
@@ -426,18 +427,18 @@ class BinaryWriter {
   }
 
   std::optional<std::uint64_t> object(const Value& value) {
-    if (!value.shared()) return scalarOrNew(value);
-    if (auto it = written_.find(value.identity()); it != written_.end()) return it->second;
+    if (!ObjectIdentity::isShared(value)) return scalarOrNew(value);
+    if (auto it = written_.find(ObjectIdentity::of(value)); it != written_.end()) return it->second;
     auto id = scalarOrNew(value);
-    if (id) written_.emplace(value.identity(), *id);
+    if (id) written_.emplace(ObjectIdentity::of(value), *id);
     return id;
   }
 
   std::optional<std::uint64_t> keyObject(const Key& key) {
-    if (!key.shared()) return string(key.str());
-    if (auto it = written_.find(key.identity()); it != written_.end()) return it->second;
+    if (!ObjectIdentity::isShared(key)) return string(key.str());
+    if (auto it = written_.find(ObjectIdentity::of(key)); it != written_.end()) return it->second;
     auto id = string(key.str());
-    if (id) written_.emplace(key.identity(), *id);
+    if (id) written_.emplace(ObjectIdentity::of(key), *id);
     return id;
   }
 

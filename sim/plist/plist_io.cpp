@@ -36,14 +36,14 @@ class Measure {
   using Full = std::pair<std::uint64_t, std::uint64_t>;
 
   Full full(const Value& value) {
-    if (value.identity() == nullptr) {
+    if (ObjectIdentity::of(value) == nullptr) {
       const std::string* text = value.string();
       const std::uint64_t bytes = text != nullptr ? text->size() : 0;
       held_ = add(held_, 1 + bytes);
       return {1, bytes};
     }
-    const bool shared = value.shared();
-    if (auto it = shared ? done_.find(value.identity()) : done_.end(); it != done_.end()) {
+    const bool shared = ObjectIdentity::isShared(value);
+    if (auto it = shared ? done_.find(ObjectIdentity::of(value)) : done_.end(); it != done_.end()) {
       held_ = add(held_, 1);  // the reference
       return it->second;
     }
@@ -66,7 +66,7 @@ class Measure {
       out = members(*d, own);
     }
     held_ = add(held_, own);
-    if (shared) done_.emplace(value.identity(), out);
+    if (shared) done_.emplace(ObjectIdentity::of(value), out);
     return out;
   }
 
@@ -74,7 +74,8 @@ class Measure {
   Full members(const Dictionary& d, std::uint64_t& own) {
     Full out{1, 0};
     for (const auto& [key, v] : d) {
-      if (!key.shared() || keys_.insert(key.identity()).second) own = add(own, 1 + key.str().size());
+      if (!ObjectIdentity::isShared(key) || keys_.insert(ObjectIdentity::of(key)).second)
+        own = add(own, 1 + key.str().size());
       held_ = add(held_, 1);  // the reference to the key
       const Full f = full(v);
       out = {add(out.first, add(1, f.first)), add(out.second, add(key.str().size(), f.second))};
@@ -140,12 +141,12 @@ class Compare {
   explicit Compare(PlistFormat format) : format_(format) {}
 
   bool same(const Value& a, const Value& b) {
-    if (a.identity() != nullptr && a.identity() == b.identity()) return true;
+    if (ObjectIdentity::of(a) != nullptr && ObjectIdentity::of(a) == ObjectIdentity::of(b)) return true;
     // Only a pair of which both are shared can be met again.
-    const bool shared = a.shared() && b.shared();
-    if (shared && known_.contains({a.identity(), b.identity()})) return true;
+    const bool shared = ObjectIdentity::isShared(a) && ObjectIdentity::isShared(b);
+    if (shared && known_.contains({ObjectIdentity::of(a), ObjectIdentity::of(b)})) return true;
     if (!compare(a, b)) return false;
-    if (shared) known_.insert({a.identity(), b.identity()});
+    if (shared) known_.insert({ObjectIdentity::of(a), ObjectIdentity::of(b)});
     return true;
   }
 

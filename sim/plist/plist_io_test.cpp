@@ -283,7 +283,7 @@ TEST(PlistIo, ReadingCostsWhatTheFileHoldsNeverMore) {
     const auto parsed = parsePlist(bomb);
     ASSERT_TRUE(parsed);
     const Array& top = *parsed->value.array();
-    EXPECT_EQ(top[0].identity(), top[1].identity()) << "one object for both references";
+    EXPECT_EQ(ObjectIdentity::of(top[0]), ObjectIdentity::of(top[1])) << "one object for both references";
     EXPECT_EQ(sizeOf(parsed->value).values, levels >= 63 ? UINT64_MAX : (std::uint64_t{2} << levels) - 1) << levels;
   }
   // A small one is the same value as its copies written out.
@@ -376,13 +376,13 @@ TEST(PlistIo, SharedTextDataAndPaddingReadInWhatTheFileHolds) {
 
   const auto keys = parsePlist(sharedKey);
   ASSERT_TRUE(keys);
-  const void* key = keys->value.array()->front().dictionary()->begin()->first.identity();
-  for (const Value& d : *keys->value.array()) ASSERT_EQ(d.dictionary()->begin()->first.identity(), key);
+  const void* key = ObjectIdentity::of(keys->value.array()->front().dictionary()->begin()->first);
+  for (const Value& d : *keys->value.array()) ASSERT_EQ(ObjectIdentity::of(d.dictionary()->begin()->first), key);
   const auto data = parsePlist(sharedData);
   ASSERT_TRUE(data);
   const Array& outer = *data->value.array();
-  EXPECT_EQ(outer.front().identity(), outer.back().identity());
-  EXPECT_EQ(outer.front().array()->front().identity(), outer.front().array()->back().identity());
+  EXPECT_EQ(ObjectIdentity::of(outer.front()), ObjectIdentity::of(outer.back()));
+  EXPECT_EQ(ObjectIdentity::of(outer.front().array()->front()), ObjectIdentity::of(outer.front().array()->back()));
 }
 
 // What a value may be written out to is a fixed multiple of what it holds (or the floors): 1,000

@@ -373,7 +373,7 @@ std::string formatValueText(const Value& value) {
   // A dictionary of a few keys (a settings file, a preference domain) too large as a whole still
   // shows each key, only the members too large to write out in full standing for themselves.
   constexpr std::size_t kMembersShownApart = 256;
-  if (value.identity() != nullptr) {
+  if (ObjectIdentity::of(value) != nullptr) {
     const ValueSize size = sizeOf(value);
     if (!expandable(size)) {
       if (const Dictionary* d = value.dictionary(); d != nullptr && d->size() <= kMembersShownApart) {

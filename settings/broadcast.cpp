@@ -1,12 +1,16 @@
-#include "platform/broadcast.h"
+#include "settings/broadcast.h"
 
-namespace orvane::platform {
+#include "platform/uikit.h"
 
-void broadcastKeyboardPreference(const Platform& platform, std::string_view key) {
+namespace orvane {
+
+void broadcastKeyboardPreference(const platform::Platform& platform, std::string_view key) {
+  using platform::names::kKeyboardPreferencesDomain;
+  using platform::names::kKeyboardsChangedNotification;
   platform.notify.CFNotificationCenterPostNotification(kKeyboardsChangedNotification, true);
   platform.preferences.CFPreferencesAppSynchronize(kKeyboardPreferencesDomain);
   platform.notify.GSSendAppPreferencesChanged(kKeyboardPreferencesDomain, key);
   platform.notify.notify_post(kKeyboardsChangedNotification);
 }
 
-}  // namespace orvane::platform
+}  // namespace orvane
