@@ -177,32 +177,41 @@ struct MemberOf<R (C::*)(A...)> {
   using Result = std::decay_t<R>;
   static constexpr std::size_t arity = sizeof...(A);
   static Array encode(const Held<A>&... arguments) { return Array{Wire<Held<A>>::put(arguments)...}; }
-  template <auto Member>
-  static Value invoke(C& target, const Array& arguments) {
-    if (arguments.size() != sizeof...(A)) notAMessage("the arguments of a call");
-    return [&]<std::size_t... I>(std::index_sequence<I...>) {
-      std::tuple<Held<A>...> held{Wire<Held<A>>::get(arguments[I])...};
-      if constexpr (std::is_void_v<R>) {
-        (target.*Member)(std::get<I>(held)...);
-        return Value();
-      } else {
-        return Wire<Result>::put((target.*Member)(std::get<I>(held)...));
+  // The arguments of a call, decoded; a message that does not hold them names the call.
+  static std::tuple<Held<A>...> decode(const Array& arguments, std::string_view name) {
+    if (arguments.size() != sizeof...(A)) notAMessage("the arguments of " + std::string(name));
+    try {
+      return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return std::tuple<Held<A>...>{Wire<Held<A>>::get(arguments[I])...};
       }
+      (std::index_sequence_for<A...>{});
+    } catch (const ChannelClosed& e) {
+      throw ChannelClosed(std::string(e.what()) + ", among the arguments of " + std::string(name));
     }
-    (std::index_sequence_for<A...>{});
+  }
+  template <auto Member>
+  static Value invoke(C& target, const Array& arguments, std::string_view name) {
+    std::tuple<Held<A>...> held = decode(arguments, name);
+    return std::apply(
+        [&target](Held<A>&... decoded) {
+          if constexpr (std::is_void_v<R>) {
+            (target.*Member)(decoded...);
+            return Value();
+          } else {
+            return Wire<Result>::put((target.*Member)(decoded...));
+          }
+        },
+        held);
   }
 };
 
 template <typename R, typename C, typename... A>
 struct MemberOf<R (C::*)(A...) const> : MemberOf<R (C::*)(A...)> {
   template <auto Member>
-  static Value invoke(const C& target, const Array& arguments) {
-    if (arguments.size() != sizeof...(A)) notAMessage("the arguments of a call");
-    return [&]<std::size_t... I>(std::index_sequence<I...>) {
-      std::tuple<Held<A>...> held{Wire<Held<A>>::get(arguments[I])...};
-      return Wire<std::decay_t<R>>::put((target.*Member)(std::get<I>(held)...));
-    }
-    (std::index_sequence_for<A...>{});
+  static Value invoke(const C& target, const Array& arguments, std::string_view name) {
+    std::tuple<Held<A>...> held = MemberOf<R (C::*)(A...)>::decode(arguments, name);
+    return std::apply(
+        [&target](Held<A>&... decoded) { return Wire<std::decay_t<R>>::put((target.*Member)(decoded...)); }, held);
   }
 };
 
@@ -249,7 +258,7 @@ struct Protocol {
  private:
   template <typename C, typename Target>
   static Value row(Target& target, const Array& arguments) {
-    return MemberOf<std::remove_cv_t<decltype(C::member)>>::template invoke<C::member>(target, arguments);
+    return MemberOf<std::remove_cv_t<decltype(C::member)>>::template invoke<C::member>(target, arguments, C::name);
   }
 };
 

@@ -84,6 +84,17 @@ TEST(Protocol, ACallThatIsNotInTheTableOrNotWhatItsMemberTakesEndsTheConnection)
   EXPECT_THROW(TestProtocol::serve(target, post, {Value(Array{Value("n"), Value(Array{Value(1), Value(2)})})}),
                ChannelClosed);  // an optional of two
   EXPECT_TRUE(target.seen.empty()) << "nothing malformed reached the target";
+  // The message names the call, so that a log says which side sent what.
+  const auto messageOf = [&target](std::size_t id, const Array& arguments) {
+    try {
+      TestProtocol::serve(target, id, arguments);
+    } catch (const ChannelClosed& e) {
+      return std::string(e.what());
+    }
+    return std::string("served");
+  };
+  EXPECT_EQ(messageOf(tap, {}), "not a message: the arguments of tap");
+  EXPECT_EQ(messageOf(ask, {Value("a"), Value(1)}), "not a message: a text, among the arguments of ask");
 }
 
 // The device's two tables: every row has a name of its own, and a number that finds it again.
