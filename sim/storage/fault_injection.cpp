@@ -11,8 +11,14 @@ std::optional<FileFault> FaultInjectingStore::faultOf(FileOperation operation) {
   return met;
 }
 
+bool FaultInjectingStore::mayDraw(std::string_view devicePath) const {
+  // With no fault to draw there is nothing to keep: the wrapped store refuses such a path itself.
+  const bool pending = faultSource_ || (fault_ && faultTimes_ != 0);
+  return !pending || isFilePath(devicePath);
+}
+
 bool FaultInjectingStore::write(std::string_view devicePath, std::string_view bytes, std::optional<FileFault> fault) {
-  if (!isFilePath(devicePath)) return false;
+  if (!mayDraw(devicePath)) return false;
   // One fault at most: the one this write was handed, else the one it draws here (used up either way).
   const std::optional<FileFault> drawn = faultOf(FileOperation::kWrite);
   const bool ok = inner_.write(devicePath, bytes, fault ? fault : drawn);
@@ -21,11 +27,11 @@ bool FaultInjectingStore::write(std::string_view devicePath, std::string_view by
 }
 
 bool FaultInjectingStore::remove(std::string_view devicePath) {
-  return isFilePath(devicePath) && !faultOf(FileOperation::kRemoval) && inner_.remove(devicePath);
+  return mayDraw(devicePath) && !faultOf(FileOperation::kRemoval) && inner_.remove(devicePath);
 }
 
 std::optional<std::string> FaultInjectingStore::moveAside(std::string_view devicePath) {
-  if (!isFilePath(devicePath) || faultOf(FileOperation::kRemoval)) return std::nullopt;
+  if (!mayDraw(devicePath) || faultOf(FileOperation::kRemoval)) return std::nullopt;
   return inner_.moveAside(devicePath);
 }
 

@@ -50,6 +50,9 @@ class FaultInjectingStore final : public FileStore {
   }
 
  private:
+  // False for a path no file may have while a fault could be drawn: it is refused before one is.
+  bool mayDraw(std::string_view devicePath) const;
+
   FileStore& inner_;
   std::optional<FileFault> fault_;
   int faultTimes_ = 0;
