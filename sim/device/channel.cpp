@@ -4,9 +4,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <type_traits>
 #include <unordered_map>
 #include <variant>
@@ -18,8 +22,9 @@ namespace orvane::sim {
 
 namespace {
 
-// Messages never come near this; a length past it is not a message.
-constexpr std::uint64_t kMaxMessage = std::uint64_t{1} << 30;
+// Messages never come near this (a preference domain's file is at most 64 MiB); a length past it
+// is not a message.
+constexpr std::uint64_t kMaxMessage = std::uint64_t{256} << 20;
 
 void put(std::string& out, std::uint64_t n) { out.append(reinterpret_cast<const char*>(&n), sizeof n); }
 void putBytes(std::string& out, std::string_view bytes) {
@@ -290,15 +295,22 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-bool readAll(int fd, char* data, std::size_t size) {
+// Reads exactly `size` bytes, waiting for each no later than `deadline` (none: for ever).
+void readAll(int fd, char* data, std::size_t size, std::optional<std::chrono::steady_clock::time_point> deadline) {
   while (size > 0) {
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+      pollfd waiting{fd, POLLIN, 0};
+      const int ready = left.count() > 0 ? ::poll(&waiting, 1, static_cast<int>(left.count())) : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) throw ChannelTimeout("no whole message within the bound");
+    }
     const ssize_t n = ::read(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) throw ChannelClosed("the other process is gone");
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
 }
 
 }  // namespace
@@ -327,19 +339,22 @@ void Channel::send(const Value& message) {
 }
 
 Value Channel::receive() {
-  if (boundMilliseconds_ > 0) {
-    pollfd waiting{fd_, POLLIN, 0};
-    int ready = 0;
-    do {
-      ready = ::poll(&waiting, 1, boundMilliseconds_);
-    } while (ready < 0 && errno == EINTR);
-    if (ready == 0) throw ChannelTimeout("no answer within the bound");
-  }
+  // The whole message within the bound, not only its first byte: half a message then silence is a
+  // hang like any other.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  if (boundMilliseconds_ > 0)
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMilliseconds_);
   std::uint64_t length = 0;
-  if (!readAll(fd_, reinterpret_cast<char*>(&length), sizeof length)) throw ChannelClosed("the other process is gone");
-  if (length > kMaxMessage) throw ChannelClosed("not a message");
-  std::string bytes(length, '\0');
-  if (!readAll(fd_, bytes.data(), bytes.size())) throw ChannelClosed("the other process is gone");
+  readAll(fd_, reinterpret_cast<char*>(&length), sizeof length, deadline);
+  if (length > kMaxMessage) throw ChannelClosed("not a message: " + std::to_string(length) + " bytes long");
+  // Room is made as the bytes come, never for what the length merely claims.
+  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  std::string bytes;
+  while (bytes.size() < length) {
+    const std::size_t had = bytes.size();
+    bytes.resize(had + std::min<std::uint64_t>(kPiece, length - had));
+    readAll(fd_, bytes.data() + had, bytes.size() - had, deadline);
+  }
   auto value = decodeValue(bytes);
   if (!value || value->dictionary() == nullptr) throw ChannelClosed("not a message");
   return std::move(*value);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -140,6 +141,38 @@ TEST(Channel, AnAnswerThatNeverComesIsATimeoutAndAClosedSideIsSaid) {
   EXPECT_THROW(device.call(0), ChannelTimeout);
   ::close(fds[1]);
   EXPECT_THROW(device.call(0), ChannelClosed);
+}
+
+// The bound holds for the whole message, not its first byte; a length past any message is refused
+// at once, and a length the bytes never reach makes no room for what it claims.
+TEST(Channel, HalfAMessageThenSilenceIsATimeoutAndALengthPastAnyMessageIsRefused) {
+  const auto answerWith = [](const std::string& bytes) {
+    int fds[2];
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Channel device(fds[0]);
+    device.setBound(100);
+    EXPECT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    const auto start = std::chrono::steady_clock::now();
+    std::string outcome = "answered";
+    try {
+      device.call(0);
+    } catch (const ChannelTimeout&) {
+      outcome = "timeout";
+    } catch (const ChannelClosed& e) {
+      outcome = e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << outcome;
+    ::close(fds[1]);
+    return outcome;
+  };
+  const auto length = [](std::uint64_t n) { return std::string(reinterpret_cast<const char*>(&n), sizeof n); };
+  const std::string message = encodeValue(Value(Dictionary{{"answer", Value(1)}}));
+  EXPECT_EQ(answerWith(length(message.size()) + message), "answered");
+  EXPECT_EQ(answerWith(length(message.size()) + message.substr(0, 3)), "timeout");
+  EXPECT_EQ(answerWith(length(message.size()).substr(0, 5)), "timeout");
+  EXPECT_EQ(answerWith(length((std::uint64_t{1} << 30) - 1)), "not a message: 1073741823 bytes long");
+  // 200 MiB claimed, ten bytes sent: a timeout within the bound (room is made as bytes come).
+  EXPECT_EQ(answerWith(length(std::uint64_t{200} << 20) + std::string(10, 'x')), "timeout");
 }
 
 }  // namespace
