@@ -3,9 +3,15 @@
 // answer event for event as the same process in this one.
 #include "sim/device/device.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -213,6 +219,84 @@ TEST(DeviceCore, AProcessApartThatIsKilledCrashesOrHangsEndsAndIsSaid) {
   Process& again = t.device->start("com.example.app");
   ASSERT_TRUE(again.end(Process::End::kKill));
   EXPECT_EQ(t.events("exit").back(), "[com.example.app] exit SIGKILL killed");
+}
+
+// A process whose OS process ends while the device is serving a call it made (SpringBoard posts a
+// notification it observes itself, and the device asks it to queue the delivery): its end is
+// traced once, with its status, and the calls under way give their defaults. The channel they
+// read outlives them (AddressSanitizer reported a use after free here).
+TEST(MisbehavingChildren, AnEndDuringACallBackIsTracedOnceAndTheCallsUnderWayGiveTheirDefaults) {
+  TestDevice t(true);
+  t.device->setActivatorInstalled(true);
+  ASSERT_TRUE(t.device->writePreference("device", "mode", Value(1), "net.varnholt.orvane"));
+  Process& springBoard = t.device->start(sim::kSpringBoard);
+  t.device->runUntilIdle();
+  bool crashed = false;
+  t.device->trace().setSink([&](const sim::TraceEvent& event) {
+    // The event is not used after the crash: the trace grows while it is traced.
+    if (crashed || event.process != "SpringBoard" || event.kind != "darwin-post") return;
+    crashed = true;
+    springBoard.end(Process::End::kCrash);
+  });
+  EXPECT_FALSE(springBoard.fireActivatorEvent("net.varnholt.orvane.change-mode"));
+  t.device->trace().setSink(nullptr);
+  ASSERT_TRUE(crashed) << "the mode action posts a Darwin notification";
+  EXPECT_EQ(t.events("exit"), std::vector<std::string>{"[SpringBoard] exit SIGABRT crashed"});
+  t.device->reap();
+  EXPECT_EQ(t.device->find(sim::kSpringBoard), nullptr);
+}
+
+// Signals from another program reach the child alone, as on the platform: the device's own
+// handlers (the command's removes the device's folder) are not the child's, nor are the signals
+// it holds; the device notices the end before its next line and takes the process out.
+TEST(MisbehavingChildren, ASignalFromOutsideEndsTheChildAloneAndIsNoticedBeforeTheNextLine) {
+  static const char* marker = nullptr;
+  TestDevice t(true);
+  const std::string markerPath = (t.root.path() / "the device's handler ran").string();
+  marker = markerPath.c_str();
+  struct sigaction handler {};
+  struct sigaction previous {};
+  handler.sa_handler = [](int) { ::close(::open(marker, O_CREAT | O_WRONLY, 0600)); };
+  ::sigaction(SIGTERM, &handler, &previous);
+  sigset_t held;
+  sigset_t before;
+  sigemptyset(&held);
+  sigaddset(&held, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &held, &before);
+  auto& app = dynamic_cast<sim::RemoteProcess&>(t.device->start("com.example.app"));
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  ::sigaction(SIGTERM, &previous, nullptr);
+
+  ASSERT_EQ(::kill(app.osProcess(), SIGTERM), 0);
+  for (int waited = 0; waited < 200 && !app.endedOutside(); ++waited) ::usleep(10000);
+  EXPECT_FALSE(std::filesystem::exists(markerPath)) << "the child ran the device's handler";
+  EXPECT_EQ(t.events("exit"), std::vector<std::string>{"[com.example.app] exit SIGTERM ended-outside"});
+  t.device->reap();
+  EXPECT_EQ(t.device->find("com.example.app"), nullptr) << "a later line names it as not running";
+  Process& again = t.device->start("com.example.app");
+  EXPECT_FALSE(again.ended());
+
+  // Killed from outside: the same, noticed by the device's next reap.
+  ::kill(dynamic_cast<sim::RemoteProcess&>(again).osProcess(), SIGKILL);
+  for (int waited = 0; waited < 200 && t.device->find("com.example.app") != nullptr; ++waited) {
+    ::usleep(10000);
+    t.device->reap();
+  }
+  EXPECT_EQ(t.events("exit").back(), "[com.example.app] exit SIGKILL ended-outside");
+}
+
+// A stopped child cannot hold the device's end: it is killed once the bound for exiting has passed.
+TEST(MisbehavingChildren, AStoppedChildIsKilledWhenTheDeviceEnds) {
+  pid_t pid = 0;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    TestDevice t(true);
+    pid = dynamic_cast<sim::RemoteProcess&>(t.device->start("com.example.app")).osProcess();
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(::kill(pid, 0), -1) << "the child is gone, and waited for";
+  EXPECT_EQ(errno, ESRCH);
 }
 
 }  // namespace

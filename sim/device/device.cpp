@@ -137,7 +137,7 @@ void Device::setSeparateProcesses(bool separate) {
 }
 
 void Device::installLibrary(std::string path, platform::LibraryFactory factory) {
-  files_.writeAtomically(path, "simulated library\n");
+  files_.writeAtomically(path, kSimulatedLibrary);
   libraries_.push_back(InstalledLibrary{std::move(path), std::move(factory)});
 }
 
@@ -193,7 +193,7 @@ bool Device::stop(std::string_view bundleIdentifier) {
 }
 
 void Device::reap() {
-  std::erase_if(processes_, [](const auto& p) { return p->ended(); });
+  std::erase_if(processes_, [](const auto& p) { return p->endedOutside(); });
 }
 
 Process* Device::find(std::string_view bundleIdentifier) {

@@ -58,6 +58,10 @@ class Process {
   virtual bool end(End how) = 0;
   // Whether the process has ended that way (the device reaps it).
   bool ended() const { return ended_; }
+  // Whether the process has ended without a word from the device (its OS process killed from
+  // outside); its end is then traced at once. Asks without waiting. A process that runs in the
+  // device's own OS process cannot end so.
+  virtual bool endedOutside() { return ended_; }
 
   // Runs the next task of the main queue; false when there is none or the process is suspended.
   virtual bool runOneTask() = 0;

@@ -62,6 +62,9 @@ class RemoteProcess final : public Process {
   // In another process's OS process (just forked): the connection is the device's alone, and is
   // let go without a word, so that this process sees the device close it.
   void letGo();
+  bool endedOutside() override;
+  // The OS process's id, for what acts on it from outside (a signal from another program).
+  int osProcess() const { return pid_; }
 
  private:
   // Calls the process (call number `call` of the protocol); the answer's result, or nothing when
@@ -72,11 +75,15 @@ class RemoteProcess final : public Process {
   template <auto Member, typename... Given>
   auto forward(const Given&... given);
   void apply(SeparateState state);
-  // The process has ended with `status` ("SIGKILL", "exit 1", ...) for `reason`.
-  void ended(const std::string& status, const std::string& reason);
+  // The process has ended for `reason`: the OS process is killed if it still runs, waited for, and
+  // its end traced with its status ("SIGKILL", "exit 1", ...). Once: an end noticed again during
+  // an outer call is not traced again.
+  void ended(const std::string& reason);
 
   int applicationMainStatus_;
-  std::unique_ptr<Channel> link_;
+  // Shared with every call under way: a call during which the process ends (and the link goes)
+  // still holds the channel it reads.
+  std::shared_ptr<Channel> link_;
   int pid_ = -1;
   std::size_t pendingTasks_ = 0;
   bool keyboardShown_ = false;

@@ -11,11 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "sim/device/process_calls.h"
 #include "sim/standins/ui.h"
@@ -57,11 +60,69 @@ void DeviceSide::observe(bool darwin, const std::string& name) { from_.observes(
 RemoteProcess::RemoteProcess(Device& device, std::string bundleIdentifier, int applicationMainStatus)
     : Process(device, std::move(bundleIdentifier)), applicationMainStatus_(applicationMainStatus) {}
 
+namespace {
+
+// How long a process has to exit once the device has closed its connection, before it is killed
+// (a stopped or stuck one would never exit).
+constexpr int kExitBoundMilliseconds = 2000;
+
+// Waits for a child to end, for at most `milliseconds`; its wait status, or nothing when it still
+// runs.
+std::optional<int> waitFor(pid_t pid, int milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (auto pause = std::chrono::microseconds(50);; pause = std::min(pause * 2, std::chrono::microseconds(20000))) {
+    int status = 0;
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid) return status;
+    if (got < 0 && errno != EINTR) return std::nullopt;  // not our child (any more)
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+// Kills a child and waits for it: its wait status (a child that was already ending keeps its own).
+int killAndWait(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// Runs `child` in a forked OS process that starts with every signal as the system gives it: no
+// handler of the device's (which would remove the device's folder), nothing blocked. Signals are
+// held from before the fork until the handlers are gone, so none reaches a handler meant for the
+// device; the parent's mask comes back as it was.
+template <typename Child>
+pid_t forkClean(Child child) {
+  sigset_t all;
+  sigset_t previous;
+  ::sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (int signal = 1; signal < NSIG; ++signal) {
+      struct sigaction action {};
+      if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN)
+        ::signal(signal, SIG_DFL);
+    }
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    child();
+  }
+  const int error = errno;
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return pid;
+}
+
+}  // namespace
+
 RemoteProcess::~RemoteProcess() {
   if (!link_) return;
-  link_.reset();
-  int status = 0;
-  ::waitpid(pid_, &status, 0);
+  link_.reset();  // the process sees the connection close and exits
+  if (!waitFor(pid_, kExitBoundMilliseconds)) killAndWait(pid_);
 }
 
 void RemoteProcess::boot() {
@@ -69,13 +130,7 @@ void RemoteProcess::boot() {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
     throw std::runtime_error(std::string("cannot connect a process: ") + std::strerror(errno));
   std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    throw std::runtime_error(std::string("cannot start a process: ") + std::strerror(errno));
-  }
-  if (pid == 0) {
+  const pid_t pid = forkClean([&] {
     ::close(fds[0]);
     // The connections to the other separate processes are the device's alone: held here, they
     // would keep those processes from ever seeing the device close them.
@@ -83,10 +138,16 @@ void RemoteProcess::boot() {
       if (auto* other = dynamic_cast<RemoteProcess*>(p.get())) other->letGo();
     }
     (new LocalProcess(device_, bundleIdentifier_, applicationMainStatus_))->serveDevice(fds[1]);
+  });
+  if (pid < 0) {
+    const int error = errno;
+    ::close(fds[0]);
+    ::close(fds[1]);
+    throw std::runtime_error(std::string("cannot start a process: ") + std::strerror(error));
   }
   ::close(fds[1]);
   pid_ = pid;
-  link_ = std::make_unique<Channel>(fds[0]);
+  link_ = std::make_shared<Channel>(fds[0]);
   link_->setHandler(
       [this](std::size_t call, const Array& arguments) { return device_.serveProcess(*this, call, arguments); });
   link_->setBound(kHangBoundMilliseconds);
@@ -101,15 +162,16 @@ void RemoteProcess::observes(bool darwin, const std::string& name) {
 
 std::optional<Value> RemoteProcess::remote(std::size_t call, Array arguments) {
   if (ended_) return std::nullopt;
+  // Held for the whole call: the process may end inside it, during a call it makes back.
+  const std::shared_ptr<Channel> link = link_;
   Value answer;
   try {
-    answer = link_->call(call, std::move(arguments));
+    answer = link->call(call, std::move(arguments));
   } catch (const ChannelTimeout&) {
-    ::kill(pid_, SIGKILL);
-    ended("", "hung");
+    ended("hung");
     return std::nullopt;
   } catch (const ChannelClosed&) {
-    ended("", killMidWrite_ ? "killed-mid-write" : "crashed");
+    ended(killMidWrite_ ? "killed-mid-write" : "crashed");
     return std::nullopt;
   }
   // The answer is the result and the process's state after the call.
@@ -142,36 +204,34 @@ namespace {
 std::string statusText(int status) {
   if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
   if (!WIFSIGNALED(status)) return "unknown";
-  switch (WTERMSIG(status)) {
-    case SIGKILL:
-      return "SIGKILL";
-    case SIGABRT:
-      return "SIGABRT";
-    case SIGSEGV:
-      return "SIGSEGV";
-    default:
-      return "signal " + std::to_string(WTERMSIG(status));
-  }
+  const char* name = ::sigabbrev_np(WTERMSIG(status));
+  return name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(WTERMSIG(status));
 }
 }  // namespace
 
-void RemoteProcess::ended(const std::string& status, const std::string& reason) {
-  std::string exit = status;
-  if (link_) {
-    link_.reset();
-    int waited = 0;
-    if (::waitpid(pid_, &waited, 0) == pid_ && exit.empty()) exit = statusText(waited);
-  }
+void RemoteProcess::ended(const std::string& reason) {
+  if (ended_) return;
   ended_ = true;
-  trace("exit", {{"status", exit}, {"reason", reason}});
+  link_.reset();
+  // Whatever it is doing (hung, stopped, sending what is not a message), it does nothing more.
+  trace("exit", {{"status", statusText(killAndWait(pid_))}, {"reason", reason}});
+}
+
+bool RemoteProcess::endedOutside() {
+  if (ended_ || !link_) return ended_;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+  ended_ = true;
+  link_.reset();
+  trace("exit", {{"status", statusText(status)}, {"reason", "ended-outside"}});
+  return true;
 }
 
 bool RemoteProcess::end(End how) {
   if (ended_) return true;
   switch (how) {
     case End::kKill:
-      ::kill(pid_, SIGKILL);
-      ended("", "killed");
+      ended("killed");
       break;
     case End::kKillMidWrite:
       killMidWrite_ = true;
