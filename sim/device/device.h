@@ -102,11 +102,13 @@ class Device {
   // tells them.
   void adoptKeyboards(const std::vector<InputMode>& modes);
   void adoptIcons(const std::map<std::pair<std::string, int>, IconKind>& icons) { appIcons_ = icons; }
-  // Takes out the processes that have ended (killed, crashed, hung); done where no loop over the
-  // processes is under way.
+  // Takes out the processes that have ended (killed, crashed, hung, or killed from outside, whose
+  // end is traced here); done where no loop over the processes is under way.
   void reap();
 
-  // A library the loader maps into every process that starts from now on.
+  // A library the loader maps into every process that starts from now on, while its file holds
+  // `kSimulatedLibrary`: what stands for its code, written at its path.
+  static constexpr std::string_view kSimulatedLibrary = "simulated library\n";
   void installLibrary(std::string path, platform::LibraryFactory factory);
   // A shared object, copied from `file` to the device's `path`, that the loader maps into every
   // process that starts from now on with the system's dlopen; it starts itself from its load-time

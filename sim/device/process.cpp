@@ -69,12 +69,18 @@ void LocalProcess::boot() {
                              return applicationMainStatus_;
                            }));
 
-  // The loader: each library's classes, then its initialiser.
+  // The loader: each library's classes, then its initialiser. A library whose file is gone, or
+  // holds what is not a library, is not mapped; the trace says so in the same words on every
+  // runtime, and names no place on the host.
   for (const auto& library : device_.libraries()) {
-    if (library.factory) {
-      mapLibrary(library.path, library.factory);
-    } else {
+    if (!device_.files().exists(library.path)) {
+      trace("library-load-failed", {{"path", library.path}, {"error", "no such file"}});
+    } else if (!library.factory) {
       mapSharedObject(library.path);
+    } else if (device_.files().read(library.path, Device::kSimulatedLibrary.size()) != Device::kSimulatedLibrary) {
+      trace("library-load-failed", {{"path", library.path}, {"error", "not a library"}});
+    } else {
+      mapLibrary(library.path, library.factory);
     }
   }
 
@@ -107,10 +113,8 @@ void LocalProcess::mapSharedObject(const std::string& path) {
   void* handle = file ? ::dlopen(file->c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
   mappingProcess = nullptr;
   mappingPath = nullptr;
-  if (handle == nullptr) {
-    const char* error = ::dlerror();
-    trace("library-load-failed", {{"path", path}, {"error", error != nullptr ? error : "not a device path"}});
-  }
+  // What the system's loader says names the host's folder, which differs from run to run.
+  if (handle == nullptr) trace("library-load-failed", {{"path", path}, {"error", "not a library"}});
 }
 
 void LocalProcess::enqueue(std::function<void()> task, std::string_view source) {
