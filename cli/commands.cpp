@@ -102,6 +102,14 @@ void ScenarioRunner::Impl::endProcess(Args& args) {
   if (how == "kill" && args.more()) {
     if (args.word("mid-write") != "mid-write") throw BadLine("kill takes PROCESS [mid-write]");
     end = sim::Process::End::kKillMidWrite;
+    // An application never writes a file itself (its preferences go to the preference daemon):
+    // the death would never come.
+    if (!p.isSpringBoard()) {
+      throw BadLine(
+          "kill ... mid-write: only SpringBoard writes files of its own (the settings file, at the mode "
+          "action); " +
+          p.bundleIdentifier() + " never writes one");
+    }
   }
   args.end();
   if (!p.end(end)) {

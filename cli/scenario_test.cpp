@@ -113,6 +113,16 @@ TEST(ScenarioLanguage, ABadLineStopsTheRunWithItsPlaceAndExitsTwo) {
   }
 }
 
+// A death in the middle of a write that would never come is refused: an application never writes
+// a file itself.
+TEST(ScenarioLanguage, ADeathMidWriteOfAProcessThatNeverWritesIsRefused) {
+  rig::Rig device;
+  std::string errors;
+  EXPECT_EQ(runScript(device, "start com.example.a\nkill com.example.a mid-write\n", &errors), 2);
+  EXPECT_NE(errors.find("only SpringBoard writes files of its own"), std::string::npos) << errors;
+  EXPECT_NE(device.device().find("com.example.a"), nullptr) << "nothing was done to it";
+}
+
 TEST(ScenarioLanguage, EventExpectationsFollowTheOrderOfTheTrace) {
   rig::Rig device;
   const std::string setup =
