@@ -49,6 +49,8 @@ void DeviceFolder::makeTemporary() {
   }
   if (!reason.empty()) throw std::runtime_error("cannot make a device folder in " + where + " (TMPDIR): " + reason);
   path_ = temporary_->path();
+  // What a device killed outright (SIGKILL, a machine that lost power) left behind goes now.
+  rig::removeStaleTemporaryRoots(where);
 }
 
 void DeviceFolder::takeRoot() {
@@ -68,9 +70,19 @@ void DeviceFolder::takeRoot() {
     lock_ = -1;
     throw std::runtime_error("--root " + path_.string() + " is in use: " + reason);
   }
-  // A device folder from an earlier run is emptied: every run starts on a fresh device.
-  for (const auto& entry : fs::directory_iterator(path_)) fs::remove_all(entry.path());
-  std::ofstream(path_ / kMarker) << "a simulated device of orvane-sim\n";
+  // A device folder from an earlier run is emptied: every run starts on a fresh device. A folder
+  // the run cannot write is said to be so here, before the device would fail in its own words.
+  for (const auto& entry : fs::directory_iterator(path_)) {
+    std::error_code removed;
+    fs::remove_all(entry.path(), removed);
+    if (removed) throw std::runtime_error("--root " + path_.string() + " cannot be emptied: " + removed.message());
+  }
+  const std::string_view marker = "a simulated device of orvane-sim\n";
+  const int fd = ::open((path_ / kMarker).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const bool written = fd >= 0 && ::write(fd, marker.data(), marker.size()) == static_cast<ssize_t>(marker.size());
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (!written) throw std::runtime_error("--root " + path_.string() + " cannot be written: " + std::strerror(error));
 }
 
 DeviceFolder::~DeviceFolder() {

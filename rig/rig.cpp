@@ -1,5 +1,10 @@
 #include "rig/rig.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -12,15 +17,69 @@ std::filesystem::path temporaryFolder() {
   return tmpdir != nullptr && *tmpdir != '\0' ? std::filesystem::path(tmpdir) : std::filesystem::path("/tmp");
 }
 
+namespace {
+constexpr std::string_view kTemporaryPrefix = "orvane-device-";
+
+// A temporary root is held with an open-file-description lock on its folder, a read lock, which
+// the folder's descriptor can take. Not flock: the device's own folder locks (sim/storage) are
+// flocks, and one on the root would wait for ever on a flock held here.
+struct flock wholeFile(short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return lock;
+}
+
+// Whether any process holds the folder open with the lock.
+bool held(int folderFd) {
+  struct flock probe = wholeFile(F_WRLCK);
+  return ::fcntl(folderFd, F_OFD_GETLK, &probe) != 0 || probe.l_type != F_UNLCK;
+}
+}  // namespace
+
 TemporaryRoot::TemporaryRoot() {
-  std::string pattern = (temporaryFolder() / "orvane-device-XXXXXX").string();
+  std::string pattern = (temporaryFolder() / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
   path_ = pattern;
+  lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (lock_ >= 0) {
+    struct flock held = wholeFile(F_RDLCK);
+    ::fcntl(lock_, F_OFD_SETLK, &held);
+  }
 }
 
 TemporaryRoot::~TemporaryRoot() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+  if (lock_ >= 0) ::close(lock_);
+}
+
+std::vector<std::string> removeStaleTemporaryRoots(const std::filesystem::path& folder, std::chrono::seconds age) {
+  std::vector<std::string> removed;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return removed;
+  const auto now = std::chrono::system_clock::now();
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(kTemporaryPrefix)) continue;
+    // Only a folder (never a link), this user's, left alone for `age`.
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::getuid() || now - std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec) < age) {
+      continue;
+    }
+    const int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A device that is alive (or a child of one) holds it.
+    if (!held(fd)) {
+      std::error_code ec;
+      std::filesystem::remove_all(folder / name, ec);
+      if (!ec) removed.emplace_back(name);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, sim::Storage storage) {

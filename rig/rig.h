@@ -2,6 +2,7 @@
 // command, the tests, the fuzz targets and the benchmarks all start from.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,7 +19,10 @@ namespace orvane::rig {
 // TEMP are not consulted (POSIX names TMPDIR alone), so a stray one never breaks a run.
 std::filesystem::path temporaryFolder();
 
-// A temporary root folder for a device, removed when it goes.
+// A temporary root folder for a device ("orvane-device-XXXXXX" in the temporary folder), removed
+// when it goes. It is locked while it lives (the system drops the lock however its process ends,
+// and a process's children share it), so that a folder left by a device that was killed can be
+// told from one in use.
 class TemporaryRoot {
  public:
   TemporaryRoot();
@@ -29,7 +33,14 @@ class TemporaryRoot {
 
  private:
   std::filesystem::path path_;
+  int lock_ = -1;
 };
+
+// Removes the temporary device folders in `folder` that no living process holds: this user's,
+// unlocked, and untouched for `age` (so that one just made, not yet locked, is never taken). What
+// a device killed with SIGKILL left. The names of those removed.
+std::vector<std::string> removeStaleTemporaryRoots(const std::filesystem::path& folder,
+                                                   std::chrono::seconds age = std::chrono::seconds(60));
 
 // A device on `root` with the extension installed at its install path, as every scenario starts.
 std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root,

@@ -13,6 +13,7 @@ import pty
 import re
 import select
 import signal
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -440,6 +441,23 @@ class DeviceFolders(unittest.TestCase):
         out = run(["run", "-q", "--root", stranger, OK])
         self.assertEqual(out.returncode, 2)
         self.assertTrue(os.path.exists(os.path.join(stranger, "precious.txt")))
+
+
+    def test_a_root_that_cannot_be_written_is_said_to_be_so(self):
+        # The system's permissions hold for anyone but the superuser: as root, the run is made as
+        # nobody, on a folder only root may write.
+        root = os.path.join(self.tmp, "read-only")
+        os.mkdir(root)
+        os.chmod(self.tmp, 0o755)
+        os.chmod(root, 0o555)
+        script = os.path.join(self.tmp, "ok.scn")
+        shutil.copyfile(OK, script)
+        os.chmod(script, 0o644)
+        as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if os.geteuid() == 0 else []
+        out = subprocess.run(as_user + [SIM, "run", "-q", "--root", root, script], capture_output=True,
+                             env=self.env, timeout=60)
+        self.assertEqual(out.returncode, 2, out.stderr)
+        self.assertIn("--root " + root + " cannot be written: Permission denied", out.stderr.decode())
 
 
 class Tour(unittest.TestCase):

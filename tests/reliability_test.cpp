@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "activator/action_listeners.h"
@@ -436,6 +437,54 @@ TEST(Runaway, NoReachableStateKeepsTheMainQueueBusy) {
       ASSERT_TRUE(device.device().runUntilIdle(500).idle) << "round " << round;
     }
   }
+}
+
+// A device killed outright leaves its temporary folder; the next one removes it, and only it: not a
+// folder a living device holds, nor one just made, nor what a link of that name leads to.
+TEST(TemporaryFolders, WhatAKilledDeviceLeftIsRemovedAndNothingElse) {
+  rig::TemporaryRoot tmp;
+  const std::filesystem::path& here = tmp.path();
+  const auto old = [](const std::filesystem::path& path) {
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  };
+  // Left by a device killed with SIGKILL: a child made it (and locked it) and died without a word.
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::setenv("TMPDIR", here.c_str(), 1);
+    auto* left = new rig::TemporaryRoot();  // never destroyed: the process is killed
+    std::ofstream(left->path() / "settings.plist") << "x";
+    ::kill(::getpid(), SIGKILL);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  std::vector<std::filesystem::path> made;
+  for (const auto& entry : std::filesystem::directory_iterator(here)) made.push_back(entry.path());
+  ASSERT_EQ(made.size(), 1U);
+  const std::filesystem::path stale = made.front();
+  old(stale);
+  // In use: a device of this process holds it, however old.
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::optional<std::string> saved = tmpdir != nullptr ? std::optional<std::string>(tmpdir) : std::nullopt;
+  ::setenv("TMPDIR", here.c_str(), 1);
+  rig::TemporaryRoot inUse;
+  if (saved) {
+    ::setenv("TMPDIR", saved->c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  old(inUse.path());
+  // Just made, not yet locked; and a link named as a device folder, to a folder that must stay.
+  std::filesystem::create_directory(here / "orvane-device-fresh");
+  std::filesystem::create_directory(here / "elsewhere");
+  std::filesystem::create_directory_symlink(here / "elsewhere", here / "orvane-device-link");
+
+  const auto removed = rig::removeStaleTemporaryRoots(here);
+  EXPECT_EQ(removed, std::vector<std::string>{stale.filename().string()});
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(inUse.path()));
+  EXPECT_TRUE(std::filesystem::exists(here / "orvane-device-fresh"));
+  EXPECT_TRUE(std::filesystem::exists(here / "elsewhere"));
 }
 
 }  // namespace
