@@ -225,6 +225,7 @@ void ScenarioRunner::Impl::expectEvent(Args& args, const std::string& what) {
 void EventWindow::add(const sim::TraceEvent& e) {
   byKind_[e.kind].push_back(events_.size());
   events_.push_back(e);
+  if (capacity_ != 0 && events_.size() - start_ > capacity_) startAt(events_.size() - capacity_);
 }
 
 void EventWindow::clear() {
@@ -264,7 +265,11 @@ const sim::TraceEvent* EventWindow::findForAbsence(const std::string& process, c
 }
 
 void EventWindow::consumeThrough(const sim::TraceEvent* e) {
-  start_ = static_cast<std::size_t>(e - events_.data()) + 1;
+  startAt(static_cast<std::size_t>(e - events_.data()) + 1);
+}
+
+void EventWindow::startAt(std::size_t position) {
+  start_ = std::max(start_, position);
   // The consumed front goes once it is most of what is kept: each event is moved a bounded number
   // of times, and every position is renumbered.
   if (start_ < 4096 || start_ * 2 < events_.size()) return;

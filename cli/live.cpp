@@ -50,6 +50,7 @@ std::string textWord(const std::string& s) { return sim::formatStringText(s); }
 
 LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream& errors)
     : device_(device), runner_(device, output), errors_(errors) {
+  runner_.boundHistory();
   output.setObserver([this](const sim::TraceEvent& event, const std::string& json) {
     events_.push_back(json);
     if (event.kind == "label") {

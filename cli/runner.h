@@ -34,12 +34,17 @@ class EventWindow {
   const sim::TraceEvent* findForAbsence(const std::string& process, const std::string& kind, const Fields& fields);
   // The window starts after `e`, an event find() gave.
   void consumeThrough(const sim::TraceEvent* e);
+  // Keeps at most `events` (0: no bound): the oldest go first.
+  void setCapacity(std::size_t events) { capacity_ = events; }
 
  private:
   std::size_t findFrom(std::size_t from, const std::string& process, const std::string& kind,
                        const Fields& fields) const;
+  // The window starts at `position` (or where it started, if later).
+  void startAt(std::size_t position);
   std::vector<sim::TraceEvent> events_;  // those before start_ are consumed
   std::size_t start_ = 0;
+  std::size_t capacity_ = 0;
   std::map<std::string, std::vector<std::size_t>, std::less<>> byKind_;
   // Per `no-event` question (process, kind, fields): how far it has found nothing.
   std::map<std::string, std::size_t, std::less<>> absentUpTo_;
@@ -58,6 +63,10 @@ struct ScenarioRunner::Impl {
   // while a later line of the script can ask for them, so a long run holds no history it never reads.
   EventWindow window;
   bool keepWindow = true;
+  // Whether alerts and log lines are kept for a later `expect alert` or `expect log`.
+  bool keepPending = true;
+  // How many unconsumed alerts and log lines of each process are kept (0: no bound).
+  std::size_t historyBound = 0;
   // The names Activator's listeners are registered under in the running SpringBoard, for a
   // message that names one it does not know.
   std::vector<std::string> listenerNames;

@@ -20,7 +20,11 @@ using sim::Device;
 using sim::TraceEvent;
 
 void ScenarioRunner::Impl::onEvent(const TraceEvent& e) {
-  if (e.kind == "alert" || e.kind == "log") pending[{e.process, e.kind}].push_back(e);
+  if (keepPending && (e.kind == "alert" || e.kind == "log")) {
+    auto& queue = pending[{e.process, e.kind}];
+    queue.push_back(e);
+    if (historyBound != 0 && queue.size() > historyBound) queue.pop_front();
+  }
   if (e.process == "SpringBoard") {
     if (e.kind == "activator-register") {
       if (const std::string* name = e.field("name")) listenerNames.push_back(*name);
@@ -144,7 +148,7 @@ Value ScenarioRunner::Impl::state() const {
 }
 
 ScenarioRunner::ScenarioRunner(Device& device, Output& output)
-    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, {}, {}, true, {}})) {
+    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, {}, {}, true, true, 0, {}})) {
   device.trace().setSink([&output, impl = impl_.get()](const TraceEvent& e) {
     impl->onEvent(e);
     output.event(e);
@@ -153,7 +157,7 @@ ScenarioRunner::ScenarioRunner(Device& device, Output& output)
 
 ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
     : ownOutput_(std::make_unique<Output>(out, err, OutputOptions{format, {}, {}, false})),
-      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, {}, {}, true, {}})) {
+      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, {}, {}, true, true, 0, {}})) {
   device.trace().setSink([output = ownOutput_.get(), impl = impl_.get()](const TraceEvent& e) {
     impl->onEvent(e);
     output->event(e);
@@ -185,12 +189,15 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
 }
 
 int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
-  // A first pass finds the last line that asks about earlier events: past it, none needs keeping.
-  // Without a second pass (input that cannot be read twice), every event since the last match is.
+  // A first pass finds the last line that asks about earlier events, and the last that asks about
+  // alerts or log lines not yet taken: past them, none needs keeping. Without a second pass (input
+  // that cannot be read twice), every one is kept.
   const auto start = in.tellg();
   std::size_t lastEventQuestion = std::numeric_limits<std::size_t>::max();
+  std::size_t lastPendingQuestion = lastEventQuestion;
   if (start != std::istream::pos_type(-1)) {
     lastEventQuestion = 0;
+    lastPendingQuestion = 0;
     std::size_t number = 0;
     for (std::string line; std::getline(in, line);) {
       ++number;
@@ -198,7 +205,11 @@ int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
       std::string first;
       std::string second;
       words >> first >> second;
-      if (first == "expect" && (second == "event" || second == "no-event")) lastEventQuestion = number;
+      if (first != "expect") continue;
+      if (second == "event" || second == "no-event") lastEventQuestion = number;
+      if (second == "alert" || second == "no-alert" || second == "log" || second == "no-log") {
+        lastPendingQuestion = number;
+      }
     }
     in.clear();
     in.seekg(start);
@@ -210,11 +221,18 @@ int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
     // has been asked, none is.
     impl_->keepWindow = number < lastEventQuestion;
     if (number > lastEventQuestion) impl_->window.clear();
+    impl_->keepPending = number < lastPendingQuestion;
+    if (number > lastPendingQuestion) impl_->pending.clear();
     if (runLine(line, fileName, static_cast<int>(number)) == LineResult::kBadLine) return 2;
   }
   return failures_ == 0 ? 0 : 1;
 }
 
 Value ScenarioRunner::state() const { return impl_->state(); }
+
+void ScenarioRunner::boundHistory() {
+  impl_->historyBound = kHistory;
+  impl_->window.setCapacity(kHistory);
+}
 
 }  // namespace orvane::cli

@@ -31,6 +31,13 @@ class ScenarioRunner {
   // Runs a whole script: 0 when every expectation held, 1 when one failed, 2 at the first bad line.
   int runScript(std::istream& in, const std::string& fileName);
 
+  // Lines typed one at a time (the shell, the live page) may ask about anything that came before,
+  // so what they may ask about is bounded: `expect event` sees the last `kHistory` events since its
+  // last match or `mark`, `expect log` and `expect alert` the last `kHistory` not yet taken of each
+  // process. A script read whole keeps only what its later lines ask about, without a bound.
+  static constexpr std::size_t kHistory = 10000;
+  void boundHistory();
+
   int failures() const { return failures_; }
   int expectations() const { return expectations_; }
 

@@ -223,6 +223,36 @@ TEST(ScenarioLanguage, ARunThatStopsAtTheRunawayBoundFails) {
       << err.str();
 }
 
+// Lines typed one at a time keep a bounded history: an event older than the last kHistory is no
+// longer found, nor a log line older than the last kHistory of its process, so a long session
+// does not grow with every start and stop. A script read whole keeps what its later lines ask for.
+TEST(ScenarioLanguage, LinesTypedOneAtATimeKeepABoundedHistory) {
+  const auto session = [](bool bounded) {
+    rig::Rig device;
+    std::ostringstream out;
+    std::ostringstream err;
+    ScenarioRunner runner(device.device(), out, err, TraceFormat::kNone);
+    if (bounded) runner.boundHistory();
+    int at = 0;
+    const auto line = [&](const std::string& text) { return runner.runLine(text, "typed", ++at); };
+    line("keyboards en_US fr_FR");
+    line("start com.example.first");
+    line("stop com.example.first");
+    // Each start traces about twenty events and one log line: well past the bound.
+    for (std::size_t i = 0; i * 10 < ScenarioRunner::kHistory + 1000; ++i) {
+      line("start com.example.app");
+      line("stop com.example.app");
+    }
+    return std::pair{line("expect event com.example.first start"), line("expect event com.example.app start")};
+  };
+  const auto [oldBounded, recentBounded] = session(true);
+  EXPECT_EQ(oldBounded, ScenarioRunner::LineResult::kFailed) << "older than the last events kept";
+  EXPECT_EQ(recentBounded, ScenarioRunner::LineResult::kOk);
+  const auto [oldWhole, recentWhole] = session(false);
+  EXPECT_EQ(oldWhole, ScenarioRunner::LineResult::kOk) << "without the bound every event since the last match stays";
+  EXPECT_EQ(recentWhole, ScenarioRunner::LineResult::kOk);
+}
+
 }  // namespace
 }  // namespace orvane::cli
 

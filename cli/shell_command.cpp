@@ -122,6 +122,7 @@ class ShellSession {
     device_ = makeDevice(*folder_, options_);
     device_->setInterruption([] { return interrupted(); });
     runner_ = std::make_unique<ScenarioRunner>(*device_, output_);
+    runner_->boundHistory();
     lines_.clear();
   }
 
