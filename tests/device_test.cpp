@@ -285,6 +285,20 @@ TEST(MisbehavingChildren, ASignalFromOutsideEndsTheChildAloneAndIsNoticedBeforeT
   EXPECT_EQ(t.events("exit").back(), "[com.example.app] exit SIGKILL ended-outside");
 }
 
+// The device's kill is what ends a child it kills: never its connection closing first, which the
+// child takes as the word to exit ("exit 0"), as the differential fuzzer found a third of the time.
+TEST(MisbehavingChildren, AChildTheDeviceKillsIsAlwaysEndedBySIGKILL) {
+  TestDevice t(true);
+  for (int round = 0; round < 30; ++round) {
+    Process& app = t.device->start("com.example.app");
+    t.device->runUntilIdle();
+    ASSERT_TRUE(app.end(Process::End::kKill));
+    t.device->reap();
+  }
+  const auto exits = t.events("exit");
+  EXPECT_EQ(exits, std::vector<std::string>(30, "[com.example.app] exit SIGKILL killed"));
+}
+
 // A stopped child cannot hold the device's end: it is killed once the bound for exiting has passed.
 TEST(MisbehavingChildren, AStoppedChildIsKilledWhenTheDeviceEnds) {
   pid_t pid = 0;

@@ -212,9 +212,11 @@ std::string statusText(int status) {
 void RemoteProcess::ended(const std::string& reason) {
   if (ended_) return;
   ended_ = true;
+  // Whatever it is doing (hung, stopped, sending what is not a message), it does nothing more:
+  // killed before its connection closes, which it would take for the device's word to exit.
+  const int status = killAndWait(pid_);
   link_.reset();
-  // Whatever it is doing (hung, stopped, sending what is not a message), it does nothing more.
-  trace("exit", {{"status", statusText(killAndWait(pid_))}, {"reason", reason}});
+  trace("exit", {{"status", statusText(status)}, {"reason", reason}});
 }
 
 bool RemoteProcess::endedOutside() {
