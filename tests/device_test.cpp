@@ -4,6 +4,7 @@
 #include "sim/device/device.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -297,6 +298,26 @@ TEST(MisbehavingChildren, AChildTheDeviceKillsIsAlwaysEndedBySIGKILL) {
   }
   const auto exits = t.events("exit");
   EXPECT_EQ(exits, std::vector<std::string>(30, "[com.example.app] exit SIGKILL killed"));
+}
+
+// A process that cannot start (no descriptor left for its connection) leaves nothing behind: it is
+// not listed, a later start of it starts it, and nothing runs in the device's own process.
+TEST(MisbehavingChildren, AStartThatFailsLeavesTheDeviceAsItWas) {
+  TestDevice t(true);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  const int lowestFree = ::dup(0);  // a new descriptor takes the lowest number free
+  ::close(lowestFree);
+  rlimit few = before;
+  few.rlim_cur = static_cast<rlim_t>(lowestFree);  // no new descriptor: the connection cannot be made
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+  EXPECT_THROW(t.device->start("com.example.app"), std::runtime_error);
+  ::setrlimit(RLIMIT_NOFILE, &before);
+  EXPECT_EQ(t.device->find("com.example.app"), nullptr);
+  EXPECT_TRUE(t.device->processes().empty());
+  Process& app = t.device->start("com.example.app");
+  EXPECT_NE(dynamic_cast<sim::RemoteProcess*>(&app), nullptr);
+  EXPECT_EQ(app.currentInputMode(), "en_US");
 }
 
 // A stopped child cannot hold the device's end: it is killed once the bound for exiting has passed.
