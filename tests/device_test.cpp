@@ -4,9 +4,9 @@
 #include "sim/device/device.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
