@@ -230,7 +230,7 @@ namespace {
 
 // Every request: the loopback address and this port as its host (no other name resolves here, so
 // a page elsewhere cannot reach the device by rebinding its name), no foreign origin, the token,
-// and the rate. `bound` is the port, once the server has one.
+// and then the rate of the requests that carry it. `bound` is the port, once the server has one.
 void guard(httplib::Server& server, const std::string& token, RateLimit& rate, const int& bound) {
   const auto fromHere = [&bound](const std::string& value, const std::string& scheme) {
     return value == scheme + "127.0.0.1:" + std::to_string(bound) ||
@@ -243,7 +243,8 @@ void guard(httplib::Server& server, const std::string& token, RateLimit& rate, c
           response.set_content(std::string(why) + "\n", "text/plain");
           return httplib::Server::HandlerResponse::Handled;
         };
-        if (!rate.take()) return refuse(429, "too many requests");
+        // Refused before they are counted: requests without the token (a flood from another page or
+        // process) spend none of the budget, so they cannot starve the page's own.
         if (!fromHere(request.get_header_value("Host"), "")) return refuse(421, "not this server's address");
         if (request.has_header("Origin") && !fromHere(request.get_header_value("Origin"), "http://")) {
           return refuse(403, "a foreign origin");
@@ -251,6 +252,10 @@ void guard(httplib::Server& server, const std::string& token, RateLimit& rate, c
         const std::string given =
             request.path == "/" ? request.get_param_value("token") : request.get_header_value("X-Orvane-Token");
         if (!sameToken(given, token)) return refuse(403, "no token, or not this server's");
+        if (!rate.take()) {
+          response.set_header("Retry-After", "1");  // the page waits that long and sends again
+          return refuse(429, "too many requests");
+        }
         response.set_header("Cache-Control", "no-store");
         response.set_header("X-Content-Type-Options", "nosniff");
         response.set_header("Referrer-Policy", "no-referrer");
@@ -334,6 +339,12 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
   server.set_read_timeout(5, 0);
   server.set_write_timeout(5, 0);
   server.set_keep_alive_max_count(100);
+  // One server a port: the library's default also sets SO_REUSEPORT, with which a second serve on
+  // the same port would be given half the connections.
+  server.set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   guard(server, token, rate, bound);
   const std::string page = livePage();
   route(server, session, page);

@@ -147,6 +147,48 @@ class Refusals(unittest.TestCase):
             finally:
                 self.assertEqual(server.stop(), 0)
 
+    def test_a_flood_without_the_token_never_starves_the_page_and_a_port_has_one_server(self):
+        server = Server()
+        try:
+            # A thousand requests without the token, as fast as they come: each refused (403), and
+            # none spends the budget of the requests that carry the token.
+            statuses = []
+            lock = threading.Lock()
+
+            def flood():
+                for _ in range(250):
+                    status, _ = server.request("GET", "/api/view?since=1000000", token=False)
+                    with lock:
+                        statuses.append(status)
+
+            threads = [threading.Thread(target=flood) for _ in range(4)]
+            for t in threads:
+                t.start()
+            answers = [server.request("GET", "/api/view?since=1000000")[0] for _ in range(50)]
+            for t in threads:
+                t.join()
+            self.assertEqual(set(statuses), {403})
+            self.assertEqual(set(answers), {200}, "the page's own requests answered beside the flood")
+            # Past the budget, the answer names when to come again.
+            connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+            retry = None
+            for _ in range(400):
+                connection.request("GET", "/api/view?since=1000000", headers={"X-Orvane-Token": server.token})
+                response = connection.getresponse()
+                response.read()
+                if response.status == 429:
+                    retry = response.getheader("Retry-After")
+                    break
+            connection.close()
+            self.assertEqual(retry, "1")
+            # A second server on the same port is refused, not given half the connections.
+            second = subprocess.run([SIM, "serve", "--port", str(server.port)], capture_output=True, text=True,
+                                    timeout=30)
+            self.assertEqual(second.returncode, 2, second.stdout)
+            self.assertIn(f"cannot listen on 127.0.0.1:{server.port}", second.stderr)
+        finally:
+            self.assertEqual(server.stop(), 0)
+
     def test_ctrl_c_ends_the_server_and_removes_its_device(self):
         with tempfile.TemporaryDirectory() as tmp:
             env = dict(os.environ, TMPDIR=tmp)

@@ -12,9 +12,16 @@ function proc(name) { return view && view.state.processes.find((p) => p.name ===
 function appName(p) { return p.name === "SpringBoard" ? "springboard" : p.name; }
 function nameOf(id) { const k = view.keyboards.find((k) => k.id === id); return k ? k.name : id; }
 
+const pause = (ms) => new Promise((done) => setTimeout(done, ms));
 async function call(path, body) {
-  const r = await fetch(path + (path.includes("?") ? "&" : "?") + "since=" + next, {
-    method: body === undefined ? "GET" : "POST", headers: {"X-Orvane-Token": token, "Content-Type": "text/plain"}, body});
+  let r;
+  // Too many requests: sent again after the delay the server names, so that no press is lost.
+  for (;;) {
+    r = await fetch(path + (path.includes("?") ? "&" : "?") + "since=" + next, {
+      method: body === undefined ? "GET" : "POST", headers: {"X-Orvane-Token": token, "Content-Type": "text/plain"}, body});
+    if (r.status !== 429) break;
+    await pause(1000 * (Number(r.headers.get("Retry-After")) || 1));
+  }
   if (!r.ok) { $("error").textContent = r.status + " " + (await r.text()); return; }
   const answer = await r.json();
   take(answer);
