@@ -74,26 +74,36 @@ bool LiveSession::allowed(const std::string& line) {
   return line.size() <= kMaxLine && line.find('\0') == std::string::npos && row != nullptr && row->livePage;
 }
 
-std::string LiveSession::runLine(const std::string& line, const std::string& file) {
+LiveSession::LineOutcome LiveSession::runLine(const std::string& line, const std::string& file) {
   errors_.str("");
   const auto result = runner_.runLine(line, file, ++line_);
-  if (result != ScenarioRunner::LineResult::kBadLine) {
+  if (result == ScenarioRunner::LineResult::kOk) {
     script_.push_back(line);
-    return "";
+    return {};
   }
   std::string error = errors_.str();
   error = error.substr(0, error.find('\n'));
-  return error.empty() ? "the line could not be run" : error;
+  if (error.empty())
+    error = result == ScenarioRunner::LineResult::kFailed ? "the expectation failed" : "the line could not be run";
+  return {error, result != ScenarioRunner::LineResult::kBadLine};
 }
 
-std::string LiveSession::setUp(const std::string& script, const std::string& name) {
+LiveSession::SetUp LiveSession::setUp(const std::string& script, const std::string& name) {
   const std::lock_guard lock(mutex_);
+  SetUp out;
   for (const std::string& line : splitLines(script)) {
     if (line.front() == '#') continue;
-    if (std::string error = runLine(line, name); !error.empty()) return error;
+    const LineOutcome outcome = runLine(line, name);
+    if (outcome.error.empty()) continue;
+    if (out.error.empty()) out.error = outcome.error;
+    if (!outcome.ran) {
+      out.status = 2;
+      break;
+    }
+    out.status = 1;
   }
   newAlerts_.clear();  // the set-up's own lines are in the scenario; its alerts were never shown
-  return "";
+  return out;
 }
 
 std::vector<std::string> LiveSession::expectations(const std::vector<std::string>& lines) {
@@ -136,8 +146,8 @@ std::string LiveSession::act(const std::string& text, std::uint64_t since) {
   std::string error;
   std::vector<std::string> ran;
   for (const std::string& line : lines) {
-    error = runLine(line, "live");
-    if (!error.empty()) break;
+    error = runLine(line, "live").error;
+    if (!error.empty()) break;  // a line that could not be run, or an expectation that failed
     ran.push_back(line);
   }
   // What the page now shows, kept in the scenario as expectations (they hold: they were read off

@@ -24,9 +24,14 @@ class LiveSession {
   // `errors` is where that output writes its messages.
   LiveSession(sim::Device& device, Output& output, std::ostringstream& errors);
 
-  // Runs the lines of a scenario that sets the device up (the page starts from there); the answer
-  // is the first error, or empty.
-  std::string setUp(const std::string& script, const std::string& name);
+  // Runs the lines of a scenario that sets the device up (the page starts from there), as `run`
+  // would: it stops at a line that cannot be run (status 2), and goes on past a failed expectation
+  // (status 1). The status (0 when every line ran and held) and the first error.
+  struct SetUp {
+    int status = 0;
+    std::string error;
+  };
+  SetUp setUp(const std::string& script, const std::string& name);
 
   // Runs the lines of one action (a press on the page); each must be a command the page may send.
   // The answer is JSON: whether every line ran, the error of the first that did not, the events
@@ -42,8 +47,14 @@ class LiveSession {
   static bool allowed(const std::string& line);
 
  private:
-  // Runs one line; the error when it could not be run.
-  std::string runLine(const std::string& line, const std::string& file);
+  // Runs one line; the error when it could not be run or did not hold (an expectation that
+  // failed), and whether it could be run at all. Only a line that ran and held joins the scenario,
+  // so that the saved session replays.
+  struct LineOutcome {
+    std::string error;
+    bool ran = true;
+  };
+  LineOutcome runLine(const std::string& line, const std::string& file);
   std::string viewLocked(std::uint64_t since, bool ok, const std::string& error);
   // The `expect` lines for what the page shows after an action: the input modes, the label and the
   // switcher menu asked for, the alerts that came up.

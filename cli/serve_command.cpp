@@ -41,9 +41,10 @@ int serveCommand(const Options& options) {
   outputOptions.format = TraceFormat::kNone;
   Output output(quiet, errors, outputOptions);
   LiveSession session(*device, output, errors);
-  if (const std::string error = session.setUp(script, name); !error.empty()) {
-    std::cerr << "orvane-sim serve: " << error << "\n";
-    return 2;
+  // A set-up that does not hold is said, as `run` says it, and the device is not served.
+  if (const LiveSession::SetUp setUp = session.setUp(script, name); setUp.status != 0) {
+    std::cerr << "orvane-sim serve: " << setUp.error << "\n";
+    return setUp.status;
   }
   const int status = serveLive(session, options.port, std::cout);
   if (folder.kept()) std::cerr << "orvane-sim: the device is kept in " << folder.path().string() << "\n";

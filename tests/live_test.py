@@ -198,6 +198,20 @@ class Refusals(unittest.TestCase):
             self.assertEqual(ended(process), 0)
             self.assertEqual(os.listdir(tmp), [])
 
+    def test_a_set_up_that_does_not_hold_is_said_and_not_served(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for text, status, said in [
+                ("keyboards en_US\nstart com.example.a\nexpect input-mode com.example.a fr_FR\n", 1, "expected"),
+                ("keyboards en_US\nfrobnicate\n", 2, "frobnicate"),
+            ]:
+                path = os.path.join(tmp, "set-up.scn")
+                with open(path, "w") as f:
+                    f.write(text)
+                out = subprocess.run([SIM, "serve", path], capture_output=True, text=True, timeout=60)
+                self.assertEqual(out.returncode, status, out.stderr)
+                self.assertIn(said, out.stderr)
+                self.assertNotIn("http://", out.stdout, "a device whose set-up failed is not served")
+
     def test_options(self):
         bad = subprocess.run([SIM, "serve", "--port", "70000"], capture_output=True, text=True)
         self.assertEqual(bad.returncode, 2)
@@ -216,6 +230,12 @@ class Recorder(unittest.TestCase):
             for _ in range(3):
                 server.act("tap com.example.notes globe", "run", "label com.example.notes")
             server.act("long-press com.example.notes")
+            # An expectation the page sends that does not hold is said to have failed, and is left
+            # out of the saved session, which would not replay past it.
+            status, data = server.request("POST", "/api/act?since=1000000", b"expect input-mode com.example.notes xx_XX")
+            failed = json.loads(data)
+            self.assertFalse(failed["ok"])
+            self.assertIn("expected", failed["error"])
             status, data = server.request("GET", "/api/view?since=0")
             live = [e for e in json.loads(data)["events"]]
             status, script = server.request("GET", "/api/scenario")
@@ -223,6 +243,7 @@ class Recorder(unittest.TestCase):
         finally:
             self.assertEqual(server.stop(), 0)
         script = script.decode()
+        self.assertNotIn("xx_XX", script)
         self.assertIn("expect input-mode com.example.notes", script)
         self.assertIn("expect switcher com.example.notes", script)
         self.assertIn("expect alert SpringBoard Orvane", script)
