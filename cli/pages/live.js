@@ -13,7 +13,15 @@ function appName(p) { return p.name === "SpringBoard" ? "springboard" : p.name; 
 function nameOf(id) { const k = view.keyboards.find((k) => k.id === id); return k ? k.name : id; }
 
 const pause = (ms) => new Promise((done) => setTimeout(done, ms));
-async function call(path, body) {
+// One request at a time, in the order of the presses: each is sent once the one before it has been
+// answered, so each asks for the events since the last it took, and none is taken twice.
+let inFlight = Promise.resolve();
+function call(path, body) {
+  const sent = inFlight.then(() => send(path, body));
+  inFlight = sent.catch(() => {});
+  return sent;
+}
+async function send(path, body) {
   let r;
   // Too many requests: sent again after the delay the server names, so that no press is lost.
   for (;;) {
@@ -31,11 +39,13 @@ async function call(path, body) {
 function act(...lines) { return call("/api/act", lines.join("\n")); }
 function actOnApp(...lines) { if (!current) return; const app = appName(proc(current)); return act(...lines.map((l) => l.replaceAll("APP", app)), "run", "label " + app); }
 
+let lastSeq = 0;
 function take(answer) {
-  view = answer; next = answer.next;
-  // New events join the trace at once, and it scrolls once (not a layout per event).
+  view = answer; next = Math.max(next, answer.next);
+  // New events join the trace at once, and it scrolls once (not a layout per event); an event an
+  // earlier answer brought is not taken again.
   const lines = document.createDocumentFragment();
-  for (const e of answer.events) { events.push(e); lines.append(traceLine(e)); }
+  for (const e of answer.events) { if (e.seq <= lastSeq) continue; lastSeq = e.seq; events.push(e); lines.append(traceLine(e)); }
   if (answer.events.length) { $("trace").append(lines); $("trace").scrollTop = $("trace").scrollHeight; }
   if (!current || !proc(current)) { const apps = view.state.processes.filter((p) => p.name !== "SpringBoard"); current = (apps[apps.length - 1] || view.state.processes[0] || {}).name || null; }
   draw();

@@ -114,6 +114,25 @@ try {
   await press("#keyboard .row button:text-is('q')");
   assert.equal(await page.textContent("#field"), "q");
 
+  // Presses that overlap (each sent before the one before it is answered): every event of the
+  // session shows once in the page's trace, as the server has it.
+  for (let i = 0; i < 4; i++) {
+    await page.dispatchEvent("#globe", "pointerdown");
+    await page.dispatchEvent("#globe", "pointerup");
+  }
+  const token = new URL(address).searchParams.get("token");
+  const serverEvents = async () => {
+    const r = await fetch(new URL("/api/view?since=0", address), { headers: { "X-Orvane-Token": token } });
+    return (await r.json()).events.length;
+  };
+  let shown = 0, held = 0;
+  for (let tries = 0; tries < 50; tries++) {
+    [shown, held] = [await page.locator("#trace > div").count(), await serverEvents()];
+    if (shown === held) break;
+    await new Promise((done) => setTimeout(done, 100));
+  }
+  assert.equal(shown, held, "the page's trace against the server's events");
+
   if (flag === "--latency") {
     // From a click on the globe key to the repainted keyboard, in the browser, over N taps.
     await applySettings(1, ["emoji@sw=Emoji", "ru_RU"]);
