@@ -14,6 +14,7 @@
 
 #include "cli/command_table.h"
 #include "cli/pages.h"
+#include "language.h"
 #include "sim/device/trace.h"
 #include "sim/plist/value_text.h"
 
@@ -62,8 +63,8 @@ LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream
         const std::string* v = event.field(name);
         return v != nullptr ? textWord(*v) : std::string("\"\"");
       };
-      newAlerts_.push_back("expect alert " + event.process + " " + field("title") + " " + field("message") + " " +
-                           field("button"));
+      newAlerts_.push_back("expect alert " + textWord(event.process) + " " + field("title") + " " + field("message") +
+                           " " + field("button"));
     }
   });
 }
@@ -109,26 +110,25 @@ LiveSession::SetUp LiveSession::setUp(const std::string& script, const std::stri
 std::vector<std::string> LiveSession::expectations(const std::vector<std::string>& lines) {
   std::vector<std::string> out = std::move(newAlerts_);
   newAlerts_.clear();
+  // Names are read as the language reads them and written back quoted where they need it, so a
+  // name with a space, a quote or a newline is one word of the saved scenario.
   for (const std::string& line : lines) {
-    std::istringstream words(line);
-    std::string command;
-    std::string process;
-    words >> command >> process;
-    if (command == "label" && labels_.contains(process)) {
-      std::string rest;
-      words >> rest;
-      if (rest.empty() || rest == "International-Key") {
-        out.push_back("expect label " + process + " " + textWord(labels_[process]));
-      }
+    const std::vector<Token> words = tokenize(line);
+    if (words.size() < 2) continue;
+    const std::string& command = words[0].text;
+    const std::string& process = words[1].text;
+    if (command == "label" && labels_.contains(process) &&
+        (words.size() == 2 || words[2].text == "International-Key")) {
+      out.push_back("expect label " + textWord(process) + " " + textWord(labels_[process]));
     }
     if ((command == "long-press" || command == "switcher") && switcherLists_.contains(process)) {
-      out.push_back("expect switcher " + process + " " + switcherLists_[process]);
+      out.push_back("expect switcher " + textWord(process) + " " + switcherLists_[process]);
     }
   }
   for (const auto& p : device_.processes()) {
     if (auto mode = p->currentInputMode()) {
-      out.push_back("expect input-mode " + (p->name() == "SpringBoard" ? std::string("springboard") : p->name()) + " " +
-                    textWord(*mode));
+      out.push_back("expect input-mode " + (p->isSpringBoard() ? std::string("springboard") : textWord(p->name())) +
+                    " " + textWord(*mode));
     }
   }
   return out;

@@ -220,6 +220,39 @@ class Refusals(unittest.TestCase):
 
 
 class Recorder(unittest.TestCase):
+    def test_names_of_any_spelling_survive_the_page_and_the_saved_session(self):
+        def word(text):  # as the page quotes a name (cli/pages/live.js)
+            escapes = {'"': '\\"', "\\": "\\\\", "\n": "\\n", "\t": "\\t", "\r": "\\r", "\x1b": "\\e"}
+            return '"' + "".join(escapes.get(c, c if ord(c) >= 0x20 and c != "\x7f" else f"\\x{ord(c):02x}")
+                               for c in text) + '"'
+
+        names = ["com.example.with space", 'com.example."quoted"', "com.example.tab\there",
+                 "com.example.new\nline\nsay injected", "com.example.ünïcödé"]
+        server = Server()
+        try:
+            for name in names:
+                answer = server.act(f"start {word(name)}", f"show-keyboard {word(name)}", "run", f"label {word(name)}",
+                                    since=10**9)
+                self.assertTrue(answer["ok"], (name, answer.get("error")))
+                self.assertIn(name, [p["name"] for p in answer["state"]["processes"]])
+            status, script = server.request("GET", "/api/scenario")
+        finally:
+            self.assertEqual(server.stop(), 0)
+        script = script.decode()
+        self.assertNotIn("\nsay injected", script.replace("\\nsay injected", ""), "a name broke a line in two")
+        for name in names:  # what the page showed of each process is kept, under its name quoted
+            self.assertIn(f"expect input-mode {word(name)} ", script)
+        with tempfile.NamedTemporaryFile("w", suffix=".scn", delete=False) as f:
+            f.write(script)
+        try:
+            run = subprocess.run([SIM, "run", "--trace", "json", f.name], capture_output=True, text=True)
+        finally:
+            os.unlink(f.name)
+        self.assertEqual(run.returncode, 0, run.stderr + script)
+        started = [json.loads(line)["process"] for line in run.stdout.splitlines() if '"kind":"start"' in line]
+        for name in names:
+            self.assertIn(name, started)
+
     def test_the_saved_session_replays_to_the_same_trace(self):
         server = Server()
         try:

@@ -8,8 +8,12 @@ const press = {timer: null, long: false};
 const $ = (id) => document.getElementById(id);
 const el = (tag, text, cls) => { const e = document.createElement(tag); if (text !== undefined) e.textContent = text; if (cls) e.className = cls; return e; };
 
+// A name or a string as one word of the scenario language, read back exactly whatever it holds
+// (spaces, quotes, a newline, non-ASCII): quoted, with the language's escapes.
+const escapes = {"\"": "\\\"", "\\": "\\\\", "\n": "\\n", "\t": "\\t", "\r": "\\r", "\x1b": "\\e"};
+const word = (s) => "\"" + String(s).replace(/[\x00-\x1f\x7f"\\]/g, (c) => escapes[c] ?? "\\x" + c.charCodeAt(0).toString(16).padStart(2, "0")) + "\"";
 function proc(name) { return view && view.state.processes.find((p) => p.name === name); }
-function appName(p) { return p.name === "SpringBoard" ? "springboard" : p.name; }
+function appName(p) { return p.name === "SpringBoard" ? "springboard" : word(p.name); }
 function nameOf(id) { const k = view.keyboards.find((k) => k.id === id); return k ? k.name : id; }
 
 const pause = (ms) => new Promise((done) => setTimeout(done, ms));
@@ -125,13 +129,11 @@ function draw() {
   if (document.activeElement !== $("kbds")) $("kbds").value = ids.join(" ");
   // Activator's listeners, from their registrations.
   const names = [...new Set(events.filter((e) => e.kind === "activator-register").map((e) => e.name))];
-  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", n); b.onclick = () => act("activator fire " + n, "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
+  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", n); b.onclick = () => act("activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
 }
 
-// A value in the scenario language's text form: strings quoted.
-const word = (s) => JSON.stringify(String(s));
 $("apps").onchange = () => { current = $("apps").value; menuOpen = false; draw(); };
-$("launch").onclick = () => { const id = $("newapp").value.trim(); if (!id) return; current = id; act("start " + id, "show-keyboard " + id, "run", "label " + id); };
+$("launch").onclick = () => { const id = $("newapp").value.trim(); if (!id) return; current = id; act("start " + word(id), "show-keyboard " + word(id), "run", "label " + word(id)); };
 $("show").onclick = () => actOnApp("show-keyboard APP");
 $("hide").onclick = () => current && act("hide-keyboard " + appName(proc(current)), "run");
 $("suspend").onclick = () => current && act("suspend " + appName(proc(current)));
