@@ -28,7 +28,10 @@ std::string jsonNumber(double d) {
 
 }  // namespace
 
-std::string valueJson(const Value& value) {
+namespace {
+
+// The JSON of a value already measured: its parts are not measured again.
+std::string expandedJson(const Value& value) {
   return std::visit(
       [](const auto& v) -> std::string {
         using T = std::decay_t<decltype(v)>;
@@ -49,23 +52,42 @@ std::string valueJson(const Value& value) {
           return "{\"uid\":" + std::to_string(v.value) + "}";
         } else if constexpr (std::is_same_v<T, Array>) {
           std::string out = "[";
-          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + valueJson(v[i]);
+          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + expandedJson(v[i]);
           return out + "]";
         } else if constexpr (std::is_same_v<T, Null>) {
           return "{\"null\":true}";
         } else if constexpr (std::is_same_v<T, Set>) {
-          return "{\"set\":" + valueJson(Value(v.members)) + "}";
+          return "{\"set\":" + expandedJson(Value(v.members)) + "}";
         } else {
           std::string out = "{";
           bool first = true;
           for (const auto& [key, element] : v) {
-            out += (first ? "" : ",") + sim::jsonString(key) + ":" + valueJson(element);
+            out += (first ? "" : ",") + sim::jsonString(key) + ":" + expandedJson(element);
             first = false;
           }
           return out + "}";
         }
       },
       value.storage());
+}
+
+}  // namespace
+
+// As the text form does: a value is written out in full only within the bounds of the property-list
+// code (a few values that share one object many times would otherwise come to gigabytes); a
+// dictionary of a few keys too large as a whole still shows each key, the members too large to
+// write out standing for themselves.
+std::string valueJson(const Value& value) {
+  constexpr std::size_t kMembersShownApart = 256;
+  const sim::ValueSize size = sim::sizeOf(value);
+  if (sim::expandable(size)) return expandedJson(value);
+  if (const Dictionary* d = value.dictionary(); d != nullptr && d->size() <= kMembersShownApart) {
+    std::string out = "{";
+    for (const auto& [key, member] : *d)
+      out += (out.size() > 1 ? "," : "") + sim::jsonString(key) + ":" + valueJson(member);
+    return out + "}";
+  }
+  return "{\"tooLarge\":{\"values\":" + std::to_string(size.values) + ",\"bytes\":" + std::to_string(size.bytes) + "}}";
 }
 
 JsonMembers eventMembers(const sim::TraceEvent& event) {

@@ -102,7 +102,9 @@ class Output {
 };
 
 // A value as JSON: numbers as numbers (reals JSON cannot spell, as strings), data, dates and UIDs as
-// one-key objects ({"data": "0a1b"}, {"date": "2001-01-01T00:00:00Z"}, {"uid": 7}).
+// one-key objects ({"data": "0a1b"}, {"date": "2001-01-01T00:00:00Z"}, {"uid": 7}). A value that
+// shares objects past the property-list code's bounds is not written out in full:
+// {"tooLarge": {"values": N, "bytes": M}}, as the text form says "<too large to write out ...>".
 std::string valueJson(const Value& value);
 
 // The fields after seq, process, kind, file and line, as JSON: each field as a string, and each

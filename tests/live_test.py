@@ -212,6 +212,33 @@ class Refusals(unittest.TestCase):
                 self.assertIn(said, out.stderr)
                 self.assertNotIn("http://", out.stdout, "a device whose set-up failed is not served")
 
+    def test_a_small_file_that_shares_much_keeps_every_answer_small(self):
+        import struct
+        # {mode: 1, bomb: twenty arrays, each holding the next twice, then a 40-byte text}: 180
+        # bytes on disk, 2^20 texts (40 MiB) written out in full.
+        objects = [bytes([0xD2, 1, 2, 3, 4]), b"\x54mode", b"\x54bomb", b"\x10\x01"]
+        objects += [bytes([0xA2, 5 + i, 5 + i]) for i in range(20)] + [b"\x5f\x10\x28" + b"x" * 40]
+        out, offsets = bytearray(b"bplist00"), []
+        for o in objects:
+            offsets.append(len(out))
+            out += o
+        table = len(out)
+        out += b"".join(struct.pack(">H", o) for o in offsets)
+        out += bytes(6) + bytes([2, 1]) + struct.pack(">QQQ", len(objects), 0, table)
+        quoted = '"' + "".join(f"\\x{b:02x}" for b in out) + '"'
+        server = Server()
+        try:
+            answer = server.act(f"settings bytes {quoted}", since=10**9)
+            self.assertTrue(answer["ok"], answer.get("error"))
+            status, data = server.request("GET", "/api/view?since=0")
+            self.assertEqual(status, 200)
+            self.assertLess(len(data), 1 << 20, "an answer of the page stays small")
+            settings = json.loads(data)["state"]["settings"]
+            self.assertEqual(settings["mode"], 1)
+            self.assertEqual(settings["bomb"]["tooLarge"]["values"], (1 << 21) - 1)
+        finally:
+            self.assertEqual(server.stop(), 0)
+
     def test_options(self):
         bad = subprocess.run([SIM, "serve", "--port", "70000"], capture_output=True, text=True)
         self.assertEqual(bad.returncode, 2)
