@@ -73,6 +73,21 @@ TEST(DeviceCore, AProcessStartsOnceStopsWritingWhatItSetAndAnEndedOneIsTakenOut)
   EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), Value(7));
 }
 
+TEST(DeviceCore, NoMoreThanTheMostProcessesRunAtOnce) {
+  TestDevice t;
+  for (std::size_t i = 0; i < sim::Device::kMaxProcesses; ++i) t.device->start("com.example.app" + std::to_string(i));
+  try {
+    t.device->start("com.example.one-more");
+    ADD_FAILURE() << "a process past the most was started";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "the device runs at most 128 processes at once: stop one first");
+  }
+  EXPECT_EQ(t.device->processes().size(), sim::Device::kMaxProcesses);
+  EXPECT_NO_THROW(t.device->start("com.example.app0")) << "one already running is returned as it is";
+  ASSERT_TRUE(t.device->stop("com.example.app0"));
+  EXPECT_NO_THROW(t.device->start("com.example.one-more"));
+}
+
 TEST(DeviceCore, MainQueuesRunRoundRobinInStartOrderAndARunawayOrAnInterruptionStopsTheRun) {
   TestDevice t;
   sim::LocalProcess& a = *t.device->start("com.example.a").local();

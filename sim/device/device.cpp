@@ -155,6 +155,10 @@ bool Device::installSharedObject(std::string path, const std::filesystem::path& 
 Process& Device::start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus) {
   if (Process* running = find(bundleIdentifier)) return *running;
   reap();
+  if (processes_.size() >= kMaxProcesses) {
+    throw std::runtime_error("the device runs at most " + std::to_string(kMaxProcesses) +
+                             " processes at once: stop one first");
+  }
   const int status = applicationMainStatus.value_or(applicationMainStatus_);
   if (separateProcesses_) {
     processes_.push_back(std::make_unique<RemoteProcess>(*this, std::string(bundleIdentifier), status));

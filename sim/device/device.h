@@ -121,8 +121,12 @@ class Device {
   };
   const std::vector<InstalledLibrary>& libraries() const { return libraries_; }
 
+  // How many processes run at once, at most: a page or a script that starts them without end meets
+  // a clear error instead of filling the machine (each is an OS process on the real runtime).
+  static constexpr std::size_t kMaxProcesses = 128;
   // Starts a process (already running: returns it as it is); its UIApplicationMain returns
-  // `applicationMainStatus`, or the device's default.
+  // `applicationMainStatus`, or the device's default. Throws std::runtime_error when it cannot
+  // start, or when kMaxProcesses run already.
   Process& start(std::string_view bundleIdentifier, std::optional<int> applicationMainStatus = std::nullopt);
   bool stop(std::string_view bundleIdentifier);
   Process* find(std::string_view bundleIdentifier);
