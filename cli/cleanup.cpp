@@ -12,6 +12,10 @@ namespace orvane::cli {
 
 namespace {
 
+// The signals whose default ends the command (with or without a core file) and that a user or a
+// program sends: each removes the device's folder first, then ends the command as it would have.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+
 // What the signal handler may touch: fixed buffers, no allocation. The command line's own state,
 // never the device's or the extension's.
 constexpr int kSlots = 4;
@@ -62,7 +66,7 @@ SignalsHeld::SignalsHeld() {
   static_assert(sizeof(sigset_t) <= sizeof previous_);
   sigset_t held;
   sigemptyset(&held);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&held, signal);
+  for (int signal : kEndingSignals) sigaddset(&held, signal);
   ::sigprocmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(previous_));
 }
 
@@ -72,7 +76,7 @@ void removeFoldersOnSignals() {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::sigaction(signal, &action, nullptr);
+  for (int signal : kEndingSignals) ::sigaction(signal, &action, nullptr);
 }
 
 void removeOnSignal(const std::filesystem::path& folder) {

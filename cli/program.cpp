@@ -57,6 +57,15 @@ void DeviceFolder::takeRoot() {
   std::error_code ec;
   fs::create_directories(path_, ec);
   if (!fs::is_directory(path_)) throw std::runtime_error("--root " + path_.string() + " is not a folder");
+  // Only a folder of this user's that no one else may write: another's, or one anyone could have
+  // put the device's marker in, is never emptied.
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) == 0 && st.st_uid != ::getuid()) {
+    throw std::runtime_error("--root " + path_.string() + " belongs to another user");
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    throw std::runtime_error("--root " + path_.string() + " may be written by other users");
+  }
   const bool empty = fs::is_empty(path_, ec);
   if (!empty && !fs::exists(path_ / kMarker)) {
     throw std::runtime_error("--root " + path_.string() + " is not empty and not a device folder");

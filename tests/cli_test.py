@@ -11,6 +11,7 @@ import json
 import os
 import pty
 import re
+import resource
 import select
 import signal
 import shutil
@@ -415,9 +416,10 @@ class DeviceFolders(unittest.TestCase):
         for _ in range(3):
             subprocess.run(SIM + " tour | head -1 > /dev/null", shell=True, env=self.env, timeout=60)
         self.assertEqual(self.left(), [])
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            p = subprocess.Popen([SIM, "run", "--trace=json"] + [SCENARIOS] * 10,
-                                 stdout=subprocess.DEVNULL, env=self.env)
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1, signal.SIGUSR2):
+            # (No core file for SIGQUIT, whose default writes one.)
+            p = subprocess.Popen([SIM, "run", "--trace=json"] + [SCENARIOS] * 10, stdout=subprocess.DEVNULL,
+                                 env=self.env, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
             time.sleep(0.05)
             p.send_signal(sig)
             self.assertEqual(p.wait(timeout=60), -sig)
@@ -429,6 +431,26 @@ class DeviceFolders(unittest.TestCase):
         p.send_signal(signal.SIGINT)
         p.wait(timeout=30)
         self.assertEqual(self.left(), [])
+
+    def test_a_root_another_user_owns_or_others_may_write_is_refused(self):
+        # Another user's folder, even one holding the marker of a device folder, and a folder any
+        # user may write (someone could have put the marker there): neither is emptied.
+        for owner, mode in [(65534, 0o755), (os.getuid(), 0o777)]:
+            root = tempfile.mkdtemp(dir=self.tmp)
+            with open(os.path.join(root, ".orvane-device"), "w") as f:
+                f.write("a simulated device of orvane-sim\n")
+            with open(os.path.join(root, "precious.txt"), "w") as f:
+                f.write("keep me")
+            os.chmod(root, mode)
+            if owner != os.getuid():
+                if os.geteuid() != 0:
+                    continue  # only the superuser can give a folder away
+                os.chown(root, owner, -1)
+            out = run(["run", "-q", "--root", root, OK])
+            self.assertEqual(out.returncode, 2, out.stderr)
+            said = "belongs to another user" if owner != os.getuid() else "may be written by other users"
+            self.assertIn(said, out.stderr.decode())
+            self.assertTrue(os.path.exists(os.path.join(root, "precious.txt")))
 
     def test_root_keeps_the_device_and_never_empties_a_stranger(self):
         root = os.path.join(self.tmp, "kept")
@@ -445,11 +467,13 @@ class DeviceFolders(unittest.TestCase):
 
     def test_a_root_that_cannot_be_written_is_said_to_be_so(self):
         # The system's permissions hold for anyone but the superuser: as root, the run is made as
-        # nobody, on a folder only root may write.
+        # nobody, on a folder of nobody's that its owner may not write.
         root = os.path.join(self.tmp, "read-only")
         os.mkdir(root)
         os.chmod(self.tmp, 0o755)
         os.chmod(root, 0o555)
+        if os.geteuid() == 0:
+            os.chown(root, 65534, 65534)  # nobody's own folder, which nobody may not write
         script = os.path.join(self.tmp, "ok.scn")
         shutil.copyfile(OK, script)
         os.chmod(script, 0o644)
