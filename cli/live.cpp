@@ -207,6 +207,24 @@ bool sameToken(const std::string& given, const std::string& token) {
   return diff == 0;
 }
 
+// The token a request gives: for the page, in its address or in the cookie the page's first answer
+// set; for everything else, in the X-Orvane-Token header only (a link or a form cannot set one).
+std::string givenToken(const httplib::Request& request) {
+  if (request.path != "/") return request.get_header_value("X-Orvane-Token");
+  if (request.has_param("token")) return request.get_param_value("token");
+  const std::string cookies = request.get_header_value("Cookie");
+  constexpr std::string_view kName = "orvane-token=";
+  for (std::size_t at = 0; at < cookies.size();) {
+    const std::size_t start = cookies.find_first_not_of(' ', at);
+    if (start == std::string::npos) break;
+    const std::size_t end = std::min(cookies.find(';', start), cookies.size());
+    const std::string_view cookie = std::string_view(cookies).substr(start, end - start);
+    if (cookie.starts_with(kName)) return std::string(cookie.substr(kName.size()));
+    at = end + 1;
+  }
+  return "";
+}
+
 // A fixed window of one second.
 class RateLimit {
  public:
@@ -259,10 +277,10 @@ void guard(httplib::Server& server, const std::string& token, RateLimit& rate, c
         if (request.has_header("Origin") && !fromHere(request.get_header_value("Origin"), "http://")) {
           return refuse(403, "a foreign origin");
         }
-        const std::string given =
-            request.path == "/" ? request.get_param_value("token") : request.get_header_value("X-Orvane-Token");
-        if (!sameToken(given, token)) return refuse(403, "no token, or not this server's");
-        if (!rate.take()) {
+        // The page's script and style hold nothing of the device, and are not counted either.
+        const bool ownFile = request.path == "/live.js" || request.path == "/live.css";
+        if (!ownFile && !sameToken(givenToken(request), token)) return refuse(403, "no token, or not this server's");
+        if (!ownFile && !rate.take()) {
           response.set_header("Retry-After", "1");  // the page waits that long and sends again
           return refuse(429, "too many requests");
         }
@@ -273,15 +291,32 @@ void guard(httplib::Server& server, const std::string& token, RateLimit& rate, c
       });
 }
 
+// What the server hands out: the page (with the token in it), its script and its style.
+struct Page {
+  std::string html;
+  std::string script;
+  std::string style;
+  std::string token;
+};
+
 // The page, and what it asks of the session.
-void route(httplib::Server& server, LiveSession& session, const std::string& page) {
+void route(httplib::Server& server, LiveSession& session, const Page& page) {
   server.Get("/", [&page](const httplib::Request&, httplib::Response& response) {
-    // The page runs its own script only, talks to this server only, and is never framed.
+    // The page runs its own script only (no inline script or style), talks to this server only,
+    // and is never framed. The token goes into a cookie only this origin's page requests carry, so
+    // that a reload of the page, whose address no longer holds it, still finds it.
     response.set_header("Content-Security-Policy",
-                        "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                        "connect-src 'self'; img-src data:; frame-ancestors 'none'; base-uri 'none'; form-action "
-                        "'none'");
-    response.set_content(page, "text/html; charset=utf-8");
+                        "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src data:; "
+                        "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+    response.set_header("Set-Cookie", "orvane-token=" + page.token + "; Path=/; HttpOnly; SameSite=Strict");
+    response.set_content(page.html, "text/html; charset=utf-8");
+  });
+  // The script and the style hold nothing of the device: they are the same for everyone.
+  server.Get("/live.js", [&page](const httplib::Request&, httplib::Response& response) {
+    response.set_content(page.script, "text/javascript; charset=utf-8");
+  });
+  server.Get("/live.css", [&page](const httplib::Request&, httplib::Response& response) {
+    response.set_content(page.style, "text/css; charset=utf-8");
   });
   server.Get("/api/view", [&session](const httplib::Request& request, httplib::Response& response) {
     response.set_content(session.view(sinceOf(request)), "application/json");
@@ -325,11 +360,9 @@ void listenUntilStopped(httplib::Server& server, const sigset_t& stopSignals) {
 
 }  // namespace
 
-std::string livePage() {
-  return pages::fill(pages::kLivePage,
-                     {{"<!-- style -->", std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle)},
-                      {"<!-- script -->", std::string(pages::kDeviceScript) + std::string(pages::kLiveScript)}});
-}
+std::string livePage(const std::string& token) { return pages::fill(pages::kLivePage, {{"<!-- token -->", token}}); }
+std::string liveScript() { return std::string(pages::kDeviceScript) + std::string(pages::kLiveScript); }
+std::string liveStyle() { return std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle); }
 
 int serveLive(LiveSession& session, int port, std::ostream& out) {
   // SIGINT and SIGTERM are taken by one thread, which stops the server; the server's threads,
@@ -356,7 +389,7 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
     ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
   guard(server, token, rate, bound);
-  const std::string page = livePage();
+  const Page page{livePage(token), liveScript(), liveStyle(), token};
   route(server, session, page);
 
   bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);

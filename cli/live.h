@@ -78,7 +78,10 @@ class LiveSession {
 // when the port cannot be had.
 int serveLive(LiveSession& session, int port, std::ostream& out);
 
-// The page: the phone, the controls beside it, the trace, the recorder.
-std::string livePage();
+// The page: the phone, the controls beside it, the trace, the recorder, with `token` in it; and
+// its script and its style, served from the page's own paths.
+std::string livePage(const std::string& token);
+std::string liveScript();
+std::string liveStyle();
 
 }  // namespace orvane::cli

@@ -212,6 +212,38 @@ class Refusals(unittest.TestCase):
                 self.assertIn(said, out.stderr)
                 self.assertNotIn("http://", out.stdout, "a device whose set-up failed is not served")
 
+    def test_the_page_runs_no_inline_code_and_keeps_its_token_out_of_the_address(self):
+        server = Server()
+        try:
+            connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+            connection.request("GET", "/?token=" + server.token)
+            response = connection.getresponse()
+            page = response.read().decode()
+            policy = response.getheader("Content-Security-Policy")
+            cookie = response.getheader("Set-Cookie")
+            connection.close()
+            self.assertEqual(response.status, 200)
+            self.assertNotIn("unsafe-inline", policy)
+            self.assertIn("script-src 'self'", policy)
+            self.assertNotIn("<style>", page)
+            self.assertNotRegex(page, r"<script>[^<]")
+            self.assertEqual(cookie, f"orvane-token={server.token}; Path=/; HttpOnly; SameSite=Strict")
+            # A reload (no token in the address) is let in by the cookie, and only by this one.
+            self.assertEqual(server.request("GET", "/", headers={"Cookie": f"a=b; orvane-token={server.token}"},
+                                            token=False)[0], 200)
+            self.assertEqual(server.request("GET", "/", headers={"Cookie": "orvane-token=" + "0" * 32},
+                                            token=False)[0], 403)
+            # The cookie opens the page only: an API call still needs the header.
+            self.assertEqual(server.request("GET", "/api/view", headers={"Cookie": f"orvane-token={server.token}"},
+                                            token=False)[0], 403)
+            # The page's own script and style hold nothing of the device: served to anyone here.
+            for path in ("/live.js", "/live.css"):
+                status, body = server.request("GET", path, token=False)
+                self.assertEqual(status, 200, path)
+                self.assertNotIn(server.token.encode(), body)
+        finally:
+            self.assertEqual(server.stop(), 0)
+
     def test_a_small_file_that_shares_much_keeps_every_answer_small(self):
         import struct
         # {mode: 1, bomb: twenty arrays, each holding the next twice, then a 40-byte text}: 180

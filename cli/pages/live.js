@@ -2,7 +2,11 @@
 // The live page: it draws the device from the server's view and sends each press as scenario lines.
 // Everything it shows comes from the server as data and is put on the page as text (textContent),
 // never as markup, so no value can run or break it.
-const token = new URLSearchParams(location.search).get("token") || "";
+// The token comes in the page (the server put it there for whoever gave it); the address loses it at
+// once, so that it stays out of the history and of a screenshot, and a reload finds it in the
+// cookie the server set.
+const token = document.querySelector('meta[name="orvane-token"]').content;
+if (location.search) history.replaceState(null, "", "/");
 let next = 0, view = null, current = null, events = [], menuOpen = false;
 const press = {timer: null, long: false};
 const $ = (id) => document.getElementById(id);

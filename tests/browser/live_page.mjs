@@ -55,6 +55,11 @@ const applySettings = async (mode, selected) => {
 try {
   await page.goto(address);
   await page.waitForSelector("#space");
+  // The token leaves the address bar at once; a reload finds it again (in the cookie the server set).
+  assert.equal(new URL(page.url()).search, "", "the token is out of the address bar");
+  await page.reload();
+  await page.waitForSelector("#space");
+  assert.equal(await page.isVisible("#lock"), true, "the reloaded page shows the device");
   // SpringBoard has started and not been unlocked: the lock screen.
   assert.equal(await page.isVisible("#lock"), true);
   await screenshot("lock-screen");
@@ -177,7 +182,7 @@ try {
   assert.match(script, /expect input-mode com\.example\.notes de_DE/);
   assert.match(script, /expect switcher com\.example\.notes/);
   const live = await page.evaluate(async () => {
-    const token = new URLSearchParams(location.search).get("token");
+    const token = document.querySelector('meta[name="orvane-token"]').content;
     return (await (await fetch("/api/view?since=0", { headers: { "X-Orvane-Token": token } })).json()).events;
   });
   const replayed = execFileSync(sim, ["run", "--trace", "json", saved], { encoding: "utf8" })
