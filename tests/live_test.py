@@ -47,6 +47,16 @@ def ended(process):
         process.stderr.close()
 
 
+def replay(script):
+    """The saved session run with orvane-sim run, its trace as JSON lines."""
+    with tempfile.NamedTemporaryFile("w", suffix=".scn", delete=False) as f:
+        f.write(script)
+    try:
+        return subprocess.run([SIM, "run", "--trace", "json", f.name], capture_output=True, text=True)
+    finally:
+        os.unlink(f.name)
+
+
 class Server:
     def __init__(self, *args, root=None):
         command = [SIM, "serve", *args] + (["--root", root] if root else [])
@@ -301,12 +311,7 @@ class Recorder(unittest.TestCase):
         self.assertNotIn("\nsay injected", script.replace("\\nsay injected", ""), "a name broke a line in two")
         for name in names:  # what the page showed of each process is kept, under its name quoted
             self.assertIn(f"expect input-mode {word(name)} ", script)
-        with tempfile.NamedTemporaryFile("w", suffix=".scn", delete=False) as f:
-            f.write(script)
-        try:
-            run = subprocess.run([SIM, "run", "--trace", "json", f.name], capture_output=True, text=True)
-        finally:
-            os.unlink(f.name)
+        run = replay(script)
         self.assertEqual(run.returncode, 0, run.stderr + script)
         started = [json.loads(line)["process"] for line in run.stdout.splitlines() if '"kind":"start"' in line]
         for name in names:
@@ -339,12 +344,7 @@ class Recorder(unittest.TestCase):
         self.assertIn("expect input-mode com.example.notes", script)
         self.assertIn("expect switcher com.example.notes", script)
         self.assertIn("expect alert SpringBoard Orvane", script)
-        with tempfile.NamedTemporaryFile("w", suffix=".scn", delete=False) as f:
-            f.write(script)
-        try:
-            run = subprocess.run([SIM, "run", "--trace", "json", f.name], capture_output=True, text=True)
-        finally:
-            os.unlink(f.name)
+        run = replay(script)
         self.assertEqual(run.returncode, 0, run.stderr)
         replayed = [json.loads(line) for line in run.stdout.splitlines()]
         replayed = [e for e in replayed if e["kind"] not in ("file-result", "summary")]
