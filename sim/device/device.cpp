@@ -1,5 +1,7 @@
 #include "sim/device/device.h"
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <fstream>
 #include <stdexcept>
@@ -196,8 +198,21 @@ bool Device::stop(std::string_view bundleIdentifier) {
   return true;
 }
 
+namespace {
+// Whether any child of this OS process has ended, asked once and without reaping it.
+bool anyChildEnded() {
+  siginfo_t info{};
+  return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+}
+}  // namespace
+
 void Device::reap() {
-  std::erase_if(processes_, [](const auto& p) { return p->endedOutside(); });
+  // A process killed from outside is noticed here: each is asked only when some child has ended,
+  // so a device of a hundred processes asks the system once a line, not a hundred times.
+  if (separateProcesses_ && anyChildEnded()) {
+    for (const auto& p : processes_) p->endedOutside();
+  }
+  std::erase_if(processes_, [](const auto& p) { return p->ended(); });
 }
 
 Process* Device::find(std::string_view bundleIdentifier) {
