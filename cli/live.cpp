@@ -1,18 +1,18 @@
 #include "cli/live.h"
 
-#include <httplib.h>
 #include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <iostream>
 #include <random>
-#include <thread>
 
 #include "cli/command_table.h"
+#include "cli/http_server.h"
 #include "cli/pages.h"
 #include "language.h"
 #include "sim/device/trace.h"
@@ -209,17 +209,17 @@ bool sameToken(const std::string& given, const std::string& token) {
 
 // The token a request gives: for the page, in its address or in the cookie the page's first answer
 // set; for everything else, in the X-Orvane-Token header only (a link or a form cannot set one).
-std::string givenToken(const httplib::Request& request) {
-  if (request.path != "/") return request.get_header_value("X-Orvane-Token");
-  if (request.has_param("token")) return request.get_param_value("token");
-  const std::string cookies = request.get_header_value("Cookie");
+std::string_view givenToken(const http::Request& request) {
+  if (request.path != "/") return request.header("x-orvane-token").value_or("");
+  if (auto token = request.param("token")) return *token;
+  const std::string_view cookies = request.header("cookie").value_or("");
   constexpr std::string_view kName = "orvane-token=";
   for (std::size_t at = 0; at < cookies.size();) {
     const std::size_t start = cookies.find_first_not_of(' ', at);
     if (start == std::string::npos) break;
     const std::size_t end = std::min(cookies.find(';', start), cookies.size());
-    const std::string_view cookie = std::string_view(cookies).substr(start, end - start);
-    if (cookie.starts_with(kName)) return std::string(cookie.substr(kName.size()));
+    const std::string_view cookie = cookies.substr(start, end - start);
+    if (cookie.starts_with(kName)) return cookie.substr(kName.size());
     at = end + 1;
   }
   return "";
@@ -229,7 +229,6 @@ std::string givenToken(const httplib::Request& request) {
 class RateLimit {
  public:
   bool take() {
-    const std::lock_guard lock(mutex_);
     const auto now = std::chrono::steady_clock::now();
     if (now - windowStart_ >= std::chrono::seconds(1)) {
       windowStart_ = now;
@@ -239,56 +238,15 @@ class RateLimit {
   }
 
  private:
-  std::mutex mutex_;
   std::chrono::steady_clock::time_point windowStart_{};
   int count_ = 0;
 };
 
-std::uint64_t sinceOf(const httplib::Request& request) {
-  if (!request.has_param("since")) return 0;
-  const std::string text = request.get_param_value("since");
+std::uint64_t sinceOf(const http::Request& request) {
+  const std::string_view text = request.param("since").value_or("");
   std::uint64_t n = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   return ec == std::errc() && end == text.data() + text.size() ? n : 0;
-}
-
-}  // namespace
-
-namespace {
-
-// Every request: the loopback address and this port as its host (no other name resolves here, so
-// a page elsewhere cannot reach the device by rebinding its name), no foreign origin, the token,
-// and then the rate of the requests that carry it. `bound` is the port, once the server has one.
-void guard(httplib::Server& server, const std::string& token, RateLimit& rate, const int& bound) {
-  const auto fromHere = [&bound](const std::string& value, const std::string& scheme) {
-    return value == scheme + "127.0.0.1:" + std::to_string(bound) ||
-           value == scheme + "localhost:" + std::to_string(bound);
-  };
-  server.set_pre_routing_handler(
-      [&token, &rate, fromHere](const httplib::Request& request, httplib::Response& response) {
-        const auto refuse = [&response](int status, const char* why) {
-          response.status = status;
-          response.set_content(std::string(why) + "\n", "text/plain");
-          return httplib::Server::HandlerResponse::Handled;
-        };
-        // Refused before they are counted: requests without the token (a flood from another page or
-        // process) spend none of the budget, so they cannot starve the page's own.
-        if (!fromHere(request.get_header_value("Host"), "")) return refuse(421, "not this server's address");
-        if (request.has_header("Origin") && !fromHere(request.get_header_value("Origin"), "http://")) {
-          return refuse(403, "a foreign origin");
-        }
-        // The page's script and style hold nothing of the device, and are not counted either.
-        const bool ownFile = request.path == "/live.js" || request.path == "/live.css";
-        if (!ownFile && !sameToken(givenToken(request), token)) return refuse(403, "no token, or not this server's");
-        if (!ownFile && !rate.take()) {
-          response.set_header("Retry-After", "1");  // the page waits that long and sends again
-          return refuse(429, "too many requests");
-        }
-        response.set_header("Cache-Control", "no-store");
-        response.set_header("X-Content-Type-Options", "nosniff");
-        response.set_header("Referrer-Policy", "no-referrer");
-        return httplib::Server::HandlerResponse::Unhandled;
-      });
 }
 
 // What the server hands out: the page (with the token in it), its script and its style.
@@ -299,63 +257,78 @@ struct Page {
   std::string token;
 };
 
+bool ownFile(const http::Request& request) { return request.path == "/live.js" || request.path == "/live.css"; }
+
+// Every request, once its head has arrived: the loopback address and this port as its host (no
+// other name resolves here, so a page elsewhere cannot reach the device by rebinding its name), no
+// foreign origin, the token, and then the rate of the requests that carry it. Refused before they
+// are counted: requests without the token (a flood from another page or process) spend none of the
+// budget, so they cannot starve the page's own.
+std::optional<http::Response> screen(const http::Request& request, const std::string& token, RateLimit& rate,
+                                     int port) {
+  const auto fromHere = [port](std::string_view value, const std::string& scheme) {
+    return value == scheme + "127.0.0.1:" + std::to_string(port) ||
+           value == scheme + "localhost:" + std::to_string(port);
+  };
+  if (!fromHere(request.header("host").value_or(""), "")) return http::Response::text(421, "not this server's address");
+  if (auto origin = request.header("origin"); origin && !fromHere(*origin, "http://")) {
+    return http::Response::text(403, "a foreign origin");
+  }
+  if (request.method != "GET" && request.method != "POST") return http::Response::text(405, "GET or POST only");
+  // The page's script and style hold nothing of the device, and are not counted either.
+  if (ownFile(request)) return std::nullopt;
+  if (!sameToken(std::string(givenToken(request)), token))
+    return http::Response::text(403, "no token, or not this server's");
+  if (!rate.take()) {
+    http::Response busy = http::Response::text(429, "too many requests");
+    busy.headers.emplace_back("Retry-After", "1");  // the page waits that long and sends again
+    return busy;
+  }
+  return std::nullopt;
+}
+
+http::Response content(std::string body, std::string type) {
+  http::Response r;
+  r.body = std::move(body);
+  r.contentType = std::move(type);
+  return r;
+}
+
 // The page, and what it asks of the session.
-void route(httplib::Server& server, LiveSession& session, const Page& page) {
-  server.Get("/", [&page](const httplib::Request&, httplib::Response& response) {
+http::Response route(const http::Request& request, LiveSession& session, const Page& page) {
+  const bool get = request.method == "GET";
+  http::Response r = http::Response::text(404, "no such page");
+  if (get && request.path == "/") {
     // The page runs its own script only (no inline script or style), talks to this server only,
     // and is never framed. The token goes into a cookie only this origin's page requests carry, so
     // that a reload of the page, whose address no longer holds it, still finds it.
-    response.set_header("Content-Security-Policy",
-                        "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src data:; "
-                        "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
-    response.set_header("Set-Cookie", "orvane-token=" + page.token + "; Path=/; HttpOnly; SameSite=Strict");
-    response.set_content(page.html, "text/html; charset=utf-8");
-  });
-  // The script and the style hold nothing of the device: they are the same for everyone.
-  server.Get("/live.js", [&page](const httplib::Request&, httplib::Response& response) {
-    response.set_content(page.script, "text/javascript; charset=utf-8");
-  });
-  server.Get("/live.css", [&page](const httplib::Request&, httplib::Response& response) {
-    response.set_content(page.style, "text/css; charset=utf-8");
-  });
-  server.Get("/api/view", [&session](const httplib::Request& request, httplib::Response& response) {
-    response.set_content(session.view(sinceOf(request)), "application/json");
-  });
-  server.Post("/api/act", [&session](const httplib::Request& request, httplib::Response& response) {
-    if (request.get_header_value("Content-Type").rfind("text/plain", 0) != 0) {
-      response.status = 415;
-      response.set_content("an action is text/plain lines\n", "text/plain");
-      return;
+    r = content(page.html, "text/html; charset=utf-8");
+    r.headers.emplace_back(
+        "Content-Security-Policy",
+        "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src data:; "
+        "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+    r.headers.emplace_back("Set-Cookie", "orvane-token=" + page.token + "; Path=/; HttpOnly; SameSite=Strict");
+  } else if (get && request.path == "/live.js") {
+    // The script and the style hold nothing of the device: they are the same for everyone.
+    r = content(page.script, "text/javascript; charset=utf-8");
+  } else if (get && request.path == "/live.css") {
+    r = content(page.style, "text/css; charset=utf-8");
+  } else if (get && request.path == "/api/view") {
+    r = content(session.view(sinceOf(request)), "application/json");
+  } else if (request.method == "POST" && request.path == "/api/act") {
+    if (request.header("content-type").value_or("").starts_with("text/plain")) {
+      r = content(session.act(request.body, sinceOf(request)), "application/json");
+    } else {
+      r = http::Response::text(415, "an action is text/plain lines");
     }
-    response.set_content(session.act(request.body, sinceOf(request)), "application/json");
-  });
-  server.Get("/api/scenario", [&session](const httplib::Request&, httplib::Response& response) {
-    response.set_header("Content-Disposition", "attachment; filename=\"live-session.scn\"");
-    response.set_content(session.scenario(), "text/plain; charset=utf-8");
-  });
-  server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-    if (response.body.empty()) response.set_content(std::to_string(response.status) + "\n", "text/plain");
-  });
-}
-
-// Serves until SIGINT or SIGTERM (blocked in every thread, taken by one that looks now and then in
-// case the server ended by itself). A signal that comes before the server listens is kept: the
-// server is asked to stop until it has.
-void listenUntilStopped(httplib::Server& server, const sigset_t& stopSignals) {
-  std::atomic<bool> ended = false;
-  std::thread stopper([&server, &stopSignals, &ended] {
-    const timespec wait{0, 100L * 1000 * 1000};
-    while (!ended) {
-      if (sigtimedwait(&stopSignals, nullptr, &wait) <= 0) continue;
-      while (!ended) {
-        server.stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-    }
-  });
-  server.listen_after_bind();
-  ended = true;
-  stopper.join();
+  } else if (get && request.path == "/api/scenario") {
+    r = content(session.scenario(), "text/plain; charset=utf-8");
+    r.headers.emplace_back("Content-Disposition", "attachment; filename=\"live-session.scn\"");
+  }
+  r.headers.emplace_back("Cache-Control", "no-store");
+  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  r.headers.emplace_back("Referrer-Policy", "no-referrer");
+  return r;
 }
 
 }  // namespace
@@ -365,41 +338,32 @@ std::string liveScript() { return std::string(pages::kDeviceScript) + std::strin
 std::string liveStyle() { return std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle); }
 
 int serveLive(LiveSession& session, int port, std::ostream& out) {
-  // SIGINT and SIGTERM are taken by one thread, which stops the server; the server's threads,
-  // started after this, inherit the mask.
+  // SIGINT and SIGTERM end the server between two requests: they are held, and read from a
+  // descriptor the server watches beside its sockets.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int stop = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
-  httplib::Server server;
   const std::string token = newToken();
+  const Page page{livePage(token), liveScript(), liveStyle(), token};
   RateLimit rate;
   int bound = 0;
-  server.set_payload_max_length(kMaxBody);
-  server.set_tcp_nodelay(true);  // an answer is not held back waiting for an acknowledgement
-  server.set_read_timeout(5, 0);
-  server.set_write_timeout(5, 0);
-  server.set_keep_alive_max_count(100);
-  // One server a port: the library's default also sets SO_REUSEPORT, with which a second serve on
-  // the same port would be given half the connections.
-  server.set_socket_options([](socket_t socket) {
-    const int yes = 1;
-    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  guard(server, token, rate, bound);
-  const Page page{livePage(token), liveScript(), liveStyle(), token};
-  route(server, session, page);
-
-  bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
-  if (bound <= 0) {
+  http::Server server(
+      http::Limits{}, [&](const http::Request& request) { return screen(request, token, rate, bound); },
+      [&](const http::Request& request) { return route(request, session, page); });
+  bound = stop < 0 ? 0 : server.listen(port);
+  if (bound == 0) {
     std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << port << "\n";
+    if (stop >= 0) ::close(stop);
     return 2;
   }
   out << "http://127.0.0.1:" << bound << "/?token=" << token << std::endl;
   out << "Open that address in a browser on this machine; Ctrl-C stops the device." << std::endl;
-  listenUntilStopped(server, stopSignals);
+  server.serve(stop);
+  ::close(stop);
   return 0;
 }
 

@@ -4,11 +4,10 @@
 #   scripts/deps.sh sim    the simulator alone
 set -euo pipefail
 
-# libcpp-httplib-dev: the HTTP server of `orvane-sim serve` (header-only).
 # libobjc-N-dev: GCC's Objective-C runtime (headers and library) for the real-runtime backend,
 # matching the installed GCC.
 gcc_major=$( (gcc -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)
-packages=(g++ cmake make pkg-config libicu-dev libedit-dev libcpp-httplib-dev "libobjc-${gcc_major}-dev")
+packages=(g++ cmake make pkg-config libicu-dev libedit-dev "libobjc-${gcc_major}-dev")
 if [ "${1:-all}" != sim ]; then
   packages+=(python3 clang-format clang-tidy man-db chromium libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
 fi

@@ -83,6 +83,22 @@ class Server:
         assert status == 200, (status, data)
         return json.loads(data)
 
+    def raw(self):
+        """A socket of its own to the server, for what an HTTP library would not send."""
+        return socket.create_connection(("127.0.0.1", self.port), timeout=10)
+
+    def head(self, method, path, *extra, token=True):
+        lines = [f"{method} {path} HTTP/1.1", f"Host: 127.0.0.1:{self.port}"]
+        lines += [f"X-Orvane-Token: {self.token}"] if token else []
+        return ("\r\n".join(lines + list(extra)) + "\r\n\r\n").encode()
+
+    def descriptors(self):
+        return len(os.listdir(f"/proc/{self.process.pid}/fd"))
+
+    def resident_kb(self):
+        with open(f"/proc/{self.process.pid}/status") as f:
+            return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
     def stop(self):
         return ended(self.process)
 
@@ -286,6 +302,150 @@ class Refusals(unittest.TestCase):
         self.assertEqual(bad.returncode, 2)
         self.assertIn("--port takes a port from 0 to 65535", bad.stderr)
         self.assertEqual(subprocess.run([SIM, "run", "--port", "1", "x.scn"], capture_output=True).returncode, 2)
+
+
+def answers(sock, wait=3.0):
+    """The answers read off a socket until it closes or `wait` passes: (status, headers, body) each."""
+    sock.settimeout(wait)
+    data = b""
+    try:
+        while chunk := sock.recv(65536):
+            data += chunk
+    except (socket.timeout, ConnectionResetError):
+        pass
+    out = []
+    while data:
+        head, _, rest = data.partition(b"\r\n\r\n")
+        lines = head.decode().split("\r\n")
+        headers = {k.lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
+        length = int(headers.get("content-length", 0))
+        out.append((int(lines[0].split()[1]), headers, rest[:length]))
+        data = rest[length:]
+    return out
+
+
+def slow_sender(sock, text, every, stop):
+    for byte in text:
+        if stop.is_set():
+            return
+        try:
+            sock.send(bytes([byte]))
+        except OSError:
+            return
+        stop.wait(every)
+
+
+class Bounds(unittest.TestCase):
+    """Slow, silent and oversized clients hold a bounded share of the server, never all of it."""
+
+    def test_slow_and_silent_sockets_neither_stall_the_server_nor_hold_its_descriptors(self):
+        server = Server()
+        stop = threading.Event()
+        slow, silent = [], []
+        try:
+            before = server.descriptors()
+            # Eight sockets sending a request a byte every half second, and three hundred that say nothing.
+            for _ in range(8):
+                sock = server.raw()
+                slow.append(sock)
+                threading.Thread(target=slow_sender, args=(sock, server.head("GET", "/api/view"), 0.5, stop),
+                                 daemon=True).start()
+            for _ in range(300):
+                silent.append(server.raw())
+            started = time.monotonic()
+            status, _ = server.request("GET", "/api/view?since=1000000")
+            self.assertEqual(status, 200)
+            self.assertLess(time.monotonic() - started, 1.0, "a real request is answered beside them")
+            time.sleep(0.3)
+            self.assertLessEqual(server.descriptors(), before + 64, "at most 64 connections are held")
+            # A request that has not all arrived five seconds after its first byte is answered 408.
+            got = answers(slow[0], wait=8)
+            self.assertEqual([a[0] for a in got], [408])
+            self.assertEqual(got[0][1]["connection"], "close")
+        finally:
+            stop.set()
+            for sock in slow + silent:
+                sock.close()
+            self.assertEqual(server.stop(), 0)
+
+    def test_a_head_or_a_body_past_its_bound_is_refused_before_it_is_read_however_it_is_framed(self):
+        with tempfile.TemporaryDirectory() as parent:
+            root = os.path.join(parent, "device")
+            server = Server(root=root)
+            try:
+                before = folder_digest(root)
+                resident = server.resident_kb()
+                # A million header lines: 431 after the first 16 KB, the rest dropped unread.
+                with server.raw() as sock:
+                    sock.sendall(server.head("GET", "/api/view")[:-2])
+                    try:
+                        for _ in range(100):
+                            sock.sendall(b"X-Bomb: 1\r\n" * 10000)
+                    except OSError:
+                        pass
+                    self.assertEqual([a[0] for a in answers(sock)], [431])
+                self.assertLess(server.resident_kb() - resident, 8 * 1024, "the headers were not kept")
+                # A request line too long, and headers too many.
+                with server.raw() as sock:
+                    sock.sendall(b"GET /" + b"a" * 9000)
+                    self.assertEqual([a[0] for a in answers(sock)], [414])
+                with server.raw() as sock:
+                    sock.sendall(server.head("GET", "/api/view", *[f"X-{i}: {i}" for i in range(100)]))
+                    self.assertEqual([a[0] for a in answers(sock)], [431])
+                # A chunked body, whatever its size, is not taken: a body comes with its length.
+                with server.raw() as sock:
+                    chunk = b"say chunked\n" * 1000
+                    sock.sendall(server.head("POST", "/api/act", "Content-Type: text/plain",
+                                             "Transfer-Encoding: chunked"))
+                    try:
+                        for _ in range(64):
+                            sock.sendall(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                        sock.sendall(b"0\r\n\r\n")
+                    except OSError:
+                        pass
+                    self.assertEqual([a[0] for a in answers(sock)], [411])
+                # A length past the bound is refused on its head, before a byte of the body is sent.
+                with server.raw() as sock:
+                    sock.sendall(server.head("POST", "/api/act", "Content-Type: text/plain", "Content-Length: 100000"))
+                    self.assertEqual([a[0] for a in answers(sock)], [413])
+                status, data = server.request("GET", "/api/view?since=0")
+                self.assertEqual(status, 200)
+                self.assertNotIn(b"chunked", data, "no line of the chunked body ran")
+                self.assertEqual(folder_digest(root), before)
+            finally:
+                self.assertEqual(server.stop(), 0)
+
+    def test_pipelined_requests_are_answered_in_order_and_a_refused_body_is_never_a_request(self):
+        server = Server()
+        try:
+            with server.raw() as sock:
+                body = b"say first"
+                sock.sendall(server.head("GET", "/api/view?since=1000000")
+                             + server.head("POST", "/api/act?since=1000000", "Content-Type: text/plain",
+                                           f"Content-Length: {len(body)}") + body
+                             + server.head("GET", "/api/scenario", "Connection: close"))
+                got = answers(sock)
+            self.assertEqual([a[0] for a in got], [200, 200, 200])
+            self.assertTrue(json.loads(got[0][2])["ok"])
+            self.assertTrue(json.loads(got[1][2])["ok"])
+            self.assertIn(b"say first", got[2][2], "the third answer saw the second request's line")
+            # A POST refused on its head: its body, sent afterwards and shaped as a request, is
+            # never read as one; the connection is closed after the refusal.
+            smuggled = server.head("POST", "/api/act", "Content-Type: text/plain", "Content-Length: 8") + b"say evil"
+            with server.raw() as sock:
+                sock.sendall(server.head("POST", "/api/act", "Content-Type: text/plain",
+                                         f"Content-Length: {len(smuggled)}", token=False))
+                time.sleep(0.2)
+                try:
+                    sock.sendall(smuggled)
+                except OSError:
+                    pass
+                got = answers(sock)
+            self.assertEqual([a[0] for a in got], [403])
+            self.assertEqual(got[0][1]["connection"], "close")
+            self.assertNotIn(b"say evil", server.request("GET", "/api/scenario")[1])
+        finally:
+            self.assertEqual(server.stop(), 0)
 
 
 class Recorder(unittest.TestCase):

@@ -1,0 +1,109 @@
+// A small HTTP/1.1 server for the live device: one thread, non-blocking sockets, and a bound on
+// everything a client can make it hold (connections, the request line, the headers, the body, the
+// time a request may take to arrive and an answer to leave). A slow or silent client holds one
+// connection of a few, never a thread; a request that cannot be answered is answered with its
+// status and its connection closed, so that nothing of it is read as the next request.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace orvane::cli::http {
+
+struct Limits {
+  std::size_t requestLine = 8192;  // the method, the target and the version
+  std::size_t headBytes = 16384;   // the request line and every header, with their line ends
+  std::size_t headers = 64;
+  std::size_t body = 16384;
+  std::size_t connections = 64;                 // past this, the longest idle is closed for a new one
+  std::chrono::milliseconds requestTime{5000};  // from a request's first byte to its last
+  std::chrono::milliseconds answerTime{10000};  // for an answer to be taken by the client
+  std::chrono::milliseconds idleTime{30000};    // a kept-alive connection with nothing asked
+};
+
+struct Request {
+  std::string method;
+  std::string path;  // without the query, percent-decoded
+  std::vector<std::pair<std::string, std::string>> query;
+  std::vector<std::pair<std::string, std::string>> headers;  // names in lower case, values trimmed
+  std::string body;
+  bool keepAlive = true;
+  bool expectsContinue = false;
+  std::size_t bodyLength = 0;
+
+  // The value of the first header of that (lower-case) name, or of the query's parameter.
+  [[nodiscard]] std::optional<std::string_view> header(std::string_view name) const;
+  [[nodiscard]] std::optional<std::string_view> param(std::string_view name) const;
+};
+
+struct Response {
+  int status = 200;
+  std::string contentType = "text/plain; charset=utf-8";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  bool close = false;  // the connection ends after this answer
+
+  static Response text(int status, std::string body);
+};
+
+// The head of a request read from the start of `input`: the request (without its body) and how
+// many bytes the head took; a refusal (a status, after which the connection is closed); or
+// nothing yet, when the head has not all arrived and may still be within the limits.
+struct NeedMore {};
+struct Refusal {
+  int status;
+  std::string why;
+};
+struct Head {
+  Request request;
+  std::size_t length;
+};
+std::variant<NeedMore, Refusal, Head> parseHead(std::string_view input, const Limits& limits);
+
+// The answer's bytes on the wire.
+std::string serialize(const Response& response);
+
+class Server {
+ public:
+  // `screen` sees each request once its head is read, before its body: an answer refuses it (and
+  // the connection is closed, its body never read). `handle` answers a request that passed.
+  using Screen = std::function<std::optional<Response>(const Request&)>;
+  using Handle = std::function<Response(const Request&)>;
+
+  Server(Limits limits, Screen screen, Handle handle);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Listens on 127.0.0.1:`port` (0: a free port); the port, or 0 when it cannot be had (one
+  // server a port: the address is never shared with another listener).
+  int listen(int port);
+  // Serves until `stop` (a descriptor) becomes readable.
+  void serve(int stop);
+
+ private:
+  struct Connection;
+  void accept();
+  void evictOne();
+  void read(Connection& c);
+  void write(Connection& c);
+  void advance(Connection& c);
+  void answer(Connection& c, const Response& response);
+  [[nodiscard]] std::chrono::steady_clock::time_point deadline(const Connection& c) const;
+  void expire(Connection& c);
+
+  Limits limits_;
+  Screen screen_;
+  Handle handle_;
+  int listener_ = -1;
+  std::vector<Connection> connections_;
+};
+
+}  // namespace orvane::cli::http

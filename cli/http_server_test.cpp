@@ -1,0 +1,232 @@
+#include "cli/http_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+namespace orvane::cli::http {
+namespace {
+
+int statusOf(const std::variant<NeedMore, Refusal, Head>& parsed) {
+  if (const auto* refusal = std::get_if<Refusal>(&parsed)) return refusal->status;
+  return std::holds_alternative<Head>(parsed) ? 200 : 0;
+}
+
+TEST(HttpHead, ReadsTheRequestItsQueryAndItsHeaders) {
+  const std::string input =
+      "\r\nPOST /api/act%2Fx?since=12&token=a%20b+c&flag HTTP/1.1\r\nHost: 127.0.0.1:80\r\n"
+      "X-Orvane-Token:  t0k \t\r\ncontent-length: 3\nConnection: keep-alive, Close\r\n\r\nabcGET";
+  const auto parsed = parseHead(input, Limits{});
+  ASSERT_TRUE(std::holds_alternative<Head>(parsed));
+  const Head& head = std::get<Head>(parsed);
+  EXPECT_EQ(input.substr(head.length), "abcGET") << "the head ends at its blank line, the body is not in it";
+  EXPECT_EQ(head.request.method, "POST");
+  EXPECT_EQ(head.request.path, "/api/act/x");
+  EXPECT_EQ(head.request.param("since"), "12");
+  EXPECT_EQ(head.request.param("token"), "a b c");
+  EXPECT_EQ(head.request.param("flag"), "");
+  EXPECT_EQ(head.request.header("x-orvane-token"), "t0k");
+  EXPECT_EQ(head.request.bodyLength, 3U);
+  EXPECT_FALSE(head.request.keepAlive);
+  EXPECT_FALSE(head.request.header("cookie").has_value());
+}
+
+TEST(HttpHead, WaitsForTheHeadWhileItMayStillBeWithinTheLimits) {
+  const std::string whole = "GET / HTTP/1.1\r\nHost: h\r\n\r\n";
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    EXPECT_EQ(statusOf(parseHead(whole.substr(0, n), Limits{})), 0) << n;
+  }
+  EXPECT_EQ(statusOf(parseHead(whole, Limits{})), 200);
+}
+
+TEST(HttpHead, RefusesWhatIsTooLargeAsSoonAsItIsTooLarge) {
+  Limits limits;
+  limits.requestLine = 64;
+  limits.headBytes = 256;
+  limits.headers = 4;
+  limits.body = 100;
+  // A request line past its bound is refused before its end arrives, and so is a head.
+  EXPECT_EQ(statusOf(parseHead("GET /" + std::string(64, 'a'), limits)), 414);
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\nX: " + std::string(300, 'a'), limits)), 431);
+  std::string many = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i < 5; ++i) many += "X: 1\r\n";
+  EXPECT_EQ(statusOf(parseHead(many + "\r\n", limits)), 431);
+  // Blank lines before a request count towards the head.
+  EXPECT_EQ(statusOf(parseHead(std::string(300, '\n'), limits)), 431);
+  // The body's bound holds however it is framed: a length past it, or no length at all.
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 101\r\n\r\n", limits)), 413);
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n", limits)), 413);
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", limits)), 411);
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n", limits)), 200);
+}
+
+TEST(HttpHead, RefusesWhatIsNotWellFormed) {
+  for (const char* bad :
+       {"GET /\r\n\r\n", "GET  / HTTP/1.1\r\n\r\n", "GET http://x/ HTTP/1.1\r\n\r\n", "GET /a b HTTP/1.1\r\n\r\n",
+        "G(T / HTTP/1.1\r\n\r\n", "GET /%zz HTTP/1.1\r\n\r\n", "GET /%00 HTTP/1.1\r\n\r\n", "GET /%4 HTTP/1.1\r\n\r\n",
+        "GET / HTTP/1.1\r\nNo colon\r\n\r\n", "GET / HTTP/1.1\r\nX : 1\r\n\r\n", "GET / HTTP/1.1\r\n folded: 1\r\n\r\n",
+        "GET / HTTP/1.1\r\nX: a\rb\r\n\r\n", "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n",
+        "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", "POST / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n"}) {
+    EXPECT_EQ(statusOf(parseHead(bad, Limits{})), 400) << bad;
+  }
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/2.0\r\n\r\n", Limits{})), 505);
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\nExpect: 200-ok\r\n\r\n", Limits{})), 417);
+  // The same length twice is one length.
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\n", Limits{})), 200);
+}
+
+// A server on a free port in a thread of its own, with small limits, that answers every request
+// with its path and body; ended (and joined) when the test ends.
+class LiveServer {
+ public:
+  explicit LiveServer(Limits limits)
+      : server_(
+            limits,
+            [](const Request& r) -> std::optional<Response> {
+              if (r.path == "/refused") return Response::text(403, "refused");
+              return std::nullopt;
+            },
+            [this](const Request& r) {
+              ++handled_;
+              return Response::text(200, r.method + " " + r.path + " " + r.body);
+            }) {
+    port_ = server_.listen(0);
+    EXPECT_EQ(::pipe(stop_), 0);
+    thread_ = std::thread([this] { server_.serve(stop_[0]); });
+  }
+  ~LiveServer() {
+    EXPECT_EQ(::write(stop_[1], "x", 1), 1);
+    thread_.join();
+    ::close(stop_[0]);
+    ::close(stop_[1]);
+  }
+  LiveServer(const LiveServer&) = delete;
+  LiveServer& operator=(const LiveServer&) = delete;
+
+  [[nodiscard]] int connect() const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+  }
+  [[nodiscard]] int handled() const { return handled_; }
+
+ private:
+  Server server_;
+  int port_ = 0;
+  int stop_[2] = {-1, -1};
+  std::atomic<int> handled_ = 0;
+  std::thread thread_;
+};
+
+void send(int fd, const std::string& text) {
+  ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+}
+
+// Everything the server sends until it closes the connection, or until `wait` passes with nothing.
+std::string received(int fd, int wait = 3000) {
+  std::string out;
+  char buffer[4096];
+  pollfd p{fd, POLLIN, 0};
+  while (::poll(&p, 1, wait) == 1) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+TEST(HttpServer, AnswersPipelinedRequestsInTheirOrder) {
+  LiveServer server{Limits{}};
+  const int fd = server.connect();
+  send(fd,
+       "GET /one HTTP/1.1\r\n\r\nPOST /two HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcGET /three HTTP/1.1\r\n"
+       "Connection: close\r\n\r\nGET /never HTTP/1.1\r\n\r\n");
+  const std::string answers = received(fd);
+  const std::size_t one = answers.find("GET /one");
+  const std::size_t two = answers.find("POST /two abc");
+  const std::size_t three = answers.find("GET /three");
+  EXPECT_TRUE(one < two && two < three && three != std::string::npos) << answers;
+  EXPECT_EQ(answers.find("/never"), std::string::npos) << "nothing is read past a request that closes";
+  ::close(fd);
+}
+
+TEST(HttpServer, NeverReadsARefusedRequestsBodyAsTheNextRequest) {
+  LiveServer server{Limits{}};
+  const int fd = server.connect();
+  send(fd, "POST /refused HTTP/1.1\r\nContent-Length: 22\r\n\r\n");
+  const std::string refusal = received(fd, 500);
+  EXPECT_TRUE(refusal.starts_with("HTTP/1.1 403 Forbidden\r\n")) << refusal;
+  EXPECT_NE(refusal.find("Connection: close\r\n"), std::string::npos);
+  send(fd, "GET /body HTTP/1.1\r\n\r\n");  // the body, which reads as a request
+  EXPECT_EQ(received(fd), "");
+  EXPECT_EQ(server.handled(), 0);
+  ::close(fd);
+}
+
+TEST(HttpServer, GivesARequestAWholeTimeNotATimePerByte) {
+  Limits limits;
+  limits.requestTime = std::chrono::milliseconds(300);
+  LiveServer server{limits};
+  const int slow = server.connect();
+  const auto start = std::chrono::steady_clock::now();
+  std::string answer;
+  for (const char c : std::string("GET /slow HTTP/1.1\r\n\r\n")) {
+    if (::send(slow, &c, 1, MSG_NOSIGNAL) != 1) break;
+    answer += received(slow, 100);
+    if (!answer.empty()) break;
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 408 ")) << answer;
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  EXPECT_EQ(server.handled(), 0);
+  ::close(slow);
+}
+
+TEST(HttpServer, HoldsAFewConnectionsAndGivesUpTheLongestIdleForANewOne) {
+  Limits limits;
+  limits.connections = 4;
+  LiveServer server{limits};
+  std::vector<int> silent;
+  silent.reserve(12);
+  for (int i = 0; i < 12; ++i) silent.push_back(server.connect());
+  // A real request among them is answered, and only the last few silent ones are still held.
+  const int fd = server.connect();
+  send(fd, "GET /real HTTP/1.1\r\n\r\n");
+  EXPECT_NE(received(fd, 1000).find("GET /real"), std::string::npos);
+  int closed = 0;
+  for (const int s : silent) {
+    char c = 0;
+    pollfd p{s, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1 && ::recv(s, &c, 1, MSG_DONTWAIT) == 0) ++closed;
+    ::close(s);
+  }
+  EXPECT_GE(closed, 12 - 3);
+  ::close(fd);
+}
+
+TEST(HttpServer, AnswersAHeadTooLargeAndDropsTheRestUnread) {
+  Limits limits;
+  limits.headBytes = 1024;
+  LiveServer server{limits};
+  const int fd = server.connect();
+  std::string bomb = "GET /bomb HTTP/1.1\r\n";
+  for (int i = 0; i < 200; ++i) bomb += "X-Header: value\r\n";
+  send(fd, bomb);
+  const std::string answer = received(fd, 1000);
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 431 ")) << answer;
+  EXPECT_EQ(server.handled(), 0);
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace orvane::cli::http
