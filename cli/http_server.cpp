@@ -271,6 +271,7 @@ struct Server::Connection {
   bool begun = false;              // a request has begun to arrive
   bool peerDone = false;           // the client sends no more
   bool closeAfter = false;
+  bool answered = false;    // an answer has been sent on this connection
   Clock::time_point since;  // of the request, the answer, the idleness or the lingering
 
   void close() {
@@ -334,17 +335,20 @@ void Server::expire(Connection& c) {
   }
 }
 
-// The connection given up for a new one: one being closed, then the longest idle, then the
-// request that has been arriving longest, then the answer that has been waiting longest.
+// The connection given up for a new one: one being closed, then one that has never sent a byte
+// (the longest idle first), then the request that has been arriving longest, then a kept-alive
+// connection that has been answered before (a client that has shown it is one), then the answer
+// that has been waiting longest.
 void Server::evictOne() {
   const auto rank = [](const Connection& c) {
     switch (c.state) {
       case Connection::State::kLingering:
         return 0;
       case Connection::State::kReading:
-        return c.begun ? 2 : 1;
+        if (c.begun) return 2;
+        return c.answered ? 3 : 1;
       default:
-        return 3;
+        return 4;
     }
   };
   const auto victim = std::ranges::min_element(connections_, [&rank](const Connection& a, const Connection& b) {
@@ -413,6 +417,7 @@ void Server::write(Connection& c) {
   }
   c.out.clear();
   c.sent = 0;
+  c.answered = true;
   c.since = Clock::now();
   if (c.closeAfter) {
     // Whatever else the client sends is read and dropped until it closes, so that the answer is

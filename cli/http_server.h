@@ -22,7 +22,7 @@ struct Limits {
   std::size_t headBytes = 16384;   // the request line and every header, with their line ends
   std::size_t headers = 64;
   std::size_t body = 16384;
-  std::size_t connections = 64;                 // past this, the longest idle is closed for a new one
+  std::size_t connections = 64;                 // past this, one is given up for a new one
   std::chrono::milliseconds requestTime{5000};  // from a request's first byte to its last
   std::chrono::milliseconds answerTime{10000};  // for an answer to be taken by the client
   std::chrono::milliseconds idleTime{30000};    // a kept-alive connection with nothing asked

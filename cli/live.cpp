@@ -28,6 +28,8 @@ constexpr std::size_t kMaxBody = 16384;
 constexpr std::size_t kMaxLinesPerAction = 32;
 // Requests per second the server answers before it refuses with 429.
 constexpr int kRequestsPerSecond = 200;
+// Presses remembered, so that one sent again is not run twice.
+constexpr std::size_t kPressesKept = 256;
 
 std::string firstWord(const std::string& line) {
   const std::size_t start = line.find_first_not_of(' ');
@@ -134,14 +136,26 @@ std::vector<std::string> LiveSession::expectations(const std::vector<std::string
   return out;
 }
 
-std::string LiveSession::act(const std::string& text, std::uint64_t since) {
+std::string LiveSession::act(const std::string& text, std::uint64_t since, const std::string& press) {
   const std::lock_guard lock(mutex_);
+  if (const auto done = std::ranges::find(presses_, press, &Press::name); !press.empty() && done != presses_.end()) {
+    return viewLocked(since, done->error.empty(), done->error);
+  }
+  const std::string error = run(text);
+  if (!press.empty()) {
+    if (presses_.size() == kPressesKept) presses_.pop_front();
+    presses_.push_back({press, error});
+  }
+  return viewLocked(since, error.empty(), error);
+}
+
+std::string LiveSession::run(const std::string& text) {
   const std::vector<std::string> lines = splitLines(text);
   if (lines.empty() || lines.size() > kMaxLinesPerAction) {
-    return viewLocked(since, false, "an action is 1 to " + std::to_string(kMaxLinesPerAction) + " lines");
+    return "an action is 1 to " + std::to_string(kMaxLinesPerAction) + " lines";
   }
   for (const std::string& line : lines) {
-    if (!allowed(line)) return viewLocked(since, false, "the page may not send '" + firstWord(line) + "'");
+    if (!allowed(line)) return "the page may not send '" + firstWord(line) + "'";
   }
   std::string error;
   std::vector<std::string> ran;
@@ -153,7 +167,7 @@ std::string LiveSession::act(const std::string& text, std::uint64_t since) {
   // What the page now shows, kept in the scenario as expectations (they hold: they were read off
   // the device a moment ago).
   for (const std::string& expect : expectations(ran)) runLine(expect, "live");
-  return viewLocked(since, error.empty(), error);
+  return error;
 }
 
 std::string LiveSession::view(std::uint64_t since) {
@@ -317,7 +331,8 @@ http::Response route(const http::Request& request, LiveSession& session, const P
     r = content(session.view(sinceOf(request)), "application/json");
   } else if (request.method == "POST" && request.path == "/api/act") {
     if (request.header("content-type").value_or("").starts_with("text/plain")) {
-      r = content(session.act(request.body, sinceOf(request)), "application/json");
+      r = content(session.act(request.body, sinceOf(request), std::string(request.param("press").value_or(""))),
+                  "application/json");
     } else {
       r = http::Response::text(415, "an action is text/plain lines");
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -36,7 +37,9 @@ class LiveSession {
   // Runs the lines of one action (a press on the page); each must be a command the page may send.
   // The answer is JSON: whether every line ran, the error of the first that did not, the events
   // since `since`, and the state.
-  std::string act(const std::string& lines, std::uint64_t since);
+  // `press` names the press (the page's own name and a number): a press sent again, because its
+  // first answer was lost on the way, is answered as it was the first time and not run twice.
+  std::string act(const std::string& lines, std::uint64_t since, const std::string& press = "");
   // The state and the events since `since`, as JSON.
   std::string view(std::uint64_t since);
   // The session as a scenario: every line that ran, each action followed by what the page showed.
@@ -55,6 +58,8 @@ class LiveSession {
     bool ran = true;
   };
   LineOutcome runLine(const std::string& line, const std::string& file);
+  // Runs the lines of one action; the error of the first that did not run or hold, or nothing.
+  std::string run(const std::string& lines);
   std::string viewLocked(std::uint64_t since, bool ok, const std::string& error);
   // The `expect` lines for what the page shows after an action: the input modes, the label and the
   // switcher menu asked for, the alerts that came up.
@@ -69,6 +74,12 @@ class LiveSession {
   std::map<std::string, std::string> labels_;
   std::map<std::string, std::string> switcherLists_;
   std::vector<std::string> newAlerts_;
+  // The last presses run, each with its error (empty when every line ran and held).
+  struct Press {
+    std::string name;
+    std::string error;
+  };
+  std::deque<Press> presses_;
   int line_ = 0;
   mutable std::mutex mutex_;
 };

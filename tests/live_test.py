@@ -477,6 +477,26 @@ class Recorder(unittest.TestCase):
         for name in names:
             self.assertIn(name, started)
 
+    def test_a_press_sent_again_after_a_lost_answer_runs_once(self):
+        server = Server()
+        try:
+            def press(name, line):
+                status, data = server.request("POST", f"/api/act?since=1000000&press={name}", line.encode())
+                self.assertEqual(status, 200)
+                return json.loads(data)
+
+            first = press("page1-1", "say once")
+            again = press("page1-1", "say once")
+            self.assertEqual((first["ok"], again["ok"]), (True, True))
+            self.assertEqual(first["next"], again["next"], "the press sent again ran nothing")
+            failed = press("page1-2", "tap com.example.notes nowhere-at-all")
+            self.assertEqual(press("page1-2", "tap com.example.notes nowhere-at-all")["error"], failed["error"])
+            press("page2-1", "say once")  # another page's press of the same number is its own
+            script = server.request("GET", "/api/scenario")[1].decode()
+        finally:
+            self.assertEqual(server.stop(), 0)
+        self.assertEqual(script.count("say once"), 2, script)
+
     def test_the_saved_session_replays_to_the_same_trace(self):
         server = Server()
         try:

@@ -29,12 +29,24 @@ function call(path, body) {
   inFlight = sent.catch(() => {});
   return sent;
 }
+// Each press has a name of its own (this page's, and a number): a press sent again because its
+// connection was closed before the answer came is run once by the server, answered as the first.
+const pageName = Math.random().toString(36).slice(2, 12);
+let presses = 0;
 async function send(path, body) {
+  if (body !== undefined) path += (path.includes("?") ? "&" : "?") + "press=" + pageName + "-" + ++presses;
   let r;
-  // Too many requests: sent again after the delay the server names, so that no press is lost.
-  for (;;) {
-    r = await fetch(path + (path.includes("?") ? "&" : "?") + "since=" + next, {
-      method: body === undefined ? "GET" : "POST", headers: {"X-Orvane-Token": token, "Content-Type": "text/plain"}, body});
+  for (let tries = 1; ; tries++) {
+    try {
+      r = await fetch(path + (path.includes("?") ? "&" : "?") + "since=" + next, {
+        method: body === undefined ? "GET" : "POST", headers: {"X-Orvane-Token": token, "Content-Type": "text/plain"}, body});
+    } catch (lost) {
+      // No answer (the server gives up idle connections under load): sent again, a few times.
+      if (tries === 20) { $("error").textContent = "the device does not answer: " + lost.message; throw lost; }
+      await pause(20 * tries);
+      continue;
+    }
+    // Too many requests: sent again after the delay the server names, so that no press is lost.
     if (r.status !== 429) break;
     await pause(1000 * (Number(r.headers.get("Retry-After")) || 1));
   }

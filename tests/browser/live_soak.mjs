@@ -97,6 +97,7 @@ try {
   // Presses at a steady pace (one each 100 ms), each waited for until the page has drawn it; the
   // answer time of every action is the browser's own (resource timing, request start to last byte).
   let presses = 0;
+  const pageFailures = [];
   const answerTimes = [];
   const end = Date.now() + minutes * 60 * 1000;
   while (Date.now() < end) {
@@ -104,6 +105,7 @@ try {
       const drawn = () => document.body.dataset.drawn;
       performance.clearResourceTimings();
       let n = 0;
+      const failures = [];
       for (let i = 0; i < 50; i++) {
         const before = drawn();
         const globe = document.getElementById("globe");
@@ -111,13 +113,16 @@ try {
         globe.dispatchEvent(new PointerEvent("pointerup"));
         for (let wait = 0; drawn() === before && wait < 2000; wait++) await new Promise((done) => setTimeout(done, 5));
         n++;
+        const error = document.getElementById("error").textContent;
+        if (error) failures.push(`press ${n}: ${error}`);
         await new Promise((done) => setTimeout(done, 100));
       }
       const times = performance.getEntriesByType("resource").filter((r) => r.name.includes("/api/act"))
         .map((r) => r.responseEnd - r.startTime);
-      return { n, times };
+      return { n, times, failures };
     });
     presses += batch.n;
+    pageFailures.push(...batch.failures);
     answerTimes.push(...batch.times);
   }
   running = false;
@@ -132,6 +137,7 @@ try {
   console.log(`soak of ${minutes} min: ${presses} presses, ${recorded} recorded; ${answerTimes.length} answers: ` +
               `p50 ${at(0.5)} ms, p99 ${at(0.99)} ms, max ${at(1)} ms; server resident ${resident} KB`);
   console.log("hostile connections: " + Object.entries(attacks).map(([k, v]) => `${k} ${v}`).join(", "));
+  if (pageFailures.length || errors.length) console.log("the page said: " + [...pageFailures, ...errors].join("; "));
   assert.equal(recorded, presses, "every press is in the session");
   assert.ok(Number(at(0.99)) < 50, "p99 answer time under 50 ms");
   assert.deepEqual(errors, []);
