@@ -167,6 +167,15 @@ void ScenarioRunner::Impl::switcher(Args& args) {
   p.askSwitcherList();
 }
 
+void ScenarioRunner::Impl::choose(Args& args) {
+  Process& p = foreground(args);
+  const std::string keyboard = args.word("keyboard");
+  args.end();
+  if (!p.chooseFromSwitcher(keyboard)) {
+    throw BadLine("the switcher menu of " + p.name() + " is not on screen or does not list " + keyboard);
+  }
+}
+
 void ScenarioRunner::Impl::label(Args& args) {
   Process& p = foreground(args);
   const Token word = args.more() ? args.token("key") : Token{std::string(sim::kGlobeKeyName)};
@@ -177,6 +186,12 @@ void ScenarioRunner::Impl::label(Args& args) {
 void ScenarioRunner::Impl::unlock(Args& args) {
   args.end();
   if (!process("springboard").unlock()) throw BadLine("SpringBoard has no lock screen");
+}
+
+// The side button: the lock screen comes back, and the next `unlock` completes an unlock again.
+void ScenarioRunner::Impl::lock(Args& args) {
+  args.end();
+  process("springboard").trace("locked");
 }
 
 void ScenarioRunner::Impl::dismiss(Args& args) {

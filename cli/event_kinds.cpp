@@ -82,6 +82,8 @@ const std::map<std::string, Fields, std::less<>>& table() {
       {"touch-up", {"key"}},
       {"switcher-list", {"list"}},
       {"switcher-hidden", {}},
+      {"switcher-choice", {"keyboard"}},
+      {"locked", {}},
       {"label", {"key", "text"}},
       {"label-override", {"key", "text"}},
       {"unlocked", {"source"}},

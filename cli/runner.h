@@ -106,6 +106,8 @@ struct ScenarioRunner::Impl {
   void tap(Args& args);
   void nextKeyboard(Args& args);
   void switcher(Args& args);
+  void choose(Args& args);
+  void lock(Args& args);
   void label(Args& args);
   void unlock(Args& args);
   void dismiss(Args& args);

@@ -96,6 +96,8 @@ void ScenarioRunner::Impl::run(Args& args) {
       {"next-keyboard", &Impl::nextKeyboard},
       {"switcher", &Impl::switcher},
       {"long-press", &Impl::switcher},
+      {"choose", &Impl::choose},
+      {"lock", &Impl::lock},
       {"label", &Impl::label},
       {"unlock", &Impl::unlock},
       {"dismiss", &Impl::dismiss},

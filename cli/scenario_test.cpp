@@ -113,6 +113,29 @@ TEST(ScenarioLanguage, ABadLineStopsTheRunWithItsPlaceAndExitsTwo) {
   }
 }
 
+// Only an entry of the switcher menu on screen can be chosen: not one the menu leaves out, not
+// before the menu is asked for, not after a choice closed it or the keyboard went.
+TEST(ScenarioLanguage, AChoiceNeedsTheMenuOnScreenAndAnEntryItLists) {
+  const std::string setUp =
+      "keyboards en_US fr_FR de_DE\nsettings write {mode: 2, SelectedKeyboards: [fr_FR]}\n"
+      "start com.example.a\nshow-keyboard com.example.a\nrun\n";
+  for (const char* refused :
+       {"long-press com.example.a\nchoose com.example.a fr_FR", "choose com.example.a de_DE",
+        "long-press com.example.a\nchoose com.example.a de_DE\nchoose com.example.a en_US",
+        "long-press com.example.a\nhide-keyboard com.example.a\nchoose com.example.a en_US",
+        "long-press com.example.a\npost com.example.a distributed net.varnholt.closeKeyboardMenu\n"
+        "run\nchoose com.example.a en_US"}) {
+    rig::Rig device;
+    std::string errors;
+    EXPECT_EQ(runScript(device, setUp + refused + "\n", &errors), 2) << refused;
+    EXPECT_NE(errors.find("is not on screen or does not list"), std::string::npos) << refused << " -> " << errors;
+  }
+  rig::Rig device;
+  EXPECT_EQ(runScript(device, setUp + "long-press com.example.a\nchoose com.example.a de_DE\n"
+                                      "expect input-mode com.example.a de_DE\n"),
+            0);
+}
+
 // A death in the middle of a write that would never come is refused: an application never writes
 // a file itself.
 TEST(ScenarioLanguage, ADeathMidWriteOfAProcessThatNeverWritesIsRefused) {

@@ -243,6 +243,7 @@ void LocalProcess::showKeyboard() {
 void LocalProcess::hideKeyboard() {
   postLocal(std::string(platform::names::kUIKeyboardWillHideNotification));
   ui_->keyboardShown = false;
+  ui_->switcherShown = false;
 }
 
 bool LocalProcess::tapKey(std::string_view keyName) {
@@ -269,10 +270,23 @@ void LocalProcess::nextKeyboardStep() {
 platform::StringList LocalProcess::askSwitcherList() {
   platform::StringList list = objc::send(ui_->switcherView, sel::inputModes);
   lastSwitcherList_ = list;
+  ui_->switcherShown = true;
   Array values;
   if (list) values.assign(list->begin(), list->end());
   trace("switcher-list", {{"list", list ? formatValueText(Value(std::move(values))) : "nil"}});
   return list;
+}
+
+bool LocalProcess::chooseFromSwitcher(const std::string& identifier) {
+  // Only an entry of the menu on screen can be chosen: the list it was last asked for.
+  const bool listed = ui_->switcherShown && lastSwitcherList_ && *lastSwitcherList_ &&
+                      std::ranges::find(**lastSwitcherList_, identifier) != (*lastSwitcherList_)->end();
+  if (!listed) return false;
+  // As the platform's menu does: the keyboard is set to the entry's input mode, and the menu closes.
+  trace("switcher-choice", {{"keyboard", identifier}});
+  objc::send(ui_->keyboardImpl, sel::setInputMode, platform::String(identifier));
+  objc::send(ui_->inputSwitcher, sel::hideSwitcher);
+  return true;
 }
 
 bool LocalProcess::askLabel(std::string_view keyName) {

@@ -90,6 +90,10 @@ class Process {
   // Sends the system's next-keyboard step (the form this system version has) to the keyboard.
   virtual void nextKeyboardStep() = 0;
   virtual platform::StringList askSwitcherList() = 0;
+  // A finger on an entry of the switcher menu on screen: the keyboard switches to that input mode
+  // (the keyboard's `setInputMode:`) and the menu closes. False when no menu is on screen or it
+  // does not list the identifier.
+  virtual bool chooseFromSwitcher(const std::string& identifier) = 0;
   // Asks a key for its label (`displayString`); false when the layout has no such key.
   virtual bool askLabel(std::string_view keyName) = 0;
   // Completes an unlock on the lock screen; false outside SpringBoard.
@@ -173,6 +177,7 @@ class LocalProcess final : public Process,
   void tapNowhere() override;
   void nextKeyboardStep() override;
   platform::StringList askSwitcherList() override;
+  bool chooseFromSwitcher(const std::string& identifier) override;
   bool askLabel(std::string_view keyName) override;
   bool unlock() override;
   bool dismissAlert() override;

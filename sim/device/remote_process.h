@@ -42,6 +42,7 @@ class RemoteProcess final : public Process {
   void tapNowhere() override;
   void nextKeyboardStep() override;
   platform::StringList askSwitcherList() override;
+  bool chooseFromSwitcher(const std::string& identifier) override;
   bool askLabel(std::string_view keyName) override;
   bool unlock() override;
   bool dismissAlert() override;

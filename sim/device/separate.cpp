@@ -277,6 +277,9 @@ bool RemoteProcess::tapKey(std::string_view keyName) { return forward<&LocalProc
 void RemoteProcess::tapNowhere() { forward<&LocalProcess::tapNowhere>(); }
 void RemoteProcess::nextKeyboardStep() { forward<&LocalProcess::nextKeyboardStep>(); }
 platform::StringList RemoteProcess::askSwitcherList() { return forward<&LocalProcess::askSwitcherList>(); }
+bool RemoteProcess::chooseFromSwitcher(const std::string& identifier) {
+  return forward<&LocalProcess::chooseFromSwitcher>(identifier);
+}
 bool RemoteProcess::askLabel(std::string_view keyName) {
   return forward<&LocalProcess::askLabel>(std::string(keyName));
 }

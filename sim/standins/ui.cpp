@@ -198,7 +198,11 @@ void addSwitcherClasses(Host& host, Ui& ui) {
 
   ClassDefinition(host.runtime(), nsObject(host), "UIInputSwitcher")
       .classMethod(sel::sharedInstance, [&ui](const Id&, Sel) { return ui.inputSwitcher; })
-      .method(sel::hideSwitcher, [&host](const Id&, Sel) { host.trace("switcher-hidden"); })
+      .method(sel::hideSwitcher,
+              [&host, &ui](const Id&, Sel) {
+                ui.switcherShown = false;
+                host.trace("switcher-hidden");
+              })
       .registerClass();
   ui.inputSwitcher = make(host, "UIInputSwitcher");
 }

@@ -30,6 +30,9 @@ struct Ui {
   std::uint64_t activeModesGeneration = ~std::uint64_t{0};
   objc::Id inactiveCurrentMode;
   bool keyboardShown = false;
+  // The switcher menu is on screen: from a long press on the globe key until a choice, `hideSwitcher`
+  // or the keyboard going.
+  bool switcherShown = false;
   int contextsCreated = 0;
   // How often the system's own switcher list was built.
   int systemSwitcherLists = 0;
