@@ -15,8 +15,11 @@
 #include "cli/http_server.h"
 #include "cli/pages.h"
 #include "language.h"
+#include "settings/settings.h"
+#include "settings/switch_mode.h"
 #include "sim/device/trace.h"
 #include "sim/plist/value_text.h"
+#include "sim/storage/preference_store.h"
 
 namespace orvane::cli {
 
@@ -189,8 +192,43 @@ std::string LiveSession::viewLocked(std::uint64_t since, bool ok, const std::str
            ",\"name\":" + sim::jsonString(mode.displayName.value_or("")) + "}";
     first = false;
   }
-  out += "],\"state\":" + valueJson(runner_.state()) + "}";
+  out += "],\"reads\":" + settingsRead() + ",\"state\":" + valueJson(runner_.state()) + "}";
   return out;
+}
+
+// What the extension reads from the settings file, key by key, as its own functions read it, and
+// the keys that took their default (absent, or of a type with no reading): the settings pane shows
+// these, not the file's raw values, so that Apply changes only what the user changed.
+std::string LiveSession::settingsRead() const {
+  const auto stored = sim::readDictionaryFile(device_.files(), kSettingsPath);
+  const Dictionary file = stored ? stored->dictionary : Dictionary{};
+  std::vector<std::string> defaults;
+  const auto reads = [&file](std::string_view key, auto reading) {
+    const Value* v = find(file, key);
+    return v != nullptr && (v->*reading)().has_value();
+  };
+  if (!reads(kEnabledKey, &Value::boolReading)) defaults.emplace_back(kEnabledKey);
+  if (!reads(kModeKey, &Value::int32Reading)) defaults.emplace_back(kModeKey);
+  if (!reads(kIconKey, &Value::int32Reading)) defaults.emplace_back(kIconKey);
+  const Value* defaultKeyboard = find(file, kDefaultKeyboardKey);
+  const std::string* chosen = defaultKeyboard != nullptr ? defaultKeyboard->string() : nullptr;
+  std::string out =
+      std::string("{\"file\":") + (stored ? "true" : "false") + ",\"enabled\":" + (isEnabled(file) ? "true" : "false") +
+      ",\"mode\":" + std::to_string(switchModeOf(file)) + ",\"icon\":" + std::to_string(labelStyleOf(file)) +
+      ",\"DefaultKeyboard\":" + (chosen != nullptr ? sim::jsonString(*chosen) : "null") + ",\"SelectedKeyboards\":[";
+  const Value* selected = find(file, kSelectedKeyboardsKey);
+  bool first = true;
+  if (const Array* list = selected != nullptr ? selected->array() : nullptr) {
+    for (const Value& element : *list) {
+      if (const std::string* id = element.string()) {
+        out += (first ? "" : ",") + sim::jsonString(*id);
+        first = false;
+      }
+    }
+  }
+  out += "],\"defaults\":[";
+  for (std::size_t i = 0; i < defaults.size(); ++i) out += (i > 0 ? "," : "") + sim::jsonString(defaults[i]);
+  return out + "]}";
 }
 
 std::string LiveSession::scenario() const {

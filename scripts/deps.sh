@@ -9,7 +9,7 @@ set -euo pipefail
 gcc_major=$( (gcc -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)
 packages=(g++ cmake make pkg-config libicu-dev libedit-dev "libobjc-${gcc_major}-dev")
 if [ "${1:-all}" != sim ]; then
-  packages+=(python3 clang-format clang-tidy man-db chromium libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
+  packages+=(python3 clang-format clang-tidy man-db chromium fonts-noto-color-emoji libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -37,6 +37,7 @@ function foldEvents(events, state = { keyboards: [], processes: new Map() }) {
         break;
       }
       case "unlocked": p.locked = false; break;
+      case "locked": p.locked = true; break;
       case "local-notification":
         if (e.name === "UIKeyboardWillShowNotification") p.shown = true;
         if (e.name === "UIKeyboardWillHideNotification") p.shown = false;
@@ -72,34 +73,71 @@ function drawingElement(tag, cls, text) {
   return node;
 }
 
-// A process's keyboard, from `foldEvents`: its layout's rows, the globe key (the label the extension
-// gave it, else the globe symbol) and the space bar with the keyboard's display name. With `on`
-// ({letter(ch, deviceKey), globeDown, globeUp, space}) the keys are pressed; without, they are a picture.
-function drawKeyboard(p, keyboards, on) {
+// An icon drawn as SVG (no font needed): "globe" or "lock".
+const iconPaths = {
+  globe: ["M12 2a10 10 0 1 0 0 20a10 10 0 1 0 0-20z", "M2 12h20", "M12 2c3 3 3 17 0 20", "M12 2c-3 3-3 17 0 20",
+          "M4 6.5c4 2 12 2 16 0", "M4 17.5c4-2 12-2 16 0"],
+  lock: ["M6 11h12v10H6z", "M8.5 11V7.5a3.5 3.5 0 0 1 7 0V11"],
+};
+function drawIcon(name, size) {
+  const ns = "http://www.w3.org/2000/svg";
+  const svg = document.createElementNS(ns, "svg");
+  for (const [k, v] of Object.entries({ viewBox: "0 0 24 24", width: size, height: size, fill: "none", stroke: "currentColor",
+                                        "stroke-width": 1.6, "aria-hidden": "true", class: "icon " + name })) svg.setAttribute(k, v);
+  for (const d of iconPaths[name]) { const path = document.createElementNS(ns, "path"); path.setAttribute("d", d); svg.append(path); }
+  return svg;
+}
+
+// The keys the page draws that the device's keyboard does not have: they change the page's text
+// field only (shift, the digits and symbols, delete, return).
+const digitRows = [[..."1234567890"], [..."-/:;()$&@\""], [...".,?!'"]];
+
+// A process's keyboard, from `foldEvents`: its layout's rows (with shift and delete beside the last),
+// the digits key, the globe key (the label the extension gave it, else the globe), the space bar with
+// the keyboard's display name, and return. With `on` ({letter(ch, deviceKey), globeDown, globeUp,
+// space, shift, digits, erase, enter}; `options` {upper, digits}) the keys are pressed; without, they
+// are a picture.
+function drawKeyboard(p, keyboards, on, options = {}) {
   const layout = keyboardLayout(p.inputMode);
   const board = drawingElement("div", "keyboard " + layout.name + (p.shown ? "" : " hidden-keyboard"));
   board.dataset.layout = layout.name;
   board.setAttribute("role", "group");
   board.setAttribute("aria-label", "keyboard of " + p.name);
   const key = (cls, text) => { const b = drawingElement("button", "key " + cls, text); b.disabled = !on; return b; };
-  layout.rows.forEach((row, r) => {
+  const side = (cls, text, label, press) => {
+    const b = key("side " + cls, text);
+    b.setAttribute("aria-label", label);
+    if (on && press) b.onclick = press;
+    return b;
+  };
+  const rows = options.digits ? digitRows : layout.rows;
+  rows.forEach((row, r) => {
     const line = drawingElement("div", "row");
     row.forEach((ch, i) => {
-      const b = key("letter", ch);
-      if (on) b.onclick = () => on.letter(ch, r === 0 && i < deviceLetterKeys.length ? deviceLetterKeys[i] : null);
+      const shown = options.upper && !options.digits ? ch.toUpperCase() : ch;
+      const b = key("letter", shown);
+      const deviceKey = !options.digits && r === 0 && i < deviceLetterKeys.length ? deviceLetterKeys[i] : null;
+      if (deviceKey) b.dataset.deviceKey = deviceKey;
+      if (on) b.onclick = () => on.letter(shown, deviceKey);
       line.append(b);
     });
+    if (r === rows.length - 1 && layout.name !== "emoji") {
+      line.prepend(side("shift" + (options.upper ? " on" : ""), "\u21e7", "shift", on && on.shift));
+      line.append(side("delete", "\u232b", "delete", on && on.erase));
+    }
     board.append(line);
   });
   const bottom = drawingElement("div", "row");
   const override = p.overrides["International-Key"];
-  const globe = key("globe-key" + (override ? " override" : ""), override || "🌐");
+  const globe = key("globe-key" + (override ? " override" : ""), override || undefined);
+  if (!override) globe.append(drawIcon("globe", 20));
   globe.setAttribute("aria-label", "globe key" + (override ? ": " + override : ""));
   if (on) { globe.onpointerdown = on.globeDown; globe.onpointerup = on.globeUp; }
   const mode = keyboards.find((k) => k.id === p.inputMode);
   const space = key("space-bar", mode ? mode.name : (p.inputMode || "\u2014"));
   if (on) space.onclick = on.space;
-  bottom.append(globe, space);
+  bottom.append(side("digits", options.digits ? "ABC" : "123", options.digits ? "letters" : "digits", on && on.digits),
+                globe, space, side("return", "return", "return", on && on.enter));
   board.append(bottom);
   return board;
 }

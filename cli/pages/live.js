@@ -9,6 +9,8 @@ const token = document.querySelector('meta[name="orvane-token"]').content;
 if (location.search) history.replaceState(null, "", "/");
 let next = 0, view = null, current = null, events = [], menuOpen = false;
 const press = {timer: null, long: false};
+const typing = {upper: false, digits: false};  // the page's own shift and digits keys
+let keyHandlers = null;  // what the phone's keys do, for the computer's keyboard
 const $ = (id) => document.getElementById(id);
 const el = (tag, text, cls) => { const e = document.createElement(tag); if (text !== undefined) e.textContent = text; if (cls) e.className = cls; return e; };
 
@@ -24,8 +26,8 @@ const pause = (ms) => new Promise((done) => setTimeout(done, ms));
 // One request at a time, in the order of the presses: each is sent once the one before it has been
 // answered, so each asks for the events since the last it took, and none is taken twice.
 let inFlight = Promise.resolve();
-function call(path, body) {
-  const sent = inFlight.then(() => send(path, body));
+function call(path, body, where) {
+  const sent = inFlight.then(() => send(path, body, where));
   inFlight = sent.catch(() => {});
   return sent;
 }
@@ -33,7 +35,11 @@ function call(path, body) {
 // connection was closed before the answer came is run once by the server, answered as the first.
 const pageName = Math.random().toString(36).slice(2, 12);
 let presses = 0;
-async function send(path, body) {
+// An error in the words a user reads, beside the control that caused it (`where`): without the
+// scenario's file and line the page's lines were given.
+const userWords = (error) => String(error).replace(/^(live|set-up):\d+: /, "");
+function say(where, text, failed) { where.textContent = text; where.classList.toggle("failed", !!failed); }
+async function send(path, body, where = $("error")) {
   if (body !== undefined) path += (path.includes("?") ? "&" : "?") + "press=" + pageName + "-" + ++presses;
   let r;
   for (let tries = 1; ; tries++) {
@@ -42,7 +48,7 @@ async function send(path, body) {
         method: body === undefined ? "GET" : "POST", headers: {"X-Orvane-Token": token, "Content-Type": "text/plain"}, body});
     } catch (lost) {
       // No answer (the server gives up idle connections under load): sent again, a few times.
-      if (tries === 20) { $("error").textContent = "the device does not answer: " + lost.message; throw lost; }
+      if (tries === 20) { say(where, "The device does not answer: " + lost.message, true); throw lost; }
       await pause(20 * tries);
       continue;
     }
@@ -50,13 +56,14 @@ async function send(path, body) {
     if (r.status !== 429) break;
     await pause(1000 * (Number(r.headers.get("Retry-After")) || 1));
   }
-  if (!r.ok) { $("error").textContent = r.status + " " + (await r.text()); return; }
+  if (!r.ok) { say(where, r.status + " " + (await r.text()), true); return; }
   const answer = await r.json();
   take(answer);
-  $("error").textContent = answer.ok ? "" : answer.error;
+  say(where, answer.ok ? "" : userWords(answer.error), !answer.ok);
   return answer;
 }
 function act(...lines) { return call("/api/act", lines.join("\n")); }
+function actFrom(where, ...lines) { return call("/api/act", lines.join("\n"), where); }
 function actOnApp(...lines) { if (!current) return; const app = appName(proc(current)); return act(...lines.map((l) => l.replaceAll("APP", app)), "run", "label " + app); }
 
 let lastSeq = 0;
@@ -111,14 +118,19 @@ function draw() {
   kb.dataset.layout = "";
   if (shown) {
     const app = appName(p);
-    const board = drawKeyboard(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, {
-      letter: (ch, deviceKey) => { $("field").textContent += ch; if (deviceKey) act("tap " + app + " " + deviceKey, "run"); },
+    keyHandlers = {
+      letter: (ch, deviceKey) => { $("field").textContent += ch; if (typing.upper) { typing.upper = false; draw(); } if (deviceKey) act("tap " + app + " " + deviceKey, "run"); },
+      shift: () => { typing.upper = !typing.upper; draw(); },
+      digits: () => { typing.digits = !typing.digits; draw(); },
+      erase: () => { $("field").textContent = [...$("field").textContent].slice(0, -1).join(""); },
+      enter: () => { $("field").textContent += "\n"; },
       // A press held half a second is a long press (the menu); the key may be redrawn meanwhile,
       // so the press is the page's, not the key's.
       globeDown: () => { press.long = false; press.timer = setTimeout(() => { press.long = true; menuOpen = true; act("long-press " + app); }, 500); },
       globeUp: () => { clearTimeout(press.timer); if (!press.long) { menuOpen = false; actOnApp("tap APP globe"); } },
       space: () => { $("field").textContent += " "; act("tap " + app + " Space-Key", "run"); },
-    });
+    };
+    const board = drawKeyboard(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, keyHandlers, typing);
     board.querySelector(".globe-key").id = "globe";
     board.querySelector(".space-bar").id = "space";
     kb.dataset.layout = board.dataset.layout;
@@ -127,7 +139,8 @@ function draw() {
   const menu = $("menu");
   menu.replaceChildren();
   menu.hidden = !(menuOpen && shown && shown.switcher);
-  if (!menu.hidden) menu.append(drawSwitcherMenu(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, () => { menuOpen = false; draw(); }));
+  // Choosing an entry switches to it (the scenario's `choose`); Escape or a click elsewhere closes it.
+  if (!menu.hidden) menu.append(drawSwitcherMenu(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, (id) => { menuOpen = false; actOnApp("choose APP " + word(id)); }));
   // Alerts: the newest on screen of this application or of SpringBoard, modal.
   const withAlert = [p, proc("SpringBoard")].find((q) => q && q.alertsOnScreen.length);
   $("modal").hidden = !withAlert;
@@ -135,39 +148,112 @@ function draw() {
   // The lock screen, until SpringBoard's first unlock.
   const springboard = screen.processes.get("SpringBoard");
   $("lock").hidden = !(proc("SpringBoard") && springboard && springboard.locked);
-  // Settings, as the file holds them.
-  const s = view.state.settings || {};
-  $("enabled").checked = s.enabled === true || s.enabled === 1; $("mode").value = String(s.mode ?? 0); $("icon").value = String(s.icon ?? 0);
-  const ids = view.keyboards.map((k) => k.id);
-  $("default").replaceChildren(el("option", "(none)"), ...ids.map((id) => { const o = el("option", nameOf(id)); o.value = id; o.selected = id === s.DefaultKeyboard; return o; }));
-  const selected = Array.isArray(s.SelectedKeyboards) ? s.SelectedKeyboards : [];
-  $("selected").replaceChildren(...ids.map((id) => { const l = el("label"); const c = el("input"); c.type = "checkbox"; c.value = id; c.checked = selected.includes(id); l.append(c, " " + nameOf(id)); return l; }));
-  if (document.activeElement !== $("kbds")) $("kbds").value = ids.join(" ");
-  // Activator's listeners, from their registrations.
+  drawSettings();
+  // Activator's listeners, from their registrations, by their titles (asked once of each).
   const names = [...new Set(events.filter((e) => e.kind === "activator-register").map((e) => e.name))];
-  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", n); b.onclick = () => act("activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
+  for (const e of events) if (e.kind === "activator-answer" && e.what === "title" && e.answer !== "(nil)") titles.set(e.name, textOf(e.answer));
+  const untitled = names.filter((n) => !titles.has(n) && !askedTitles.has(n));
+  if (untitled.length && proc("SpringBoard")) { untitled.forEach((n) => askedTitles.add(n)); actFrom($("activator-said"), ...untitled.map((n) => "activator ask " + word(n) + " title")); }
+  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", titles.get(n) || n); b.title = n; b.dataset.name = n; b.onclick = () => actFrom($("activator-said"), "activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
 }
 
+// A text of the trace as the text form writes it: quoted when it must be, with its escapes.
+function textOf(v) { if (!/^".*"$/s.test(v)) return v; try { return JSON.parse(v); } catch { return v.slice(1, -1); } }
+const titles = new Map(), askedTitles = new Set();
+
+// The settings pane shows what the extension reads (the file's value where it has a reading, the
+// documented default where it has none, marked so), and is drawn again only when that changes, so
+// that a choice being made is not undone by an answer. Apply writes the keys changed from what it
+// showed, one by one, and keeps every other key of the file as it is.
+const modeNames = [[1, "Step through the selected"], [2, "Hide the selected from the menu"], [3, "Globe key silent"], [0, "The system's own"]];
+const labelNames = [[1, "The system's label"], [2, "Always \u201cemoji\u201d"], [3, "\u201cemoji\u201d when the next is emoji"]];
+let paneReads = null, paneKey = "";
+function options(select, names, value, otherwise) {
+  const list = names.some(([v]) => v === value) ? names : [...names, [value, value + ": " + otherwise]];
+  select.replaceChildren(...list.map(([v, text]) => { const o = el("option", text); o.value = String(v); o.selected = v === value; return o; }));
+}
+function drawSettings() {
+  const r = view.reads, ids = view.keyboards.map((k) => k.id);
+  const key = JSON.stringify(r) + ids.join(" ");
+  if (key === paneKey) return;
+  paneReads = r; paneKey = key;
+  $("enabled").checked = r.enabled;
+  options($("mode"), modeNames, r.mode, "the system's own");
+  options($("icon"), labelNames, r.icon, "the system's label");
+  for (const k of ["enabled", "mode", "icon"]) $(k + "-default").hidden = !r.defaults.includes(k);
+  const defaults = r.DefaultKeyboard && !ids.includes(r.DefaultKeyboard) ? [...ids, r.DefaultKeyboard] : ids;
+  $("default").replaceChildren(el("option", "None"), ...defaults.map((id) => { const o = el("option", nameOf(id)); o.value = id; o.selected = id === r.DefaultKeyboard; return o; }));
+  $("default").firstChild.value = "";
+  $("selected").replaceChildren(...ids.map((id) => { const l = el("label"); const c = el("input"); c.type = "checkbox"; c.value = id; c.checked = r.SelectedKeyboards.includes(id); l.append(c, " " + nameOf(id)); return l; }));
+}
+// The lines that write what the pane's controls changed from what it showed, and what they say.
+function settingsChanges() {
+  const lines = [], said = [];
+  const set = (k, value, text) => { lines.push("settings set " + k + " " + value); said.push(k + " " + text); };
+  if ($("enabled").checked !== paneReads.enabled) set("enabled", String($("enabled").checked), $("enabled").checked ? "on" : "off");
+  for (const [k, names] of [["mode", modeNames], ["icon", labelNames]]) {
+    const v = Number($(k).value);
+    if (v !== paneReads[k]) set(k, String(v), "\u201c" + (names.find(([n]) => n === v) || [v, String(v)])[1] + "\u201d");
+  }
+  const chosen = $("default").value;
+  if (chosen !== (paneReads.DefaultKeyboard ?? "")) {
+    if (chosen) set("DefaultKeyboard", word(chosen), nameOf(chosen));
+    else { lines.push("settings remove DefaultKeyboard"); said.push("no default keyboard"); }
+  }
+  // The selection keeps the file's order and the keyboards no longer active; newly checked ones
+  // come last, in the system's order.
+  const checked = [...document.querySelectorAll("#selected input")].filter((c) => c.checked).map((c) => c.value);
+  const ids = view.keyboards.map((k) => k.id);
+  const kept = paneReads.SelectedKeyboards.filter((id) => !ids.includes(id) || checked.includes(id));
+  const list = [...kept, ...checked.filter((id) => !kept.includes(id))];
+  if (JSON.stringify(list) !== JSON.stringify(paneReads.SelectedKeyboards)) {
+    set("SelectedKeyboards", "[" + list.map(word).join(", ") + "]", list.length ? list.map(nameOf).join(", ") : "none");
+  }
+  return {lines, said};
+}
+
+function closeMenu() { if (!menuOpen) return; menuOpen = false; draw(); }
+// The computer's keyboard types on the phone's: a letter, a digit, space, Backspace and Enter press the
+// key the phone shows for them (outside the side panes' fields).
+document.addEventListener("keydown", (e) => {
+  if (e.key === "Escape") return closeMenu();
+  if (e.ctrlKey || e.metaKey || e.altKey || e.target.closest("input, select, textarea") || !$("lock").hidden) return;
+  const keys = [...document.querySelectorAll("#keyboard button")];
+  const special = {" ": "space-bar", Backspace: "delete", Enter: "return"}[e.key];
+  const target = special ? keys.find((b) => b.classList.contains(special))
+    : e.key.length === 1 && keys.find((b) => b.classList.contains("letter") && b.textContent.toLowerCase() === e.key.toLowerCase());
+  if (!target) return;
+  e.preventDefault();
+  target.classList.add("pressed"); setTimeout(() => target.classList.remove("pressed"), 120);
+  // The character typed (its case as typed), through the key's own press.
+  if (!special && keyHandlers) return keyHandlers.letter(e.key, target.dataset.deviceKey || null);
+  target.click();
+});
+document.addEventListener("pointerdown", (e) => { if (menuOpen && !e.target.closest("#menu, #globe")) closeMenu(); });
 $("apps").onchange = () => { current = $("apps").value; menuOpen = false; draw(); };
-$("launch").onclick = () => { const id = $("newapp").value.trim(); if (!id) return; current = id; act("start " + word(id), "show-keyboard " + word(id), "run", "label " + word(id)); };
+$("launch").onclick = () => { const id = $("newapp").value.trim(); if (!id) return; current = id; actFrom($("apps-said"), "start " + word(id), "show-keyboard " + word(id), "run", "label " + word(id)); };
 $("show").onclick = () => actOnApp("show-keyboard APP");
 $("hide").onclick = () => current && act("hide-keyboard " + appName(proc(current)), "run");
 $("suspend").onclick = () => current && act("suspend " + appName(proc(current)));
 $("resume").onclick = () => current && act("resume " + appName(proc(current)), "run");
 $("stop").onclick = () => { if (!current) return; const a = appName(proc(current)); current = null; act("stop " + a); };
 $("unlock").onclick = () => act("unlock", "run");
-$("apply").onclick = () => {
-  const sel = [...document.querySelectorAll("#selected input:checked")].map((c) => word(c.value));
-  let v = "{enabled: " + $("enabled").checked + ", mode: " + Number($("mode").value) + ", icon: " + Number($("icon").value) + ", SelectedKeyboards: [" + sel.join(", ") + "]";
-  if ($("default").value && $("default").value !== "(none)") v += ", DefaultKeyboard: " + word($("default").value);
+$("lockdevice").onclick = () => { menuOpen = false; act("lock"); };
+// The lock screen's clock: the computer's time.
+function tick() { const now = new Date(); $("lockclock").textContent = now.toLocaleTimeString([], {hour: "numeric", minute: "2-digit"}); $("lockdate").textContent = now.toLocaleDateString([], {weekday: "long", month: "long", day: "numeric"}); $("clock").textContent = $("lockclock").textContent; }
+tick(); setInterval(tick, 10000);
+$("lockicon").replaceWith(drawIcon("lock", 34));
+$("apply").onclick = async () => {
+  const {lines, said} = settingsChanges();
+  if (!lines.length) { say($("applied"), "Nothing changed: nothing written."); return; }
   const running = view.state.processes[0];
-  const lines = ["settings write " + v + "}"];
   if (running) lines.push("post " + appName(running) + " darwin net.varnholt.orvane/prefsChanged", "run");
   if (current) lines.push("label " + appName(proc(current)));
-  act(...lines);
+  const answer = await actFrom($("applied"), ...lines);
+  if (answer && answer.ok) say($("applied"), "Wrote " + said.join(", ") + ".");
 };
-$("setkbds").onclick = () => act("keyboards " + $("kbds").value.trim());
-$("setversion").onclick = () => act("version " + $("version").value.trim());
+$("setkbds").onclick = () => actFrom($("kbds-said"), "keyboards " + $("kbds").value.trim());
+$("setversion").onclick = () => actFrom($("version-said"), "version " + $("version").value.trim());
 $("save").onclick = async () => {
   const r = await fetch("/api/scenario", {headers: {"X-Orvane-Token": token}});
   const a = el("a"); a.href = URL.createObjectURL(await r.blob()); a.download = "live-session.scn"; a.click();

@@ -7,14 +7,18 @@
 //   node live_page.mjs ORVANE_SIM OUTPUT [--latency N]
 import { chromium } from "playwright-core";
 import { spawn, execFileSync } from "node:child_process";
-import { mkdirSync, readFileSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { createInterface } from "node:readline";
 import assert from "node:assert/strict";
 
 const [sim, output, flag, count] = process.argv.slice(2);
 mkdirSync(output, { recursive: true });
-const server = spawn(sim, ["serve"], { stdio: ["ignore", "pipe", "inherit"] });
+// The device in a folder of the test's own, so that the settings file's bytes can be compared.
+const root = mkdtempSync(join(tmpdir(), "live-page-"));
+const settingsFile = join(root, "device", "var/mobile/Library/Preferences/net.varnholt.orvane.plist");
+const server = spawn(sim, ["serve", "--root", join(root, "device")], { stdio: ["ignore", "pipe", "inherit"] });
 const address = await new Promise((resolve, reject) => {
   createInterface({ input: server.stdout }).once("line", resolve);
   server.once("exit", (code) => reject(new Error("orvane-sim serve ended: " + code)));
@@ -52,6 +56,13 @@ const applySettings = async (mode, selected) => {
   await press("#apply");
 };
 
+const token = new URL(address).searchParams.get("token");
+const apiView = async () => (await fetch(new URL("/api/view?since=0", address), { headers: { "X-Orvane-Token": token } })).json();
+const apiAct = async (line) => {
+  const r = await fetch(new URL("/api/act", address), { method: "POST", body: line,
+                                                        headers: { "X-Orvane-Token": token, "Content-Type": "text/plain" } });
+  assert.equal((await r.json()).ok, true, line);
+};
 try {
   await page.goto(address);
   await page.waitForSelector("#space");
@@ -71,6 +82,35 @@ try {
   await screenshot("greeting");
   await press("#alertbutton");
   assert.equal(await page.isVisible("#modal"), false);
+
+  // No settings file: the pane shows what the extension reads (enabled, mode 1, the system's label),
+  // each marked as the default, and Apply without a change writes nothing.
+  assert.equal(existsSync(settingsFile), false);
+  assert.equal(await page.isChecked("#enabled"), true);
+  assert.equal(await page.inputValue("#mode"), "1");
+  assert.equal(await page.inputValue("#icon"), "1");
+  for (const k of ["enabled", "mode", "icon"]) assert.equal(await page.isVisible(`#${k}-default`), true, k);
+  await page.click("#apply");
+  assert.match(await page.textContent("#applied"), /Nothing changed/);
+  assert.equal(existsSync(settingsFile), false, "Apply without a change wrote no file");
+
+  // A key the pane does not know, and the others it does not change, survive an Apply.
+  await apiAct('settings write {Custom: "keep me", icon: 2}');
+  await page.reload();  // the page learns of a line sent elsewhere when it asks again
+  await page.waitForSelector("#space");
+  assert.equal(await page.inputValue("#icon"), "2");
+  assert.equal(await page.isVisible("#icon-default"), false);
+  const before = readFileSync(settingsFile);
+  await page.selectOption("#mode", "2");
+  await press("#apply");
+  assert.match(await page.textContent("#applied"), /Wrote mode \u201cHide the selected from the menu\u201d\./);
+  const written = readFileSync(settingsFile);
+  assert.notDeepEqual(written, before);
+  const settings = (await apiView()).state.settings;
+  assert.deepEqual(settings, { Custom: "keep me", icon: 2, mode: 2 });
+  await apiAct("settings delete");
+  await page.reload();
+  await page.waitForSelector("#space");
 
   // Mode 1 with emoji and Russian selected: each tap steps between the two, in the system's order.
   assert.equal(await layout(), "qwerty");
@@ -102,22 +142,46 @@ try {
   assert.ok(!items.some((t) => t.includes("French") || t.includes("German")), items.join(" | "));
   assert.ok(items.includes("✓Russian (Russia)"), items.join(" | "));
   await screenshot("mode-2-menu");
+  // Escape closes the menu; a choice in it switches to that keyboard (and is replayed below).
+  await page.keyboard.press("Escape");
+  assert.equal(await page.isVisible("#menu"), false);
+  const reopened = await drawn();
+  await page.dispatchEvent("#globe", "pointerdown");
+  await redrawnAfter(reopened);
+  await page.dispatchEvent("#globe", "pointerup");
+  await page.waitForSelector("#menu:not([hidden])");
+  await press("#menu .item:has-text('English')");
+  assert.equal(await layout(), "qwerty");
+  assert.equal(await page.isVisible("#menu"), false);
 
   // Mode 3: the globe key is silent.
   await applySettings(3, ["fr_FR@sw=AZERTY", "de_DE"]);
   await tapGlobe();
-  assert.equal(await layout(), "cyrillic");
-  assert.equal(await space(), "Russian (Russia)");
+  assert.equal(await layout(), "qwerty");
+  assert.equal(await space(), "English (United States)");
 
-  // A per-keyboard action, from Activator's listeners beside the phone.
-  await press("#listeners button:text-is('de_DE')");
+  // A per-keyboard action, from Activator's listeners beside the phone, each shown by its title.
+  assert.notEqual(await page.textContent("#listeners button[data-name='de_DE']"), "de_DE");
+  await press("#listeners button[data-name='de_DE']");
   assert.equal(await layout(), "qwertz");
   assert.equal(await space(), "German (Germany)");
   await screenshot("per-keyboard-action");
 
-  // Letters type into the field.
+  // Letters type into the field, from the phone's keys and from the computer's keyboard; the keys
+  // the device has are tapped on it.
   await press("#keyboard .row button:text-is('q')");
   assert.equal(await page.textContent("#field"), "q");
+  const typedBefore = (await apiView()).events.filter((e) => e.kind === "typed").length;
+  await page.click("#field");
+  await page.keyboard.type("wz x");
+  await page.keyboard.press("Backspace");
+  assert.equal(await page.textContent("#field"), "qwz ");
+  for (let tries = 0; tries < 50 && (await apiView()).events.filter((e) => e.kind === "typed").length < typedBefore + 3; tries++) {
+    await new Promise((done) => setTimeout(done, 50));
+  }
+  const typed = (await apiView()).events.filter((e) => e.kind === "typed").slice(typedBefore).map((e) => e.key);
+  // (German keyboard: its z is the device's key at that place, y.)
+  assert.deepEqual(typed, ["w", "y", "Space-Key"]);
 
   // Presses that overlap (each sent before the one before it is answered): every event of the
   // session shows once in the page's trace, as the server has it.
@@ -125,7 +189,6 @@ try {
     await page.dispatchEvent("#globe", "pointerdown");
     await page.dispatchEvent("#globe", "pointerup");
   }
-  const token = new URL(address).searchParams.get("token");
   const serverEvents = async () => {
     const r = await fetch(new URL("/api/view?since=0", address), { headers: { "X-Orvane-Token": token } });
     return (await r.json()).events.length;
@@ -199,5 +262,8 @@ try {
   throw e;
 } finally {
   await browser.close();
+  const ended = new Promise((done) => server.once("exit", done));
   server.kill("SIGINT");
+  await ended;
+  rmSync(root, { recursive: true, force: true });
 }

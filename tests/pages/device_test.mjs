@@ -23,6 +23,7 @@ class Element {
   setAttribute(name, value) { this.attributes[name] = String(value); }
   getAttribute(name) { return this.attributes[name] ?? null; }
   append(...nodes) { this.children.push(...nodes); }
+  prepend(...nodes) { this.children.unshift(...nodes); }
   get classList() { return this.className.split(" ").filter(Boolean); }
   all(predicate) { return [this, ...this.children.flatMap((c) => c.all(predicate))].filter(predicate); }
   withClass(name) { return this.all((e) => e.classList.includes(name)); }
@@ -30,7 +31,7 @@ class Element {
 
 // The script runs in this realm (so that its arrays and objects compare as this test's do), its
 // functions global as on a page.
-globalThis.document = { createElement: (tag) => new Element(tag) };
+globalThis.document = { createElement: (tag) => new Element(tag), createElementNS: (ns, tag) => new Element(tag) };
 vm.runInThisContext(readFileSync(join(root, "cli", "pages", "device.js"), "utf8"), { filename: "device.js" });
 const { foldEvents, keyboardLayout, drawKeyboard, drawSwitcherMenu } = globalThis;
 
@@ -106,7 +107,10 @@ test("the drawn keyboard: its rows, the globe key's label, the space bar's name,
   assert.equal(picture.dataset.layout, "azerty");
   assert.equal(picture.withClass("letter").map((k) => k.textContent).join(""), "azertyuiopqsdfghjklmwxcvbn");
   assert.ok(picture.withClass("key").every((k) => k.disabled), "a picture's keys cannot be pressed");
-  assert.equal(picture.withClass("globe-key")[0].textContent, "🌐");
+  const drawnGlobe = picture.withClass("globe-key")[0];
+  assert.equal(drawnGlobe.textContent, "");
+  assert.equal(drawnGlobe.children[0].getAttribute("class"), "icon globe", "the globe is drawn, not a font's glyph");
+  assert.deepEqual(picture.withClass("side").map((k) => k.getAttribute("aria-label")), ["shift", "delete", "digits", "return"]);
   assert.equal(picture.withClass("space-bar")[0].textContent, "Français");
   assert.equal(picture.getAttribute("aria-label"), "keyboard of app");
   assert.ok(!picture.classList.includes("hidden-keyboard"));
