@@ -251,9 +251,9 @@ std::variant<NeedMore, Refusal, Head> parseHead(std::string_view input, const Li
 
 std::string serialize(const Response& response) {
   std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) + "\r\n";
-  out +=
-      "Content-Type: " + response.contentType + "\r\nContent-Length: " + std::to_string(response.body.size()) + "\r\n";
-  if (response.close) out += "Connection: close\r\n";
+  out += "Content-Type: " + response.contentType + "\r\n";
+  if (!response.stream) out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+  if (response.close || response.stream) out += "Connection: close\r\n";
   for (const auto& [name, value] : response.headers) out.append(name).append(": ").append(value).append("\r\n");
   out += "\r\n";
   out += response.body;
@@ -261,7 +261,7 @@ std::string serialize(const Response& response) {
 }
 
 struct Server::Connection {
-  enum class State { kReading, kWriting, kLingering, kClosed };
+  enum class State { kReading, kWriting, kStreaming, kLingering, kClosed };
   int fd = -1;
   State state = State::kReading;
   std::string in;
@@ -272,6 +272,7 @@ struct Server::Connection {
   bool peerDone = false;           // the client sends no more
   bool closeAfter = false;
   bool answered = false;    // an answer has been sent on this connection
+  bool streaming = false;   // the answer goes on (Response::stream)
   Clock::time_point since;  // of the request, the answer, the idleness or the lingering
 
   void close() {
@@ -319,6 +320,8 @@ Clock::time_point Server::deadline(const Connection& c) const {
       return c.since + limits_.answerTime;
     case Connection::State::kLingering:
       return c.since + kLingerTime;
+    case Connection::State::kStreaming:  // only while the client has not taken what was sent
+      return c.out.empty() ? Clock::time_point::max() : c.since + limits_.answerTime;
     case Connection::State::kClosed:
       break;
   }
@@ -347,6 +350,8 @@ void Server::evictOne() {
       case Connection::State::kReading:
         if (c.begun) return 2;
         return c.answered ? 3 : 1;
+      case Connection::State::kStreaming:
+        return 3;
       default:
         return 4;
     }
@@ -377,7 +382,8 @@ void Server::accept() {
 void Server::read(Connection& c) {
   const std::size_t cap = limits_.headBytes + limits_.body;
   char buffer[16384];
-  while (c.state == Connection::State::kReading || c.state == Connection::State::kLingering) {
+  while (c.state == Connection::State::kReading || c.state == Connection::State::kLingering ||
+         c.state == Connection::State::kStreaming) {
     const bool keep = c.state == Connection::State::kReading;
     const std::size_t room = keep ? std::min(sizeof buffer, cap - std::min(cap, c.in.size())) : sizeof buffer;
     if (room == 0) break;
@@ -419,6 +425,10 @@ void Server::write(Connection& c) {
   c.sent = 0;
   c.answered = true;
   c.since = Clock::now();
+  if (c.streaming) {
+    c.state = Connection::State::kStreaming;
+    return;
+  }
   if (c.closeAfter) {
     // Whatever else the client sends is read and dropped until it closes, so that the answer is
     // not lost to a reset; the next request on this connection is never read from those bytes.
@@ -436,8 +446,19 @@ void Server::write(Connection& c) {
 }
 
 void Server::answer(Connection& c, const Response& response) {
+  if (response.stream) {
+    // A few answers go on at once: the oldest gives way.
+    std::vector<Connection*> streams;
+    for (Connection& other : connections_) {
+      if (other.streaming && other.state != Connection::State::kClosed) streams.push_back(&other);
+    }
+    if (streams.size() >= limits_.streams) {
+      (*std::ranges::min_element(streams, {}, [](const Connection* s) { return s->since; }))->close();
+    }
+  }
   c.out = serialize(response);
   c.sent = 0;
+  c.streaming = response.stream;
   c.closeAfter = response.close;
   c.state = Connection::State::kWriting;
   c.since = Clock::now();
@@ -492,6 +513,19 @@ void Server::advance(Connection& c) {
   }
 }
 
+void Server::push(std::string_view data) {
+  for (Connection& c : connections_) {
+    if (!c.streaming || (c.state != Connection::State::kStreaming && c.state != Connection::State::kWriting)) continue;
+    if (c.out.size() - c.sent + data.size() > limits_.streamBacklog) {
+      c.close();  // a client that does not take what it is sent is not sent more
+      continue;
+    }
+    if (c.out.empty()) c.since = Clock::now();
+    c.out.append(data);
+    write(c);
+  }
+}
+
 void Server::serve(int stop) {
   std::vector<pollfd> polled;
   for (;;) {
@@ -503,6 +537,7 @@ void Server::serve(int stop) {
       short events = 0;
       if (c.state == Connection::State::kWriting) events = POLLOUT;
       if (c.state == Connection::State::kLingering) events = POLLIN;
+      if (c.state == Connection::State::kStreaming) events = static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT));
       // A connection whose buffer is full is not read from until a request is taken from it.
       if (c.state == Connection::State::kReading && c.in.size() < limits_.headBytes + limits_.body) events = POLLIN;
       polled.push_back({c.fd, events, 0});
@@ -522,6 +557,8 @@ void Server::serve(int stop) {
       if (c.state == Connection::State::kWriting) {
         write(c);
         if (c.state == Connection::State::kReading) advance(c);
+      } else if (c.state == Connection::State::kStreaming && (events & POLLOUT) != 0) {
+        write(c);
       } else if (c.state != Connection::State::kClosed) {
         read(c);
       }

@@ -26,6 +26,8 @@ struct Limits {
   std::chrono::milliseconds requestTime{5000};  // from a request's first byte to its last
   std::chrono::milliseconds answerTime{10000};  // for an answer to be taken by the client
   std::chrono::milliseconds idleTime{30000};    // a kept-alive connection with nothing asked
+  std::size_t streams = 8;                      // answers that go on; past this the oldest is closed for a new one
+  std::size_t streamBacklog = 65536;            // bytes a stream's client has not taken; past this it is closed
 };
 
 struct Request {
@@ -49,6 +51,9 @@ struct Response {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   bool close = false;  // the connection ends after this answer
+  // The answer goes on: its head (without a length) and body now, then whatever `Server::push`
+  // sends, until either side closes (server-sent events).
+  bool stream = false;
 
   static Response text(int status, std::string body);
 };
@@ -87,6 +92,8 @@ class Server {
   int listen(int port);
   // Serves until `stop` (a descriptor) becomes readable.
   void serve(int stop);
+  // Sends `data` on every answer that goes on (see `Response::stream`).
+  void push(std::string_view data);
 
  private:
   struct Connection;

@@ -228,5 +228,83 @@ TEST(HttpServer, AnswersAHeadTooLargeAndDropsTheRestUnread) {
   ::close(fd);
 }
 
+TEST(HttpServer, SendsWhatIsPushedOnAnswersThatGoOnAndDropsClientsThatDoNotTakeIt) {
+  Limits limits;
+  limits.streams = 2;
+  limits.streamBacklog = 1 << 16;
+  Server* served = nullptr;
+  int stop[2];
+  ASSERT_EQ(::pipe(stop), 0);
+  Server server(
+      limits, [](const Request&) { return std::optional<Response>{}; },
+      [&served](const Request& r) {
+        if (r.path == "/stream") {
+          Response open = Response::text(200, "open");
+          open.stream = true;
+          return open;
+        }
+        served->push(r.body);
+        return Response::text(200, "pushed");
+      });
+  served = &server;
+  const int port = server.listen(0);
+  std::thread thread([&] { server.serve(stop[0]); });
+  const auto connect = [port](int window = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (window > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+  };
+  const int first = connect();
+  send(first, "GET /stream HTTP/1.1\r\n\r\n");
+  const std::string head = received(first, 300);
+  EXPECT_NE(head.find("Connection: close\r\n"), std::string::npos);
+  EXPECT_EQ(head.find("Content-Length"), std::string::npos) << "an answer that goes on has no length";
+  // Two more streams: the oldest (the first) gives way.
+  const int second = connect(4096);  // a small window: what it does not take waits at the server
+  send(second, "GET /stream HTTP/1.1\r\n\r\n");
+  const int third = connect();
+  send(third, "GET /stream HTTP/1.1\r\n\r\n");
+  EXPECT_NE(received(second, 300).find("open"), std::string::npos);
+  EXPECT_NE(received(third, 300).find("open"), std::string::npos);
+  const int pusher = connect();
+  send(pusher, "POST /push HTTP/1.1\r\nContent-Length: 6\r\n\r\nhello\n");
+  EXPECT_NE(received(pusher, 300).find("pushed"), std::string::npos);
+  EXPECT_EQ(received(second, 300), "hello\n");
+  EXPECT_EQ(received(first, 300), "") << "the first stream was closed";
+  // A client that never reads is closed once what waits for it passes the backlog.
+  const int chunk = 16000;
+  const int pushes = 500;
+  for (int i = 0; i < pushes; ++i) {
+    send(pusher,
+         "POST /push HTTP/1.1\r\nContent-Length: " + std::to_string(chunk) + "\r\n\r\n" + std::string(chunk, 'x'));
+    std::string answer;
+    char reply[4096];
+    pollfd q{pusher, POLLIN, 0};
+    while (answer.find("pushed") == std::string::npos && ::poll(&q, 1, 2000) == 1) {
+      const ssize_t n = ::recv(pusher, reply, sizeof reply, 0);
+      if (n <= 0) break;
+      answer.append(reply, static_cast<std::size_t>(n));
+    }
+    received(third, 0);  // the third takes everything; the second takes nothing
+  }
+  pollfd p{second, POLLIN, 0};
+  std::string rest;
+  char buffer[65536];
+  while (::poll(&p, 1, 500) == 1) {
+    const ssize_t n = ::recv(second, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    rest.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_LT(rest.size(), std::size_t{pushes} * chunk) << "the stream that did not read was closed on the way";
+  EXPECT_EQ(::write(stop[1], "x", 1), 1);
+  thread.join();
+  for (const int fd : {first, second, third, pusher, stop[0], stop[1]}) ::close(fd);
+}
+
 }  // namespace
 }  // namespace orvane::cli::http

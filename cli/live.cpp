@@ -173,6 +173,11 @@ std::string LiveSession::run(const std::string& text) {
   return error;
 }
 
+std::size_t LiveSession::next() const {
+  const std::lock_guard lock(mutex_);
+  return events_.size();
+}
+
 std::string LiveSession::view(std::uint64_t since) {
   const std::lock_guard lock(mutex_);
   return viewLocked(since, true, "");
@@ -259,11 +264,9 @@ bool sameToken(const std::string& given, const std::string& token) {
   return diff == 0;
 }
 
-// The token a request gives: for the page, in its address or in the cookie the page's first answer
-// set; for everything else, in the X-Orvane-Token header only (a link or a form cannot set one).
-std::string_view givenToken(const http::Request& request) {
-  if (request.path != "/") return request.header("x-orvane-token").value_or("");
-  if (auto token = request.param("token")) return *token;
+// The token in the cookie the page's first answer set (HttpOnly, SameSite=Strict: only this
+// origin's own pages send it).
+std::string_view cookieToken(const http::Request& request) {
   const std::string_view cookies = request.header("cookie").value_or("");
   constexpr std::string_view kName = "orvane-token=";
   for (std::size_t at = 0; at < cookies.size();) {
@@ -275,6 +278,16 @@ std::string_view givenToken(const http::Request& request) {
     at = end + 1;
   }
   return "";
+}
+
+// The token a request gives: for the page, in its address or in the cookie the page's first answer
+// set; for everything else, in the X-Orvane-Token header only (a link or a form cannot set one).
+std::string_view givenToken(const http::Request& request) {
+  // The page and its stream of events (EventSource sets no header) may give it in the cookie.
+  if (request.path == "/api/events") return cookieToken(request);
+  if (request.path != "/") return request.header("x-orvane-token").value_or("");
+  if (auto token = request.param("token")) return *token;
+  return cookieToken(request);
 }
 
 // A fixed window of one second.
@@ -374,6 +387,11 @@ http::Response route(const http::Request& request, LiveSession& session, const P
     } else {
       r = http::Response::text(415, "an action is text/plain lines");
     }
+  } else if (get && request.path == "/api/events") {
+    // The session's event count each time it grows, as server-sent events: a page in another tab,
+    // or lines sent by another client, show at once.
+    r = content("retry: 1000\ndata: " + std::to_string(session.next()) + "\n\n", "text/event-stream");
+    r.stream = true;
   } else if (get && request.path == "/api/scenario") {
     r = content(session.scenario(), "text/plain; charset=utf-8");
     r.headers.emplace_back("Content-Disposition", "attachment; filename=\"live-session.scn\"");
@@ -404,9 +422,17 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
   const Page page{livePage(token), liveScript(), liveStyle(), token};
   RateLimit rate;
   int bound = 0;
+  http::Server* served = nullptr;
   http::Server server(
       http::Limits{}, [&](const http::Request& request) { return screen(request, token, rate, bound); },
-      [&](const http::Request& request) { return route(request, session, page); });
+      [&](const http::Request& request) {
+        const std::size_t before = session.next();
+        http::Response answer = route(request, session, page);
+        if (session.next() != before && served != nullptr)
+          served->push("data: " + std::to_string(session.next()) + "\n\n");
+        return answer;
+      });
+  served = &server;
   bound = stop < 0 ? 0 : server.listen(port);
   if (bound == 0) {
     std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << port << "\n";

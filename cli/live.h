@@ -42,6 +42,8 @@ class LiveSession {
   std::string act(const std::string& lines, std::uint64_t since, const std::string& press = "");
   // The state and the events since `since`, as JSON.
   std::string view(std::uint64_t since);
+  // How many events the session has had.
+  std::size_t next() const;
   // The session as a scenario: every line that ran, each action followed by what the page showed.
   std::string scenario() const;
 

@@ -497,6 +497,28 @@ class Recorder(unittest.TestCase):
             self.assertEqual(server.stop(), 0)
         self.assertEqual(script.count("say once"), 2, script)
 
+    def test_the_events_stream_tells_each_page_at_once_and_only_with_the_cookie(self):
+        server = Server()
+        try:
+            with server.raw() as refused:
+                refused.sendall(server.head("GET", "/api/events", token=False))
+                self.assertEqual([a[0] for a in answers(refused)], [403])
+            with server.raw() as stream:
+                stream.sendall(server.head("GET", "/api/events", f"Cookie: orvane-token={server.token}", token=False))
+                stream.settimeout(5)
+                head = b""
+                while b"\r\n\r\n" not in head:
+                    head += stream.recv(4096)
+                self.assertIn(b"Content-Type: text/event-stream", head)
+                started = time.monotonic()
+                count = server.act("say elsewhere", since=10**9)["next"]
+                told = head.partition(b"\r\n\r\n")[2]
+                while f"data: {count}\n\n".encode() not in told:
+                    told += stream.recv(4096)
+                self.assertLess(time.monotonic() - started, 1.0)
+        finally:
+            self.assertEqual(server.stop(), 0)
+
     def test_the_saved_session_replays_to_the_same_trace(self):
         server = Server()
         try:

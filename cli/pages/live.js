@@ -7,7 +7,11 @@
 // cookie the server set.
 const token = document.querySelector('meta[name="orvane-token"]').content;
 if (location.search) history.replaceState(null, "", "/");
-let next = 0, view = null, current = null, events = [], menuOpen = false;
+let next = 0, view = null, current = null, menuOpen = false;
+// What the screen shows, folded from the events as they come (each folded once, so that an answer
+// costs the same however long the session), and Activator's listeners with the titles they gave.
+const screen = foldEvents([]);
+const listeners = new Set(), titles = new Map(), askedTitles = new Set();
 const press = {timer: null, long: false};
 const typing = {upper: false, digits: false};  // the page's own shift and digits keys
 let keyHandlers = null;  // what the phone's keys do, for the computer's keyboard
@@ -72,8 +76,22 @@ function take(answer) {
   // New events join the trace at once, and it scrolls once (not a layout per event); an event an
   // earlier answer brought is not taken again.
   const lines = document.createDocumentFragment();
-  for (const e of answer.events) { if (e.seq <= lastSeq) continue; lastSeq = e.seq; events.push(e); lines.append(traceLine(e)); }
-  if (answer.events.length) { $("trace").append(lines); $("trace").scrollTop = $("trace").scrollHeight; }
+  const fresh = answer.events.filter((e) => e.seq > lastSeq);
+  if (fresh.length) lastSeq = fresh[fresh.length - 1].seq;
+  foldEvents(fresh, screen);
+  for (const e of fresh) {
+    lines.append(traceLine(e));
+    if (e.kind === "activator-register") listeners.add(e.name);
+    if (e.kind === "activator-answer" && e.what === "title" && e.answer !== "(nil)") titles.set(e.name, textOf(e.answer));
+  }
+  // The trace keeps its last 500 lines (the saved session holds them all), so that drawing an answer
+  // costs the same however long the session.
+  if (fresh.length) {
+    const trace = $("trace");
+    trace.append(lines);
+    for (let extra = trace.childElementCount - 500; extra > 0; extra--) trace.firstElementChild.remove();
+    trace.scrollTop = trace.scrollHeight;
+  }
   if (!current || !proc(current)) { const apps = view.state.processes.filter((p) => p.name !== "SpringBoard"); current = (apps[apps.length - 1] || view.state.processes[0] || {}).name || null; }
   draw();
 }
@@ -111,7 +129,6 @@ function draw() {
   $("apptitle").textContent = p ? p.name : "No application runs";
   const apps = $("apps"); apps.replaceChildren(...view.state.processes.map((q) => { const o = el("option", q.name); o.value = q.name; o.selected = q.name === current; return o; }));
   // The keyboard and the switcher menu, drawn as the report draws them, from the events.
-  const screen = foldEvents(events);
   const shown = p && screen.processes.get(p.name);
   const kb = $("keyboard");
   kb.replaceChildren();
@@ -150,8 +167,7 @@ function draw() {
   $("lock").hidden = !(proc("SpringBoard") && springboard && springboard.locked);
   drawSettings();
   // Activator's listeners, from their registrations, by their titles (asked once of each).
-  const names = [...new Set(events.filter((e) => e.kind === "activator-register").map((e) => e.name))];
-  for (const e of events) if (e.kind === "activator-answer" && e.what === "title" && e.answer !== "(nil)") titles.set(e.name, textOf(e.answer));
+  const names = [...listeners];
   const untitled = names.filter((n) => !titles.has(n) && !askedTitles.has(n));
   if (untitled.length && proc("SpringBoard")) { untitled.forEach((n) => askedTitles.add(n)); actFrom($("activator-said"), ...untitled.map((n) => "activator ask " + word(n) + " title")); }
   if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", titles.get(n) || n); b.title = n; b.dataset.name = n; b.onclick = () => actFrom($("activator-said"), "activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
@@ -159,7 +175,6 @@ function draw() {
 
 // A text of the trace as the text form writes it: quoted when it must be, with its escapes.
 function textOf(v) { if (!/^".*"$/s.test(v)) return v; try { return JSON.parse(v); } catch { return v.slice(1, -1); } }
-const titles = new Map(), askedTitles = new Set();
 
 // The settings pane shows what the extension reads (the file's value where it has a reading, the
 // documented default where it has none, marked so), and is drawn again only when that changes, so
@@ -259,3 +274,11 @@ $("save").onclick = async () => {
   const a = el("a"); a.href = URL.createObjectURL(await r.blob()); a.download = "live-session.scn"; a.click();
 };
 call("/api/view");
+// What happens elsewhere (lines another client sends, another tab) reaches the page as it happens:
+// the server names its event count each time it grows, and the page asks for what it has not seen.
+let viewAsked = false;
+new EventSource("/api/events").onmessage = (m) => {
+  if (Number(m.data) <= next || viewAsked) return;
+  viewAsked = true;
+  call("/api/view").finally(() => { viewAsked = false; });
+};

@@ -83,6 +83,10 @@ try {
   await press("#alertbutton");
   assert.equal(await page.isVisible("#modal"), false);
 
+  // A line another client sends shows on the page at once (the server's stream of events).
+  await apiAct("say from elsewhere");
+  await page.waitForSelector("#trace div:has-text('from elsewhere')", { timeout: 2000 });
+
   // No settings file: the pane shows what the extension reads (enabled, mode 1, the system's label),
   // each marked as the default, and Apply without a change writes nothing.
   assert.equal(existsSync(settingsFile), false);
@@ -202,10 +206,13 @@ try {
   assert.equal(shown, held, "the page's trace against the server's events");
 
   if (flag === "--latency") {
-    // From a click on the globe key to the repainted keyboard, in the browser, over N taps.
+    // From a click on the globe key to the repainted keyboard, in the browser, over N taps; at the
+    // session's present length, then again once it holds 5,000 events (the page's work per answer
+    // must not grow with the session).
     await applySettings(1, ["emoji@sw=Emoji", "ru_RU"]);
-    const times = await page.evaluate(async (n) => {
+    const measure = () => page.evaluate(async (n) => {
       const out = [];
+      performance.clearResourceTimings();
       for (let i = 0; i < n; ++i) {
         const before = document.getElementById("space").textContent;
         const start = performance.now();
@@ -225,7 +232,7 @@ try {
         out.push(performance.now() - start);
       }
       // The requests' own share: from the request's start to its answer's last byte.
-      const requests = performance.getEntriesByType("resource").filter((r) => r.name.includes("/api/act")).slice(-n);
+      const requests = performance.getEntriesByType("resource").filter((r) => r.name.includes("/api/act"));
       return { out, requests: requests.map((r) => r.responseEnd - r.startTime) };
     }, Number(count || 200));
     const quantiles = (values) => {
@@ -233,8 +240,16 @@ try {
       const at = (q) => values[Math.min(values.length - 1, Math.floor(q * values.length))].toFixed(1);
       return `p50 ${at(0.5)} ms, p99 ${at(0.99)} ms`;
     };
-    console.log(`live page latency over ${times.out.length} globe taps: ${quantiles(times.out)} ` +
-                `(the request alone: ${quantiles(times.requests)})`);
+    const report = async () => {
+      const held = (await apiView()).events.length;
+      const times = await measure();
+      console.log(`live page latency at ${held} events, over ${times.out.length} globe taps: ${quantiles(times.out)} ` +
+                  `(the request alone: ${quantiles(times.requests)})`);
+    };
+    await report();
+    while ((await apiView()).events.length < 5000) await apiAct(Array(32).fill("say pump").join("\n"));
+    await tapGlobe();  // the page takes the new events in (once)
+    await report();
   }
 
   // Save as scenario: the download replays with orvane-sim run, passing, to the same trace.
@@ -248,7 +263,7 @@ try {
     const token = document.querySelector('meta[name="orvane-token"]').content;
     return (await (await fetch("/api/view?since=0", { headers: { "X-Orvane-Token": token } })).json()).events;
   });
-  const replayed = execFileSync(sim, ["run", "--trace", "json", saved], { encoding: "utf8" })
+  const replayed = execFileSync(sim, ["run", "--trace", "json", saved], { encoding: "utf8", maxBuffer: 1 << 28 })
     .split("\n").filter(Boolean).map((l) => JSON.parse(l)).filter((e) => e.kind !== "file-result" && e.kind !== "summary");
   const essence = (events) => events.map(({ seq, file, line, ...rest }) => rest);
   assert.deepEqual(essence(replayed), essence(live));
