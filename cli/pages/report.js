@@ -181,7 +181,12 @@ function renderTimeline(file) {
   const selected = timeline.rows[view.line - 1];
   if (selected) {
     selected.classList.add("selected");
-    if (selected.scrollIntoView) selected.scrollIntoView({ block: "nearest" });
+    // Scrolled into view now, and again once the frame has laid out the blocks around it (their
+    // sizes were estimates until then), so that the line is in view when the report opens at it.
+    if (selected.scrollIntoView) {
+      selected.scrollIntoView({ block: "nearest" });
+      requestAnimationFrame(() => { if (timeline.rows[view.line - 1] === selected) selected.scrollIntoView({ block: "nearest" }); });
+    }
   }
 }
 

@@ -107,6 +107,30 @@ assert.ok(hiddenLines > 0);
 // The sidebar breaks a long name after "_" or ".", never inside a word.
 const wbr = await page.$$eval("nav button", bs => bs.map(b => b.querySelectorAll("wbr").length));
 assert.ok(wbr[0] >= 6);
+// A failure far down a long file: the report opens with its line in view, and the header stays
+// at the top of the window however far the page scrolls.
+const long = write("long.scn", "keyboards en_US\nstart com.example.app\n" +
+  Array.from({ length: 700 }, (_, i) => `say line ${i}\n`).join("") + "expect input-mode com.example.app de_DE\n");
+const longReport = join(folder, "long.html");
+try {
+  execFileSync(sim, ["run", "-q", "--report", longReport, long], { stdio: "pipe" });
+} catch (e) { /* it fails: exit status 1 */ }
+await page.setViewportSize({ width: 1280, height: 700 });
+await page.goto("file://" + longReport);
+await page.waitForSelector("#timeline li.selected");
+const seen = await page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(() => {
+  const li = document.querySelector("#timeline li.selected").getBoundingClientRect();
+  const box = document.querySelector("#timeline .lines").getBoundingClientRect();
+  done({ line: Number(document.querySelector("#timeline li.selected").dataset.line), li: [li.top, li.bottom],
+         box: [box.top, box.bottom], window: innerHeight });
+}))));
+assert.equal(seen.line, 703);
+assert.ok(seen.li[0] >= seen.box[0] && seen.li[1] <= seen.box[1], "the failing line is in its list's view: " + JSON.stringify(seen));
+assert.ok(seen.li[0] >= 0 && seen.li[1] <= seen.window, "and in the window's: " + JSON.stringify(seen));
+await page.mouse.wheel(0, 3000);
+await page.waitForTimeout(200);
+const headerTop = await page.evaluate(() => document.querySelector("header").getBoundingClientRect().top);
+assert.equal(headerTop, 0, "the header stays in view");
 assert.deepEqual(errors, []);
 await browser.close();
 console.log("report navigation: ok");
