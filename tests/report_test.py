@@ -142,6 +142,14 @@ class Report(unittest.TestCase):
         self.assertEqual(globe.all_text().strip(), "")
         self.assertTrue(globe.find_all(lambda n: n.tag == "svg" and "globe" in n.attrs.get("class", "")))
         self.assertEqual(after.find_all(lambda n: "keyboard" in n.classes())[0].attrs.get("data-layout"), "emoji")
+        # Each step marks the key it tapped and outlines what it changed: line 8 tapped the globe
+        # key (its task waits), line 9 ran it and changed the keyboard.
+        tapped = lambda card: [n.attrs.get("aria-label") for n in card.find_all(lambda n: "tapped" in n.classes())]
+        board = lambda card: card.find_all(lambda n: "keyboard" in n.classes())[0].classes()
+        self.assertEqual(tapped(before), ["globe key: emoji"])  # labelled "emoji" by the earlier style
+        self.assertNotIn("changed", board(before))
+        self.assertEqual(tapped(after), [])
+        self.assertIn("changed", board(after))
 
     def test_the_alert_on_screen_with_its_exact_texts(self):
         card = process_card(render(self.report, "f=0&l=13"), "com.example.app")

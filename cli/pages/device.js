@@ -118,6 +118,7 @@ function drawKeyboard(p, keyboards, on, options = {}) {
       const b = key("letter", shown);
       const deviceKey = !options.digits && r === 0 && i < deviceLetterKeys.length ? deviceLetterKeys[i] : null;
       if (deviceKey) b.dataset.deviceKey = deviceKey;
+      if (deviceKey && deviceKey === options.tapped) b.classList.add("tapped");
       if (on) b.onclick = () => on.letter(shown, deviceKey);
       line.append(b);
     });
@@ -131,11 +132,13 @@ function drawKeyboard(p, keyboards, on, options = {}) {
   const override = p.overrides["International-Key"];
   const globe = key("globe-key" + (override ? " override" : ""), override || undefined);
   if (!override) globe.append(drawIcon("globe", 20));
+  if (options.tapped === "International-Key") globe.classList.add("tapped");
   globe.setAttribute("aria-label", "globe key" + (override ? ": " + override : ""));
   if (on) { globe.onpointerdown = on.globeDown; globe.onpointerup = on.globeUp; }
   const mode = keyboards.find((k) => k.id === p.inputMode);
   const space = key("space-bar", mode ? mode.name : (p.inputMode || "\u2014"));
   if (on) space.onclick = on.space;
+  if (options.tapped === "Space-Key") space.classList.add("tapped");
   bottom.append(side("digits", options.digits ? "ABC" : "123", options.digits ? "letters" : "digits", on && on.digits),
                 globe, space, side("return", "return", "return", on && on.enter));
   board.append(bottom);

@@ -74,8 +74,24 @@ function stateAt(file, line) {
   return foldEvents(eventsBetween(file, at, upTo), state);
 }
 
+// What a line did to a process's phone, against the step before it: the key it tapped, and whether
+// the keyboard, the globe key's label or the switcher menu changed.
+function stepOf(file, line, p, before) {
+  let tapped = null;
+  for (const e of eventsBetween(file, eventsUpTo(file, line - 1), eventsUpTo(file, line))) {
+    if (e.kind === "tap" && e.process === p.name) tapped = e.key;
+  }
+  const was = before.processes.get(p.name);
+  const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+  return { tapped,
+           keyboard: !was || was.inputMode !== p.inputMode || was.shown !== p.shown,
+           label: !!was && !same(was.overrides, p.overrides),
+           menu: !!was && !same(was.switcher && was.switcher.list, p.switcher && p.switcher.list) && !!p.switcher };
+}
+
 function renderDevice(file) {
   const state = stateAt(file, view.line);
+  const before = stateAt(file, view.line - 1);
   const device = document.getElementById("device");
   device.replaceChildren();
   for (const p of state.processes.values()) {
@@ -84,11 +100,21 @@ function renderDevice(file) {
                     el("h3", {}, p.name, " ", el("span", { class: "mode" },
                        p.inputMode ? `on ${p.inputMode}` : "no keyboard", p.shown ? "" : " (keyboard hidden)")));
     if (p.locked) card.append(el("div", { class: "lock-screen" }, el("div", { class: "clock" }, "9:41"), "Locked"));
-    card.append(drawKeyboard(p, state.keyboards));
+    // The keyboard as the phone shows it: the key this line tapped marked, what it changed outlined,
+    // and the switcher menu as the popover above the globe key.
+    const step = stepOf(file, view.line, p, before);
+    const phone = el("div", { class: "phone-keyboard" });
+    const board = drawKeyboard(p, state.keyboards, undefined, { tapped: step.tapped });
+    if (step.keyboard) board.classList.add("changed");
+    if (step.label) board.querySelector(".globe-key").classList.add("changed");
+    phone.append(board);
     if (p.switcher) {
-      card.append(el("div", { class: "switcher" }, `Switcher menu (asked at line ${p.switcher.line})`,
-                     drawSwitcherMenu(p, state.keyboards)));
+      const menu = el("div", { class: "switcher" + (step.menu ? " changed" : "") },
+                      el("div", { class: "caption" }, `switcher menu, asked at line ${p.switcher.line}`),
+                      drawSwitcherMenu(p, state.keyboards));
+      phone.append(menu);
     }
+    card.append(phone);
     if (p.label) card.append(el("div", { class: "mode label" }, `last label asked: ${p.label.key} \u2192 ${p.label.text}`));
     for (const a of p.alerts) {
       card.append(el("div", { class: "alert", role: "dialog" }, el("div", { class: "title" }, a.title),
