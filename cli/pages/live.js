@@ -269,6 +269,24 @@ $("apply").onclick = async () => {
 };
 $("setkbds").onclick = () => actFrom($("kbds-said"), "keyboards " + $("kbds").value.trim());
 $("setversion").onclick = () => actFrom($("version-said"), "version " + $("version").value.trim());
+// The phone as a PNG, drawn by the browser itself: the phone's markup and the page's style in an
+// SVG image, painted on a canvas at twice the size.
+$("shot").onclick = async () => {
+  const phone = $("phone"), box = phone.getBoundingClientRect();
+  const style = await (await fetch("/live.css")).text();
+  const markup = new XMLSerializer().serializeToString(phone);
+  const svg = `<svg xmlns="http://www.w3.org/2000/svg" width="${box.width}" height="${box.height}"><foreignObject width="100%" height="100%">` +
+    `<div xmlns="http://www.w3.org/1999/xhtml" style="font:14px system-ui,sans-serif;color:#222"><style><![CDATA[${style}]]></style>${markup}</div></foreignObject></svg>`;
+  const image = new Image();
+  image.src = "data:image/svg+xml;charset=utf-8," + encodeURIComponent(svg);
+  await image.decode();
+  const canvas = el("canvas");
+  canvas.width = box.width * 2; canvas.height = box.height * 2;
+  const context = canvas.getContext("2d");
+  context.scale(2, 2);
+  context.drawImage(image, 0, 0);
+  const a = el("a"); a.href = URL.createObjectURL(await new Promise((done) => canvas.toBlob(done, "image/png"))); a.download = "phone.png"; a.click();
+};
 $("save").onclick = async () => {
   const r = await fetch("/api/scenario", {headers: {"X-Orvane-Token": token}});
   const a = el("a"); a.href = URL.createObjectURL(await r.blob()); a.download = "live-session.scn"; a.click();

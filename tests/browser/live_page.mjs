@@ -252,6 +252,15 @@ try {
     await report();
   }
 
+  // A screenshot of the phone: a PNG twice the phone's size.
+  const [shotDownload] = await Promise.all([page.waitForEvent("download"), page.click("#shot")]);
+  await shotDownload.saveAs(join(output, "phone.png"));
+  const png = readFileSync(join(output, "phone.png"));
+  assert.equal(png.subarray(1, 4).toString(), "PNG");
+  const phoneBox = await page.locator("#phone").boundingBox();
+  assert.equal(png.readUInt32BE(16), Math.round(phoneBox.width * 2));
+  assert.ok(png.length > 5000, "the phone is drawn, not an empty image: " + png.length + " bytes");
+
   // Save as scenario: the download replays with orvane-sim run, passing, to the same trace.
   const [download] = await Promise.all([page.waitForEvent("download"), page.click("#save")]);
   const saved = join(output, "live-session.scn");
