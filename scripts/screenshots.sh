@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the README's pictures of the tour's visual report, with the browser the tests use: the
-# tour at a mode-1 tap (after its task ran) and at the not-configured alert.
+# Makes the README's pictures, with the browser the tests use: the tour's visual report at a mode-1
+# tap (after its task ran) and at the not-configured alert, and the live page in mode 2 with the
+# switcher menu open (a step of the live page's browser test).
 #   scripts/screenshots.sh [ORVANE_SIM]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,4 +16,6 @@ shot() {
 }
 shot 33 docs/report-mode-1-tap.png
 shot 19 docs/report-alert.png
-echo "docs/report-mode-1-tap.png docs/report-alert.png"
+node tests/browser/live_page.mjs "$sim" "$work/live" >/dev/null
+cp "$work/live/05-mode-2-menu.png" docs/live-page.png
+echo "docs/report-mode-1-tap.png docs/report-alert.png docs/live-page.png"

@@ -294,9 +294,14 @@ $("save").onclick = async () => {
 call("/api/view");
 // What happens elsewhere (lines another client sends, another tab) reaches the page as it happens:
 // the server names its event count each time it grows, and the page asks for what it has not seen.
-let viewAsked = false;
+// The count is looked at once the page's own requests are answered (their answers carry the events
+// they made), so that a press costs one request, not two.
+let told = 0, viewAsked = false;
 new EventSource("/api/events").onmessage = (m) => {
-  if (Number(m.data) <= next || viewAsked) return;
+  told = Math.max(told, Number(m.data));
+  if (told <= next || viewAsked) return;
   viewAsked = true;
-  call("/api/view").finally(() => { viewAsked = false; });
+  const looked = inFlight.then(() => (told > next ? send("/api/view") : undefined));
+  inFlight = looked.catch(() => {});
+  looked.finally(() => { viewAsked = false; });
 };
