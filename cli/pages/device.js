@@ -78,6 +78,7 @@ const iconPaths = {
   globe: ["M12 2a10 10 0 1 0 0 20a10 10 0 1 0 0-20z", "M2 12h20", "M12 2c3 3 3 17 0 20", "M12 2c-3 3-3 17 0 20",
           "M4 6.5c4 2 12 2 16 0", "M4 17.5c4-2 12-2 16 0"],
   lock: ["M6 11h12v10H6z", "M8.5 11V7.5a3.5 3.5 0 0 1 7 0V11"],
+  emoji: ["M12 2a10 10 0 1 0 0 20a10 10 0 1 0 0-20z", "M8 14.5c2 2.5 6 2.5 8 0", "M9 9.5v1", "M15 9.5v1"],
 };
 function drawIcon(name, size) {
   const ns = "http://www.w3.org/2000/svg";
@@ -131,7 +132,10 @@ function drawKeyboard(p, keyboards, on, options = {}) {
   const bottom = drawingElement("div", "row");
   const override = p.overrides["International-Key"];
   const globe = key("globe-key" + (override ? " override" : ""), override || undefined);
-  if (!override) globe.append(drawIcon("globe", 20));
+  // With one keyboard besides the emoji keyboard, the key is the emoji key (a face), as the
+  // platform draws it; otherwise the globe.
+  const emojiKey = keyboards.length === 2 && keyboards.some((k) => keyboardLayout(k.id).name === "emoji");
+  if (!override) globe.append(drawIcon(emojiKey ? "emoji" : "globe", 20));
   if (options.tapped === "International-Key") globe.classList.add("tapped");
   globe.setAttribute("aria-label", "globe key" + (override ? ": " + override : ""));
   if (on) { globe.onpointerdown = on.globeDown; globe.onpointerup = on.globeUp; }

@@ -111,6 +111,9 @@ test("the drawn keyboard: its rows, the globe key's label, the space bar's name,
   assert.equal(drawnGlobe.textContent, "");
   assert.equal(drawnGlobe.children[0].getAttribute("class"), "icon globe", "the globe is drawn, not a font's glyph");
   assert.deepEqual(picture.withClass("side").map((k) => k.getAttribute("aria-label")), ["shift", "delete", "digits", "return"]);
+  // One keyboard besides emoji: the key is drawn as the emoji key.
+  const withEmoji = drawKeyboard(p, [...keyboards, { id: "emoji@sw=Emoji", name: "Emoji" }]);
+  assert.equal(withEmoji.withClass("globe-key")[0].children[0].getAttribute("class"), "icon emoji");
   assert.equal(picture.withClass("space-bar")[0].textContent, "Français");
   assert.equal(picture.getAttribute("aria-label"), "keyboard of app");
   assert.ok(!picture.classList.includes("hidden-keyboard"));
