@@ -81,6 +81,18 @@ TEST(HttpHead, RefusesWhatIsNotWellFormed) {
   EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\n", Limits{})), 200);
 }
 
+// A connection to the loopback port; `window` makes its receive buffer that small.
+int connectTo(int port, int window = 0) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (window > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
 // A server on a free port in a thread of its own, with small limits, that answers every request
 // with its path and body; ended (and joined) when the test ends.
 class LiveServer {
@@ -109,15 +121,7 @@ class LiveServer {
   LiveServer(const LiveServer&) = delete;
   LiveServer& operator=(const LiveServer&) = delete;
 
-  [[nodiscard]] int connect() const {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return fd;
-  }
+  [[nodiscard]] int connect() const { return connectTo(port_); }
   [[nodiscard]] int handled() const { return handled_; }
 
  private:
@@ -249,16 +253,7 @@ TEST(HttpServer, SendsWhatIsPushedOnAnswersThatGoOnAndDropsClientsThatDoNotTakeI
   served = &server;
   const int port = server.listen(0);
   std::thread thread([&] { server.serve(stop[0]); });
-  const auto connect = [port](int window = 0) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (window > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return fd;
-  };
+  const auto connect = [port](int window = 0) { return connectTo(port, window); };
   const int first = connect();
   send(first, "GET /stream HTTP/1.1\r\n\r\n");
   const std::string head = received(first, 300);
