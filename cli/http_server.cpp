@@ -447,7 +447,7 @@ void Server::write(Connection& c) {
 
 void Server::answer(Connection& c, const Response& response) {
   if (response.stream) {
-    // A few answers go on at once: the oldest gives way.
+    // A few answers go on at once: the one sent to longest ago gives way.
     std::vector<Connection*> streams;
     for (Connection& other : connections_) {
       if (other.streaming && other.state != Connection::State::kClosed) streams.push_back(&other);

@@ -26,7 +26,7 @@ struct Limits {
   std::chrono::milliseconds requestTime{5000};  // from a request's first byte to its last
   std::chrono::milliseconds answerTime{10000};  // for an answer to be taken by the client
   std::chrono::milliseconds idleTime{30000};    // a kept-alive connection with nothing asked
-  std::size_t streams = 8;                      // answers that go on; past this the oldest is closed for a new one
+  std::size_t streams = 8;                      // answers that go on; past this the one sent to longest ago is closed
   std::size_t streamBacklog = 65536;            // bytes a stream's client has not taken; past this it is closed
 };
 
