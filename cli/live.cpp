@@ -19,7 +19,6 @@
 #include "settings/switch_mode.h"
 #include "sim/device/trace.h"
 #include "sim/plist/value_text.h"
-#include "sim/storage/preference_store.h"
 
 namespace orvane::cli {
 
@@ -27,7 +26,6 @@ namespace {
 
 // A request's lines are few and short: a press on the page is a handful of commands.
 constexpr std::size_t kMaxLine = 2048;
-constexpr std::size_t kMaxBody = 16384;
 constexpr std::size_t kMaxLinesPerAction = 32;
 // Requests per second the server answers before it refuses with 429.
 constexpr int kRequestsPerSecond = 200;
@@ -197,16 +195,19 @@ std::string LiveSession::viewLocked(std::uint64_t since, bool ok, const std::str
            ",\"name\":" + sim::jsonString(mode.displayName.value_or("")) + "}";
     first = false;
   }
-  out += "],\"reads\":" + settingsRead() + ",\"state\":" + valueJson(runner_.state()) + "}";
+  // The settings file is read once, for the state; what the extension reads is taken from that.
+  const Value state = runner_.state();
+  out += "],\"reads\":" + settingsRead(state) + ",\"state\":" + valueJson(state) + "}";
   return out;
 }
 
 // What the extension reads from the settings file, key by key, as its own functions read it, and
 // the keys that took their default (absent, or of a type with no reading): the settings pane shows
 // these, not the file's raw values, so that Apply changes only what the user changed.
-std::string LiveSession::settingsRead() const {
-  const auto stored = sim::readDictionaryFile(device_.files(), kSettingsPath);
-  const Dictionary file = stored ? stored->dictionary : Dictionary{};
+std::string LiveSession::settingsRead(const Value& state) {
+  const Value* settings = state.dictionary() != nullptr ? find(*state.dictionary(), "settings") : nullptr;
+  const Dictionary* stored = settings != nullptr ? settings->dictionary() : nullptr;
+  const Dictionary file = stored != nullptr ? *stored : Dictionary{};
   std::vector<std::string> defaults;
   const auto reads = [&file](std::string_view key, auto reading) {
     const Value* v = find(file, key);
@@ -218,7 +219,7 @@ std::string LiveSession::settingsRead() const {
   const Value* defaultKeyboard = find(file, kDefaultKeyboardKey);
   const std::string* chosen = defaultKeyboard != nullptr ? defaultKeyboard->string() : nullptr;
   std::string out =
-      std::string("{\"file\":") + (stored ? "true" : "false") + ",\"enabled\":" + (isEnabled(file) ? "true" : "false") +
+      std::string("{\"enabled\":") + (isEnabled(file) ? "true" : "false") +
       ",\"mode\":" + std::to_string(switchModeOf(file)) + ",\"icon\":" + std::to_string(labelStyleOf(file)) +
       ",\"DefaultKeyboard\":" + (chosen != nullptr ? sim::jsonString(*chosen) : "null") + ",\"SelectedKeyboards\":[";
   const Value* selected = find(file, kSelectedKeyboardsKey);

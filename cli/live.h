@@ -60,7 +60,8 @@ class LiveSession {
     bool ran = true;
   };
   LineOutcome runLine(const std::string& line, const std::string& file);
-  std::string settingsRead() const;
+  // What the extension reads from the settings file in `state` (the runner's), as JSON.
+  static std::string settingsRead(const Value& state);
   // Runs the lines of one action; the error of the first that did not run or hold, or nothing.
   std::string run(const std::string& lines);
   std::string viewLocked(std::uint64_t since, bool ok, const std::string& error);

@@ -130,6 +130,7 @@ function draw() {
   const apps = $("apps"); apps.replaceChildren(...view.state.processes.map((q) => { const o = el("option", q.name); o.value = q.name; o.selected = q.name === current; return o; }));
   // The keyboard and the switcher menu, drawn as the report draws them, from the events.
   const shown = p && screen.processes.get(p.name);
+  const keyboards = screen.keyboards.length ? screen.keyboards : view.keyboards;
   const kb = $("keyboard");
   kb.replaceChildren();
   kb.dataset.layout = "";
@@ -147,7 +148,7 @@ function draw() {
       globeUp: () => { clearTimeout(press.timer); if (!press.long) { menuOpen = false; actOnApp("tap APP globe"); } },
       space: () => { $("field").textContent += " "; act("tap " + app + " Space-Key", "run"); },
     };
-    const board = drawKeyboard(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, keyHandlers, typing);
+    const board = drawKeyboard(shown, keyboards, keyHandlers, typing);
     board.querySelector(".globe-key").id = "globe";
     board.querySelector(".space-bar").id = "space";
     kb.dataset.layout = board.dataset.layout;
@@ -157,7 +158,7 @@ function draw() {
   menu.replaceChildren();
   menu.hidden = !(menuOpen && shown && shown.switcher);
   // Choosing an entry switches to it (the scenario's `choose`); Escape or a click elsewhere closes it.
-  if (!menu.hidden) menu.append(drawSwitcherMenu(shown, screen.keyboards.length ? screen.keyboards : view.keyboards, (id) => { menuOpen = false; actOnApp("choose APP " + word(id)); }));
+  if (!menu.hidden) menu.append(drawSwitcherMenu(shown, keyboards, (id) => { menuOpen = false; actOnApp("choose APP " + word(id)); }));
   // Alerts: the newest on screen of this application or of SpringBoard, modal.
   const withAlert = [p, proc("SpringBoard")].find((q) => q && q.alertsOnScreen.length);
   $("modal").hidden = !withAlert;
