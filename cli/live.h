@@ -47,6 +47,10 @@ class LiveSession {
   // The session as a scenario: every line that ran, each action followed by what the page showed.
   std::string scenario() const;
 
+  // What the extension reads from the settings file in `state` (the runner's), as JSON: each key as
+  // the extension's own functions read it, and the keys that took their default.
+  static std::string settingsRead(const Value& state);
+
   // Whether the page may send this command (its first word): the device's actions and setup,
   // never a command that names a file, changes the file layer or ends a process abruptly.
   static bool allowed(const std::string& line);
@@ -60,8 +64,6 @@ class LiveSession {
     bool ran = true;
   };
   LineOutcome runLine(const std::string& line, const std::string& file);
-  // What the extension reads from the settings file in `state` (the runner's), as JSON.
-  static std::string settingsRead(const Value& state);
   // Runs the lines of one action; the error of the first that did not run or hold, or nothing.
   std::string run(const std::string& lines);
   std::string viewLocked(std::uint64_t since, bool ok, const std::string& error);

@@ -12,6 +12,7 @@
 #include "cli/pages.h"
 #include "language.h"
 #include "rig/rig.h"
+#include "sim/plist/value_text.h"
 
 namespace orvane::cli {
 namespace {
@@ -136,6 +137,26 @@ TEST(ScenarioLanguage, AChoiceNeedsTheMenuOnScreenAndAnEntryItLists) {
   EXPECT_EQ(runScript(device, setUp + "long-press com.example.a\nchoose com.example.a de_DE\n"
                                       "expect input-mode com.example.a de_DE\n"),
             0);
+}
+
+// The settings pane shows what the extension reads: each key as its own functions read it, the
+// documented default where the file has no reading, and which keys took it.
+TEST(LiveSettingsPane, ShowsWhatTheExtensionReadsAndWhichKeysTookTheirDefault) {
+  const auto reads = [](const std::string& settings) {
+    const std::string state = settings.empty() ? "{processes: []}" : "{processes: [], settings: " + settings + "}";
+    return LiveSession::settingsRead(*sim::parseValueText(state).value);
+  };
+  EXPECT_EQ(reads(""), R"({"enabled":true,"mode":1,"icon":1,"DefaultKeyboard":null,"SelectedKeyboards":[],)"
+                       R"("defaults":["enabled","mode","icon"]})");
+  // A stored false and a stored 0 are readings, not defaults; a value of a type with no reading is
+  // the default; only strings name keyboards.
+  EXPECT_EQ(
+      reads(R"({enabled: false, mode: 0, icon: [2], DefaultKeyboard: 5, SelectedKeyboards: [en_US, 7, "fr_FR"]})"),
+      R"({"enabled":false,"mode":0,"icon":1,"DefaultKeyboard":null,"SelectedKeyboards":["en_US","fr_FR"],)"
+      R"("defaults":["icon"]})");
+  EXPECT_EQ(reads(R"({mode: "2", DefaultKeyboard: de_DE, SelectedKeyboards: "en_US"})"),
+            R"({"enabled":true,"mode":2,"icon":1,"DefaultKeyboard":"de_DE","SelectedKeyboards":[],)"
+            R"("defaults":["enabled","icon"]})");
 }
 
 // A death in the middle of a write that would never come is refused: an application never writes
