@@ -18,6 +18,8 @@
 //     send           one message send (int(int)) to an object of a class the process defined, through
 //                    the runtime this program links (orvane_keystrokes: fast; orvane_keystrokes_gnu:
 //                    GCC's libobjc, where every mode runs on one device in one process)
+//     send-imp       the implementation the send finds, called as the send calls it: no lookup
+//     send-floor     the method's function called through a pointer, as the platform calls one
 //     any other mode COUNT N: with the settings file grown by a string of N bytes that nothing reads
 //
 //   orvane_keystrokes interleaved ROUNDS COUNT
@@ -81,6 +83,9 @@ std::string checkedLeanPath(sim::FileStore& files) {
   }
   return path;
 }
+
+// The method the send modes call. Never inlined: a send's floor calls it as the send does.
+[[gnu::noinline]] int twice(int x) { return 2 * x; }
 
 // One operation of a mode, on a device made for it.
 struct Mode {
@@ -147,13 +152,31 @@ Mode makeMode(const std::string& what, std::size_t n) {
   } else if (what == "reload") {
     Settings* settings = &d.extension().settings();
     m.once = [settings] { settings->reloadSettings(); };
-  } else if (what == "send") {
+  } else if (what == "send" || what == "send-imp") {
     static constexpr objc::Selector<int(int)> kTwice{"twice:"};
     objc::Class* cls = platform::ClassDefinition(*d.app, d.app->objc_getClass("NSObject"), "BenchTwice")
-                           .method(kTwice, [](const objc::Id&, objc::Sel, int x) { return 2 * x; })
+                           .method(kTwice, [](const objc::Id&, objc::Sel, int x) { return twice(x); })
                            .registerClass();
-    m.once = [object = objc::sendClass(cls, platform::sel::new_), sum = 0]() mutable {
-      sum += objc::send(object, kTwice, sum & 1);
+    objc::Id object = objc::sendClass(cls, platform::sel::new_);
+    if (what == "send") {
+      m.once = [object, sum = 0]() mutable {
+        sum += objc::send(object, kTwice, sum & 1);
+        if (sum < 0) std::abort();
+      };
+    } else {
+      // The implementation the send finds, called as the send calls it, without the lookup.
+      using Imp = decltype(kTwice)::Imp;
+      const auto* imp = static_cast<const Imp*>(objc::classLookup(cls, kTwice.name, typeid(int(int))));
+      m.once = [object, imp, sum = 0]() mutable {
+        sum += (*imp)(object, kTwice.name, sum & 1);
+        if (sum < 0) std::abort();
+      };
+    }
+  } else if (what == "send-floor") {
+    // The same work with the method called as the platform calls an implementation: through a
+    // pointer to a function, with nothing looked up.
+    m.once = [imp = &twice, sum = 0]() mutable {
+      sum += imp(sum & 1);
       if (sum < 0) std::abort();
     };
   } else if (what == "system" || what == "extension") {

@@ -61,6 +61,9 @@ struct FunctionSymbol {
 // `Selector<signature>::Imp`, or nullptr when no class in the chain has the method. A method found
 // with another signature is fatal.
 const void* msgLookup(const Object& receiver, Sel name, const std::type_info& signature);
+// objc_msgSend's lookup: as msgLookup, but a selector no class in the chain has is fatal
+// ("unrecognized selector"), as the platform raises it, so a send never tests what it found.
+const void* msgSendLookup(const Object& receiver, Sel name, const std::type_info& signature);
 // class_getMethodImplementation for an instance of `cls` (a metaclass: for its class's methods),
 // looked up now; nullptr when the chain has no such method.
 const void* classLookup(const Class* cls, Sel name, const std::type_info& signature);
@@ -84,8 +87,7 @@ template <class R, class... Args, class... Actual>
 R send(const Id& self, const Selector<R(Args...)>& sel, Actual&&... args) {
   if (!self) return R();
   using Imp = typename Selector<R(Args...)>::Imp;
-  const auto* imp = static_cast<const Imp*>(msgLookup(*self, sel.name, typeid(R(Args...))));
-  if (imp == nullptr) fatal("unrecognized selector", sel.name);
+  const auto* imp = static_cast<const Imp*>(msgSendLookup(*self, sel.name, typeid(R(Args...))));
   return (*imp)(self, sel.name, std::forward<Actual>(args)...);
 }
 

@@ -3,6 +3,8 @@
 // inherited methods, chained hooks, revert, absent classes and methods, nil results, typed ivars.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <memory>
 #include <string>
 
 #include "platform/class_definition.h"
@@ -129,6 +131,70 @@ TEST_F(Hierarchy, TwoHooksChainAndRevertRestoresExactlyWhatWasThere) {
   EXPECT_EQ(platform::MSHookMessageEx(
                 runtime_, star_, kWho, [](const Id&, Sel) { return std::string("again"); }, &saved),
             HookStatus::kInstalledOverInherited);
+}
+
+// A send is answered from the method cache once its method has been found; every change to the
+// methods of the class or a superclass must be seen at the very next send, on the class and on the
+// classes below it.
+TEST_F(Hierarchy, AChangeToTheMethodsIsSeenAtTheNextSendAfterCachedSends) {
+  const Id star = make(star_);
+  const Id layout = make(layout_);
+  auto twice = [](const Id& object) { return objc::send(object, kTwice, 5); };
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(twice(star), 10);  // cached on LayoutStar
+  EXPECT_EQ(twice(layout), 10);                            // and on Layout
+
+  // A hook on the superclass, where the method lives: the subclass's cached send sees it.
+  decltype(kTwice)::Imp saved;
+  EXPECT_EQ(platform::MSHookMessageEx(
+                runtime_, layout_, kTwice, [&saved](const Id& s, Sel c, int n) { return saved(s, c, n) + 1; }, &saved),
+            HookStatus::kInstalled);
+  EXPECT_EQ(twice(star), 11);
+  EXPECT_EQ(twice(layout), 11);
+
+  // A hook on the subclass over what it inherits, then its revert.
+  decltype(kTwice)::Imp savedStar;
+  platform::MSHookMessageEx(
+      runtime_, star_, kTwice, [&savedStar](const Id& s, Sel c, int n) { return savedStar(s, c, n) * 100; },
+      &savedStar);
+  EXPECT_EQ(twice(star), 1100);
+  EXPECT_EQ(twice(layout), 11);
+  EXPECT_TRUE(runtime_.revertHook(star_, kTwice.name));
+  EXPECT_EQ(twice(star), 11);
+  EXPECT_TRUE(runtime_.revertHook(layout_, kTwice.name));
+  EXPECT_EQ(twice(star), 10);
+  EXPECT_EQ(twice(layout), 10);
+
+  // A method added to a class after sends to it found the inherited one overrides it from then on;
+  // a selector it did not answer before is answered once added.
+  Class* deeper = ClassDefinition(runtime_, star_, name("LayoutDeeper")).registerClass();
+  const Id deep = make(deeper);
+  EXPECT_EQ(twice(deep), 10);
+  EXPECT_FALSE(objc::respondsTo(deep, kRatio));
+  runtime_.class_addMethod(deeper, kTwice.name, typeid(int(int)),
+                           std::make_shared<decltype(kTwice)::Imp>([](const Id&, Sel, int n) { return -n; }));
+  runtime_.class_addMethod(star_, kRatio.name, typeid(double()),
+                           std::make_shared<decltype(kRatio)::Imp>([](const Id&, Sel) { return 0.5; }));
+  EXPECT_EQ(twice(deep), -5);
+  EXPECT_EQ(objc::send(deep, kRatio), 0.5);
+  EXPECT_EQ(twice(star), 10);
+
+  // Many selectors on one class: the cache grows, and every one still answers its own method.
+  ClassDefinition many(runtime_, runtime_.objc_getClass("NSObject"), name("Many"));
+  static const std::array<objc::Selector<int(int)>, 40> kMany = [] {
+    static std::array<std::string, 40> names;
+    std::array<objc::Selector<int(int)>, 40> selectors{};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      names[i] = "many" + std::to_string(i) + ":";
+      selectors[i] = objc::Selector<int(int)>{names[i]};
+    }
+    return selectors;
+  }();
+  for (std::size_t i = 0; i < kMany.size(); ++i)
+    many.method(kMany[i], [i](const Id&, Sel, int n) { return n + static_cast<int>(i); });
+  const Id object = make(many.registerClass());
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t i = 0; i < kMany.size(); ++i) EXPECT_EQ(objc::send(object, kMany[i], 1000), 1000 + int(i));
+  }
 }
 
 TEST_F(Hierarchy, AnAbsentClassOrMethodChangesNothingAndAnotherSignatureIsReported) {

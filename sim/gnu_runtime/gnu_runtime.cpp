@@ -4,9 +4,9 @@
 #include <objc/runtime.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <new>
 #include <set>
@@ -73,14 +73,75 @@ struct Hook {
   IMP previous;
 };
 
+// A table from pointers (never null) to values, for the two lookups a send makes beside libobjc's
+// own: open addressing with linear probing, at most half full, nothing ever taken out.
+template <class Key, class Value>
+class PointerTable {
+ public:
+  Value* find(Key key) {
+    for (std::size_t i = indexOf(key, mask_); slots_[i].key != nullptr; i = (i + 1) & mask_) {
+      if (slots_[i].key == key) return &slots_[i].value;
+    }
+    return nullptr;
+  }
+  Value& at(Key key) {
+    Value* value = find(key);
+    if (value == nullptr) objc::fatal("no such entry", "a table of the runtime");
+    return *value;
+  }
+  void set(Key key, Value value) {
+    if (Value* known = find(key)) {
+      *known = std::move(value);
+      return;
+    }
+    if ((used_ + 1) * 2 > slots_.size()) grow();
+    place(slots_, mask_, Slot{key, std::move(value)});
+    ++used_;
+  }
+
+ private:
+  struct Slot {
+    Key key = nullptr;
+    Value value{};
+  };
+  static std::size_t indexOf(Key key, std::size_t mask) {
+    // Fibonacci hashing of the address: the implementation slots lie at a fixed stride, which a
+    // plain mask of the address would crowd into a few buckets.
+    return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15ULL) >> 40) & mask;
+  }
+  static void place(std::vector<Slot>& slots, std::size_t mask, Slot slot) {
+    std::size_t i = indexOf(slot.key, mask);
+    while (slots[i].key != nullptr) i = (i + 1) & mask;
+    slots[i] = std::move(slot);
+  }
+  void grow() {
+    std::vector<Slot> grown(slots_.size() * 2);
+    for (Slot& slot : slots_) {
+      if (slot.key != nullptr) place(grown, grown.size() - 1, std::move(slot));
+    }
+    slots_ = std::move(grown);
+    mask_ = slots_.size() - 1;
+  }
+
+  std::vector<Slot> slots_ = std::vector<Slot>(64);
+  std::size_t mask_ = 63;
+  std::size_t used_ = 0;
+};
+
+// A selector as the seam knows it: the length of the name it was registered under, and libobjc's.
+struct KnownSelector {
+  std::size_t size = 0;
+  SEL sel = nullptr;
+};
+
 // The runtime's state beyond libobjc's own tables. libobjc's class table is one per operating-system
 // process, and so is this.
 struct State {
   std::array<IMP, kSlots> slots = makeSlots(std::make_index_sequence<kSlots>());
   std::size_t slotsUsed = 0;
   std::vector<IMP> slotsFree;
-  std::unordered_map<IMP, Entry> entries;
-  std::unordered_map<const char*, SEL> selectors;
+  PointerTable<IMP, Entry> entries;
+  PointerTable<const char*, KnownSelector> selectors;
   std::map<std::string, std::unique_ptr<ProtocolObject>, std::less<>> protocols;
   std::unordered_map<RealClass, IvarDeclaration> ivars;
   std::map<std::pair<RealClass, std::string>, std::vector<Hook>> hooks;
@@ -106,28 +167,34 @@ RealClass real(const objc::Class* cls) { return reinterpret_cast<RealClass>(cons
 objc::Class* wrap(RealClass cls) { return reinterpret_cast<objc::Class*>(cls); }
 id real(const objc::Object& object) { return reinterpret_cast<id>(const_cast<objc::Object*>(&object)); }
 
-// The selector of that name. Selector names are constants: a send names its method with the same
-// characters at the same place every time, so the runtime's selector is kept by that place (and
-// checked against the characters).
-SEL selector(objc::Sel name) {
-  State& s = state();
-  auto it = s.selectors.find(name.data());
-  if (it != s.selectors.end()) {
-    const char* known = sel_getName(it->second);
-    if (std::strlen(known) == name.size() && std::memcmp(known, name.data(), name.size()) == 0) return it->second;
-  }
+// The selector of that name. Selector names are constants (a send names its method with the same
+// characters at the same place every time), so the runtime's selector is kept by that place and
+// the name's length.
+[[gnu::noinline]] SEL registerSelector(State& s, objc::Sel name) {
   SEL sel = sel_registerName(std::string(name).c_str());
-  s.selectors.insert_or_assign(name.data(), sel);
+  s.selectors.set(name.data(), KnownSelector{name.size(), sel});
   return sel;
 }
 
-const void* closureOf(IMP imp, objc::Sel name, const std::type_info& signature) {
+SEL selector(objc::Sel name) {
   State& s = state();
-  auto it = s.entries.find(imp);
-  if (it == s.entries.end()) return nullptr;  // forwarding: no class in the chain has the method
-  if (*it->second.signature != signature) objc::fatal("signature mismatch", name);
-  if (it->second.inheritFrom != Nil) return objc::classLookup(wrap(it->second.inheritFrom), name, signature);
-  return it->second.imp.get();
+  const KnownSelector* known = s.selectors.find(name.data());
+  return known != nullptr && known->size == name.size() ? known->sel : registerSelector(s, name);
+}
+
+// What closureOf does past a method of the very signature sent with: another signature's name
+// compared, a method answering with its superclass's.
+[[gnu::noinline]] const void* closureFurther(const Entry& entry, objc::Sel name, const std::type_info& signature) {
+  if (*entry.signature != signature) objc::fatal("signature mismatch", name);
+  if (entry.inheritFrom != Nil) return objc::classLookup(wrap(entry.inheritFrom), name, signature);
+  return entry.imp.get();
+}
+
+const void* closureOf(IMP imp, objc::Sel name, const std::type_info& signature) {
+  const Entry* entry = state().entries.find(imp);
+  if (entry == nullptr) return nullptr;  // forwarding: no class in the chain has the method
+  if (entry->signature == &signature && entry->inheritFrom == Nil) return entry->imp.get();
+  return closureFurther(*entry, name, signature);
 }
 
 // The class's own method for the selector, not one it inherits.
@@ -154,6 +221,13 @@ using sim::wrap;
 
 const void* msgLookup(const Object& receiver, Sel name, const std::type_info& signature) {
   return sim::closureOf(objc_msg_lookup(real(receiver), sim::selector(name)), name, signature);
+}
+
+const void* msgSendLookup(const Object& receiver, Sel name, const std::type_info& signature) {
+  const void* imp = sim::closureOf(objc_msg_lookup(real(receiver), sim::selector(name)), name, signature);
+  if (imp == nullptr) [[unlikely]]
+    fatal("unrecognized selector", name);
+  return imp;
 }
 
 const void* classLookup(const Class* cls, Sel name, const std::type_info& signature) {
@@ -251,7 +325,7 @@ void GnuRuntime::class_addMethod(objc::Class* cls, objc::Sel name, const std::ty
     s.slotsFree.push_back(slot);
     return;
   }
-  s.entries.insert_or_assign(slot, Entry{&signature, std::move(imp)});
+  s.entries.set(slot, Entry{&signature, std::move(imp)});
 }
 
 void GnuRuntime::class_addProtocol(objc::Class* cls, std::string_view protocol) {
@@ -284,14 +358,14 @@ HookResult GnuRuntime::hookMessage(objc::Class* cls, objc::Sel name, const std::
   RealClass c = real(cls);
   SEL sel = selector(name);
   Method found = class_getInstanceMethod(c, sel);  // along the superclasses
-  auto entry = found == nullptr ? s.entries.end() : s.entries.find(method_getImplementation(found));
-  if (entry == s.entries.end()) return {HookStatus::kNoSuchMethod, nullptr};
-  if (*entry->second.signature != signature) return {HookStatus::kWrongSignature, nullptr};
+  const Entry* entry = found == nullptr ? nullptr : s.entries.find(method_getImplementation(found));
+  if (entry == nullptr) return {HookStatus::kNoSuchMethod, nullptr};
+  if (*entry->signature != signature) return {HookStatus::kWrongSignature, nullptr};
 
   const std::pair<RealClass, std::string> key{c, std::string(name)};
   std::vector<Hook>& hooks = s.hooks[key];
   IMP slot = s.takeSlot();
-  s.entries.insert_or_assign(slot, Entry{&signature, std::move(replacement)});
+  s.entries.set(slot, Entry{&signature, std::move(replacement)});
   Method own = ownMethod(c, sel);
   if (own == nullptr || s.inheritedAgain.erase(key) > 0) {
     // Inherited: the class gets a method of its own and the superclass keeps its. (libobjc's
@@ -321,7 +395,7 @@ bool GnuRuntime::revertHook(objc::Class* cls, objc::Sel name) {
   if (hook.added) {
     // libobjc cannot take the method out again: it answers with the superclass's from now on.
     IMP slot = s.takeSlot();
-    s.entries.insert_or_assign(
+    s.entries.set(
         slot, Entry{s.entries.at(method_getImplementation(own)).signature, nullptr, ::class_getSuperclass(real(cls))});
     method_setImplementation(own, slot);
     s.inheritedAgain.insert(key);

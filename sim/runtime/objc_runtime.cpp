@@ -6,39 +6,86 @@
 
 namespace orvane::objc {
 
+void MethodCache::insert(const Entry& entry) {
+  const std::size_t buckets = entries_ == kEmpty ? 0 : mask() + 1;
+  if ((used_ + 1) * 4 > buckets * 3) {
+    // Grown to twice the buckets (eight at first), and what it held entered again.
+    const std::size_t grown = buckets == 0 ? 8 : buckets * 2;
+    auto owned = std::make_unique<Entry[]>(grown);
+    for (std::size_t i = 0; i < buckets; ++i) {
+      if (entries_[i].name == nullptr) continue;
+      std::size_t at = indexOf(entries_[i].name, grown - 1);
+      while (owned[at].name != nullptr) at = (at + 1) & (grown - 1);
+      owned[at] = entries_[i];
+    }
+    owned_ = std::move(owned);
+    entries_ = owned_.get();
+    offsetMask_ = (grown - 1) * sizeof(Entry);
+  }
+  std::size_t at = indexOf(entry.name, mask());
+  while (owned_[at].name != nullptr) at = (at + 1) & mask();
+  owned_[at] = entry;
+  ++used_;
+}
+
+const void* MethodCache::find(Sel name, const std::type_info& signature) const {
+  for (std::size_t at = indexOf(name.data(), mask()); entries_[at].name != nullptr; at = (at + 1) & mask()) {
+    if (holds(entries_[at], name, signature)) return entries_[at].imp;
+  }
+  return nullptr;
+}
+
+void MethodCache::clear() {
+  entries_ = kEmpty;
+  offsetMask_ = 0;
+  used_ = 0;
+  owned_.reset();
+}
+
 namespace {
 
-const Method* findMethod(const Class* cls, Sel name) {
-  if (cls->foundGeneration != cls->runtime.generation()) {
-    cls->found.clear();
-    cls->foundGeneration = cls->runtime.generation();
-  }
-  for (const Class::Found& f : cls->found) {
-    // The same place, and (should a name ever come from elsewhere) the same characters.
-    if (f.where == name.data() && f.size == name.size()) return f.method;
-  }
+// A send the cache's first bucket could not answer: the rest of the cache, else the method found on
+// the class or the nearest superclass that has it, its signature checked, and the cache filled.
+[[gnu::noinline]] const void* lookUpFurther(const Class* cls, Sel name, const std::type_info& signature) {
+  if (const void* imp = cls->cache.find(name, signature)) return imp;
   for (const Class* c = cls; c != nullptr; c = c->superclass) {
     auto it = c->methods.find(name);
     if (it == c->methods.end()) continue;
-    if (cls->found.size() < Class::kFoundKept)
-      cls->found.push_back(Class::Found{name.data(), name.size(), &it->second});
-    return &it->second;
+    if (*it->second.signature != signature) fatal("signature mismatch", name);
+    cls->cache.insert(MethodCache::Entry{name.data(), name.size(), &signature, it->second.imp.get()});
+    return it->second.imp.get();
   }
   return nullptr;
+}
+
+// A send whose method no class in the chain has.
+[[gnu::noinline]] const void* sendFurther(const Class* cls, Sel name, const std::type_info& signature) {
+  const void* imp = lookUpFurther(cls, name, signature);
+  if (imp == nullptr) fatal("unrecognized selector", name);
+  return imp;
+}
+
+// What a send costs when its selector is the one in its bucket: a handful of loads and compares;
+// `Further` (lookUpFurther or sendFurther) does the rest.
+template <const void* (*Further)(const Class*, Sel, const std::type_info&)>
+const void* lookUp(const Class* cls, Sel name, const std::type_info& signature) {
+  const MethodCache::Entry& entry = cls->cache.first(name);
+  if (MethodCache::holds(entry, name, signature)) return entry.imp;
+  return Further(cls, name, signature);
 }
 
 }  // namespace
 
 const void* classLookup(const Class* cls, Sel name, const std::type_info& signature) {
-  if (cls == nullptr) return nullptr;
-  const Method* method = findMethod(cls, name);
-  if (method == nullptr) return nullptr;
-  if (*method->signature != signature) fatal("signature mismatch", name);
-  return method->imp.get();
+  return cls == nullptr ? nullptr : lookUp<lookUpFurther>(cls, name, signature);
 }
 
 const void* msgLookup(const Object& receiver, Sel name, const std::type_info& signature) {
-  return classLookup(receiver.isa(), name, signature);
+  return lookUp<lookUpFurther>(receiver.isa(), name, signature);
+}
+
+const void* msgSendLookup(const Object& receiver, Sel name, const std::type_info& signature) {
+  return lookUp<sendFurther>(receiver.isa(), name, signature);
 }
 
 Id classObject(Class* cls) { return Id(Id(), cls); }
@@ -118,7 +165,6 @@ Class* ObjcRuntime::makeClassPair(Class* superclass, std::string_view name) {
   Class* result = cls.get();
   allocated_.push_back(std::move(meta));
   allocated_.push_back(std::move(cls));
-  ++generation_;
   return result;
 }
 
@@ -128,7 +174,7 @@ void ObjcRuntime::class_addMethod(Class* cls, Sel name, const std::type_info& si
   // class_addMethod never replaces a method the class has; class_replaceMethod would.
   if (!inserted) return;
   it->second.imp = std::move(imp);
-  ++generation_;
+  methodsChanged(cls);
 }
 
 void ObjcRuntime::class_addProtocol(Class* cls, std::string_view protocol) {
@@ -163,12 +209,13 @@ HookResult ObjcRuntime::hookMessage(Class* cls, Sel selector, const std::type_in
   if (own == cls->methods.end()) {
     // Inherited: the class gets a method of its own; the superclass keeps its.
     cls->methods.emplace(std::string(selector), objc::Method{&signature, std::move(replacement)});
-    ++generation_;
+    methodsChanged(cls);
     hooks.push_back(Hook{true, nullptr});
     return {HookStatus::kInstalledOverInherited, nullptr};
   }
   const HookStatus status = hooks.empty() ? HookStatus::kInstalled : HookStatus::kAlreadyReplaced;
   std::shared_ptr<void> previous = std::exchange(own->second.imp, std::move(replacement));
+  methodsChanged(cls);
   hooks.push_back(Hook{false, previous});
   return {status, std::move(previous)};
 }
@@ -182,11 +229,23 @@ bool ObjcRuntime::revertHook(Class* cls, Sel selector) {
   retired_.push_back(own->second.imp);
   if (hook.added) {
     cls->methods.erase(own);
-    ++generation_;
   } else {
     own->second.imp = hook.previous;
   }
+  methodsChanged(cls);
   return true;
+}
+
+void ObjcRuntime::methodsChanged(const Class* cls) {
+  // What the class answers has changed, and so has what every class below it inherits: their
+  // caches are emptied, as the platform runtime flushes a class's caches and its subclasses'.
+  for (const auto& c : allocated_) {
+    for (const Class* up = c.get(); up != nullptr; up = up->superclass) {
+      if (up != cls) continue;
+      c->cache.clear();
+      break;
+    }
+  }
 }
 
 std::unique_ptr<ProcessRuntime> makeProcessRuntime() { return std::make_unique<ObjcRuntime>(); }

@@ -36,18 +36,15 @@ class ObjcRuntime final : public ProcessRuntime {
                                    std::shared_ptr<void> replacement) override;
   bool revertHook(objc::Class* cls, objc::Sel selector) override;
 
-  // Changes whenever a method is added to or taken from a class, so lookups found before are
-  // looked up again.
-  std::uint64_t generation() const { return generation_; }
-
  private:
   struct Hook {
     bool added;  // the class had only inherited the method: reverting removes it again
     std::shared_ptr<void> previous;
   };
   objc::Class* makeClassPair(objc::Class* superclass, std::string_view name);
+  // Empties the method caches of `cls` and of every class that inherits from it.
+  void methodsChanged(const objc::Class* cls);
 
-  std::uint64_t generation_ = 1;
   std::vector<std::unique_ptr<objc::Class>> allocated_;
   std::map<std::string, objc::Class*, std::less<>> classes_;
   std::map<std::pair<const objc::Class*, std::string>, std::vector<Hook>> hooks_;

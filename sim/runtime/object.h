@@ -2,6 +2,8 @@
 // them only through platform/runtime.h.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,6 +41,53 @@ struct Method {
   std::shared_ptr<void> imp;
 };
 
+// A class's method cache, as the platform runtime's: what a send of each selector to the class's
+// instances found, filled at the first send and emptied whenever the methods of the class or of one
+// of its superclasses change. Keyed by where the selector's name lives (selectors are constants: a
+// send names its method with the same characters at the same place every time) and by the signature
+// sent with. Open addressing with linear probing, at most three quarters full; an empty cache is one
+// empty bucket, so a send probes without testing for it.
+struct MethodCacheEntry {
+  const char* name = nullptr;  // nullptr: an empty bucket
+  std::size_t size = 0;
+  const std::type_info* signature = nullptr;
+  const void* imp = nullptr;
+};
+inline constexpr MethodCacheEntry kEmptyMethodCache[1] = {};
+
+class MethodCache {
+ public:
+  using Entry = MethodCacheEntry;
+
+  // The implementation cached for the selector sent with that signature, or nullptr. A send looks
+  // at the first bucket (`holds(first(name), ...)`) before it calls this.
+  const void* find(Sel name, const std::type_info& signature) const;
+  const Entry& first(Sel name) const {
+    // indexOf's bucket, reached in one shift, one mask and one add: the name's place shifted so that
+    // its bits above the third count whole buckets, masked with the cache's size in bytes.
+    static_assert(sizeof(Entry) == 32);
+    const std::size_t offset = (reinterpret_cast<std::uintptr_t>(name.data()) << 2) & offsetMask_;
+    return *reinterpret_cast<const Entry*>(reinterpret_cast<const char*>(entries_) + offset);
+  }
+  static bool holds(const Entry& entry, Sel name, const std::type_info& signature) {
+    return entry.name == name.data() && entry.signature == &signature && entry.size == name.size();
+  }
+  void insert(const Entry& entry);
+  void clear();
+
+ private:
+  static constexpr const Entry* kEmpty = kEmptyMethodCache;
+  std::size_t mask() const { return offsetMask_ / sizeof(Entry); }
+  static std::size_t indexOf(const char* name, std::size_t mask) {
+    return (reinterpret_cast<std::uintptr_t>(name) >> 3) & mask;
+  }
+
+  const Entry* entries_ = kEmpty;
+  std::size_t offsetMask_ = 0;  // the last bucket's offset in bytes: the index mask times 32
+  std::size_t used_ = 0;
+  std::unique_ptr<Entry[]> owned_;
+};
+
 class Class final : public Object {
  public:
   Class(sim::ObjcRuntime& runtime, std::string name, Class* superclass, Class* meta, bool isMeta)
@@ -55,17 +104,7 @@ class Class final : public Object {
   const std::type_info* ivarType = nullptr;
   std::shared_ptr<void> (*makeIvars)() = nullptr;
 
-  // Methods found before, by where their selector's name lives (selectors are constants: a send
-  // names its method with the same characters at the same place every time), valid while the
-  // runtime's generation is the one they were found in.
-  struct Found {
-    const char* where;
-    std::size_t size;
-    const Method* method;
-  };
-  static constexpr std::size_t kFoundKept = 16;
-  mutable std::vector<Found> found;
-  mutable std::uint64_t foundGeneration = 0;
+  mutable MethodCache cache;
 };
 
 }  // namespace orvane::objc

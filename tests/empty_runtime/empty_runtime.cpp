@@ -14,6 +14,7 @@ class Object {};
 class Class {};
 
 const void* msgLookup(const Object&, Sel, const std::type_info&) { return nullptr; }
+const void* msgSendLookup(const Object&, Sel name, const std::type_info&) { fatal("unrecognized selector", name); }
 const void* classLookup(const Class*, Sel, const std::type_info&) { return nullptr; }
 Id classObject(Class*) { return nullptr; }
 Class* object_getClass(const Object&) { return nullptr; }
