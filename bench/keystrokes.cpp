@@ -112,6 +112,35 @@ std::unique_ptr<bench::BenchDevice> deviceFor(const std::string& what, std::size
   return std::make_unique<bench::BenchDevice>(withExtension, settings);
 }
 
+// A message send that its class's cache answers ("send"), the implementation it finds called as the
+// send calls it ("send-imp"), and the method's function called through a pointer ("send-floor").
+std::function<void()> sendMode(const std::string& what, bench::BenchDevice& d) {
+  static constexpr objc::Selector<int(int)> kTwice{"twice:"};
+  if (what == "send-floor") {
+    // The platform calls an implementation through a pointer to a function, with nothing looked up.
+    return [imp = &twice, sum = 0]() mutable {
+      sum += imp(sum & 1);
+      if (sum < 0) std::abort();
+    };
+  }
+  objc::Class* cls = platform::ClassDefinition(*d.app, d.app->objc_getClass("NSObject"), "BenchTwice")
+                         .method(kTwice, [](const objc::Id&, objc::Sel, int x) { return twice(x); })
+                         .registerClass();
+  objc::Id object = objc::sendClass(cls, platform::sel::new_);
+  if (what == "send") {
+    return [object, sum = 0]() mutable {
+      sum += objc::send(object, kTwice, sum & 1);
+      if (sum < 0) std::abort();
+    };
+  }
+  using Imp = decltype(kTwice)::Imp;
+  const auto* imp = static_cast<const Imp*>(objc::classLookup(cls, kTwice.name, typeid(int(int))));
+  return [object, imp, sum = 0]() mutable {
+    sum += (*imp)(object, kTwice.name, sum & 1);
+    if (sum < 0) std::abort();
+  };
+}
+
 Mode makeMode(const std::string& what, std::size_t n) {
   Mode m;
   m.device = deviceFor(what, n);
@@ -152,33 +181,8 @@ Mode makeMode(const std::string& what, std::size_t n) {
   } else if (what == "reload") {
     Settings* settings = &d.extension().settings();
     m.once = [settings] { settings->reloadSettings(); };
-  } else if (what == "send" || what == "send-imp") {
-    static constexpr objc::Selector<int(int)> kTwice{"twice:"};
-    objc::Class* cls = platform::ClassDefinition(*d.app, d.app->objc_getClass("NSObject"), "BenchTwice")
-                           .method(kTwice, [](const objc::Id&, objc::Sel, int x) { return twice(x); })
-                           .registerClass();
-    objc::Id object = objc::sendClass(cls, platform::sel::new_);
-    if (what == "send") {
-      m.once = [object, sum = 0]() mutable {
-        sum += objc::send(object, kTwice, sum & 1);
-        if (sum < 0) std::abort();
-      };
-    } else {
-      // The implementation the send finds, called as the send calls it, without the lookup.
-      using Imp = decltype(kTwice)::Imp;
-      const auto* imp = static_cast<const Imp*>(objc::classLookup(cls, kTwice.name, typeid(int(int))));
-      m.once = [object, imp, sum = 0]() mutable {
-        sum += (*imp)(object, kTwice.name, sum & 1);
-        if (sum < 0) std::abort();
-      };
-    }
-  } else if (what == "send-floor") {
-    // The same work with the method called as the platform calls an implementation: through a
-    // pointer to a function, with nothing looked up.
-    m.once = [imp = &twice, sum = 0]() mutable {
-      sum += imp(sum & 1);
-      if (sum < 0) std::abort();
-    };
+  } else if (what == "send" || what == "send-imp" || what == "send-floor") {
+    m.once = sendMode(what, d);
   } else if (what == "system" || what == "extension") {
     m.once = [&d] { d.app->tapKey("q"); };
   } else {

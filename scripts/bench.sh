@@ -2,11 +2,38 @@
 # Every figure of docs/performance.md: instructions per operation (callgrind, the count at 2N minus
 # the count at N, over N), each against its floor; CPU time of every operation taking turns within
 # rounds (median and spread of the per-round ratios); growth with the keyboards and the file's size;
-# peak memory over long runs of the driver and of orvane-sim --quiet; with --test-command, the test
-# command's phases from a fresh clone.
+# peak memory over long runs of the driver and of orvane-sim --quiet. With --test-command, only the
+# test command's phases from a fresh clone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+# The README's test command from a fresh clone of this checkout's commit, each phase timed: minutes
+# of both cores, so only when asked, and then alone (scripts/bench.sh --test-command).
+if [ "${1:-}" = "--test-command" ]; then
+  echo "== the test command (bash .ci/run) from a fresh clone, each phase"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  git clone -q . "$work/clone"
+  (cd "$work/clone" && python3 - <<'PY'
+import subprocess, sys, time
+start = time.monotonic()
+phase, began, phases = None, start, []
+run = subprocess.Popen(["bash", ".ci/run"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+for line in run.stdout:
+    if line.startswith("== "):
+        now = time.monotonic()
+        if phase:
+            phases.append((phase, now - began))
+        phase, began = line[3:].strip(), now
+phases.append((phase, time.monotonic() - began))
+for name, seconds in phases:
+    print(f"{name}: {seconds:.0f} s")
+print(f"whole: {time.monotonic() - start:.0f} s, exit {run.wait()}")
+sys.exit(run.returncode)
+PY
+  )
+  exit 0
+fi
 command -v valgrind >/dev/null || { sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"; $sudo apt-get install -y -qq valgrind; }
 scripts/build.sh build >/dev/null
 drive=build/bench/orvane_keystrokes
@@ -21,6 +48,12 @@ per_by() {  # per_by COUNTER MODE N [ARG]: one operation, as the counter counts 
   echo $(((b - a) / n))
 }
 per() { per_by count "$@"; }  # per MODE N [ARG]: instructions of one operation
+refs_per() {  # refs_per DRIVER MODE N: one operation of another driver
+  local a b
+  a=$(refs "$1" "$2" "$3")
+  b=$(refs "$1" "$2" $((2 * $3)))
+  echo $(((b - a) / $3))
+}
 
 echo "== instructions per operation (callgrind; file layer on its openat-per-folder walk, see docs)"
 declare -A ir
@@ -35,6 +68,16 @@ awk -v f="${ir[floor]}" -v s="${ir[system]}" -v e="${ir[extension]}" -v lf="${ir
   printf "label overhead / label floor:       %.2f\n", (l - ls) / lf
   printf "tap own share / two floors:         %.2f  (tap - tap without the extension - preference write)\n", (t - ts - pw) / tf
 }'
+
+echo "== a message send that its class's cache answers, on both runtimes (N = 20,000)"
+# send: the whole send; send-imp: the implementation it finds, called as the send calls it;
+# send-floor: the method's function through a pointer, as the platform calls an implementation.
+for runtime in "" _gnu; do
+  declare -A sends=()
+  for mode in send send-imp send-floor; do sends[$mode]=$(refs_per "build/bench/orvane_keystrokes$runtime" "$mode" 20000); done
+  echo "orvane_keystrokes$runtime: send ${sends[send]}  send-imp ${sends[send-imp]}  send-floor ${sends[send-floor]}" \
+    " the lookup (send - send-imp) $((sends[send] - sends[send-imp]))  over a call through a pointer $((sends[send] - sends[send-floor]))"
+done
 
 echo "== against the lean floor: plain system calls and a lean binary reader (bench/lean_floor.h)"
 for mode in lean-floor lean-label-floor lean-tap-floor; do
@@ -57,7 +100,7 @@ awk -v f="${ir[floor]}" -v lf="${ir[lean-floor]}" -v bf="${ir[label-floor]}" -v 
 echo "== reload with N selected of N active (instructions), against its floor"
 for n in 1 4 16 64 256; do
   r=$(per reload 200 "$n"); f=$(per reload-floor 200 "$n")
-  awk -v n="$n" -v r="$r" -v f="$f" 'BEGIN { printf "n=%-4d reload %8d  floor %8d  ratio %.2f\n", n, r, f, r / f }'
+  awk -v n="$n" -v r="$r" -v f="$f" 'BEGIN { printf "n=%-4d reload %8d  floor %8d  ratio %.2f  beyond the floor per (selected x active) pair %.1f\n", n, r, f, r / f, (r - f) / (n * n) }'
 done
 
 echo "== growth with N keyboards selected of N active: the extension's own share, fitted exponent over N"
@@ -169,27 +212,3 @@ for _ in range(3):
 print(f"200,000 taps, disk / memory, median of 3 rounds: {sorted(ratios)[1]:.2f}")
 PY
 
-# The README's test command from a fresh clone of this checkout's commit, each phase timed: a
-# quarter of an hour on two cores, so only when asked (scripts/bench.sh --test-command).
-if [ "${1:-}" = "--test-command" ]; then
-  echo "== the test command (bash .ci/run) from a fresh clone, each phase"
-  git clone -q . "$work/clone"
-  (cd "$work/clone" && python3 - <<'PY'
-import subprocess, sys, time
-start = time.monotonic()
-phase, began, phases = None, start, []
-run = subprocess.Popen(["bash", ".ci/run"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-for line in run.stdout:
-    if line.startswith("== "):
-        now = time.monotonic()
-        if phase:
-            phases.append((phase, now - began))
-        phase, began = line[3:].strip(), now
-phases.append((phase, time.monotonic() - began))
-for name, seconds in phases:
-    print(f"{name}: {seconds:.0f} s")
-print(f"whole: {time.monotonic() - start:.0f} s, exit {run.wait()}")
-sys.exit(run.returncode)
-PY
-  )
-fi

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Configures and builds one flavour: scripts/build.sh DIR [cmake options...]
+# Configures and builds one flavour: scripts/build.sh DIR [--configure-only] [cmake options...]
 set -euo pipefail
 dir=$1
 shift
+configureOnly=false
+if [ "${1:-}" = "--configure-only" ]; then configureOnly=true; shift; fi
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+$configureOnly || cmake --build "$dir" -j "$(nproc)"

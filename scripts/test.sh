@@ -11,31 +11,32 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 # Every flavour is built with line tables only (-g1): a failure's stack trace names files and
 # lines, and full debug information (-g) would cost a third of the compile time. For a debugger,
 # configure a build of your own.
-echo "== build and test"
-scripts/build.sh build -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
-ctest --test-dir build --output-on-failure -j "$(nproc)"
-
+#
+# The tests run twice, in two flavours compiled in batches (a unity build: each header read once per
+# batch, not once per file, a third less time): under the sanitizers at -O1, and at -O3. That each
+# file stands on its own includes is checked by clang-tidy, which compiles every file on its own from
+# the compile commands of build/, configured here and not built.
 echo "== clang-tidy"
-# The checks of .clang-tidy on every source file of the normal build; a warning fails the run.
-# GCC's own warning options in the compile commands mean nothing to clang; the layering cases are
-# meant not to compile. The path-sensitive analyzer (clang-analyzer-*) costs several times the other
-# checks on a test, whose paths the sanitizer build runs anyway: tests, fuzz harnesses and
-# benchmarks get the other checks.
-parts="platform|settings|hooks|agent|activator|startup|sim|rig|cli"
+scripts/build.sh build --configure-only -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+# The checks of .clang-tidy on every source file; a warning fails the run. GCC's own warning options
+# in the compile commands mean nothing to clang; the layering cases are meant not to compile. The
+# path-sensitive analyzer (clang-analyzer-*) runs on the extension's folders, the code that ships to
+# the phone; on the simulated device, the command, tests, fuzz harnesses and benchmarks, whose
+# paths the sanitizer build runs, the other checks run (the analyzer cost several times them).
+extension="platform|settings|hooks|agent|activator|startup"
+rest="sim|rig|cli"
 tidy() { run-clang-tidy -p build -j "$(nproc)" -quiet -extra-arg=-Wno-unknown-warning-option "$@" >>build/clang-tidy.log 2>&1; }
 : >build/clang-tidy.log
-{ tidy "$(pwd)/($parts)/(?!.*_test\.cpp$).*\.cpp$" &&
-  tidy '-checks=-clang-analyzer-*' "$(pwd)/(($parts)/.*_test|(bench|fuzz|tests/empty_runtime)/.*|tests/[a-z_]+)\.cpp$"; } ||
+{ tidy "$(pwd)/($extension)/(?!.*_test\.cpp$).*\.cpp$" &&
+  tidy '-checks=-clang-analyzer-*' \
+    "$(pwd)/((($extension)/.*_test)|($rest)/.*|(bench|fuzz|tests/empty_runtime)/.*|tests/[a-z_]+)\.cpp$"; } ||
   { grep -E "error:|warning:" build/clang-tidy.log | sort -u; echo "clang-tidy found the above"; exit 1; }
 
-# The two flavours below compile their sources in batches (a unity build: each header read once per
-# batch, not once per file), which takes a third less time; the normal build above compiles file by
-# file, so every file is checked to stand on its own includes, and clang-tidy reads it file by file.
-# The sanitizers' build is optimised at -O1, the level their documentation suggests: it compiles
-# in about half the time of -O2 -g. It builds the real runtime too (orvane-sim-objc, the
-# extension's shared object): its processes apart run under the sanitizers as well.
+# The sanitizers' build is optimised at -O1, the level their documentation suggests. It builds
+# everything, the real runtime (orvane-sim-objc, the extension's shared object: its processes
+# apart run under the sanitizers as well) and the benchmarks included.
 echo "== build and test with the sanitizers"
-scripts/build.sh build-asan -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD=ON -DORVANE_SANITIZE=ON -DORVANE_BENCHMARKS=OFF
+scripts/build.sh build-asan -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD=ON -DORVANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 

@@ -100,10 +100,20 @@ void addInputModeClass(Host& host, Ui& ui) {
     return ui.activeModes;
   };
   inputMode.classMethod(sel::activeInputModes, [activeModes](const Id&, Sel) { return activeModes(); });
-  inputMode.classMethod(sel::currentInputMode, [&ui, activeModes, modeObject](const Id&, Sel) -> Id {
+  inputMode.classMethod(sel::currentInputMode, [&host, &ui, activeModes, modeObject](const Id&, Sel) -> Id {
     if (!ui.currentInputMode) return nullptr;
+    // The object answered last, while the array it came from stands and it is still the current
+    // mode's: the same object again, as the platform answers, without walking the array.
+    const auto* last = objc::ivarsOf<InputModeIvars>(ui.currentModeObject);
+    if (last != nullptr && ui.currentModeGeneration == host.keyboardsGeneration() &&
+        last->mode.identifier == ui.currentInputMode)
+      return ui.currentModeObject;
     for (const Id& mode : *activeModes()) {
-      if (ivars<InputModeIvars>(mode).mode.identifier == ui.currentInputMode) return mode;
+      if (ivars<InputModeIvars>(mode).mode.identifier == ui.currentInputMode) {
+        ui.currentModeObject = mode;
+        ui.currentModeGeneration = host.keyboardsGeneration();
+        return mode;
+      }
     }
     // A current mode that is no longer active keeps an object of its own.
     const auto* inactive = objc::ivarsOf<InputModeIvars>(ui.inactiveCurrentMode);

@@ -2,6 +2,7 @@
 // notification centers, all reached through the process's runtime.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ struct Ui {
   platform::ObjectList activeModes;
   std::uint64_t activeModesGeneration = ~std::uint64_t{0};
   objc::Id inactiveCurrentMode;
+  // The active mode `currentInputMode` answered last, and the keyboards' generation it was found in.
+  objc::Id currentModeObject;
+  std::uint64_t currentModeGeneration = ~std::uint64_t{0};
   bool keyboardShown = false;
   // The switcher menu is on screen: from a long press on the globe key until a choice, `hideSwitcher`
   // or the keyboard going.
