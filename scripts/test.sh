@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Everything CI runs: the format, clang-tidy, the whole test suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the command at -O3 through its tour and scenarios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -10,36 +11,43 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 # Every flavour is built with line tables only (-g1): a failure's stack trace names files and
 # lines, and full debug information (-g) would cost a third of the compile time. For a debugger,
-# configure a build of your own.
-#
-# The tests run twice, in two flavours compiled in batches (a unity build: each header read once per
-# batch, not once per file, a third less time): under the sanitizers at -O1, and at -O3. That each
-# file stands on its own includes is checked by clang-tidy, which compiles every file on its own from
-# the compile commands of build/, configured here and not built.
+# configure a build of your own. Both flavours compile their sources in batches (a unity build:
+# each header read once per batch, not once per file, a third less time).
+asan=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD=ON -DORVANE_SANITIZE=ON)
+
 echo "== clang-tidy"
-scripts/build.sh build --configure-only -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 # The checks of .clang-tidy on every source file; a warning fails the run. GCC's own warning options
-# in the compile commands mean nothing to clang; the layering cases are meant not to compile. The
-# path-sensitive analyzer (clang-analyzer-*) runs on the extension's folders, the code that ships to
-# the phone; on the simulated device, the command, tests, fuzz harnesses and benchmarks, whose
-# paths the sanitizer build runs, the other checks run (the analyzer cost several times them).
-extension="platform|settings|hooks|agent|activator|startup"
-rest="sim|rig|cli"
-tidy() { run-clang-tidy -p build -j "$(nproc)" -quiet -extra-arg=-Wno-unknown-warning-option "$@" >>build/clang-tidy.log 2>&1; }
+# in the compile commands mean nothing to clang.
+#  - The extension's sources, the code that ships to the phone, file by file from the compile
+#    commands of build/ (configured, not built), with every check, the path-sensitive analyzer
+#    (clang-analyzer-*) included. Compiled alone, each file is also checked to stand on its own
+#    includes.
+#  - Everything else (the extension's tests, the simulated device, the command, tests, fuzz
+#    harnesses, benchmarks) with every check but the analyzer, whose paths the sanitizer build
+#    runs, in the sanitizer build's batches: most of a file's cost is the checks' walk of the
+#    standard headers, which a batch walks once. A batch includes its files, hence
+#    bugprone-suspicious-include off; the layering cases are meant not to compile.
+scripts/build.sh build --configure-only -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+scripts/build.sh build-asan --configure-only "${asan[@]}"
+ours="$(pwd)/(platform|settings|hooks|agent|activator|startup|sim|rig|cli|bench|fuzz|tests)/"
+tidy() { run-clang-tidy -j "$(nproc)" -quiet -extra-arg=-Wno-unknown-warning-option "$@" >>build/clang-tidy.log 2>&1; }
 : >build/clang-tidy.log
-{ tidy "$(pwd)/($extension)/(?!.*_test\.cpp$).*\.cpp$" &&
-  tidy '-checks=-clang-analyzer-*' \
-    "$(pwd)/((($extension)/.*_test)|($rest)/.*|(bench|fuzz|tests/empty_runtime)/.*|tests/[a-z_]+)\.cpp$"; } ||
+{ tidy -p build "$(pwd)/(platform|settings|hooks|agent|activator|startup)/(?!.*_test\.cpp$).*\.cpp$" &&
+  tidy -p build-asan '-checks=-clang-analyzer-*,-bugprone-suspicious-include' -header-filter="$ours" \
+    "build-asan/(CMakeFiles/(orvane_sim_[a-z_]+|orvane_rig|orvane_cli|orvane-sim)\.dir|tests/CMakeFiles|fuzz|bench)/.*unity_[0-9]+_cxx\.cxx$|cli/(main|run_command)\.cpp$"; } ||
   { grep -E "error:|warning:" build/clang-tidy.log | sort -u; echo "clang-tidy found the above"; exit 1; }
 
 # The sanitizers' build is optimised at -O1, the level their documentation suggests. It builds
-# everything, the real runtime (orvane-sim-objc, the extension's shared object: its processes
-# apart run under the sanitizers as well) and the benchmarks included.
+# everything: the real runtime (orvane-sim-objc, the extension's shared object: its processes apart
+# run under the sanitizers as well), the fuzz targets' replays and the benchmarks.
 echo "== build and test with the sanitizers"
-scripts/build.sh build-asan -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD=ON -DORVANE_SANITIZE=ON
+scripts/build.sh build-asan "${asan[@]}"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 
-echo "== release build (-O3) and its tests"
-scripts/build.sh build-release -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCHMARKS=OFF -DORVANE_FUZZ_REPLAYS=OFF -DORVANE_REAL_RUNTIME=OFF
-ctest --test-dir build-release --output-on-failure -j "$(nproc)"
+# The command at -O3, the extension in it: built under -Werror as the sanitizer build is, and run
+# through the tour and every shipped scenario. The tests' own programs are the sanitizer build's.
+echo "== release build (-O3) of the command, its tour and scenarios"
+scripts/build.sh build-release --configure-only -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCHMARKS=OFF -DORVANE_FUZZ_REPLAYS=OFF -DORVANE_REAL_RUNTIME=OFF
+cmake --build build-release -j "$(nproc)" --target orvane-sim
+ctest --test-dir build-release --output-on-failure -j "$(nproc)" -R '^(scenario\..*|tour)$'

@@ -123,9 +123,11 @@ void addInputModeClass(Host& host, Ui& ui) {
     return ui.inactiveCurrentMode;
   });
   inputMode.method(sel::valueForKey, [](const Id& self, Sel, std::string key) -> String {
+    // The key as a view: a comparison of lengths, then of the characters, with nothing counted.
+    const std::string_view asked = key;
     const auto& mode = ivars<InputModeIvars>(self).mode;
-    if (key == "identifier") return mode.identifier;
-    if (key == "displayName") return mode.displayName;
+    if (asked == "identifier") return mode.identifier;
+    if (asked == "displayName") return mode.displayName;
     return std::nullopt;
   });
   inputMode.registerClass();
