@@ -19,7 +19,9 @@ import subprocess, sys, time
 start = time.monotonic()
 phase, began, phases = None, start, []
 run = subprocess.Popen(["bash", ".ci/run"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+said = []
 for line in run.stdout:
+    said = (said + [line])[-60:]
     if line.startswith("== "):
         now = time.monotonic()
         if phase:
@@ -29,6 +31,8 @@ phases.append((phase, time.monotonic() - began))
 for name, seconds in phases:
     print(f"{name}: {seconds:.0f} s")
 print(f"whole: {time.monotonic() - start:.0f} s, exit {run.wait()}")
+if run.returncode != 0:
+    print("".join(said), end="")
 sys.exit(run.returncode)
 PY
   )
