@@ -26,7 +26,9 @@ class Class;
 
 // A strong reference to an object; empty is nil.
 using Id = std::shared_ptr<Object>;
-// The selector a method was entered through (`_cmd`).
+// The selector a method was entered through (`_cmd`). Its name is a constant, as a registered SEL
+// is: the same characters at the same place for the program's life, so runtimes keep what they find
+// by that place.
 using Sel = std::string_view;
 
 template <class Signature>
