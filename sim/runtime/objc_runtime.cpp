@@ -1,7 +1,5 @@
 #include "sim/runtime/objc_runtime.h"
 
-#include <cstring>
-
 #include "object.h"
 
 namespace orvane::objc {

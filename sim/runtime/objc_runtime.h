@@ -7,7 +7,6 @@
 // (+alloc, +new, -init, -autorelease, -dealloc).
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
