@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/uikit.h"
 #include "rig/rig.h"
 #include "sim/device/remote_process.h"
 
@@ -43,6 +44,36 @@ struct TestDevice {
   rig::TemporaryRoot root;
   std::unique_ptr<sim::Device> device;
 };
+
+// The platform may hand back the same objects for the active input modes and the current one; the
+// device does while they stand, and answers anew once the keyboards or the current mode change.
+TEST(DeviceCore, TheInputModesAreAnsweredAsTheSameObjectsUntilTheyChange) {
+  TestDevice t;
+  Process& app = t.device->start("com.example.app");
+  objc::Class* modes = app.local()->objc_getClass("UITextInputMode");
+  const auto identifier = [](const objc::Id& mode) {
+    return objc::send(mode, platform::sel::valueForKey, "identifier");
+  };
+  const platform::ObjectList active = objc::sendClass(modes, platform::sel::activeInputModes);
+  ASSERT_EQ(active->size(), 3U);
+  EXPECT_EQ(objc::sendClass(modes, platform::sel::activeInputModes), active);
+  const objc::Id current = objc::sendClass(modes, platform::sel::currentInputMode);
+  EXPECT_EQ(current, active->front());
+  EXPECT_EQ(objc::sendClass(modes, platform::sel::currentInputMode), current);
+
+  // The current mode steps on: the array stands, the current object is the next of its elements.
+  app.tapKey("International-Key");
+  EXPECT_EQ(objc::sendClass(modes, platform::sel::activeInputModes), active);
+  EXPECT_EQ(objc::sendClass(modes, platform::sel::currentInputMode), active->at(1));
+  EXPECT_EQ(identifier(objc::sendClass(modes, platform::sel::currentInputMode)), "fr_FR");
+
+  // Other keyboards: a new array, and the current mode is its element, not the old array's.
+  t.device->setKeyboards(std::vector<std::string>{"de_DE", "fr_FR"});
+  const platform::ObjectList changed = objc::sendClass(modes, platform::sel::activeInputModes);
+  EXPECT_NE(changed, active);
+  EXPECT_EQ(objc::sendClass(modes, platform::sel::currentInputMode), changed->at(1));
+  EXPECT_EQ(identifier(changed->at(1)), "fr_FR");
+}
 
 TEST(DeviceCore, AProcessStartsOnceStopsWritingWhatItSetAndAnEndedOneIsTakenOut) {
   TestDevice t;

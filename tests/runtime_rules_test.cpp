@@ -177,6 +177,8 @@ TEST_F(Hierarchy, AChangeToTheMethodsIsSeenAtTheNextSendAfterCachedSends) {
   EXPECT_EQ(twice(deep), -5);
   EXPECT_EQ(objc::send(deep, kRatio), 0.5);
   EXPECT_EQ(twice(star), 10);
+  // What nothing answers is still refused after the class's cache has filled.
+  EXPECT_DEATH(objc::send(deep, kKind), "unrecognized selector");
 
   // Many selectors on one class: the cache grows, and every one still answers its own method.
   ClassDefinition many(runtime_, runtime_.objc_getClass("NSObject"), name("Many"));
