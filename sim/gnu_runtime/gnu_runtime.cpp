@@ -197,6 +197,11 @@ const void* closureOf(IMP imp, objc::Sel name, const std::type_info& signature) 
   return closureFurther(*entry, name, signature);
 }
 
+// What a send to `receiver` enters: libobjc's implementation for the selector, as its closure.
+inline const void* sendTarget(const objc::Object& receiver, objc::Sel name, const std::type_info& signature) {
+  return closureOf(objc_msg_lookup(real(receiver), selector(name)), name, signature);
+}
+
 // The class's own method for the selector, not one it inherits.
 Method ownMethod(RealClass cls, SEL sel) {
   unsigned count = 0;
@@ -220,11 +225,11 @@ using sim::real;
 using sim::wrap;
 
 const void* msgLookup(const Object& receiver, Sel name, const std::type_info& signature) {
-  return sim::closureOf(objc_msg_lookup(real(receiver), sim::selector(name)), name, signature);
+  return sim::sendTarget(receiver, name, signature);
 }
 
 const void* msgSendLookup(const Object& receiver, Sel name, const std::type_info& signature) {
-  const void* imp = sim::closureOf(objc_msg_lookup(real(receiver), sim::selector(name)), name, signature);
+  const void* imp = sim::sendTarget(receiver, name, signature);
   if (imp == nullptr) [[unlikely]]
     fatal("unrecognized selector", name);
   return imp;

@@ -237,7 +237,10 @@ bool ObjcRuntime::revertHook(Class* cls, Sel selector) {
 void ObjcRuntime::methodsChanged(const Class* cls) {
   // What the class answers has changed, and so has what every class below it inherits: their
   // caches are emptied, as the platform runtime flushes a class's caches and its subclasses'.
+  // Most classes have had nothing sent to them when their methods change (a process's classes are
+  // defined at its start): an empty cache needs no look at where the class stands.
   for (const auto& c : allocated_) {
+    if (c->cache.empty()) continue;
     for (const Class* up = c.get(); up != nullptr; up = up->superclass) {
       if (up != cls) continue;
       c->cache.clear();

@@ -72,6 +72,7 @@ class MethodCache {
   static bool holds(const Entry& entry, Sel name, const std::type_info& signature) {
     return entry.name == name.data() && entry.signature == &signature && entry.size == name.size();
   }
+  bool empty() const { return used_ == 0; }
   void insert(const Entry& entry);
   void clear();
 
