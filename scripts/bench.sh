@@ -52,12 +52,6 @@ per_by() {  # per_by COUNTER MODE N [ARG]: one operation, as the counter counts 
   echo $(((b - a) / n))
 }
 per() { per_by count "$@"; }  # per MODE N [ARG]: instructions of one operation
-refs_per() {  # refs_per DRIVER MODE N: one operation of another driver
-  local a b
-  a=$(refs "$1" "$2" "$3")
-  b=$(refs "$1" "$2" $((2 * $3)))
-  echo $(((b - a) / $3))
-}
 
 echo "== instructions per operation (callgrind; file layer on its openat-per-folder walk, see docs)"
 declare -A ir
@@ -78,7 +72,8 @@ echo "== a message send that its class's cache answers, on both runtimes (N = 20
 # send-floor: the method's function through a pointer, as the platform calls an implementation.
 for runtime in "" _gnu; do
   declare -A sends=()
-  for mode in send send-imp send-floor; do sends[$mode]=$(refs_per "build/bench/orvane_keystrokes$runtime" "$mode" 20000); done
+  driver_count() { refs "build/bench/orvane_keystrokes$runtime" "$@"; }
+  for mode in send send-imp send-floor; do sends[$mode]=$(per_by driver_count "$mode" 20000); done
   echo "orvane_keystrokes$runtime: send ${sends[send]}  send-imp ${sends[send-imp]}  send-floor ${sends[send-floor]}" \
     " the lookup (send - send-imp) $((sends[send] - sends[send-imp]))  over a call through a pointer $((sends[send] - sends[send-floor]))"
 done
