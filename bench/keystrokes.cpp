@@ -28,12 +28,14 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench_device.h"
@@ -223,21 +225,32 @@ int interleaved(int rounds, long count) {
   return 0;
 }
 
+// A count given on the command line: a whole number from 1 up, or 0 for anything else.
+long countOf(const char* text) {
+  const std::string_view s(text);
+  long value = 0;
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
+  return error == std::errc() && end == s.data() + s.size() && value > 0 ? value : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::string(argv[1]) == "interleaved") return interleaved(std::atoi(argv[2]), std::atol(argv[3]));
-  if (argc < 3) {
+  const bool isInterleaved = argc == 4 && std::string(argv[1]) == "interleaved";
+  const long count = argc >= 3 ? countOf(argv[isInterleaved ? 3 : 2]) : 0;
+  const long n = argc > 3 && !isInterleaved ? countOf(argv[3]) : 1;
+  if (count == 0 || n == 0 || (isInterleaved && countOf(argv[2]) == 0)) {
     std::fprintf(stderr,
                  "usage: %s floor|system|extension|label-floor|label-system|label|tap-floor|tap COUNT\n"
-                 "       %s reload|reload-floor COUNT N\n       %s interleaved ROUNDS COUNT\n",
+                 "       %s reload|reload-floor COUNT N\n       %s interleaved ROUNDS COUNT\n"
+                 "(each a whole number from 1 up)\n",
                  argv[0], argv[0], argv[0]);
     return 2;
   }
+  if (isInterleaved) return interleaved(static_cast<int>(countOf(argv[2])), count);
   const std::string what = argv[1];
-  const long count = std::atol(argv[2]);
-  const std::size_t n = argc > 3 ? static_cast<std::size_t>(std::atol(argv[3])) : (what.starts_with("reload") ? 64 : 0);
-  Mode mode = makeMode(what, n);
+  const std::size_t size = argc > 3 ? static_cast<std::size_t>(n) : (what.starts_with("reload") ? 64 : 0);
+  Mode mode = makeMode(what, size);
   if (!mode.once) {
     std::fprintf(stderr, "unknown mode %s\n", what.c_str());
     return 2;

@@ -440,8 +440,9 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
     if (stop >= 0) ::close(stop);
     return 2;
   }
-  out << "http://127.0.0.1:" << bound << "/?token=" << token << std::endl;
-  out << "Open that address in a browser on this machine; Ctrl-C stops the device." << std::endl;
+  out << "http://127.0.0.1:" << bound << "/?token=" << token << '\n'
+      << "Open that address in a browser on this machine; Ctrl-C stops the device.\n"
+      << std::flush;  // at once, for whoever reads the address from a pipe
   server.serve(stop);
   ::close(stop);
   return 0;

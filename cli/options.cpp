@@ -71,8 +71,9 @@ const GetoptLists& getoptLists() {
       const int argument = row.value.empty() ? no_argument : required_argument;
       if (row.shortName != 0) out.shortOptions += std::string(1, row.shortName) + (row.value.empty() ? "" : ":");
       if (row.name.empty()) continue;
-      out.longOptions.push_back(
-          {row.name.data(), argument, nullptr, row.shortName != 0 ? row.shortName : kLongOnly + int(i)});
+      // The table's names are string literals, each ended by its NUL.
+      out.longOptions.push_back({row.name.data(), argument,  // NOLINT(bugprone-suspicious-stringview-data-usage)
+                                 nullptr, row.shortName != 0 ? row.shortName : kLongOnly + int(i)});
     }
     out.longOptions.push_back({nullptr, 0, nullptr, 0});
     return out;
@@ -118,7 +119,10 @@ void takeOption(Options& options, const OptionRow& row, const char* value, bool&
   const std::string name = optionName(row);
   const std::string text = value != nullptr ? value : "";
   std::optional<std::string> choice;
-  if (row.onlyChoices && !(choice = choiceOf(row, text, options.error))) return;
+  if (row.onlyChoices) {
+    choice = choiceOf(row, text, options.error);
+    if (!choice) return;
+  }
   if (name == "--trace") {
     options.output.format = *choice == "json" ? TraceFormat::kJson : TraceFormat::kText;
     options.traceGiven = true;

@@ -87,6 +87,7 @@ std::string scriptSafe(const std::string& json) {
 // event's seq is not one more than the seq before it (taken as 0 before the first event).
 std::string Report::html(int passed, int failedFiles, int expectations, int failed) const {
   std::vector<std::string> fileJson;
+  fileJson.reserve(files_.size());
   for (const File& f : files_) {
     fileJson.push_back("{\"name\":" + sim::jsonString(f.name) + ",\"text\":" + sim::jsonString(f.text) +
                        ",\"result\":" + sim::jsonString(f.result) + "}");

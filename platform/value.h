@@ -37,6 +37,7 @@ class Key {
  public:
   Key(std::string s)  // NOLINT(google-explicit-constructor)
       : inline_(s.size() <= kInlineText ? std::move(s) : std::string()),
+        // NOLINTNEXTLINE(bugprone-use-after-move): moved from only when inline_ did not take it
         shared_(inline_.empty() && !s.empty() ? std::make_shared<const std::string>(std::move(s)) : nullptr) {}
   Key(const char* s) : Key(std::string(s)) {}       // NOLINT(google-explicit-constructor)
   Key(std::string_view s) : Key(std::string(s)) {}  // NOLINT(google-explicit-constructor)
@@ -112,6 +113,7 @@ class Value {
   Value(const char* s) : Value(std::string(s)) {}  // NOLINT(google-explicit-constructor)
   Value(std::string s)                             // NOLINT(google-explicit-constructor)
       : inline_(s.size() <= kInlineText ? Storage(std::move(s)) : Storage(false)),
+        // NOLINTNEXTLINE(bugprone-use-after-move): moved from only when inline_ did not take it
         shared_(std::holds_alternative<bool>(inline_) ? make(std::move(s)) : nullptr) {}
   Value(Data d) : shared_(make(std::move(d))) {}        // NOLINT(google-explicit-constructor)
   Value(Date d) : inline_(d) {}                         // NOLINT(google-explicit-constructor)

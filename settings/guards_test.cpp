@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include "rig/rig.h"
 #include "settings/notices.h"
 
@@ -17,8 +19,8 @@ struct Row {
   std::optional<Value> config2;
   std::optional<Value> config1;
   bool expected;
-  const char* notice;  // message of the alert shown, or nullptr
-  const char* marker;  // marker written, or nullptr
+  std::string_view notice;  // message of the alert shown, or empty
+  const char* marker;       // marker written, or nullptr
 };
 
 sim::LocalProcess& startIn(rig::Rig& device, const Row& row) {
@@ -48,19 +50,19 @@ class GuardsTest : public ::testing::Test {
 
 TEST_F(GuardsTest, IsConfiguredFollowsItsTruthTable) {
   const Row rows[] = {
-      {true, true, std::nullopt, std::nullopt, true, nullptr, nullptr},
-      {true, true, Value(true), Value(true), true, nullptr, nullptr},
-      {true, false, Value(true), std::nullopt, true, nullptr, nullptr},
-      {true, false, Value(false), std::nullopt, true, nullptr, nullptr},  // a stored false counts as set
-      {true, false, std::nullopt, Value(true), false, kNoKeyboardMessage.data(), "config2-Warn"},
-      {false, false, std::nullopt, Value(true), false, nullptr, nullptr},
-      {false, false, Value(true), std::nullopt, false, kNotConfiguredKeyboardMessage.data(), "config1-Warn"},
+      {true, true, std::nullopt, std::nullopt, true, {}, nullptr},
+      {true, true, Value(true), Value(true), true, {}, nullptr},
+      {true, false, Value(true), std::nullopt, true, {}, nullptr},
+      {true, false, Value(false), std::nullopt, true, {}, nullptr},  // a stored false counts as set
+      {true, false, std::nullopt, Value(true), false, kNoKeyboardMessage, "config2-Warn"},
+      {false, false, std::nullopt, Value(true), false, {}, nullptr},
+      {false, false, Value(true), std::nullopt, false, kNotConfiguredKeyboardMessage, "config1-Warn"},
   };
   for (const Row& row : rows) {
     rig::Rig device;
     sim::LocalProcess& app = startIn(device, row);
     EXPECT_EQ(device.extension(app.bundleIdentifier()).guards().isConfigured(), row.expected);
-    if (row.notice) {
+    if (!row.notice.empty()) {
       ASSERT_EQ(app.alerts().size(), 1u);
       EXPECT_EQ(app.alerts()[0].message, row.notice);
       EXPECT_EQ(app.alerts()[0].title, "Orvane");
@@ -74,16 +76,16 @@ TEST_F(GuardsTest, IsConfiguredFollowsItsTruthTable) {
 
 TEST_F(GuardsTest, IsSettingsFilePresentFollowsItsTruthTable) {
   const Row rows[] = {
-      {true, false, std::nullopt, std::nullopt, true, nullptr, nullptr},
-      {false, false, std::nullopt, Value(0), false, nullptr, nullptr},
-      {false, false, Value(true), std::nullopt, false, kNotConfiguredActionsMessage.data(), "config1-Warn"},
+      {true, false, std::nullopt, std::nullopt, true, {}, nullptr},
+      {false, false, std::nullopt, Value(0), false, {}, nullptr},
+      {false, false, Value(true), std::nullopt, false, kNotConfiguredActionsMessage, "config1-Warn"},
   };
   for (const Row& row : rows) {
     rig::Rig device;
     sim::LocalProcess& app = startIn(device, row);
     EXPECT_EQ(device.extension(app.bundleIdentifier()).guards().isSettingsFilePresent(), row.expected);
-    ASSERT_EQ(app.alerts().size(), row.notice ? 1u : 0u);
-    if (row.notice) {
+    ASSERT_EQ(app.alerts().size(), row.notice.empty() ? 0u : 1u);
+    if (!row.notice.empty()) {
       EXPECT_EQ(app.alerts()[0].message, row.notice);
       EXPECT_EQ(app.alerts()[0].button, "Alright, I Will.");
     }
@@ -91,7 +93,7 @@ TEST_F(GuardsTest, IsSettingsFilePresentFollowsItsTruthTable) {
 }
 
 TEST_F(GuardsTest, TheCommonPathReadsNoPreference) {
-  sim::LocalProcess& app = setUp({true, true, std::nullopt, std::nullopt, true, nullptr, nullptr});
+  sim::LocalProcess& app = setUp({true, true, std::nullopt, std::nullopt, true, {}, nullptr});
   Guards& guards = device_.extension(app.bundleIdentifier()).guards();
   const std::size_t before = app.preferenceReads();
   EXPECT_TRUE(guards.isConfigured());
@@ -100,7 +102,7 @@ TEST_F(GuardsTest, TheCommonPathReadsNoPreference) {
 }
 
 TEST_F(GuardsTest, TheNotConfiguredMarkerIsSharedAndEachNoticeShowsOnce) {
-  sim::LocalProcess& app = setUp({false, false, std::nullopt, std::nullopt, false, nullptr, nullptr});
+  sim::LocalProcess& app = setUp({false, false, std::nullopt, std::nullopt, false, {}, nullptr});
   Guards& guards = device_.extension(app.bundleIdentifier()).guards();
   EXPECT_FALSE(guards.isSettingsFilePresent());
   EXPECT_FALSE(guards.isConfigured());
@@ -119,7 +121,7 @@ TEST_F(GuardsTest, TheNotConfiguredMarkerIsSharedAndEachNoticeShowsOnce) {
 }
 
 TEST_F(GuardsTest, TheNoticeIsShownBeforeItsMarkerIsSet) {
-  setUp({false, false, std::nullopt, std::nullopt, false, nullptr, nullptr});
+  setUp({false, false, std::nullopt, std::nullopt, false, {}, nullptr});
   device_.extension("com.example.app").guards().isConfigured();
   std::vector<std::string> kinds;
   for (const auto& e : device_.device().trace().events()) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "activator/action_listeners.h"
 #include "agent/global_function.h"
@@ -133,7 +134,8 @@ TEST(Concurrency, ASettingsWriterRacingTheModeActionNeverShowsAReaderAPartialFil
   int reads = 0;
   int partial = -1;
   int rollbacks = 0;
-  ASSERT_EQ(std::sscanf(collect(reader).c_str(), "%d %d %d", &reads, &partial, &rollbacks), 3);
+  std::istringstream counts(collect(reader));
+  ASSERT_TRUE(counts >> reads >> partial >> rollbacks);
   EXPECT_EQ(partial, 0) << "a reader saw a file that does not read whole";
   std::printf("mode action vs writer: %d writes, %d actions, %d reads, %d partial, %d updates seen overwritten\n",
               kWrites, kActions, reads, partial, rollbacks);

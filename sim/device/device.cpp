@@ -65,9 +65,8 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
     if (k.identifier == kNoIdentifier) {
       activeInputModes_.push_back(InputMode{std::nullopt, std::nullopt});
     } else {
-      activeInputModes_.push_back(InputMode{k.identifier, k.displayName
-                                                              ? platform::String(*k.displayName)
-                                                              : platform::String(keyboardDisplayName(k.identifier))});
+      activeInputModes_.push_back(
+          InputMode{k.identifier, k.displayName ? k.displayName : platform::String(keyboardDisplayName(k.identifier))});
     }
   }
   trace_.add("device", "keyboards", std::move(fields));

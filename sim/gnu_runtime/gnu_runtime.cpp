@@ -172,13 +172,13 @@ id real(const objc::Object& object) { return reinterpret_cast<id>(const_cast<obj
 // the name's length.
 [[gnu::noinline]] SEL registerSelector(State& s, objc::Sel name) {
   SEL sel = sel_registerName(std::string(name).c_str());
-  s.selectors.set(name.data(), KnownSelector{name.size(), sel});
+  s.selectors.set(name.data(), KnownSelector{name.size(), sel});  // NOLINT(bugprone-suspicious-stringview-data-usage)
   return sel;
 }
 
 SEL selector(objc::Sel name) {
   State& s = state();
-  const KnownSelector* known = s.selectors.find(name.data());
+  const KnownSelector* known = s.selectors.find(name.data());  // NOLINT(bugprone-suspicious-stringview-data-usage)
   return known != nullptr && known->size == name.size() ? known->sel : registerSelector(s, name);
 }
 
@@ -210,7 +210,7 @@ Method ownMethod(RealClass cls, SEL sel) {
   for (unsigned i = 0; i < count && own == nullptr; ++i) {
     if (sel_isEqual(method_getName(methods[i]), sel)) own = methods[i];
   }
-  std::free(methods);
+  std::free(static_cast<void*>(methods));
   return own;
 }
 
@@ -423,5 +423,6 @@ ProcessModel processModel() { return {"objc", false}; }
 // objc_malloc (libobjc has no frame pointers), so the suppression names the library: a list this
 // program got from libobjc and did not free would be hidden too, and every class_copy... list here
 // is freed where it is taken.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name LeakSanitizer looks for
 extern "C" const char* __lsan_default_suppressions() { return "leak:libobjc.so\n"; }
 #endif

@@ -36,7 +36,7 @@ TEST(GnuRuntime, ClassesMethodsAndProtocolsAreLibobjcsOwn) {
   EXPECT_TRUE(class_respondsToSelector(realClass(derived), sel_registerName("who")));
   Protocol** protocols = class_copyProtocolList(realClass(base), nullptr);
   EXPECT_STREQ(protocol_getName(*protocols), "LAListener");
-  std::free(protocols);                                                // the caller's to free
+  std::free(static_cast<void*>(protocols));                            // the caller's to free
   EXPECT_TRUE(objc::class_conformsToProtocol(derived, "LAListener"));  // along the superclasses
   // A send is libobjc's lookup: the IMP objc_msg_lookup finds is the one the method was added with.
   Id object = objc::sendClass(derived, platform::sel::new_);

@@ -329,8 +329,7 @@ std::vector<std::string> sharedLeaf(std::size_t outer, std::size_t inner, const 
 
 // The same objects, with `unused` more entries in the offset table that nothing refers to.
 std::string padded(std::vector<std::string> objects, std::size_t unused) {
-  const std::string used = binaryOf(objects, 0, 4);
-  // binaryOf writes offsets for every object; the unused ones point at the first.
+  // The unused entries of the offset table point at the first object.
   objects.resize(objects.size() + unused);
   std::string out = "bplist00";
   std::vector<std::uint64_t> offsets;
@@ -354,6 +353,7 @@ std::string padded(std::vector<std::string> objects, std::size_t unused) {
 TEST(PlistIo, SharedTextDataAndPaddingReadInWhatTheFileHolds) {
   // One 100 KB key shared by 20,000 dictionaries: 2 GB of keys from a 2 MB file.
   std::vector<std::uint64_t> dictionaries;
+  dictionaries.reserve(20000);
   std::vector<std::string> objects = {""};
   for (std::uint64_t i = 0; i < 20000; ++i) {
     dictionaries.push_back(i + 3);
@@ -391,6 +391,7 @@ TEST(PlistIo, SharedTextDataAndPaddingReadInWhatTheFileHolds) {
 TEST(PlistIo, WhatAValueWritesOutIsAFixedMultipleOfWhatItHolds) {
   const auto levels = [](std::size_t fan, std::size_t depth, std::size_t text) {
     std::vector<std::string> objects;
+    objects.reserve(depth + 1);
     for (std::size_t i = 0; i < depth; ++i)
       objects.push_back(container(0xA, std::vector<std::uint64_t>(fan, i + 1), 4));
     objects.push_back(blob(0x5, text, 't'));

@@ -27,6 +27,7 @@ void MethodCache::insert(const Entry& entry) {
 }
 
 const void* MethodCache::find(Sel name, const std::type_info& signature) const {
+  // NOLINTNEXTLINE(bugprone-suspicious-stringview-data-usage): a selector is kept by where its name lives
   for (std::size_t at = indexOf(name.data(), mask()); entries_[at].name != nullptr; at = (at + 1) & mask()) {
     if (holds(entries_[at], name, signature)) return entries_[at].imp;
   }

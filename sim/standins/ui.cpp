@@ -118,7 +118,7 @@ void addInputModeClass(Host& host, Ui& ui) {
     // A current mode that is no longer active keeps an object of its own.
     const auto* inactive = objc::ivarsOf<InputModeIvars>(ui.inactiveCurrentMode);
     if (inactive == nullptr || inactive->mode.identifier != ui.currentInputMode) {
-      ui.inactiveCurrentMode = modeObject(InputMode{*ui.currentInputMode, keyboardDisplayName(*ui.currentInputMode)});
+      ui.inactiveCurrentMode = modeObject(InputMode{ui.currentInputMode, keyboardDisplayName(*ui.currentInputMode)});
     }
     return ui.inactiveCurrentMode;
   });

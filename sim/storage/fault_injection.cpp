@@ -7,7 +7,10 @@ std::optional<FileFault> FaultInjectingStore::faultOf(FileOperation operation) {
   if (!fault_ || faultTimes_ == 0) return std::nullopt;
   if (operation == FileOperation::kRemoval && *fault_ != FileFault::kReadOnly) return std::nullopt;
   const FileFault met = *fault_;
-  if (faultTimes_ > 0 && --faultTimes_ == 0) fault_.reset();
+  if (faultTimes_ > 0) {
+    --faultTimes_;
+    if (faultTimes_ == 0) fault_.reset();
+  }
   return met;
 }
 
