@@ -236,10 +236,11 @@ long countOf(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool isInterleaved = argc == 4 && std::string(argv[1]) == "interleaved";
-  const long count = argc >= 3 ? countOf(argv[isInterleaved ? 3 : 2]) : 0;
-  const long n = argc > 3 && !isInterleaved ? countOf(argv[3]) : 1;
-  if (count == 0 || n == 0 || (isInterleaved && countOf(argv[2]) == 0)) {
+  // MODE COUNT [N], or interleaved ROUNDS COUNT: the numbers after the mode.
+  const long first = argc >= 3 ? countOf(argv[2]) : 0;
+  const long second = argc >= 4 ? countOf(argv[3]) : 1;
+  const bool interleavedRounds = argc >= 2 && std::string_view(argv[1]) == "interleaved";
+  if (first == 0 || second == 0 || argc > 4 || (interleavedRounds && argc != 4)) {
     std::fprintf(stderr,
                  "usage: %s floor|system|extension|label-floor|label-system|label|tap-floor|tap COUNT\n"
                  "       %s reload|reload-floor COUNT N\n       %s interleaved ROUNDS COUNT\n"
@@ -247,10 +248,11 @@ int main(int argc, char** argv) {
                  argv[0], argv[0], argv[0]);
     return 2;
   }
-  if (isInterleaved) return interleaved(static_cast<int>(countOf(argv[2])), count);
+  if (interleavedRounds) return interleaved(static_cast<int>(first), second);
   const std::string what = argv[1];
-  const std::size_t size = argc > 3 ? static_cast<std::size_t>(n) : (what.starts_with("reload") ? 64 : 0);
-  Mode mode = makeMode(what, size);
+  const long count = first;
+  const std::size_t n = argc == 4 ? static_cast<std::size_t>(second) : (what.starts_with("reload") ? 64 : 0);
+  Mode mode = makeMode(what, n);
   if (!mode.once) {
     std::fprintf(stderr, "unknown mode %s\n", what.c_str());
     return 2;

@@ -4,6 +4,12 @@
 
 namespace orvane::objc {
 
+void MethodCache::place(Entry* buckets, std::size_t mask, const Entry& entry) {
+  std::size_t at = indexOf(entry.name, mask);
+  while (buckets[at].name != nullptr) at = (at + 1) & mask;
+  buckets[at] = entry;
+}
+
 void MethodCache::insert(const Entry& entry) {
   const std::size_t buckets = entries_ == kEmpty ? 0 : mask() + 1;
   if ((used_ + 1) * 4 > buckets * 3) {
@@ -11,18 +17,13 @@ void MethodCache::insert(const Entry& entry) {
     const std::size_t grown = buckets == 0 ? 8 : buckets * 2;
     auto owned = std::make_unique<Entry[]>(grown);
     for (std::size_t i = 0; i < buckets; ++i) {
-      if (entries_[i].name == nullptr) continue;
-      std::size_t at = indexOf(entries_[i].name, grown - 1);
-      while (owned[at].name != nullptr) at = (at + 1) & (grown - 1);
-      owned[at] = entries_[i];
+      if (entries_[i].name != nullptr) place(owned.get(), grown - 1, entries_[i]);
     }
     owned_ = std::move(owned);
     entries_ = owned_.get();
     offsetMask_ = (grown - 1) * sizeof(Entry);
   }
-  std::size_t at = indexOf(entry.name, mask());
-  while (owned_[at].name != nullptr) at = (at + 1) & mask();
-  owned_[at] = entry;
+  place(owned_.get(), mask(), entry);
   ++used_;
 }
 

@@ -82,6 +82,8 @@ class MethodCache {
   static std::size_t indexOf(const char* name, std::size_t mask) {
     return (reinterpret_cast<std::uintptr_t>(name) >> 3) & mask;
   }
+  // Enters `entry` at the first empty bucket from its own.
+  static void place(Entry* buckets, std::size_t mask, const Entry& entry);
 
   const Entry* entries_ = kEmpty;
   std::size_t offsetMask_ = 0;  // the last bucket's offset in bytes: the index mask times 32
