@@ -83,13 +83,21 @@ TEST(DeviceCore, AProcessStartsOnceStopsWritingWhatItSetAndAnEndedOneIsTakenOut)
   EXPECT_EQ(t.device->start(sim::kSpringBoard).name(), "SpringBoard");
   EXPECT_EQ(app.currentInputMode(), "en_US") << "the first active keyboard, nothing used before";
 
-  // A value set and never synchronized reaches the file when the process stops.
-  app.local()->CFPreferencesSetAppValue("Key", Value(7), "com.example.app");
-  EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), std::nullopt);
+  // From iOS 8 on a value set reaches storage as it is set.
+  app.local()->CFPreferencesSetAppValue("Key", Value(6), "com.example.app");
+  EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), Value(6));
+  EXPECT_TRUE(t.device->stop("com.example.app"));
+
+  // Up to iOS 7 a value set and never synchronized reaches the file when the process stops.
+  t.device->setVersion(847.2);
+  Process& held = t.device->start("com.example.app");
+  held.local()->CFPreferencesSetAppValue("Key", Value(7), "com.example.app");
+  EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), Value(6));
+  EXPECT_EQ(held.local()->CFPreferencesCopyAppValue("Key", "com.example.app"), Value(7)) << "its own copy holds it";
   EXPECT_TRUE(t.device->stop("com.example.app"));
   EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), Value(7));
   EXPECT_FALSE(t.device->stop("com.example.app"));
-  EXPECT_EQ(t.events("stop").size(), 1U);
+  EXPECT_EQ(t.events("stop").size(), 2U);
 
   // Killed: its end is traced, it is no longer found, and what it set is lost.
   Process& again = t.device->start("com.example.app");
@@ -102,6 +110,26 @@ TEST(DeviceCore, AProcessStartsOnceStopsWritingWhatItSetAndAnEndedOneIsTakenOut)
   t.device->reap();
   EXPECT_EQ(t.device->processes().size(), 1U);
   EXPECT_EQ(t.device->preferenceValue("Key", "com.example.app"), Value(7));
+}
+
+TEST(DeviceCore, UpToIos7ASynchronizeOfOneDomainWritesEveryDomainTheProcessHolds) {
+  TestDevice t;
+  t.device->setVersion(793.0);
+  sim::LocalProcess& app = *t.device->start("com.example.app").local();
+  app.CFPreferencesSetAppValue("Marker", Value(true), "com.example.markers");
+  app.CFPreferencesSetAppValue("Gone", std::nullopt, "com.example.other");
+  app.CFPreferencesSetAppValue("KeyboardLastUsed", Value("fr_FR"), "com.apple.Preferences");
+  EXPECT_EQ(t.device->preferenceValue("Marker", "com.example.markers"), std::nullopt);
+  EXPECT_TRUE(app.CFPreferencesAppSynchronize("com.apple.Preferences"));
+  EXPECT_EQ(t.device->preferenceValue("KeyboardLastUsed", "com.apple.Preferences"), Value("fr_FR"));
+  EXPECT_EQ(t.device->preferenceValue("Marker", "com.example.markers"), Value(true)) << "another domain it held";
+  EXPECT_EQ(t.events("pref-write").size(), 3U) << "each value written once, the removal too";
+
+  // Nothing is left to write: a kill loses nothing now, and a second synchronize writes nothing.
+  EXPECT_TRUE(app.CFPreferencesAppSynchronize("com.example.markers"));
+  EXPECT_EQ(t.events("pref-write").size(), 3U);
+  ASSERT_TRUE(app.end(Process::End::kKill));
+  EXPECT_EQ(t.device->preferenceValue("Marker", "com.example.markers"), Value(true));
 }
 
 TEST(DeviceCore, NoMoreThanTheMostProcessesRunAtOnce) {

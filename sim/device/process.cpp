@@ -300,7 +300,11 @@ bool LocalProcess::askLabel(std::string_view keyName) {
 
 bool LocalProcess::unlock() {
   if (!ui_->lockScreen) return false;
-  objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
+  if (hasLockScreenViewController(version_)) {
+    objc::send(ui_->lockScreen, sel::finishUIUnlockFromSource, 1);
+  } else {
+    objc::send(ui_->lockScreen, kFinishUnlockWithSound, true, 1, false);
+  }
   return true;
 }
 

@@ -290,9 +290,9 @@ class LocalProcess final : public Process,
   SeparateState snapshot();
   void deliverLocal(const platform::Notification& notification);
   void hold(bool darwin, const platform::Notification& notification);
-  const Dictionary& preferenceView(std::string_view app);
-  // Writes the domain's pending values to its file; false when one did not reach it.
-  bool flushPreferences(std::string_view app);
+  Dictionary& preferenceView(std::string_view app);
+  // Writes what the process holds of every domain to the files; false when a value did not reach one.
+  bool writeHeldPreferences();
 
   // The system a process runs on does not change under it: the version is the one it booted with.
   double version_;
@@ -320,7 +320,8 @@ class LocalProcess final : public Process,
   };
   std::vector<Held> held_;
   std::map<std::string, Dictionary, std::less<>> preferenceViews_;
-  // Values set and not yet flushed, per domain, in the order set (the last value of each key).
+  // Values set and not yet written, per domain, in the order set (the last value of each key): up to
+  // iOS 7 only, where the process holds them until it synchronizes.
   std::map<std::string, std::vector<std::pair<std::string, std::optional<Value>>>, std::less<>> pendingPreferences_;
   std::unique_ptr<Ui> ui_;
   // Last, so that the libraries go first when the process ends, as at a real exit.

@@ -14,10 +14,11 @@ namespace orvane::sim {
 // ---- platform::Preferences ----
 
 // The process's own copy of each domain, as CoreFoundation keeps it (CFApplicationPreferences.c): a
-// read answers from a dictionary built at the first read, from the file and this process's own
-// writes not yet flushed; this process's synchronize, set or remove drops it. So a value another
-// process writes is seen only after this process synchronizes.
-const Dictionary& LocalProcess::preferenceView(std::string_view app) {
+// read answers from a dictionary built at the first read, from the file and the values this process
+// holds; its synchronize drops it, and so does a set up to iOS 7 (from iOS 8 on a set changes it in
+// place). So a value another process writes is seen only after this process synchronizes, or by a
+// process that had not read the domain yet.
+Dictionary& LocalProcess::preferenceView(std::string_view app) {
   auto it = preferenceViews_.find(app);
   if (it == preferenceViews_.end()) {
     Dictionary view = device_.preferenceDomain(app);
@@ -49,30 +50,40 @@ std::optional<Value> LocalProcess::CFPreferencesCopyAppValue(std::string_view ke
 
 void LocalProcess::CFPreferencesSetAppValue(std::string_view key, const std::optional<Value>& value,
                                             std::string_view app) {
-  // Held by the process until it synchronizes the domain (or ends): the file does not hold it yet.
   if (tracing()) {
     trace("pref-set", {{"domain", std::string(app)},
                        {"key", std::string(key)},
                        {"value", value ? formatValueText(*value) : "(removed)"}});
   }
+  if (preferenceDaemonTakesEachSet(version_)) {
+    // The daemon receives the value as it is set, and the process's own copy holds it at once,
+    // whether or not the daemon's write of the file succeeds.
+    Dictionary& view = preferenceView(app);
+    if (value) {
+      view.insert_or_assign(std::string(key), *value);
+    } else {
+      view.erase(std::string(key));
+    }
+    device_.writePreference(name(), key, value, app);
+    return;
+  }
+  // Held by the process until it synchronizes a domain (or stops): the file does not hold it yet.
   auto& pending = pendingPreferences_[std::string(app)];
   std::erase_if(pending, [&](const auto& write) { return write.first == key; });
   pending.emplace_back(std::string(key), value);
   preferenceViews_.erase(std::string(app));
 }
 
-bool LocalProcess::flushPreferences(std::string_view app) {
-  auto pending = pendingPreferences_.find(app);
-  if (pending == pendingPreferences_.end()) return true;
+bool LocalProcess::writeHeldPreferences() {
   bool all = true;
-  for (const auto& [key, value] : pending->second) all = device_.writePreference(name(), key, value, app) && all;
-  pendingPreferences_.erase(pending);
+  for (const auto& [app, writes] : pendingPreferences_) {
+    for (const auto& [key, value] : writes) all = device_.writePreference(name(), key, value, app) && all;
+  }
+  pendingPreferences_.clear();
   return all;
 }
 
-void LocalProcess::flushAllPreferences() {
-  while (!pendingPreferences_.empty()) flushPreferences(std::string(pendingPreferences_.begin()->first));
-}
+void LocalProcess::flushAllPreferences() { writeHeldPreferences(); }
 
 namespace {
 
@@ -108,10 +119,12 @@ bool LocalProcess::CFPreferencesGetAppBooleanValue(std::string_view key, std::st
 }
 
 bool LocalProcess::CFPreferencesAppSynchronize(std::string_view app) {
-  // This process's writes reach the file, and its copy of the domain is dropped: the next read sees
-  // what every process has written and synchronized.
+  // What this process holds of every domain reaches its file, as CoreFoundation's synchronize writes
+  // its whole domain cache (CFApplicationPreferences.c, _CFApplicationPreferencesSynchronizeNoLock
+  // calls _CFSynchronizeDomainCache); where a daemon took each set, nothing is left to write. The
+  // named domain's copy alone is dropped: its next read sees what every process has written.
   trace("pref-sync", {{"domain", std::string(app)}});
-  const bool written = flushPreferences(app);
+  const bool written = writeHeldPreferences();
   preferenceViews_.erase(std::string(app));
   return written;
 }

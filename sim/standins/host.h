@@ -52,6 +52,16 @@ struct KeyboardStepForms {
 inline KeyboardStepForms keyboardStepFormsOf(double version) {
   return version <= 793.0 ? KeyboardStepForms{true, false} : KeyboardStepForms{false, true};
 }
+// The first system version of iOS 7 (kCFCoreFoundationVersionNumber_iOS_7_0) and of iOS 8
+// (kCFCoreFoundationVersionNumber_iOS_8_0): the releases where SpringBoard's lock screen and the
+// preference service changed (docs/device.md).
+inline constexpr double kFirstVersionOfIos7 = 847.20;
+inline constexpr double kFirstVersionOfIos8 = 1140.10;
+// SpringBoard's lock screen is SBLockScreenViewController from iOS 7 on; iOS 6's is SBAwayController.
+inline bool hasLockScreenViewController(double version) { return version >= kFirstVersionOfIos7; }
+// From iOS 8 on a preference daemon receives each value as it is set; before, each process keeps
+// what it sets until it synchronizes.
+inline bool preferenceDaemonTakesEachSet(double version) { return version >= kFirstVersionOfIos8; }
 // The form the system's own code sends (the globe key's touch, the device's next-keyboard step):
 // the one its class implements; where it implements both, the one its version would have.
 inline bool systemSendsPlainStep(KeyboardStepForms forms, double version) {

@@ -14,6 +14,11 @@ namespace orvane::sim {
 
 class Host;
 
+// iOS 6's SBAwayController completes an unlock here (public iOS 6 SpringBoard class dumps); the
+// extension knows nothing of it.
+inline constexpr objc::Selector<void(bool sound, int source, bool isAutoUnlock)> kFinishUnlockWithSound{
+    "_finishUnlockWithSound:unlockSource:isAutoUnlock:"};
+
 struct Ui {
   objc::Id keyboardImpl;
   objc::Id autocorrectionController;
