@@ -236,17 +236,15 @@ class BinaryReader {
     }
   }
 
-  // 1, 2 and 4 bytes are unsigned, 8 bytes signed, 16 bytes a signed 128-bit integer. Of 16 bytes,
-  // what fits 64 bits unsigned (the high half zero) is read as it is, and anything else by its low
-  // 64 bits, signed, as a 64-bit read of CoreFoundation's 128-bit number answers (CFNumber.c).
+  // 1, 2 and 4 bytes are unsigned, 8 bytes signed. Of 16 bytes CoreFoundation keeps the low 64 bits
+  // and sets the high half to zero (CFBinaryPList.c: a 128-bit number of high 0 and low the last 64
+  // bits, "only the last 64 bits are significant"), so the value is those bits, unsigned: 2^64 + 2^63
+  // reads as 2^63. Its writer writes such a number back in 16 bytes, the high half zero.
   static std::optional<Value> integer(const char* p, std::uint64_t room, unsigned low) {
     if (low > 4 || room < (1u << low)) return std::nullopt;
     if (low < 3) return Value(static_cast<std::int64_t>(readBigEndian(p, std::size_t{1} << low)));
     if (low == 3) return Value(static_cast<std::int64_t>(readBigEndian(p, 8)));
-    const std::uint64_t high = readBigEndian(p, 8);
-    const std::uint64_t lowBits = readBigEndian(p + 8, 8);
-    if (high == 0) return Value(lowBits);
-    return Value(static_cast<std::int64_t>(lowBits));
+    return Value(readBigEndian(p + 8, 8));
   }
 
   // The text of a string object (ASCII or UTF-16); nothing for any other object.

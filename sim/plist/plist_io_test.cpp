@@ -195,11 +195,23 @@ TEST(PlistIo, BinaryObjectsOfEveryKindReadAsTheFormatDefinesThem) {
   EXPECT_EQ(one(std::string("\x13\xff\xff\xff\xff\xff\xff\xff\xff", 9))->value, Value(-1));  // 8 bytes signed
   std::string wide = "\x14" + std::string(8, '\0') + std::string(8, '\xff');
   EXPECT_EQ(one(wide)->value, Value(std::numeric_limits<std::uint64_t>::max()));
-  // Beyond 64 bits, the low 64 bits, as a 64-bit read of CoreFoundation's 128-bit number answers.
+  // Beyond 64 bits, the low 64 bits unsigned, as CoreFoundation keeps a 16-byte integer; written
+  // back, in 16 bytes with the high half zero, as its writer writes that number.
   wide[1] = 1;
-  EXPECT_EQ(one(wide)->value, Value(-1));
+  EXPECT_EQ(one(wide)->value, Value(std::numeric_limits<std::uint64_t>::max()));
+  wide = "\x14" + std::string(7, '\0') + "\x01" + "\x80" + std::string(7, '\0');  // 2^64 + 2^63
+  const Value twoTo63(std::uint64_t{1} << 63);
+  EXPECT_EQ(one(wide)->value, twoTo63);
+  EXPECT_EQ(one(wide)->value.int32Reading(), 0) << "its reading takes the low 32 bits";
+  EXPECT_EQ(one(wide)->value.boolReading(), true) << "not zero over the whole value";
+  const auto rewritten = serializeFaithfully(one(wide)->value, PlistFormat::kBinary);
+  ASSERT_TRUE(rewritten);
+  EXPECT_NE(rewritten->find("\x14" + std::string(8, '\0') + "\x80" + std::string(7, '\0')), std::string::npos);
+  EXPECT_EQ(parsePlist(*rewritten)->value, twoTo63);
   wide = "\x14" + std::string(7, '\0') + "\x01" + std::string(7, '\0') + "\x05";  // 2^64 + 5
   EXPECT_EQ(one(wide)->value, Value(5));
+  wide = std::string("\x14") + std::string(8, '\xff') + "\xff" + std::string(6, '\xff') + "\xfe";  // -2 in 128 bits
+  EXPECT_EQ(one(wide)->value, Value(std::numeric_limits<std::uint64_t>::max() - 1));
   EXPECT_EQ(one(std::string("\x22\x3f\x80\x00\x00", 5))->value, Value(1.0));       // a 4-byte real
   EXPECT_EQ(one("\x62\xd8\x3c\xdf\x10")->value, Value("🌐"));                       // UTF-16 with a surrogate pair
   EXPECT_FALSE(one(std::string("\x61\xdc\x00", 3)));                               // a lone low surrogate
