@@ -80,6 +80,20 @@ TEST_F(DynamicListenerTest, LangFromLocaleTakesTheInputModesNameOnlyForLongNames
   // Five characters: the locale path, although an input mode has exactly that identifier.
   EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("en_US")), "English (United States)");
   EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("de_DE_x")), sim::keyboardDisplayName("de_DE_x"));
+  // "Emoji" is not "emoji": five characters, so the locale path, where no language is called so.
+  EXPECT_EQ(objc::send(listener_, sel::langFromLocale, std::string("Emoji")), std::nullopt);
+}
+
+TEST_F(DynamicListenerTest, ALongNameCutBeforeTheSuffixIsNamedByTheLocaleNotByTheInputMode) {
+  // The common real case: the listener is registered under the part before "@", and the active
+  // input mode's identifier still carries the suffix, so no mode matches and the locale names it,
+  // in its own language.
+  device_.keyboards({"en_US@hw=US;sw=QWERTY", "zh_Hans@sw=Pinyin"});
+  const platform::String title = objc::send(listener_, sel::langFromLocale, std::string("zh_Hans"));
+  EXPECT_EQ(title, "中文（简体）");
+  EXPECT_NE(title, sim::keyboardDisplayName("zh_Hans@sw=Pinyin")) << "not the input mode's English name";
+  EXPECT_EQ(objc::send(listener_, sel::requiresLocalizedDescription, objc::Id{}, std::string("zh_Hans")),
+            "Changes the keyboard to 中文（简体）");
 }
 
 TEST_F(DynamicListenerTest, DeallocUnregistersOnlyWhenActivatorWasThereAtLoad) {
