@@ -311,24 +311,6 @@ void buildKeyboardClasses(Host& host, Ui& ui) {
   addLayoutClasses(host, ui);
 }
 
-// SpringBoard's lock screen, as the public SpringBoard class dumps show it: from iOS 7 on
-// SBLockScreenViewController, whose unlock completes in finishUIUnlockFromSource:; on iOS 6
-// SBAwayController, whose unlock completes in _finishUnlockWithSound:unlockSource:isAutoUnlock:.
-void addLockScreenClass(Host& host, Ui& ui) {
-  const auto unlocked = [&host](int source) { host.trace("unlocked", {{"source", std::to_string(source)}}); };
-  if (hasLockScreenViewController(host.systemVersion())) {
-    ClassDefinition(host.runtime(), nsObject(host), "SBLockScreenViewController")
-        .method(sel::finishUIUnlockFromSource, [unlocked](const Id&, Sel, int source) { unlocked(source); })
-        .registerClass();
-    ui.lockScreen = make(host, "SBLockScreenViewController");
-  } else {
-    ClassDefinition(host.runtime(), nsObject(host), "SBAwayController")
-        .method(kFinishUnlockWithSound, [unlocked](const Id&, Sel, bool, int source, bool) { unlocked(source); })
-        .registerClass();
-    ui.lockScreen = make(host, "SBAwayController");
-  }
-}
-
 void buildAppClasses(Host& host, Ui& ui) {
   ClassDefinition(host.runtime(), nsObject(host), "UIAlertView")
       .ivars<AlertIvars>()

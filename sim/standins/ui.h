@@ -54,6 +54,8 @@ const std::vector<std::string>& keyboardKeyNames();
 
 // Adds the platform's classes to a starting process and creates its objects.
 void buildUi(Host& host, Ui& ui);
+// SpringBoard's lock screen class, the one its system has, and its object in `ui.lockScreen`.
+void addLockScreenClass(Host& host, Ui& ui);
 // The process's layout key of that name, or nothing.
 std::optional<platform::Point> keyCenter(const Ui& ui, std::string_view name);
 // A switch of input mode rebuilds the keyboard's keys: overrides set on the old ones are gone.
