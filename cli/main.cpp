@@ -9,7 +9,7 @@
 #include "cli/cleanup.h"
 #include "cli/manual.h"
 #include "cli/program.h"
-#include "cli/words.h"
+#include "cli/language/words.h"
 
 namespace {
 

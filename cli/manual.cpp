@@ -1,6 +1,6 @@
 #include "cli/manual.h"
 
-#include "cli/command_table.h"
+#include "cli/language/command_table.h"
 #include "cli/option_table.h"
 #include "cli/options.h"
 

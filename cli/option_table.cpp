@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "cli/command_table.h"
+#include "cli/language/command_table.h"
 
 namespace orvane::cli {
 

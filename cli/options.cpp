@@ -11,7 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "cli/words.h"
+#include "cli/language/words.h"
 #include "sim/image/process_runtime.h"
 
 namespace orvane::cli {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/option_table.h"
-#include "cli/output.h"
+#include "cli/output/output.h"
 
 namespace orvane::cli {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/junit.h"
+#include "cli/output/junit.h"
 #include "cli/options.h"
-#include "cli/output.h"
-#include "cli/report.h"
+#include "cli/output/output.h"
+#include "cli/output/report.h"
 #include "rig/rig.h"
 
 namespace orvane::cli {

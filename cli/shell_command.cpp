@@ -4,11 +4,11 @@
 #include <iterator>
 #include <sstream>
 
-#include "cli/command_table.h"
+#include "cli/language/command_table.h"
 #include "cli/program.h"
-#include "cli/scenario.h"
+#include "cli/language/scenario.h"
 #include "cli/shell.h"
-#include "cli/words.h"
+#include "cli/language/words.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/ui.h"
 

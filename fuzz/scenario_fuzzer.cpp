@@ -3,7 +3,7 @@
 // itself, so the one that includes its header.
 #include <sstream>
 
-#include "cli/scenario.h"
+#include "cli/language/scenario.h"
 #include "fuzz_device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

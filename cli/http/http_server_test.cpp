@@ -1,4 +1,4 @@
-#include "cli/http_server.h"
+#include "cli/http/http_server.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

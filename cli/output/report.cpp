@@ -1,6 +1,6 @@
-#include "cli/report.h"
+#include "cli/output/report.h"
 
-#include "cli/pages.h"
+#include "cli/output/pages.h"
 #include "sim/device/trace.h"
 
 namespace orvane::cli {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/output.h"
-#include "cli/scenario.h"
+#include "cli/output/output.h"
+#include "cli/language/scenario.h"
 
 namespace orvane::cli {
 

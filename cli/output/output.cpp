@@ -1,4 +1,4 @@
-#include "cli/output.h"
+#include "cli/output/output.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "cli/live.h"
+#include "cli/live/live.h"
 
 #include <pthread.h>
 #include <sys/signalfd.h>
@@ -11,10 +11,10 @@
 #include <iostream>
 #include <random>
 
-#include "cli/command_table.h"
-#include "cli/http_server.h"
-#include "cli/pages.h"
-#include "language.h"
+#include "cli/language/command_table.h"
+#include "cli/http/http_server.h"
+#include "cli/output/pages.h"
+#include "cli/language/language.h"
 #include "settings/settings.h"
 #include "settings/switch_mode.h"
 #include "sim/device/trace.h"

@@ -1,4 +1,4 @@
-#include "cli/command_table.h"
+#include "cli/language/command_table.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "cli/http_server.h"
+#include "cli/http/http_server.h"
 
 namespace orvane::cli::http {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "cli/command_table.h"
+#include "cli/language/command_table.h"
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/plist/plist_io.h"

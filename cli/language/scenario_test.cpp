@@ -1,4 +1,4 @@
-#include "cli/scenario.h"
+#include "cli/language/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/command_table.h"
-#include "cli/live.h"
-#include "cli/pages.h"
+#include "cli/language/command_table.h"
+#include "cli/live/live.h"
+#include "cli/output/pages.h"
 #include "language.h"
 #include "rig/rig.h"
 #include "sim/plist/value_text.h"

@@ -1,4 +1,4 @@
-#include "cli/junit.h"
+#include "cli/output/junit.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,5 +1,5 @@
 // The scenario runner: a script read line by line, each line's command found by its first word.
-#include "cli/scenario.h"
+#include "cli/language/scenario.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "cli/command_table.h"
+#include "cli/language/command_table.h"
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/standins/ui.h"

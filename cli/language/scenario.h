@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/output.h"
+#include "cli/output/output.h"
 #include "sim/device/device.h"
 
 namespace orvane::cli {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/words.h"
+#include "cli/language/words.h"
 #include "platform/uikit.h"
 #include "platform/value.h"
 

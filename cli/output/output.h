@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/report.h"
+#include "cli/output/report.h"
 #include "platform/value.h"
 #include "sim/device/trace.h"
 

@@ -1,4 +1,4 @@
-#include "cli/pages.h"
+#include "cli/output/pages.h"
 
 namespace orvane::cli::pages {
 

@@ -1,0 +1,2 @@
+// Must not compile: how the language runs a line is private to it.
+#include "cli/language/runner.h"
