@@ -3,7 +3,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "cli/live/live.h"
+#include "cli/live/front.h"
 #include "cli/program.h"
 
 namespace orvane::cli {

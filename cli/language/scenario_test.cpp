@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "cli/language/command_table.h"
-#include "cli/live/live.h"
+#include "cli/live/session.h"
 #include "cli/output/pages.h"
 #include "language.h"
 #include "rig/rig.h"

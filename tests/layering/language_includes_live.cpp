@@ -1,2 +1,2 @@
 // Must not compile: the scenario language knows nothing of the live session that runs it.
-#include "cli/live/live.h"
+#include "cli/live/session.h"

@@ -6,14 +6,13 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/output/output.h"
 #include "cli/language/scenario.h"
+#include "cli/output/output.h"
 
 namespace orvane::cli {
 
@@ -66,7 +65,8 @@ class LiveSession {
   LineOutcome runLine(const std::string& line, const std::string& file);
   // Runs the lines of one action; the error of the first that did not run or hold, or nothing.
   std::string run(const std::string& lines);
-  std::string viewLocked(std::uint64_t since, bool ok, const std::string& error);
+  // The answer to a request: whether it went through, its error, and `view`'s state and events.
+  std::string answer(std::uint64_t since, bool ok, const std::string& error);
   // The `expect` lines for what the page shows after an action: the input modes, the label and the
   // switcher menu asked for, the alerts that came up.
   std::vector<std::string> expectations(const std::vector<std::string>& lines);
@@ -87,18 +87,6 @@ class LiveSession {
   };
   std::deque<Press> presses_;
   int line_ = 0;
-  mutable std::mutex mutex_;
 };
-
-// Serves the session's page on 127.0.0.1:`port` (0: any free port) until SIGINT or SIGTERM; prints
-// the page's address, with its secret token, on a line of its own to `out`. Exit status 0, or 2
-// when the port cannot be had.
-int serveLive(LiveSession& session, int port, std::ostream& out);
-
-// The page: the phone, the controls beside it, the trace, the recorder, with `token` in it; and
-// its script and its style, served from the page's own paths.
-std::string livePage(const std::string& token);
-std::string liveScript();
-std::string liveStyle();
 
 }  // namespace orvane::cli

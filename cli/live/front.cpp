@@ -1,0 +1,228 @@
+#include "cli/live/front.h"
+
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <random>
+
+#include "cli/http/http_server.h"
+#include "cli/output/pages.h"
+
+namespace orvane::cli {
+
+namespace {
+// Requests per second the server answers before it refuses with 429.
+constexpr int kRequestsPerSecond = 200;
+}  // namespace
+
+namespace {
+
+std::string newToken() {
+  std::random_device random;
+  std::string token;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", random());
+    token += part;
+  }
+  return token;
+}
+
+// Constant time, so that the token cannot be guessed a character at a time.
+bool sameToken(const std::string& given, const std::string& token) {
+  if (given.size() != token.size()) return false;
+  unsigned char diff = 0;
+  for (std::size_t i = 0; i < token.size(); ++i) diff |= static_cast<unsigned char>(given[i] ^ token[i]);
+  return diff == 0;
+}
+
+// The token in the cookie the page's first answer set (HttpOnly, SameSite=Strict: only this
+// origin's own pages send it).
+std::string_view cookieToken(const http::Request& request) {
+  const std::string_view cookies = request.header("cookie").value_or("");
+  constexpr std::string_view kName = "orvane-token=";
+  for (std::size_t at = 0; at < cookies.size();) {
+    const std::size_t start = cookies.find_first_not_of(' ', at);
+    if (start == std::string::npos) break;
+    const std::size_t end = std::min(cookies.find(';', start), cookies.size());
+    const std::string_view cookie = cookies.substr(start, end - start);
+    if (cookie.starts_with(kName)) return cookie.substr(kName.size());
+    at = end + 1;
+  }
+  return "";
+}
+
+// The token a request gives: for the page, in its address or in the cookie the page's first answer
+// set; for everything else, in the X-Orvane-Token header only (a link or a form cannot set one).
+std::string_view givenToken(const http::Request& request) {
+  // The page and its stream of events (EventSource sets no header) may give it in the cookie.
+  if (request.path == "/api/events") return cookieToken(request);
+  if (request.path != "/") return request.header("x-orvane-token").value_or("");
+  if (auto token = request.param("token")) return *token;
+  return cookieToken(request);
+}
+
+// A fixed window of one second.
+class RateLimit {
+ public:
+  bool take() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - windowStart_ >= std::chrono::seconds(1)) {
+      windowStart_ = now;
+      count_ = 0;
+    }
+    return ++count_ <= kRequestsPerSecond;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point windowStart_{};
+  int count_ = 0;
+};
+
+std::uint64_t sinceOf(const http::Request& request) {
+  const std::string_view text = request.param("since").value_or("");
+  std::uint64_t n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  return ec == std::errc() && end == text.data() + text.size() ? n : 0;
+}
+
+// What the server hands out: the page (with the token in it), its script and its style.
+struct Page {
+  std::string html;
+  std::string script;
+  std::string style;
+  std::string token;
+};
+
+bool ownFile(const http::Request& request) { return request.path == "/live.js" || request.path == "/live.css"; }
+
+// Every request, once its head has arrived: the loopback address and this port as its host (no
+// other name resolves here, so a page elsewhere cannot reach the device by rebinding its name), no
+// foreign origin, the token, and then the rate of the requests that carry it. Refused before they
+// are counted: requests without the token (a flood from another page or process) spend none of the
+// budget, so they cannot starve the page's own.
+std::optional<http::Response> screen(const http::Request& request, const std::string& token, RateLimit& rate,
+                                     int port) {
+  const auto fromHere = [port](std::string_view value, const std::string& scheme) {
+    return value == scheme + "127.0.0.1:" + std::to_string(port) ||
+           value == scheme + "localhost:" + std::to_string(port);
+  };
+  if (!fromHere(request.header("host").value_or(""), "")) return http::Response::text(421, "not this server's address");
+  if (auto origin = request.header("origin"); origin && !fromHere(*origin, "http://")) {
+    return http::Response::text(403, "a foreign origin");
+  }
+  if (request.method != "GET" && request.method != "POST") return http::Response::text(405, "GET or POST only");
+  // The page's script and style hold nothing of the device, and are not counted either.
+  if (ownFile(request)) return std::nullopt;
+  if (!sameToken(std::string(givenToken(request)), token))
+    return http::Response::text(403, "no token, or not this server's");
+  if (!rate.take()) {
+    http::Response busy = http::Response::text(429, "too many requests");
+    busy.headers.emplace_back("Retry-After", "1");  // the page waits that long and sends again
+    return busy;
+  }
+  return std::nullopt;
+}
+
+http::Response content(std::string body, std::string type) {
+  http::Response r;
+  r.body = std::move(body);
+  r.contentType = std::move(type);
+  return r;
+}
+
+// The page, and what it asks of the session.
+http::Response route(const http::Request& request, LiveSession& session, const Page& page) {
+  const bool get = request.method == "GET";
+  http::Response r = http::Response::text(404, "no such page");
+  if (get && request.path == "/") {
+    // The page runs its own script only (no inline script or style), talks to this server only,
+    // and is never framed. The token goes into a cookie only this origin's page requests carry, so
+    // that a reload of the page, whose address no longer holds it, still finds it.
+    r = content(page.html, "text/html; charset=utf-8");
+    r.headers.emplace_back(
+        "Content-Security-Policy",
+        "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src data:; "
+        "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+    r.headers.emplace_back("Set-Cookie", "orvane-token=" + page.token + "; Path=/; HttpOnly; SameSite=Strict");
+  } else if (get && request.path == "/live.js") {
+    // The script and the style hold nothing of the device: they are the same for everyone.
+    r = content(page.script, "text/javascript; charset=utf-8");
+  } else if (get && request.path == "/live.css") {
+    r = content(page.style, "text/css; charset=utf-8");
+  } else if (get && request.path == "/api/view") {
+    r = content(session.view(sinceOf(request)), "application/json");
+  } else if (request.method == "POST" && request.path == "/api/act") {
+    if (request.header("content-type").value_or("").starts_with("text/plain")) {
+      r = content(session.act(request.body, sinceOf(request), std::string(request.param("press").value_or(""))),
+                  "application/json");
+    } else {
+      r = http::Response::text(415, "an action is text/plain lines");
+    }
+  } else if (get && request.path == "/api/events") {
+    // The session's event count each time it grows, as server-sent events: a page in another tab,
+    // or lines sent by another client, show at once.
+    r = content("retry: 1000\ndata: " + std::to_string(session.next()) + "\n\n", "text/event-stream");
+    r.stream = true;
+  } else if (get && request.path == "/api/scenario") {
+    r = content(session.scenario(), "text/plain; charset=utf-8");
+    r.headers.emplace_back("Content-Disposition", "attachment; filename=\"live-session.scn\"");
+  }
+  r.headers.emplace_back("Cache-Control", "no-store");
+  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  r.headers.emplace_back("Referrer-Policy", "no-referrer");
+  return r;
+}
+
+}  // namespace
+
+std::string livePage(const std::string& token) { return pages::fill(pages::kLivePage, {{"<!-- token -->", token}}); }
+std::string liveScript() { return std::string(pages::kDeviceScript) + std::string(pages::kLiveScript); }
+std::string liveStyle() { return std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle); }
+
+int serveLive(LiveSession& session, int port, std::ostream& out) {
+  // SIGINT and SIGTERM end the server between two requests: they are held, and read from a
+  // descriptor the server watches beside its sockets.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int stop = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+
+  const std::string token = newToken();
+  const Page page{livePage(token), liveScript(), liveStyle(), token};
+  RateLimit rate;
+  int bound = 0;
+  http::Server* served = nullptr;
+  http::Server server(
+      http::Limits{}, [&](const http::Request& request) { return screen(request, token, rate, bound); },
+      [&](const http::Request& request) {
+        const std::size_t before = session.next();
+        http::Response answer = route(request, session, page);
+        if (session.next() != before && served != nullptr)
+          served->push("data: " + std::to_string(session.next()) + "\n\n");
+        return answer;
+      });
+  served = &server;
+  bound = stop < 0 ? 0 : server.listen(port);
+  if (bound == 0) {
+    std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << port << "\n";
+    if (stop >= 0) ::close(stop);
+    return 2;
+  }
+  out << "http://127.0.0.1:" << bound << "/?token=" << token << '\n'
+      << "Open that address in a browser on this machine; Ctrl-C stops the device.\n"
+      << std::flush;  // at once, for whoever reads the address from a pipe
+  server.serve(stop);
+  ::close(stop);
+  return 0;
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,226 @@
+#include "cli/live/session.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "cli/language/command_table.h"
+#include "cli/language/language.h"
+#include "settings/settings.h"
+#include "settings/switch_mode.h"
+#include "sim/device/trace.h"
+#include "sim/plist/value_text.h"
+
+namespace orvane::cli {
+
+namespace {
+
+// A request's lines are few and short: a press on the page is a handful of commands.
+constexpr std::size_t kMaxLine = 2048;
+constexpr std::size_t kMaxLinesPerAction = 32;
+// Presses remembered, so that one sent again is not run twice.
+constexpr std::size_t kPressesKept = 256;
+
+std::string firstWord(const std::string& line) {
+  const std::size_t start = line.find_first_not_of(' ');
+  if (start == std::string::npos) return "";
+  return line.substr(start, line.find(' ', start) - start);
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+std::string textWord(const std::string& s) { return sim::formatStringText(s); }
+
+}  // namespace
+
+LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream& errors)
+    : device_(device), runner_(device, output), errors_(errors) {
+  runner_.boundHistory();
+  output.setObserver([this](const sim::TraceEvent& event, const std::string& json) {
+    events_.push_back(json);
+    if (event.kind == "label") {
+      if (const std::string* text = event.field("text")) labels_[event.process] = *text;
+    } else if (event.kind == "switcher-list") {
+      if (const std::string* list = event.field("list")) switcherLists_[event.process] = *list;
+    } else if (event.kind == "alert") {
+      const auto field = [&event](const char* name) {
+        const std::string* v = event.field(name);
+        return v != nullptr ? textWord(*v) : std::string("\"\"");
+      };
+      newAlerts_.push_back("expect alert " + textWord(event.process) + " " + field("title") + " " + field("message") +
+                           " " + field("button"));
+    }
+  });
+}
+
+bool LiveSession::allowed(const std::string& line) {
+  const std::string command = firstWord(line);
+  const CommandRow* row = commandRow(command);
+  return line.size() <= kMaxLine && line.find('\0') == std::string::npos && row != nullptr && row->livePage;
+}
+
+LiveSession::LineOutcome LiveSession::runLine(const std::string& line, const std::string& file) {
+  errors_.str("");
+  const auto result = runner_.runLine(line, file, ++line_);
+  if (result == ScenarioRunner::LineResult::kOk) {
+    script_.push_back(line);
+    return {};
+  }
+  std::string error = errors_.str();
+  error = error.substr(0, error.find('\n'));
+  if (error.empty())
+    error = result == ScenarioRunner::LineResult::kFailed ? "the expectation failed" : "the line could not be run";
+  return {error, result != ScenarioRunner::LineResult::kBadLine};
+}
+
+LiveSession::SetUp LiveSession::setUp(const std::string& script, const std::string& name) {
+  SetUp out;
+  for (const std::string& line : splitLines(script)) {
+    if (line.front() == '#') continue;
+    const LineOutcome outcome = runLine(line, name);
+    if (outcome.error.empty()) continue;
+    if (out.error.empty()) out.error = outcome.error;
+    if (!outcome.ran) {
+      out.status = 2;
+      break;
+    }
+    out.status = 1;
+  }
+  newAlerts_.clear();  // the set-up's own lines are in the scenario; its alerts were never shown
+  return out;
+}
+
+std::vector<std::string> LiveSession::expectations(const std::vector<std::string>& lines) {
+  std::vector<std::string> out = std::move(newAlerts_);
+  newAlerts_.clear();
+  // Names are read as the language reads them and written back quoted where they need it, so a
+  // name with a space, a quote or a newline is one word of the saved scenario.
+  for (const std::string& line : lines) {
+    const std::vector<Token> words = tokenize(line);
+    if (words.size() < 2) continue;
+    const std::string& command = words[0].text;
+    const std::string& process = words[1].text;
+    if (command == "label" && labels_.contains(process) &&
+        (words.size() == 2 || words[2].text == "International-Key")) {
+      out.push_back("expect label " + textWord(process) + " " + textWord(labels_[process]));
+    }
+    if ((command == "long-press" || command == "switcher") && switcherLists_.contains(process)) {
+      out.push_back("expect switcher " + textWord(process) + " " + switcherLists_[process]);
+    }
+  }
+  for (const auto& p : device_.processes()) {
+    if (auto mode = p->currentInputMode()) {
+      out.push_back("expect input-mode " + (p->isSpringBoard() ? std::string("springboard") : textWord(p->name())) +
+                    " " + textWord(*mode));
+    }
+  }
+  return out;
+}
+
+std::string LiveSession::act(const std::string& text, std::uint64_t since, const std::string& press) {
+  if (const auto done = std::ranges::find(presses_, press, &Press::name); !press.empty() && done != presses_.end()) {
+    return answer(since, done->error.empty(), done->error);
+  }
+  const std::string error = run(text);
+  if (!press.empty()) {
+    if (presses_.size() == kPressesKept) presses_.pop_front();
+    presses_.push_back({press, error});
+  }
+  return answer(since, error.empty(), error);
+}
+
+std::string LiveSession::run(const std::string& text) {
+  const std::vector<std::string> lines = splitLines(text);
+  if (lines.empty() || lines.size() > kMaxLinesPerAction) {
+    return "an action is 1 to " + std::to_string(kMaxLinesPerAction) + " lines";
+  }
+  for (const std::string& line : lines) {
+    if (!allowed(line)) return "the page may not send '" + firstWord(line) + "'";
+  }
+  std::string error;
+  std::vector<std::string> ran;
+  for (const std::string& line : lines) {
+    error = runLine(line, "live").error;
+    if (!error.empty()) break;  // a line that could not be run, or an expectation that failed
+    ran.push_back(line);
+  }
+  // What the page now shows, kept in the scenario as expectations (they hold: they were read off
+  // the device a moment ago).
+  for (const std::string& expect : expectations(ran)) runLine(expect, "live");
+  return error;
+}
+
+std::size_t LiveSession::next() const { return events_.size(); }
+
+std::string LiveSession::view(std::uint64_t since) { return answer(since, true, ""); }
+
+std::string LiveSession::answer(std::uint64_t since, bool ok, const std::string& error) {
+  std::string out = std::string("{\"ok\":") + (ok ? "true" : "false");
+  if (!error.empty()) out += ",\"error\":" + sim::jsonString(error);
+  out += ",\"next\":" + std::to_string(events_.size()) + ",\"events\":[";
+  for (std::size_t i = std::min<std::uint64_t>(since, events_.size()); i < events_.size(); ++i) {
+    out += (i > since ? "," : "") + events_[i];
+  }
+  out += "],\"keyboards\":[";
+  bool first = true;
+  for (const auto& mode : device_.activeInputModes()) {
+    out += std::string(first ? "" : ",") + "{\"id\":" + sim::jsonString(mode.identifier.value_or("")) +
+           ",\"name\":" + sim::jsonString(mode.displayName.value_or("")) + "}";
+    first = false;
+  }
+  // The settings file is read once, for the state; what the extension reads is taken from that.
+  const Value state = runner_.state();
+  out += "],\"reads\":" + settingsRead(state) + ",\"state\":" + valueJson(state) + "}";
+  return out;
+}
+
+// What the extension reads from the settings file, key by key, as its own functions read it, and
+// the keys that took their default (absent, or of a type with no reading): the settings pane shows
+// these, not the file's raw values, so that Apply changes only what the user changed.
+std::string LiveSession::settingsRead(const Value& state) {
+  const Value* settings = state.dictionary() != nullptr ? find(*state.dictionary(), "settings") : nullptr;
+  const Dictionary* stored = settings != nullptr ? settings->dictionary() : nullptr;
+  const Dictionary file = stored != nullptr ? *stored : Dictionary{};
+  std::vector<std::string> defaults;
+  const auto reads = [&file](std::string_view key, auto reading) {
+    const Value* v = find(file, key);
+    return v != nullptr && (v->*reading)().has_value();
+  };
+  if (!reads(kEnabledKey, &Value::boolReading)) defaults.emplace_back(kEnabledKey);
+  if (!reads(kModeKey, &Value::int32Reading)) defaults.emplace_back(kModeKey);
+  if (!reads(kIconKey, &Value::int32Reading)) defaults.emplace_back(kIconKey);
+  const Value* defaultKeyboard = find(file, kDefaultKeyboardKey);
+  const std::string* chosen = defaultKeyboard != nullptr ? defaultKeyboard->string() : nullptr;
+  std::string out =
+      std::string("{\"enabled\":") + (isEnabled(file) ? "true" : "false") +
+      ",\"mode\":" + std::to_string(switchModeOf(file)) + ",\"icon\":" + std::to_string(labelStyleOf(file)) +
+      ",\"DefaultKeyboard\":" + (chosen != nullptr ? sim::jsonString(*chosen) : "null") + ",\"SelectedKeyboards\":[";
+  const Value* selected = find(file, kSelectedKeyboardsKey);
+  bool first = true;
+  if (const Array* list = selected != nullptr ? selected->array() : nullptr) {
+    for (const Value& element : *list) {
+      if (const std::string* id = element.string()) {
+        out += (first ? "" : ",") + sim::jsonString(*id);
+        first = false;
+      }
+    }
+  }
+  out += "],\"defaults\":[";
+  for (std::size_t i = 0; i < defaults.size(); ++i) out += (i > 0 ? "," : "") + sim::jsonString(defaults[i]);
+  return out + "]}";
+}
+
+std::string LiveSession::scenario() const {
+  std::string out = "# A session of the live device (orvane-sim serve); orvane-sim run replays it.\n";
+  for (const std::string& line : script_) out += line + "\n";
+  return out;
+}
+
+}  // namespace orvane::cli
