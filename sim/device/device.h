@@ -82,7 +82,7 @@ class Device {
   // real runtime, whose classes are one per OS process). This device process then plays the
   // platform's daemons for them: the preference daemon (the one writer of every domain), the Darwin
   // and distributed notification buses, the run loop that hands out main-queue turns, Activator's
-  // dispatch and the clock of the trace. See sim/device/separate.cpp.
+  // dispatch and the clock of the trace. See sim/device/remote_process.cpp.
   // Files kept in memory (Storage::kInMemory) are this process's alone: refused here.
   void setSeparateProcesses(bool separate);
 

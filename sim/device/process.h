@@ -190,7 +190,7 @@ class LocalProcess final : public Process,
   std::optional<std::string> currentInputMode() const override;
   bool keyboardShown() const override;
 
-  // In an OS process of its own (sim/device/separate.cpp): boots when the device asks, serves the
+  // In an OS process of its own (sim/device/remote_process.cpp): boots when the device asks, serves the
   // device's calls over the connection `fd` until the device closes it, then exits.
   [[noreturn]] void serveDevice(int fd);
   // What it does there when the device asks it to crash or hang.
@@ -285,7 +285,7 @@ class LocalProcess final : public Process,
  private:
   void buildClasses();
   // Serves one call of the device (the protocol's call number `call`): its result, and the state
-  // expectations read as it now is (sim/device/separate.cpp).
+  // expectations read as it now is (sim/device/remote_process.cpp).
   Value serve(std::size_t call, const Array& arguments);
   SeparateState snapshot();
   void deliverLocal(const platform::Notification& notification);

@@ -1,7 +1,7 @@
 // The calls between the device process and a process in an OS process of its own (the real
 // runtime), as two tables: what the device asks of a process, each the process's own member served
 // in its OS process, and what a process asks of the device process, which plays the platform's
-// daemons and buses for it. See sim/device/separate.cpp.
+// daemons and buses for it. See sim/device/remote_process.cpp.
 #pragma once
 
 #include <map>
