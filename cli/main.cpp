@@ -7,9 +7,9 @@
 #include <iostream>
 
 #include "cli/cleanup.h"
+#include "cli/language/words.h"
 #include "cli/manual.h"
 #include "cli/program.h"
-#include "cli/language/words.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/output/junit.h"
 #include "cli/options.h"
+#include "cli/output/junit.h"
 #include "cli/output/output.h"
 #include "cli/output/report.h"
 #include "rig/rig.h"

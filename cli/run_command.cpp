@@ -7,9 +7,9 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/language/scenario.h"
 #include "cli/output/pages.h"
 #include "cli/program.h"
-#include "cli/language/scenario.h"
 
 namespace orvane::cli {
 

@@ -5,10 +5,10 @@
 #include <sstream>
 
 #include "cli/language/command_table.h"
-#include "cli/program.h"
 #include "cli/language/scenario.h"
-#include "cli/shell.h"
 #include "cli/language/words.h"
+#include "cli/program.h"
+#include "cli/shell.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/ui.h"
 

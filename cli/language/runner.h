@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "cli/output/output.h"
 #include "cli/language/scenario.h"
+#include "cli/output/output.h"
 #include "language.h"
 #include "sim/device/device.h"
 
