@@ -57,14 +57,16 @@ void LocalProcess::CFPreferencesSetAppValue(std::string_view key, const std::opt
   }
   if (preferenceDaemonTakesEachSet(version_)) {
     // The daemon receives the value as it is set, and the process's own copy holds it at once,
-    // whether or not the daemon's write of the file succeeds.
+    // whether or not the daemon's write of the file succeeds. A copy not yet built is built from the
+    // file at the next read, which holds the value once written: only a failed write builds it now.
+    const bool written = device_.writePreference(name(), key, value, app);
+    if (written && !preferenceViews_.contains(app)) return;
     Dictionary& view = preferenceView(app);
     if (value) {
       view.insert_or_assign(std::string(key), *value);
     } else {
       view.erase(std::string(key));
     }
-    device_.writePreference(name(), key, value, app);
     return;
   }
   // Held by the process until it synchronizes a domain (or stops): the file does not hold it yet.
