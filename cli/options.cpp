@@ -13,6 +13,7 @@
 
 #include "cli/language/words.h"
 #include "sim/image/process_runtime.h"
+#include "sim/trace/event_kinds.h"
 
 namespace orvane::cli {
 
@@ -244,7 +245,7 @@ std::string unusedOption(const std::string& command, const Options& options) {
   if (options.jobs > 1 && (options.report || options.stateJson || options.failFast || options.root)) {
     return "-j runs files apart: not with --report, --state-json, --fail-fast or --root";
   }
-  const std::vector<std::string> kinds = eventKinds();
+  const std::vector<std::string> kinds = sim::eventKinds();
   for (const std::string& kind : options.output.only) {
     if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) {
       return "--only: no event kind '" + kind + "'" + didYouMean(kind, kinds);

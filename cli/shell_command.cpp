@@ -11,6 +11,7 @@
 #include "cli/shell.h"
 #include "sim/plist/value_text.h"
 #include "sim/standins/ui.h"
+#include "sim/trace/event_kinds.h"
 
 namespace orvane::cli {
 
@@ -37,7 +38,7 @@ std::vector<std::string> expectationCompletions(const std::vector<std::string>& 
     if (event) out.emplace_back("*");
     return out;
   }
-  if (n == 3 && event) return eventKinds();
+  if (n == 3 && event) return sim::eventKinds();
   if (n == 3 && what == "input-mode") return keyboards;
   return {};
 }

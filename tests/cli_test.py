@@ -91,6 +91,22 @@ class JsonStream(unittest.TestCase):
         self.assertEqual((depth, node, value["mode"]), (200, True, 2))
         self.assertFalse([e for e in events if any(k.endswith("JsonError") for k in e)])
 
+    def test_a_removal_is_not_a_stored_string_and_every_value_is_carried_whole(self):
+        # The device hands the output the values it traced: a string that reads "(removed)" is a
+        # value, a removal is not, and the value of a field is never its text read back.
+        path = scenario('pref set com.example.d K "(removed)"\npref remove com.example.d K\n'
+                        'pref set com.example.d K [1, "two words", <0a>, date(0.5)]\n')
+        for runtime in ("fast", "objc"):
+            with self.subTest(runtime=runtime):
+                out = run(["run", "--runtime=" + runtime, "--trace=json", "--only=pref-write", path])
+                self.assertEqual(out.returncode, 0, out.stderr)
+                stored, removed, listed = [json.loads(line) for line in out.stdout.decode().splitlines()[:3]]
+                self.assertEqual((stored["value"], stored["valueJson"]), ("(removed)", "(removed)"))
+                self.assertEqual(removed["value"], "(removed)")
+                self.assertNotIn("valueJson", removed)
+                self.assertEqual(listed["valueJson"], [1, "two words", {"data": "0a"}, {"date": 0.5}])
+                self.assertEqual(listed["value"], '[1, "two words", <0a>, date(0.5)]')
+
     def test_bytes_that_are_not_utf8_are_escaped_not_lost(self):
         path = scenario('say "caf\\xe9 \\xff"\n')
         out = run(["run", "--trace=json", path])

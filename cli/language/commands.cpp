@@ -28,7 +28,7 @@ void ScenarioRunner::Impl::version(Args& args) {
   args.end();
   if (!std::isfinite(version) || version <= 0) throw BadLine("the version number must be finite and positive");
   device.setVersion(version);
-  device.trace().add("device", "version", {{"value", sim::formatValueText(Value(device.version()))}});
+  device.trace().add("device", "version", {{"value", sim::FieldValue::of(Value(device.version()))}});
 }
 
 void ScenarioRunner::Impl::keyboardMethods(Args& args) {
@@ -42,7 +42,7 @@ void ScenarioRunner::Impl::keyboardMethods(Args& args) {
       : forms == "version" ? std::nullopt
                            : throw unknownChoice(word, "form", commandChoices("keyboard-methods"));
   device.setKeyboardStepForms(chosen);
-  device.trace().add("device", "keyboard-methods", {{"value", forms}});
+  device.trace().add("device", "keyboard-methods", {{"value", sim::FieldValue::of(Value(forms))}});
 }
 
 void ScenarioRunner::Impl::appIcon(Args& args) {
@@ -231,7 +231,7 @@ void ScenarioRunner::Impl::showContents(Args& args) {
   const auto parsed = bytes ? sim::parsePlist(*bytes) : std::nullopt;
   if (parsed) {
     fields.emplace_back("format", parsed->format == sim::PlistFormat::kXml ? "xml" : "binary");
-    fields.emplace_back("value", sim::formatValueText(parsed->value));
+    fields.emplace_back("value", sim::FieldValue::of(parsed->value));
   } else {
     fields.emplace_back("format", !device.files().exists(path) ? "missing"
                                   : bytes                      ? "not a property list"
@@ -244,7 +244,7 @@ void ScenarioRunner::Impl::showContents(Args& args) {
 // state: the device's state as one value (JSON with --trace json).
 void ScenarioRunner::Impl::showState(Args& args) {
   args.end();
-  device.trace().add("scenario", "state", {{"value", sim::formatValueText(state())}});
+  device.trace().add("scenario", "state", {{"value", sim::FieldValue::of(state())}});
 }
 
 void ScenarioRunner::Impl::fault(Args& args) {
@@ -378,7 +378,7 @@ void ScenarioRunner::Impl::writeBytes(const std::string& path, const std::string
   if (value) {
     // What the file holds, which an XML file's whole-second dates can make differ from `value`.
     const auto stored = sim::parsePlist(bytes);
-    fields.emplace_back("value", sim::formatValueText(stored ? stored->value : *value));
+    fields.emplace_back("value", sim::FieldValue::of(stored ? stored->value : *value));
   }
   device.trace().add("device", "file-write", std::move(fields));
 }

@@ -7,6 +7,7 @@
 #include "sim/plist/plist_io.h"
 #include "sim/plist/value_text.h"
 #include "sim/storage/file_store.h"
+#include "sim/trace/event_kinds.h"
 
 namespace orvane::cli {
 
@@ -32,8 +33,7 @@ std::optional<TraceEvent> ScenarioRunner::Impl::nextOf(const std::string& proces
 
 bool fieldsMatch(const TraceEvent& e, const std::vector<std::pair<std::string, std::string>>& wanted) {
   for (const auto& [key, value] : wanted) {
-    const std::string* actual = e.field(key);
-    if (actual == nullptr || *actual != value) return false;
+    if (e.fieldText(key) != value) return false;
   }
   return true;
 }
@@ -191,8 +191,8 @@ void ScenarioRunner::Impl::expectEvent(Args& args, const std::string& what) {
   const std::string kind = args.word("kind");
   // A kind or a field the trace never has makes an expectation that could never hold (or never
   // fail): the line cannot be run.
-  const std::vector<std::string>* known = eventFields(kind);
-  if (known == nullptr) throw args.badWord("no event kind '" + kind + "'" + didYouMean(kind, eventKinds()));
+  const std::vector<std::string>* known = sim::eventFields(kind);
+  if (known == nullptr) throw args.badWord("no event kind '" + kind + "'" + didYouMean(kind, sim::eventKinds()));
   std::vector<std::pair<std::string, std::string>> fields;
   while (args.more()) {
     const std::string field = args.word("field=value");

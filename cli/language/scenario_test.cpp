@@ -13,6 +13,7 @@
 #include "language.h"
 #include "rig/rig.h"
 #include "sim/plist/value_text.h"
+#include "sim/trace/event_kinds.h"
 
 namespace orvane::cli {
 namespace {
@@ -44,7 +45,7 @@ TEST(ScenarioLanguage, EveryEventTheSuiteMakesIsListed) {
     runScript(device, script);
     for (const sim::TraceEvent& e : device.device().trace().events()) {
       ++events;
-      const std::vector<std::string>* fields = eventFields(e.kind);
+      const std::vector<std::string>* fields = sim::eventFields(e.kind);
       ASSERT_NE(fields, nullptr) << "an unlisted kind: " << sim::Trace::text(e);
       for (const auto& [key, value] : e.fields) {
         EXPECT_NE(std::find(fields->begin(), fields->end(), key), fields->end())

@@ -16,9 +16,4 @@ std::string didYouMean(std::string_view word, const std::vector<std::string>& ca
 // "a, b or c" (`last` "or"), "a, b and c" (`last` "and").
 std::string wordList(const std::vector<std::string>& words, std::string_view last);
 
-// Every kind of trace event and the fields it carries (docs/scenarios.md, "The trace"): nullptr
-// for a kind the trace never has.
-const std::vector<std::string>* eventFields(std::string_view kind);
-std::vector<std::string> eventKinds();
-
 }  // namespace orvane::cli

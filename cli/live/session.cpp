@@ -7,7 +7,7 @@
 #include "cli/language/language.h"
 #include "settings/settings.h"
 #include "settings/switch_mode.h"
-#include "sim/device/trace.h"
+#include "sim/trace/trace.h"
 #include "sim/plist/value_text.h"
 
 namespace orvane::cli {
@@ -48,7 +48,7 @@ LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream
     if (event.kind == "label") {
       if (const std::string* text = event.field("text")) labels_[event.process] = *text;
     } else if (event.kind == "switcher-list") {
-      if (const std::string* list = event.field("list")) switcherLists_[event.process] = *list;
+      if (auto list = event.fieldText("list")) switcherLists_[event.process] = std::move(*list);
     } else if (event.kind == "alert") {
       const auto field = [&event](const char* name) {
         const std::string* v = event.field(name);

@@ -13,11 +13,6 @@ namespace orvane::cli {
 
 namespace {
 
-// Fields that hold values in the text form of values; JSON shows them as JSON as well.
-bool holdsValue(std::string_view field) {
-  return field == "value" || field == "list" || field == "userInfo" || field == "displayNames";
-}
-
 std::string jsonNumber(double d) {
   if (std::isnan(d)) return "\"nan\"";
   if (std::isinf(d)) return d > 0 ? "\"inf\"" : "\"-inf\"";
@@ -93,18 +88,11 @@ std::string valueJson(const Value& value) {
 JsonMembers eventMembers(const sim::TraceEvent& event) {
   JsonMembers members;
   members.reserve(event.fields.size());
-  for (const auto& [key, value] : event.fields) {
-    members.emplace_back(key, sim::jsonString(value));
-    if (holdsValue(key)) {
-      // Every value a file can hold reads back from its text form, however deep; should one not,
-      // the event says why rather than drop its twin silently.
-      const auto parsed = sim::parseValueText(value, sim::kMaxPlistDepth);
-      if (parsed.value) {
-        members.emplace_back(key + "Json", valueJson(*parsed.value));
-      } else {
-        members.emplace_back(key + "JsonError", sim::jsonString(parsed.error));
-      }
-    }
+  for (const auto& [key, field] : event.fields) {
+    // A value comes in the text form of values, and as JSON beside it.
+    const Value* value = field.value();
+    members.emplace_back(key, sim::jsonString(value != nullptr ? sim::formatValueText(*value) : *field.text()));
+    if (value != nullptr) members.emplace_back(key + "Json", valueJson(*value));
   }
   return members;
 }
@@ -122,7 +110,7 @@ std::string eventText(const sim::TraceEvent& event) {
   std::string out = "[" + event.process + "] " + event.kind;
   bool first = true;
   for (const auto& [key, value] : event.fields) {
-    out += " " + (first ? "" : key + "=") + sim::Trace::textValue(key, value);
+    out += " " + (first ? "" : key + "=") + sim::Trace::textOf(value);
     first = false;
   }
   return out;

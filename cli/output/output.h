@@ -13,7 +13,7 @@
 
 #include "cli/output/report.h"
 #include "platform/value.h"
-#include "sim/device/trace.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::cli {
 

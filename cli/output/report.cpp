@@ -1,7 +1,7 @@
 #include "cli/output/report.h"
 
 #include "cli/output/pages.h"
-#include "sim/device/trace.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::cli {
 

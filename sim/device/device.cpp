@@ -50,8 +50,8 @@ bool Device::setKeyboards(const std::vector<Keyboard>& keyboards) {
     names.emplace_back(k.identifier == kNoIdentifier ? std::string(kNoIdentifier)
                                                      : k.displayName.value_or(keyboardDisplayName(k.identifier)));
   }
-  Trace::Fields fields = {{"list", formatValueText(Value(std::move(shown)))},
-                          {"displayNames", formatValueText(Value(std::move(names)))}};
+  Trace::Fields fields = {{"list", FieldValue::of(Value(std::move(shown)))},
+                          {"displayNames", FieldValue::of(Value(std::move(names)))}};
   const auto result =
       preferences_.set(platform::names::kAppleKeyboardsKey, Value(std::move(stored)), kGlobalPreferencesDomain);
   traceMovedAside(result, kGlobalPreferencesDomain);
@@ -107,7 +107,7 @@ bool Device::writePreference(std::string_view who, std::string_view key, const s
   trace_.add(std::string(who), result.written ? "pref-write" : "pref-write-failed",
              {{"domain", std::string(domain)},
               {"key", std::string(key)},
-              {"value", value ? formatValueText(*value) : "(removed)"}});
+              {"value", value ? FieldValue::of(*value) : "(removed)"}});
   return result.written;
 }
 
@@ -237,7 +237,7 @@ void Device::postDistributed(Process& from, const platform::Notification& notifi
     return;
   }
   Trace::Fields fields = {{"name", notification.name}};
-  if (notification.userInfo) fields.emplace_back("userInfo", formatValueText(Value(*notification.userInfo)));
+  if (notification.userInfo) fields.emplace_back("userInfo", FieldValue::of(Value(*notification.userInfo)));
   from.trace("distributed-post", std::move(fields));
   for (const auto& p : processes_) {
     if (!p->ended() && p->observesDistributed(notification.name)) p->queueDistributedDelivery(notification);

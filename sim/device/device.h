@@ -14,7 +14,7 @@
 #include "platform/uikit.h"
 #include "sim/device/channel.h"
 #include "sim/device/process.h"
-#include "sim/device/trace.h"
+#include "sim/trace/trace.h"
 #include "sim/storage/fault_injection.h"
 #include "sim/storage/file_store.h"
 #include "sim/storage/preference_store.h"

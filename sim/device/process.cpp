@@ -273,7 +273,7 @@ platform::StringList LocalProcess::askSwitcherList() {
   ui_->switcherShown = true;
   Array values;
   if (list) values.assign(list->begin(), list->end());
-  trace("switcher-list", {{"list", list ? formatValueText(Value(std::move(values))) : "nil"}});
+  trace("switcher-list", {{"list", list ? FieldValue::of(Value(std::move(values))) : "nil"}});
   return list;
 }
 

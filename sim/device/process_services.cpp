@@ -53,7 +53,7 @@ void LocalProcess::CFPreferencesSetAppValue(std::string_view key, const std::opt
   if (tracing()) {
     trace("pref-set", {{"domain", std::string(app)},
                        {"key", std::string(key)},
-                       {"value", value ? formatValueText(*value) : "(removed)"}});
+                       {"value", value ? FieldValue::of(*value) : "(removed)"}});
   }
   if (preferenceDaemonTakesEachSet(version_)) {
     // The daemon receives the value as it is set, and the process's own copy holds it at once,
@@ -152,7 +152,7 @@ bool LocalProcess::writeToFileAtomically(const Dictionary& dictionary, std::stri
   trace(ok ? "file-write" : "file-write-failed",
         {{"path", std::string(path)},
          {"format", "xml"},
-         {"value", formatValueText(stored ? stored->value : Value(dictionary))}});
+         {"value", FieldValue::of(stored ? stored->value : Value(dictionary))}});
   return ok;
 }
 

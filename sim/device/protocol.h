@@ -22,6 +22,7 @@
 #include "platform/uikit.h"
 #include "platform/value.h"
 #include "sim/device/channel.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::sim {
 
@@ -118,6 +119,18 @@ struct Wire<std::pair<A, B>> {
   static std::pair<A, B> get(const Value& v) {
     const Array& a = wireArray(v, 2);
     return {Wire<A>::get(a[0]), Wire<B>::get(a[1])};
+  }
+};
+
+// A trace field: [false, text] or [true, value], so that a text is never read as a value.
+template <>
+struct Wire<FieldValue> {
+  static Value put(const FieldValue& f) {
+    return f.value() != nullptr ? Value(Array{Value(true), *f.value()}) : Value(Array{Value(false), *f.text()});
+  }
+  static FieldValue get(const Value& v) {
+    const Array& a = wireArray(v, 2);
+    return Wire<bool>::get(a[0]) ? FieldValue::of(a[1]) : FieldValue(Wire<std::string>::get(a[1]));
   }
 };
 

@@ -26,6 +26,7 @@ class Target {
   void icons(const std::map<std::pair<std::string, int>, IconKind>& all) { iconCount = all.size(); }
   bool fault(FileFault f) { return f == FileFault::kFull; }
   std::optional<Value> value(const std::optional<Value>& v) { return v; }
+  Trace::Fields fields(const Trace::Fields& f) { return f; }
 
   std::vector<std::string> seen;
   std::size_t iconCount = 0;
@@ -33,7 +34,7 @@ class Target {
 
 using TestProtocol = Protocol<Call<&Target::tap, "tap">, Call<&Target::ask, "ask">, Call<&Target::post, "post", true>,
                               Call<&Target::list, "list">, Call<&Target::icons, "icons">, Call<&Target::fault, "fault">,
-                              Call<&Target::value, "value">>;
+                              Call<&Target::value, "value">, Call<&Target::fields, "fields">>;
 
 // One call as it crosses: the arguments encoded and decoded as bytes, served, the answer back as bytes.
 template <auto Member, typename... Given>
@@ -63,6 +64,14 @@ TEST(Protocol, EveryShapeOfCallCrossesExactlyAndIsServedByItsRow) {
   EXPECT_EQ(roundTrip<&Target::value>(target, std::optional<Value>(Value(Array{}))),
             std::optional<Value>(Value(Array{})));
   EXPECT_EQ(roundTrip<&Target::value>(target, std::optional<Value>()), std::nullopt);
+  // A trace field crosses as what it is: a text that reads as a value stays a text.
+  const auto fields = roundTrip<&Target::fields>(
+      target, Trace::Fields{{"value", "[1, 2]"}, {"list", FieldValue::of(Value(Array{Value(1), Value(2)}))}});
+  ASSERT_EQ(fields.size(), 2U);
+  EXPECT_EQ(fields[0].second.value(), nullptr);
+  EXPECT_EQ(*fields[0].second.text(), "[1, 2]");
+  ASSERT_NE(fields[1].second.value(), nullptr);
+  EXPECT_EQ(*fields[1].second.value(), Value(Array{Value(1), Value(2)}));
   // No answer (the other side ended) is what the member gives by default.
   EXPECT_EQ(resultOf<&Target::ask>(std::nullopt), std::nullopt);
   EXPECT_FALSE(resultOf<&Target::tap>(std::nullopt));

@@ -12,6 +12,7 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::sim {
 
@@ -39,7 +40,7 @@ struct Alert {
 // What AppList holds as an application's icon of one size.
 enum class IconKind { kCGImage, kCIImage, kEmpty };
 
-using TraceFields = std::vector<std::pair<std::string, std::string>>;
+using TraceFields = Trace::Fields;
 
 // The forms of the next-keyboard step that the keyboard's class UIKeyboardImpl implements. The
 // public class dumps list the plain step alone up to 793.x and the step with an execution context

@@ -161,7 +161,7 @@ void addKeyboardImplClass(Host& host, Ui& ui) {
   ClassDefinition(host.runtime(), nsObject(host), "UIKeyboardAutocorrectionController")
       .method(sel::setRequestedAutocorrection,
               [&host](const Id&, Sel, bool on) {
-                host.trace("autocorrection-requested", {{"value", on ? "true" : "false"}});
+                host.trace("autocorrection-requested", {{"value", FieldValue::of(Value(on))}});
               })
       .registerClass();
   ui.autocorrectionController = make(host, "UIKeyboardAutocorrectionController");
@@ -418,7 +418,7 @@ void setInputModeFromKeyboard(Host& host, Ui& ui, const Id& keyboard, const Stri
   }
   if (chosen == nullptr || !chosen->identifier) {
     host.trace("input-mode-unchanged", {{"by", std::string(how)},
-                                        {"value", formatValueText(Value(value.value_or("(nil)")))},
+                                        {"value", FieldValue::of(Value(value.value_or("(nil)")))},
                                         {"keyboard", host.objectName(keyboard)}});
     return;
   }

@@ -1,4 +1,4 @@
-#include "sim/device/trace.h"
+#include "sim/trace/trace.h"
 
 #include <cstdio>
 
@@ -9,9 +9,17 @@ namespace orvane::sim {
 
 const std::string* TraceEvent::field(std::string_view name) const {
   for (const auto& [key, value] : fields) {
-    if (key == name) return &value;
+    if (key == name) return value.text();
   }
   return nullptr;
+}
+
+std::optional<std::string> TraceEvent::fieldText(std::string_view name) const {
+  for (const auto& [key, value] : fields) {
+    if (key != name) continue;
+    return value.text() != nullptr ? *value.text() : formatValueText(*value.value());
+  }
+  return std::nullopt;
 }
 
 void Trace::add(std::string process, std::string kind, Fields fields) {
@@ -35,15 +43,15 @@ bool isPlainWord(std::string_view s) {
 }
 }  // namespace
 
-std::string Trace::textValue(std::string_view key, const std::string& value) {
-  // Values already in the text form of values (lists, dictionaries) print as they are.
-  const bool structured = key == "value" || key == "list" || key == "userInfo" || key == "displayNames";
-  return structured || isPlainWord(value) ? value : formatStringText(value);
+std::string Trace::textOf(const FieldValue& field) {
+  if (const Value* value = field.value()) return formatValueText(*value);
+  const std::string& text = *field.text();
+  return isPlainWord(text) ? text : formatStringText(text);
 }
 
 std::string Trace::text(const TraceEvent& event) {
   std::string out = "[" + event.process + "] " + event.kind;
-  for (const auto& [key, value] : event.fields) out += " " + textValue(key, value);
+  for (const auto& [key, value] : event.fields) out += " " + textOf(value);
   return out;
 }
 
@@ -93,13 +101,6 @@ std::string jsonString(std::string_view s) {
     ++i;
   }
   return out + "\"";
-}
-
-std::string Trace::json(const TraceEvent& event) {
-  std::string out = "{\"seq\":" + std::to_string(event.seq) + ",\"process\":" + jsonString(event.process) +
-                    ",\"kind\":" + jsonString(event.kind);
-  for (const auto& [key, value] : event.fields) out += "," + jsonString(key) + ":" + jsonString(value);
-  return out + "}";
 }
 
 }  // namespace orvane::sim
