@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "cli/language/command_table.h"
@@ -29,31 +31,90 @@ int runScript(rig::Rig& rig, const std::string& script, std::string* errors = nu
   return status;
 }
 
-// `expect event` refuses kinds and fields the trace never has, so the list it checks against must
-// hold every kind and field the device and the extension really trace: every shipped scenario and
-// the tour are run, and each event checked against it.
-TEST(ScenarioLanguage, EveryEventTheSuiteMakesIsListed) {
+// `expect event` refuses kinds and fields the trace never has, so the table it checks against must
+// hold every kind and field the device and the extension really trace, and nothing they no longer
+// do: every shipped scenario and the tour are run, each event checked against the table, and each
+// kind and field of the table looked for among the events.
+TEST(ScenarioLanguage, TheTableOfEventKindsIsWhatTheSuiteTracesBothWays) {
   std::vector<std::string> scripts = {std::string(pages::kTour)};
   for (const auto& entry : std::filesystem::directory_iterator(ORVANE_SCENARIOS)) {
     std::ifstream in(entry.path());
     scripts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   ASSERT_GT(scripts.size(), 40u);
-  std::size_t events = 0;
+  std::set<std::string> seen;  // "kind" and "kind field"
   for (const std::string& script : scripts) {
     rig::Rig device;
     runScript(device, script);
     for (const sim::TraceEvent& e : device.device().trace().events()) {
-      ++events;
+      seen.insert(e.kind);
       const std::vector<std::string>* fields = sim::eventFields(e.kind);
       ASSERT_NE(fields, nullptr) << "an unlisted kind: " << sim::Trace::text(e);
       for (const auto& [key, value] : e.fields) {
+        seen.insert(e.kind + " " + key);
         EXPECT_NE(std::find(fields->begin(), fields->end(), key), fields->end())
             << "an unlisted field " << key << ": " << sim::Trace::text(e);
       }
     }
   }
-  EXPECT_GT(events, 2000u);
+  for (const sim::EventKind& kind : sim::eventKindRows()) {
+    if (kind.runOnly || !kind.unreachedBy.empty()) continue;
+    const std::string name(kind.name);
+    EXPECT_TRUE(seen.contains(name)) << "no shipped scenario traces " << name;
+    for (const std::string& field : *sim::eventFields(name)) {
+      EXPECT_TRUE(seen.contains(name + " " + field)) << "no shipped scenario traces " << name << " with " << field;
+    }
+  }
+}
+
+// The kinds docs/scenarios.md lists under "The trace" are the table's, both ways, and every kind the
+// pages' scripts look for ("e.kind === ...", "case ...:", a prefix or a pattern of kinds) is one.
+TEST(ScenarioLanguage, TheDocsAndThePagesNameTheTablesKinds) {
+  std::ifstream page(std::filesystem::path(ORVANE_SCENARIOS).parent_path().parent_path() / "docs" / "scenarios.md");
+  const std::string docs{std::istreambuf_iterator<char>(page), std::istreambuf_iterator<char>()};
+  const std::size_t section = docs.find("\n## The trace\n");
+  ASSERT_NE(section, std::string::npos);
+  const std::string trace = docs.substr(section, docs.find("\n## ", section + 1) - section);
+  std::set<std::string> documented;
+  const std::regex row(R"(\n\| ((`[a-z-]+`(, )?)+) \|)");
+  const std::regex name("`([a-z-]+)`");
+  for (std::sregex_iterator r(trace.begin(), trace.end(), row), end; r != end; ++r) {
+    const std::string cell = (*r)[1];
+    for (std::sregex_iterator n(cell.begin(), cell.end(), name); n != end; ++n) documented.insert((*n)[1]);
+  }
+  documented.erase("kind");  // the heading of the run's own lines' table
+  const std::vector<std::string> kinds = sim::eventKinds();
+  for (const std::string& kind : kinds) EXPECT_TRUE(documented.contains(kind)) << kind << " is not documented";
+  for (const std::string& kind : documented) {
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), kind), kinds.end()) << kind << " is documented, not traced";
+  }
+
+  const auto isKind = [&kinds](const std::string& k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); };
+  const auto isPrefix = [&kinds](const std::string& p) {
+    return std::any_of(kinds.begin(), kinds.end(), [&p](const std::string& k) { return k.starts_with(p); });
+  };
+  std::size_t looked = 0;
+  for (const std::string_view script : {pages::kDeviceScript, pages::kLiveScript, pages::kReportScript}) {
+    const std::string text(script);
+    const std::regex exact(R"re((?:kind === |case )"([a-z-]+)")re");
+    for (std::sregex_iterator m(text.begin(), text.end(), exact), end; m != end; ++m, ++looked) {
+      EXPECT_TRUE(isKind((*m)[1])) << "a page looks for the kind " << (*m)[1];
+    }
+    const std::regex prefix(R"re(kind\.startsWith\("([a-z-]+)"\))re");
+    for (std::sregex_iterator m(text.begin(), text.end(), prefix), end; m != end; ++m, ++looked) {
+      EXPECT_TRUE(isPrefix((*m)[1])) << "a page looks for kinds starting " << (*m)[1];
+    }
+    const std::regex pattern(R"re(/\^\(([a-z|-]+)\)[^/]*/\.test\(e\.kind\))re");
+    for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m) {
+      const std::string alternatives = (*m)[1];
+      for (std::size_t at = 0; at <= alternatives.size(); ++looked) {
+        const std::size_t bar = std::min(alternatives.find('|', at), alternatives.size());
+        EXPECT_TRUE(isPrefix(alternatives.substr(at, bar - at))) << "a page's pattern names " << alternatives;
+        at = bar + 1;
+      }
+    }
+  }
+  EXPECT_GT(looked, 40u);
 }
 
 // `no-event` looks at what came since the last match, however often it is asked: an answer kept

@@ -17,6 +17,9 @@ struct EventKind {
   // The run's own lines (a failure, a file's result, the summary): written by the output, never
   // added to a device's trace.
   bool runOnly = false;
+  // Why no shipped scenario traces this kind (or every one of its fields), when none can: a fault the
+  // device reports and the extension does not make, or what only a tool's own action brings.
+  std::string_view unreachedBy = {};
 };
 
 std::span<const EventKind> eventKindRows();
