@@ -86,10 +86,11 @@ std::string language() {
     const std::string summary = row.summary.empty() ? "what the device shows or did" : roff(row.summary);
     // A usage too long for the tag's one line (the expectations') goes whole into the paragraph,
     // not justified (its few break points would stretch it).
-    if (row.usage.size() > 60) {
-      out += ".TP\n\\fB" + roff(row.word) + "\\fR ...\n" + summary + ":\n.br\n.na\n" + roff(row.usage) + "\n.ad\n";
+    const std::string usage = usageOf(row);
+    if (usage.size() > 60) {
+      out += ".TP\n\\fB" + roff(row.word) + "\\fR ...\n" + summary + ":\n.br\n.na\n" + roff(usage) + "\n.ad\n";
     } else {
-      out += ".TP\n\\fB" + roff(row.usage) + "\\fR\n" + summary + "\n";
+      out += ".TP\n\\fB" + roff(usage) + "\\fR\n" + summary + "\n";
     }
   }
   return out;

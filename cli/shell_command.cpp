@@ -17,29 +17,22 @@ namespace orvane::cli {
 
 namespace {
 
-const std::vector<std::string>& expectationWords() {
-  static const std::vector<std::string> kWords = {
-      "input-mode", "alert",          "no-alert", "log",        "no-log",          "hook",        "no-hook",
-      "pref",       "no-pref",        "setting",  "no-setting", "settings-format", "file-format", "file",
-      "no-file",    "no-temporaries", "switcher", "label",      "event",           "no-event"};
-  return kWords;
-}
-
-// What `expect WHAT ...` may complete to after WHAT: a process, then an event kind or a keyboard.
+// What `expect WHAT ...` may complete to after WHAT, as the expectation's row says: a process, then
+// an event kind or a keyboard.
 std::vector<std::string> expectationCompletions(const std::vector<std::string>& before,
                                                 const std::vector<std::string>& processes,
                                                 const std::vector<std::string>& keyboards) {
   const std::size_t n = before.size();
   if (n == 1) return expectationWords();
-  const std::string& what = before[1];
-  const bool event = what == "event" || what == "no-event";
-  if (n == 2 && what != "settings-format" && what != "no-temporaries") {
+  const ExpectationRow* row = expectationRow(before[1]);
+  if (row == nullptr || !row->takesProcess) return {};
+  if (n == 2) {
     std::vector<std::string> out = processes;
-    if (event) out.emplace_back("*");
+    if (row->then == Then::kEventKind) out.emplace_back("*");
     return out;
   }
-  if (n == 3 && event) return sim::eventKinds();
-  if (n == 3 && what == "input-mode") return keyboards;
+  if (n == 3 && row->then == Then::kEventKind) return sim::eventKinds();
+  if (n == 3 && row->then == Then::kKeyboard) return keyboards;
   return {};
 }
 
@@ -70,7 +63,7 @@ std::vector<std::string> completions(sim::Device& device, const std::vector<std:
   }
   if (command == "keyboards") return keyboards;
   if (command == "state" && n == 1) return {"--json"};
-  if (n == (takesProcess ? 2u : 1u)) {
+  if (const CommandRow* row = commandRow(command); row != nullptr && n == (takesProcess ? 2u : 1u) + row->choiceAt) {
     if (auto choices = commandChoices(command); !choices.empty()) return choices;
   }
   if (command == "expect") return expectationCompletions(before, processes, keyboards);

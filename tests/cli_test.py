@@ -106,6 +106,11 @@ class JsonStream(unittest.TestCase):
                 self.assertNotIn("valueJson", removed)
                 self.assertEqual(listed["valueJson"], [1, "two words", {"data": "0a"}, {"date": 0.5}])
                 self.assertEqual(listed["value"], '[1, "two words", <0a>, date(0.5)]')
+        # A key that is not text (a binary list's integer key) is named as the text form names it.
+        out = run(["run", "--trace=json", "--only=contents",
+                   os.path.join(SCENARIOS, "storage_binary_keys_and_wide_integers.scn")])
+        contents = json.loads(out.stdout.decode().splitlines()[0])
+        self.assertEqual(contents["valueJson"]["7"], "seven")
 
     def test_bytes_that_are_not_utf8_are_escaped_not_lost(self):
         path = scenario('say "caf\\xe9 \\xff"\n')

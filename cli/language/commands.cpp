@@ -32,15 +32,14 @@ void ScenarioRunner::Impl::version(Args& args) {
 }
 
 void ScenarioRunner::Impl::keyboardMethods(Args& args) {
-  const Token word = args.token("plain, context, both or version");
-  const std::string& forms = word.text;
+  const std::string forms = args.choice("form");
   args.end();
   const std::optional<sim::KeyboardStepForms> chosen =
       forms == "plain"     ? std::optional(sim::KeyboardStepForms{true, false})
       : forms == "context" ? std::optional(sim::KeyboardStepForms{false, true})
       : forms == "both"    ? std::optional(sim::KeyboardStepForms{true, true})
       : forms == "version" ? std::nullopt
-                           : throw unknownChoice(word, "form", commandChoices("keyboard-methods"));
+                           : (unhandledChoice("keyboard-methods", forms), std::nullopt);
   device.setKeyboardStepForms(chosen);
   device.trace().add("device", "keyboard-methods", {{"value", sim::FieldValue::of(Value(forms))}});
 }
@@ -48,13 +47,12 @@ void ScenarioRunner::Impl::keyboardMethods(Args& args) {
 void ScenarioRunner::Impl::appIcon(Args& args) {
   const std::string identifier = args.word("display identifier");
   const std::string size = args.word("size");
-  const Token word = args.more() ? args.token("cgimage, ciimage or empty") : Token{"cgimage"};
-  const std::string& kind = word.text;
+  const std::string kind = args.more() ? args.choice("icon kind") : "cgimage";
   args.end();
   const auto icon = kind == "cgimage"   ? sim::Device::IconKind::kCGImage
                     : kind == "ciimage" ? sim::Device::IconKind::kCIImage
                     : kind == "empty"   ? sim::Device::IconKind::kEmpty
-                                        : throw unknownChoice(word, "icon kind", {"cgimage", "ciimage", "empty"});
+                                        : (unhandledChoice("app-icon", kind), sim::Device::IconKind::kEmpty);
   device.setAppIcon(identifier, parseInteger(size, 0, std::numeric_limits<int>::max(), "an icon size"), icon);
 }
 
@@ -212,8 +210,7 @@ void ScenarioRunner::Impl::runQueues(Args& args) {
 
 // show file PATH, show pref DOMAIN: a device file or a preference domain, in readable form.
 void ScenarioRunner::Impl::showContents(Args& args) {
-  const Token whatWord = args.token("file or pref");
-  const std::string& what = whatWord.text;
+  const std::string what = args.choice("thing to show");
   const std::string name = args.word(what == "pref" ? "domain" : "path");
   args.end();
   std::string path = name;
@@ -222,7 +219,7 @@ void ScenarioRunner::Impl::showContents(Args& args) {
     if (!domainPath) throw BadLine("not a domain name: " + name);
     path = *domainPath;
   } else if (what != "file") {
-    throw unknownChoice(whatWord, "thing to show", commandChoices("show"));
+    unhandledChoice("show", what);
   } else if (!sim::isDevicePath(path)) {
     throw BadLine("not a device path: " + path);
   }
@@ -248,8 +245,7 @@ void ScenarioRunner::Impl::showState(Args& args) {
 }
 
 void ScenarioRunner::Impl::fault(Args& args) {
-  const Token kindWord = args.token("fault");
-  const std::string& kind = kindWord.text;
+  const std::string kind = args.choice("fault");
   const int times =
       args.more() ? parseInteger(args.word("times"), 1, std::numeric_limits<int>::max(), "the number of times") : -1;
   args.end();
@@ -263,7 +259,7 @@ void ScenarioRunner::Impl::fault(Args& args) {
   } else if (auto it = kFaults.find(kind); it != kFaults.end()) {
     device.files().injectFault(it->second, times);
   } else {
-    throw unknownChoice(kindWord, "fault", commandChoices("fault"));
+    unhandledChoice("fault", kind);
   }
   device.trace().add("device", "fault", {{"fault", kind}, {"times", times < 0 ? "always" : std::to_string(times)}});
 }
@@ -274,8 +270,7 @@ void ScenarioRunner::Impl::mark(Args& args) {
 }
 
 void ScenarioRunner::Impl::activator(Args& args) {
-  const Token verbWord = args.token("installed, absent, fire or ask");
-  const std::string& verb = verbWord.text;
+  const std::string verb = args.choice("activator action");
   if (verb == "installed" || verb == "absent") {
     args.end();
     device.setActivatorInstalled(verb == "installed");
@@ -300,13 +295,12 @@ void ScenarioRunner::Impl::activator(Args& args) {
       throw BadLine("no answer to " + what + " from Activator listener " + name);
     }
   } else {
-    throw unknownChoice(verbWord, "activator action", commandChoices("activator"));
+    unhandledChoice("activator", verb);
   }
 }
 
 void ScenarioRunner::Impl::settings(Args& args) {
-  const Token verbWord = args.token("settings action");
-  const std::string& verb = verbWord.text;
+  const std::string verb = args.choice("settings action");
   const std::string path(kSettingsPath);
   if (verb == "write" || verb == "write-xml") {
     const Value v = args.value("settings dictionary");
@@ -334,13 +328,12 @@ void ScenarioRunner::Impl::settings(Args& args) {
     args.end();
     writeBytes(path, bytes);
   } else {
-    throw unknownChoice(verbWord, "settings action", commandChoices("settings"));
+    unhandledChoice("settings", verb);
   }
 }
 
 void ScenarioRunner::Impl::file(Args& args) {
-  const Token verbWord = args.token("file action");
-  const std::string& verb = verbWord.text;
+  const std::string verb = args.choice("file action");
   const std::string path = args.word("path");
   if (!sim::isDevicePath(path)) throw BadLine("not a device path: " + path);
   if (verb == "write" || verb == "write-xml") {
@@ -353,7 +346,7 @@ void ScenarioRunner::Impl::file(Args& args) {
     args.end();
     deleteFile(path);
   } else {
-    throw unknownChoice(verbWord, "file action", commandChoices("file"));
+    unhandledChoice("file", verb);
   }
 }
 
@@ -384,8 +377,7 @@ void ScenarioRunner::Impl::writeBytes(const std::string& path, const std::string
 }
 
 void ScenarioRunner::Impl::pref(Args& args) {
-  const Token verbWord = args.token("pref action");
-  const std::string& verb = verbWord.text;
+  const std::string verb = args.choice("pref action");
   const std::string domain = args.word("domain");
   const std::string key = args.word("key");
   if (!sim::PreferenceStore::domainPath(domain)) throw BadLine("not a domain name: " + domain);
@@ -395,15 +387,14 @@ void ScenarioRunner::Impl::pref(Args& args) {
   } else if (verb == "remove") {
     args.end();
   } else {
-    throw unknownChoice(verbWord, "pref action", commandChoices("pref"));
+    unhandledChoice("pref", verb);
   }
   if (!device.writePreference("device", key, value, domain)) throw BadLine("cannot write " + key + " to " + domain);
 }
 
 void ScenarioRunner::Impl::post(Args& args) {
   Process& from = process(args);
-  const Token centerWord = args.token("darwin or distributed");
-  const std::string& center = centerWord.text;
+  const std::string center = args.choice("notification center");
   const std::string name = args.word("notification name");
   if (center == "darwin") {
     args.end();
@@ -416,7 +407,7 @@ void ScenarioRunner::Impl::post(Args& args) {
     }
     device.postDistributed(from, platform::Notification{name, userInfo});
   } else {
-    throw unknownChoice(centerWord, "notification center", commandChoices("post"));
+    unhandledChoice("post", center);
   }
 }
 

@@ -2,6 +2,7 @@
 // line asks for, and counts a failure when they differ.
 #include <algorithm>
 
+#include "cli/language/command_table.h"
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/plist/plist_io.h"
@@ -38,30 +39,12 @@ bool fieldsMatch(const TraceEvent& e, const std::vector<std::pair<std::string, s
   return true;
 }
 
-// Every expectation, by the word after "expect"; a handler serving a pair ("log", "no-log") is
-// told which it was asked for.
+// Every expectation, by the word after "expect", as the expectations' table lists it.
 void ScenarioRunner::Impl::expect(Args& args) {
-  static const std::map<std::string, Expectation, std::less<>> kExpectations = {
-      {"input-mode", &Impl::expectInputMode}, {"alert", &Impl::expectAlert},
-      {"no-alert", &Impl::expectNoMoreOf},    {"log", &Impl::expectLog},
-      {"no-log", &Impl::expectNoMoreOf},      {"hook", &Impl::expectHook},
-      {"no-hook", &Impl::expectHook},         {"pref", &Impl::expectPref},
-      {"no-pref", &Impl::expectPref},         {"setting", &Impl::expectSetting},
-      {"no-setting", &Impl::expectSetting},   {"settings-format", &Impl::expectFormat},
-      {"file-format", &Impl::expectFormat},   {"file", &Impl::expectFile},
-      {"no-file", &Impl::expectFile},         {"no-temporaries", &Impl::expectNoTemporaries},
-      {"switcher", &Impl::expectSwitcher},    {"label", &Impl::expectLabel},
-      {"event", &Impl::expectEvent},          {"no-event", &Impl::expectEvent},
-  };
   const Token word = args.token("what to expect");
-  const auto it = kExpectations.find(word.text);
-  if (it == kExpectations.end()) {
-    std::vector<std::string> names;
-    names.reserve(kExpectations.size());
-    for (const auto& [name, handler] : kExpectations) names.push_back(name);
-    throw unknownChoice(word, "expectation", names);
-  }
-  (this->*(it->second))(args, word.text);
+  const ExpectationRow* row = expectationRow(word.text);
+  if (row == nullptr) throw unknownChoice(word, "expectation", expectationWords());
+  (this->*(row->handler))(args, word.text);
 }
 
 void ScenarioRunner::Impl::expectInputMode(Args& args, const std::string&) {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "cli/language/command_table.h"
 #include "sim/device/device.h"
 #include "sim/plist/value_text.h"
 
@@ -45,6 +46,18 @@ std::vector<Token> tokenize(const std::string& line) {
 const Token& Args::token(const char* what) {
   if (!more()) throw BadLine(std::string("missing ") + what);
   return tokens_[next_++];
+}
+
+const std::string& Args::choice(const char* what) {
+  const std::vector<std::string> choices = commandChoices(command());
+  if (!more()) throw BadLine("missing " + wordList(choices, "or"));
+  const Token& word = tokens_[next_++];
+  if (std::find(choices.begin(), choices.end(), word.text) == choices.end()) throw unknownChoice(word, what, choices);
+  return word.text;
+}
+
+void unhandledChoice(const std::string& command, const std::string& choice) {
+  throw std::logic_error("the command table gives " + command + " the choice " + choice + ", which it does not carry out");
 }
 
 Value Args::value(const char* what) {

@@ -43,6 +43,9 @@ class Args {
 
   std::string word(const char* what) { return token(what).text; }
   const Token& token(const char* what);
+  // The next word, one of the choices the command's row lists: any other is refused, named as
+  // `what` ("pref action"), with the choices.
+  const std::string& choice(const char* what);
   // A line that cannot be run because of the word read last (the command, before any other).
   BadLine badWord(const std::string& message) const {
     return BadLine(message, tokens_[next_ > 0 ? next_ - 1 : 0].begin);
@@ -57,6 +60,10 @@ class Args {
   std::vector<Token> tokens_;
   std::size_t next_ = 1;
 };
+
+// A choice of the command's row that its handler does not carry out: the table and the handler
+// disagree, which a test of every row's choices finds.
+[[noreturn]] void unhandledChoice(const std::string& command, const std::string& choice);
 
 // A word that is none of `choices`: the line cannot be run, the caret under the word, with the
 // nearest choice, or every choice when there are few.

@@ -71,10 +71,6 @@ struct ScenarioRunner::Impl {
   // message that names one it does not know.
   std::vector<std::string> listenerNames;
 
-  using Handler = void (Impl::*)(Args&);
-
-  using Expectation = void (Impl::*)(Args&, const std::string& what);
-
   void onEvent(const sim::TraceEvent& e);
 
   sim::Process& process(const std::string& name);
@@ -131,8 +127,7 @@ struct ScenarioRunner::Impl {
   // Expectations (expectations.cpp).
   // The next event of `kind` in `process` that no expectation has consumed yet.
   std::optional<sim::TraceEvent> nextOf(const std::string& processName, const std::string& kind, bool consume);
-  // Every expectation, by the word after "expect"; a handler serving a pair ("log", "no-log") is
-  // told which it was asked for.
+  // Every expectation, by the word after "expect", as the expectations' table lists it.
   void expect(Args& args);
   void expectInputMode(Args& args, const std::string&);
   void expectAlert(Args& args, const std::string&);

@@ -72,51 +72,12 @@ void ScenarioRunner::Impl::check(bool ok, const std::string& expected, const std
 
 // Every command of the language, by its first word.
 void ScenarioRunner::Impl::run(Args& args) {
-  static const std::map<std::string, Handler, std::less<>> kCommands = {
-      {"say", &Impl::say},
-      {"version", &Impl::version},
-      {"keyboard-methods", &Impl::keyboardMethods},
-      {"activator", &Impl::activator},
-      {"app-icon", &Impl::appIcon},
-      {"keyboards", &Impl::keyboards},
-      {"settings", &Impl::settings},
-      {"file", &Impl::file},
-      {"pref", &Impl::pref},
-      {"post", &Impl::post},
-      {"start", &Impl::start},
-      {"stop", &Impl::stop},
-      {"kill", &Impl::endProcess},
-      {"crash", &Impl::endProcess},
-      {"hang", &Impl::endProcess},
-      {"suspend", &Impl::suspendOrResume},
-      {"resume", &Impl::suspendOrResume},
-      {"show-keyboard", &Impl::showOrHideKeyboard},
-      {"hide-keyboard", &Impl::showOrHideKeyboard},
-      {"tap", &Impl::tap},
-      {"next-keyboard", &Impl::nextKeyboard},
-      {"switcher", &Impl::switcher},
-      {"long-press", &Impl::switcher},
-      {"choose", &Impl::choose},
-      {"lock", &Impl::lock},
-      {"label", &Impl::label},
-      {"unlock", &Impl::unlock},
-      {"dismiss", &Impl::dismiss},
-      {"run", &Impl::runQueues},
-      {"fault", &Impl::fault},
-      {"mark", &Impl::mark},
-      {"expect", &Impl::expect},
-      {"show", &Impl::showContents},
-      {"state", &Impl::showState},
-  };
-  // The table says which words are commands; this map only how each is carried out.
   const CommandRow* row = commandRow(args.command());
   if (row == nullptr || !row->inScenarios) {
     const auto names = commandWords([](const CommandRow& r) { return r.inScenarios; });
     throw args.badWord("unknown command '" + args.command() + "'" + didYouMean(args.command(), names));
   }
-  const auto it = kCommands.find(args.command());
-  if (it == kCommands.end()) throw std::logic_error("the command " + args.command() + " has no handler");
-  (this->*(it->second))(args);
+  (this->*(row->handler))(args);
 }
 
 Value ScenarioRunner::Impl::state() const {

@@ -41,8 +41,11 @@ class ScenarioRunner {
   int failures() const { return failures_; }
   int expectations() const { return expectations_; }
 
- private:
+  // The runner's state and handlers, private to the scenario language (runner.h): named here so that
+  // the tables of commands and expectations can hold the handlers.
   struct Impl;
+
+ private:
   std::unique_ptr<Output> ownOutput_;
   std::shared_ptr<Impl> impl_;
   int failures_ = 0;

@@ -387,9 +387,61 @@ TEST(ScenarioLanguage, EveryListIsTheTable) {
       EXPECT_NE(errors.find("unknown command"), std::string::npos) << word << " is the shell's own";
     }
     EXPECT_EQ(LiveSession::allowed(word + " x"), row.livePage) << word;
-    EXPECT_NE(commandHelp().find(commandHelp(word)), std::string::npos) << word;
+    EXPECT_NE(commandHelp().find(usageOf(row)), std::string::npos) << word;
+    EXPECT_NE(commandHelp(word).find(usageOf(row)), std::string::npos) << word;
   }
   EXPECT_FALSE(LiveSession::allowed("keybords x"));
+
+  // Every expectation of the table is one the reader takes and the page documents, and the page
+  // documents no other.
+  std::set<std::string> expectations;
+  for (const ExpectationRow& row : expectationRows()) {
+    const std::string word(row.word);
+    expectations.insert(word);
+    rig::Rig device;
+    std::string errors;
+    runScript(device, "expect " + word + "\n", &errors);
+    EXPECT_EQ(errors.find("unknown expectation"), std::string::npos) << word << ": " << errors;
+    EXPECT_NE(documented.find("`expect " + word), std::string::npos) << word << " is not in docs/scenarios.md";
+    const std::string usage = row.usage.empty() ? "" : " " + std::string(row.usage);
+    EXPECT_NE(commandHelp("expect").find("expect " + word + usage + "\n"), std::string::npos) << word;
+  }
+  const std::regex documentedExpectation("`expect ([a-z-]+)");
+  for (std::sregex_iterator m(documented.begin(), documented.end(), documentedExpectation), end; m != end; ++m) {
+    EXPECT_TRUE(expectations.contains((*m)[1])) << "docs/scenarios.md documents expect " << (*m)[1];
+  }
+  std::string errors;
+  rig::Rig device;
+  runScript(device, "expect input-mod x y\n", &errors);
+  EXPECT_NE(errors.find("unknown expectation 'input-mod' (did you mean input-mode?)"), std::string::npos) << errors;
+}
+
+// Each command's choices are what its table row lists: every one is carried out (none falls through
+// to the handler's end), and a word the row does not list is refused.
+TEST(ScenarioLanguage, EveryChoiceIsTheTablesBothWays) {
+  std::size_t tried = 0;
+  for (const CommandRow& row : commandRows()) {
+    if (row.choices.empty() || !row.inScenarios) continue;
+    std::string before = std::string(row.word) + (row.takesProcess ? " springboard" : "");
+    for (std::size_t i = 0; i < row.choiceAt; ++i) before += " 29";
+    // Alone, and with words after it: a handler reads what the choice takes before it acts on it.
+    for (const std::string& choice : spaceSeparated(row.choices)) {
+      for (const std::string after : {"", " com.example.d k 1"}) {
+        rig::Rig device;
+        std::string errors;
+        const std::string line = before + " " + choice + after;
+        runScript(device, "start springboard\n" + line + "\n", &errors);
+        EXPECT_EQ(errors.find("unknown"), std::string::npos) << line << ": " << errors;
+        EXPECT_EQ(errors.find("does not carry out"), std::string::npos) << line << ": " << errors;
+        ++tried;
+      }
+    }
+    rig::Rig device;
+    std::string errors;
+    runScript(device, "start springboard\n" + before + " zzz\n", &errors);
+    EXPECT_NE(errors.find("unknown"), std::string::npos) << before << " zzz: " << errors;
+  }
+  EXPECT_GT(tried, 50u);
 }
 
 }  // namespace

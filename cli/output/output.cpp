@@ -25,6 +25,13 @@ std::string jsonNumber(double d) {
 
 namespace {
 
+// A dictionary key as a JSON member's name: its text, or for a key that is not text (a number, a
+// date, as a binary property list may hold) that object in the text form of values.
+std::string keyJson(const Key& key) {
+  const auto object = keyObject(key);
+  return sim::jsonString(object ? sim::formatValueText(*object) : key.str());
+}
+
 // The JSON of a value already measured: its parts are not measured again.
 std::string expandedJson(const Value& value) {
   return std::visit(
@@ -57,7 +64,7 @@ std::string expandedJson(const Value& value) {
           std::string out = "{";
           bool first = true;
           for (const auto& [key, element] : v) {
-            out += (first ? "" : ",") + sim::jsonString(key) + ":" + expandedJson(element);
+            out += (first ? "" : ",") + keyJson(key) + ":" + expandedJson(element);
             first = false;
           }
           return out + "}";
@@ -79,7 +86,7 @@ std::string valueJson(const Value& value) {
   if (const Dictionary* d = value.dictionary(); d != nullptr && d->size() <= kMembersShownApart) {
     std::string out = "{";
     for (const auto& [key, member] : *d)
-      out += (out.size() > 1 ? "," : "") + sim::jsonString(key) + ":" + valueJson(member);
+      out += (out.size() > 1 ? "," : "") + keyJson(key) + ":" + valueJson(member);
     return out + "}";
   }
   return "{\"tooLarge\":{\"values\":" + std::to_string(size.values) + ",\"bytes\":" + std::to_string(size.bytes) + "}}";
