@@ -56,7 +56,7 @@ std::optional<int> programWord(const std::string& word, int argc, char** argv) {
 std::string refusal(const std::string& command, const Options& options) {
   if (!options.error.empty()) return options.error;
   if (std::string unused = unusedOption(command, options); !unused.empty()) return unused;
-  if (command != "run" && command != "serve" && !options.inputs.empty()) {
+  if (programCommand(command)->takes == Arguments::kNone && !options.inputs.empty()) {
     return "unexpected argument " + options.inputs.front();
   }
   return "";
@@ -93,9 +93,7 @@ int main(int argc, char** argv) {
   }
   removeFoldersOnSignals();
   try {
-    if (command == "shell") return shellCommand(options);
-    if (command == "serve") return serveCommand(options);
-    return runCommand(options, command == "tour");
+    return programCommand(command)->main(options);
   } catch (const std::exception& e) {
     // A device folder that cannot be made (a missing or unwritable TMPDIR, a bad --root).
     std::cerr << "orvane-sim " << command << ": " << e.what() << "\n";

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "cli/language/command_table.h"
+#include "cli/program.h"
 
 namespace orvane::cli {
 
@@ -59,7 +60,65 @@ constexpr std::array kOptionRows = {
     OptionRow{"help", 'h', "", "", kEveryCommand, "help", "this help"},
 };
 
-constexpr std::array<std::string_view, 4> kCommandNames = {"run", "tour", "shell", "serve"};
+// The commands, in the order help lists them.
+constexpr std::array kProgramCommands = {
+    ProgramCommand{
+        .name = "run",
+        .bit = kRunCommand,
+        .arguments = "FILE|FOLDER|-...",
+        .takes = Arguments::kFiles,
+        .summary = "run scenario scripts (a folder: its *.scn files, in order), each on a fresh device",
+        .brief = "run scenario files",
+        .description =
+            "Runs each scenario file on a fresh device with the extension installed ('-' reads standard\n"
+            "input), printing each file's result, its failures and a summary, and the trace of every\n"
+            "observable effect when one file is run (or --trace is given).\n"
+            "Exit status: 0 when every expectation held, 1 when one failed (or a run stopped at the runaway\n"
+            "bound), 2 when a line could not be run or nothing was run.",
+        .main = [](const Options& options) { return runCommand(options, false); }},
+    ProgramCommand{.name = "tour",
+                   .bit = kTourCommand,
+                   .arguments = "",
+                   .takes = Arguments::kNone,
+                   .summary = "run the built-in tour of what the extension does",
+                   .brief = "the tour",
+                   .description = "Walks through what the extension does on a simulated device, printing the trace.",
+                   .main = [](const Options& options) { return runCommand(options, true); }},
+    ProgramCommand{.name = "shell",
+                   .bit = kShellCommand,
+                   .arguments = "",
+                   .takes = Arguments::kNone,
+                   .summary = "type scenario commands (line editing, history and completion on a terminal)",
+                   .brief = "type scenario commands",
+                   .description =
+                       "Reads scenario commands, one per line, and runs each at once on a device ('help' lists them).\n"
+                       "Exit status: 0 when every line ran and held, 1 otherwise.",
+                   .main = shellCommand},
+    ProgramCommand{
+        .name = "serve",
+        .bit = kServeCommand,
+        .arguments = "[FILE]",
+        .takes = Arguments::kOneFileAtMost,
+        .summary = "use the device in a browser: a live page on this machine (docs/live.md)",
+        .brief = "use the device in a browser",
+        .description =
+            "Starts a device (set up by the scenario FILE, or with five keyboards, SpringBoard and an\n"
+            "application), serves a page that draws it as a phone on the loopback address, and prints the\n"
+            "page's address with its secret token. Every press on the page runs as scenario lines; 'Save as\n"
+            "scenario' downloads them, with what the page showed as expectations. Ctrl-C stops it.",
+        .main = serveCommand},
+};
+
+// Each command has a bit of its own, and "every command" is all of them.
+constexpr bool bitsAreTheCommands() {
+  unsigned all = 0;
+  for (const ProgramCommand& command : kProgramCommands) {
+    if ((all & command.bit) != 0) return false;
+    all |= command.bit;
+  }
+  return all == kEveryCommand;
+}
+static_assert(bitsAreTheCommands());
 
 // "  -t, --trace=FORMAT", "      --durable", "  -k PATTERN": how --help writes the option.
 std::string spelled(const OptionRow& row) {
@@ -94,13 +153,13 @@ std::string quoted(std::string_view text) {
 // bash's case arms: each command's options.
 std::string bashCommandCases() {
   std::string out;
-  for (const std::string_view command : kCommandNames) {
+  for (const ProgramCommand& command : kProgramCommands) {
     std::string words;
     for (const OptionRow& row : kOptionRows) {
-      if ((row.commands & commandBit(command)) == 0) continue;
+      if ((row.commands & command.bit) == 0) continue;
       words += (words.empty() ? "" : " ") + optionName(row) + (!row.name.empty() && !row.value.empty() ? "=" : "");
     }
-    out += "    " + std::string(command) + ") options=\"" + words + "\" ;;\n";
+    out += "    " + std::string(command.name) + ") options=\"" + words + "\" ;;\n";
   }
   return out;
 }
@@ -125,7 +184,12 @@ std::string bashScript() {
   const std::string options = bashCommandCases();
   const std::string values = bashValueCases();
   std::string commands;
-  for (const std::string_view command : kCommandNames) commands += std::string(command) + " ";
+  std::string takingFiles;  // the test that the command takes files: [ "$command" = run ] || ...
+  for (const ProgramCommand& command : kProgramCommands) {
+    commands += std::string(command.name) + " ";
+    if (command.takes == Arguments::kNone) continue;
+    takingFiles += (takingFiles.empty() ? "" : " || ") + std::string("[ \"$command\" = ") + std::string(command.name) + " ]";
+  }
   for (const std::string_view word : programWords()) commands += std::string(word) + " ";
   return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
          "# share/bash-completion/completions/orvane-sim)\n"
@@ -164,7 +228,7 @@ std::string bashScript() {
          "  case \"$cur\" in\n"
          "    -*) mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\"); compopt -o nospace; return ;;\n"
          "  esac\n"
-         "  [ \"$command\" = run ] || [ \"$command\" = serve ] && mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+         "  " + takingFiles + " && mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
          "}\n"
          "complete -F _orvane_sim orvane-sim\n";
 }
@@ -199,18 +263,18 @@ std::string zshScript() {
       "# zsh completion for orvane-sim, made by 'orvane-sim --complete zsh' (installed as\n"
       "# share/zsh/site-functions/_orvane-sim)\n"
       "if (( CURRENT == 2 )); then\n"
-      "  _values 'command' 'run[run scenario files]' 'tour[the tour]' 'shell[type scenario commands]' "
-      "'serve[use the device in a browser]'\n"
-      "  return\n"
-      "fi\n"
-      "case $words[2] in\n";
-  for (const std::string_view command : kCommandNames) {
-    out += "  " + std::string(command) + ")\n    _arguments -s";
+      "  _values 'command'";
+  for (const ProgramCommand& command : kProgramCommands) {
+    out += " '" + std::string(command.name) + "[" + quoted(command.brief) + "]'";
+  }
+  out += "\n  return\nfi\ncase $words[2] in\n";
+  for (const ProgramCommand& command : kProgramCommands) {
+    out += "  " + std::string(command.name) + ")\n    _arguments -s";
     for (const OptionRow& row : kOptionRows) {
-      if ((row.commands & commandBit(command)) != 0) out += " \\\n      " + zshSpec(row);
+      if ((row.commands & command.bit) != 0) out += " \\\n      " + zshSpec(row);
     }
-    if (command == "run") out += " \\\n      '*:scenario:_files'";
-    if (command == "serve") out += " \\\n      '::scenario:_files'";
+    if (command.takes == Arguments::kFiles) out += " \\\n      '*:scenario:_files'";
+    if (command.takes == Arguments::kOneFileAtMost) out += " \\\n      '::scenario:_files'";
     out += "\n    ;;\n";
   }
   return out + "esac\n";
@@ -229,19 +293,26 @@ std::string optionName(const OptionRow& row) {
   return row.name.empty() ? std::string("-") + row.shortName : "--" + std::string(row.name);
 }
 
-unsigned commandBit(std::string_view command) {
-  for (std::size_t i = 0; i < kCommandNames.size(); ++i) {
-    if (kCommandNames[i] == command) return 1u << i;
+std::span<const ProgramCommand> programCommands() { return kProgramCommands; }
+
+const ProgramCommand* programCommand(std::string_view name) {
+  for (const ProgramCommand& command : kProgramCommands) {
+    if (command.name == name) return &command;
   }
-  return 0;
+  return nullptr;
+}
+
+unsigned commandBit(std::string_view command) {
+  const ProgramCommand* row = programCommand(command);
+  return row == nullptr ? 0U : static_cast<unsigned>(row->bit);
 }
 
 std::string commandsTaking(const OptionRow& row) {
   std::string out;
   int count = 0;
-  for (const std::string_view command : kCommandNames) {
-    if ((row.commands & commandBit(command)) == 0) continue;
-    out += (count++ == 0 ? "" : " and ") + std::string(command);
+  for (const ProgramCommand& command : kProgramCommands) {
+    if ((row.commands & command.bit) == 0) continue;
+    out += (count++ == 0 ? "" : " and ") + std::string(command.name);
   }
   return count == 1 ? out + " only" : out;
 }

@@ -19,6 +19,27 @@ enum CommandSet : unsigned {
   kEveryCommand = 15,
 };
 
+struct Options;
+
+// What a command takes after its options, for the refusal of a stray argument and for completion.
+enum class Arguments { kNone, kOneFileAtMost, kFiles };
+
+// The program's commands, one row each: the parser, the program's help, each command's --help, the
+// manual page, the completion scripts and the dispatch read these rows.
+struct ProgramCommand {
+  std::string_view name;
+  CommandSet bit;                // the command's bit, as options name the commands they belong to
+  std::string_view arguments;    // what it takes after its options: "FILE|FOLDER|-..."
+  Arguments takes;
+  std::string_view summary;      // a line, for the list of commands
+  std::string_view brief;        // a few words, for completion menus
+  std::string_view description;  // what it does, its exit status: paragraphs of --help
+  int (*main)(const Options&);   // runs the command; its exit status
+};
+std::span<const ProgramCommand> programCommands();
+// The row of a command; nullptr for no command.
+const ProgramCommand* programCommand(std::string_view name);
+
 struct OptionRow {
   std::string_view name;     // the long name without its dashes; empty for a short option alone
   char shortName;            // the one-letter name, or 0

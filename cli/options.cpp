@@ -19,25 +19,6 @@ namespace orvane::cli {
 
 namespace {
 
-constexpr std::array<ProgramCommand, 4> kProgramCommands = {
-    ProgramCommand{"run", "FILE|FOLDER|-...",
-                   "run scenario scripts (a folder: its *.scn files, in order), each on a fresh device",
-                   "Runs each scenario file on a fresh device with the extension installed ('-' reads standard\n"
-                   "input), printing each file's result, its failures and a summary, and the trace of every\n"
-                   "observable effect when one file is run (or --trace is given).\n"
-                   "Exit status: 0 when every expectation held, 1 when one failed (or a run stopped at the runaway\n"
-                   "bound), 2 when a line could not be run or nothing was run."},
-    ProgramCommand{"tour", "", "run the built-in tour of what the extension does",
-                   "Walks through what the extension does on a simulated device, printing the trace."},
-    ProgramCommand{"shell", "", "type scenario commands (line editing, history and completion on a terminal)",
-                   "Reads scenario commands, one per line, and runs each at once on a device ('help' lists them).\n"
-                   "Exit status: 0 when every line ran and held, 1 otherwise."},
-    ProgramCommand{"serve", "[FILE]", "use the device in a browser: a live page on this machine (docs/live.md)",
-                   "Starts a device (set up by the scenario FILE, or with five keyboards, SpringBoard and an\n"
-                   "application), serves a page that draws it as a phone on the loopback address, and prints the\n"
-                   "page's address with its secret token. Every press on the page runs as scenario lines; 'Save as\n"
-                   "scenario' downloads them, with what the page showed as expectations. Ctrl-C stops it."},
-};
 
 std::vector<std::string> splitCommas(const std::string& text) {
   std::vector<std::string> out;
@@ -208,12 +189,10 @@ std::string runtimeName() { return std::string(sim::processModel().runtime); }
 
 std::string otherRuntimeCommand() { return runtimeName() == "fast" ? "orvane-sim-objc" : "orvane-sim"; }
 
-std::span<const ProgramCommand> programCommands() { return kProgramCommands; }
-
 std::string programUsage() {
   constexpr std::size_t kColumn = 24;
   std::string out = "usage: orvane-sim COMMAND [OPTIONS]\n\ncommands:\n";
-  for (const ProgramCommand& command : kProgramCommands) {
+  for (const ProgramCommand& command : programCommands()) {
     std::string line = "  " + std::string(command.name);
     if (!command.arguments.empty()) line += " " + std::string(command.arguments);
     line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ') : "  ";
@@ -228,7 +207,7 @@ std::string programUsage() {
 }
 
 std::string helpOf(const std::string& command) {
-  for (const ProgramCommand& row : kProgramCommands) {
+  for (const ProgramCommand& row : programCommands()) {
     if (row.name != command) continue;
     std::string usage = "usage: orvane-sim " + command + " [OPTIONS]";
     if (!row.arguments.empty()) usage += " " + std::string(row.arguments);
@@ -241,7 +220,9 @@ std::string unusedOption(const std::string& command, const Options& options) {
   for (const OptionRow* row : options.given) {
     if ((row->commands & commandBit(command)) == 0) return optionName(*row) + " is for " + commandsTaking(*row);
   }
-  if (command == "serve" && options.inputs.size() > 1) return "serve takes one scenario file at most";
+  const ProgramCommand* row = programCommand(command);
+  if (row != nullptr && row->takes == Arguments::kOneFileAtMost && options.inputs.size() > 1)
+    return command + " takes one scenario file at most";
   if (options.jobs > 1 && (options.report || options.stateJson || options.failFast || options.root)) {
     return "-j runs files apart: not with --report, --state-json, --fail-fast or --root";
   }

@@ -19,16 +19,6 @@ namespace orvane::cli {
 std::string runtimeName();
 std::string otherRuntimeCommand();
 
-// The program's commands, one row each: the program's help, each command's --help and the manual
-// page are made from these rows and the option table.
-struct ProgramCommand {
-  std::string_view name;
-  std::string_view arguments;    // what it takes after its options: "FILE|FOLDER|-..."
-  std::string_view summary;      // a line, for the list of commands
-  std::string_view description;  // what it does, its exit status: paragraphs of --help
-};
-std::span<const ProgramCommand> programCommands();
-
 // The program's own help: its commands, and where the rest is.
 std::string programUsage();
 
