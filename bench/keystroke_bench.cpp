@@ -36,13 +36,13 @@ BENCHMARK(BM_KeystrokeExtension);
 // The globe key's label, style 3 in mode 1: a reload and the look-ahead.
 void BM_LabelSystem(benchmark::State& state) {
   BenchDevice d(false, threeSelected(3));
-  for (auto _ : state) d.app->askLabel("International-Key");
+  for (auto _ : state) d.app->askLabel(sim::kGlobeKeyName);
 }
 BENCHMARK(BM_LabelSystem);
 
 void BM_LabelExtension(benchmark::State& state) {
   BenchDevice d(true, threeSelected(3));
-  for (auto _ : state) d.app->askLabel("International-Key");
+  for (auto _ : state) d.app->askLabel(sim::kGlobeKeyName);
 }
 BENCHMARK(BM_LabelExtension);
 
@@ -51,7 +51,7 @@ BENCHMARK(BM_LabelExtension);
 void BM_GlobeTap(benchmark::State& state) {
   BenchDevice d(true);
   for (auto _ : state) {
-    d.app->tapKey("International-Key");
+    d.app->tapKey(sim::kGlobeKeyName);
     d.device->runUntilIdle();
   }
 }
@@ -62,7 +62,7 @@ void BM_GlobeTapPreferenceWrite(benchmark::State& state) {
   const char* const ids[] = {"fr_FR@sw=AZERTY", "emoji@sw=Emoji", "de_DE"};
   std::size_t i = 0;
   for (auto _ : state) {
-    d.app->CFPreferencesSetAppValue("KeyboardLastUsed", Value(ids[i++ % 3]), "com.apple.Preferences");
+    d.app->CFPreferencesSetAppValue(platform::names::kKeyboardLastUsedKey, Value(ids[i++ % 3]), platform::names::kKeyboardPreferencesDomain);
   }
 }
 BENCHMARK(BM_GlobeTapPreferenceWrite);

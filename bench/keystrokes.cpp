@@ -166,18 +166,18 @@ Mode makeMode(const std::string& what, std::size_t n) {
   } else if (what == "switcher-keyboards") {
     m.once = [&d] { d.app->askSwitcherList(); };
   } else if (what == "label" || what == "label-system" || what == "label-keyboards") {
-    m.once = [&d] { d.app->askLabel("International-Key"); };
+    m.once = [&d] { d.app->askLabel(sim::kGlobeKeyName); };
   } else if (what == "pref-write") {
     // The preference service's share of a tap: "KeyboardLastUsed" set, as the commit sets it, and
     // written to the file by the synchronize of its announcement.
     m.once = [&d, i = std::size_t{0}]() mutable {
       static const char* const kIds[] = {"fr_FR@sw=AZERTY", "emoji@sw=Emoji", "de_DE"};
-      d.app->CFPreferencesSetAppValue("KeyboardLastUsed", Value(kIds[i++ % 3]), "com.apple.Preferences");
-      d.app->CFPreferencesAppSynchronize("com.apple.Preferences");
+      d.app->CFPreferencesSetAppValue(platform::names::kKeyboardLastUsedKey, Value(kIds[i++ % 3]), platform::names::kKeyboardPreferencesDomain);
+      d.app->CFPreferencesAppSynchronize(platform::names::kKeyboardPreferencesDomain);
     };
   } else if (what == "tap" || what == "tap-system" || what == "tap-keyboards" || what == "tap-keyboards-system") {
     m.once = [&d] {
-      d.app->tapKey("International-Key");
+      d.app->tapKey(sim::kGlobeKeyName);
       d.device->runUntilIdle();
     };
   } else if (what == "reload") {

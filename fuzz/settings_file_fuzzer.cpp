@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   extension.guards().isConfigured();
   extension.guards().isSettingsFilePresent();
-  f.app->tapKey("International-Key");
+  f.app->tapKey(sim::kGlobeKeyName);
   f.app->tapKey("q");
-  f.app->askLabel("International-Key");
+  f.app->askLabel(sim::kGlobeKeyName);
   f.app->askSwitcherList();
   f.app->hideKeyboard();
   f.app->showKeyboard();

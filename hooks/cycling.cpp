@@ -12,7 +12,7 @@ namespace orvane {
 namespace sel = platform::sel;
 
 namespace {
-constexpr std::string_view kLastUsedKey = "KeyboardLastUsed";
+constexpr std::string_view kLastUsedKey = platform::names::kKeyboardLastUsedKey;
 
 // A position in a list of `n` (not empty), one the list has since lost being the first.
 std::size_t clamped(std::int32_t position, std::size_t n) {

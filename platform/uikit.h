@@ -114,6 +114,8 @@ inline constexpr std::string_view kGlobalPreferencesDomain = ".GlobalPreferences
 inline constexpr std::string_view kAppleKeyboardsKey = "AppleKeyboards";
 // The system keyboard preferences' domain, and what is announced after a key of it changes.
 inline constexpr std::string_view kKeyboardPreferencesDomain = "com.apple.Preferences";
+// The keyboard last used, in kKeyboardPreferencesDomain: where a keyboard starts.
+inline constexpr std::string_view kKeyboardLastUsedKey = "KeyboardLastUsed";
 inline constexpr std::string_view kKeyboardsChangedNotification = "AppleKeyboardsSettingsChangedNotification";
 inline constexpr std::string_view kUIKeyboardWillShowNotification = "UIKeyboardWillShowNotification";
 inline constexpr std::string_view kUIKeyboardWillHideNotification = "UIKeyboardWillHideNotification";

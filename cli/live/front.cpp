@@ -183,7 +183,7 @@ http::Response route(const http::Request& request, LiveSession& session, const P
 }  // namespace
 
 std::string livePage(const std::string& token) { return pages::fill(pages::kLivePage, {{"<!-- token -->", token}}); }
-std::string liveScript() { return std::string(pages::kDeviceScript) + std::string(pages::kLiveScript); }
+std::string liveScript() { return pages::deviceScript() + std::string(pages::kLiveScript); }
 std::string liveStyle() { return std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle); }
 
 int serveLive(LiveSession& session, int port, std::ostream& out) {

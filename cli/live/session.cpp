@@ -108,7 +108,7 @@ std::vector<std::string> LiveSession::expectations(const std::vector<std::string
     const std::string& command = words[0].text;
     const std::string& process = words[1].text;
     if (command == "label" && labels_.contains(process) &&
-        (words.size() == 2 || words[2].text == "International-Key")) {
+        (words.size() == 2 || words[2].text == sim::kGlobeKeyName)) {
       out.push_back("expect label " + textWord(process) + " " + textWord(labels_[process]));
     }
     if ((command == "long-press" || command == "switcher") && switcherLists_.contains(process)) {

@@ -1,6 +1,24 @@
 #include "cli/output/pages.h"
 
+#include "platform/uikit.h"
+#include "settings/settings.h"
+#include "sim/trace/trace.h"
+
 namespace orvane::cli::pages {
+
+std::string deviceScript() {
+  const std::pair<std::string_view, std::string_view> names[] = {
+      {"globeKey", platform::names::kGlobeKeyName},
+      {"keyboardWillShow", platform::names::kUIKeyboardWillShowNotification},
+      {"keyboardWillHide", platform::names::kUIKeyboardWillHideNotification},
+      {"settingsFile", kSettingsPath},
+      {"prefsChanged", kPrefsChangedNotification},
+  };
+  std::string out = "const NAMES = {";
+  for (const auto& [name, value] : names) out.append(name).append(": ").append(sim::jsonString(value)).append(", ");
+  out.replace(out.size() - 2, 2, "};\n");
+  return out + std::string(kDeviceScript);
+}
 
 std::string fill(std::string_view page, const std::vector<std::pair<std::string_view, std::string>>& parts) {
   std::string out;

@@ -19,6 +19,10 @@ extern const std::string_view kLiveStyle;     // live.css
 extern const std::string_view kLiveScript;    // live.js
 extern const std::string_view kTour;          // tour.scn: the built-in tour
 
+// device.js after the names it draws with, from the platform's and the settings' own headers (the
+// globe key's name, the keyboard's notifications, the settings file): `const NAMES = {...};`.
+std::string deviceScript();
+
 // `page` with each of its markers ("<!-- style -->") in turn replaced by what goes there; what is
 // put in is not read for markers again.
 std::string fill(std::string_view page, const std::vector<std::pair<std::string_view, std::string>>& parts);

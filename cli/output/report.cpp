@@ -128,7 +128,7 @@ std::string Report::html(int passed, int failedFiles, int expectations, int fail
   return pages::fill(pages::kReportPage,
                      {{"<!-- style -->", std::string(pages::kDeviceStyle) + std::string(pages::kReportStyle)},
                       {"<!-- data -->", scriptSafe(data)},
-                      {"<!-- script -->", std::string(pages::kDeviceScript) + std::string(pages::kReportScript)}});
+                      {"<!-- script -->", pages::deviceScript() + std::string(pages::kReportScript)}});
 }
 
 }  // namespace orvane::cli

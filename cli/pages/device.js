@@ -39,8 +39,8 @@ function foldEvents(events, state = { keyboards: [], processes: new Map() }) {
       case "unlocked": p.locked = false; break;
       case "locked": p.locked = true; break;
       case "local-notification":
-        if (e.name === "UIKeyboardWillShowNotification") p.shown = true;
-        if (e.name === "UIKeyboardWillHideNotification") p.shown = false;
+        if (e.name === NAMES.keyboardWillShow) p.shown = true;
+        if (e.name === NAMES.keyboardWillHide) p.shown = false;
         break;
     }
   }
@@ -130,13 +130,13 @@ function drawKeyboard(p, keyboards, on, options = {}) {
     board.append(line);
   });
   const bottom = drawingElement("div", "row");
-  const override = p.overrides["International-Key"];
+  const override = p.overrides[NAMES.globeKey];
   const globe = key("globe-key" + (override ? " override" : ""), override || undefined);
   // With one keyboard besides the emoji keyboard, the key is the emoji key (a face), as the
   // platform draws it; otherwise the globe.
   const emojiKey = keyboards.length === 2 && keyboards.some((k) => keyboardLayout(k.id).name === "emoji");
   if (!override) globe.append(drawIcon(emojiKey ? "emoji" : "globe", 20));
-  if (options.tapped === "International-Key") globe.classList.add("tapped");
+  if (options.tapped === NAMES.globeKey) globe.classList.add("tapped");
   globe.setAttribute("aria-label", "globe key" + (override ? ": " + override : ""));
   if (on) { globe.onpointerdown = on.globeDown; globe.onpointerup = on.globeUp; }
   const mode = keyboards.find((k) => k.id === p.inputMode);

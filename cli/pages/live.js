@@ -116,7 +116,7 @@ function changedBy(e) {
   if (e.kind === "switcher-list" || e.kind === "switcher-hidden") return "keyboard";
   if (e.kind === "alert" || e.kind === "alert-dismissed") return "screen";
   if (e.kind === "unlocked") return "screen";
-  if (e.kind === "file-write" && String(e.path).endsWith("net.varnholt.orvane.plist")) return "settings";
+  if (e.kind === "file-write" && e.path === NAMES.settingsFile) return "settings";
   if (e.kind.startsWith("pref-") || e.kind === "keyboards" || e.kind === "version") return "devicepanel";
   if (e.kind.startsWith("activator-")) return "activator";
   return null;
@@ -263,7 +263,7 @@ $("apply").onclick = async () => {
   const {lines, said} = settingsChanges();
   if (!lines.length) { say($("applied"), "Nothing changed: nothing written."); return; }
   const running = view.state.processes[0];
-  if (running) lines.push("post " + appName(running) + " darwin net.varnholt.orvane/prefsChanged", "run");
+  if (running) lines.push("post " + appName(running) + " darwin " + NAMES.prefsChanged, "run");
   if (current) lines.push("label " + appName(proc(current)));
   const answer = await actFrom($("applied"), ...lines);
   if (answer && answer.ok) say($("applied"), "Wrote " + said.join(", ") + ".");

@@ -149,7 +149,7 @@ const groups = [
     : e.kind === "pref-set" ? `set in the process (not yet in the file): ${e.domain} ${e.key} = ${e.value}`
     : e.kind === "pref-moved-aside" ? `${e.domain}: unreadable file set aside as ${e.to}`
     : `${e.kind === "pref-write-failed" ? "NOT written: " : ""}${e.domain} ${e.key} = ${e.value}`],
-  ["Settings file", e => (e.kind === "file-write" || e.kind === "file-write-failed") && e.path.endsWith("net.varnholt.orvane.plist"),
+  ["Settings file", e => (e.kind === "file-write" || e.kind === "file-write-failed") && e.path === NAMES.settingsFile,
    e => `${e.kind === "file-write" ? "written" : "NOT written"}: ${e.valueJson ? Object.keys(e.valueJson).join(", ") : (e.bytes || "") + " bytes"}`],
   ["Notifications", e => /^(darwin|distributed|notify|local)-|^local-notification$/.test(e.kind) && !e.kind.endsWith("observe"),
    e => `${e.kind} ${e.name}`],

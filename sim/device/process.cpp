@@ -53,7 +53,7 @@ void LocalProcess::boot() {
   buildResourceClasses(*this);
   // The keyboard starts on the last used keyboard when that is active, else on the first one.
   const auto& modes = device_.activeInputModes();
-  const auto lastUsed = device_.preferenceValue("KeyboardLastUsed", kKeyboardPreferencesDomain);
+  const auto lastUsed = device_.preferenceValue(platform::names::kKeyboardLastUsedKey, kKeyboardPreferencesDomain);
   for (const InputMode& mode : modes) {
     if (lastUsed && lastUsed->string() && mode.identifier == *lastUsed->string())
       ui_->currentInputMode = mode.identifier;

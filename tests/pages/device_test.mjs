@@ -32,6 +32,16 @@ class Element {
 // The script runs in this realm (so that its arrays and objects compare as this test's do), its
 // functions global as on a page.
 globalThis.document = { createElement: (tag) => new Element(tag), createElementNS: (ns, tag) => new Element(tag) };
+// The names the command puts before device.js, read here from the headers that hold them.
+const named = (file, constant) =>
+  readFileSync(join(root, file), "utf8").match(new RegExp(constant + ' = "([^"]*)"'))[1];
+globalThis.NAMES = {
+  globeKey: named("platform/uikit.h", "kGlobeKeyName"),
+  keyboardWillShow: named("platform/uikit.h", "kUIKeyboardWillShowNotification"),
+  keyboardWillHide: named("platform/uikit.h", "kUIKeyboardWillHideNotification"),
+  settingsFile: named("settings/settings.h", "kSettingsPath"),
+  prefsChanged: named("settings/settings.h", "kPrefsChangedNotification"),
+};
 vm.runInThisContext(readFileSync(join(root, "cli", "pages", "device.js"), "utf8"), { filename: "device.js" });
 const { foldEvents, keyboardLayout, drawKeyboard, drawSwitcherMenu } = globalThis;
 
