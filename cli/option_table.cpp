@@ -11,52 +11,110 @@ namespace {
 
 constexpr unsigned kRunAndTour = kRunCommand | kTourCommand;
 
-// Columns: long name, short name, value, completion, commands, brief, help, whether the value must
-// be one of the completion's words.
 constexpr std::array kOptionRows = {
-    OptionRow{"trace", 't', "FORMAT", "text json", kEveryCommand, "trace format",
-              "text (the default) or json: one JSON object per line, nothing else on\n"
-              "standard output (failures and the summary are JSON events too)",
-              true},
-    OptionRow{"quiet", 'q', "", "", kEveryCommand, "no trace: only failures and results",
-              "no trace: only failures, each file's result and the summary"},
-    OptionRow{"only", 0, "KINDS", "", kEveryCommand, "only these event kinds",
-              "show only these trace events (a comma-separated list of kinds)"},
-    OptionRow{"process", 0, "NAME", "SpringBoard device scenario", kEveryCommand, "only this process",
-              "show only the events of this process (SpringBoard, device, or a bundle id)"},
-    OptionRow{"root", 0, "DIR", "<dir>", kEveryCommand, "run on this folder and keep it",
-              "run on the folder DIR and keep it (created if needed; a non-empty folder\n"
-              "must be one orvane-sim made; one run at a time uses it); otherwise a\n"
-              "temporary folder under $TMPDIR (or /tmp), always removed, whose files\n"
-              "the fast runtime keeps in memory"},
-    OptionRow{"durable", 0, "", "", kEveryCommand, "flush every write to storage",
-              "keep the files in the folder and flush every write to storage, as a\n"
-              "real device does (slower)"},
-    OptionRow{"report", 0, "FILE", "<file>", kRunAndTour, "a visual report",
-              "write a visual report: one HTML file showing, line by line, each\n"
-              "keyboard, menu and alert as a user would see it, and what changed"},
-    OptionRow{"runtime", 0, "NAME", "fast objc", kEveryCommand, "the runtime",
-              "fast (the default): the project's own runtime, every process in this one;\n"
-              "objc: GCC's Objective-C runtime, every process an OS process of its own\n"
-              "that maps the extension as a shared object (orvane-sim-objc)",
-              true},
-    OptionRow{"color", 0, "WHEN", "auto always never", kEveryCommand, "colour",
-              "auto (the default: on a terminal, unless NO_COLOR is set), always or never", true},
-    OptionRow{"junit", 0, "FILE", "<file>", kRunCommand, "JUnit XML",
-              "write the results as JUnit XML, one test case per file"},
-    OptionRow{"fail-fast", 0, "", "", kRunCommand, "stop after the first failing file",
-              "stop after the first file that fails"},
-    OptionRow{"state-json", 0, "FILE", "<file>", kRunCommand, "the last state as JSON",
-              "write the final state of the last device as one JSON object"},
-    OptionRow{"list", 0, "", "", kRunCommand, "list the files and their titles",
-              "list the scenario files and their titles, and run nothing"},
-    OptionRow{"", 'k', "PATTERN", "", kRunCommand, "only files whose name holds it",
-              "only the files whose name holds PATTERN (again for more patterns)"},
-    OptionRow{"", 'j', "N", "", kRunCommand, "files at once",
-              "run N files at once, each in a process of its own; the output stays in\n"
-              "file order (not with --report, --state-json, --fail-fast or --root)"},
-    OptionRow{"port", 0, "N", "", kServeCommand, "the port", "listen on port N (default 0: any free port)"},
-    OptionRow{"version", 'V', "", "", kEveryCommand, "the version", "print the version"},
+    OptionRow{.name = "trace",
+              .shortName = 't',
+              .value = "FORMAT",
+              .choices = "text json",
+              .commands = kEveryCommand,
+              .brief = "trace format",
+              .help = "text (the default) or json: one JSON object per line, nothing else on\n"
+                      "standard output (failures and the summary are JSON events too)",
+              .onlyChoices = true},
+    OptionRow{.name = "quiet",
+              .shortName = 'q',
+              .commands = kEveryCommand,
+              .brief = "no trace: only failures and results",
+              .help = "no trace: only failures, each file's result and the summary"},
+    OptionRow{.name = "only",
+              .value = "KINDS",
+              .commands = kEveryCommand,
+              .brief = "only these event kinds",
+              .help = "show only these trace events (a comma-separated list of kinds)"},
+    OptionRow{.name = "process",
+              .value = "NAME",
+              .choices = "SpringBoard device scenario",
+              .commands = kEveryCommand,
+              .brief = "only this process",
+              .help = "show only the events of this process (SpringBoard, device, or a bundle id)"},
+    OptionRow{.name = "root",
+              .value = "DIR",
+              .choices = "<dir>",
+              .commands = kEveryCommand,
+              .brief = "run on this folder and keep it",
+              .help = "run on the folder DIR and keep it (created if needed; a non-empty folder\n"
+                      "must be one orvane-sim made; one run at a time uses it); otherwise a\n"
+                      "temporary folder under $TMPDIR (or /tmp), always removed, whose files\n"
+                      "the fast runtime keeps in memory"},
+    OptionRow{.name = "durable",
+              .commands = kEveryCommand,
+              .brief = "flush every write to storage",
+              .help = "keep the files in the folder and flush every write to storage, as a\n"
+                      "real device does (slower)"},
+    OptionRow{.name = "report",
+              .value = "FILE",
+              .choices = "<file>",
+              .commands = kRunAndTour,
+              .brief = "a visual report",
+              .help = "write a visual report: one HTML file showing, line by line, each\n"
+                      "keyboard, menu and alert as a user would see it, and what changed"},
+    OptionRow{.name = "runtime",
+              .value = "NAME",
+              .choices = "fast objc",
+              .commands = kEveryCommand,
+              .brief = "the runtime",
+              .help = "fast (the default): the project's own runtime, every process in this one;\n"
+                      "objc: GCC's Objective-C runtime, every process an OS process of its own\n"
+                      "that maps the extension as a shared object (orvane-sim-objc)",
+              .onlyChoices = true},
+    OptionRow{.name = "color",
+              .value = "WHEN",
+              .choices = "auto always never",
+              .commands = kEveryCommand,
+              .brief = "colour",
+              .help = "auto (the default: on a terminal, unless NO_COLOR is set), always or never",
+              .onlyChoices = true},
+    OptionRow{.name = "junit",
+              .value = "FILE",
+              .choices = "<file>",
+              .commands = kRunCommand,
+              .brief = "JUnit XML",
+              .help = "write the results as JUnit XML, one test case per file"},
+    OptionRow{.name = "fail-fast",
+              .commands = kRunCommand,
+              .brief = "stop after the first failing file",
+              .help = "stop after the first file that fails"},
+    OptionRow{.name = "state-json",
+              .value = "FILE",
+              .choices = "<file>",
+              .commands = kRunCommand,
+              .brief = "the last state as JSON",
+              .help = "write the final state of the last device as one JSON object"},
+    OptionRow{.name = "list",
+              .commands = kRunCommand,
+              .brief = "list the files and their titles",
+              .help = "list the scenario files and their titles, and run nothing"},
+    OptionRow{.shortName = 'k',
+              .value = "PATTERN",
+              .commands = kRunCommand,
+              .brief = "only files whose name holds it",
+              .help = "only the files whose name holds PATTERN (again for more patterns)"},
+    OptionRow{.shortName = 'j',
+              .value = "N",
+              .commands = kRunCommand,
+              .brief = "files at once",
+              .help = "run N files at once, each in a process of its own; the output stays in\n"
+                      "file order (not with --report, --state-json, --fail-fast or --root)"},
+    OptionRow{.name = "port",
+              .value = "N",
+              .commands = kServeCommand,
+              .brief = "the port",
+              .help = "listen on port N (default 0: any free port)"},
+    OptionRow{.name = "version",
+              .shortName = 'V',
+              .commands = kEveryCommand,
+              .brief = "the version",
+              .help = "print the version"},
     OptionRow{"help", 'h', "", "", kEveryCommand, "help", "this help"},
 };
 
@@ -188,7 +246,8 @@ std::string bashScript() {
   for (const ProgramCommand& command : kProgramCommands) {
     commands += std::string(command.name) + " ";
     if (command.takes == Arguments::kNone) continue;
-    takingFiles += (takingFiles.empty() ? "" : " || ") + std::string("[ \"$command\" = ") + std::string(command.name) + " ]";
+    takingFiles +=
+        (takingFiles.empty() ? "" : " || ") + std::string("[ \"$command\" = ") + std::string(command.name) + " ]";
   }
   for (const std::string_view word : programWords()) commands += std::string(word) + " ";
   return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
@@ -228,7 +287,9 @@ std::string bashScript() {
          "  case \"$cur\" in\n"
          "    -*) mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\"); compopt -o nospace; return ;;\n"
          "  esac\n"
-         "  " + takingFiles + " && mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
+         "  " +
+         takingFiles +
+         " && mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
          "}\n"
          "complete -F _orvane_sim orvane-sim\n";
 }

@@ -28,8 +28,8 @@ enum class Arguments { kNone, kOneFileAtMost, kFiles };
 // manual page, the completion scripts and the dispatch read these rows.
 struct ProgramCommand {
   std::string_view name;
-  CommandSet bit;                // the command's bit, as options name the commands they belong to
-  std::string_view arguments;    // what it takes after its options: "FILE|FOLDER|-..."
+  CommandSet bit;              // the command's bit, as options name the commands they belong to
+  std::string_view arguments;  // what it takes after its options: "FILE|FOLDER|-..."
   Arguments takes;
   std::string_view summary;      // a line, for the list of commands
   std::string_view brief;        // a few words, for completion menus
@@ -41,14 +41,14 @@ std::span<const ProgramCommand> programCommands();
 const ProgramCommand* programCommand(std::string_view name);
 
 struct OptionRow {
-  std::string_view name;     // the long name without its dashes; empty for a short option alone
-  char shortName;            // the one-letter name, or 0
-  std::string_view value;    // what its value is called ("FORMAT"); empty for a flag
-  std::string_view choices;  // for completion: the words it takes ("text json"), "<file>", "<dir>", or nothing
-  unsigned commands;         // the CommandSet bits of the commands that take it
-  std::string_view brief;    // a few words, for completion menus
-  std::string_view help;     // what it does, for --help; a new line continues under the first
-  bool onlyChoices = false;  // the value must be one of `choices` (else they are suggestions)
+  std::string_view name = {};     // the long name without its dashes; empty for a short option alone
+  char shortName = 0;             // the one-letter name, or 0
+  std::string_view value = {};    // what its value is called ("FORMAT"); empty for a flag
+  std::string_view choices = {};  // for completion: the words it takes ("text json"), "<file>", "<dir>", or nothing
+  unsigned commands = 0;          // the CommandSet bits of the commands that take it
+  std::string_view brief;         // a few words, for completion menus
+  std::string_view help;          // what it does, for --help; a new line continues under the first
+  bool onlyChoices = false;       // the value must be one of `choices` (else they are suggestions)
 };
 
 std::span<const OptionRow> optionRows();

@@ -14,7 +14,8 @@ dpkg-query -W -f='${Status}' clang libclang-rt-14-dev 2>/dev/null | grep -c "ins
 seconds=${1:-120}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings_file_fuzzer mode_rewrite_fuzzer system_preferences_fuzzer user_info_fuzzer scenario_fuzzer)
+[ ${#targets[@]} -eq 0 ] && targets=(settings_file_fuzzer mode_rewrite_fuzzer system_preferences_fuzzer user_info_fuzzer scenario_fuzzer
+                                    http_head_fuzzer)
 
 cmake -S . -B build-fuzz -DORVANE_FUZZ=ON -DORVANE_REAL_RUNTIME=OFF -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]}" >/dev/null

@@ -28,9 +28,10 @@ struct CommandRow {
   std::string_view usage;
   std::string_view summary;  // what it does, in a few words
   Section section;
-  bool inScenarios = true;     // false for the shell's own (help, quit, reset, source, save)
-  bool takesProcess = false;   // the word after it names a running process
-  bool livePage = false;  // the live page may send it (nothing that names a file, faults the files or ends a process abruptly)
+  bool inScenarios = true;    // false for the shell's own (help, quit, reset, source, save)
+  bool takesProcess = false;  // the word after it names a running process
+  bool livePage =
+      false;  // the live page may send it (nothing that names a file, faults the files or ends a process abruptly)
   // The words one of its arguments takes, space separated (the reader refuses any other, help and
   // completion offer them); empty when none is a choice. The choice comes after the process, for a
   // command that takes one, and after `choiceAt` words more.

@@ -53,15 +53,15 @@ class EventWindow {
 struct ScenarioRunner::Impl {
   sim::Device& device;
   Output& output;
-  std::string where;
+  std::string where = {};
   int failures = 0;
   int expectations = 0;
   // Alerts and log lines that no expectation has consumed yet, per process and kind: `expect alert`
   // takes the first, `expect no-alert` asks whether there is one, each in constant time.
-  std::map<std::pair<std::string, std::string>, std::deque<sim::TraceEvent>> pending;
+  std::map<std::pair<std::string, std::string>, std::deque<sim::TraceEvent>> pending = {};
   // The events `expect event` may still match: those since its last match or `mark`, kept only
   // while a later line of the script can ask for them, so a long run holds no history it never reads.
-  EventWindow window;
+  EventWindow window = {};
   bool keepWindow = true;
   // Whether alerts and log lines are kept for a later `expect alert` or `expect log`.
   bool keepPending = true;
@@ -69,7 +69,7 @@ struct ScenarioRunner::Impl {
   std::size_t historyBound = 0;
   // The names Activator's listeners are registered under in the running SpringBoard, for a
   // message that names one it does not know.
-  std::vector<std::string> listenerNames;
+  std::vector<std::string> listenerNames = {};
 
   void onEvent(const sim::TraceEvent& e);
 

@@ -111,7 +111,7 @@ Value ScenarioRunner::Impl::state() const {
 }
 
 ScenarioRunner::ScenarioRunner(Device& device, Output& output)
-    : impl_(std::make_shared<Impl>(Impl{device, output, {}, 0, 0, {}, {}, true, true, 0, {}})) {
+    : impl_(std::make_shared<Impl>(Impl{.device = device, .output = output})) {
   device.trace().setSink([&output, impl = impl_.get()](const TraceEvent& e) {
     impl->onEvent(e);
     output.event(e);
@@ -120,7 +120,7 @@ ScenarioRunner::ScenarioRunner(Device& device, Output& output)
 
 ScenarioRunner::ScenarioRunner(Device& device, std::ostream& out, std::ostream& err, TraceFormat format)
     : ownOutput_(std::make_unique<Output>(out, err, OutputOptions{format, {}, {}, false})),
-      impl_(std::make_shared<Impl>(Impl{device, *ownOutput_, {}, 0, 0, {}, {}, true, true, 0, {}})) {
+      impl_(std::make_shared<Impl>(Impl{.device = device, .output = *ownOutput_})) {
   device.trace().setSink([output = ownOutput_.get(), impl = impl_.get()](const TraceEvent& e) {
     impl->onEvent(e);
     output->event(e);

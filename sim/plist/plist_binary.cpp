@@ -177,63 +177,78 @@ class BinaryReader {
   std::optional<Value> buildOnce(std::uint64_t object) {
     const auto h = headerOf(object);
     if (!h) return std::nullopt;
-    const char* p = b_.data() + h->contents;
-    const std::uint64_t room = table_ - h->contents;
     switch (h->kind) {
+      case 0xA:
+      case 0xC:
+        return arrayOrSet(*h);
+      case 0xD:
+        return dictionary(*h);
+      default:
+        return scalar(*h);
+    }
+  }
+
+  // An object that holds no other: a number, a date, data, text, a UID, null or a boolean.
+  std::optional<Value> scalar(const Header& h) const {
+    const char* p = b_.data() + h.contents;
+    const std::uint64_t room = table_ - h.contents;
+    switch (h.kind) {
       case 0x0:
         // CoreFoundation's reader (CFBinaryPList.c) answers the null object with kCFNull; fill,
         // URL and UUID objects are not values it reads.
-        if (h->low == 0x0) return Value(Null{});
-        if (h->low == 0x8 || h->low == 0x9) return Value(h->low == 0x9);
+        if (h.low == 0x0) return Value(Null{});
+        if (h.low == 0x8 || h.low == 0x9) return Value(h.low == 0x9);
         return std::nullopt;
       case 0x1:
-        return integer(p, room, h->low);
+        return integer(p, room, h.low);
       case 0x2:
-        if (h->low == 2 && room >= 4)
+        if (h.low == 2 && room >= 4)
           return Value(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(readBigEndian(p, 4)))));
-        if (h->low == 3 && room >= 8) return Value(std::bit_cast<double>(readBigEndian(p, 8)));
+        if (h.low == 3 && room >= 8) return Value(std::bit_cast<double>(readBigEndian(p, 8)));
         return std::nullopt;
       case 0x3:
-        if (h->low != 3 || room < 8) return std::nullopt;
+        if (h.low != 3 || room < 8) return std::nullopt;
         return Value(Date{std::bit_cast<double>(readBigEndian(p, 8))});
       case 0x4:
-        if (h->count > room) return std::nullopt;
-        return Value(Data(p, p + h->count));
+        if (h.count > room) return std::nullopt;
+        return Value(Data(p, p + h.count));
       case 0x5:
       case 0x6: {
-        auto text = textOf(*h);
+        auto text = textOf(h);
         if (!text) return std::nullopt;
         return Value(std::move(*text));
       }
       case 0x8:
-        if (h->low > 7 || room < h->low + 1u) return std::nullopt;
-        return Value(Uid{readBigEndian(p, h->low + 1u)});
-      case 0xA:
-      case 0xC: {  // an array, or a set (which CoreFoundation reads as a CFSet)
-        Array out;
-        out.reserve(static_cast<std::size_t>(h->count));
-        for (std::uint64_t k = 0; k < h->count; ++k) {
-          auto element = build(referenceAt(*h, k));
-          if (!element) return std::nullopt;
-          out.push_back(std::move(*element));
-        }
-        if (h->kind == 0xC) return Value(Set{std::move(out)});
-        return Value(std::move(out));
-      }
-      case 0xD: {
-        Dictionary out;
-        for (std::uint64_t k = 0; k < h->count; ++k) {
-          auto name = key(referenceAt(*h, k));
-          if (!name) return std::nullopt;
-          auto element = build(referenceAt(*h, h->count + k));
-          if (!element) return std::nullopt;
-          out.insert_or_assign(std::move(*name), std::move(*element));  // the last of a key wins
-        }
-        return Value(std::move(out));
-      }
+        if (h.low > 7 || room < h.low + 1u) return std::nullopt;
+        return Value(Uid{readBigEndian(p, h.low + 1u)});
       default:
         return std::nullopt;  // kinds the format does not define
     }
+  }
+
+  // An array, or a set (which CoreFoundation reads as a CFSet).
+  std::optional<Value> arrayOrSet(const Header& h) {
+    Array out;
+    out.reserve(static_cast<std::size_t>(h.count));
+    for (std::uint64_t k = 0; k < h.count; ++k) {
+      auto element = build(referenceAt(h, k));
+      if (!element) return std::nullopt;
+      out.push_back(std::move(*element));
+    }
+    if (h.kind == 0xC) return Value(Set{std::move(out)});
+    return Value(std::move(out));
+  }
+
+  std::optional<Value> dictionary(const Header& h) {
+    Dictionary out;
+    for (std::uint64_t k = 0; k < h.count; ++k) {
+      auto name = key(referenceAt(h, k));
+      if (!name) return std::nullopt;
+      auto element = build(referenceAt(h, h.count + k));
+      if (!element) return std::nullopt;
+      out.insert_or_assign(std::move(*name), std::move(*element));  // the last of a key wins
+    }
+    return Value(std::move(out));
   }
 
   // 1, 2 and 4 bytes are unsigned, 8 bytes signed. Of 16 bytes CoreFoundation keeps the low 64 bits

@@ -18,7 +18,8 @@ namespace orvane::sim {
 // its own form: the text form of values in the text trace, JSON beside it in the JSON trace.
 class FieldValue {
  public:
-  FieldValue(std::string text) : content_(std::in_place_index<0>, std::move(text)) {}  // NOLINT(google-explicit-constructor)
+  FieldValue(std::string text)
+      : content_(std::in_place_index<0>, std::move(text)) {}       // NOLINT(google-explicit-constructor)
   FieldValue(const char* text) : FieldValue(std::string(text)) {}  // NOLINT(google-explicit-constructor)
   static FieldValue of(Value value) { return FieldValue(std::move(value)); }
 
