@@ -62,7 +62,8 @@ void BM_GlobeTapPreferenceWrite(benchmark::State& state) {
   const char* const ids[] = {"fr_FR@sw=AZERTY", "emoji@sw=Emoji", "de_DE"};
   std::size_t i = 0;
   for (auto _ : state) {
-    d.app->CFPreferencesSetAppValue(platform::names::kKeyboardLastUsedKey, Value(ids[i++ % 3]), platform::names::kKeyboardPreferencesDomain);
+    d.app->CFPreferencesSetAppValue(platform::names::kKeyboardLastUsedKey, Value(ids[i++ % 3]),
+                                    platform::names::kKeyboardPreferencesDomain);
   }
 }
 BENCHMARK(BM_GlobeTapPreferenceWrite);

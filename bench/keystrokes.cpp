@@ -172,7 +172,8 @@ Mode makeMode(const std::string& what, std::size_t n) {
     // written to the file by the synchronize of its announcement.
     m.once = [&d, i = std::size_t{0}]() mutable {
       static const char* const kIds[] = {"fr_FR@sw=AZERTY", "emoji@sw=Emoji", "de_DE"};
-      d.app->CFPreferencesSetAppValue(platform::names::kKeyboardLastUsedKey, Value(kIds[i++ % 3]), platform::names::kKeyboardPreferencesDomain);
+      d.app->CFPreferencesSetAppValue(platform::names::kKeyboardLastUsedKey, Value(kIds[i++ % 3]),
+                                      platform::names::kKeyboardPreferencesDomain);
       d.app->CFPreferencesAppSynchronize(platform::names::kKeyboardPreferencesDomain);
     };
   } else if (what == "tap" || what == "tap-system" || what == "tap-keyboards" || what == "tap-keyboards-system") {

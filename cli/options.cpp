@@ -19,7 +19,6 @@ namespace orvane::cli {
 
 namespace {
 
-
 std::vector<std::string> splitCommas(const std::string& text) {
   std::vector<std::string> out;
   std::stringstream in(text);

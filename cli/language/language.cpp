@@ -57,7 +57,8 @@ const std::string& Args::choice(const char* what) {
 }
 
 void unhandledChoice(const std::string& command, const std::string& choice) {
-  throw std::logic_error("the command table gives " + command + " the choice " + choice + ", which it does not carry out");
+  throw std::logic_error("the command table gives " + command + " the choice " + choice +
+                         ", which it does not carry out");
 }
 
 Value Args::value(const char* what) {

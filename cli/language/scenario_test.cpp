@@ -89,7 +89,9 @@ TEST(ScenarioLanguage, TheDocsAndThePagesNameTheTablesKinds) {
     EXPECT_NE(std::find(kinds.begin(), kinds.end(), kind), kinds.end()) << kind << " is documented, not traced";
   }
 
-  const auto isKind = [&kinds](const std::string& k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); };
+  const auto isKind = [&kinds](const std::string& k) {
+    return std::find(kinds.begin(), kinds.end(), k) != kinds.end();
+  };
   const auto isPrefix = [&kinds](const std::string& p) {
     return std::any_of(kinds.begin(), kinds.end(), [&p](const std::string& k) { return k.starts_with(p); });
   };

@@ -7,8 +7,8 @@
 #include "cli/language/language.h"
 #include "settings/settings.h"
 #include "settings/switch_mode.h"
-#include "sim/trace/trace.h"
 #include "sim/plist/value_text.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::cli {
 
@@ -107,8 +107,7 @@ std::vector<std::string> LiveSession::expectations(const std::vector<std::string
     if (words.size() < 2) continue;
     const std::string& command = words[0].text;
     const std::string& process = words[1].text;
-    if (command == "label" && labels_.contains(process) &&
-        (words.size() == 2 || words[2].text == sim::kGlobeKeyName)) {
+    if (command == "label" && labels_.contains(process) && (words.size() == 2 || words[2].text == sim::kGlobeKeyName)) {
       out.push_back("expect label " + textWord(process) + " " + textWord(labels_[process]));
     }
     if ((command == "long-press" || command == "switcher") && switcherLists_.contains(process)) {

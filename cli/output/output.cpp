@@ -8,6 +8,7 @@
 #include "sim/plist/plist_io.h"
 #include "sim/plist/text.h"
 #include "sim/plist/value_text.h"
+#include "sim/plist/value_writer.h"
 
 namespace orvane::cli {
 
@@ -16,81 +17,42 @@ namespace {
 std::string jsonNumber(double d) {
   if (std::isnan(d)) return "\"nan\"";
   if (std::isinf(d)) return d > 0 ? "\"inf\"" : "\"-inf\"";
-  char buf[64];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, end);
+  return sim::formats::shortestDecimal(d);
 }
 
-}  // namespace
-
-namespace {
-
-// A dictionary key as a JSON member's name: its text, or for a key that is not text (a number, a
-// date, as a binary property list may hold) that object in the text form of values.
-std::string keyJson(const Key& key) {
-  const auto object = keyObject(key);
-  return sim::jsonString(object ? sim::formatValueText(*object) : key.str());
-}
-
-// The JSON of a value already measured: its parts are not measured again.
-std::string expandedJson(const Value& value) {
-  return std::visit(
-      [](const auto& v) -> std::string {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          return v ? "true" : "false";
-        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
-          return std::to_string(v);
-        } else if constexpr (std::is_same_v<T, double>) {
-          return jsonNumber(v);
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          return sim::jsonString(v);
-        } else if constexpr (std::is_same_v<T, Data>) {
-          return "{\"data\":\"" + sim::hexOf(v) + "\"}";
-        } else if constexpr (std::is_same_v<T, Date>) {
-          const auto iso = v.seconds == std::floor(v.seconds) ? sim::formats::formatXmlDate(v.seconds) : std::nullopt;
-          return "{\"date\":" + (iso ? sim::jsonString(*iso) : jsonNumber(v.seconds)) + "}";
-        } else if constexpr (std::is_same_v<T, Uid>) {
-          return "{\"uid\":" + std::to_string(v.value) + "}";
-        } else if constexpr (std::is_same_v<T, Array>) {
-          std::string out = "[";
-          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + expandedJson(v[i]);
-          return out + "]";
-        } else if constexpr (std::is_same_v<T, Null>) {
-          return "{\"null\":true}";
-        } else if constexpr (std::is_same_v<T, Set>) {
-          return "{\"set\":" + expandedJson(Value(v.members)) + "}";
-        } else {
-          std::string out = "{";
-          bool first = true;
-          for (const auto& [key, element] : v) {
-            out += (first ? "" : ",") + keyJson(key) + ":" + expandedJson(element);
-            first = false;
-          }
-          return out + "}";
-        }
-      },
-      value.storage());
-}
-
-}  // namespace
-
-// As the text form does: a value is written out in full only within the bounds of the property-list
-// code (a few values that share one object many times would otherwise come to gigabytes); a
-// dictionary of a few keys too large as a whole still shows each key, the members too large to
-// write out standing for themselves.
-std::string valueJson(const Value& value) {
-  constexpr std::size_t kMembersShownApart = 256;
-  const sim::ValueSize size = sim::sizeOf(value);
-  if (sim::expandable(size)) return expandedJson(value);
-  if (const Dictionary* d = value.dictionary(); d != nullptr && d->size() <= kMembersShownApart) {
-    std::string out = "{";
-    for (const auto& [key, member] : *d)
-      out += (out.size() > 1 ? "," : "") + keyJson(key) + ":" + valueJson(member);
-    return out + "}";
+// JSON as a form of the value writer: numbers as numbers, the kinds JSON has no word for as an
+// object that names them.
+struct JsonForm {
+  static constexpr std::string_view kSeparator = ",";
+  static constexpr std::string_view kKeySeparator = ":";
+  static std::string scalar(bool b) { return b ? "true" : "false"; }
+  static std::string scalar(std::int64_t n) { return std::to_string(n); }
+  static std::string scalar(std::uint64_t n) { return std::to_string(n); }
+  static std::string scalar(double d) { return jsonNumber(d); }
+  static std::string scalar(const std::string& s) { return sim::jsonString(s); }
+  static std::string scalar(const Data& d) { return "{\"data\":\"" + sim::hexOf(d) + "\"}"; }
+  static std::string scalar(const Date& d) {
+    const auto iso = d.seconds == std::floor(d.seconds) ? sim::formats::formatXmlDate(d.seconds) : std::nullopt;
+    return "{\"date\":" + (iso ? sim::jsonString(*iso) : jsonNumber(d.seconds)) + "}";
   }
-  return "{\"tooLarge\":{\"values\":" + std::to_string(size.values) + ",\"bytes\":" + std::to_string(size.bytes) + "}}";
-}
+  static std::string scalar(const Uid& u) { return "{\"uid\":" + std::to_string(u.value) + "}"; }
+  static std::string scalar(const Null&) { return "{\"null\":true}"; }
+  static std::string set(const std::string& members) { return "{\"set\":" + members + "}"; }
+  // A key that is not text (a number, a date, as a binary property list may hold) is named by that
+  // object in the text form of values.
+  static std::string key(const Key& key) {
+    const auto object = keyObject(key);
+    return sim::jsonString(object ? sim::formatValueText(*object) : key.str());
+  }
+  static std::string tooLarge(const sim::ValueSize& size) {
+    return "{\"tooLarge\":{\"values\":" + std::to_string(size.values) + ",\"bytes\":" + std::to_string(size.bytes) +
+           "}}";
+  }
+};
+
+}  // namespace
+
+std::string valueJson(const Value& value) { return sim::writeValue(value, JsonForm()); }
 
 JsonMembers eventMembers(const sim::TraceEvent& event) {
   JsonMembers members;

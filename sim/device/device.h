@@ -14,10 +14,10 @@
 #include "platform/uikit.h"
 #include "sim/device/channel.h"
 #include "sim/device/process.h"
-#include "sim/trace/trace.h"
 #include "sim/storage/fault_injection.h"
 #include "sim/storage/file_store.h"
 #include "sim/storage/preference_store.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::sim {
 

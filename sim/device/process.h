@@ -18,9 +18,9 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
-#include "sim/trace/trace.h"
 #include "sim/image/process_runtime.h"
 #include "sim/standins/host.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::sim {
 

@@ -390,9 +390,7 @@ bool appendEscaped(std::string& out, std::string_view s) {
 std::string formatReal(double d) {
   if (std::isnan(d)) return "nan";
   if (std::isinf(d)) return d > 0 ? "+infinity" : "-infinity";
-  char buf[64];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, end);
+  return formats::shortestDecimal(d);
 }
 
 }  // namespace

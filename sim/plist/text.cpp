@@ -2,10 +2,17 @@
 // codec: UTF-8, and the XML spelling of dates on the proleptic Gregorian calendar.
 #include "sim/plist/text.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace orvane::sim::formats {
+
+std::string shortestDecimal(double d) {
+  char buf[64];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+  return std::string(buf, ec == std::errc() ? end : buf);
+}
 
 namespace {
 

@@ -14,6 +14,34 @@ bool isValidUtf8(std::string_view s);
 // The length of the valid UTF-8 sequence that starts at s[at] (1 for an ASCII byte); 0 when the
 // bytes there are not one.
 std::size_t utf8SequenceAt(std::string_view s, std::size_t at);
+
+// A finite real in the fewest decimal digits that read back as the same double ("0.1", "1e+300",
+// "3"): the digits the text form, XML and JSON each spell their own way around.
+std::string shortestDecimal(double d);
+
+// The escapes the text form of strings and JSON share: \" \\ \n \t \r appended for their byte;
+// false, with nothing appended, for any other byte.
+inline bool appendSharedEscape(std::string& out, char c) {
+  switch (c) {
+    case '"':
+      out += "\\\"";
+      return true;
+    case '\\':
+      out += "\\\\";
+      return true;
+    case '\n':
+      out += "\\n";
+      return true;
+    case '\t':
+      out += "\\t";
+      return true;
+    case '\r':
+      out += "\\r";
+      return true;
+    default:
+      return false;
+  }
+}
 // Appends the UTF-8 form of a code point (which must be a Unicode scalar value).
 void appendUtf8(std::string& out, std::uint32_t codePoint);
 

@@ -8,6 +8,7 @@
 
 #include "formats.h"
 #include "sim/plist/plist_io.h"
+#include "sim/plist/value_writer.h"
 
 namespace orvane::sim {
 
@@ -296,9 +297,7 @@ class Parser {
 };
 
 std::string formatReal(double d) {
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
-  std::string s(buf, ec == std::errc() ? end : buf);
+  std::string s = formats::shortestDecimal(d);
   if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
   return s;
 }
@@ -317,33 +316,15 @@ std::string formatStringText(std::string_view s) {
   if (bare) return std::string(s);
   std::string out = "\"";
   for (char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\x1b':
-        out += "\\e";
-        break;
-      default:
-        if (std::isprint(static_cast<unsigned char>(c)) || (static_cast<unsigned char>(c) >= 0x80)) {
-          out += c;
-        } else {
-          char buf[5];
-          std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
-          out += buf;
-        }
+    if (formats::appendSharedEscape(out, c)) continue;
+    if (c == '\x1b') {
+      out += "\\e";
+    } else if (std::isprint(static_cast<unsigned char>(c)) || (static_cast<unsigned char>(c) >= 0x80)) {
+      out += c;
+    } else {
+      char buf[5];
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+      out += buf;
     }
   }
   return out + "\"";
@@ -361,81 +342,40 @@ std::string hexOf(const Data& data) {
 }
 
 namespace {
-std::string formatExpanded(const Value& value);
+// The text form as a form of the value writer.
+struct TextForm {
+  static constexpr std::string_view kSeparator = ", ";
+  static constexpr std::string_view kKeySeparator = ": ";
+  static std::string scalar(bool b) { return b ? "true" : "false"; }
+  static std::string scalar(std::int64_t n) { return std::to_string(n); }
+  static std::string scalar(std::uint64_t n) { return std::to_string(n); }
+  // NaN and the infinities are tagged, so that they never read as the strings "nan", "inf".
+  static std::string scalar(double d) { return std::isfinite(d) ? formatReal(d) : "real(" + formatReal(d) + ")"; }
+  static std::string scalar(const std::string& s) { return formatStringText(s); }
+  static std::string scalar(const Data& d) { return "<" + hexOf(d) + ">"; }
+  static std::string scalar(const Date& d) {
+    if (d.seconds == std::floor(d.seconds)) {
+      if (auto iso = formats::formatXmlDate(d.seconds)) return "date(" + *iso + ")";
+    }
+    return "date(" + formatReal(d.seconds) + ")";
+  }
+  static std::string scalar(const Uid& u) { return "uid(" + std::to_string(u.value) + ")"; }
+  static std::string scalar(const Null&) { return "null()"; }
+  static std::string set(const std::string& members) { return "set(" + members + ")"; }
+  static std::string key(const Key& key) { return formatKeyText(key); }
+  static std::string tooLarge(const ValueSize& size) {
+    return "<too large to write out: " + std::to_string(size.values) + " values, " + std::to_string(size.bytes) +
+           " bytes>";
+  }
+};
+
 }  // namespace
 
 std::string formatKeyText(const Key& key) {
   const auto object = keyObject(key);
-  return object ? formatExpanded(*object) : formatStringText(key);
+  return object ? writeExpanded(*object, TextForm()) : formatStringText(key);
 }
 
-std::string formatValueText(const Value& value) {
-  // A dictionary of a few keys (a settings file, a preference domain) too large as a whole still
-  // shows each key, only the members too large to write out in full standing for themselves.
-  constexpr std::size_t kMembersShownApart = 256;
-  if (ObjectIdentity::of(value) != nullptr) {
-    const ValueSize size = sizeOf(value);
-    if (!expandable(size)) {
-      if (const Dictionary* d = value.dictionary(); d != nullptr && d->size() <= kMembersShownApart) {
-        std::string out = "{";
-        for (const auto& [key, member] : *d) {
-          out += (out.size() > 1 ? ", " : "") + formatKeyText(key) + ": " + formatValueText(member);
-        }
-        return out + "}";
-      }
-      return "<too large to write out: " + std::to_string(size.values) + " values, " + std::to_string(size.bytes) +
-             " bytes>";
-    }
-  }
-  return formatExpanded(value);
-}
-
-namespace {
-
-// The text of a value already measured: its parts are not measured again.
-std::string formatExpanded(const Value& value) {
-  return std::visit(
-      [](const auto& v) -> std::string {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          return v ? "true" : "false";
-        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) {
-          return std::to_string(v);
-        } else if constexpr (std::is_same_v<T, double>) {
-          // NaN and the infinities are tagged, so that they never read as the strings "nan", "inf".
-          return std::isfinite(v) ? formatReal(v) : "real(" + formatReal(v) + ")";
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          return formatStringText(v);
-        } else if constexpr (std::is_same_v<T, Data>) {
-          return "<" + hexOf(v) + ">";
-        } else if constexpr (std::is_same_v<T, Date>) {
-          if (v.seconds == std::floor(v.seconds)) {
-            if (auto iso = formats::formatXmlDate(v.seconds)) return "date(" + *iso + ")";
-          }
-          return "date(" + formatReal(v.seconds) + ")";
-        } else if constexpr (std::is_same_v<T, Uid>) {
-          return "uid(" + std::to_string(v.value) + ")";
-        } else if constexpr (std::is_same_v<T, Array>) {
-          std::string out = "[";
-          for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + formatExpanded(v[i]);
-          return out + "]";
-        } else if constexpr (std::is_same_v<T, Null>) {
-          return "null()";
-        } else if constexpr (std::is_same_v<T, Set>) {
-          return "set(" + formatExpanded(Value(v.members)) + ")";
-        } else {
-          std::string out = "{";
-          bool first = true;
-          for (const auto& [key, element] : v) {
-            out += (first ? "" : ", ") + formatKeyText(key) + ": " + formatExpanded(element);
-            first = false;
-          }
-          return out + "}";
-        }
-      },
-      value.storage());
-}
-
-}  // namespace
+std::string formatValueText(const Value& value) { return writeValue(value, TextForm()); }
 
 }  // namespace orvane::sim
