@@ -3,7 +3,7 @@
 #include "activator/shared_listener.h"
 #include "platform/activator.h"
 #include "settings/broadcast.h"
-#include "settings/names.h"
+#include "settings/commands.h"
 
 namespace orvane {
 

@@ -7,8 +7,9 @@
 #include "platform/activator.h"
 #include "platform/input_modes.h"
 #include "platform/nslog.h"
-#include "settings/names.h"
+#include "settings/commands.h"
 #include "settings/settings.h"
+#include "settings/text.h"
 
 namespace orvane {
 

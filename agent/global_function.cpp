@@ -3,9 +3,10 @@
 #include "platform/class_definition.h"
 #include "platform/class_reference.h"
 #include "platform/nslog.h"
+#include "settings/commands.h"
 #include "settings/keyboard_step.h"
-#include "settings/names.h"
 #include "settings/settings.h"
+#include "settings/text.h"
 
 namespace orvane {
 

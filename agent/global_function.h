@@ -8,7 +8,7 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
-#include "settings/names.h"
+#include "settings/commands.h"
 
 namespace orvane {
 

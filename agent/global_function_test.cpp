@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "rig/rig.h"
+#include "settings/text.h"
 
 namespace orvane {
 namespace {

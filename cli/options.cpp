@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "cli/language/words.h"
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 #include "sim/trace/event_kinds.h"
 
 namespace orvane::cli {

@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "cli/cleanup.h"
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 
 namespace orvane::cli {
 

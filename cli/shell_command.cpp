@@ -9,9 +9,9 @@
 #include "cli/language/words.h"
 #include "cli/program.h"
 #include "cli/shell.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/ui.h"
 #include "sim/trace/event_kinds.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::cli {
 

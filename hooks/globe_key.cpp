@@ -2,7 +2,7 @@
 // the emoji keyboard), and in mode 3 its touch-up is swallowed.
 #include "hooks/replacements.h"
 #include "platform/input_modes.h"
-#include "settings/names.h"
+#include "settings/commands.h"
 
 namespace orvane {
 

@@ -7,8 +7,9 @@
 #include "agent/global_function.h"
 #include "platform/activator.h"
 #include "platform/nslog.h"
+#include "settings/commands.h"
 #include "settings/keyboard_step.h"
-#include "settings/names.h"
+#include "settings/text.h"
 #include "startup/orvane.h"
 
 namespace orvane {

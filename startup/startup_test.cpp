@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "rig/rig.h"
-#include "settings/names.h"
+#include "settings/commands.h"
 #include "startup/orvane.h"
 
 namespace orvane {

@@ -19,10 +19,10 @@
 #include "rig/rig.h"
 #include "settings/guards.h"
 #include "sim/plist/plist_io.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
 #include "sim/storage/disk_store.h"
 #include "sim/storage/preference_store.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane {
 namespace {

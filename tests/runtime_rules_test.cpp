@@ -9,7 +9,7 @@
 
 #include "platform/class_definition.h"
 #include "platform/uikit.h"
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 
 namespace orvane::sim {
 namespace {

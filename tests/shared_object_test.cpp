@@ -7,7 +7,7 @@
 
 #include "platform/uikit.h"
 #include "rig/rig.h"
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 
 namespace orvane {
 namespace {

@@ -8,9 +8,9 @@
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/plist/plist_io.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
 #include "sim/standins/ui.h"
+#include "sim/trace/value_text.h"
 #include "startup/orvane.h"
 
 namespace orvane::cli {

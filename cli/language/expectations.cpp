@@ -6,9 +6,9 @@
 #include "runner.h"
 #include "settings/settings.h"
 #include "sim/plist/plist_io.h"
-#include "sim/plist/value_text.h"
 #include "sim/storage/file_store.h"
 #include "sim/trace/event_kinds.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::cli {
 

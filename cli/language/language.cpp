@@ -7,7 +7,7 @@
 
 #include "cli/language/command_table.h"
 #include "sim/device/device.h"
-#include "sim/plist/value_text.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::cli {
 

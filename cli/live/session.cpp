@@ -7,8 +7,8 @@
 #include "cli/language/language.h"
 #include "settings/settings.h"
 #include "settings/switch_mode.h"
-#include "sim/plist/value_text.h"
 #include "sim/trace/trace.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::cli {
 

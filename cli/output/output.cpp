@@ -7,8 +7,8 @@
 
 #include "sim/plist/plist_io.h"
 #include "sim/plist/text.h"
-#include "sim/plist/value_text.h"
 #include "sim/plist/value_writer.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::cli {
 

@@ -5,7 +5,7 @@
 // it observes itself is asked to queue the delivery before its post returns). Both sides are
 // single-threaded, so everything happens in one order, the same on every run.
 //
-// A message is a length and the encoding of one value (encodeValue below), exact for every value.
+// A message is a length and the encoding of one value (sim/device/wire.h), exact for every value.
 #pragma once
 
 #include <cstddef>
@@ -15,13 +15,9 @@
 #include <string_view>
 
 #include "platform/value.h"
+#include "sim/device/wire.h"
 
 namespace orvane::sim {
-
-// Every value, exactly (every integer, every real with its bits, bytes that are not UTF-8).
-std::string encodeValue(const Value& value);
-// Nothing when the bytes are not one whole encoded value.
-std::optional<Value> decodeValue(std::string_view bytes);
 
 // The other side is gone (it exited, crashed or was killed), or sent something that is not a message.
 struct ChannelClosed : std::runtime_error {

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "sim/device/process_calls.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/locale.h"
 
 namespace orvane::sim {

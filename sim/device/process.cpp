@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "sim/device/device.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/activator.h"
 #include "sim/standins/ui.h"
 

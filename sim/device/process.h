@@ -18,7 +18,7 @@
 
 #include "platform/services.h"
 #include "platform/uikit.h"
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 #include "sim/standins/host.h"
 #include "sim/trace/trace.h"
 

@@ -6,7 +6,6 @@
 #include "sim/device/device.h"
 #include "sim/device/process.h"
 #include "sim/plist/plist_io.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/locale.h"
 
 namespace orvane::sim {

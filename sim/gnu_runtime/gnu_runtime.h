@@ -17,7 +17,7 @@
 //    a method that calls the superclass's, and the class counts as inheriting it again.
 #pragma once
 
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 
 namespace orvane::sim {
 

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "formats.h"
-#include "sim/plist/value_text.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::sim {
 namespace {

@@ -1,10 +1,10 @@
 #include "sim/standins/activator.h"
 
 #include "platform/class_definition.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/host.h"
 #include "sim/standins/locale.h"
 #include "sim/storage/file_store.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::sim {
 

@@ -1,7 +1,6 @@
 #include "sim/standins/ui.h"
 
 #include "platform/class_definition.h"
-#include "sim/plist/value_text.h"
 #include "sim/standins/host.h"
 #include "sim/standins/locale.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "sim/plist/text.h"
-#include "sim/plist/value_text.h"
+#include "sim/trace/value_text.h"
 
 namespace orvane::sim {
 

@@ -1,2 +1,2 @@
 // Must not compile: the device makes runtimes with makeProcessRuntime(), never naming a backend.
-#include "sim/runtime/objc_runtime.h"
+#include "sim/fast_runtime/objc_runtime.h"

@@ -1,2 +1,2 @@
 // Must not compile: the platform's interfaces include no implementation of them.
-#include "sim/runtime/objc_runtime.h"
+#include "sim/fast_runtime/objc_runtime.h"

@@ -1,2 +1,2 @@
 // Must not compile: what an object is belongs to the runtime alone.
-#include "sim/runtime/object.h"
+#include "sim/fast_runtime/object.h"

@@ -1,7 +1,7 @@
 // The runtime a simulated process is made with: the platform's runtime interface, the process
 // image's replaceable functions and the root class every process starts with. A program links
 // exactly one backend, which derives from ProcessRuntime and defines makeProcessRuntime(): the fast
-// runtime (sim/runtime/) or the GNU Objective-C runtime (sim/gnu_runtime/).
+// runtime (sim/fast_runtime/) or the GNU Objective-C runtime (sim/gnu_runtime/).
 #pragma once
 
 #include <map>

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 
 namespace orvane::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/plist/value_text.h"
+#include "sim/trace/value_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "sim/plist/value_text.h"
+#include "sim/trace/value_text.h"
 
 #include <cctype>
 #include <charconv>
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "formats.h"
 #include "sim/plist/plist_io.h"
+#include "sim/plist/text.h"
 #include "sim/plist/value_writer.h"
 
 namespace orvane::sim {

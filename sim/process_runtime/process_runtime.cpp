@@ -1,4 +1,4 @@
-#include "sim/image/process_runtime.h"
+#include "sim/process_runtime/process_runtime.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "sim/runtime/objc_runtime.h"
+#include "sim/fast_runtime/objc_runtime.h"
 
 #include "object.h"
 
