@@ -685,10 +685,10 @@ class Shell(unittest.TestCase):
 
 
 class Pages(unittest.TestCase):
-    """The pages, their scripts and styles and the tour are files of cli/pages, put in as they are."""
+    """The pages, their scripts and styles and the tour are files of cli/output/pages, put in as they are."""
 
     def pages(self, name):
-        with open(os.path.join(SCENARIOS, "..", "..", "cli", "pages", name), encoding="utf-8") as f:
+        with open(os.path.join(SCENARIOS, "..", "..", "cli", "output", "pages", name), encoding="utf-8") as f:
             return f.read()
 
     def test_the_report_is_its_page_with_the_files_put_in_whole(self):

@@ -450,7 +450,7 @@ class Bounds(unittest.TestCase):
 
 class Recorder(unittest.TestCase):
     def test_names_of_any_spelling_survive_the_page_and_the_saved_session(self):
-        def word(text):  # as the page quotes a name (cli/pages/live.js)
+        def word(text):  # as the page quotes a name (cli/output/pages/live.js)
             escapes = {'"': '\\"', "\\": "\\\\", "\n": "\\n", "\t": "\\t", "\r": "\\r", "\x1b": "\\e"}
             return '"' + "".join(escapes.get(c, c if ord(c) >= 0x20 and c != "\x7f" else f"\\x{ord(c):02x}")
                                for c in text) + '"'

@@ -1,4 +1,4 @@
-// The pages, their scripts and styles, and the tour: files of cli/pages/, compiled into the
+// The pages, their scripts and styles, and the tour: files of cli/output/pages/, compiled into the
 // command at build time (cmake/embed.cmake).
 #pragma once
 

@@ -1,4 +1,4 @@
-// The device drawing's script (cli/pages/device.js) on its own, in Node: the fold of trace events
+// The device drawing's script (cli/output/pages/device.js) on its own, in Node: the fold of trace events
 // given events by hand and judged against the device's own final state for every scenario, the
 // keyboard layouts, the drawn keyboard and the switcher menu. The script runs as the pages run it,
 // a classic script, here with a small stand-in for the document it draws into.
@@ -42,7 +42,7 @@ globalThis.NAMES = {
   settingsFile: named("settings/settings.h", "kSettingsPath"),
   prefsChanged: named("settings/settings.h", "kPrefsChangedNotification"),
 };
-vm.runInThisContext(readFileSync(join(root, "cli", "pages", "device.js"), "utf8"), { filename: "device.js" });
+vm.runInThisContext(readFileSync(join(root, "cli", "output", "pages", "device.js"), "utf8"), { filename: "device.js" });
 const { foldEvents, keyboardLayout, drawKeyboard, drawSwitcherMenu } = globalThis;
 
 const ev = (process, kind, fields = {}) => ({ process, kind, ...fields });
