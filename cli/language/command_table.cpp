@@ -370,6 +370,7 @@ const ExpectationRow* expectationRow(std::string_view word) {
 
 std::vector<std::string> expectationWords() {
   std::vector<std::string> out;
+  out.reserve(kExpectationRows.size());
   for (const ExpectationRow& row : kExpectationRows) out.emplace_back(row.word);
   return out;
 }

@@ -67,7 +67,8 @@ TEST(ScenarioLanguage, TheTableOfEventKindsIsWhatTheSuiteTracesBothWays) {
     const std::string name(kind.name);
     EXPECT_TRUE(seen.contains(name)) << "no shipped scenario traces " << name;
     for (const std::string& field : *sim::eventFields(name)) {
-      EXPECT_TRUE(seen.contains(name + " " + field)) << "no shipped scenario traces " << name << " with " << field;
+      EXPECT_TRUE(seen.contains(std::string(name).append(" ").append(field)))
+          << "no shipped scenario traces " << name << " with " << field;
     }
   }
 }
@@ -158,8 +159,9 @@ TEST(ScenarioLanguage, EveryListIsTheTable) {
     runScript(device, "expect " + word + "\n", &errors);
     EXPECT_EQ(errors.find("unknown expectation"), std::string::npos) << word << ": " << errors;
     EXPECT_NE(documented.find("`expect " + word), std::string::npos) << word << " is not in docs/scenarios.md";
-    const std::string usage = row.usage.empty() ? "" : " " + std::string(row.usage);
-    EXPECT_NE(commandHelp("expect").find("expect " + word + usage + "\n"), std::string::npos) << word;
+    std::string usage = "expect " + word;
+    if (!row.usage.empty()) usage.append(" ").append(row.usage);
+    EXPECT_NE(commandHelp("expect").find(usage + "\n"), std::string::npos) << word;
   }
   const std::regex documentedExpectation("`expect ([a-z-]+)");
   for (std::sregex_iterator m(documented.begin(), documented.end(), documentedExpectation), end; m != end; ++m) {
@@ -184,7 +186,7 @@ TEST(ScenarioLanguage, EveryChoiceIsTheTablesBothWays) {
       for (const std::string after : {"", " com.example.d k 1"}) {
         rig::Rig device;
         std::string errors;
-        const std::string line = before + " " + choice + after;
+        const std::string line = std::string(before).append(" ").append(choice).append(after);
         runScript(device, "start springboard\n" + line + "\n", &errors);
         EXPECT_EQ(errors.find("unknown"), std::string::npos) << line << ": " << errors;
         EXPECT_EQ(errors.find("does not carry out"), std::string::npos) << line << ": " << errors;
