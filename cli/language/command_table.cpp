@@ -308,12 +308,6 @@ constexpr std::array kExpectationRows = {
                    .then = Then::kEventKind},
 };
 
-// A command a scenario may hold is carried out by its handler; the shell runs its own.
-static_assert(std::all_of(kCommandRows.begin(), kCommandRows.end(),
-                          [](const CommandRow& r) { return (r.handler != nullptr) == r.inScenarios; }));
-static_assert(std::all_of(kExpectationRows.begin(), kExpectationRows.end(),
-                          [](const ExpectationRow& r) { return r.handler != nullptr; }));
-
 // "expect input-mode|alert|...": the words joined, in lines of at most 100 columns after the indent.
 std::string expectUsage() {
   constexpr std::size_t kWidth = 100;
