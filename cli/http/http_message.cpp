@@ -97,20 +97,26 @@ std::optional<Refusal> readRequestLine(std::string_view line, Request& request) 
     return Refusal{400, "not a path of this server"};
   }
   request.method = method;
-  request.keepAlive = version == "HTTP/1.1";
+  request.http11 = version == "HTTP/1.1";
+  request.keepAlive = request.http11;
   return std::nullopt;
 }
 
-// What the headers say of the body and the connection.
+// What the headers say of the body and the connection. An HTTP/1.1 request names one host, no
+// more and no fewer (RFC 9112, 3.2).
 std::optional<Refusal> readFraming(Request& request, const Limits& limits) {
   std::optional<std::string_view> length;
+  int hosts = 0;
   for (const auto& [name, value] : request.headers) {
     if (name == "transfer-encoding") return Refusal{411, "a body is sent with its length"};
+    if (name == "host") ++hosts;
     if (name == "content-length") {
       if (length && *length != value) return Refusal{400, "two lengths"};
       length = value;
     }
   }
+  if (hosts > 1) return Refusal{400, "two hosts"};
+  if (hosts == 0 && request.http11) return Refusal{400, "no host"};
   if (length) {
     const auto [end, ec] = std::from_chars(length->data(), length->data() + length->size(), request.bodyLength);
     if (ec != std::errc() || end != length->data() + length->size() || length->empty()) {
@@ -118,8 +124,10 @@ std::optional<Refusal> readFraming(Request& request, const Limits& limits) {
     }
     if (request.bodyLength > limits.body) return Refusal{413, "the body is too large"};
   }
-  if (auto connection = request.header("connection")) {
-    for (std::string_view rest = *connection; !rest.empty();) {
+  // Every Connection header's options, each a comma-separated list.
+  for (const auto& [name, value] : request.headers) {
+    if (name != "connection") continue;
+    for (std::string_view rest = value; !rest.empty();) {
       const std::size_t comma = rest.find(',');
       const std::string_view option = trimmed(rest.substr(0, comma));
       if (sameWord(option, "close")) request.keepAlive = false;
@@ -128,7 +136,8 @@ std::optional<Refusal> readFraming(Request& request, const Limits& limits) {
   }
   if (auto expect = request.header("expect")) {
     if (!sameWord(trimmed(*expect), "100-continue")) return Refusal{417, "only 100-continue is expected"};
-    request.expectsContinue = true;
+    // An HTTP/1.0 client is never sent 100 Continue (RFC 9110, 10.1.1): it sends its body anyway.
+    request.expectsContinue = request.http11;
   }
   return std::nullopt;
 }
@@ -239,6 +248,8 @@ std::variant<NeedMore, Refusal, Head> parseHead(std::string_view input, const Li
 std::string serialize(const Response& response) {
   std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) + "\r\n";
   out += "Content-Type: " + response.contentType + "\r\n";
+  // Nothing this server answers is to be kept or read as another type, a refusal no more than a page.
+  out += "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
   if (!response.stream) out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
   if (response.close || response.stream) out += "Connection: close\r\n";
   for (const auto& [name, value] : response.headers) out.append(name).append(": ").append(value).append("\r\n");

@@ -20,6 +20,10 @@ using Clock = std::chrono::steady_clock;
 // answer given before the request's end reaches the client instead of being lost to a reset.
 constexpr std::chrono::milliseconds kLingerTime{2000};
 
+// What the kernel may hold of a connection's answer that its client has not taken (the kernel
+// doubles it, for its own bookkeeping): past it the server holds the rest, where its bounds see it.
+constexpr int kSendBuffer = 32 * 1024;
+
 }  // namespace
 
 struct Server::Connection {
@@ -41,6 +45,15 @@ struct Server::Connection {
     if (fd >= 0) ::close(fd);
     fd = -1;
     state = State::kClosed;
+  }
+  // A close on one of the server's bounds: what the client has not taken is thrown away with the
+  // connection (a reset), rather than left queued in the kernel against a client that never reads.
+  void abort() {
+    if (fd >= 0) {
+      const linger now{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    close();
   }
 };
 
@@ -96,7 +109,7 @@ void Server::expire(Connection& c) {
     late.close = true;
     answer(c, late);
   } else {
-    c.close();
+    c.abort();
   }
 }
 
@@ -121,7 +134,7 @@ void Server::evictOne() {
   const auto victim = std::ranges::min_element(connections_, [&rank](const Connection& a, const Connection& b) {
     return std::pair(rank(a), a.since) < std::pair(rank(b), b.since);
   });
-  if (victim != connections_.end()) victim->close();
+  if (victim != connections_.end()) victim->abort();
   std::erase_if(connections_, [](const Connection& c) { return c.state == Connection::State::kClosed; });
 }
 
@@ -133,6 +146,7 @@ void Server::accept() {
     if (fd < 0) return;
     const int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // an answer is not held back
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
     if (connections_.size() >= limits_.connections) evictOne();
     Connection c;
     c.fd = fd;
@@ -215,7 +229,7 @@ void Server::answer(Connection& c, const Response& response) {
       if (other.streaming && other.state != Connection::State::kClosed) streams.push_back(&other);
     }
     if (streams.size() >= limits_.streams) {
-      (*std::ranges::min_element(streams, {}, [](const Connection* s) { return s->since; }))->close();
+      (*std::ranges::min_element(streams, {}, [](const Connection* s) { return s->since; }))->abort();
     }
   }
   c.out = serialize(response);
@@ -279,7 +293,7 @@ void Server::push(std::string_view data) {
   for (Connection& c : connections_) {
     if (!c.streaming || (c.state != Connection::State::kStreaming && c.state != Connection::State::kWriting)) continue;
     if (c.out.size() - c.sent + data.size() > limits_.streamBacklog) {
-      c.close();  // a client that does not take what it is sent is not sent more
+      c.abort();  // a client that does not take what it is sent is not sent more
       continue;
     }
     if (c.out.empty()) c.since = Clock::now();

@@ -37,6 +37,7 @@ struct Request {
   std::vector<std::pair<std::string, std::string>> headers;  // names in lower case, values trimmed
   std::string body;
   bool keepAlive = true;
+  bool http11 = true;  // HTTP/1.1 (else 1.0): only such a client is sent 100 Continue
   bool expectsContinue = false;
   std::size_t bodyLength = 0;
 

@@ -7,6 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -53,32 +56,59 @@ TEST(HttpHead, RefusesWhatIsTooLargeAsSoonAsItIsTooLarge) {
   limits.body = 100;
   // A request line past its bound is refused before its end arrives, and so is a head.
   EXPECT_EQ(statusOf(parseHead("GET /" + std::string(64, 'a'), limits)), 414);
-  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\nX: " + std::string(300, 'a'), limits)), 431);
-  std::string many = "GET / HTTP/1.1\r\n";
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\nHost: h\r\nX: " + std::string(300, 'a'), limits)), 431);
+  std::string many = "GET / HTTP/1.1\r\nHost: h\r\n";
   for (int i = 0; i < 5; ++i) many += "X: 1\r\n";
   EXPECT_EQ(statusOf(parseHead(many + "\r\n", limits)), 431);
   // Blank lines before a request count towards the head.
   EXPECT_EQ(statusOf(parseHead(std::string(300, '\n'), limits)), 431);
   // The body's bound holds however it is framed: a length past it, or no length at all.
-  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 101\r\n\r\n", limits)), 413);
-  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n", limits)), 413);
-  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", limits)), 411);
-  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n", limits)), 200);
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 101\r\n\r\n", limits)), 413);
+  EXPECT_EQ(
+      statusOf(parseHead("POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 99999999999999999999999\r\n\r\n", limits)),
+      413);
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n", limits)), 411);
+  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 100\r\n\r\n", limits)), 200);
 }
 
 TEST(HttpHead, RefusesWhatIsNotWellFormed) {
   for (const char* bad :
-       {"GET /\r\n\r\n", "GET  / HTTP/1.1\r\n\r\n", "GET http://x/ HTTP/1.1\r\n\r\n", "GET /a b HTTP/1.1\r\n\r\n",
-        "G(T / HTTP/1.1\r\n\r\n", "GET /%zz HTTP/1.1\r\n\r\n", "GET /%00 HTTP/1.1\r\n\r\n", "GET /%4 HTTP/1.1\r\n\r\n",
-        "GET / HTTP/1.1\r\nNo colon\r\n\r\n", "GET / HTTP/1.1\r\nX : 1\r\n\r\n", "GET / HTTP/1.1\r\n folded: 1\r\n\r\n",
-        "GET / HTTP/1.1\r\nX: a\rb\r\n\r\n", "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n",
-        "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", "POST / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n"}) {
+       {"GET /\r\n\r\n", "GET  / HTTP/1.1\r\nHost: h\r\n\r\n", "GET http://x/ HTTP/1.1\r\nHost: h\r\n\r\n",
+        "GET /a b HTTP/1.1\r\nHost: h\r\n\r\n", "G(T / HTTP/1.1\r\nHost: h\r\n\r\n",
+        "GET /%zz HTTP/1.1\r\nHost: h\r\n\r\n", "GET /%00 HTTP/1.1\r\nHost: h\r\n\r\n",
+        "GET /%4 HTTP/1.1\r\nHost: h\r\n\r\n", "GET / HTTP/1.1\r\nHost: h\r\nNo colon\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: h\r\nX : 1\r\n\r\n", "GET / HTTP/1.1\r\nHost: h\r\n folded: 1\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: h\r\nX: a\rb\r\n\r\n",
+        "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n",
+        "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: -1\r\n\r\n",
+        "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 1x\r\n\r\n"}) {
     EXPECT_EQ(statusOf(parseHead(bad, Limits{})), 400) << bad;
   }
   EXPECT_EQ(statusOf(parseHead("GET / HTTP/2.0\r\n\r\n", Limits{})), 505);
-  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\nExpect: 200-ok\r\n\r\n", Limits{})), 417);
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\nHost: h\r\nExpect: 200-ok\r\n\r\n", Limits{})), 417);
   // The same length twice is one length.
-  EXPECT_EQ(statusOf(parseHead("POST / HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\n", Limits{})), 200);
+  EXPECT_EQ(
+      statusOf(parseHead("POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\n", Limits{})),
+      200);
+}
+
+// HTTP/1.1 names one host (RFC 9112, 3.2), every Connection header counts, and only an HTTP/1.1
+// client is told to go on with its body (RFC 9110, 10.1.1).
+TEST(HttpHead, HoldsToTheStandardsOfHostConnectionAndContinue) {
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\n\r\n", Limits{})), 400);
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.1\r\nHost: a\r\nHost: a\r\n\r\n", Limits{})), 400);
+  EXPECT_EQ(statusOf(parseHead("GET / HTTP/1.0\r\n\r\n", Limits{})), 200);
+  const auto closing =
+      parseHead("GET / HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\nConnection: close\r\n\r\n", Limits{});
+  ASSERT_TRUE(std::holds_alternative<Head>(closing));
+  EXPECT_FALSE(std::get<Head>(closing).request.keepAlive);
+  const auto old = parseHead("POST / HTTP/1.0\r\nExpect: 100-continue\r\nContent-Length: 1\r\n\r\n", Limits{});
+  ASSERT_TRUE(std::holds_alternative<Head>(old));
+  EXPECT_FALSE(std::get<Head>(old).request.expectsContinue);
+  // Every answer, a refusal as much as a page, is neither kept nor sniffed.
+  const std::string refusal = serialize(Response::text(400, "no"));
+  EXPECT_NE(refusal.find("\r\nCache-Control: no-store\r\n"), std::string::npos);
+  EXPECT_NE(refusal.find("\r\nX-Content-Type-Options: nosniff\r\n"), std::string::npos);
 }
 
 // A connection to the loopback port; `window` makes its receive buffer that small.
@@ -106,6 +136,7 @@ class LiveServer {
             },
             [this](const Request& r) {
               ++handled_;
+              if (r.path == "/big") return Response::text(200, std::string(1 << 20, 'x'));
               return Response::text(200, r.method + " " + r.path + " " + r.body);
             }) {
     port_ = server_.listen(0);
@@ -121,7 +152,8 @@ class LiveServer {
   LiveServer(const LiveServer&) = delete;
   LiveServer& operator=(const LiveServer&) = delete;
 
-  [[nodiscard]] int connect() const { return connectTo(port_); }
+  [[nodiscard]] int connect(int window = 0) const { return connectTo(port_, window); }
+  [[nodiscard]] int port() const { return port_; }
   [[nodiscard]] int handled() const { return handled_; }
 
  private:
@@ -153,8 +185,9 @@ TEST(HttpServer, AnswersPipelinedRequestsInTheirOrder) {
   LiveServer server{Limits{}};
   const int fd = server.connect();
   send(fd,
-       "GET /one HTTP/1.1\r\n\r\nPOST /two HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcGET /three HTTP/1.1\r\n"
-       "Connection: close\r\n\r\nGET /never HTTP/1.1\r\n\r\n");
+       "GET /one HTTP/1.1\r\nHost: h\r\n\r\nPOST /two HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabcGET /three "
+       "HTTP/1.1\r\nHost: h\r\n"
+       "Connection: close\r\n\r\nGET /never HTTP/1.1\r\nHost: h\r\n\r\n");
   const std::string answers = received(fd);
   const std::size_t one = answers.find("GET /one");
   const std::size_t two = answers.find("POST /two abc");
@@ -167,11 +200,11 @@ TEST(HttpServer, AnswersPipelinedRequestsInTheirOrder) {
 TEST(HttpServer, NeverReadsARefusedRequestsBodyAsTheNextRequest) {
   LiveServer server{Limits{}};
   const int fd = server.connect();
-  send(fd, "POST /refused HTTP/1.1\r\nContent-Length: 22\r\n\r\n");
+  send(fd, "POST /refused HTTP/1.1\r\nHost: h\r\nContent-Length: 22\r\n\r\n");
   const std::string refusal = received(fd, 500);
   EXPECT_TRUE(refusal.starts_with("HTTP/1.1 403 Forbidden\r\n")) << refusal;
   EXPECT_NE(refusal.find("Connection: close\r\n"), std::string::npos);
-  send(fd, "GET /body HTTP/1.1\r\n\r\n");  // the body, which reads as a request
+  send(fd, "GET /body HTTP/1.1\r\nHost: h\r\n\r\n");  // the body, which reads as a request
   EXPECT_EQ(received(fd), "");
   EXPECT_EQ(server.handled(), 0);
   ::close(fd);
@@ -184,7 +217,7 @@ TEST(HttpServer, GivesARequestAWholeTimeNotATimePerByte) {
   const int slow = server.connect();
   const auto start = std::chrono::steady_clock::now();
   std::string answer;
-  for (const char c : std::string("GET /slow HTTP/1.1\r\n\r\n")) {
+  for (const char c : std::string("GET /slow HTTP/1.1\r\nHost: h\r\n\r\n")) {
     if (::send(slow, &c, 1, MSG_NOSIGNAL) != 1) break;
     answer += received(slow, 100);
     if (!answer.empty()) break;
@@ -205,16 +238,55 @@ TEST(HttpServer, HoldsAFewConnectionsAndGivesUpTheLongestIdleForANewOne) {
   for (int i = 0; i < 12; ++i) silent.push_back(server.connect());
   // A real request among them is answered, and only the last few silent ones are still held.
   const int fd = server.connect();
-  send(fd, "GET /real HTTP/1.1\r\n\r\n");
+  send(fd, "GET /real HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_NE(received(fd, 1000).find("GET /real"), std::string::npos);
   int closed = 0;
   for (const int s : silent) {
     char c = 0;
     pollfd p{s, POLLIN, 0};
-    if (::poll(&p, 1, 0) == 1 && ::recv(s, &c, 1, MSG_DONTWAIT) == 0) ++closed;
+    // Given up on a bound: closed with a reset, nothing left queued for it.
+    if (::poll(&p, 1, 0) == 1) {
+      const ssize_t n = ::recv(s, &c, 1, MSG_DONTWAIT);
+      if (n == 0 || (n < 0 && errno == ECONNRESET)) ++closed;
+    }
     ::close(s);
   }
   EXPECT_GE(closed, 12 - 3);
+  ::close(fd);
+}
+
+// The bytes the kernel still holds to send on the connections of the loopback port `port`, as
+// /proc/net/tcp counts them (its tx_queue column), whoever holds the socket now.
+std::size_t unsentBytes(int port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  std::size_t held = 0;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues;
+    fields >> slot >> local >> remote >> state >> queues;
+    if (std::stoi(local.substr(local.find(':') + 1), nullptr, 16) != port) continue;
+    held += std::stoul(queues.substr(0, queues.find(':')), nullptr, 16);
+  }
+  return held;
+}
+
+// A client that asks and never reads: once the answer's bound has passed, the server has given the
+// connection up and nothing of its answers is left queued in the kernel, and the kernel took no
+// more than its small send buffer meanwhile.
+TEST(HttpServer, LeavesNothingQueuedForAClientItGaveUpOn) {
+  Limits limits;
+  limits.answerTime = std::chrono::milliseconds(300);
+  LiveServer server{limits};
+  const int fd = server.connect(4096);
+  std::string asks;
+  for (int i = 0; i < 8; ++i) asks += "GET /big HTTP/1.1\r\nHost: h\r\n\r\n";
+  send(fd, asks);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_LT(unsentBytes(server.port()), std::size_t{256} << 10) << "the kernel holds past the send buffer";
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(unsentBytes(server.port()), 0U);
   ::close(fd);
 }
 
@@ -223,7 +295,7 @@ TEST(HttpServer, AnswersAHeadTooLargeAndDropsTheRestUnread) {
   limits.headBytes = 1024;
   LiveServer server{limits};
   const int fd = server.connect();
-  std::string bomb = "GET /bomb HTTP/1.1\r\n";
+  std::string bomb = "GET /bomb HTTP/1.1\r\nHost: h\r\n";
   for (int i = 0; i < 200; ++i) bomb += "X-Header: value\r\n";
   send(fd, bomb);
   const std::string answer = received(fd, 1000);
@@ -255,19 +327,19 @@ TEST(HttpServer, SendsWhatIsPushedOnAnswersThatGoOnAndDropsClientsThatDoNotTakeI
   std::thread thread([&] { server.serve(stop[0]); });
   const auto connect = [port](int window = 0) { return connectTo(port, window); };
   const int first = connect();
-  send(first, "GET /stream HTTP/1.1\r\n\r\n");
+  send(first, "GET /stream HTTP/1.1\r\nHost: h\r\n\r\n");
   const std::string head = received(first, 300);
   EXPECT_NE(head.find("Connection: close\r\n"), std::string::npos);
   EXPECT_EQ(head.find("Content-Length"), std::string::npos) << "an answer that goes on has no length";
   // Two more streams: the oldest (the first) gives way.
   const int second = connect(4096);  // a small window: what it does not take waits at the server
-  send(second, "GET /stream HTTP/1.1\r\n\r\n");
+  send(second, "GET /stream HTTP/1.1\r\nHost: h\r\n\r\n");
   const int third = connect();
-  send(third, "GET /stream HTTP/1.1\r\n\r\n");
+  send(third, "GET /stream HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_NE(received(second, 300).find("open"), std::string::npos);
   EXPECT_NE(received(third, 300).find("open"), std::string::npos);
   const int pusher = connect();
-  send(pusher, "POST /push HTTP/1.1\r\nContent-Length: 6\r\n\r\nhello\n");
+  send(pusher, "POST /push HTTP/1.1\r\nHost: h\r\nContent-Length: 6\r\n\r\nhello\n");
   EXPECT_NE(received(pusher, 300).find("pushed"), std::string::npos);
   EXPECT_EQ(received(second, 300), "hello\n");
   EXPECT_EQ(received(first, 300), "") << "the first stream was closed";
@@ -275,8 +347,8 @@ TEST(HttpServer, SendsWhatIsPushedOnAnswersThatGoOnAndDropsClientsThatDoNotTakeI
   const int chunk = 16000;
   const int pushes = 500;
   for (int i = 0; i < pushes; ++i) {
-    send(pusher,
-         "POST /push HTTP/1.1\r\nContent-Length: " + std::to_string(chunk) + "\r\n\r\n" + std::string(chunk, 'x'));
+    send(pusher, "POST /push HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(chunk) + "\r\n\r\n" +
+                     std::string(chunk, 'x'));
     std::string answer;
     char reply[4096];
     pollfd q{pusher, POLLIN, 0};

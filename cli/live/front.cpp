@@ -113,11 +113,17 @@ std::optional<http::Response> screen(const http::Request& request, const std::st
     return value == scheme + "127.0.0.1:" + std::to_string(port) ||
            value == scheme + "localhost:" + std::to_string(port);
   };
-  if (!fromHere(request.header("host").value_or(""), "")) return http::Response::text(421, "not this server's address");
+  const auto host = request.header("host");
+  if (!host) return http::Response::text(400, "no host");
+  if (!fromHere(*host, "")) return http::Response::text(421, "not this server's address");
   if (auto origin = request.header("origin"); origin && !fromHere(*origin, "http://")) {
     return http::Response::text(403, "a foreign origin");
   }
-  if (request.method != "GET" && request.method != "POST") return http::Response::text(405, "GET or POST only");
+  if (request.method != "GET" && request.method != "POST") {
+    http::Response refused = http::Response::text(405, "GET or POST only");
+    refused.headers.emplace_back("Allow", "GET, POST");
+    return refused;
+  }
   // The page's script and style hold nothing of the device, and are not counted either.
   if (ownFile(request)) return std::nullopt;
   if (!sameToken(std::string(givenToken(request)), token))
@@ -174,8 +180,6 @@ http::Response route(const http::Request& request, LiveSession& session, const P
     r = content(session.scenario(), "text/plain; charset=utf-8");
     r.headers.emplace_back("Content-Disposition", "attachment; filename=\"live-session.scn\"");
   }
-  r.headers.emplace_back("Cache-Control", "no-store");
-  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
   r.headers.emplace_back("Referrer-Policy", "no-referrer");
   return r;
 }
