@@ -39,6 +39,8 @@ struct Server::Connection {
   bool closeAfter = false;
   bool answered = false;    // an answer has been sent on this connection
   bool streaming = false;   // the answer goes on (Response::stream)
+  bool proven = false;      // a request on it gave the token: the user's
+  bool headArrived = false;  // a request's head has arrived and is not yet answered
   Clock::time_point since;  // of the request, the answer, the idleness or the lingering
 
   void close() {
@@ -113,45 +115,60 @@ void Server::expire(Connection& c) {
   }
 }
 
-// The connection given up for a new one: one being closed, then one that has never sent a byte
-// (the longest idle first), then the request that has been arriving longest, then a kept-alive
-// connection that has been answered before (a client that has shown it is one), then the answer
-// that has been waiting longest.
-void Server::evictOne() {
-  const auto rank = [](const Connection& c) {
+// Room for a new connection, once it has been read. What may give way: never a connection that is
+// the user's (proven), an answer that goes on, or a request whose head has arrived; of the others,
+// one being closed first, then a kept-alive connection idle since its last answer (a client that
+// has taken what it asked for), then one that has never sent a byte, then a request still arriving;
+// the longest in that state first. A newcomer that has proven nothing gives way to none of the
+// user's own; one that has proven its client may take the place of the user's idle connection.
+bool Server::makeRoomFor(const Connection& newcomer) {
+  const auto rank = [](const Connection& c) -> int {
+    if (c.proven || c.streaming || c.headArrived) return -1;
     switch (c.state) {
       case Connection::State::kLingering:
         return 0;
       case Connection::State::kReading:
-        if (c.begun) return 2;
-        return c.answered ? 3 : 1;
-      case Connection::State::kStreaming:
-        return 3;
+        if (c.begun) return 3;
+        return c.answered ? 1 : 2;
       default:
-        return 4;
+        return -1;
     }
   };
-  const auto victim = std::ranges::min_element(connections_, [&rank](const Connection& a, const Connection& b) {
-    return std::pair(rank(a), a.since) < std::pair(rank(b), b.since);
-  });
-  if (victim != connections_.end()) victim->abort();
-  std::erase_if(connections_, [](const Connection& c) { return c.state == Connection::State::kClosed; });
+  Connection* victim = nullptr;
+  for (Connection& c : connections_) {
+    if (&c == &newcomer || c.state == Connection::State::kClosed || rank(c) < 0) continue;
+    if (victim == nullptr || std::pair(rank(c), c.since) < std::pair(rank(*victim), victim->since)) victim = &c;
+  }
+  if (victim == nullptr && newcomer.proven) {
+    for (Connection& c : connections_) {
+      const bool idle = c.state == Connection::State::kReading && !c.begun && !c.streaming && !c.headArrived;
+      if (&c != &newcomer && idle && (victim == nullptr || c.since < victim->since)) victim = &c;
+    }
+  }
+  if (victim == nullptr) return false;
+  victim->abort();
+  return true;
 }
 
 void Server::accept() {
   // A few at a time, so that a connection taken is read from before a flood of new ones can
-  // push it out.
+  // push it out. Each is read as it is taken, so that what it has sent ranks it.
   for (std::size_t i = 0; i < std::max<std::size_t>(1, limits_.connections / 4); ++i) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
     const int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // an answer is not held back
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
-    if (connections_.size() >= limits_.connections) evictOne();
     Connection c;
     c.fd = fd;
     c.since = Clock::now();
     connections_.push_back(std::move(c));
+    Connection& taken = connections_.back();
+    read(taken);
+    std::size_t open = 0;
+    for (const Connection& each : connections_) open += each.state != Connection::State::kClosed ? 1 : 0;
+    if (open > limits_.connections && taken.state != Connection::State::kClosed && !makeRoomFor(taken)) taken.abort();
+    std::erase_if(connections_, [](const Connection& each) { return each.state == Connection::State::kClosed; });
   }
 }
 
@@ -200,6 +217,7 @@ void Server::write(Connection& c) {
   c.out.clear();
   c.sent = 0;
   c.answered = true;
+  c.headArrived = false;
   c.since = Clock::now();
   if (c.streaming) {
     c.state = Connection::State::kStreaming;
@@ -264,11 +282,14 @@ void Server::advance(Connection& c) {
       }
       Head& read = std::get<Head>(head);
       c.in.erase(0, read.length);
-      if (std::optional<Response> refused = screen_(read.request)) {
-        refused->close = true;  // its body, if any, is never read as a request
-        answer(c, *refused);
+      Screening screening = screen_(read.request);
+      if (screening.refusal) {
+        screening.refusal->close = true;  // its body, if any, is never read as a request
+        answer(c, *screening.refusal);
         return;
       }
+      c.proven = c.proven || screening.proven;
+      c.headArrived = true;
       c.pending = std::move(read.request);
       if (c.pending->expectsContinue && c.pending->bodyLength > c.in.size()) {
         constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";

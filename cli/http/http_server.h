@@ -76,11 +76,20 @@ std::variant<NeedMore, Refusal, Head> parseHead(std::string_view input, const Li
 // The answer's bytes on the wire.
 std::string serialize(const Response& response);
 
+// What the screen says of a request whose head has arrived: refused, with the answer (the connection
+// is then closed, the request's body never read); or let through, and whether it proved its client
+// (gave the token). A connection on which a request proved its client is the user's: it is never
+// given up for one that has not.
+struct Screening {
+  std::optional<Response> refusal = std::nullopt;
+  bool proven = false;
+};
+
 class Server {
  public:
-  // `screen` sees each request once its head is read, before its body: an answer refuses it (and
-  // the connection is closed, its body never read). `handle` answers a request that passed.
-  using Screen = std::function<std::optional<Response>(const Request&)>;
+  // `screen` sees each request once its head is read, before its body. `handle` answers a request
+  // that passed.
+  using Screen = std::function<Screening(const Request&)>;
   using Handle = std::function<Response(const Request&)>;
 
   Server(Limits limits, Screen screen, Handle handle);
@@ -99,7 +108,9 @@ class Server {
  private:
   struct Connection;
   void accept();
-  void evictOne();
+  // Makes room for `newcomer` (read once already) when the server holds too many: false when
+  // nothing may give way to it, and it is to be closed instead.
+  bool makeRoomFor(const Connection& newcomer);
   void read(Connection& c);
   void write(Connection& c);
   void advance(Connection& c);

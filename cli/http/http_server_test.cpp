@@ -130,9 +130,9 @@ class LiveServer {
   explicit LiveServer(Limits limits)
       : server_(
             limits,
-            [](const Request& r) -> std::optional<Response> {
-              if (r.path == "/refused") return Response::text(403, "refused");
-              return std::nullopt;
+            [](const Request& r) -> Screening {
+              if (r.path == "/refused") return {.refusal = Response::text(403, "refused")};
+              return {.proven = r.header("x-token") == "t"};
             },
             [this](const Request& r) {
               ++handled_;
@@ -290,6 +290,65 @@ TEST(HttpServer, LeavesNothingQueuedForAClientItGaveUpOn) {
   ::close(fd);
 }
 
+// Clients that never give the token, however many and however busy, never push out the user's own:
+// a kept-alive connection a request with the token came on, an answer that goes on, a request
+// whose head has arrived. Tokenless clients give way to each other instead.
+TEST(HttpServer, ClientsWithoutTheTokenNeverPushOutTheUsersOwn) {
+  Limits limits;
+  limits.connections = 8;
+  int stop[2];
+  ASSERT_EQ(::pipe(stop), 0);
+  std::atomic<int> posts = 0;
+  Server server(
+      limits, [](const Request& r) { return Screening{.proven = r.header("x-token") == "t"}; },
+      [&posts](const Request& r) {
+        if (r.path == "/stream") {
+          Response open = Response::text(200, "open");
+          open.stream = true;
+          return open;
+        }
+        if (r.method == "POST") ++posts;
+        return Response::text(200, r.path + " " + r.body);
+      });
+  const int port = server.listen(0);
+  std::thread thread([&] { server.serve(stop[0]); });
+  const int kept = connectTo(port);
+  send(kept, "GET /mine HTTP/1.1\r\nHost: h\r\nX-Token: t\r\n\r\n");
+  EXPECT_NE(received(kept, 300).find("/mine"), std::string::npos);
+  const int stream = connectTo(port);
+  send(stream, "GET /stream HTTP/1.1\r\nHost: h\r\nX-Token: t\r\n\r\n");
+  EXPECT_NE(received(stream, 300).find("open"), std::string::npos);
+  const int press = connectTo(port);
+  send(press, "POST /press HTTP/1.1\r\nHost: h\r\nX-Token: t\r\nContent-Length: 4\r\n\r\n");
+  // The flood: connections that ask for a file without the token, keep alive, and come again.
+  std::vector<int> flood;
+  for (int round = 0; round < 6; ++round) {
+    for (int i = 0; i < 8; ++i) {
+      const int fd = connectTo(port);
+      send(fd, "GET /live.js HTTP/1.1\r\nHost: h\r\n\r\n");
+      flood.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    for (const int fd : flood) ::send(fd, "GET /live.js HTTP/1.1\r\nHost: h\r\n\r\n", 36, MSG_NOSIGNAL);
+  }
+  send(press, "body");
+  EXPECT_NE(received(press, 500).find("/press body"), std::string::npos) << "the press whose head had arrived";
+  EXPECT_EQ(posts, 1);
+  send(kept, "GET /again HTTP/1.1\r\nHost: h\r\nX-Token: t\r\n\r\n");
+  EXPECT_NE(received(kept, 300).find("/again"), std::string::npos) << "the user's kept-alive connection";
+  char c = 0;
+  EXPECT_EQ(::recv(stream, &c, 1, MSG_DONTWAIT), -1) << "the stream is still open";
+  EXPECT_EQ(errno, EAGAIN);
+  for (const int fd : flood) ::close(fd);
+  ::close(kept);
+  ::close(stream);
+  ::close(press);
+  ASSERT_EQ(::write(stop[1], "x", 1), 1);
+  thread.join();
+  ::close(stop[0]);
+  ::close(stop[1]);
+}
+
 TEST(HttpServer, AnswersAHeadTooLargeAndDropsTheRestUnread) {
   Limits limits;
   limits.headBytes = 1024;
@@ -312,7 +371,7 @@ TEST(HttpServer, SendsWhatIsPushedOnAnswersThatGoOnAndDropsClientsThatDoNotTakeI
   int stop[2];
   ASSERT_EQ(::pipe(stop), 0);
   Server server(
-      limits, [](const Request&) { return std::optional<Response>{}; },
+      limits, [](const Request&) { return Screening{.proven = true}; },
       [&served](const Request& r) {
         if (r.path == "/stream") {
           Response open = Response::text(200, "open");

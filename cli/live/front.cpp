@@ -107,33 +107,33 @@ bool ownFile(const http::Request& request) { return request.path == "/live.js" |
 // foreign origin, the token, and then the rate of the requests that carry it. Refused before they
 // are counted: requests without the token (a flood from another page or process) spend none of the
 // budget, so they cannot starve the page's own.
-std::optional<http::Response> screen(const http::Request& request, const std::string& token, RateLimit& rate,
-                                     int port) {
+http::Screening screen(const http::Request& request, const std::string& token, RateLimit& rate, int port) {
   const auto fromHere = [port](std::string_view value, const std::string& scheme) {
     return value == scheme + "127.0.0.1:" + std::to_string(port) ||
            value == scheme + "localhost:" + std::to_string(port);
   };
   const auto host = request.header("host");
-  if (!host) return http::Response::text(400, "no host");
-  if (!fromHere(*host, "")) return http::Response::text(421, "not this server's address");
+  if (!host) return {.refusal = http::Response::text(400, "no host")};
+  if (!fromHere(*host, "")) return {.refusal = http::Response::text(421, "not this server's address")};
   if (auto origin = request.header("origin"); origin && !fromHere(*origin, "http://")) {
-    return http::Response::text(403, "a foreign origin");
+    return {.refusal = http::Response::text(403, "a foreign origin")};
   }
   if (request.method != "GET" && request.method != "POST") {
     http::Response refused = http::Response::text(405, "GET or POST only");
     refused.headers.emplace_back("Allow", "GET, POST");
-    return refused;
+    return {.refusal = refused};
   }
-  // The page's script and style hold nothing of the device, and are not counted either.
-  if (ownFile(request)) return std::nullopt;
+  // The page's script and style hold nothing of the device, and are not counted either; they
+  // prove nothing of their client.
+  if (ownFile(request)) return {};
   if (!sameToken(std::string(givenToken(request)), token))
-    return http::Response::text(403, "no token, or not this server's");
+    return {.refusal = http::Response::text(403, "no token, or not this server's")};
   if (!rate.take()) {
     http::Response busy = http::Response::text(429, "too many requests");
     busy.headers.emplace_back("Retry-After", "1");  // the page waits that long and sends again
-    return busy;
+    return {.refusal = busy, .proven = true};
   }
-  return std::nullopt;
+  return {.proven = true};
 }
 
 http::Response content(std::string body, std::string type) {
