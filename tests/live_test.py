@@ -109,16 +109,14 @@ class Refusals(unittest.TestCase):
             root = os.path.join(parent, "device")
             server = Server(root=root)
             try:
-                self.assertEqual(server.request("GET", "/?token=" + server.token, token=False)[0], 200)
+                self.assertEqual(server.request("GET", "/", token=False)[0], 200)
                 before = folder_digest(root)
                 refused = {
                     "no token": server.request("GET", "/api/view", token=False),
                     "wrong token": server.request("GET", "/api/view", headers={"X-Orvane-Token": "0" * 32}, token=False),
                     "token in the query of an API call": server.request(
                         "GET", "/api/view?token=" + server.token, token=False),
-                    "page without a token": server.request("GET", "/", token=False),
-                    "page with a token one character short": server.request(
-                        "GET", "/?token=" + server.token[:-1], token=False),
+                    "the event stream without the token": server.request("GET", "/api/events", token=False),
                     "foreign origin": server.request(
                         "POST", "/api/act", b"unlock", headers={"Origin": "http://evil.example"}),
                     "rebinding host": server.request("GET", "/api/view", headers={"Host": f"evil.example:{server.port}"}),
@@ -242,28 +240,38 @@ class Refusals(unittest.TestCase):
         server = Server()
         try:
             connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
-            connection.request("GET", "/?token=" + server.token)
+            connection.request("GET", "/")
             response = connection.getresponse()
             page = response.read().decode()
             policy = response.getheader("Content-Security-Policy")
-            cookie = response.getheader("Set-Cookie")
             connection.close()
             self.assertEqual(response.status, 200)
             self.assertNotIn("unsafe-inline", policy)
             self.assertIn("script-src 'self'", policy)
             self.assertNotIn("<style>", page)
             self.assertNotRegex(page, r"<script>[^<]")
-            self.assertEqual(cookie, f"orvane-token={server.token}; Path=/; HttpOnly; SameSite=Strict")
-            # A reload (no token in the address) is let in by the cookie, and only by this one.
-            self.assertEqual(server.request("GET", "/", headers={"Cookie": f"a=b; orvane-token={server.token}"},
-                                            token=False)[0], 200)
-            self.assertEqual(server.request("GET", "/", headers={"Cookie": "orvane-token=" + "0" * 32},
-                                            token=False)[0], 403)
-            # The cookie opens the page only: an API call still needs the header.
-            self.assertEqual(server.request("GET", "/api/view", headers={"Cookie": f"orvane-token={server.token}"},
-                                            token=False)[0], 403)
-            # The page's own script and style hold nothing of the device: served to anyone here.
-            for path in ("/live.js", "/live.css"):
+            # The address holds the token after '#', which a browser never sends.
+            self.assertRegex(server.address, r"^http://127\.0\.0\.1:\d+/#token=[0-9a-f]{32}$")
+            # The token never travels in a cookie: no answer sets one, and one that holds the token
+            # opens nothing (another server on this machine would be sent it).
+            answers = [server.request("GET", path) for path in ("/", "/live.js", "/api/view", "/api/scenario")]
+            self.assertEqual([status for status, _ in answers], [200] * 4)
+            for path in ("/", "/live.js", "/api/view?since=0", "/api/scenario"):
+                connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+                connection.request("GET", path, headers={"X-Orvane-Token": server.token})
+                response = connection.getresponse()
+                response.read()
+                connection.close()
+                self.assertIsNone(response.getheader("Set-Cookie"), path)
+            for path in ("/api/view", "/api/events", "/api/scenario"):
+                self.assertEqual(server.request("GET", path, headers={"Cookie": f"orvane-token={server.token}"},
+                                                token=False)[0], 403, path)
+            # The event stream takes the token in its header, as every request does.
+            with server.raw() as raw:
+                raw.sendall(server.head("GET", "/api/events"))
+                self.assertTrue(raw.recv(200).startswith(b"HTTP/1.1 200 "))
+            # The page, its script and its style hold nothing of the device: served to anyone here.
+            for path in ("/", "/live.js", "/live.css"):
                 status, body = server.request("GET", path, token=False)
                 self.assertEqual(status, 200, path)
                 self.assertNotIn(server.token.encode(), body)
@@ -497,14 +505,15 @@ class Recorder(unittest.TestCase):
             self.assertEqual(server.stop(), 0)
         self.assertEqual(script.count("say once"), 2, script)
 
-    def test_the_events_stream_tells_each_page_at_once_and_only_with_the_cookie(self):
+    def test_the_events_stream_tells_each_page_at_once_and_only_with_the_token_in_its_header(self):
         server = Server()
         try:
-            with server.raw() as refused:
-                refused.sendall(server.head("GET", "/api/events", token=False))
-                self.assertEqual([a[0] for a in answers(refused)], [403])
+            for without in ((), (f"Cookie: orvane-token={server.token}",)):
+                with server.raw() as refused:
+                    refused.sendall(server.head("GET", "/api/events", *without, token=False))
+                    self.assertEqual([a[0] for a in answers(refused)], [403])
             with server.raw() as stream:
-                stream.sendall(server.head("GET", "/api/events", f"Cookie: orvane-token={server.token}", token=False))
+                stream.sendall(server.head("GET", "/api/events"))
                 stream.settimeout(5)
                 head = b""
                 while b"\r\n\r\n" not in head:

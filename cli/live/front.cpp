@@ -42,31 +42,10 @@ bool sameToken(const std::string& given, const std::string& token) {
   return diff == 0;
 }
 
-// The token in the cookie the page's first answer set (HttpOnly, SameSite=Strict: only this
-// origin's own pages send it).
-std::string_view cookieToken(const http::Request& request) {
-  const std::string_view cookies = request.header("cookie").value_or("");
-  constexpr std::string_view kName = "orvane-token=";
-  for (std::size_t at = 0; at < cookies.size();) {
-    const std::size_t start = cookies.find_first_not_of(' ', at);
-    if (start == std::string::npos) break;
-    const std::size_t end = std::min(cookies.find(';', start), cookies.size());
-    const std::string_view cookie = cookies.substr(start, end - start);
-    if (cookie.starts_with(kName)) return cookie.substr(kName.size());
-    at = end + 1;
-  }
-  return "";
-}
-
-// The token a request gives: for the page, in its address or in the cookie the page's first answer
-// set; for everything else, in the X-Orvane-Token header only (a link or a form cannot set one).
-std::string_view givenToken(const http::Request& request) {
-  // The page and its stream of events (EventSource sets no header) may give it in the cookie.
-  if (request.path == "/api/events") return cookieToken(request);
-  if (request.path != "/") return request.header("x-orvane-token").value_or("");
-  if (auto token = request.param("token")) return *token;
-  return cookieToken(request);
-}
+// The token a request gives: in the X-Orvane-Token header, and nowhere else. A link or a form cannot
+// set a header, and a header is never kept or sent on by the browser as a cookie is (cookies are not
+// kept apart by port: another server on this machine would be sent it).
+std::string_view givenToken(const http::Request& request) { return request.header("x-orvane-token").value_or(""); }
 
 // A fixed window of one second.
 class RateLimit {
@@ -92,15 +71,18 @@ std::uint64_t sinceOf(const http::Request& request) {
   return ec == std::errc() && end == text.data() + text.size() ? n : 0;
 }
 
-// What the server hands out: the page (with the token in it), its script and its style.
+// What the server hands out: the page, its script and its style.
 struct Page {
   std::string html;
   std::string script;
   std::string style;
-  std::string token;
 };
 
-bool ownFile(const http::Request& request) { return request.path == "/live.js" || request.path == "/live.css"; }
+// The page, its script and its style hold nothing of the device (nor the token): they are the same
+// for everyone.
+bool ownFile(const http::Request& request) {
+  return request.method == "GET" && (request.path == "/" || request.path == "/live.js" || request.path == "/live.css");
+}
 
 // Every request, once its head has arrived: the loopback address and this port as its host (no
 // other name resolves here, so a page elsewhere cannot reach the device by rebinding its name), no
@@ -149,14 +131,13 @@ http::Response route(const http::Request& request, LiveSession& session, const P
   http::Response r = http::Response::text(404, "no such page");
   if (get && request.path == "/") {
     // The page runs its own script only (no inline script or style), talks to this server only,
-    // and is never framed. The token goes into a cookie only this origin's page requests carry, so
-    // that a reload of the page, whose address no longer holds it, still finds it.
+    // and is never framed. It takes the token from its address's fragment and keeps it in its own
+    // tab's storage (this origin and port only), for a reload.
     r = content(page.html, "text/html; charset=utf-8");
     r.headers.emplace_back(
         "Content-Security-Policy",
         "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src data:; "
         "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
-    r.headers.emplace_back("Set-Cookie", "orvane-token=" + page.token + "; Path=/; HttpOnly; SameSite=Strict");
   } else if (get && request.path == "/live.js") {
     // The script and the style hold nothing of the device: they are the same for everyone.
     r = content(page.script, "text/javascript; charset=utf-8");
@@ -186,7 +167,7 @@ http::Response route(const http::Request& request, LiveSession& session, const P
 
 }  // namespace
 
-std::string livePage(const std::string& token) { return pages::fill(pages::kLivePage, {{"<!-- token -->", token}}); }
+std::string livePage() { return std::string(pages::kLivePage); }
 std::string liveScript() { return pages::deviceScript() + std::string(pages::kLiveScript); }
 std::string liveStyle() { return std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle); }
 
@@ -201,7 +182,7 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
   const int stop = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
   const std::string token = newToken();
-  const Page page{livePage(token), liveScript(), liveStyle(), token};
+  const Page page{livePage(), liveScript(), liveStyle()};
   RateLimit rate;
   int bound = 0;
   http::Server* served = nullptr;
@@ -221,7 +202,7 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
     if (stop >= 0) ::close(stop);
     return 2;
   }
-  out << "http://127.0.0.1:" << bound << "/?token=" << token << '\n'
+  out << "http://127.0.0.1:" << bound << "/#token=" << token << '\n'
       << "Open that address in a browser on this machine; Ctrl-C stops the device.\n"
       << std::flush;  // at once, for whoever reads the address from a pipe
   server.serve(stop);

@@ -23,7 +23,7 @@ const address = await new Promise((resolve, reject) => {
   createInterface({ input: server.stdout }).once("line", resolve);
   server.once("exit", (code) => reject(new Error("orvane-sim serve ended: " + code)));
 });
-assert.match(address, /^http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]{32}$/);
+assert.match(address, /^http:\/\/127\.0\.0\.1:\d+\/#token=[0-9a-f]{32}$/);
 
 const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
 const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1280, height: 760 } });
@@ -56,7 +56,7 @@ const applySettings = async (mode, selected) => {
   await press("#apply");
 };
 
-const token = new URL(address).searchParams.get("token");
+const token = new URLSearchParams(new URL(address).hash.slice(1)).get("token");
 const apiView = async () => (await fetch(new URL("/api/view?since=0", address), { headers: { "X-Orvane-Token": token } })).json();
 const apiAct = async (line) => {
   const r = await fetch(new URL("/api/act", address), { method: "POST", body: line,
@@ -66,8 +66,10 @@ const apiAct = async (line) => {
 try {
   await page.goto(address);
   await page.waitForSelector("#space");
-  // The token leaves the address bar at once; a reload finds it again (in the cookie the server set).
-  assert.equal(new URL(page.url()).search, "", "the token is out of the address bar");
+  // The token leaves the address bar at once; a reload finds it again (in the tab's own storage),
+  // and no cookie ever holds it.
+  assert.equal(new URL(page.url()).hash, "", "the token is out of the address bar");
+  assert.deepEqual(await page.context().cookies(), [], "no cookie");
   await page.reload();
   await page.waitForSelector("#space");
   assert.equal(await page.isVisible("#lock"), true, "the reloaded page shows the device");
@@ -269,7 +271,7 @@ try {
   assert.match(script, /expect input-mode com\.example\.notes de_DE/);
   assert.match(script, /expect switcher com\.example\.notes/);
   const live = await page.evaluate(async () => {
-    const token = document.querySelector('meta[name="orvane-token"]').content;
+    const token = sessionStorage.getItem("orvane-token");
     return (await (await fetch("/api/view?since=0", { headers: { "X-Orvane-Token": token } })).json()).events;
   });
   const replayed = execFileSync(sim, ["run", "--trace", "json", saved], { encoding: "utf8", maxBuffer: 1 << 28 })

@@ -128,7 +128,7 @@ try {
   running = false;
   await sleep(1500);  // the last press's answer, whatever the pace
 
-  const token = new URL(address).searchParams.get("token");
+  const token = new URLSearchParams(new URL(address).hash.slice(1)).get("token");
   const scenario = await (await fetch(new URL("/api/scenario", address), { headers: { "X-Orvane-Token": token } })).text();
   const recorded = scenario.split("\n").filter((l) => /^tap \S+ globe$/.test(l)).length;
   answerTimes.sort((a, b) => a - b);

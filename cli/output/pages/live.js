@@ -2,11 +2,15 @@
 // The live page: it draws the device from the server's view and sends each press as scenario lines.
 // Everything it shows comes from the server as data and is put on the page as text (textContent),
 // never as markup, so no value can run or break it.
-// The token comes in the page (the server put it there for whoever gave it); the address loses it at
-// once, so that it stays out of the history and of a screenshot, and a reload finds it in the
-// cookie the server set.
-const token = document.querySelector('meta[name="orvane-token"]').content;
-if (location.search) history.replaceState(null, "", "/");
+// The token comes in the address's fragment (after '#': a browser never sends it, logs it or passes it
+// on) and is kept in this tab's own storage, which only this origin and port reach, so that a reload
+// finds it; the address loses it at once, so that it stays out of the history and of a screenshot.
+// It goes with each request in a header, never in a cookie (cookies are not kept apart by port).
+const token = (() => {
+  const given = new URLSearchParams(location.hash.slice(1)).get("token");
+  if (given) { sessionStorage.setItem("orvane-token", given); history.replaceState(null, "", "/"); }
+  return given || sessionStorage.getItem("orvane-token") || "";
+})();
 let next = 0, view = null, current = null, menuOpen = false;
 // What the screen shows, folded from the events as they come (each folded once, so that an answer
 // costs the same however long the session), and Activator's listeners with the titles they gave.
@@ -298,11 +302,32 @@ call("/api/view");
 // The count is looked at once the page's own requests are answered (their answers carry the events
 // they made), so that a press costs one request, not two.
 let told = 0, viewAsked = false;
-new EventSource("/api/events").onmessage = (m) => {
-  told = Math.max(told, Number(m.data));
+function heard(count) {
+  told = Math.max(told, count);
   if (told <= next || viewAsked) return;
   viewAsked = true;
   const looked = inFlight.then(() => (told > next ? send("/api/view") : undefined));
   inFlight = looked.catch(() => {});
   looked.finally(() => { viewAsked = false; });
-};
+}
+// The stream is read with fetch, so that it carries the token in its header as every request does
+// (an EventSource can send none): each "data:" line is the count. A stream that ends, or is closed,
+// is opened again after a second.
+(async () => {
+  for (;;) {
+    try {
+      const r = await fetch("/api/events", {headers: {"X-Orvane-Token": token}});
+      if (r.ok) {
+        const reader = r.body.pipeThrough(new TextDecoderStream()).getReader();
+        for (let pending = "";;) {
+          const {value, done} = await reader.read();
+          if (done) break;
+          const lines = (pending + value).split("\n");
+          pending = lines.pop();
+          for (const line of lines) if (line.startsWith("data: ")) heard(Number(line.slice(6)));
+        }
+      }
+    } catch (lost) { /* opened again below */ }
+    await pause(1000);
+  }
+})();
