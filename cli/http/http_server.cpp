@@ -37,11 +37,11 @@ struct Server::Connection {
   bool begun = false;              // a request has begun to arrive
   bool peerDone = false;           // the client sends no more
   bool closeAfter = false;
-  bool answered = false;    // an answer has been sent on this connection
-  bool streaming = false;   // the answer goes on (Response::stream)
-  bool proven = false;      // a request on it gave the token: the user's
+  bool answered = false;     // an answer has been sent on this connection
+  bool streaming = false;    // the answer goes on (Response::stream)
+  bool proven = false;       // a request on it gave the token: the user's
   bool headArrived = false;  // a request's head has arrived and is not yet answered
-  Clock::time_point since;  // of the request, the answer, the idleness or the lingering
+  Clock::time_point since;   // of the request, the answer, the idleness or the lingering
 
   void close() {
     if (fd >= 0) ::close(fd);
