@@ -213,6 +213,45 @@ class Refusals(unittest.TestCase):
         finally:
             self.assertEqual(server.stop(), 0)
 
+    def test_one_pages_flood_never_holds_another_pages_press_back(self):
+        # Two threads of one page flood the view, past its budget; another page's presses, sent
+        # meanwhile, are each answered at once, never told to come again.
+        server = Server()
+        try:
+            flooding = threading.Event()
+            flooding.set()
+            refused = []
+
+            def flood():
+                connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+                while flooding.is_set():
+                    connection.request("GET", "/api/view?since=1000000",
+                                       headers={"X-Orvane-Token": server.token, "X-Orvane-Page": "flood"})
+                    response = connection.getresponse()
+                    response.read()
+                    refused.append(response.status == 429)
+                connection.close()
+
+            threads = [threading.Thread(target=flood) for _ in range(2)]
+            for t in threads:
+                t.start()
+            time.sleep(0.3)
+            waits, statuses = [], []
+            for i in range(20):
+                started = time.monotonic()
+                statuses.append(server.request("POST", f"/api/act?since=1000000&press=other-{i}", b"say pressed",
+                                               headers={"X-Orvane-Page": "other"})[0])
+                waits.append(time.monotonic() - started)
+                time.sleep(0.05)
+            flooding.clear()
+            for t in threads:
+                t.join()
+            self.assertTrue(any(refused), "the flood went past its page's budget")
+            self.assertEqual(set(statuses), {200})
+            self.assertLess(max(waits), 0.5, waits)
+        finally:
+            self.assertEqual(server.stop(), 0)
+
     def test_ctrl_c_ends_the_server_and_removes_its_device(self):
         with tempfile.TemporaryDirectory() as tmp:
             env = dict(os.environ, TMPDIR=tmp)

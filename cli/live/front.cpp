@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <map>
 #include <random>
 
 #include "cli/http/http_server.h"
@@ -17,7 +18,7 @@
 namespace orvane::cli {
 
 namespace {
-// Requests per second the server answers before it refuses with 429.
+// Requests per second the server answers a page before it refuses with 429.
 constexpr int kRequestsPerSecond = 200;
 }  // namespace
 
@@ -47,21 +48,33 @@ bool sameToken(const std::string& given, const std::string& token) {
 // kept apart by port: another server on this machine would be sent it).
 std::string_view givenToken(const http::Request& request) { return request.header("x-orvane-token").value_or(""); }
 
-// A fixed window of one second.
+// A budget of requests for each page, a fixed window of one second each: a page names itself
+// (X-Orvane-Page, a name it makes when it loads), so one page's flood spends its own budget and
+// never another's; requests that name no page share one. The pages are few; past kPages the one
+// whose window began longest ago gives its place up.
 class RateLimit {
  public:
-  bool take() {
+  bool take(std::string_view page) {
+    constexpr std::size_t kPages = 64;
     const auto now = std::chrono::steady_clock::now();
-    if (now - windowStart_ >= std::chrono::seconds(1)) {
-      windowStart_ = now;
-      count_ = 0;
+    auto it = windows_.find(page);
+    if (it == windows_.end()) {
+      if (windows_.size() >= kPages) {
+        windows_.erase(std::ranges::min_element(windows_, {}, [](const auto& w) { return w.second.start; }));
+      }
+      it = windows_.emplace(std::string(page), Window{now, 0}).first;
     }
-    return ++count_ <= kRequestsPerSecond;
+    Window& window = it->second;
+    if (now - window.start >= std::chrono::seconds(1)) window = Window{now, 0};
+    return ++window.count <= kRequestsPerSecond;
   }
 
  private:
-  std::chrono::steady_clock::time_point windowStart_{};
-  int count_ = 0;
+  struct Window {
+    std::chrono::steady_clock::time_point start;
+    int count;
+  };
+  std::map<std::string, Window, std::less<>> windows_;
 };
 
 std::uint64_t sinceOf(const http::Request& request) {
@@ -110,7 +123,7 @@ http::Screening screen(const http::Request& request, const std::string& token, R
   if (ownFile(request)) return {};
   if (!sameToken(std::string(givenToken(request)), token))
     return {.refusal = http::Response::text(403, "no token, or not this server's")};
-  if (!rate.take()) {
+  if (!rate.take(request.header("x-orvane-page").value_or(""))) {
     http::Response busy = http::Response::text(429, "too many requests");
     busy.headers.emplace_back("Retry-After", "1");  // the page waits that long and sends again
     return {.refusal = busy, .proven = true};

@@ -43,6 +43,9 @@ function call(path, body, where) {
 // connection was closed before the answer came is run once by the server, answered as the first.
 const pageName = Math.random().toString(36).slice(2, 12);
 let presses = 0;
+// Every request carries the token and the page's name: the server keeps a budget of requests for
+// each page, so another page's flood never holds this one's presses back.
+const asThisPage = {"X-Orvane-Token": token, "X-Orvane-Page": pageName};
 // An error in the words a user reads, beside the control that caused it (`where`): without the
 // scenario's file and line the page's lines were given.
 const userWords = (error) => String(error).replace(/^(live|set-up):\d+: /, "");
@@ -53,7 +56,7 @@ async function send(path, body, where = $("error")) {
   for (let tries = 1; ; tries++) {
     try {
       r = await fetch(path + (path.includes("?") ? "&" : "?") + "since=" + next, {
-        method: body === undefined ? "GET" : "POST", headers: {"X-Orvane-Token": token, "Content-Type": "text/plain"}, body});
+        method: body === undefined ? "GET" : "POST", headers: {...asThisPage, "Content-Type": "text/plain"}, body});
     } catch (lost) {
       // No answer (the server gives up idle connections under load): sent again, a few times.
       if (tries === 20) { say(where, "The device does not answer: " + lost.message, true); throw lost; }
@@ -293,7 +296,7 @@ $("shot").onclick = async () => {
   const a = el("a"); a.href = URL.createObjectURL(await new Promise((done) => canvas.toBlob(done, "image/png"))); a.download = "phone.png"; a.click();
 };
 $("save").onclick = async () => {
-  const r = await fetch("/api/scenario", {headers: {"X-Orvane-Token": token}});
+  const r = await fetch("/api/scenario", {headers: asThisPage});
   const a = el("a"); a.href = URL.createObjectURL(await r.blob()); a.download = "live-session.scn"; a.click();
 };
 call("/api/view");
@@ -316,7 +319,7 @@ function heard(count) {
 (async () => {
   for (;;) {
     try {
-      const r = await fetch("/api/events", {headers: {"X-Orvane-Token": token}});
+      const r = await fetch("/api/events", {headers: asThisPage});
       if (r.ok) {
         const reader = r.body.pipeThrough(new TextDecoderStream()).getReader();
         for (let pending = "";;) {
