@@ -193,9 +193,9 @@ int ScenarioRunner::runScript(std::istream& in, const std::string& fileName) {
 
 Value ScenarioRunner::state() const { return impl_->state(); }
 
-void ScenarioRunner::boundHistory() {
-  impl_->historyBound = kHistory;
-  impl_->window.setCapacity(kHistory);
+void ScenarioRunner::boundHistory(std::size_t events) {
+  impl_->historyBound = events;
+  impl_->window.setCapacity(events);
 }
 
 }  // namespace orvane::cli

@@ -36,7 +36,7 @@ class ScenarioRunner {
   // last match or `mark`, `expect log` and `expect alert` the last `kHistory` not yet taken of each
   // process. A script read whole keeps only what its later lines ask about, without a bound.
   static constexpr std::size_t kHistory = 10000;
-  void boundHistory();
+  void boundHistory(std::size_t events = kHistory);
 
   int failures() const { return failures_; }
   int expectations() const { return expectations_; }

@@ -42,9 +42,14 @@ std::string textWord(const std::string& s) { return sim::formatStringText(s); }
 
 LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream& errors)
     : device_(device), runner_(device, output), errors_(errors) {
-  runner_.boundHistory();
+  // The page asks about what it has just done: an `expect` it sends looks back over the last
+  // kRecent events (as many as its trace shows), so that a long session holds no more.
+  runner_.boundHistory(kRecent);
   output.setObserver([this](const sim::TraceEvent& event, const std::string& json) {
-    events_.push_back(json);
+    ++total_;
+    recent_.push_back(json);
+    if (recent_.size() > kRecent) recent_.pop_front();
+    screen_.add(event, json);
     if (event.kind == "label") {
       if (const std::string* text = event.field("text")) labels_[event.process] = *text;
     } else if (event.kind == "switcher-list") {
@@ -156,16 +161,20 @@ std::string LiveSession::run(const std::string& text) {
   return error;
 }
 
-std::size_t LiveSession::next() const { return events_.size(); }
+std::size_t LiveSession::next() const { return total_; }
 
 std::string LiveSession::view(std::uint64_t since) { return answer(since, true, ""); }
 
 std::string LiveSession::answer(std::uint64_t since, bool ok, const std::string& error) {
   std::string out = std::string("{\"ok\":") + (ok ? "true" : "false");
   if (!error.empty()) out += ",\"error\":" + sim::jsonString(error);
-  out += ",\"next\":" + std::to_string(events_.size()) + ",\"events\":[";
-  for (std::size_t i = std::min<std::uint64_t>(since, events_.size()); i < events_.size(); ++i) {
-    out += (i > since ? "," : "") + events_[i];
+  out += ",\"next\":" + std::to_string(total_);
+  // A page that missed events no longer kept is given what the screen shows instead.
+  const std::uint64_t oldest = total_ - recent_.size();
+  if (since < oldest) out += ",\"screen\":" + screen_.json();
+  out += ",\"events\":[";
+  for (std::uint64_t i = std::max(since, oldest); i < total_; ++i) {
+    out.append(i > std::max(since, oldest) ? "," : "").append(recent_[i - oldest]);
   }
   out += "],\"keyboards\":[";
   bool first = true;

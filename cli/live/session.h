@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/language/scenario.h"
+#include "cli/live/screen_events.h"
 #include "cli/output/output.h"
 
 namespace orvane::cli {
@@ -39,7 +40,8 @@ class LiveSession {
   // `press` names the press (the page's own name and a number): a press sent again, because its
   // first answer was lost on the way, is answered as it was the first time and not run twice.
   std::string act(const std::string& lines, std::uint64_t since, const std::string& press = "");
-  // The state and the events since `since`, as JSON.
+  // The state and the events since `since`, as JSON: the last 500 at most, and when some since
+  // `since` are no longer kept, the events that decide what the screen shows (`screen`) as well.
   std::string view(std::uint64_t since);
   // How many events the session has had.
   std::size_t next() const;
@@ -74,7 +76,12 @@ class LiveSession {
   sim::Device& device_;
   ScenarioRunner runner_;
   std::ostringstream& errors_;
-  std::vector<std::string> events_;  // every event, as its JSON line
+  // The last events, as their JSON lines (the page's trace shows as many), and how many there have
+  // been; what the screen shows is kept apart, so that a page opened late draws it whole.
+  static constexpr std::size_t kRecent = 500;
+  std::deque<std::string> recent_;
+  std::uint64_t total_ = 0;
+  ScreenEvents screen_;
   std::vector<std::string> script_;  // the scenario so far
   // The last label and switcher list each process was asked for, and the alerts not yet expected.
   std::map<std::string, std::string> labels_;

@@ -1,8 +1,9 @@
 // The live device under attack for a while: hostile clients on the loopback (slow sockets, silent
 // sockets, floods without the token, header and body bombs, pipelined and garbled requests, a
-// foreign origin) beside a real page in headless Chromium that presses the globe key at a steady
-// pace. At the end every press must be in the session's scenario, and the page's requests must have
-// been answered in time. Not part of the test command: it runs for minutes.
+// foreign origin, kept-alive clients without the token) beside a real page in headless Chromium that
+// presses the globe key at a steady pace, and a second tab that watches. At the end every press must
+// be in the session's scenario, the page's requests must have been answered in time, and neither
+// tab's event stream may have been closed. Not part of the test command: it runs for minutes.
 //   node live_soak.mjs ORVANE_SIM [MINUTES]   (10 unless given)
 import { chromium } from "playwright-core";
 import { spawn } from "node:child_process";
@@ -74,15 +75,27 @@ socketLoop("refused body sent late", (s) => {
 });
 socketLoop("garbage", (s) => { s.write("\x00\xff\x16\x03\x01 garbage \r\n\r\n".repeat(50)); endWhenDone(s); });
 socketLoop("oversized length", (s) => { s.write(`POST /api/act HTTP/1.1\r\n${host}Content-Length: 99999999\r\n\r\n`); endWhenDone(s); });
+// Clients without the token that keep their connections alive and busy: each asks for the page's
+// script every 50 ms, as long as the server keeps it, to push the page's own connections out.
+for (let i = 0; i < 64; i++) {
+  socketLoop("kept alive without the token", (s) => {
+    const timer = setInterval(() => { if (running && !s.destroyed) s.write(`GET /live.js HTTP/1.1\r\n${host}\r\n`); }, 50);
+    s.on("close", () => clearInterval(timer));
+  });
+}
 
 const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
 const page = await browser.newPage();
+// A second tab on the same device, which only watches: its event stream must never be closed.
+const watcher = await browser.newPage();
 const errors = [];
 page.on("pageerror", (e) => errors.push(String(e)));
 let status = 0;
 try {
   await page.goto(address);
   await page.waitForSelector("#space");
+  await watcher.goto(address);
+  await watcher.waitForSelector("#space");
   await page.click("#unlock");
   await page.waitForSelector("#modal:not([hidden])");
   await page.click("#alertbutton");
@@ -134,11 +147,17 @@ try {
   answerTimes.sort((a, b) => a - b);
   const at = (q) => answerTimes[Math.min(answerTimes.length - 1, Math.floor(q * answerTimes.length))].toFixed(1);
   const resident = readFileSync(`/proc/${server.pid}/status`, "utf8").match(/VmRSS:\s+(\d+)/)[1];
+  const streams = await Promise.all([page, watcher].map((p) => p.evaluate(() => Number(document.body.dataset.streams))));
+  // What the kernel still holds unsent on the server's connections (/proc/net/tcp's tx_queue).
+  const unsent = readFileSync("/proc/net/tcp", "utf8").split("\n").slice(1).filter(Boolean).map((l) => l.trim().split(/\s+/))
+    .filter((f) => parseInt(f[1].split(":")[1], 16) === port).reduce((sum, f) => sum + parseInt(f[4].split(":")[0], 16), 0);
   console.log(`soak of ${minutes} min: ${presses} presses, ${recorded} recorded; ${answerTimes.length} answers: ` +
-              `p50 ${at(0.5)} ms, p99 ${at(0.99)} ms, max ${at(1)} ms; server resident ${resident} KB`);
+              `p50 ${at(0.5)} ms, p99 ${at(0.99)} ms, max ${at(1)} ms; server resident ${resident} KB; ` +
+              `event streams opened by the two tabs ${streams.join(", ")}; unsent bytes held ${unsent}`);
   console.log("hostile connections: " + Object.entries(attacks).map(([k, v]) => `${k} ${v}`).join(", "));
   if (pageFailures.length || errors.length) console.log("the page said: " + [...pageFailures, ...errors].join("; "));
   assert.equal(recorded, presses, "every press is in the session");
+  assert.deepEqual(streams, [1, 1], "no tab's event stream was closed");
   assert.ok(Number(at(0.99)) < 50, "p99 answer time under 50 ms");
   assert.deepEqual(errors, []);
 } catch (e) {

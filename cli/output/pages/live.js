@@ -85,12 +85,17 @@ function take(answer) {
   const lines = document.createDocumentFragment();
   const fresh = answer.events.filter((e) => e.seq > lastSeq);
   if (fresh.length) lastSeq = fresh[fresh.length - 1].seq;
-  foldEvents(fresh, screen);
-  for (const e of fresh) {
-    lines.append(traceLine(e));
+  // A page that missed events the server no longer keeps (it opened late, or fell behind) is given
+  // the events that decide what the screen shows, and draws from those alone; the others only join
+  // the trace.
+  const folded = answer.screen || fresh;
+  if (answer.screen) Object.assign(screen, foldEvents(answer.screen));
+  else foldEvents(fresh, screen);
+  for (const e of folded) {
     if (e.kind === "activator-register") listeners.add(e.name);
     if (e.kind === "activator-answer" && e.what === "title" && e.answer !== "(nil)") titles.set(e.name, textOf(e.answer));
   }
+  for (const e of fresh) lines.append(traceLine(e));
   // The trace keeps its last 500 lines (the saved session holds them all), so that drawing an answer
   // costs the same however long the session.
   if (fresh.length) {
@@ -321,6 +326,7 @@ function heard(count) {
     try {
       const r = await fetch("/api/events", {headers: asThisPage});
       if (r.ok) {
+        document.body.dataset.streams = Number(document.body.dataset.streams || 0) + 1;  // how often it was opened
         const reader = r.body.pipeThrough(new TextDecoderStream()).getReader();
         for (let pending = "";;) {
           const {value, done} = await reader.read();
