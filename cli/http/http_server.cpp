@@ -151,9 +151,10 @@ bool Server::makeRoomFor(const Connection& newcomer) {
 }
 
 void Server::accept() {
-  // A few at a time, so that a connection taken is read from before a flood of new ones can
-  // push it out. Each is read as it is taken, so that what it has sent ranks it.
-  for (std::size_t i = 0; i < std::max<std::size_t>(1, limits_.connections / 4); ++i) {
+  // Each is read as it is taken, so that what it has sent ranks it before another can push it out;
+  // and many are taken at a time, so that under a flood of new connections the kernel's queue of
+  // them drains, and a client's connection waits behind the flood for a moment, not for seconds.
+  for (std::size_t i = 0; i < std::max<std::size_t>(1, limits_.connections * 4); ++i) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
     const int yes = 1;
