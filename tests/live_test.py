@@ -108,6 +108,14 @@ class Server:
         return ended(self.process)
 
 
+def configure(server, selected, *after):
+    """Unlocks, dismisses the notice and sets mode 1 over `selected`, as a person first does."""
+    server.act("unlock", "run")
+    server.act("dismiss springboard", "run")
+    server.act(f"settings write {{enabled: true, mode: 1, SelectedKeyboards: [{selected}]}}",
+               "post springboard darwin net.varnholt.orvane/prefsChanged", "run", *after)
+
+
 class Refusals(unittest.TestCase):
     def test_hostile_requests_are_refused_and_the_device_goes_on(self):
         with tempfile.TemporaryDirectory() as parent:
@@ -263,10 +271,7 @@ class Refusals(unittest.TestCase):
         # hundred presses the server grows by the saved scenario's lines only, not by the events.
         server = Server()
         try:
-            server.act("unlock", "run")
-            server.act("dismiss springboard", "run")
-            server.act("settings write {enabled: true, mode: 1, SelectedKeyboards: [fr_FR@sw=AZERTY, ru_RU]}",
-                       "post springboard darwin net.varnholt.orvane/prefsChanged", "run")
+            configure(server, "fr_FR@sw=AZERTY, ru_RU")
             sizes, resident = [], []
             for presses in (400, 800):
                 for i in range(presses):
@@ -604,10 +609,7 @@ class Recorder(unittest.TestCase):
     def test_the_saved_session_replays_to_the_same_trace(self):
         server = Server()
         try:
-            server.act("unlock", "run")
-            server.act("dismiss springboard", "run")
-            server.act("settings write {enabled: true, mode: 1, SelectedKeyboards: [\"emoji@sw=Emoji\", ru_RU]}",
-                       "post springboard darwin net.varnholt.orvane/prefsChanged", "run", "label com.example.notes")
+            configure(server, '"emoji@sw=Emoji", ru_RU', "label com.example.notes")
             for _ in range(3):
                 server.act("tap com.example.notes globe", "run", "label com.example.notes")
             server.act("long-press com.example.notes")
