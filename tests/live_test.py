@@ -285,7 +285,9 @@ class Refusals(unittest.TestCase):
                 resident.append(server.resident_kb())
             self.assertLess(abs(sizes[1] - sizes[0]), sizes[0] // 10, sizes)
             per_press = (resident[1] - resident[0]) * 1024 / 800
-            self.assertLess(per_press, 600, f"{per_press:.0f} bytes a press")
+            # Under the sanitizers freed memory is held back in their quarantine: not measured there.
+            if not os.environ.get("ORVANE_SANITIZED"):
+                self.assertLess(per_press, 600, f"{per_press:.0f} bytes a press")
             print(f"\nview since 0: {sizes[0]} then {sizes[1]} bytes; resident {resident[0]} then {resident[1]} KB "
                   f"({per_press:.0f} bytes a press)", file=sys.stderr)
         finally:

@@ -321,15 +321,16 @@ TEST(HttpServer, ClientsWithoutTheTokenNeverPushOutTheUsersOwn) {
   const int press = connectTo(port);
   send(press, "POST /press HTTP/1.1\r\nHost: h\r\nX-Token: t\r\nContent-Length: 4\r\n\r\n");
   // The flood: connections that ask for a file without the token, keep alive, and come again.
+  constexpr std::string_view kAsk = "GET /live.js HTTP/1.1\r\nHost: h\r\n\r\n";
   std::vector<int> flood;
   for (int round = 0; round < 6; ++round) {
     for (int i = 0; i < 8; ++i) {
       const int fd = connectTo(port);
-      send(fd, "GET /live.js HTTP/1.1\r\nHost: h\r\n\r\n");
+      send(fd, std::string(kAsk));
       flood.push_back(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    for (const int fd : flood) ::send(fd, "GET /live.js HTTP/1.1\r\nHost: h\r\n\r\n", 36, MSG_NOSIGNAL);
+    for (const int fd : flood) ::send(fd, kAsk.data(), kAsk.size(), MSG_NOSIGNAL);  // given up or not
   }
   send(press, "body");
   EXPECT_NE(received(press, 500).find("/press body"), std::string::npos) << "the press whose head had arrived";
