@@ -123,6 +123,9 @@ void Server::expire(Connection& c) {
 // user's own; one that has proven its client may take the place of the user's idle connection.
 bool Server::makeRoomFor(const Connection& newcomer) {
   const auto rank = [](const Connection& c) -> int {
+    // A connection whose client has closed it (the server has not yet read its end) holds nobody.
+    char byte = 0;
+    if (c.state != Connection::State::kClosed && ::recv(c.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return 0;
     if (c.proven || c.streaming || c.headArrived) return -1;
     switch (c.state) {
       case Connection::State::kLingering:
