@@ -116,17 +116,22 @@ void Server::expire(Connection& c) {
 }
 
 // Room for a new connection, once it has been read. What may give way: never a connection that is
-// the user's (proven), an answer that goes on, or a request whose head has arrived; of the others,
+// the user's (proven; unless its client has closed it), an answer that goes on, or a request whose
+// head has arrived; of the others,
 // one being closed first, then a kept-alive connection idle since its last answer (a client that
 // has taken what it asked for), then one that has never sent a byte, then a request still arriving;
 // the longest in that state first. A newcomer that has proven nothing gives way to none of the
 // user's own; one that has proven its client may take the place of the user's idle connection.
 bool Server::makeRoomFor(const Connection& newcomer) {
   const auto rank = [](const Connection& c) -> int {
-    // A connection whose client has closed it (the server has not yet read its end) holds nobody.
-    char byte = 0;
-    if (c.state != Connection::State::kClosed && ::recv(c.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return 0;
-    if (c.proven || c.streaming || c.headArrived) return -1;
+    if (c.streaming || c.headArrived) return -1;
+    if (c.proven) {
+      // The user's idle connection that its client has already closed (the server has not read its
+      // end yet) holds nobody: it goes first. Only these are looked at, so a flood costs no more.
+      char byte = 0;
+      const bool idle = c.state == Connection::State::kReading && !c.begun;
+      return idle && ::recv(c.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0 ? 0 : -1;
+    }
     switch (c.state) {
       case Connection::State::kLingering:
         return 0;
@@ -138,9 +143,14 @@ bool Server::makeRoomFor(const Connection& newcomer) {
     }
   };
   Connection* victim = nullptr;
+  int victimRank = 0;
   for (Connection& c : connections_) {
-    if (&c == &newcomer || c.state == Connection::State::kClosed || rank(c) < 0) continue;
-    if (victim == nullptr || std::pair(rank(c), c.since) < std::pair(rank(*victim), victim->since)) victim = &c;
+    if (&c == &newcomer || c.state == Connection::State::kClosed) continue;
+    const int r = rank(c);
+    if (r >= 0 && (victim == nullptr || std::pair(r, c.since) < std::pair(victimRank, victim->since))) {
+      victim = &c;
+      victimRank = r;
+    }
   }
   if (victim == nullptr && newcomer.proven) {
     for (Connection& c : connections_) {
