@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "cli/language/script_for_tests.h"
 #include "cli/live/session.h"
 #include "language.h"
 #include "rig/rig.h"
@@ -11,17 +12,6 @@
 
 namespace orvane::cli {
 namespace {
-
-// Runs a scenario script on a device; its exit status, failures into `errors`.
-int runScript(rig::Rig& rig, const std::string& script, std::string* errors = nullptr) {
-  std::ostringstream out;
-  std::ostringstream err;
-  ScenarioRunner runner(rig.device(), out, err, TraceFormat::kNone);
-  std::istringstream in(script);
-  const int status = runner.runScript(in, "test");
-  if (errors != nullptr) *errors = err.str();
-  return status;
-}
 
 // `no-event` looks at what came since the last match, however often it is asked: an answer kept
 // from an earlier asking never hides an event that came after it.

@@ -12,6 +12,7 @@
 
 #include "cli/language/command_table.h"
 #include "cli/language/scenario.h"
+#include "cli/language/script_for_tests.h"
 #include "cli/live/session.h"
 #include "cli/output/pages.h"
 #include "rig/rig.h"
@@ -19,17 +20,6 @@
 
 namespace orvane::cli {
 namespace {
-
-// Runs a scenario script on a device; its exit status, failures into `errors`.
-int runScript(rig::Rig& rig, const std::string& script, std::string* errors = nullptr) {
-  std::ostringstream out;
-  std::ostringstream err;
-  ScenarioRunner runner(rig.device(), out, err, TraceFormat::kNone);
-  std::istringstream in(script);
-  const int status = runner.runScript(in, "test");
-  if (errors != nullptr) *errors = err.str();
-  return status;
-}
 
 std::string docsPage() {
   std::ifstream page(std::filesystem::path(ORVANE_SCENARIOS).parent_path().parent_path() / "docs" / "scenarios.md");
