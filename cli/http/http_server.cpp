@@ -4,11 +4,16 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <set>
 
 namespace orvane::cli::http {
 
@@ -24,7 +29,27 @@ constexpr std::chrono::milliseconds kLingerTime{2000};
 // doubles it, for its own bookkeeping): past it the server holds the rest, where its bounds see it.
 constexpr int kSendBuffer = 32 * 1024;
 
+// The descriptors closed in a forked child. The child has one thread, the one that forked: the
+// set is read there as the forking thread left it.
+std::set<int>& forkClosed() {
+  static std::set<int> fds;
+  return fds;
+}
+
+void closeForkClosed() {
+  for (const int fd : forkClosed()) ::close(fd);
+  forkClosed().clear();
+}
+
 }  // namespace
+
+void closeInForkedChildren(int fd) {
+  static std::once_flag registered;
+  std::call_once(registered, [] { ::pthread_atfork(nullptr, nullptr, closeForkClosed); });
+  if (fd >= 0) forkClosed().insert(fd);
+}
+
+void keepInForkedChildren(int fd) { forkClosed().erase(fd); }
 
 struct Server::Connection {
   enum class State { kReading, kWriting, kStreaming, kLingering, kClosed };
@@ -41,10 +66,14 @@ struct Server::Connection {
   bool streaming = false;    // the answer goes on (Response::stream)
   bool proven = false;       // a request on it gave the token: the user's
   bool headArrived = false;  // a request's head has arrived and is not yet answered
+  bool local = false;        // taken at the local door
   Clock::time_point since;   // of the request, the answer, the idleness or the lingering
 
   void close() {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+      keepInForkedChildren(fd);
+      ::close(fd);
+    }
     fd = -1;
     state = State::kClosed;
   }
@@ -64,29 +93,66 @@ Server::Server(Limits limits, Screen screen, Handle handle)
 
 Server::~Server() {
   for (Connection& c : connections_) c.close();
-  if (listener_ >= 0) ::close(listener_);
+  for (const Listener& l : listeners_) {
+    keepInForkedChildren(l.fd);
+    ::close(l.fd);
+  }
 }
 
 int Server::listen(int port) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) return 0;
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (listener < 0) return 0;
   // SO_REUSEADDR lets a new server take a port whose last connections are still closing; it never
   // lets two listen on it at once (that would be SO_REUSEPORT, which this server does not set).
   const int yes = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t size = sizeof address;
-  if (port < 0 || port > 65535 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      ::listen(listener_, SOMAXCONN) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    ::close(listener_);
-    listener_ = -1;
+  if (port < 0 || port > 65535 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      ::listen(listener, SOMAXCONN) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ::close(listener);
     return 0;
   }
-  return ntohs(address.sin_port);
+  closeInForkedChildren(listener);
+  listeners_.push_back({listener, ntohs(address.sin_port)});
+  return listeners_.back().port;
+}
+
+int Server::listenLocal(const std::string& path, unsigned owner) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return ENAMETOOLONG;
+  path.copy(address.sun_path, path.size());
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (listener < 0) return errno;
+  // Made 0600 from the start: no moment in which another user could connect.
+  const mode_t before = ::umask(0177);
+  const bool bound = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const int error = errno;
+  ::umask(before);
+  if (!bound || ::listen(listener, SOMAXCONN) != 0) {
+    const int why = bound ? errno : error;
+    ::close(listener);
+    if (bound) ::unlink(path.c_str());
+    return why;
+  }
+  owner_ = owner;
+  closeInForkedChildren(listener);
+  listeners_.push_back({listener, 0});
+  return 0;
+}
+
+void Server::closeDoor(int port) {
+  std::erase_if(listeners_, [port](const Listener& l) {
+    if (l.port != port || port == 0) return false;
+    keepInForkedChildren(l.fd);
+    ::close(l.fd);
+    return true;
+  });
 }
 
 Clock::time_point Server::deadline(const Connection& c) const {
@@ -163,18 +229,31 @@ bool Server::makeRoomFor(const Connection& newcomer) {
   return true;
 }
 
-void Server::accept() {
+void Server::accept(const Listener& listener) {
   // Each is read as it is taken, so that what it has sent ranks it before another can push it out;
   // and many are taken at a time, so that under a flood of new connections the kernel's queue of
   // them drains, and a client's connection waits behind the flood for a moment, not for seconds.
   for (std::size_t i = 0; i < std::max<std::size_t>(1, limits_.connections * 4); ++i) {
-    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
-    const int yes = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // an answer is not held back
+    const bool local = listener.port == 0;
+    if (local) {
+      // The local door is its user's alone: the kernel says who the peer is.
+      ucred peer{};
+      socklen_t size = sizeof peer;
+      if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != owner_) {
+        ::close(fd);
+        continue;
+      }
+    } else {
+      const int yes = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // an answer is not held back
+    }
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+    closeInForkedChildren(fd);
     Connection c;
     c.fd = fd;
+    c.local = local;
     c.since = Clock::now();
     connections_.push_back(std::move(c));
     Connection& taken = connections_.back();
@@ -296,6 +375,7 @@ void Server::advance(Connection& c) {
       }
       Head& read = std::get<Head>(head);
       c.in.erase(0, read.length);
+      read.request.local = c.local;
       Screening screening = screen_(read.request);
       if (screening.refusal) {
         screening.refusal->close = true;  // its body, if any, is never read as a request
@@ -339,10 +419,12 @@ void Server::push(std::string_view data) {
 
 void Server::serve(int stop) {
   std::vector<pollfd> polled;
-  for (;;) {
+  while (!finished_) {
     polled.clear();
     polled.push_back({stop, POLLIN, 0});
-    polled.push_back({listener_, POLLIN, 0});
+    // A handler may open or close a door while these are looked at: the doors polled are these.
+    const std::vector<Listener> doors = listeners_;
+    for (const Listener& door : doors) polled.push_back({door.fd, POLLIN, 0});
     auto next = Clock::time_point::max();
     for (const Connection& c : connections_) {
       short events = 0;
@@ -363,7 +445,7 @@ void Server::serve(int stop) {
     if (polled[0].revents != 0) return;
     for (std::size_t i = 0; i < connections_.size(); ++i) {
       Connection& c = connections_[i];
-      const short events = polled[i + 2].revents;
+      const short events = polled[i + 1 + doors.size()].revents;
       if (events == 0) continue;
       if (c.state == Connection::State::kWriting) {
         write(c);
@@ -379,7 +461,10 @@ void Server::serve(int stop) {
       if (c.state != Connection::State::kClosed && now >= deadline(c)) expire(c);
     }
     std::erase_if(connections_, [](const Connection& c) { return c.state == Connection::State::kClosed; });
-    if ((polled[1].revents & POLLIN) != 0) accept();
+    for (std::size_t i = 0; i < doors.size(); ++i) {
+      const bool open = std::ranges::any_of(listeners_, [&](const Listener& l) { return l.fd == doors[i].fd; });
+      if (open && (polled[1 + i].revents & POLLIN) != 0) accept(doors[i]);
+    }
   }
 }
 

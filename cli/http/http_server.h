@@ -17,6 +17,13 @@
 
 namespace orvane::cli::http {
 
+// Descriptors a process this one forks without exec (the real runtime's processes) must not hold:
+// a socket held there would keep a client waiting for a close the server made, a lock held there
+// would outlive its owner. They are closed in the child as it starts (pthread_atfork). The server
+// keeps its own sockets here; the program may add its own.
+void closeInForkedChildren(int fd);
+void keepInForkedChildren(int fd);  // it is closed, or belongs to a child no more
+
 struct Limits {
   std::size_t requestLine = 8192;  // the method, the target and the version
   std::size_t headBytes = 16384;   // the request line and every header, with their line ends
@@ -40,6 +47,9 @@ struct Request {
   bool http11 = true;  // HTTP/1.1 (else 1.0): only such a client is sent 100 Continue
   bool expectsContinue = false;
   std::size_t bodyLength = 0;
+  // It came through the local door (a Unix socket whose peer was this server's own user), not
+  // the network's.
+  bool local = false;
 
   // The value of the first header of that (lower-case) name, or of the query's parameter.
   [[nodiscard]] std::optional<std::string_view> header(std::string_view name) const;
@@ -97,17 +107,30 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Listens on 127.0.0.1:`port` (0: a free port); the port, or 0 when it cannot be had (one
-  // server a port: the address is never shared with another listener).
+  // Listens on 127.0.0.1:`port` (0: a free port) as well; the port, or 0 when it cannot be had
+  // (one server a port: the address is never shared with another listener). May be called while
+  // the server serves (from a handler): the door opens at the next wake.
   int listen(int port);
-  // Serves until `stop` (a descriptor) becomes readable.
+  // Listens on a Unix socket at `path` as well, made with mode 0600, whose every connection is
+  // asked its peer's user and closed at once unless that is `owner`; its requests are `local`.
+  // The system's errno when it cannot (0: it listens). The path must not exist.
+  int listenLocal(const std::string& path, unsigned owner);
+  // Closes the network door that listen() gave `port` (the connections it took stay).
+  void closeDoor(int port);
+  // Serves until `stop` (a descriptor) becomes readable, or a handler calls finish().
   void serve(int stop);
+  // serve() returns once the answers of this wake are given.
+  void finish() { finished_ = true; }
   // Sends `data` on every answer that goes on (see `Response::stream`).
   void push(std::string_view data);
 
  private:
   struct Connection;
-  void accept();
+  struct Listener {
+    int fd;
+    int port;  // 0 for the local door
+  };
+  void accept(const Listener& listener);
   // Makes room for `newcomer` (read once already) when the server holds too many: false when
   // nothing may give way to it, and it is to be closed instead.
   bool makeRoomFor(const Connection& newcomer);
@@ -121,7 +144,9 @@ class Server {
   Limits limits_;
   Screen screen_;
   Handle handle_;
-  int listener_ = -1;
+  std::vector<Listener> listeners_;
+  unsigned owner_ = 0;  // the local door's user
+  bool finished_ = false;
   std::vector<Connection> connections_;
 };
 

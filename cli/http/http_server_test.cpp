@@ -5,6 +5,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -431,6 +434,65 @@ TEST(HttpServer, SendsWhatIsPushedOnAnswersThatGoOnAndDropsClientsThatDoNotTakeI
   EXPECT_EQ(::write(stop[1], "x", 1), 1);
   thread.join();
   for (const int fd : {first, second, third, pusher, stop[0], stop[1]}) ::close(fd);
+}
+
+// The local door: its socket is 0600 from the start, its requests are marked local, and a peer that
+// is not its owner is closed at once, unanswered. A process forked while the server runs (as the
+// real runtime starts one) holds none of its sockets: once the server is gone, its door refuses.
+TEST(HttpServer, TheLocalDoorIsItsOwnersAlone) {
+  const std::string path = "/tmp/orvane-door-test-" + std::to_string(::getpid()) + ".sock";
+  ::unlink(path.c_str());
+  const auto reach = [&path] {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, path.size());
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+  };
+  for (const bool owner : {true, false}) {
+    pid_t child = -1;
+    {
+      int stop[2];
+      ASSERT_EQ(::pipe(stop), 0);
+      Server server(
+          Limits{}, [](const Request&) { return Screening{}; },
+          [&child](const Request& r) {
+            child = ::fork();
+            if (child == 0) {
+              ::sleep(2);
+              ::_exit(0);
+            }
+            return Response::text(200, r.local ? "local" : "network");
+          });
+      ASSERT_EQ(server.listenLocal(path, owner ? ::getuid() : ::getuid() + 1), 0);
+      struct stat st {};
+      ASSERT_EQ(::stat(path.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0600U);
+      EXPECT_EQ(server.listenLocal(path, ::getuid()), EADDRINUSE) << "one door a path";
+      std::thread thread([&] { server.serve(stop[0]); });
+      const int fd = reach();
+      ASSERT_GE(fd, 0);
+      send(fd, "GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+      const std::string answer = received(fd, 1000);
+      if (owner) {
+        EXPECT_NE(answer.find("\r\n\r\nlocal"), std::string::npos) << answer;
+      } else {
+        EXPECT_EQ(answer, "") << "another user's client is answered nothing";
+      }
+      EXPECT_EQ(::write(stop[1], "x", 1), 1);
+      thread.join();
+      for (const int each : {fd, stop[0], stop[1]}) ::close(each);
+    }
+    if (owner) {
+      const int late = reach();
+      EXPECT_LT(late, 0) << "a forked process kept the door open after the server had gone";
+      if (late >= 0) ::close(late);
+    }
+    if (child > 0) ::waitpid(child, nullptr, 0);
+    ::unlink(path.c_str());
+  }
 }
 
 }  // namespace
