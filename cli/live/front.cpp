@@ -8,12 +8,15 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "cli/http/http_server.h"
 #include "cli/output/pages.h"
+#include "sim/trace/trace.h"
 
 namespace orvane::cli {
 
@@ -103,6 +106,15 @@ bool ownFile(const http::Request& request) {
 // are counted: requests without the token (a flood from another page or process) spend none of the
 // budget, so they cannot starve the page's own.
 http::Screening screen(const http::Request& request, const std::string& token, RateLimit& rate, int port) {
+  if (request.local) {
+    // The local door is its user's alone (the server asked the kernel who connected): no browser
+    // reaches it, so no name, origin or token is looked at, and the user's own scripts are not
+    // counted against a budget.
+    if (request.method == "GET" || request.method == "POST") return {.proven = true};
+    http::Response refused = http::Response::text(405, "GET or POST only");
+    refused.headers.emplace_back("Allow", "GET, POST");
+    return {.refusal = refused};
+  }
   const auto fromHere = [port](std::string_view value, const std::string& scheme) {
     return value == scheme + "127.0.0.1:" + std::to_string(port) ||
            value == scheme + "localhost:" + std::to_string(port);
@@ -184,7 +196,110 @@ std::string livePage() { return std::string(pages::kLivePage); }
 std::string liveScript() { return pages::deviceScript() + std::string(pages::kLiveScript); }
 std::string liveStyle() { return std::string(pages::kDeviceStyle) + std::string(pages::kLiveStyle); }
 
-int serveLive(LiveSession& session, int port, std::ostream& out) {
+namespace {
+
+// What a client asks to see of lines it sends or of the log: the trace's format and filters, as
+// the command's options name them (format=text|json|none, only=KIND,KIND, process=NAME, color=1).
+OutputOptions outputOf(const http::Request& request) {
+  OutputOptions options;
+  const std::string_view format = request.param("format").value_or("text");
+  options.format = format == "json" ? TraceFormat::kJson : format == "none" ? TraceFormat::kNone : TraceFormat::kText;
+  std::string_view only = request.param("only").value_or("");
+  while (!only.empty()) {
+    const std::size_t comma = only.find(',');
+    if (comma != 0) options.only.insert(std::string(only.substr(0, comma)));
+    only.remove_prefix(comma == std::string_view::npos ? only.size() : comma + 1);
+  }
+  if (auto process = request.param("process")) options.process = std::string(*process);
+  options.color = request.param("color").value_or("") == "1";
+  return options;
+}
+
+int numberOf(const http::Request& request, std::string_view name, int otherwise) {
+  const std::string_view text = request.param(name).value_or("");
+  int n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  return ec == std::errc() && end == text.data() + text.size() ? n : otherwise;
+}
+
+}  // namespace
+
+namespace {
+
+// One device served at its doors: the session, the page, the token, and the network door the
+// page comes in by, opened for whoever holds it.
+struct DeviceService {
+  explicit DeviceService(LiveSession& served) : session(served) {}
+  LiveSession& session;
+  const Page page{livePage(), liveScript(), liveStyle()};
+  const std::string token = newToken();
+  RateLimit rate;
+  http::Server* server = nullptr;
+  int port = 0;                      // the network door's port (0: closed)
+  bool heldByServe = false;          // `serve` itself opened it: it stays while the device runs
+  std::vector<std::string> holders;  // the clients that asked for it to be open
+  int holdersMade = 0;
+
+  std::string address() const { return "http://127.0.0.1:" + std::to_string(port) + "/#token=" + token; }
+
+  // The routes only the device's owner reaches, at the local door: lines sent, the log, the
+  // device's state, the report, the page's door, and the end.
+  std::optional<http::Response> ownersRoute(const http::Request& request) {
+    const bool get = request.method == "GET";
+    const bool post = request.method == "POST";
+    if (post && request.path == "/api/send") {
+      const std::string file(request.param("file").value_or("send"));
+      const LiveSession::Sent sent =
+          session.send(request.body, file.empty() ? "send" : file, outputOf(request), numberOf(request, "first", 1));
+      return content("{\"status\":" + std::to_string(sent.status) + ",\"expectations\":" +
+                         std::to_string(sent.expectations) + ",\"failed\":" + std::to_string(sent.failed) +
+                         ",\"out\":" + sim::jsonString(sent.out) + ",\"err\":" + sim::jsonString(sent.err) + "}",
+                     "application/json");
+    }
+    if (get && request.path == "/api/log") {
+      const int since = numberOf(request, "since", 0);
+      return content(session.log(static_cast<std::uint64_t>(std::max(0, since)), outputOf(request)),
+                     "application/json");
+    }
+    if (get && request.path == "/api/info") {
+      std::string info = session.info();
+      info.pop_back();
+      info +=
+          ",\"page\":" + (port != 0 ? sim::jsonString("http://127.0.0.1:" + std::to_string(port) + "/") : "null") + "}";
+      return content(info, "application/json");
+    }
+    if (get && request.path == "/api/report") return content(session.report(), "text/html; charset=utf-8");
+    if (post && request.path == "/api/door") return door(request);
+    if (post && request.path == "/api/shutdown") {
+      server->finish();
+      return http::Response::text(200, "shutting down\n");
+    }
+    return std::nullopt;
+  }
+
+  // Opens the page's door (at `port`, or any free port; the one open already when it is), for a
+  // holder it names; `release=HOLDER` gives that hold up, and the door closes with the last one.
+  http::Response door(const http::Request& request) {
+    if (auto release = request.param("release")) {
+      std::erase(holders, std::string(*release));
+      if (holders.empty() && !heldByServe && port != 0) {
+        server->closeDoor(port);
+        port = 0;
+      }
+      return http::Response::text(200, "released\n");
+    }
+    if (port == 0) port = server->listen(numberOf(request, "port", 0));
+    if (port == 0) return http::Response::text(503, "the page's door cannot be opened on that port");
+    holders.push_back("hold-" + std::to_string(++holdersMade));
+    return content(
+        "{\"address\":" + sim::jsonString(address()) + ",\"holder\":" + sim::jsonString(holders.back()) + "}",
+        "application/json");
+  }
+};
+
+}  // namespace
+
+int serveDevice(LiveSession& session, const Doors& doors, std::ostream& out) {
   // SIGINT and SIGTERM end the server between two requests: they are held, and read from a
   // descriptor the server watches beside its sockets.
   sigset_t stopSignals;
@@ -193,34 +308,52 @@ int serveLive(LiveSession& session, int port, std::ostream& out) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   const int stop = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
-
-  const std::string token = newToken();
-  const Page page{livePage(), liveScript(), liveStyle()};
-  RateLimit rate;
-  int bound = 0;
-  http::Server* served = nullptr;
-  http::Server server(
-      http::Limits{}, [&](const http::Request& request) { return screen(request, token, rate, bound); },
-      [&](const http::Request& request) {
-        const std::size_t before = session.next();
-        http::Response answer = route(request, session, page);
-        if (session.next() != before && served != nullptr)
-          served->push("data: " + std::to_string(session.next()) + "\n\n");
-        return answer;
-      });
-  served = &server;
-  bound = stop < 0 ? 0 : server.listen(port);
-  if (bound == 0) {
-    std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << port << "\n";
-    if (stop >= 0) ::close(stop);
+  if (stop < 0) {
+    std::cerr << "orvane-sim: cannot watch for signals\n";
     return 2;
   }
-  out << "http://127.0.0.1:" << bound << "/#token=" << token << '\n'
-      << "Open that address in a browser on this machine; Ctrl-C stops the device.\n"
-      << std::flush;  // at once, for whoever reads the address from a pipe
+  DeviceService service(session);
+  http::Server server(
+      http::Limits{},
+      [&](const http::Request& request) { return screen(request, service.token, service.rate, service.port); },
+      [&](const http::Request& request) {
+        const std::size_t before = session.next();
+        std::optional<http::Response> owners = request.local ? service.ownersRoute(request) : std::nullopt;
+        http::Response answer = owners ? std::move(*owners) : route(request, session, service.page);
+        if (session.next() != before) service.server->push("data: " + std::to_string(session.next()) + "\n\n");
+        if (doors.after) doors.after();
+        return answer;
+      });
+  service.server = &server;
+  if (!doors.local.empty()) {
+    if (const int error = server.listenLocal(doors.local, ::getuid()); error != 0) {
+      std::cerr << "orvane-sim: cannot listen on " << doors.local << ": " << std::strerror(error) << "\n";
+      ::close(stop);
+      return 2;
+    }
+  }
+  if (doors.port >= 0) {
+    service.port = server.listen(doors.port);
+    service.heldByServe = true;
+    if (service.port == 0) {
+      std::cerr << "orvane-sim serve: cannot listen on 127.0.0.1:" << doors.port << "\n";
+      ::close(stop);
+      return 2;
+    }
+    out << service.address() << '\n'
+        << "Open that address in a browser on this machine; Ctrl-C stops the device.\n"
+        << std::flush;  // at once, for whoever reads the address from a pipe
+  }
+  if (doors.ready) doors.ready();
   server.serve(stop);
   ::close(stop);
   return 0;
+}
+
+int serveLive(LiveSession& session, int port, std::ostream& out) {
+  Doors doors;
+  doors.port = port;
+  return serveDevice(session, doors, out);
 }
 
 }  // namespace orvane::cli

@@ -41,14 +41,23 @@ std::string textWord(const std::string& s) { return sim::formatStringText(s); }
 }  // namespace
 
 LiveSession::LiveSession(sim::Device& device, Output& output, std::ostringstream& errors)
-    : device_(device), runner_(device, output), errors_(errors) {
+    : device_(device), output_(output), runner_(device, output), errors_(errors) {
   // The page asks about what it has just done: an `expect` it sends looks back over the last
   // kRecent events (as many as its trace shows), so that a long session holds no more.
   runner_.boundHistory(kRecent);
   output.setObserver([this](const sim::TraceEvent& event, const std::string& json) {
     ++total_;
-    recent_.push_back(json);
+    recent_.push_back({event, json});
     if (recent_.size() > kRecent) recent_.pop_front();
+    // The report has just taken this event: past its bound, the next one goes to a fresh report.
+    if (reporting() && ++reported_ >= kReportEvents) {
+      report_ = Report();
+      reported_ = 0;
+      for (auto& [file, text] : texts_) {
+        text.base += static_cast<int>(text.lines.size());
+        text.lines.clear();
+      }
+    }
     screen_.add(event, json);
     if (event.kind == "label") {
       if (const std::string* text = event.field("text")) labels_[event.process] = *text;
@@ -71,9 +80,24 @@ bool LiveSession::allowed(const std::string& line) {
   return line.size() <= kMaxLine && line.find('\0') == std::string::npos && row != nullptr && row->livePage;
 }
 
-LiveSession::LineOutcome LiveSession::runLine(const std::string& line, const std::string& file) {
+void LiveSession::keepReport() {
+  reportKept_ = true;
+  output_.setReport(&report_);
+}
+
+void LiveSession::noteLine(const std::string& file, int number, const std::string& line) {
+  if (!reporting()) return;
+  if (!report_.hasFile(file)) report_.startFile(file, "");
+  FileText& text = texts_[file];
+  const auto at = static_cast<std::size_t>(std::max(0, number - 1 - text.base));
+  if (text.lines.size() <= at) text.lines.resize(at + 1);
+  text.lines[at] = line;
+}
+
+LiveSession::LineOutcome LiveSession::runLine(const std::string& line, const std::string& file, int number) {
   errors_.str("");
-  const auto result = runner_.runLine(line, file, ++line_);
+  noteLine(file, number, line);
+  const auto result = runner_.runLine(line, file, number);
   if (result == ScenarioRunner::LineResult::kOk) {
     script_.push_back(line);
     return {};
@@ -87,9 +111,13 @@ LiveSession::LineOutcome LiveSession::runLine(const std::string& line, const std
 
 LiveSession::SetUp LiveSession::setUp(const std::string& script, const std::string& name) {
   SetUp out;
-  for (const std::string& line : splitLines(script)) {
-    if (line.front() == '#') continue;
-    const LineOutcome outcome = runLine(line, name);
+  std::istringstream in(script);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line.front() == '#') continue;
+    const LineOutcome outcome = runLine(line, name, number);
     if (outcome.error.empty()) continue;
     if (out.error.empty()) out.error = outcome.error;
     if (!outcome.ran) {
@@ -151,13 +179,13 @@ std::string LiveSession::run(const std::string& text) {
   std::string error;
   std::vector<std::string> ran;
   for (const std::string& line : lines) {
-    error = runLine(line, "live").error;
+    error = runLine(line, "live", ++line_).error;
     if (!error.empty()) break;  // a line that could not be run, or an expectation that failed
     ran.push_back(line);
   }
   // What the page now shows, kept in the scenario as expectations (they hold: they were read off
   // the device a moment ago).
-  for (const std::string& expect : expectations(ran)) runLine(expect, "live");
+  for (const std::string& expect : expectations(ran)) runLine(expect, "live", ++line_);
   return error;
 }
 
@@ -174,7 +202,7 @@ std::string LiveSession::answer(std::uint64_t since, bool ok, const std::string&
   if (since < oldest) out += ",\"screen\":" + screen_.json();
   out += ",\"events\":[";
   for (std::uint64_t i = std::max(since, oldest); i < total_; ++i) {
-    out.append(i > std::max(since, oldest) ? "," : "").append(recent_[i - oldest]);
+    out.append(i > std::max(since, oldest) ? "," : "").append(recent_[i - oldest].json);
   }
   out += "],\"keyboards\":[";
   bool first = true;
@@ -223,6 +251,80 @@ std::string LiveSession::settingsRead(const Value& state) {
   out += "],\"defaults\":[";
   for (std::size_t i = 0; i < defaults.size(); ++i) out += (i > 0 ? "," : "") + sim::jsonString(defaults[i]);
   return out + "]}";
+}
+
+LiveSession::Sent LiveSession::send(const std::string& text, const std::string& file, const OutputOptions& options,
+                                    int first) {
+  std::ostringstream out;
+  std::ostringstream err;
+  Output copy(out, err, options);
+  output_.setCopy(&copy);
+  Sent sent;
+  const int expectationsBefore = runner_.expectations();
+  const int failuresBefore = runner_.failures();
+  const bool oneByOne = file == "send";
+  int number = first - 1;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] == '#') continue;
+    const LineOutcome outcome = runLine(line, file, oneByOne ? ++sendLine_ : number);
+    if (outcome.error.empty()) continue;
+    if (!outcome.ran) {
+      sent.status = 2;  // a file stops at its bad line, as `run` stops it
+      break;
+    }
+    sent.status = 1;
+  }
+  output_.setCopy(nullptr);
+  sent.expectations = runner_.expectations() - expectationsBefore;
+  sent.failed = runner_.failures() - failuresBefore;
+  sent.out = out.str();
+  sent.err = err.str();
+  return sent;
+}
+
+std::string LiveSession::log(std::uint64_t since, const OutputOptions& options) const {
+  std::ostringstream out;
+  std::ostringstream err;
+  Output view(out, err, options);
+  const std::uint64_t oldest = total_ - recent_.size();
+  const std::uint64_t from = std::max(since, oldest);
+  for (std::uint64_t i = from; i < total_; ++i) view.show(recent_[i - oldest].event, recent_[i - oldest].json);
+  return "{\"next\":" + std::to_string(total_) + ",\"missed\":" + std::to_string(from - std::min(since, from)) +
+         ",\"out\":" + sim::jsonString(out.str()) + "}";
+}
+
+std::string LiveSession::info() const {
+  std::string out = "{\"version\":" + sim::jsonString(sim::formatValueText(Value(device_.version()))) +
+                    ",\"events\":" + std::to_string(total_) + ",\"processes\":[";
+  bool first = true;
+  for (const auto& p : device_.processes()) {
+    out += std::string(first ? "" : ",") + "{\"name\":" + sim::jsonString(p->name()) + ",\"inputMode\":";
+    const auto mode = p->currentInputMode();
+    out += (mode ? sim::jsonString(*mode) : "null") + "}";
+    first = false;
+  }
+  out += "],\"keyboards\":[";
+  first = true;
+  for (const auto& mode : device_.activeInputModes()) {
+    out += std::string(first ? "" : ",") + sim::jsonString(mode.identifier.value_or(""));
+    first = false;
+  }
+  return out + "]}";
+}
+
+std::string LiveSession::report() {
+  for (const auto& [file, text] : texts_) {
+    std::string joined(static_cast<std::size_t>(text.base), '\n');
+    for (const std::string& line : text.lines) joined.append(line).push_back('\n');
+    if (!report_.hasFile(file)) report_.startFile(file, joined);
+    report_.setText(file, joined);
+  }
+  const int failed = runner_.failures();
+  return report_.html(failed == 0 ? 1 : 0, failed == 0 ? 0 : 1, runner_.expectations(), failed);
 }
 
 std::string LiveSession::scenario() const {

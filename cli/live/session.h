@@ -48,6 +48,32 @@ class LiveSession {
   // The session as a scenario: every line that ran, each action followed by what the page showed.
   std::string scenario() const;
 
+  // Runs lines a client sent (the owner's own, at the device's local door: every command a scenario
+  // may hold), as `run` runs a file: it stops at a line that cannot be run (status 2) and goes on
+  // past a failed expectation (status 1). `file` names them ("send": the lines sent one by one,
+  // numbered on across every client); `out` and `err` are what `run` would print of them, in the
+  // client's format and filters.
+  struct Sent {
+    int status = 0;
+    std::string out;
+    std::string err;
+    int expectations = 0;  // checked by these lines
+    int failed = 0;        // of them, did not hold
+  };
+  // `first` is the number of the text's first line in its file.
+  Sent send(const std::string& text, const std::string& file, const OutputOptions& options, int first = 1);
+  // The events kept since `since` (the last 500 at most), in the client's format and filters, as
+  // JSON: {"next": the count to ask from next, "missed": events since `since` no longer kept,
+  // "out": the text}.
+  std::string log(std::uint64_t since, const OutputOptions& options) const;
+  // The device now, as JSON: its system version, processes (with the keyboard each is on), and
+  // keyboards, and the events it has had.
+  std::string info() const;
+  // Keeps the visual report of the session from now on (a booted device's: `orvane-sim report`).
+  void keepReport();
+  // The visual report of the session so far: since keepReport(), or its last kReportEvents events.
+  std::string report();
+
   // What the extension reads from the settings file in `state` (the runner's), as JSON: each key as
   // the extension's own functions read it, and the keys that took their default.
   static std::string settingsRead(const Value& state);
@@ -64,7 +90,7 @@ class LiveSession {
     std::string error;
     bool ran = true;
   };
-  LineOutcome runLine(const std::string& line, const std::string& file);
+  LineOutcome runLine(const std::string& line, const std::string& file, int number);
   // Runs the lines of one action; the error of the first that did not run or hold, or nothing.
   std::string run(const std::string& lines);
   // The answer to a request: whether it went through, its error, and `view`'s state and events.
@@ -74,12 +100,17 @@ class LiveSession {
   std::vector<std::string> expectations(const std::vector<std::string>& lines);
 
   sim::Device& device_;
+  Output& output_;
   ScenarioRunner runner_;
   std::ostringstream& errors_;
-  // The last events, as their JSON lines (the page's trace shows as many), and how many there have
-  // been; what the screen shows is kept apart, so that a page opened late draws it whole.
+  // The last events, each with its JSON line (the page's trace shows as many), and how many there
+  // have been; what the screen shows is kept apart, so that a page opened late draws it whole.
   static constexpr std::size_t kRecent = 500;
-  std::deque<std::string> recent_;
+  struct Kept {
+    sim::TraceEvent event;
+    std::string json;
+  };
+  std::deque<Kept> recent_;
   std::uint64_t total_ = 0;
   ScreenEvents screen_;
   std::vector<std::string> script_;  // the scenario so far
@@ -93,7 +124,21 @@ class LiveSession {
     std::string error;
   };
   std::deque<Press> presses_;
-  int line_ = 0;
+  int line_ = 0;      // the page's lines, numbered on as one file ("live")
+  int sendLine_ = 0;  // likewise the lines sent one by one ("send")
+  // The report: every event since the device booted, and each file's lines at their numbers; a
+  // device that runs for long starts it anew past kReportEvents, so that it holds no more.
+  static constexpr std::uint64_t kReportEvents = 100'000;
+  bool reporting() const { return reportKept_; }
+  bool reportKept_ = false;
+  Report report_;
+  std::uint64_t reported_ = 0;
+  struct FileText {
+    int base = 0;  // lines before these, from before the report began anew
+    std::vector<std::string> lines;
+  };
+  std::map<std::string, FileText> texts_;
+  void noteLine(const std::string& file, int number, const std::string& line);
 };
 
 }  // namespace orvane::cli

@@ -97,21 +97,24 @@ bool Output::shown(const sim::TraceEvent& event) const {
 void Output::event(const sim::TraceEvent& event) {
   ++seq_;
   const bool visible = shown(event);
-  const bool json = options_.format == TraceFormat::kJson && visible;
   std::string jsonLine;
-  if (report_ != nullptr || observer_ || json) {
+  const bool json = observer_ || copy_ != nullptr || (visible && options_.format == TraceFormat::kJson);
+  if (report_ != nullptr || json) {
     const JsonMembers members = eventMembers(event);
     if (report_ != nullptr) report_->event(event.process, event.kind, seq_, file_, line_, members);
-    if (observer_ || json) {
-      jsonLine = eventJson(event, seq_, file_, line_, members);
-      if (observer_) observer_(event, jsonLine);
-    }
+    if (json) jsonLine = eventJson(event, seq_, file_, line_, members);
+    if (observer_) observer_(event, jsonLine);
   }
   if (capture_) capturedOfFile_.append(eventText(event)).push_back('\n');
-  if (!visible) return;
+  show(event, jsonLine);
+  if (copy_ != nullptr) copy_->show(event, jsonLine);
+}
+
+void Output::show(const sim::TraceEvent& event, const std::string& json) {
+  if (!shown(event)) return;
   errno = 0;
   if (options_.format == TraceFormat::kJson) {
-    out_ << jsonLine << '\n';
+    out_ << json << '\n';
   } else if (event.kind == "say") {
     out_ << "\n== " << *event.field("text") << '\n';
   } else {
@@ -122,6 +125,7 @@ void Output::event(const sim::TraceEvent& event) {
 
 void Output::expectation(const std::string& where, bool held, const std::string& message) {
   if (report_ != nullptr) report_->expectation(file_, line_, held, message);
+  if (copy_ != nullptr && !held) copy_->placed(*this).failure(where, message, false);
   if (!held) failure(where, message, false);
 }
 
@@ -136,6 +140,7 @@ void Output::failure(const std::string& where, const std::string& message, bool 
 
 void Output::badLine(const std::string& where, const std::string& message, const std::string& line,
                      std::size_t column) {
+  if (copy_ != nullptr) copy_->placed(*this).badLine(where, message, line, column);
   err_ << where << ": " << message << '\n';
   failuresOfFile_.push_back(where + ": " + message);
   // The report shows the line that stopped the file, with its message, as a failure at that line.

@@ -69,6 +69,12 @@ class Output {
   void setObserver(std::function<void(const sim::TraceEvent&, const std::string&)> observer) {
     observer_ = std::move(observer);
   }
+  // Also shows every event, failure and line that could not be run to `copy` (the client that sent
+  // the lines running now: in its own format and filters, at this output's places and numbers);
+  // nullptr: none.
+  void setCopy(Output* copy) { copy_ = copy; }
+  // Shows one event, as its filters and format say (`json`: its JSON line, made already).
+  void show(const sim::TraceEvent& event, const std::string& json);
   // A file's result: "FILE: ok (N expectations)", or what failed.
   void fileResult(const std::string& file, int status, int expectations, int failed);
   // The run's closing lines: the expectations, then the files that passed, failed (an expectation
@@ -86,6 +92,12 @@ class Output {
   const char* paint(const char* colour) const;
 
   bool shown(const sim::TraceEvent& event) const;
+  // This output at `from`'s place.
+  Output& placed(const Output& from) {
+    file_ = from.file_;
+    line_ = from.line_;
+    return *this;
+  }
 
   std::ostream& out_;
   std::ostream& err_;
@@ -98,6 +110,7 @@ class Output {
   std::string capturedOfFile_;
   int writeError_ = 0;
   Report* report_ = nullptr;
+  Output* copy_ = nullptr;
   std::function<void(const sim::TraceEvent&, const std::string&)> observer_;
 };
 

@@ -1,11 +1,23 @@
 #include "cli/output/report.h"
 
+#include <algorithm>
+
 #include "cli/output/pages.h"
 #include "sim/trace/trace.h"
 
 namespace orvane::cli {
 
 void Report::startFile(const std::string& name, const std::string& text) { files_.push_back({name, text, ""}); }
+
+void Report::setText(const std::string& name, const std::string& text) {
+  for (File& f : files_) {
+    if (f.name == name) f.text = text;
+  }
+}
+
+bool Report::hasFile(const std::string& name) const {
+  return std::ranges::any_of(files_, [&name](const File& f) { return f.name == name; });
+}
 
 std::uint32_t Report::Table::add(std::string text) {
   const auto [at, added] = ids.try_emplace(std::move(text), static_cast<std::uint32_t>(texts.size()));

@@ -19,6 +19,9 @@ class Report {
  public:
   // A scenario file begins, with its text (shown as the timeline).
   void startFile(const std::string& name, const std::string& text);
+  // The text of the files of that name, as it now stands (a session's lines, which grow).
+  void setText(const std::string& name, const std::string& text);
+  bool hasFile(const std::string& name) const;
   // One trace event: what the JSON trace prints, its members after seq, process, kind, file and
   // line given as they are printed there.
   void event(const std::string& process, const std::string& kind, std::uint64_t seq, const std::string& file, int line,

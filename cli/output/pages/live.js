@@ -6,8 +6,12 @@
 // on) and is kept in this tab's own storage, which only this origin and port reach, so that a reload
 // finds it; the address loses it at once, so that it stays out of the history and of a screenshot.
 // It goes with each request in a header, never in a cookie (cookies are not kept apart by port).
+const asked = new URLSearchParams(location.hash.slice(1));
+// "view=phone": the phone alone, as `orvane-sim screenshot` takes it; the page then only draws.
+const phoneOnly = asked.get("view") === "phone";
+if (phoneOnly) document.body.classList.add("phone-only");
 const token = (() => {
-  const given = new URLSearchParams(location.hash.slice(1)).get("token");
+  const given = asked.get("token");
   if (given) { sessionStorage.setItem("orvane-token", given); history.replaceState(null, "", "/"); }
   return given || sessionStorage.getItem("orvane-token") || "";
 })();
@@ -322,7 +326,7 @@ function heard(count) {
 // (an EventSource can send none): each "data:" line is the count. A stream that ends, or is closed,
 // is opened again after a second.
 (async () => {
-  for (;;) {
+  while (!phoneOnly) {
     try {
       const r = await fetch("/api/events", {headers: asThisPage});
       if (r.ok) {
