@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
     std::cerr << "orvane-sim: unknown command " << command << didYouMean(command, words) << "\n\n" << programUsage();
     return 2;
   }
-  const Options options = parseOptions(argc, argv);
+  Options options = parseOptions(argc, argv);
+  // A device boots again on the runtime it ran on, unless --runtime says otherwise.
+  if (command == "boot" && options.error.empty()) options.runtime = deviceRuntime(options);
   if (options.help || options.version) {
     std::cout << (options.help ? help : std::string(kVersion) + "\n");
     return finish(0);

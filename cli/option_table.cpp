@@ -10,44 +10,46 @@ namespace orvane::cli {
 namespace {
 
 constexpr unsigned kRunAndTour = kRunCommand | kTourCommand;
+// The commands that print a trace: those that run lines, and the log.
+constexpr unsigned kTracing = kScenarioCommands | kSendCommand | kLogCommand;
 
 constexpr std::array kOptionRows = {
     OptionRow{.name = "trace",
               .shortName = 't',
               .value = "FORMAT",
               .choices = "text json",
-              .commands = kEveryCommand,
+              .commands = kTracing,
               .brief = "trace format",
               .help = "text (the default) or json: one JSON object per line, nothing else on\n"
                       "standard output (failures and the summary are JSON events too)",
               .onlyChoices = true},
     OptionRow{.name = "quiet",
               .shortName = 'q',
-              .commands = kEveryCommand,
+              .commands = kScenarioCommands | kSendCommand,
               .brief = "no trace: only failures and results",
               .help = "no trace: only failures, each file's result and the summary"},
     OptionRow{.name = "only",
               .value = "KINDS",
-              .commands = kEveryCommand,
+              .commands = kTracing,
               .brief = "only these event kinds",
               .help = "show only these trace events (a comma-separated list of kinds)"},
     OptionRow{.name = "process",
               .value = "NAME",
               .choices = "SpringBoard device scenario",
-              .commands = kEveryCommand,
+              .commands = kTracing,
               .brief = "only this process",
               .help = "show only the events of this process (SpringBoard, device, or a bundle id)"},
     OptionRow{.name = "root",
               .value = "DIR",
               .choices = "<dir>",
-              .commands = kEveryCommand,
+              .commands = kScenarioCommands,
               .brief = "run on this folder and keep it",
               .help = "run on the folder DIR and keep it (created if needed; a non-empty folder\n"
                       "must be one orvane-sim made; one run at a time uses it); otherwise a\n"
                       "temporary folder under $TMPDIR (or /tmp), always removed, whose files\n"
                       "the fast runtime keeps in memory"},
     OptionRow{.name = "durable",
-              .commands = kEveryCommand,
+              .commands = kScenarioCommands,
               .brief = "flush every write to storage",
               .help = "keep the files in the folder and flush every write to storage, as a\n"
                       "real device does (slower)"},
@@ -61,7 +63,7 @@ constexpr std::array kOptionRows = {
     OptionRow{.name = "runtime",
               .value = "NAME",
               .choices = "fast objc",
-              .commands = kEveryCommand,
+              .commands = kScenarioCommands | kBootCommand,
               .brief = "the runtime",
               .help = "fast (the default): the project's own runtime, every process in this one;\n"
                       "objc: GCC's Objective-C runtime, every process an OS process of its own\n"
@@ -70,7 +72,7 @@ constexpr std::array kOptionRows = {
     OptionRow{.name = "color",
               .value = "WHEN",
               .choices = "auto always never",
-              .commands = kEveryCommand,
+              .commands = kTracing,
               .brief = "colour",
               .help = "auto (the default: on a terminal, unless NO_COLOR is set), always or never",
               .onlyChoices = true},
@@ -110,6 +112,25 @@ constexpr std::array kOptionRows = {
               .commands = kServeCommand,
               .brief = "the port",
               .help = "listen on port N (default 0: any free port)"},
+    OptionRow{.name = "device",
+              .value = "NAME",
+              .choices = "<device>",
+              .commands = kRunCommand | kShellCommand | kServeCommand,
+              .brief = "on this booted device",
+              .help = "on the booted device NAME (orvane-sim boot) instead of a fresh one of\n"
+                      "its own: its lines join that device's one session and order of events"},
+    OptionRow{.name = "follow",
+              .shortName = 'f',
+              .commands = kLogCommand,
+              .brief = "go on as events come",
+              .help = "after the events kept, print each new one as it happens, until the\n"
+                      "device shuts down or Ctrl-C"},
+    OptionRow{
+        .name = "all", .commands = kShutdownCommand, .brief = "every booted device", .help = "every booted device"},
+    OptionRow{.name = "json",
+              .commands = kListCommand,
+              .brief = "as JSON",
+              .help = "one JSON object: {\"devices\": [...]}, each with the fields the table shows"},
     OptionRow{.name = "version",
               .shortName = 'V',
               .commands = kEveryCommand,
@@ -165,6 +186,86 @@ constexpr std::array kProgramCommands = {
             "page's address with its secret token. Every press on the page runs as scenario lines; 'Save as\n"
             "scenario' downloads them, with what the page showed as expectations. Ctrl-C stops it.",
         .main = serveCommand},
+    ProgramCommand{.name = "boot",
+                   .bit = kBootCommand,
+                   .arguments = "[NAME] [FILE]",
+                   .takes = Arguments::kDevice,
+                   .summary = "start a device that stays up, by name (docs/devices.md)",
+                   .brief = "start a named device",
+                   .description =
+                       "Starts the device NAME (default: \"default\") in the background and returns once it answers.\n"
+                       "Its files are kept in its folder between boots; a device booted the first time is set up as\n"
+                       "serve's is (five keyboards, SpringBoard and an application), one booted again starts\n"
+                       "SpringBoard; the scenario FILE (a name ending in .scn, or '-') sets it up instead. Other\n"
+                       "commands address it by NAME ('booted': the one booted device). SIGTERM shuts it down.\n"
+                       "Exit status: 0 when it is booted, 1 when its set-up's expectation failed, 2 otherwise.",
+                   .main = bootCommand},
+    ProgramCommand{.name = "list",
+                   .bit = kListCommand,
+                   .arguments = "",
+                   .takes = Arguments::kNone,
+                   .summary = "list the named devices: state, runtime, version, processes, folder",
+                   .brief = "list the devices",
+                   .description = "Lists every named device: its state (booted; shutdown; ended, when it was killed),\n"
+                                  "runtime, system version, the processes that run on it and its folder and door.",
+                   .main = listCommand},
+    ProgramCommand{.name = "send",
+                   .bit = kSendCommand,
+                   .arguments = "NAME LINE...|-",
+                   .takes = Arguments::kDevice,
+                   .summary = "run scenario lines on a booted device, and print what they did",
+                   .brief = "run lines on a device",
+                   .description =
+                       "Runs each LINE ('-': the lines of standard input) on the booted device NAME, as one session\n"
+                       "with its page and every other client, and prints their trace as run does.\n"
+                       "Exit status: 0 when every line ran and held, 1 when an expectation failed, 2 when a line\n"
+                       "could not be run (the lines after it are not run) or the device could not be reached.",
+                   .main = sendCommand},
+    ProgramCommand{.name = "log",
+                   .bit = kLogCommand,
+                   .arguments = "NAME",
+                   .takes = Arguments::kDevice,
+                   .summary = "print a booted device's events (-f: as they happen)",
+                   .brief = "a device's events",
+                   .description = "Prints the last 500 events of the booted device NAME, in the trace's\n"
+                                  "format and filters; with --follow, then each new one as it happens.",
+                   .main = logCommand},
+    ProgramCommand{.name = "screenshot",
+                   .bit = kScreenshotCommand,
+                   .arguments = "NAME FILE",
+                   .takes = Arguments::kDevice,
+                   .summary = "write a booted device's phone as a PNG, as its page draws it",
+                   .brief = "the phone as a PNG",
+                   .description = "Writes the phone of the booted device NAME to FILE as a PNG, drawn by the\n"
+                                  "live page in a headless Chromium (the chromium package).",
+                   .main = screenshotCommand},
+    ProgramCommand{.name = "report",
+                   .bit = kReportCommand,
+                   .arguments = "NAME FILE",
+                   .takes = Arguments::kDevice,
+                   .summary = "write the visual report of a booted device's session so far",
+                   .brief = "a device's report",
+                   .description = "Writes the visual report of the booted device NAME's session since it booted\n"
+                                  "to FILE ('-': standard output).",
+                   .main = reportCommand},
+    ProgramCommand{.name = "shutdown",
+                   .bit = kShutdownCommand,
+                   .arguments = "NAME|--all",
+                   .takes = Arguments::kDevice,
+                   .summary = "shut a booted device down, every write finished",
+                   .brief = "shut a device down",
+                   .description = "Shuts the booted device NAME (or every one, --all) down and returns once it\n"
+                                  "has: its files are kept for its next boot.\n"
+                                  "Exit status: 0 when it is down, 1 when it was not booted, 2 otherwise.",
+                   .main = shutdownCommand},
+    ProgramCommand{.name = "erase",
+                   .bit = kEraseCommand,
+                   .arguments = "NAME",
+                   .takes = Arguments::kDevice,
+                   .summary = "empty a shut-down device's folder: it boots again as new",
+                   .brief = "reset a device",
+                   .description = "Removes every file of the shut-down device NAME: its next boot is a first one.",
+                   .main = eraseCommand},
 };
 
 // Each command has a bit of its own, and "every command" is all of them.
@@ -229,9 +330,10 @@ std::string bashValueCases() {
     if (row.choices.empty()) continue;
     std::string pattern = optionName(row);
     if (row.shortName != 0 && !row.name.empty()) pattern += std::string("|-") + row.shortName;
-    const std::string action = row.choices == "<dir>" ? "compgen -d -- \"$cur\""
-                               : row.choices == "<file>"
-                                   ? "compgen -f -- \"$cur\""
+    const std::string action = row.choices == "<dir>"    ? "compgen -d -- \"$cur\""
+                               : row.choices == "<file>" ? "compgen -f -- \"$cur\""
+                               : row.choices == "<device>"
+                                   ? "_orvane_sim_devices"
                                    : "compgen -W \"" + std::string(row.choices) + "\" -- \"$cur\"";
     out.append("    ").append(pattern).append(") mapfile -t COMPREPLY < <(").append(action).append("); return ;;\n");
   }
@@ -242,16 +344,23 @@ std::string bashScript() {
   const std::string options = bashCommandCases();
   const std::string values = bashValueCases();
   std::string commands;
-  std::string takingFiles;  // the test that the command takes files: [ "$command" = run ] || ...
+  std::string takingFiles;   // the test that the command takes files: [ "$command" = run ] || ...
+  std::string takingDevice;  // likewise, a device's name
   for (const ProgramCommand& command : kProgramCommands) {
     commands += std::string(command.name) + " ";
     if (command.takes == Arguments::kNone) continue;
-    takingFiles +=
-        (takingFiles.empty() ? "" : " || ") + std::string("[ \"$command\" = ") + std::string(command.name) + " ]";
+    const std::string test = std::string("[ \"$command\" = ") + std::string(command.name) + " ]";
+    takingFiles += (takingFiles.empty() ? "" : " || ") + test;
+    if (command.takes == Arguments::kDevice) takingDevice += (takingDevice.empty() ? "" : " || ") + test;
   }
   for (const std::string_view word : programWords()) commands += std::string(word) + " ";
   return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
          "# share/bash-completion/completions/orvane-sim)\n"
+         "# The named devices: the folders orvane-sim keeps them in.\n"
+         "_orvane_sim_devices() {\n"
+         "  local folder=\"${XDG_STATE_HOME:-$HOME/.local/state}/orvane/devices\"\n"
+         "  [ -d \"$folder\" ] && (cd \"$folder\" && compgen -d -- \"$cur\")\n"
+         "}\n"
          "_orvane_sim() {\n"
          "  local cur prev command option options\n"
          "  cur=${COMP_WORDS[COMP_CWORD]}\n"
@@ -287,12 +396,22 @@ std::string bashScript() {
          "  case \"$cur\" in\n"
          "    -*) mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\"); compopt -o nospace; return ;;\n"
          "  esac\n"
+         "  # A command that names a device takes its name first.\n"
+         "  if { " +
+         takingDevice +
+         "; } && [ \"$COMP_CWORD\" -eq 2 ]; then\n"
+         "    mapfile -t COMPREPLY < <(_orvane_sim_devices)\n"
+         "    return\n"
+         "  fi\n"
          "  " +
          takingFiles +
          " && mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
          "}\n"
          "complete -F _orvane_sim orvane-sim\n";
 }
+
+// zsh's completion of a device's name: the folders orvane-sim keeps the devices in.
+constexpr const char* kZshDevices = "_files -W ${XDG_STATE_HOME:-$HOME/.local/state}/orvane/devices -/";
 
 std::string zshSpec(const OptionRow& row) {
   const std::string brief = "[" + quoted(row.brief) + "]";
@@ -303,6 +422,8 @@ std::string zshSpec(const OptionRow& row) {
     action = ":" + lower + ":";
     if (row.choices == "<dir>") {
       action += "_directories";
+    } else if (row.choices == "<device>") {
+      action += kZshDevices;
     } else if (row.choices == "<file>") {
       action += "_files";
     } else if (!row.choices.empty()) {
@@ -336,6 +457,8 @@ std::string zshScript() {
     }
     if (command.takes == Arguments::kFiles) out += " \\\n      '*:scenario:_files'";
     if (command.takes == Arguments::kOneFileAtMost) out += " \\\n      '::scenario:_files'";
+    if (command.takes == Arguments::kDevice)
+      out += std::string(" \\\n      '1:device:") + kZshDevices + "' '*:file:_files'";
     out += "\n    ;;\n";
   }
   return out + "esac\n";

@@ -16,13 +16,24 @@ enum CommandSet : unsigned {
   kTourCommand = 2,
   kShellCommand = 4,
   kServeCommand = 8,
-  kEveryCommand = 15,
+  kBootCommand = 16,
+  kListCommand = 32,
+  kSendCommand = 64,
+  kLogCommand = 128,
+  kScreenshotCommand = 256,
+  kReportCommand = 512,
+  kShutdownCommand = 1024,
+  kEraseCommand = 2048,
+  // The commands that run scenario lines on a device of their own.
+  kScenarioCommands = kRunCommand | kTourCommand | kShellCommand | kServeCommand,
+  kEveryCommand = 4095,
 };
 
 struct Options;
 
 // What a command takes after its options, for the refusal of a stray argument and for completion.
-enum class Arguments { kNone, kOneFileAtMost, kFiles };
+// kDevice: a device's name first (completed from the devices there are), then files.
+enum class Arguments { kNone, kOneFileAtMost, kFiles, kDevice };
 
 // The program's commands, one row each: the parser, the program's help, each command's --help, the
 // manual page, the completion scripts and the dispatch read these rows.

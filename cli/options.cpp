@@ -129,6 +129,8 @@ void takeOption(Options& options, const OptionRow& row, const char* value, bool&
     options.stateJson = text;
   } else if (name == "--report") {
     options.report = text;
+  } else if (name == "--device") {
+    options.device = text;
   } else if (name == "-k") {
     options.patterns.push_back(text);
   } else {
@@ -137,6 +139,9 @@ void takeOption(Options& options, const OptionRow& row, const char* value, bool&
                  : name == "--fail-fast" ? &options.failFast
                  : name == "--durable"   ? &options.durable
                  : name == "--list"      ? &options.list
+                 : name == "--follow"    ? &options.follow
+                 : name == "--all"       ? &options.all
+                 : name == "--json"      ? &options.json
                                          : nullptr;
     if (flag == nullptr) throw std::logic_error("the option " + name + " is in the table but not taken");
     *flag = true;
@@ -215,6 +220,10 @@ std::string helpOf(const std::string& command) {
   return "";
 }
 
+bool given(const Options& options, std::string_view name) {
+  return std::ranges::any_of(options.given, [name](const OptionRow* row) { return row->name == name; });
+}
+
 std::string unusedOption(const std::string& command, const Options& options) {
   for (const OptionRow* row : options.given) {
     if ((row->commands & commandBit(command)) == 0) return optionName(*row) + " is for " + commandsTaking(*row);
@@ -222,6 +231,11 @@ std::string unusedOption(const std::string& command, const Options& options) {
   const ProgramCommand* row = programCommand(command);
   if (row != nullptr && row->takes == Arguments::kOneFileAtMost && options.inputs.size() > 1)
     return command + " takes one scenario file at most";
+  if (options.device && (options.root || options.durable || options.jobs > 1 || options.report || options.stateJson ||
+                         options.junit || given(options, "runtime"))) {
+    return "--device runs on a booted device: not with --root, --durable, --runtime, -j, --report, --junit or "
+           "--state-json";
+  }
   if (options.jobs > 1 && (options.report || options.stateJson || options.failFast || options.root)) {
     return "-j runs files apart: not with --report, --state-json, --fail-fast or --root";
   }

@@ -36,7 +36,11 @@ struct Options {
   int jobs = 1;                       // -j: files run at once, each in a process of its own
   std::vector<std::string> patterns;  // -k: files whose name holds one of them
   std::string runtime = runtimeName();
-  int port = 0;  // serve: 0 is any free port
+  int port = 0;                       // serve: 0 is any free port
+  std::optional<std::string> device;  // --device: a booted device's name
+  bool follow = false;                // log --follow
+  bool all = false;                   // shutdown --all
+  bool json = false;                  // list --json
   bool help = false;
   bool version = false;
   std::vector<const OptionRow*> given;  // every option given, as the table names it
@@ -48,6 +52,9 @@ Options parseOptions(int argc, char** argv);
 
 // A command's help: its usage and its options; empty for no command.
 std::string helpOf(const std::string& command);
+
+// Whether the option of that long name was given.
+bool given(const Options& options, std::string_view name);
 
 // An option the command does not use, or a value no event could ever match: said, not ignored.
 std::string unusedOption(const std::string& command, const Options& options);

@@ -103,6 +103,10 @@ DeviceFolder::~DeviceFolder() {
 }
 
 std::unique_ptr<sim::Device> makeDevice(const DeviceFolder& folder, const Options& options) {
+  return makeDevice(folder.path(), folder.kept(), options);
+}
+
+std::unique_ptr<sim::Device> makeDevice(const fs::path& root, bool kept, const Options& options) {
   using sim::Storage;
   // With one class table per OS process, every simulated process is an OS process of its own,
   // which reads and writes the device's files itself: they are on disk. Otherwise a throwaway
@@ -110,7 +114,7 @@ std::unique_ptr<sim::Device> makeDevice(const DeviceFolder& folder, const Option
   // run. A kept folder and --durable keep the files on disk, each write flushed.
   const bool apart = !sim::processModel().classTablePerProcess;
   const Storage throwaway = apart ? Storage::kOnDisk : Storage::kInMemory;
-  auto device = rig::makeDevice(folder.path(), options.durable || folder.kept() ? Storage::kDurable : throwaway);
+  auto device = rig::makeDevice(root, options.durable || kept ? Storage::kDurable : throwaway);
   device->setSeparateProcesses(apart);
   // The runner and the output take every event as it happens; the device keeps no history of them.
   device->trace().setRecording(false);

@@ -43,6 +43,8 @@ class DeviceFolder {
 // A device with the extension installed, in `folder`, its files kept as the options and the
 // runtime ask.
 std::unique_ptr<sim::Device> makeDevice(const DeviceFolder& folder, const Options& options);
+// The same on the folder `root`, kept (every write flushed) or thrown away after the run.
+std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool kept, const Options& options);
 
 // Reads a whole scenario file ('-' is standard input); the system's reason when it cannot.
 bool readScenario(const std::string& file, std::string& text, std::string& error);
@@ -77,5 +79,21 @@ int runCommand(const Options& options, bool tour);
 int runInParallel(const Options& options, const std::vector<std::string>& files);
 int shellCommand(const Options& options);
 int serveCommand(const Options& options);
+
+// Named devices: `boot`, `list`, `shutdown`, `erase`, and the clients of a booted one: `send`,
+// `log`, `screenshot`, `report`, and `run`, `shell` and `serve` with --device.
+int bootCommand(const Options& options);
+int listCommand(const Options& options);
+int shutdownCommand(const Options& options);
+int eraseCommand(const Options& options);
+int sendCommand(const Options& options);
+int logCommand(const Options& options);
+int screenshotCommand(const Options& options);
+int reportCommand(const Options& options);
+int runOnDevice(const Options& options, const std::vector<std::string>& files);
+int serveOnDevice(const Options& options);
+int shellOnDevice(const Options& options);
+// The runtime `boot` runs a device on: the one --runtime names, else the one it last ran on.
+std::string deviceRuntime(const Options& options);
 
 }  // namespace orvane::cli

@@ -205,6 +205,7 @@ int runCommand(const Options& given, bool tour) {
   // thousands of lines, only when --trace asks for them.
   Options options = given;
   if (files.size() > 1 && !options.traceGiven) options.output.format = TraceFormat::kNone;
+  if (options.device) return runOnDevice(options, files);
   if (options.jobs > 1 && files.size() > 1) return runInParallel(options, files);
   Output output(std::cout, std::cerr, options.output);
   JunitReport junit;

@@ -8,21 +8,8 @@
 
 namespace orvane::cli {
 
-namespace {
-
-// The device the live page starts on when no file sets one up.
-constexpr const char* kLiveSetUp =
-    "keyboards en_US@hw=US;sw=QWERTY fr_FR@sw=AZERTY de_DE emoji@sw=Emoji ru_RU\n"
-    "activator installed\n"
-    "start springboard\n"
-    "start com.example.notes\n"
-    "show-keyboard com.example.notes\n"
-    "run\n"
-    "label com.example.notes\n";
-
-}  // namespace
-
 int serveCommand(const Options& options) {
+  if (options.device) return serveOnDevice(options);
   std::string script = kLiveSetUp;
   std::string name = "set-up";
   if (!options.inputs.empty()) {

@@ -36,6 +36,12 @@ void catchInterrupts();
 bool interrupted();
 bool takeInterrupt();
 
+// The words a shell line's next word may complete to, given the words before it, on a device that
+// runs `processes` and has `keyboards`.
+std::vector<std::string> shellCompletions(const std::vector<std::string>& processes,
+                                          const std::vector<std::string>& keyboards,
+                                          const std::vector<std::string>& before);
+
 // Where the shell keeps its history: $XDG_STATE_HOME/orvane/history, else
 // ~/.local/state/orvane/history; nothing when neither can be named.
 std::optional<std::string> historyPath();

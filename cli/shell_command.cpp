@@ -39,10 +39,6 @@ std::vector<std::string> expectationCompletions(const std::vector<std::string>& 
 // The words a shell line's next word may complete to, given the words before it: a command first,
 // then what that command takes there (process names, keys, keyboards, event kinds, ...).
 std::vector<std::string> completions(sim::Device& device, const std::vector<std::string>& before) {
-  static const std::vector<std::string> kCommands = commandWords([](const auto&) { return true; });
-  static const std::vector<std::string> kTakesProcess =
-      commandWords([](const CommandRow& r) { return r.takesProcess; });
-  if (before.empty()) return kCommands;
   std::vector<std::string> processes;
   for (const auto& p : device.processes())
     processes.push_back(p->isSpringBoard() ? "springboard" : p->bundleIdentifier());
@@ -50,6 +46,18 @@ std::vector<std::string> completions(sim::Device& device, const std::vector<std:
   for (const auto& mode : device.activeInputModes()) {
     if (mode.identifier) keyboards.push_back(*mode.identifier);
   }
+  return shellCompletions(processes, keyboards, before);
+}
+
+}  // namespace
+
+std::vector<std::string> shellCompletions(const std::vector<std::string>& processes,
+                                          const std::vector<std::string>& keyboards,
+                                          const std::vector<std::string>& before) {
+  static const std::vector<std::string> kCommands = commandWords([](const auto&) { return true; });
+  static const std::vector<std::string> kTakesProcess =
+      commandWords([](const CommandRow& r) { return r.takesProcess; });
+  if (before.empty()) return kCommands;
   const std::string& command = before[0];
   const std::size_t n = before.size();
   const bool takesProcess = std::find(kTakesProcess.begin(), kTakesProcess.end(), command) != kTakesProcess.end();
@@ -69,6 +77,8 @@ std::vector<std::string> completions(sim::Device& device, const std::vector<std:
   if (command == "expect") return expectationCompletions(before, processes, keyboards);
   return {};
 }
+
+namespace {
 
 bool nonEmptyContainer(const Value& value) {
   return (value.dictionary() && !value.dictionary()->empty()) || (value.array() && !value.array()->empty());
@@ -216,6 +226,7 @@ class ShellSession {
 }  // namespace
 
 int shellCommand(const Options& options) {
+  if (options.device) return shellOnDevice(options);
   ShellSession session(options);
   LineReader reader(
       [&session](const std::vector<std::string>& before) { return completions(session.device(), before); },

@@ -91,7 +91,7 @@ class Install(unittest.TestCase):
         self.assertTrue(os.path.exists(bash))
         self.assertTrue(os.path.exists(self.path("share", "zsh", "site-functions", "_orvane-sim")))
         # bash reads it and completes the commands.
-        script = f"source {bash}; COMP_WORDS=(orvane-sim r); COMP_CWORD=1; _orvane_sim; echo ${{COMPREPLY[@]}}"
+        script = f"source {bash}; COMP_WORDS=(orvane-sim ru); COMP_CWORD=1; _orvane_sim; echo ${{COMPREPLY[@]}}"
         out = subprocess.run(["bash", "-c", script], capture_output=True, text=True, check=True).stdout
         self.assertEqual(out.split(), ["run"])
 
