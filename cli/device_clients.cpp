@@ -30,7 +30,7 @@ namespace {
 
 // What a request may carry: the server takes bodies of 16 KiB at most, so longer text goes in
 // parts cut at line ends.
-constexpr std::size_t kPart = 12 * 1024;
+constexpr std::size_t kPart = std::size_t{12} * 1024;
 
 // The booted device the command names (its first word), or nothing with the reason said.
 std::optional<devices::Places> namedDevice(const std::string& command, const std::string& name) {
@@ -276,6 +276,47 @@ int reportCommand(const Options& options) {
   return 0;
 }
 
+namespace {
+
+// Has `browser` draw the page `redirect` sends it to, as a PNG at `file`; whether it did.
+bool drawPage(const fs::path& browser, const fs::path& redirect, const fs::path& file, const fs::path& profile) {
+  std::vector<std::string> args = {browser.string(),
+                                   "--headless",
+                                   "--disable-gpu",
+                                   "--hide-scrollbars",
+                                   "--no-first-run",
+                                   "--user-data-dir=" + profile.string(),
+                                   "--window-size=340,680",
+                                   "--virtual-time-budget=5000",
+                                   "--screenshot=" + file.string(),
+                                   "file://" + redirect.string()};
+  // Chromium's sandbox will not start as root (a container's user, as in CI).
+  if (::geteuid() == 0) args.insert(args.begin() + 1, "--no-sandbox");
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::error_code ec;
+  fs::remove(file, ec);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (child > 0) ::waitpid(child, nullptr, 0);
+  fs::remove_all(profile, ec);
+  char magic[8] = {};
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool png = fd >= 0 && ::read(fd, magic, sizeof magic) == 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0;
+  if (fd >= 0) ::close(fd);
+  return png;
+}
+
+}  // namespace
+
 int screenshotCommand(const Options& options) {
   if (options.inputs.size() != 2) {
     std::cerr << "orvane-sim screenshot: name a device and the PNG FILE to write\n";
@@ -295,7 +336,8 @@ int screenshotCommand(const Options& options) {
   // The browser is sent to the page by a file only this user may read: the token never stands on
   // a command line, which every user of the machine may read.
   const fs::path folder = devices::doorsFolder(true);
-  const fs::path redirect = folder / (device->name + "-screenshot-" + std::to_string(::getpid()) + ".html");
+  const std::string own = device->name + "-screenshot-" + std::to_string(::getpid());
+  const fs::path redirect = folder / (own + ".html");
   std::string error;
   const bool written =
       writeFile(redirect.string(),
@@ -304,49 +346,13 @@ int screenshotCommand(const Options& options) {
                 error);
   ::chmod(redirect.c_str(), 0600);
   int status = 2;
-  if (written) {
-    const fs::path profile = folder / (device->name + "-browser-" + std::to_string(::getpid()));
-    std::vector<std::string> args = {browser->string(),
-                                     "--headless",
-                                     "--disable-gpu",
-                                     "--hide-scrollbars",
-                                     "--no-first-run",
-                                     "--user-data-dir=" + profile.string(),
-                                     "--window-size=340,680",
-                                     "--virtual-time-budget=5000",
-                                     "--screenshot=" + file.string(),
-                                     "file://" + redirect.string()};
-    // Chromium's sandbox will not start as root (a container's user, as in CI).
-    if (::geteuid() == 0) args.insert(args.begin() + 1, "--no-sandbox");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::error_code removed;
-    fs::remove(file, removed);
-    const pid_t child = ::fork();
-    if (child == 0) {
-      const int null = ::open("/dev/null", O_RDWR);
-      ::dup2(null, STDOUT_FILENO);
-      ::dup2(null, STDERR_FILENO);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    int waited = 0;
-    if (child > 0) ::waitpid(child, &waited, 0);
-    std::error_code ec;
-    fs::remove_all(profile, ec);
-    char magic[8] = {};
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool png = fd >= 0 && ::read(fd, magic, sizeof magic) == 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0;
-    if (fd >= 0) ::close(fd);
-    if (png) {
-      std::cerr << "orvane-sim: the phone is in " << file.string() << "\n";
-      status = 0;
-    } else {
-      std::cerr << "orvane-sim screenshot: " << browser->string() << " did not write " << file.string() << "\n";
-    }
-  } else {
+  if (!written) {
     std::cerr << "orvane-sim screenshot: " << error << "\n";
+  } else if (drawPage(*browser, redirect, file, folder / (own + "-browser"))) {
+    std::cerr << "orvane-sim: the phone is in " << file.string() << "\n";
+    status = 0;
+  } else {
+    std::cerr << "orvane-sim screenshot: " << browser->string() << " did not write " << file.string() << "\n";
   }
   std::error_code ec;
   fs::remove(redirect, ec);
@@ -354,15 +360,19 @@ int screenshotCommand(const Options& options) {
   return status;
 }
 
-int shellOnDevice(const Options& options) {
-  const auto device = namedDevice("shell", *options.device);
-  if (!device) return 2;
-  const std::string socket = device->socket.string();
+namespace {
+
+// A shell on a booted device: its lines are sent there; help, save and source are the shell's own.
+class DeviceShell {
+ public:
+  DeviceShell(const devices::Places& device, const Options& options) : device_(device), options_(options) {}
+
   // What completes a process's or a keyboard's name: what the device runs and has now.
-  const auto words = [&socket](const std::vector<std::string>& before) {
+  std::vector<std::string> words(const std::vector<std::string>& before) const {
     std::vector<std::string> processes;
     std::vector<std::string> keyboards;
-    const devices::Answer info = devices::request(socket, "GET", "/api/info", "", std::chrono::seconds(2));
+    const devices::Answer info =
+        devices::request(device_.socket.string(), "GET", "/api/info", "", std::chrono::seconds(2));
     for (const std::string& p : devices::jsonItems(devices::jsonMember(info.body, "processes").value_or(""))) {
       const std::string name = devices::jsonMember(p, "name").value_or("");
       processes.push_back(name == "SpringBoard" ? "springboard" : name);
@@ -371,57 +381,82 @@ int shellOnDevice(const Options& options) {
       keyboards.push_back(devices::jsonText(k).value_or(""));
     }
     return shellCompletions(processes, keyboards, before);
-  };
-  LineReader reader(words, historyPath());
-  if (reader.interactive()) catchInterrupts();
-  std::vector<std::string> kept;  // the lines that ran and held: what `save` writes
-  bool anyFailed = false;
-  const auto send = [&](const std::string& text, const std::string& file) {
-    const SendResult sent = sendLines(*device, text, file, options.output);
-    anyFailed = anyFailed || sent.status != 0;
-    return sent.status;
-  };
-  while (const auto line = reader.read("orvane> ")) {
+  }
+
+  // One line typed; false for quit.
+  bool line(const std::string& line) {
     std::vector<std::string> word;
-    for (std::size_t at = 0; (at = line->find_first_not_of(" \t", at)) != std::string::npos;) {
-      const std::size_t end = line->find_first_of(" \t", at);
-      word.push_back(line->substr(at, end - at));
+    for (std::size_t at = 0; (at = line.find_first_not_of(" \t", at)) != std::string::npos;) {
+      const std::size_t end = line.find_first_of(" \t", at);
+      word.push_back(line.substr(at, end - at));
       at = end;
     }
     const std::string first = word.empty() ? "" : word[0];
-    if (first == "quit" || first == "exit") break;
+    if (first == "quit" || first == "exit") return false;
     if (first == "help") {
       std::cout << (word.size() > 1 ? commandHelp(word[1]) : commandHelp());
     } else if (first == "reset") {
-      std::cerr << "reset: " << device->name << " is a booted device, and stays as it is (orvane-sim shutdown "
-                << device->name << ", then orvane-sim erase " << device->name << ", starts it anew)\n";
+      std::cerr << "reset: " << device_.name << " is a booted device, and stays as it is (orvane-sim shutdown "
+                << device_.name << ", then orvane-sim erase " << device_.name << ", starts it anew)\n";
     } else if ((first == "save" || first == "source") && word.size() != 2) {
       std::cerr << first << " takes FILE\n";
-      anyFailed = true;
+      anyFailed_ = true;
     } else if (first == "save") {
-      std::string text = "# A session of orvane-sim shell on the device " + device->name + ".\n";
-      for (const std::string& each : kept) text += each + "\n";
-      std::string error;
-      if (!writeFile(word[1], text, error)) {
-        std::cerr << "save: " << error << "\n";
-        anyFailed = true;
-      } else {
-        std::cout << "saved " << kept.size() << " lines to " << word[1] << "\n";
-      }
+      save(word[1]);
     } else if (first == "source") {
       std::string text;
       std::string error;
-      if (!readScenario(word[1], text, error)) {
-        std::cerr << "source: " << error << "\n";
-        anyFailed = true;
-      } else {
+      if (readScenario(word[1], text, error)) {
         send(text, word[1]);
+      } else {
+        std::cerr << "source: " << error << "\n";
+        anyFailed_ = true;
       }
-    } else if (!first.empty() && send(*line + "\n", "") == 0) {
-      kept.push_back(*line);
+    } else if (!first.empty() && send(line + "\n", "") == 0) {
+      kept_.push_back(line);
+    }
+    return true;
+  }
+
+  int end() const { return finish(anyFailed_ ? 1 : 0); }
+
+ private:
+  int send(const std::string& text, const std::string& file) {
+    const SendResult sent = sendLines(device_, text, file, options_.output);
+    anyFailed_ = anyFailed_ || sent.status != 0;
+    return sent.status;
+  }
+
+  void save(const std::string& file) {
+    std::string text = "# A session of orvane-sim shell on the device " + device_.name + ".\n";
+    for (const std::string& each : kept_) text += each + "\n";
+    std::string error;
+    if (!writeFile(file, text, error)) {
+      std::cerr << "save: " << error << "\n";
+      anyFailed_ = true;
+    } else {
+      std::cout << "saved " << kept_.size() << " lines to " << file << "\n";
     }
   }
-  return finish(anyFailed ? 1 : 0);
+
+  const devices::Places& device_;
+  const Options& options_;
+  std::vector<std::string> kept_;  // the lines that ran and held: what `save` writes
+  bool anyFailed_ = false;
+};
+
+}  // namespace
+
+int shellOnDevice(const Options& options) {
+  const auto device = namedDevice("shell", *options.device);
+  if (!device) return 2;
+  DeviceShell shell(*device, options);
+  LineReader reader([&shell](const std::vector<std::string>& before) { return shell.words(before); }, historyPath());
+  if (reader.interactive()) catchInterrupts();
+  while (const auto line = reader.read("orvane> ")) {
+    if (!shell.line(*line)) break;
+  }
+  return shell.end();
 }
 
 int serveOnDevice(const Options& options) {

@@ -66,106 +66,89 @@ std::vector<std::string> keptKeyboards(sim::Device& device) {
   return ids;
 }
 
+// The lines a boot runs: the set-up it was given; else, booted the first time, the live page's
+// device; booted again, its kept keyboards (a phone keeps them across a restart) and SpringBoard.
+std::string bootLines(const std::string& script, bool fresh, sim::Device& device) {
+  if (!script.empty()) return script;
+  if (fresh) return kLiveSetUp;
+  std::string line = "keyboards";
+  for (const std::string& id : keptKeyboards(device)) line += " " + sim::formatStringText(id);
+  return (line != "keyboards" ? line + "\n" : "") + "start springboard\n";
+}
+
 // The booted device itself, in the process `boot` forked: it sets its device up, opens its door,
 // tells `ready` so, and serves until it is shut down (SIGTERM, SIGINT or a client's shutdown).
 int runBootedDevice(const Places& places, devices::Record record, const std::string& script,
                     const std::string& scriptName, const Options& options, int ready) {
-  try {
-    const bool fresh = record.version == 0;
-    auto device = makeDevice(places.root, true, options);
-    if (!fresh) device->setVersion(record.version);
-    std::ostringstream quiet;
-    std::ostringstream errors;
-    OutputOptions outputOptions;
-    outputOptions.format = TraceFormat::kNone;
-    Output output(quiet, errors, outputOptions);
-    LiveSession session(*device, output, errors);
-    session.keepReport();
-    // Booted again: its keyboards are what its preferences kept (a phone keeps them across a
-    // restart), and SpringBoard starts; a first boot is set up as the live page's device is.
-    std::string boot = script;
-    std::string bootName = scriptName;
-    if (boot.empty()) {
-      bootName = "boot";
-      boot = fresh ? kLiveSetUp : "start springboard\n";
-      if (!fresh) {
-        std::string line = "keyboards";
-        for (const std::string& id : keptKeyboards(*device)) line += " " + sim::formatStringText(id);
-        if (line != "keyboards") boot = line + "\n" + boot;
-      }
-    }
-    const LiveSession::SetUp setUp = session.setUp(boot, bootName);
-    if (setUp.status != 0) {
-      tell(ready, std::to_string(setUp.status) + setUp.error);
-      return setUp.status;
-    }
-    record.version = device->version();
-    record.state = "booted";
-    record.pid = ::getpid();
-    record.socket = places.socket.string();
-    record.booted = now();
-    if (!devices::writeRecord(places, record)) {
-      tell(ready, "2cannot write " + places.record.string());
-      return 2;
-    }
-    Doors doors;
-    doors.local = places.socket.string();
-    doors.ready = [&ready] {
-      tell(ready, "0");
-      ready = -1;
-    };
-    // Every change the device keeps outside its files is in its record at once, so that a device
-    // killed outright boots again as it was.
-    doors.after = [&] {
-      if (device->version() != record.version) {
-        record.version = device->version();
-        devices::writeRecord(places, record);
-      }
-    };
-    const int status = serveDevice(session, doors, std::cout);
-    if (ready >= 0) tell(ready, "2" + errors.str());
-    ::unlink(places.socket.c_str());
-    record.state = "shutdown";
-    record.pid = 0;
-    devices::writeRecord(places, record);
-    std::cerr << now() << " shut down\n";
-    return status;
-  } catch (const std::exception& e) {
-    tell(ready, std::string("2") + e.what());
-    std::cerr << now() << " " << e.what() << "\n";
+  const bool fresh = record.version == 0;
+  auto device = makeDevice(places.root, true, options);
+  if (!fresh) device->setVersion(record.version);
+  std::ostringstream quiet;
+  std::ostringstream errors;
+  OutputOptions outputOptions;
+  outputOptions.format = TraceFormat::kNone;
+  Output output(quiet, errors, outputOptions);
+  LiveSession session(*device, output, errors);
+  session.keepReport();
+  const LiveSession::SetUp setUp =
+      session.setUp(bootLines(script, fresh, *device), script.empty() ? "boot" : scriptName);
+  if (setUp.status != 0) {
+    tell(ready, std::to_string(setUp.status) + setUp.error);
+    return setUp.status;
+  }
+  record.version = device->version();
+  record.state = "booted";
+  record.pid = ::getpid();
+  record.socket = places.socket.string();
+  record.booted = now();
+  if (!devices::writeRecord(places, record)) {
+    tell(ready, "2cannot write " + places.record.string());
     return 2;
   }
-}
-
-}  // namespace
-
-std::string deviceRuntime(const Options& options) {
-  if (given(options, "runtime")) return options.runtime;
-  for (const std::string& word : options.inputs) {
-    if (isSetUpFile(word) || !devices::nameError(word).empty()) continue;
-    try {
-      const auto record = devices::readRecord(devices::placesOf(word, false));
-      if (record && !record->runtime.empty()) return record->runtime;
-    } catch (const std::exception&) {
+  Doors doors;
+  doors.local = places.socket.string();
+  doors.ready = [&ready] {
+    tell(ready, "0");
+    ready = -1;
+  };
+  // Every change the device keeps outside its files is in its record at once, so that a device
+  // killed outright boots again as it was.
+  doors.after = [&] {
+    if (device->version() != record.version) {
+      record.version = device->version();
+      devices::writeRecord(places, record);
     }
-    return options.runtime;
-  }
-  try {
-    const auto record = devices::readRecord(devices::placesOf(std::string(devices::kDefaultName), false));
-    if (record && !record->runtime.empty()) return record->runtime;
-  } catch (const std::exception&) {
-  }
-  return options.runtime;
+  };
+  const int status = serveDevice(session, doors, std::cout);
+  if (ready >= 0) tell(ready, "2" + errors.str());
+  ::unlink(places.socket.c_str());
+  record.state = "shutdown";
+  record.pid = 0;
+  devices::writeRecord(places, record);
+  std::cerr << now() << " shut down\n";
+  return status;
 }
 
-int bootCommand(const Options& options) {
-  std::string name(devices::kDefaultName);
-  std::string file;
+// The runtime the device `name` last ran on; nothing when it has not run, or cannot be named.
+std::optional<std::string> recordedRuntime(const std::string& name) {
+  try {
+    const auto record = devices::readRecord(devices::placesOf(name, false));
+    if (record && !record->runtime.empty()) return record->runtime;
+    return std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;  // no folder for devices: `boot` says why
+  }
+}
+
+// What `boot` was given: a name (the default when none) and a set-up file; false when it was given
+// more, with that said.
+bool bootWords(const Options& options, std::string& name, std::string& file) {
+  name = devices::kDefaultName;
   bool named = false;
   for (const std::string& word : options.inputs) {
     if (isSetUpFile(word) ? !file.empty() : named) {
       std::cerr << "orvane-sim boot: one NAME and one set-up FILE at most\n";
-      return 2;
+      return false;
     }
     if (isSetUpFile(word)) {
       file = word;
@@ -176,8 +159,74 @@ int bootCommand(const Options& options) {
   }
   if (const std::string error = devices::nameError(name); !error.empty()) {
     std::cerr << "orvane-sim boot: " << name << ": " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+// The device forked by `boot`: out of the terminal's reach, in a session of its own, its messages
+// in its log; it never returns to the caller's code but through main's end.
+int becomeDevice(const Places& places, const devices::Record& record, const std::string& script,
+                 const std::string& file, const Options& options, int ready) {
+  ::setsid();
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const int log = ::open(places.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (null >= 0) {
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+  }
+  if (log >= 0) ::dup2(log, STDERR_FILENO);
+  std::cerr << now() << " booting " << places.name << " (" << runtimeName() << " runtime, pid " << ::getpid() << ")\n";
+  try {
+    return runBootedDevice(places, record, script, file, options, ready);
+  } catch (const std::exception& e) {
+    tell(ready, std::string("2") + e.what());
+    std::cerr << now() << " " << e.what() << "\n";
     return 2;
   }
+}
+
+// What the forked device said on `ready`: one line, "0" once it answers, or its status and why it
+// did not boot; the boot's exit status, said.
+int awaitBoot(int ready, pid_t child, const Places& places) {
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; said.find('\n') == std::string::npos && (n = ::read(ready, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    said.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(ready);
+  if (!said.empty() && said.back() == '\n') said.pop_back();
+  if (said == "0") {
+    std::cout << places.name << ": booted (" << runtimeName() << " runtime, pid " << child
+              << ")  unix:" << places.socket.string() << "\n";
+    return finish(0);
+  }
+  ::waitpid(child, nullptr, 0);  // it did not come up: it has ended, or ends now
+  std::cerr << "orvane-sim boot: " << places.name
+            << " did not boot: " << (said.size() > 1 ? said.substr(1) : "it ended (see " + places.log.string() + ")")
+            << "\n";
+  return !said.empty() && said.front() == '1' ? 1 : 2;
+}
+
+}  // namespace
+
+std::string deviceRuntime(const Options& options) {
+  if (given(options, "runtime")) return options.runtime;
+  std::string name;
+  for (const std::string& word : options.inputs) {
+    if (!isSetUpFile(word)) name = word;
+  }
+  if (name.empty()) name = devices::kDefaultName;
+  if (!devices::nameError(name).empty()) return options.runtime;
+  return recordedRuntime(name).value_or(options.runtime);
+}
+
+int bootCommand(const Options& options) {
+  std::string name;
+  std::string file;
+  if (!bootWords(options, name, file)) return 2;
   std::string script;
   if (!file.empty()) {
     std::string error;
@@ -217,44 +266,13 @@ int bootCommand(const Options& options) {
     return 2;
   }
   if (child == 0) {
-    // The device: a session of its own, out of the terminal's reach, its messages in its log.
     ::close(pipe[0]);
     http::closeInForkedChildren(pipe[1]);
     http::closeInForkedChildren(lock->fd());
-    ::setsid();
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    const int log = ::open(places.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (null >= 0) {
-      ::dup2(null, STDIN_FILENO);
-      ::dup2(null, STDOUT_FILENO);
-    }
-    if (log >= 0) ::dup2(log, STDERR_FILENO);
-    std::cerr << now() << " booting " << name << " (" << runtimeName() << " runtime, pid " << ::getpid() << ")\n";
-    return runBootedDevice(places, record, script, file.empty() ? "" : file, options, pipe[1]);
+    return becomeDevice(places, record, script, file, options, pipe[1]);
   }
   ::close(pipe[1]);
-  std::string said;
-  char buffer[4096];
-  // One line: "0" once it answers, or its status and why it did not boot.
-  for (ssize_t n; said.find('\n') == std::string::npos && (n = ::read(pipe[0], buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    said.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(pipe[0]);
-  if (!said.empty() && said.back() == '\n') said.pop_back();
-  if (said == "0") {
-    std::cout << name << ": booted (" << runtimeName() << " runtime, pid " << child
-              << ")  unix:" << places.socket.string() << "\n";
-    return finish(0);
-  }
-  // It did not come up: it has ended, or ends now.
-  ::waitpid(child, nullptr, 0);
-  const int status = said.empty() ? 2 : said.front() - '0';
-  std::cerr << "orvane-sim boot: " << name
-            << " did not boot: " << (said.size() > 1 ? said.substr(1) : "it ended (see " + places.log.string() + ")")
-            << "\n";
-  return status == 1 ? 1 : 2;
+  return awaitBoot(pipe[0], child, places);
 }
 
 int listCommand(const Options& options) {

@@ -340,27 +340,43 @@ std::string bashValueCases() {
   return out;
 }
 
+// bash's completion of a device's name: the folders orvane-sim keeps the devices in.
+constexpr const char* kBashDevices =
+    "# The named devices: the folders orvane-sim keeps them in.\n"
+    "_orvane_sim_devices() {\n"
+    "  local folder=\"${XDG_STATE_HOME:-$HOME/.local/state}/orvane/devices\"\n"
+    "  [ -d \"$folder\" ] && (cd \"$folder\" && compgen -d -- \"$cur\")\n"
+    "}\n";
+constexpr const char* kBashDeviceNames = "mapfile -t COMPREPLY < <(_orvane_sim_devices)";
+
+// bash's tests of the command word: the command takes files ([ "$command" = run ] || ...), and it
+// takes a device's name first.
+struct BashCommandTests {
+  std::string takingFiles;
+  std::string takingDevice;
+};
+BashCommandTests bashCommandTests() {
+  BashCommandTests out;
+  for (const ProgramCommand& command : kProgramCommands) {
+    if (command.takes == Arguments::kNone) continue;
+    const std::string test = std::string("[ \"$command\" = ") + std::string(command.name) + " ]";
+    out.takingFiles += (out.takingFiles.empty() ? "" : " || ") + test;
+    if (command.takes == Arguments::kDevice) out.takingDevice += (out.takingDevice.empty() ? "" : " || ") + test;
+  }
+  return out;
+}
+
 std::string bashScript() {
   const std::string options = bashCommandCases();
   const std::string values = bashValueCases();
   std::string commands;
-  std::string takingFiles;   // the test that the command takes files: [ "$command" = run ] || ...
-  std::string takingDevice;  // likewise, a device's name
-  for (const ProgramCommand& command : kProgramCommands) {
-    commands += std::string(command.name) + " ";
-    if (command.takes == Arguments::kNone) continue;
-    const std::string test = std::string("[ \"$command\" = ") + std::string(command.name) + " ]";
-    takingFiles += (takingFiles.empty() ? "" : " || ") + test;
-    if (command.takes == Arguments::kDevice) takingDevice += (takingDevice.empty() ? "" : " || ") + test;
-  }
+  for (const ProgramCommand& command : kProgramCommands) commands += std::string(command.name) + " ";
   for (const std::string_view word : programWords()) commands += std::string(word) + " ";
-  return "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
-         "# share/bash-completion/completions/orvane-sim)\n"
-         "# The named devices: the folders orvane-sim keeps them in.\n"
-         "_orvane_sim_devices() {\n"
-         "  local folder=\"${XDG_STATE_HOME:-$HOME/.local/state}/orvane/devices\"\n"
-         "  [ -d \"$folder\" ] && (cd \"$folder\" && compgen -d -- \"$cur\")\n"
-         "}\n"
+  const auto [takingFiles, takingDevice] = bashCommandTests();
+  return std::string(
+             "# bash completion for orvane-sim, made by 'orvane-sim --complete bash' (installed as\n"
+             "# share/bash-completion/completions/orvane-sim)\n") +
+         kBashDevices +
          "_orvane_sim() {\n"
          "  local cur prev command option options\n"
          "  cur=${COMP_WORDS[COMP_CWORD]}\n"
@@ -398,11 +414,8 @@ std::string bashScript() {
          "  esac\n"
          "  # A command that names a device takes its name first.\n"
          "  if { " +
-         takingDevice +
-         "; } && [ \"$COMP_CWORD\" -eq 2 ]; then\n"
-         "    mapfile -t COMPREPLY < <(_orvane_sim_devices)\n"
-         "    return\n"
-         "  fi\n"
+         takingDevice + "; } && [ \"$COMP_CWORD\" -eq 2 ]; then\n    " + kBashDeviceNames +
+         "\n    return\n  fi\n"
          "  " +
          takingFiles +
          " && mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"

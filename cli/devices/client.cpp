@@ -57,7 +57,10 @@ bool readHead(std::string_view head, Answer& answer) {
   const std::size_t lineEnd = head.find("\r\n");
   const std::string_view status = head.substr(0, lineEnd);
   if (!status.starts_with("HTTP/1.") || status.size() < 12) return false;
-  answer.status = std::atoi(std::string(status.substr(9, 3)).c_str());
+  const std::string_view code = status.substr(9, 3);
+  if (std::from_chars(code.data(), code.data() + code.size(), answer.status).ptr != code.data() + code.size()) {
+    return false;
+  }
   std::size_t at = lineEnd + 2;
   while (at < head.size()) {
     std::size_t end = head.find("\r\n", at);
