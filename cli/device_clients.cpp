@@ -428,14 +428,8 @@ class DeviceShell {
   }
 
   void save(const std::string& file) {
-    std::string text = "# A session of orvane-sim shell on the device " + device_.name + ".\n";
-    for (const std::string& each : kept_) text += each + "\n";
-    std::string error;
-    if (!writeFile(file, text, error)) {
-      std::cerr << "save: " << error << "\n";
+    if (!saveLines(file, "A session of orvane-sim shell on the device " + device_.name + ".", kept_)) {
       anyFailed_ = true;
-    } else {
-      std::cout << "saved " << kept_.size() << " lines to " << file << "\n";
     }
   }
 

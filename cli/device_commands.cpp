@@ -83,12 +83,8 @@ int runBootedDevice(const Places& places, devices::Record record, const std::str
   const bool fresh = record.version == 0;
   auto device = makeDevice(places.root, true, options);
   if (!fresh) device->setVersion(record.version);
-  std::ostringstream quiet;
-  std::ostringstream errors;
-  OutputOptions outputOptions;
-  outputOptions.format = TraceFormat::kNone;
-  Output output(quiet, errors, outputOptions);
-  LiveSession session(*device, output, errors);
+  QuietSession live(*device);
+  LiveSession& session = live.session;
   session.keepReport();
   const LiveSession::SetUp setUp =
       session.setUp(bootLines(script, fresh, *device), script.empty() ? "boot" : scriptName);
@@ -120,7 +116,7 @@ int runBootedDevice(const Places& places, devices::Record record, const std::str
     }
   };
   const int status = serveDevice(session, doors, std::cout);
-  if (ready >= 0) tell(ready, "2" + errors.str());
+  if (ready >= 0) tell(ready, "2" + live.errors.str());
   ::unlink(places.socket.c_str());
   record.state = "shutdown";
   record.pid = 0;

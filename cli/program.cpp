@@ -150,6 +150,18 @@ bool writeFile(const std::string& path, const std::string& contents, std::string
   return true;
 }
 
+bool saveLines(const std::string& file, const std::string& heading, const std::vector<std::string>& lines) {
+  std::string text = "# " + heading + "\n";
+  for (const std::string& line : lines) text += line + "\n";
+  std::string error;
+  if (!writeFile(file, text, error)) {
+    std::cerr << "save: " << error << "\n";
+    return false;
+  }
+  std::cout << "saved " << lines.size() << " lines to " << file << "\n";
+  return true;
+}
+
 int finish(int status, const Output* output) {
   std::cout.flush();
   errno = 0;

@@ -49,6 +49,9 @@ std::unique_ptr<sim::Device> makeDevice(const std::filesystem::path& root, bool 
 // Reads a whole scenario file ('-' is standard input); the system's reason when it cannot.
 bool readScenario(const std::string& file, std::string& text, std::string& error);
 bool writeFile(const std::string& path, const std::string& contents, std::string& error);
+// A shell's `save FILE`: `heading` (a comment line) and the lines, as a scenario; says what it did.
+// False when the file could not be written.
+bool saveLines(const std::string& file, const std::string& heading, const std::vector<std::string>& lines);
 
 // Standard output must have reached its destination: a lost trace is a failed run (2).
 int finish(int status, const Output* output = nullptr);

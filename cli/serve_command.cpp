@@ -22,12 +22,8 @@ int serveCommand(const Options& options) {
   }
   DeviceFolder folder(options.root);
   auto device = makeDevice(folder, options);
-  std::ostringstream quiet;
-  std::ostringstream errors;
-  OutputOptions outputOptions;
-  outputOptions.format = TraceFormat::kNone;
-  Output output(quiet, errors, outputOptions);
-  LiveSession session(*device, output, errors);
+  QuietSession live(*device);
+  LiveSession& session = live.session;
   // A set-up that does not hold is said, as `run` says it, and the device is not served.
   if (const LiveSession::SetUp setUp = session.setUp(script, name); setUp.status != 0) {
     std::cerr << "orvane-sim serve: " << setUp.error << "\n";

@@ -184,15 +184,7 @@ class ShellSession {
   }
 
   void save(const std::string& file) {
-    std::string text = "# A session of orvane-sim shell.\n";
-    for (const std::string& kept : lines_) text += kept + "\n";
-    std::string error;
-    if (!writeFile(file, text, error)) {
-      std::cerr << "save: " << error << "\n";
-      anyFailed_ = true;
-    } else {
-      std::cout << "saved " << lines_.size() << " lines to " << file << "\n";
-    }
+    if (!saveLines(file, "A session of orvane-sim shell.", lines_)) anyFailed_ = true;
   }
 
   void source(const std::string& file) {

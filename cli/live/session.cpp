@@ -327,6 +327,17 @@ std::string LiveSession::report() {
   return report_.html(failed == 0 ? 1 : 0, failed == 0 ? 0 : 1, runner_.expectations(), failed);
 }
 
+namespace {
+OutputOptions nothingShown() {
+  OutputOptions options;
+  options.format = TraceFormat::kNone;
+  return options;
+}
+}  // namespace
+
+QuietSession::QuietSession(sim::Device& device)
+    : output(quiet, errors, nothingShown()), session(device, output, errors) {}
+
 std::string LiveSession::scenario() const {
   std::string out = "# A session of the live device (orvane-sim serve); orvane-sim run replays it.\n";
   for (const std::string& line : script_) out += line + "\n";

@@ -141,4 +141,14 @@ class LiveSession {
   void noteLine(const std::string& file, int number, const std::string& line);
 };
 
+// A session whose own output shows nothing (its clients see what they asked for): what the page
+// of `serve` and a booted device run.
+struct QuietSession {
+  explicit QuietSession(sim::Device& device);
+  std::ostringstream quiet;
+  std::ostringstream errors;
+  Output output;
+  LiveSession session;
+};
+
 }  // namespace orvane::cli
