@@ -26,7 +26,8 @@ int runOnOtherRuntime(const std::string& runtime, const std::string& command, ch
   const fs::path other = selfPath().value_or(fs::path()).parent_path() / otherRuntimeCommand();
   ::execv(other.c_str(), argv);
   std::cerr << "orvane-sim " << command << ": --runtime=" << runtime << " needs " << other.string() << ": "
-            << std::strerror(errno) << " (build it with -DORVANE_REAL_RUNTIME=ON, the default)\n";
+            << std::strerror(errno) << " (scripts/tour.sh --runtime=objc builds it; by hand, configure with "
+            << "-DORVANE_REAL_RUNTIME=ON, the default)\n";
   return 2;
 }
 

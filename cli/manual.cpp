@@ -74,9 +74,10 @@ std::string language() {
       ".SH THE SCENARIO LANGUAGE\n"
       "A scenario is a text file of commands, one per line; a line that begins with # is a comment.\n"
       "Words are separated by spaces; a quoted part keeps its spaces. Values (settings, preferences)\n"
-      "are written in the text form of property lists: 1, 2.5, true, \"text\", [1, 2], {key = 1}.\n"
+      "are written in the text form of property lists: 1, 2.5, true, \"text\", [1, 2], {key: 1}.\n"
       "A line that cannot be run stops the file. The shell takes the same lines, and its own commands.\n"
-      "docs/scenarios.md describes every command, value and trace event.\n";
+      "scenarios.md (docs/ in the source, share/doc/orvane once installed) describes every command, value and "
+      "trace event.\n";
   bool first = true;
   Section section = Section::kShell;
   for (const CommandRow& row : commandRows()) {

@@ -10,8 +10,9 @@ namespace orvane::cli {
 namespace {
 
 constexpr unsigned kRunAndTour = kRunCommand | kTourCommand;
-// The commands that print a trace: those that run lines, and the log.
-constexpr unsigned kTracing = kScenarioCommands | kSendCommand | kLogCommand;
+// The commands that print a trace: those that run lines in the terminal, and the log (serve's
+// trace is on its page).
+constexpr unsigned kTracing = kRunCommand | kTourCommand | kShellCommand | kSendCommand | kLogCommand;
 
 constexpr std::array kOptionRows = {
     OptionRow{.name = "trace",
@@ -25,7 +26,7 @@ constexpr std::array kOptionRows = {
               .onlyChoices = true},
     OptionRow{.name = "quiet",
               .shortName = 'q',
-              .commands = kScenarioCommands | kSendCommand,
+              .commands = kRunCommand | kTourCommand | kShellCommand | kSendCommand,
               .brief = "no trace: only failures and results",
               .help = "no trace: only failures, each file's result and the summary"},
     OptionRow{.name = "only",

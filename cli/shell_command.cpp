@@ -134,7 +134,8 @@ class ShellSession {
   bool runLine(const std::string& line, const std::string& where, int at) {
     const auto result = runner_->runLine(line, where, at);
     if (result != ScenarioRunner::LineResult::kOk) anyFailed_ = true;
-    if (result != ScenarioRunner::LineResult::kBadLine) lines_.push_back(line);
+    // Only what ran and held is saved: a failed expectation would fail the saved file when it runs.
+    if (result == ScenarioRunner::LineResult::kOk) lines_.push_back(line);
     std::cout.flush();
     return result != ScenarioRunner::LineResult::kBadLine;
   }
