@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/language/scenario.h"
+#include "cli/language/words.h"
 #include "cli/output/pages.h"
 #include "cli/program.h"
 
@@ -225,7 +226,15 @@ int runCommand(const Options& given, bool tour) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!tour) output.summary(totals.tally, seconds);
   if (tour && options.output.format != TraceFormat::kJson) printTourEnd(totals);
-  return finish(writeOutputs(options, junit, report, totals, seconds), &output);
+  int status = writeOutputs(options, junit, report, totals, seconds);
+  // A --process that nothing came from is a misspelling more often than a question: an error.
+  if (const auto seen = output.processMissed(); seen && totals.filesRun > 0) {
+    std::cerr << "orvane-sim run: --process: no event came from " << *options.output.process
+              << didYouMean(*options.output.process, *seen)
+              << (seen->empty() ? "" : "; events came from " + wordList(*seen, "and")) << "\n";
+    status = 2;
+  }
+  return finish(status, &output);
 }
 
 }  // namespace orvane::cli

@@ -136,6 +136,12 @@ class ShellSession {
     if (result != ScenarioRunner::LineResult::kOk) anyFailed_ = true;
     // Only what ran and held is saved: a failed expectation would fail the saved file when it runs.
     if (result == ScenarioRunner::LineResult::kOk) lines_.push_back(line);
+    // An expectation that held says so, as one that failed does: silence would read as nothing done.
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (result == ScenarioRunner::LineResult::kOk && first != std::string::npos &&
+        line.compare(first, 7, "expect ") == 0 && options_.output.format == TraceFormat::kText) {
+      std::cout << "held\n";
+    }
     std::cout.flush();
     return result != ScenarioRunner::LineResult::kBadLine;
   }

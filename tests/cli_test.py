@@ -584,6 +584,13 @@ class OneTableOfOptions(unittest.TestCase):
         self.assertNotIn("--trace", helps["serve"])  # its trace is on its page
         self.assertNotIn("--report", helps["shell"])  # the shell and serve never took it
 
+    def test_a_process_nothing_came_from_is_an_error_with_the_nearest_name(self):
+        scenario = os.path.join(SCENARIOS, "label_styles.scn")
+        out = run(["run", "--process=com.exmple.notes", scenario])
+        self.assertEqual(out.returncode, 2)
+        self.assertIn(b"no event came from com.exmple.notes (did you mean com.example.notes?)", out.stderr)
+        self.assertEqual(run(["run", "-q", "--process=com.example.notes", scenario]).returncode, 0)
+
     def test_bash_completes_an_option_value_split_at_the_equals_sign(self):
         self.assertEqual(self.bash_completes(["orvane-sim", "run", "--trace", "=", "j"]), ["json"])
 
@@ -671,6 +678,12 @@ class Shell(unittest.TestCase):
         self.assertEqual(replay.returncode, 0, replay.stderr)
         sourced = run(["shell"], stdin=("source " + saved + "\nexpect input-mode com.example.app fr_FR\n").encode())
         self.assertEqual(sourced.returncode, 0, sourced.stderr)
+
+    def test_an_expectation_that_holds_says_so(self):
+        out = run(["shell"], stdin=b"keyboards en_US\nstart springboard\nexpect input-mode springboard en_US\n"
+                                   b"expect input-mode springboard fr_FR\n")
+        self.assertEqual(out.stdout.decode().count("held\n"), 1)
+        self.assertIn(b"expected input mode fr_FR", out.stderr)
 
     def test_state_reads_as_lines_or_json(self):
         out = run(["shell"], stdin=b"keyboards en_US\nstart springboard\nstate\nstate --json\n").stdout.decode()

@@ -88,6 +88,11 @@ std::string eventText(const sim::TraceEvent& event) {
 Output::Output(std::ostream& out, std::ostream& err, OutputOptions options)
     : out_(out), err_(err), options_(std::move(options)) {}
 
+std::optional<std::vector<std::string>> Output::processMissed() const {
+  if (!options_.process || processSeen_) return std::nullopt;
+  return std::vector<std::string>(processesSeen_.begin(), processesSeen_.end());
+}
+
 bool Output::shown(const sim::TraceEvent& event) const {
   if (options_.format == TraceFormat::kNone) return false;
   if (!options_.only.empty() && !options_.only.contains(event.kind)) return false;
@@ -96,6 +101,10 @@ bool Output::shown(const sim::TraceEvent& event) const {
 
 void Output::event(const sim::TraceEvent& event) {
   ++seq_;
+  if (options_.process && !processSeen_) {
+    processSeen_ = event.process == *options_.process;
+    if (!processSeen_ && processesSeen_.size() < 256) processesSeen_.insert(event.process);
+  }
   const bool visible = shown(event);
   std::string jsonLine;
   const bool json = observer_ || copy_ != nullptr || (visible && options_.format == TraceFormat::kJson);

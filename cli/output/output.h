@@ -81,6 +81,9 @@ class Output {
   // did not hold) and ended in an error (it could not be read, held nothing to run, or stopped at a
   // line that could not be run).
   void summary(const Tally& tally, double seconds);
+  // When --process named a process no event came from: the processes events came from; nothing
+  // otherwise.
+  std::optional<std::vector<std::string>> processMissed() const;
   // The system's reason for the first write to standard output that failed; 0 when none did.
   int writeError() const { return writeError_; }
 
@@ -111,6 +114,9 @@ class Output {
   int writeError_ = 0;
   Report* report_ = nullptr;
   Output* copy_ = nullptr;
+  // The processes events came from (a few: the device's processes), and whether --process's had one.
+  std::set<std::string, std::less<>> processesSeen_;
+  bool processSeen_ = false;
   std::function<void(const sim::TraceEvent&, const std::string&)> observer_;
 };
 
