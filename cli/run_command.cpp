@@ -167,7 +167,7 @@ int writeOutputs(const Options& options, const JunitReport& junit, const Report&
   const Tally& tally = totals.tally;
   if (options.report) {
     if (writeFile(*options.report,
-                  report.html(tally.passed, tally.failedFiles + tally.errorFiles, tally.expectations, tally.failed),
+                  report.html(tally.passed, tally.failedFiles, tally.errorFiles, tally.expectations, tally.failed),
                   error)) {
       std::cerr << "orvane-sim: the report is in " << *options.report << "\n";
     } else {

@@ -170,18 +170,35 @@ class Report(unittest.TestCase):
         counts = dom.root.find_all(lambda n: n.attrs.get("id") == "counts")[0].all_text()
         self.assertEqual(counts, "0 passed, 1 failed (2 expectations, 1 failed)")
 
-    def test_a_line_that_could_not_be_run_is_shown_failed_with_its_message_and_the_file_counts_failed(self):
+    def test_a_line_that_could_not_be_run_is_an_error_with_its_caret_and_the_lines_after_it_never_ran(self):
         stopped = os.path.join(self.folder, "stopped.scn")
         with open(stopped, "w") as f:
-            f.write("keyboards en_US\nstart com.example.app\nexpect input-mode com.example.app en_US\nkeybords fr_FR\n")
+            f.write("keyboards en_US\nstart com.example.app\nexpect input-mode com.example.app en_US\n"
+                    "tap com.example.app globe nowhere\nexpect input-mode com.example.app fr_FR\n")
         report = os.path.join(self.folder, "stopped.html")
-        subprocess.run([SIM, "run", "-q", "--report", report, stopped], capture_output=True, timeout=60)
+        out = subprocess.run([SIM, "run", "-q", "--report", report, stopped], capture_output=True, timeout=60)
+        self.assertIn(b"0 passed, 0 failed, 1 error", out.stdout)
         dom = render(report, "f=0&l=4")
         line = dom.root.find_all(lambda n: n.tag == "li" and n.attrs.get("data-line") == "4")[0]
-        self.assertIn("failed", line.classes())
-        self.assertIn("unknown command 'keybords' (did you mean keyboards?)", line.all_text())
+        self.assertIn("error", line.classes())
+        self.assertNotIn("failed", line.classes())
+        # The message on a row of its own, the caret under the word the command blames.
+        outcome = line.find_all(lambda n: "outcome" in n.classes())[0].all_text()
+        self.assertIn("tap com.example.app globe nowhere\n" + " " * 26 + "^\n", outcome)
+        text = line.find_all(lambda n: "text" in n.classes())[0].all_text()
+        self.assertEqual(text, "tap com.example.app globe nowhere")
+        aside = dom.root.find_all(lambda n: n.attrs.get("id") == "changes")[0]
+        self.assertIn("Line could not be run", aside.all_text())
+        self.assertNotIn("Expectation FAILED", aside.all_text())
+        after = dom.root.find_all(lambda n: n.tag == "li" and n.attrs.get("data-line") == "5")[0]
+        self.assertIn("notrun", after.classes())
         counts = dom.root.find_all(lambda n: n.attrs.get("id") == "counts")[0].all_text()
-        self.assertEqual(counts, "0 passed, 1 failed (1 expectations, 0 failed)")
+        self.assertEqual(counts, "0 passed, 0 failed, 1 error (1 expectations, 0 failed)")
+        # A log line's colours are drawn; its escapes are never shown raw.
+        dom = render(report, "f=0&l=2")
+        aside = dom.root.find_all(lambda n: n.attrs.get("id") == "changes")[0].all_text()
+        self.assertIn("ACTIVATOR NOT INSTALLED", aside)
+        self.assertNotRegex(aside, "[\x00-\x08\x0b-\x1f]")
 
     def test_the_page_reaches_nothing_outside_itself(self):
         self.assertIn("Content-Security-Policy", self.html)

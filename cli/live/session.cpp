@@ -324,7 +324,7 @@ std::string LiveSession::report() {
     report_.setText(file, joined);
   }
   const int failed = runner_.failures();
-  return report_.html(failed == 0 ? 1 : 0, failed == 0 ? 0 : 1, runner_.expectations(), failed);
+  return report_.html(failed == 0 ? 1 : 0, failed == 0 ? 0 : 1, 0, runner_.expectations(), failed);
 }
 
 namespace {

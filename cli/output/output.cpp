@@ -153,7 +153,7 @@ void Output::badLine(const std::string& where, const std::string& message, const
   err_ << where << ": " << message << '\n';
   failuresOfFile_.push_back(where + ": " + message);
   // The report shows the line that stopped the file, with its message, as a failure at that line.
-  if (report_ != nullptr) report_->expectation(file_, line_, false, "this line could not be run: " + message);
+  if (report_ != nullptr) report_->badLine(file_, line_, message, column);
   if (column != std::string::npos && column <= line.size()) {
     // The caret under the word: tabs stay tabs, and a character of several bytes is one column.
     std::string under;

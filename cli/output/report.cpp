@@ -50,6 +50,12 @@ void Report::expectation(const std::string& file, int line, bool held, const std
                           ",\"held\":" + (held ? "true" : "false") + ",\"message\":" + sim::jsonString(message) + "}");
 }
 
+void Report::badLine(const std::string& file, int line, const std::string& message, std::size_t column) {
+  expectations_.push_back("{\"file\":" + sim::jsonString(file) + ",\"line\":" + std::to_string(line) +
+                          ",\"held\":false,\"error\":true,\"message\":" + sim::jsonString(message) +
+                          (column != std::string::npos ? ",\"column\":" + std::to_string(column) : "") + "}");
+}
+
 void Report::fileResult(const std::string& file, const std::string& result) {
   for (File& f : files_) {
     if (f.name == file) f.result = result;
@@ -97,15 +103,16 @@ std::string scriptSafe(const std::string& json) {
 // shape's number, its line less the line of the event before, then per field a value's number in
 // "values" or, for a string used only once, the string itself; "seqs" gives [index, seq] where an
 // event's seq is not one more than the seq before it (taken as 0 before the first event).
-std::string Report::html(int passed, int failedFiles, int expectations, int failed) const {
+std::string Report::html(int passed, int failedFiles, int errorFiles, int expectations, int failed) const {
   std::vector<std::string> fileJson;
   fileJson.reserve(files_.size());
   for (const File& f : files_) {
     fileJson.push_back("{\"name\":" + sim::jsonString(f.name) + ",\"text\":" + sim::jsonString(f.text) +
                        ",\"result\":" + sim::jsonString(f.result) + "}");
   }
-  std::string data = "{\"summary\":{\"files\":" + std::to_string(passed + failedFiles) +
+  std::string data = "{\"summary\":{\"files\":" + std::to_string(passed + failedFiles + errorFiles) +
                      ",\"passed\":" + std::to_string(passed) + ",\"failedFiles\":" + std::to_string(failedFiles) +
+                     ",\"errorFiles\":" + std::to_string(errorFiles) +
                      ",\"expectations\":" + std::to_string(expectations) + ",\"failed\":" + std::to_string(failed) +
                      "},\"files\":" + joined(fileJson) + ",\"expectations\":" + joined(expectations_) + ",\"shapes\":[";
   for (std::size_t i = 0; i < shapes_.texts.size(); ++i) (data += i ? ",\n" : "") += *shapes_.texts[i];

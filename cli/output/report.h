@@ -27,8 +27,13 @@ class Report {
   void event(const std::string& process, const std::string& kind, std::uint64_t seq, const std::string& file, int line,
              const JsonMembers& members);
   void expectation(const std::string& file, int line, bool held, const std::string& message);
+  // A line that could not be run (its file stopped there): its message, and the byte of the line
+  // the message blames (std::string::npos: none).
+  void badLine(const std::string& file, int line, const std::string& message, std::size_t column);
   void fileResult(const std::string& file, const std::string& result);
-  std::string html(int passed, int failedFiles, int expectations, int failed) const;
+  // The page, its header counting the files as the command does: passed, failed (an expectation did
+  // not hold), errors (a file that could not be read or run to its end).
+  std::string html(int passed, int failedFiles, int errorFiles, int expectations, int failed) const;
 
  private:
   // Texts held once each, numbered in the order first met, with how often each was used.

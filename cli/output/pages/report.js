@@ -47,6 +47,21 @@ const files = data.files.map((f, index) => ({
   events: eventsOfFile.get(f.name), checkpoints: [],
   outcomes: new Map(data.expectations.filter(x => x.file === f.name).map(x => [x.line, x])),
 }));
+// A file stops at a line that could not be run: the lines after it never ran.
+for (const f of files) {
+  const stop = [...f.outcomes.values()].find(x => x.error);
+  f.stoppedAt = stop ? stop.line : Infinity;
+}
+// What an outcome is called, and the class that colours it: an error (the line could not be run)
+// apart from a failure (it ran, and what it expected did not hold).
+const outcomeClass = (x) => x.error ? "error" : x.held ? "held" : "failed";
+const outcomeTitle = (x) => x.error ? "Line could not be run" : x.held ? "Expectation held" : "Expectation FAILED";
+// The line with a caret under the word its error blames (a column in bytes of its UTF-8).
+function caretUnder(text, column) {
+  const bytes = new TextEncoder().encode(text);
+  const before = new TextDecoder().decode(bytes.slice(0, column));
+  return text + "\n" + [...before].map(c => (c === "\t" ? "\t" : " ")).join("") + "^";
+}
 const view = { file: 0, line: 1, process: "", changesOnly: false, query: "" };
 
 // The position in `file.events` of its first event after `line`.
@@ -164,9 +179,14 @@ const groups = [
 function fieldsOf(e) {
   const skip = new Set(["seq", "process", "kind", "file", "line"]);
   const text = Object.entries(e).filter(([k]) => !skip.has(k) && !k.endsWith("Json") && !k.endsWith("JsonError"))
-                   .map(([k, v]) => `${k}=${v}`).join(" ");
+                   .map(([k, v]) => `${k}=${visible(v)}`).join(" ");
   return el("span", { class: "fields" }, text);
 }
+
+// A field's text with its control characters written as the language escapes them (a log line's
+// colours are drawn above it, not shown raw here).
+const visible = (v) => String(v).replace(/[\x00-\x1f\x7f]/g, (c) =>
+  ({ "\x1b": "\\e", "\n": "\\n", "\t": "\\t", "\r": "\\r" })[c] ?? "\\x" + c.charCodeAt(0).toString(16).padStart(2, "0"));
 
 function renderChanges(file) {
   const events = [...eventsBetween(file, eventsUpTo(file, view.line - 1), eventsUpTo(file, view.line))]
@@ -175,8 +195,14 @@ function renderChanges(file) {
   aside.replaceChildren(el("h3", {}, `Line ${view.line}: ${events.length} event${events.length === 1 ? "" : "s"}`));
   const outcome = file.outcomes.get(view.line);
   if (outcome) {
-    aside.append(el("section", { class: outcome.held ? "held" : "failed" },
-                    el("h4", {}, outcome.held ? "Expectation held" : "Expectation FAILED"), outcome.message));
+    const section = el("section", { class: outcomeClass(outcome) }, el("h4", {}, outcomeTitle(outcome)), outcome.message);
+    if (outcome.error && outcome.column !== undefined) {
+      section.append(el("pre", { class: "caret" }, caretUnder(file.lines[view.line - 1] || "", outcome.column)));
+    }
+    aside.append(section);
+  } else if (view.line > file.stoppedAt) {
+    aside.append(el("section", { class: "notrun" }, el("h4", {}, "Never run"),
+                    `The file stopped at line ${file.stoppedAt}, which could not be run.`));
   }
   const shown = new Set();
   for (const [title, test, show] of groups) {
@@ -227,12 +253,18 @@ function buildTimeline(file, key) {
     const outcome = file.outcomes.get(number);
     const classes = [];
     if (/^\s*#/.test(text)) classes.push("comment");
-    if (outcome) classes.push(outcome.held ? "held" : "failed");
+    if (outcome) classes.push(outcomeClass(outcome));
+    if (number > file.stoppedAt && /\S/.test(text) && !/^\s*#/.test(text)) classes.push("notrun");
     if (view.changesOnly && !file.busy.has(number) && !outcome) classes.push("hidden");
     if (view.query) classes.push(text.toLowerCase().includes(view.query) ? "match" : "hidden");
     const item = el("li", { class: classes.join(" "), "data-line": number },
                     el("span", { class: "number" }, String(number)), el("span", { class: "text" }, text));
-    if (outcome && !outcome.held) item.append(el("span", { class: "outcome" }, outcome.message));
+    // The message on a row of its own under the line, never run into its code.
+    if (outcome && !outcome.held) {
+      item.append(el("span", { class: "outcome" },
+                     outcome.error && outcome.column !== undefined ? caretUnder(text, outcome.column) + "\n" : "",
+                     outcome.message));
+    }
     if (i % kBlock === 0) {
       // Until it is first drawn, a block is as tall as its lines would be unwrapped.
       lines.append(block = el("ol", {}));
@@ -282,6 +314,8 @@ function renderSummary() {
   header.replaceChildren(el("strong", {}, "orvane-sim"),
                          el("span", { id: "counts" }, `${s.passed} passed, `,
                             el("span", { class: s.failedFiles ? "failed" : "" }, `${s.failedFiles} failed`),
+                            ...(s.errorFiles ? [el("span", {}, ", "), el("span", { class: "error" },
+                                                          `${s.errorFiles} error${s.errorFiles === 1 ? "" : "s"}`)] : []),
                             el("span", {}, ` (${s.expectations} expectations, ${s.failed} failed)`)),
                          el("label", {}, "Process ", filter),
                          search,
