@@ -8,10 +8,11 @@ set -euo pipefail
 # matching the installed GCC.
 gcc_major=$( (gcc -dumpversion 2>/dev/null || echo 12) | cut -d. -f1)
 packages=(g++ cmake make pkg-config libicu-dev libedit-dev "libobjc-${gcc_major}-dev")
+# fonts-noto-cjk: the Korean and Japanese keyboards are drawn in letters, not empty boxes.
 # clang-tidy 22, not Debian's default 14: it leaves the standard headers' declarations out of its
 # checks' walk, two to three times faster, and it knows more bug-prone patterns.
 if [ "${1:-all}" != sim ]; then
-  packages+=(python3 clang-format clang-tidy-22 ninja-build man-db chromium fonts-noto-color-emoji libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
+  packages+=(python3 clang-format clang-tidy-22 ninja-build man-db chromium fonts-noto-color-emoji fonts-noto-cjk libplist-dev libgtest-dev libgmock-dev libbenchmark-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -43,7 +43,7 @@ globalThis.NAMES = {
   prefsChanged: named("settings/settings.h", "kPrefsChangedNotification"),
 };
 vm.runInThisContext(readFileSync(join(root, "cli", "output", "pages", "device.js"), "utf8"), { filename: "device.js" });
-const { foldEvents, keyboardLayout, drawKeyboard, drawSwitcherMenu } = globalThis;
+const { foldEvents, keyboardLayout, drawKeyboard, drawSwitcherMenu, spaceBarName } = globalThis;
 
 const ev = (process, kind, fields = {}) => ({ process, kind, ...fields });
 
@@ -140,9 +140,20 @@ test("the drawn keyboard: its rows, the globe key's label, the space bar's name,
   // A key of the top row is the device's key at its place; the other rows are no device key.
   const letters = hidden.withClass("letter");
   letters[0].onclick();
-  letters[10].onclick();
-  assert.deepEqual(pressed, [["й", "q"], ["ф", null]]);
+  letters[10].onclick();  // х: the Russian top row has eleven letters, the device's keys ten
+  letters[11].onclick();
+  assert.deepEqual(pressed, [["й", "q"], ["х", null], ["ф", null]]);
   assert.ok(letters.every((k) => !k.disabled));
+});
+
+test("the space bar's name is one short line: the region as its code, an unnamed keyboard's bare identifier", () => {
+  assert.equal(spaceBarName("en_US@hw=US;sw=QWERTY", "English (United States)"), "English (US)");
+  assert.equal(spaceBarName("es_419", "Spanish (Latin America)"), "Spanish (419)");
+  assert.equal(spaceBarName("fr_FR@sw=AZERTY", "Français"), "Français");
+  assert.equal(spaceBarName("emoji@sw=Emoji", "Emoji"), "Emoji");
+  assert.equal(spaceBarName("zh_Hans-Pinyin@sw=Pinyin", "Chinese, Simplified (Pinyin)"), "Chinese, Simplified (Pinyin)");
+  assert.equal(spaceBarName("en_US@hw=US;sw=QWERTY", undefined), "en_US");
+  assert.equal(spaceBarName(null, undefined), "\u2014");
 });
 
 test("the switcher menu lists display names, checks the current keyboard and picks", () => {

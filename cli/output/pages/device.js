@@ -47,6 +47,32 @@ function foldEvents(events, state = { keyboards: [], processes: new Map() }) {
   return state;
 }
 
+// A log line's text with its ANSI colour codes drawn as colour (bold, magenta: what the extension's
+// log uses), every other control character written as the language escapes it.
+function logText(text) {
+  const out = drawingElement("span", "log");
+  let classes = [];
+  for (const part of String(text).split(/(\u001b\[[0-9;]*m)/)) {
+    const m = /^\u001b\[([0-9;]*)m$/.exec(part);
+    if (m) {
+      const codes = m[1].split(";");
+      classes = codes.includes("0") || m[1] === "" ? [] : classes;
+      if (codes.includes("1")) classes.push("ansi-bold");
+      if (codes.includes("35")) classes.push("ansi-magenta");
+    } else if (part) {
+      out.append(drawingElement("span", classes.join(" "), visible(part)));
+    }
+  }
+  return out;
+}
+
+// A text with its control characters written as the language escapes them: what a trace field
+// shows, never a raw escape.
+function visible(v) {
+  return String(v).replace(/[\x00-\x1f\x7f]/g, (c) =>
+    ({ "\x1b": "\\e", "\n": "\\n", "\t": "\\t", "\r": "\\r" })[c] ?? "\\x" + c.charCodeAt(0).toString(16).padStart(2, "0"));
+}
+
 // The layout a keyboard is drawn in, from its identifier's "sw=" qualifier, else its language.
 function keyboardLayout(id) {
   id = id || "";
@@ -56,7 +82,7 @@ function keyboardLayout(id) {
   const rows = (a, b, c) => ({ rows: [[...a], [...b], [...c]] });
   if (sw === "AZERTY" || (!sw && (lang === "fr" || lang === "be"))) return { name: "azerty", ...rows("azertyuiop", "qsdfghjklm", "wxcvbn") };
   if (sw === "QWERTZ" || (!sw && (lang === "de" || lang === "cs" || lang === "hu"))) return { name: "qwertz", ...rows("qwertzuiop", "asdfghjkl", "yxcvbnm") };
-  if (lang === "ru" || lang === "uk" || lang === "bg") return { name: "cyrillic", ...rows("йцукенгшщз", "фывапролдж", "ячсмитьбю") };
+  if (lang === "ru" || lang === "uk" || lang === "bg") return { name: "cyrillic", ...rows("йцукенгшщзх", "фывапролджэ", "ячсмитьбю") };
   if (lang === "el") return { name: "greek", ...rows("ςερτυθιοπ", "ασδφγηξκλ", "ζχψωβνμ") };
   if (lang === "ko") return { name: "korean", ...rows("ㅂㅈㄷㄱㅅㅛㅕㅑㅐㅔ", "ㅁㄴㅇㄹㅎㅗㅓㅏㅣ", "ㅋㅌㅊㅍㅠㅜㅡ") };
   if (lang === "ja") return { name: "kana", ...rows("あかさたなはまやらわ", "いきしちにひみゆりを", "うくすつぬふむよるん") };
@@ -140,13 +166,25 @@ function drawKeyboard(p, keyboards, on, options = {}) {
   globe.setAttribute("aria-label", "globe key" + (override ? ": " + override : ""));
   if (on) { globe.onpointerdown = on.globeDown; globe.onpointerup = on.globeUp; }
   const mode = keyboards.find((k) => k.id === p.inputMode);
-  const space = key("space-bar", mode ? mode.name : (p.inputMode || "\u2014"));
+  const space = key("space-bar", spaceBarName(p.inputMode, mode && mode.name));
+  if (mode) space.title = mode.name;
   if (on) space.onclick = on.space;
   if (options.tapped === "Space-Key") space.classList.add("tapped");
   bottom.append(side("digits", options.digits ? "ABC" : "123", options.digits ? "letters" : "digits", on && on.digits),
                 globe, space, side("return", "return", "return", on && on.enter));
   board.append(bottom);
   return board;
+}
+
+// The name the space bar shows, on one line: the keyboard's display name with its region as the
+// identifier's code ("English (United States)" on en_US is "English (US)"); a keyboard the device
+// has no name for, its identifier without its qualifiers ("en_US" for "en_US@hw=US;sw=QWERTY").
+function spaceBarName(id, name) {
+  const base = String(id || "").split("@")[0];
+  if (!name) return base || "\u2014";
+  const region = (/^[a-z]{2,3}[_-]([A-Z]{2}|[0-9]{3})\b/.exec(base) || [])[1];
+  const paren = name.lastIndexOf(" (");
+  return region && paren > 0 && name.endsWith(")") ? name.slice(0, paren) + " (" + region + ")" : name;
 }
 
 // The switcher menu a long press opened: display names, a check mark on the current keyboard.

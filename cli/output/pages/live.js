@@ -113,7 +113,12 @@ function take(answer) {
 }
 function traceLine(e) {
   const d = el("div"); d.append(el("span", "[" + e.process + "] ", ""), el("span", e.kind, "kind"));
-  for (const [k, v] of Object.entries(e)) if (!["seq","process","kind","file","line"].includes(k) && !k.endsWith("Json")) d.append(el("span", " " + k + "=" + v));
+  // A log line in its colours, as the report draws it; every other field with its control
+  // characters escaped.
+  for (const [k, v] of Object.entries(e)) {
+    if (["seq","process","kind","file","line"].includes(k) || k.endsWith("Json")) continue;
+    d.append(el("span", " " + k + "="), e.kind === "log" && k === "text" ? logText(v) : el("span", visible(v)));
+  }
   d.title = "event " + e.seq + (e.line ? ", from line " + e.line : "");
   d.dataset.kind = e.kind;
   const changed = changedBy(e);

@@ -140,24 +140,6 @@ function renderDevice(file) {
   if (!device.children.length) device.append(el("p", { class: "none" }, "No process running yet."));
 }
 
-// Log text with its ANSI colour codes as colour.
-function ansi(text) {
-  const out = el("span", { class: "log" });
-  let classes = [];
-  for (const part of text.split(/(\u001b\[[0-9;]*m)/)) {
-    const m = /^\u001b\[([0-9;]*)m$/.exec(part);
-    if (m) {
-      const codes = m[1].split(";");
-      classes = codes.includes("0") || m[1] === "" ? [] : classes;
-      if (codes.includes("1")) classes.push("ansi-bold");
-      if (codes.includes("35")) classes.push("ansi-magenta");
-    } else if (part) {
-      out.append(el("span", { class: classes.join(" ") }, part));
-    }
-  }
-  return out;
-}
-
 const groups = [
   ["Preferences", e => e.kind.startsWith("pref-"), e =>
     e.kind === "pref-sync" ? `synchronize ${e.domain}`
@@ -168,7 +150,7 @@ const groups = [
    e => `${e.kind === "file-write" ? "written" : "NOT written"}: ${e.valueJson ? Object.keys(e.valueJson).join(", ") : (e.bytes || "") + " bytes"}`],
   ["Notifications", e => /^(darwin|distributed|notify|local)-|^local-notification$/.test(e.kind) && !e.kind.endsWith("observe"),
    e => `${e.kind} ${e.name}`],
-  ["Log", e => e.kind === "log", e => ansi(e.text)],
+  ["Log", e => e.kind === "log", e => logText(e.text)],
   ["Activator", e => e.kind.startsWith("activator-"), e => `${e.kind} ${e.name || ""} ${e.what || ""} ${e.answer || e.handled || ""}`],
   ["Keyboard", e => /^(input-mode|label|switcher|tap|typed|touch-up|context)/.test(e.kind),
    e => `${e.kind} ${e.identifier || e.key || e.list || e.text || e.context || ""}`],
@@ -182,11 +164,6 @@ function fieldsOf(e) {
                    .map(([k, v]) => `${k}=${visible(v)}`).join(" ");
   return el("span", { class: "fields" }, text);
 }
-
-// A field's text with its control characters written as the language escapes them (a log line's
-// colours are drawn above it, not shown raw here).
-const visible = (v) => String(v).replace(/[\x00-\x1f\x7f]/g, (c) =>
-  ({ "\x1b": "\\e", "\n": "\\n", "\t": "\\t", "\r": "\\r" })[c] ?? "\\x" + c.charCodeAt(0).toString(16).padStart(2, "0"));
 
 function renderChanges(file) {
   const events = [...eventsBetween(file, eventsUpTo(file, view.line - 1), eventsUpTo(file, view.line))]
