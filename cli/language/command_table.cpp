@@ -410,8 +410,9 @@ std::string commandHelp() {
     out += line(row);
     previous = &row;
   }
-  return out + "The language is described in scenarios.md: docs/ in the source, share/doc/orvane once installed\n"
-               "(man orvane-sim gives it in brief).\n";
+  return out +
+         "The language is described in scenarios.md: docs/ in the source, share/doc/orvane once installed\n"
+         "(man orvane-sim gives it in brief).\n";
 }
 
 std::string commandHelp(std::string_view word) {

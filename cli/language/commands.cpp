@@ -167,11 +167,24 @@ void ScenarioRunner::Impl::switcher(Args& args) {
 
 void ScenarioRunner::Impl::choose(Args& args) {
   Process& p = foreground(args);
-  const std::string keyboard = args.word("keyboard");
+  const Token keyboard = args.token("keyboard");
   args.end();
-  if (!p.chooseFromSwitcher(keyboard)) {
-    throw BadLine("the switcher menu of " + p.name() + " is not on screen or does not list " + keyboard);
+  if (p.chooseFromSwitcher(keyboard.text)) return;
+  // Which of the two it was: the menu lists other keyboards (the nearest named, or the one whose
+  // identifier the word is without its qualifiers), or no menu is on screen.
+  const auto& shown = p.lastSwitcherList();
+  const std::vector<std::string> listed = shown && *shown ? **shown : std::vector<std::string>{};
+  if (std::ranges::find(listed, keyboard.text) != listed.end() || listed.empty()) {
+    throw BadLine("no switcher menu is on screen in " + p.name() + ": open it first with 'long-press " + p.name() + "'",
+                  keyboard.begin);
   }
+  std::optional<std::string> meant = nearest(keyboard.text, listed);
+  for (const std::string& id : listed) {
+    if (!meant && id.starts_with(keyboard.text + "@")) meant = id;
+  }
+  throw BadLine("the switcher menu of " + p.name() + " lists " + wordList(listed, "and") + ", not " + keyboard.text +
+                    (meant ? " (did you mean " + *meant + "?)" : ""),
+                keyboard.begin);
 }
 
 void ScenarioRunner::Impl::label(Args& args) {

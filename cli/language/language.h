@@ -46,6 +46,10 @@ class Args {
   // The next word, one of the choices the command's row lists: any other is refused, named as
   // `what` ("pref action"), with the choices.
   const std::string& choice(const char* what);
+  // Where the word read last begins (the command's, before any other).
+  std::size_t lastWordAt() const {
+    return tokens_.empty() ? std::string::npos : tokens_[next_ > 0 ? next_ - 1 : 0].begin;
+  }
   // A line that cannot be run because of the word read last (the command, before any other).
   BadLine badWord(const std::string& message) const {
     return BadLine(message, tokens_[next_ > 0 ? next_ - 1 : 0].begin);

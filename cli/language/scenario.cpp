@@ -53,7 +53,11 @@ std::string ScenarioRunner::Impl::notRunning(const std::string& name) const {
   for (const auto& p : device.processes()) {
     running.push_back(p->isSpringBoard() ? "springboard" : p->bundleIdentifier());
   }
-  const auto near = nearest(name, running);
+  auto near = nearest(name, running);
+  // A bundle identifier's last part ("notes" for com.example.notes) names it as well as a slip does.
+  for (const std::string& each : running) {
+    if (!near && each.ends_with("." + name)) near = each;
+  }
   return "no running process " + name + (near ? " (did you mean " + *near + "?); or start it" : "; start it first") +
          " with 'start " + name + "'";
 }
@@ -131,19 +135,21 @@ ScenarioRunner::LineResult ScenarioRunner::runLine(const std::string& line, cons
   impl_->where = file + ":" + std::to_string(number);
   impl_->output.setPlace(file, number);
   const int failuresBefore = impl_->failures;
+  std::optional<Args> args;
   try {
     // A blank line, or a comment (whatever it holds, quotes included).
     const auto first =
         std::find_if(line.begin(), line.end(), [](char c) { return !std::isspace(static_cast<unsigned char>(c)); });
     if (first == line.end() || *first == '#') return LineResult::kOk;
-    auto tokens = tokenize(line);
     // A first word that is empty ("") is no command: it is reported as an unknown one.
-    Args args(line, std::move(tokens));
+    args.emplace(line, tokenize(line));
     // Processes that ended (killed, crashed, hung) during the last line are taken out first.
     impl_->device.reap();
-    impl_->run(args);
+    impl_->run(*args);
   } catch (const BadLine& e) {
-    impl_->output.badLine(impl_->where, e.what(), line, e.column);
+    // A message that names no word blames the last one read: what the command was reading.
+    const std::size_t column = e.column != std::string::npos ? e.column : args ? args->lastWordAt() : e.column;
+    impl_->output.badLine(impl_->where, e.what(), line, column);
     return LineResult::kBadLine;
   }
   failures_ = impl_->failures;

@@ -196,3 +196,31 @@ TEST(ScenarioLanguage, EveryChoiceIsTheTablesBothWays) {
 
 }  // namespace
 }  // namespace orvane::cli
+
+namespace orvane::cli {
+namespace {
+
+// Every line the language cannot run shows where: whatever a command is given that it cannot take
+// (no words, a word too many, a number that is not one, a process that does not run), the message
+// comes with the line and a caret under a word of it.
+TEST(ScenarioLanguage, EveryLineThatCannotRunHasItsCaret) {
+  const std::vector<std::string> tails = {
+      "", " nowhere.app", " com.example.app x y z 1 2 3 4 5 6", " abc", " 0", " -1", " {", " \"unended"};
+  int lines = 0;
+  for (const CommandRow& row : commandRows()) {
+    if (!row.inScenarios) continue;
+    for (const std::string& tail : tails) {
+      rig::Rig rig;
+      std::string errors;
+      const std::string line = std::string(row.word) + tail;
+      if (runScript(rig, "keyboards en_US fr_FR\nstart com.example.app\n" + line + "\n", &errors) != 2) continue;
+      ++lines;
+      EXPECT_NE(errors.find("\n    " + line + "\n"), std::string::npos) << line << ": " << errors;
+      EXPECT_NE(errors.find("^\n"), std::string::npos) << line << " has no caret: " << errors;
+    }
+  }
+  EXPECT_GT(lines, 60);
+}
+
+}  // namespace
+}  // namespace orvane::cli
