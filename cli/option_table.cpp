@@ -4,6 +4,7 @@
 
 #include "cli/language/command_table.h"
 #include "cli/program.h"
+#include "sim/trace/event_kinds.h"
 
 namespace orvane::cli {
 
@@ -31,6 +32,7 @@ constexpr std::array kOptionRows = {
               .help = "no trace: only failures, each file's result and the summary"},
     OptionRow{.name = "only",
               .value = "KINDS",
+              .choices = "<kinds>",
               .commands = kTracing,
               .brief = "only these event kinds",
               .help = "show only these trace events (a comma-separated list of kinds)"},
@@ -324,6 +326,13 @@ std::string bashCommandCases() {
   return out;
 }
 
+// The trace's event kinds, space separated.
+std::string kindWords() {
+  std::string out;
+  for (const std::string& kind : sim::eventKinds()) out += (out.empty() ? "" : " ") + kind;
+  return out;
+}
+
 // bash's case arms: the values of each option that takes some.
 std::string bashValueCases() {
   std::string out;
@@ -335,6 +344,10 @@ std::string bashValueCases() {
                                : row.choices == "<file>" ? "compgen -f -- \"$cur\""
                                : row.choices == "<device>"
                                    ? "_orvane_sim_devices"
+                               : row.choices == "<kinds>"
+                                   // A comma-separated list: the kinds after the last comma, the rest kept.
+                                   ? "compgen -P \"$([[ $cur == *,* ]] && echo \"${cur%,*},\")\" -W \"" + kindWords() +
+                                         "\" -- \"${cur##*,}\""
                                    : "compgen -W \"" + std::string(row.choices) + "\" -- \"$cur\"";
     out.append("    ").append(pattern).append(") mapfile -t COMPREPLY < <(").append(action).append("); return ;;\n");
   }
@@ -438,6 +451,8 @@ std::string zshSpec(const OptionRow& row) {
       action += "_directories";
     } else if (row.choices == "<device>") {
       action += kZshDevices;
+    } else if (row.choices == "<kinds>") {
+      action += "_values -s , kind " + kindWords();
     } else if (row.choices == "<file>") {
       action += "_files";
     } else if (!row.choices.empty()) {

@@ -9,6 +9,8 @@
 #include "cli/language/words.h"
 #include "cli/program.h"
 #include "cli/shell.h"
+#include "settings/settings.h"
+#include "settings/switch_mode.h"
 #include "sim/standins/ui.h"
 #include "sim/trace/event_kinds.h"
 #include "sim/trace/value_text.h"
@@ -70,6 +72,11 @@ std::vector<std::string> shellCompletions(const std::vector<std::string>& proces
     return keys;
   }
   if (command == "keyboards") return keyboards;
+  if (command == "choose" && n == 2) return keyboards;
+  if (command == "settings" && n == 2 && (before[1] == "set" || before[1] == "remove")) {
+    return {std::string(kEnabledKey), std::string(kModeKey), std::string(kIconKey), std::string(kDefaultKeyboardKey),
+            std::string(kSelectedKeyboardsKey)};
+  }
   if (command == "state" && n == 1) return {"--json"};
   if (const CommandRow* row = commandRow(command); row != nullptr && n == (takesProcess ? 2u : 1u) + row->choiceAt) {
     if (auto choices = commandChoices(command); !choices.empty()) return choices;

@@ -591,6 +591,10 @@ class OneTableOfOptions(unittest.TestCase):
         self.assertIn(b"no event came from com.exmple.notes (did you mean com.example.notes?)", out.stderr)
         self.assertEqual(run(["run", "-q", "--process=com.example.notes", scenario]).returncode, 0)
 
+    def test_bash_completes_the_event_kinds_of_a_list(self):
+        self.assertEqual(self.bash_completes(["orvane-sim", "run", "--only=input-mode,al"]),
+                         ["input-mode,alert", "input-mode,alert-dismissed"])
+
     def test_bash_completes_an_option_value_split_at_the_equals_sign(self):
         self.assertEqual(self.bash_completes(["orvane-sim", "run", "--trace", "=", "j"]), ["json"])
 
@@ -626,6 +630,16 @@ class Shell(unittest.TestCase):
         _, status = os.waitpid(pid, 0)
         os.close(fd)
         return shown.decode("utf-8", "replace"), os.waitstatus_to_exitcode(status)
+
+    def test_completion_by_context_for_choose_and_settings(self):
+        shown, _ = self.drive([b"keyboards en_US fr_FR@sw=AZERTY\r", b"start com.example.app\r",
+                               b"show-keyboard com.example.app\r", b"long-press com.example.app\r",
+                               b"choose com.example.app fr\t\r", b"settings set SelectedK\t [fr_FR]\r",
+                               b"expect input-mode com.example.app fr_FR@sw=AZERTY\r", b"quit\r"])
+        # What the completed lines did (the terminal redraws a completed word in pieces).
+        self.assertIn("switcher-choice fr_FR@sw=AZERTY", shown)
+        self.assertIn("value={SelectedKeyboards: [fr_FR]}", shown)
+        self.assertIn("held", shown)
 
     def test_help_completion_history_and_quit(self):
         shown, status = self.drive([b"help\r", b"keyboards en_US fr_FR\r", b"start com.example.app\r",
