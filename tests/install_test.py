@@ -58,7 +58,7 @@ class Install(unittest.TestCase):
             os.rename(moved, libraries[0])
 
     def test_the_manual_page_renders_and_holds_every_command_and_option_once(self):
-        page = self.path("share", "man", "man1", "orvane-sim.1")
+        page = self.path("share", "man", "man1", "orvane-sim.1.gz")  # compressed, as man pages are
         self.assertTrue(os.path.exists(page))
         rendered = subprocess.run(["man", "--warnings=w", "-l", page], capture_output=True, text=True, check=True,
                                   env=dict(os.environ, MANPAGER="cat", MANWIDTH="200"))
@@ -94,6 +94,27 @@ class Install(unittest.TestCase):
         script = f"source {bash}; COMP_WORDS=(orvane-sim ru); COMP_CWORD=1; _orvane_sim; echo ${{COMPREPLY[@]}}"
         out = subprocess.run(["bash", "-c", script], capture_output=True, text=True, check=True).stdout
         self.assertEqual(out.split(), ["run"])
+
+
+class Uninstall(unittest.TestCase):
+    def test_the_commands_are_stripped_and_uninstall_takes_back_every_file(self):
+        prefix = tempfile.mkdtemp()
+        try:
+            subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True, capture_output=True)
+            installed = [os.path.join(folder, name) for folder, _, names in os.walk(prefix) for name in names]
+            self.assertGreater(len(installed), 5)
+            for program in ("orvane-sim", "orvane-sim-objc"):
+                path = os.path.join(prefix, "bin", program)
+                if os.path.exists(path):
+                    sections = subprocess.run(["readelf", "-S", "-W", path], capture_output=True, text=True).stdout
+                    self.assertNotIn(".symtab", sections, program + " is not stripped")
+                    self.assertNotIn(".debug_info", sections, program + " keeps its debug information")
+            done = subprocess.run(["cmake", "--build", BUILD, "--target", "uninstall"], capture_output=True, text=True)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            left = [os.path.join(folder, name) for folder, _, names in os.walk(prefix) for name in names]
+            self.assertEqual(left, [])
+        finally:
+            shutil.rmtree(prefix, ignore_errors=True)
 
 
 if __name__ == "__main__":
