@@ -340,15 +340,14 @@ std::string bashValueCases() {
     if (row.choices.empty()) continue;
     std::string pattern = optionName(row);
     if (row.shortName != 0 && !row.name.empty()) pattern += std::string("|-") + row.shortName;
-    const std::string action = row.choices == "<dir>"    ? "compgen -d -- \"$cur\""
-                               : row.choices == "<file>" ? "compgen -f -- \"$cur\""
-                               : row.choices == "<device>"
-                                   ? "_orvane_sim_devices"
-                               : row.choices == "<kinds>"
-                                   // A comma-separated list: the kinds after the last comma, the rest kept.
-                                   ? "compgen -P \"$([[ $cur == *,* ]] && echo \"${cur%,*},\")\" -W \"" + kindWords() +
-                                         "\" -- \"${cur##*,}\""
-                                   : "compgen -W \"" + std::string(row.choices) + "\" -- \"$cur\"";
+    const std::string action =
+        row.choices == "<dir>"      ? "compgen -d -- \"$cur\""
+        : row.choices == "<file>"   ? "compgen -f -- \"$cur\""
+        : row.choices == "<device>" ? "_orvane_sim_devices"
+        : row.choices == "<kinds>"
+            // A comma-separated list: the kinds after the last comma, the rest kept.
+            ? "compgen -P \"$([[ $cur == *,* ]] && echo \"${cur%,*},\")\" -W \"" + kindWords() + "\" -- \"${cur##*,}\""
+            : "compgen -W \"" + std::string(row.choices) + "\" -- \"$cur\"";
     out.append("    ").append(pattern).append(") mapfile -t COMPREPLY < <(").append(action).append("); return ;;\n");
   }
   return out;

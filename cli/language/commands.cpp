@@ -1,4 +1,5 @@
 // The commands of the scenario language: each reads its words and acts on the device.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>

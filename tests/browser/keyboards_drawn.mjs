@@ -88,6 +88,25 @@ try {
               `${name}: the space bar's name "${measured.space.text}" does not fit its line`);
     assert.deepEqual(measured.boxes, [], `${name}: no font draws these letters`);
     await page.locator("#phone").screenshot({ path: join(output, `${name}.png`) });
+    if (name === "cyrillic") {
+      // The computer's keys type the Russian letters at their places; the field shows its caret.
+      await page.evaluate(() => document.activeElement.blur());
+      await page.keyboard.press("KeyQ");
+      await page.keyboard.press("BracketLeft");
+      assert.equal(await page.textContent("#field"), "йх");
+      assert.ok(await page.$("#field.focused"), "the field shows its focus while the keyboard is up");
+      // The Keyboards field shows the keyboards the device has.
+      assert.match(await page.inputValue("#kbds"), /^ru_RU /);
+      // Every control of the side column is in view at 1400 by 900, without scrolling.
+      for (const id of ["#lockdevice", "#save", "#shot", "#apply", "#launch"]) {
+        const box = await page.locator(id).boundingBox();
+        assert.ok(box && box.y + box.height <= 900, `${id} is below the fold`);
+      }
+      // A bundle identifier with a space is refused, and said so.
+      await page.fill("#newapp", "com.example two");
+      await page.click("#launch");
+      assert.match(await page.textContent("#apps-said"), /never a space|not “com.example two”/);
+    }
     console.log(`${name}: ${measured.keys.length} keys inside the keyboard, space bar "${measured.space.text}"`);
   }
   // A log line (the extension's, in colour) shows no raw escape in the live trace.

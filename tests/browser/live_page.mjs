@@ -109,7 +109,7 @@ try {
   const before = readFileSync(settingsFile);
   await page.selectOption("#mode", "2");
   await press("#apply");
-  assert.match(await page.textContent("#applied"), /Wrote mode \u201cHide the selected from the menu\u201d\./);
+  assert.match(await page.textContent("#applied"), /Wrote mode: Hide the selected from the menu\./);
   const written = readFileSync(settingsFile);
   assert.notDeepEqual(written, before);
   const settings = (await apiView()).state.settings;

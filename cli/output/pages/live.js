@@ -153,6 +153,7 @@ function draw() {
   const shown = p && screen.processes.get(p.name);
   const keyboards = screen.keyboards.length ? screen.keyboards : view.keyboards;
   const kb = $("keyboard");
+  if (!shown) $("field").classList.remove("focused");
   kb.replaceChildren();
   kb.dataset.layout = "";
   if (shown) {
@@ -169,6 +170,7 @@ function draw() {
       globeUp: () => { clearTimeout(press.timer); if (!press.long) { menuOpen = false; actOnApp("tap APP globe"); } },
       space: () => { $("field").textContent += " "; act("tap " + app + " Space-Key", "run"); },
     };
+    $("field").classList.toggle("focused", !!shown.shown);
     const board = drawKeyboard(shown, keyboards, keyHandlers, typing);
     board.querySelector(".globe-key").id = "globe";
     board.querySelector(".space-bar").id = "space";
@@ -211,6 +213,8 @@ function options(select, names, value, otherwise) {
 }
 function drawSettings() {
   const r = view.reads, ids = view.keyboards.map((k) => k.id);
+  // The Keyboards field shows the enabled keyboards, until the user types there.
+  if (document.activeElement !== $("kbds") && !$("kbds").dataset.edited) $("kbds").value = ids.map((id) => /[\s"\\]/.test(id) ? word(id) : id).join(" ");
   const key = JSON.stringify(r) + ids.join(" ");
   if (key === paneKey) return;
   paneReads = r; paneKey = key;
@@ -226,11 +230,12 @@ function drawSettings() {
 // The lines that write what the pane's controls changed from what it showed, and what they say.
 function settingsChanges() {
   const lines = [], said = [];
-  const set = (k, value, text) => { lines.push("settings set " + k + " " + value); said.push(k + " " + text); };
+  // Each key said as "key: what it now is" (a label's name holds quotes of its own: none around it).
+  const set = (k, value, text) => { lines.push("settings set " + k + " " + value); said.push(k + ": " + text); };
   if ($("enabled").checked !== paneReads.enabled) set("enabled", String($("enabled").checked), $("enabled").checked ? "on" : "off");
   for (const [k, names] of [["mode", modeNames], ["icon", labelNames]]) {
     const v = Number($(k).value);
-    if (v !== paneReads[k]) set(k, String(v), "\u201c" + (names.find(([n]) => n === v) || [v, String(v)])[1] + "\u201d");
+    if (v !== paneReads[k]) set(k, String(v), (names.find(([n]) => n === v) || [v, String(v)])[1]);
   }
   const chosen = $("default").value;
   if (chosen !== (paneReads.DefaultKeyboard ?? "")) {
@@ -257,22 +262,62 @@ document.addEventListener("keydown", (e) => {
   if (e.ctrlKey || e.metaKey || e.altKey || e.target.closest("input, select, textarea") || !$("lock").hidden) return;
   const keys = [...document.querySelectorAll("#keyboard button")];
   const special = {" ": "space-bar", Backspace: "delete", Enter: "return"}[e.key];
-  const target = special ? keys.find((b) => b.classList.contains(special))
+  let target = special ? keys.find((b) => b.classList.contains(special))
     : e.key.length === 1 && keys.find((b) => b.classList.contains("letter") && b.textContent.toLowerCase() === e.key.toLowerCase());
-  if (!target) return;
+  // A key the layout does not show (a Latin letter on the Russian keyboard): the key at its place,
+  // as a hardware keyboard types in that layout.
+  const place = !special && !target ? placeOf(e.code) : null;
+  if (place) {
+    const row = document.querySelectorAll("#keyboard .row")[place[0]];
+    const letters = row ? [...row.querySelectorAll(".letter")] : [];
+    target = letters[place[1]];
+    if (target && keyHandlers) {
+      e.preventDefault();
+      return keyHandlers.letter(typing.upper || e.shiftKey ? target.textContent.toUpperCase() : target.textContent, target.dataset.deviceKey || null);
+    }
+  }
+  if (!target) {
+    if (e.key.length === 1 && keys.length) say($("error"), "The " + $("keyboard").dataset.layout + " keyboard has no key for \u201c" + e.key + "\u201d.", true);
+    return;
+  }
   e.preventDefault();
   target.classList.add("pressed"); setTimeout(() => target.classList.remove("pressed"), 120);
   // The character typed (its case as typed), through the key's own press.
   if (!special && keyHandlers) return keyHandlers.letter(e.key, target.dataset.deviceKey || null);
   target.click();
 });
+// Where a key of the computer's keyboard is: its row and its place in the row of letters (the
+// platform's hardware layouts put the same places' letters there: KeyQ is й on the Russian one).
+const placeRows = [["KeyQ","KeyW","KeyE","KeyR","KeyT","KeyY","KeyU","KeyI","KeyO","KeyP","BracketLeft"],
+                   ["KeyA","KeyS","KeyD","KeyF","KeyG","KeyH","KeyJ","KeyK","KeyL","Semicolon","Quote"],
+                   ["KeyZ","KeyX","KeyC","KeyV","KeyB","KeyN","KeyM","Comma","Period"]];
+function placeOf(code) {
+  for (let r = 0; r < placeRows.length; r++) { const c = placeRows[r].indexOf(code); if (c >= 0) return [r, c]; }
+  return null;
+}
 document.addEventListener("pointerdown", (e) => { if (menuOpen && !e.target.closest("#menu, #globe")) closeMenu(); });
 $("apps").onchange = () => { current = $("apps").value; menuOpen = false; draw(); };
-$("launch").onclick = () => { const id = $("newapp").value.trim(); if (!id) return; current = id; actFrom($("apps-said"), "start " + word(id), "show-keyboard " + word(id), "run", "label " + word(id)); };
+$("launch").onclick = () => {
+  const id = $("newapp").value.trim();
+  if (!id) return;
+  // A bundle identifier is letters, digits, '-' and '.', in parts: never a space.
+  if (!/^[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)*$/.test(id)) { say($("apps-said"), "A bundle identifier is letters, digits, '-' and '.', such as com.example.notes: not \u201c" + id + "\u201d.", true); return; }
+  current = id; actFrom($("apps-said"), "start " + word(id), "show-keyboard " + word(id), "run", "label " + word(id)); };
 $("show").onclick = () => actOnApp("show-keyboard APP");
 $("hide").onclick = () => current && act("hide-keyboard " + appName(proc(current)), "run");
-$("suspend").onclick = () => current && act("suspend " + appName(proc(current)));
-$("resume").onclick = () => current && act("resume " + appName(proc(current)), "run");
+// An application brought back shows the keyboard it showed when it was suspended.
+const keyboardWhenSuspended = new Map();
+$("suspend").onclick = () => {
+  if (!current) return;
+  const shown = screen.processes.get(current);
+  keyboardWhenSuspended.set(current, !!(shown && shown.shown));
+  act("suspend " + appName(proc(current)));
+};
+$("resume").onclick = () => {
+  if (!current) return;
+  const app = appName(proc(current));
+  act("resume " + app, ...(keyboardWhenSuspended.get(current) ? ["show-keyboard " + app] : []), "run");
+};
 $("stop").onclick = () => { if (!current) return; const a = appName(proc(current)); current = null; act("stop " + a); };
 $("unlock").onclick = () => act("unlock", "run");
 $("lockdevice").onclick = () => { menuOpen = false; act("lock"); };
@@ -287,9 +332,16 @@ $("apply").onclick = async () => {
   if (running) lines.push("post " + appName(running) + " darwin " + NAMES.prefsChanged, "run");
   if (current) lines.push("label " + appName(proc(current)));
   const answer = await actFrom($("applied"), ...lines);
-  if (answer && answer.ok) say($("applied"), "Wrote " + said.join(", ") + ".");
+  if (answer && answer.ok) say($("applied"), "Wrote " + said.join("; ") + ".");
 };
-$("setkbds").onclick = () => actFrom($("kbds-said"), "keyboards " + $("kbds").value.trim());
+$("kbds").oninput = () => { $("kbds").dataset.edited = "1"; };
+$("setkbds").onclick = async () => {
+  delete $("kbds").dataset.edited;
+  const answer = await actFrom($("kbds-said"), "keyboards " + $("kbds").value.trim());
+  // A keyboard the locale service has no name for is taken as it is: said, not silent.
+  const unnamed = answer && answer.ok ? answer.keyboards.filter((k) => !k.name || k.name === k.id).map((k) => k.id) : [];
+  if (unnamed.length) say($("kbds-said"), "Set; the system knows no language for " + unnamed.join(", ") + ": it shows the identifier.", true);
+};
 $("setversion").onclick = () => actFrom($("version-said"), "version " + $("version").value.trim());
 // The phone as a PNG, drawn by the browser itself: the phone's markup and the page's style in an
 // SVG image, painted on a canvas at twice the size.
