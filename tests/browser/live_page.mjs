@@ -168,6 +168,8 @@ try {
 
   // A per-keyboard action, from Activator's listeners beside the phone, each shown by its title.
   assert.notEqual(await page.textContent("#listeners button[data-name='de_DE']"), "de_DE");
+  // A listener Activator has no title for reads as its name's last part, never the raw name.
+  assert.equal(await page.textContent("#listeners button[data-name='net.varnholt.orvane.change-mode']"), "Change mode");
   await press("#listeners button[data-name='de_DE']");
   assert.equal(await layout(), "qwertz");
   assert.equal(await space(), "German (DE)");

@@ -194,7 +194,17 @@ function draw() {
   const names = [...listeners];
   const untitled = names.filter((n) => !titles.has(n) && !askedTitles.has(n));
   if (untitled.length && proc("SpringBoard")) { untitled.forEach((n) => askedTitles.add(n)); actFrom($("activator-said"), ...untitled.map((n) => "activator ask " + word(n) + " title")); }
-  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", titles.get(n) || n); b.title = n; b.dataset.name = n; b.onclick = () => actFrom($("activator-said"), "activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
+  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", listenerTitle(n)); b.title = n; b.dataset.name = n; b.onclick = () => actFrom($("activator-said"), "activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
+}
+
+// A listener's button: the title Activator gives it; a listener that gives none (Activator then
+// answers its name) by the last part of its name, readable ("net.varnholt.orvane.change-mode" is
+// "Change mode"), its whole name in the button's tooltip.
+function listenerTitle(name) {
+  const title = titles.get(name);
+  if (title && title !== name) return title;
+  const last = name.split(".").pop().replaceAll("-", " ");
+  return last.charAt(0).toUpperCase() + last.slice(1);
 }
 
 // A text of the trace as the text form writes it: quoted when it must be, with its escapes.
