@@ -96,6 +96,13 @@ int reportCommand(const Options& options);
 int runOnDevice(const Options& options, const std::vector<std::string>& files);
 int serveOnDevice(const Options& options);
 int shellOnDevice(const Options& options);
+// The headless browser the tests use (chromium), on the path; nothing when there is none.
+std::optional<std::filesystem::path> headlessChromium();
+// Has `browser` draw the page the file `redirect` sends it to, 340 by 680, as a PNG at `file`
+// (`profile`: a folder of its own, removed after); whether a PNG was written.
+bool drawPageAsPng(const std::filesystem::path& browser, const std::filesystem::path& redirect,
+                   const std::filesystem::path& file, const std::filesystem::path& profile);
+
 // The runtime `boot` runs a device on: the one --runtime names, else the one it last ran on.
 std::string deviceRuntime(const Options& options);
 

@@ -1,0 +1,69 @@
+// The phone as a PNG: a headless Chromium (the browser the tests use) draws the page it is sent to.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/program.h"
+
+namespace orvane::cli {
+
+namespace fs = std::filesystem;
+
+// The headless browser the tests use, on the path: its path, or nothing.
+std::optional<fs::path> headlessChromium() {
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
+  while (!dirs.empty()) {
+    const std::size_t colon = dirs.find(':');
+    const fs::path dir(dirs.substr(0, colon));
+    for (const char* name : {"chromium", "chromium-browser", "google-chrome"}) {
+      if (::access((dir / name).c_str(), X_OK) == 0) return dir / name;
+    }
+    dirs.remove_prefix(colon == std::string_view::npos ? dirs.size() : colon + 1);
+  }
+  return std::nullopt;
+}
+
+// Has `browser` draw the page `redirect` sends it to, as a PNG at `file`; whether it did.
+bool drawPageAsPng(const fs::path& browser, const fs::path& redirect, const fs::path& file, const fs::path& profile) {
+  std::vector<std::string> args = {browser.string(),
+                                   "--headless",
+                                   "--disable-gpu",
+                                   "--hide-scrollbars",
+                                   "--no-first-run",
+                                   "--user-data-dir=" + profile.string(),
+                                   "--window-size=340,680",
+                                   "--virtual-time-budget=5000",
+                                   "--screenshot=" + file.string(),
+                                   "file://" + redirect.string()};
+  // Chromium's sandbox will not start as root (a container's user, as in CI).
+  if (::geteuid() == 0) args.insert(args.begin() + 1, "--no-sandbox");
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::error_code ec;
+  fs::remove(file, ec);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (child > 0) ::waitpid(child, nullptr, 0);
+  fs::remove_all(profile, ec);
+  char magic[8] = {};
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool png = fd >= 0 && ::read(fd, magic, sizeof magic) == 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0;
+  if (fd >= 0) ::close(fd);
+  return png;
+}
+
+}  // namespace orvane::cli
