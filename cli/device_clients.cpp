@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 
 #include "cli/devices/client.h"
 #include "cli/devices/places.h"
@@ -87,8 +88,7 @@ SendResult sendLines(const devices::Places& device, const std::string& text, con
     if (!file.empty()) target += "&file=" + devices::queryValue(file) + "&first=" + std::to_string(line);
     const devices::Answer answer = devices::request(device.socket.string(), "POST", target, part);
     if (answer.status != 200) {
-      std::cerr << "orvane-sim: " << device.name << ": "
-                << (answer.error.empty() ? std::to_string(answer.status) + " " + answer.body : answer.error) << "\n";
+      std::cerr << "orvane-sim: " << device.name << ": " << answer.refusal() << "\n";
       result.status = 2;
       return result;
     }
@@ -124,8 +124,7 @@ std::optional<Door> openDoor(const std::string& command, const devices::Places& 
   const devices::Answer answer =
       devices::request(device.socket.string(), "POST", "/api/door?port=" + std::to_string(port));
   if (answer.status != 200) {
-    std::cerr << "orvane-sim " << command << ": " << device.name << ": "
-              << (answer.error.empty() ? answer.body : answer.error) << "\n";
+    std::cerr << "orvane-sim " << command << ": " << device.name << ": " << answer.refusal() << "\n";
     return std::nullopt;
   }
   return Door{devices::jsonMember(answer.body, "address").value_or(""),
@@ -243,8 +242,7 @@ int reportCommand(const Options& options) {
   if (!device) return 2;
   const devices::Answer answer = devices::request(device->socket.string(), "GET", "/api/report");
   if (answer.status != 200) {
-    std::cerr << "orvane-sim report: " << device->name << ": " << (answer.error.empty() ? answer.body : answer.error)
-              << "\n";
+    std::cerr << "orvane-sim report: " << device->name << ": " << answer.refusal() << "\n";
     return 2;
   }
   const std::string& file = options.inputs[1];
@@ -329,12 +327,9 @@ class DeviceShell {
 
   // One line typed; false for quit.
   bool line(const std::string& line) {
-    std::vector<std::string> word;
-    for (std::size_t at = 0; (at = line.find_first_not_of(" \t", at)) != std::string::npos;) {
-      const std::size_t end = line.find_first_of(" \t", at);
-      word.push_back(line.substr(at, end - at));
-      at = end;
-    }
+    std::istringstream words(line);
+    const std::vector<std::string> word{std::istream_iterator<std::string>(words),
+                                        std::istream_iterator<std::string>()};
     const std::string first = word.empty() ? "" : word[0];
     if (first == "quit" || first == "exit") return false;
     if (first == "help") {

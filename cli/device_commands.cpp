@@ -356,8 +356,7 @@ int shutdownCommand(const Options& options) {
     }
     const devices::Answer answer = devices::request(places.socket.string(), "POST", "/api/shutdown");
     if (answer.status != 200) {
-      std::cerr << "orvane-sim shutdown: " << places.name << ": " << (answer.error.empty() ? answer.body : answer.error)
-                << "\n";
+      std::cerr << "orvane-sim shutdown: " << places.name << ": " << answer.refusal() << "\n";
       status = 2;
       continue;
     }

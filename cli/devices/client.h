@@ -17,6 +17,8 @@ struct Answer {
   std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
   std::string body;
   std::string error;
+  // Why it is not a 200: the reason no answer came, or the status and what the device said.
+  std::string refusal() const { return status == 0 ? error : std::to_string(status) + " " + body; }
 };
 
 // Sends one request to the door at `socket` and reads its whole answer, waiting at most `wait` for

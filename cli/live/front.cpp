@@ -262,11 +262,8 @@ struct DeviceService {
                      "application/json");
     }
     if (get && request.path == "/api/info") {
-      std::string info = session.info();
-      info.pop_back();
-      info +=
-          ",\"page\":" + (port != 0 ? sim::jsonString("http://127.0.0.1:" + std::to_string(port) + "/") : "null") + "}";
-      return content(info, "application/json");
+      return content(session.info(port != 0 ? "http://127.0.0.1:" + std::to_string(port) + "/" : ""),
+                     "application/json");
     }
     if (get && request.path == "/api/report") return content(session.report(), "text/html; charset=utf-8");
     if (post && request.path == "/api/door") return door(request);

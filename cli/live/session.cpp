@@ -297,7 +297,7 @@ std::string LiveSession::log(std::uint64_t since, const OutputOptions& options) 
          ",\"out\":" + sim::jsonString(out.str()) + "}";
 }
 
-std::string LiveSession::info() const {
+std::string LiveSession::info(const std::string& page) const {
   std::string out = "{\"version\":" + sim::jsonString(sim::formatValueText(Value(device_.version()))) +
                     ",\"events\":" + std::to_string(total_) + ",\"processes\":[";
   bool first = true;
@@ -313,7 +313,7 @@ std::string LiveSession::info() const {
     out += std::string(first ? "" : ",") + sim::jsonString(mode.identifier.value_or(""));
     first = false;
   }
-  return out + "]}";
+  return out + "],\"page\":" + (page.empty() ? "null" : sim::jsonString(page)) + "}";
 }
 
 std::string LiveSession::report() {

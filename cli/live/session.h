@@ -67,8 +67,8 @@ class LiveSession {
   // "out": the text}.
   std::string log(std::uint64_t since, const OutputOptions& options) const;
   // The device now, as JSON: its system version, processes (with the keyboard each is on), and
-  // keyboards, and the events it has had.
-  std::string info() const;
+  // keyboards, the events it has had, and the address of its page (`page`; null when empty).
+  std::string info(const std::string& page) const;
   // Keeps the visual report of the session from now on (a booted device's: `orvane-sim report`).
   void keepReport();
   // The visual report of the session so far: since keepReport(), or its last kReportEvents events.
