@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -396,6 +399,22 @@ TEST(MisbehavingChildren, AStartThatFailsLeavesTheDeviceAsItWas) {
   Process& app = t.device->start("com.example.app");
   EXPECT_NE(dynamic_cast<sim::RemoteProcess*>(&app), nullptr);
   EXPECT_EQ(app.currentInputMode(), "en_US");
+}
+
+// A shared object larger than the process can hold in one string is refused, not installed cut short:
+// where size_t has 32 bits, one of 4 GiB and 16 bytes was once read as its last 16 bytes, and said
+// to be installed. Where it has 64 bits the file would be read whole (4 GiB): there the test says so
+// and stops.
+TEST(DeviceCore, ASharedObjectTooLargeToHoldIsRefusedNotCutShort) {
+  if (std::numeric_limits<std::size_t>::max() > std::numeric_limits<std::uint32_t>::max())
+    GTEST_SKIP() << "a file of 4 GiB fits in one string here: the 32-bit build runs this";
+  TestDevice t;
+  const rig::TemporaryRoot elsewhere;
+  const auto file = elsewhere.path() / "huge.so";
+  { std::ofstream out(file, std::ios::binary); }
+  std::filesystem::resize_file(file, (std::uintmax_t{1} << 32) + 16);  // sparse: no disk space taken
+  EXPECT_FALSE(t.device->installSharedObject("/Library/MobileSubstrate/DynamicLibraries/huge.dylib", file));
+  EXPECT_FALSE(t.device->files().exists("/Library/MobileSubstrate/DynamicLibraries/huge.dylib"));
 }
 
 // A stopped child cannot hold the device's end: it is killed once the bound for exiting has passed.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -142,12 +143,16 @@ void Device::installLibrary(std::string path, platform::LibraryFactory factory) 
 }
 
 bool Device::installSharedObject(std::string path, const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary | std::ios::ate);
-  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
-  if (size <= 0) return false;
+  // A file larger than one string or one read can hold (2 GiB on 32 bits) is refused, never copied
+  // cut short: its size is the file system's, 64 bits on every target.
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(file, error);
+  const std::uintmax_t most =
+      std::min<std::uintmax_t>(std::string().max_size(), std::numeric_limits<std::streamsize>::max());
+  if (error || size == 0 || size > most) return false;
+  std::ifstream in(file, std::ios::binary);
   std::string bytes(static_cast<std::size_t>(size), '\0');
-  in.seekg(0);
-  if (!in.read(bytes.data(), size) || !files_.writeAtomically(path, bytes)) return false;
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(size)) || !files_.writeAtomically(path, bytes)) return false;
   libraries_.push_back(InstalledLibrary{std::move(path), nullptr});
   return true;
 }

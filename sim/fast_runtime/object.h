@@ -2,6 +2,7 @@
 // them only through platform/runtime.h.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -64,9 +65,9 @@ class MethodCache {
   const void* find(Sel name, const std::type_info& signature) const;
   const Entry& first(Sel name) const {
     // indexOf's bucket, reached in one shift, one mask and one add: the name's place shifted so that
-    // its bits above the third count whole buckets, masked with the cache's size in bytes.
-    static_assert(sizeof(Entry) == 32);
-    const std::size_t offset = (reinterpret_cast<std::uintptr_t>(name.data()) << 2) & offsetMask_;
+    // its bits above the third count whole buckets (32 bytes on 64 bits, 16 on 32), masked with the
+    // cache's size in bytes.
+    const std::size_t offset = (reinterpret_cast<std::uintptr_t>(name.data()) << kEntryShift) & offsetMask_;
     return *reinterpret_cast<const Entry*>(reinterpret_cast<const char*>(entries_) + offset);
   }
   static bool holds(const Entry& entry, Sel name, const std::type_info& signature) {
@@ -78,6 +79,8 @@ class MethodCache {
 
  private:
   static constexpr const Entry* kEmpty = kEmptyMethodCache;
+  static_assert(std::has_single_bit(sizeof(Entry)) && sizeof(Entry) >= 8);
+  static constexpr int kEntryShift = std::countr_zero(sizeof(Entry)) - 3;
   std::size_t mask() const { return offsetMask_ / sizeof(Entry); }
   static std::size_t indexOf(const char* name, std::size_t mask) {
     return (reinterpret_cast<std::uintptr_t>(name) >> 3) & mask;
@@ -86,7 +89,7 @@ class MethodCache {
   static void place(Entry* buckets, std::size_t mask, const Entry& entry);
 
   const Entry* entries_ = kEmpty;
-  std::size_t offsetMask_ = 0;  // the last bucket's offset in bytes: the index mask times 32
+  std::size_t offsetMask_ = 0;  // the last bucket's offset in bytes: the index mask times the entry's size
   std::size_t used_ = 0;
   std::unique_ptr<Entry[]> owned_;
 };
