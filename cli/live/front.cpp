@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -314,7 +315,7 @@ int serveDevice(LiveSession& session, const Doors& doors, std::ostream& out) {
       http::Limits{},
       [&](const http::Request& request) { return screen(request, service.token, service.rate, service.port); },
       [&](const http::Request& request) {
-        const std::size_t before = session.next();
+        const std::uint64_t before = session.next();
         std::optional<http::Response> owners = request.local ? service.ownersRoute(request) : std::nullopt;
         http::Response answer = owners ? std::move(*owners) : route(request, session, service.page);
         if (session.next() != before) service.server->push("data: " + std::to_string(session.next()) + "\n\n");

@@ -189,7 +189,7 @@ std::string LiveSession::run(const std::string& text) {
   return error;
 }
 
-std::size_t LiveSession::next() const { return total_; }
+std::uint64_t LiveSession::next() const { return total_; }
 
 std::string LiveSession::view(std::uint64_t since) { return answer(since, true, ""); }
 

@@ -44,7 +44,7 @@ class LiveSession {
   // `since` are no longer kept, the events that decide what the screen shows (`screen`) as well.
   std::string view(std::uint64_t since);
   // How many events the session has had.
-  std::size_t next() const;
+  std::uint64_t next() const;
   // The session as a scenario: every line that ran, each action followed by what the page showed.
   std::string scenario() const;
 
