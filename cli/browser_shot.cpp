@@ -3,9 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/program.h"
@@ -29,7 +32,52 @@ std::optional<fs::path> headlessChromium() {
   return std::nullopt;
 }
 
-// Has `browser` draw the page `redirect` sends it to, as a PNG at `file`; whether it did.
+namespace {
+
+// Runs the browser once, in a process group of its own; whether it ended within `bound`. One that
+// has not is killed with everything it started: headless Chromium now and then never exits after
+// its screenshot, and the command must not wait for ever on it.
+bool runBounded(std::vector<std::string> args, std::chrono::seconds bound) {
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::setpgid(0, 0);
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (::waitpid(child, nullptr, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(-child, SIGKILL);
+      ::kill(child, SIGKILL);
+      ::waitpid(child, nullptr, 0);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(-child, SIGKILL);  // what it left behind, if anything
+  return true;
+}
+
+bool isPng(const fs::path& file) {
+  char magic[8] = {};
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool png = fd >= 0 && ::read(fd, magic, sizeof magic) == 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0;
+  if (fd >= 0) ::close(fd);
+  return png;
+}
+
+}  // namespace
+
+// Has `browser` draw the page `redirect` sends it to, as a PNG at `file`; whether it did. A browser
+// that has not ended within 30 seconds is killed and started once more, with a new profile.
 bool drawPageAsPng(const fs::path& browser, const fs::path& redirect, const fs::path& file, const fs::path& profile) {
   std::vector<std::string> args = {browser.string(),
                                    "--headless",
@@ -43,27 +91,15 @@ bool drawPageAsPng(const fs::path& browser, const fs::path& redirect, const fs::
                                    "file://" + redirect.string()};
   // Chromium's sandbox will not start as root (a container's user, as in CI).
   if (::geteuid() == 0) args.insert(args.begin() + 1, "--no-sandbox");
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
   std::error_code ec;
-  fs::remove(file, ec);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
+  bool drawn = false;
+  for (int attempt = 0; attempt < 2 && !drawn; ++attempt) {
+    fs::remove(file, ec);
+    const bool ended = runBounded(args, std::chrono::seconds(30));
+    fs::remove_all(profile, ec);
+    drawn = ended && isPng(file);
   }
-  if (child > 0) ::waitpid(child, nullptr, 0);
-  fs::remove_all(profile, ec);
-  char magic[8] = {};
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  const bool png = fd >= 0 && ::read(fd, magic, sizeof magic) == 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0;
-  if (fd >= 0) ::close(fd);
-  return png;
+  return drawn;
 }
 
 }  // namespace orvane::cli
