@@ -199,10 +199,12 @@ int logCommand(const Options& options) {
   if (!device) return 2;
   const std::string socket = device->socket.string();
   std::uint64_t since = 0;
-  // Prints the events since `since`; false when the device did not answer.
+  int stop = -1;
+  // Prints the events since `since`; false when the device did not answer (or Ctrl-C came first).
   const auto print = [&]() {
     const devices::Answer answer =
-        devices::request(socket, "GET", "/api/log?since=" + std::to_string(since) + "&" + traceQuery(options.output));
+        devices::request(socket, "GET", "/api/log?since=" + std::to_string(since) + "&" + traceQuery(options.output),
+                         "", std::chrono::minutes(10), stop);
     if (answer.status != 200) return false;
     if (const int missed = numberIn(answer.body, "missed"); missed > 0) {
       std::cerr << "orvane-sim log: " << missed << " events came and went before they could be printed\n";
@@ -218,7 +220,7 @@ int logCommand(const Options& options) {
   }
   if (!options.follow) return finish(0);
   // The device names its event count each time it grows; what came since is asked for then.
-  const int stop = stopSignals();
+  stop = stopSignals();
   std::string error;
   const bool followed = devices::follow(
       socket, "/api/events",

@@ -81,7 +81,7 @@ bool readHead(std::string_view head, Answer& answer) {
 }  // namespace
 
 Answer request(const std::string& socket, std::string_view method, const std::string& target, const std::string& body,
-               std::chrono::milliseconds wait) {
+               std::chrono::milliseconds wait, int stop) {
   Answer answer;
   const int fd = connectTo(socket, answer.error);
   if (fd < 0) return answer;
@@ -94,11 +94,15 @@ Answer request(const std::string& socket, std::string_view method, const std::st
     char buffer[65536];
     for (;;) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd p{fd, POLLIN, 0};
-      const int ready = left <= 0 ? 0 : ::poll(&p, 1, static_cast<int>(left));
+      pollfd p[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+      const int ready = left <= 0 ? 0 : ::poll(p, stop >= 0 ? 2 : 1, static_cast<int>(left));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) {
         answer.error = "the device did not answer in time";
+        break;
+      }
+      if (stop >= 0 && p[1].revents != 0) {
+        answer.error = "stopped";
         break;
       }
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);

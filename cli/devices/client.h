@@ -23,9 +23,11 @@ struct Answer {
 
 // Sends one request to the door at `socket` and reads its whole answer, waiting at most `wait` for
 // it (a device busy with a long request answers later); `method` is GET or POST, `target` the path
-// and query, `body` text/plain lines.
+// and query, `body` text/plain lines. A `stop` descriptor (-1: none) that becomes readable ends the
+// wait at once, with no answer: a command's Ctrl-C is never held up by a device that is slow to
+// answer.
 Answer request(const std::string& socket, std::string_view method, const std::string& target,
-               const std::string& body = "", std::chrono::milliseconds wait = std::chrono::minutes(10));
+               const std::string& body = "", std::chrono::milliseconds wait = std::chrono::minutes(10), int stop = -1);
 
 // Reads the answer to a GET of `target` as it goes on (server-sent events): `onData` is given the
 // text after each "data: ", until it returns false, the device closes the stream, or `stop` (a
