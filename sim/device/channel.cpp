@@ -35,54 +35,74 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// Reads exactly `size` bytes, waiting for each no later than `deadline` (none: for ever).
-void readAll(int fd, char* data, std::size_t size, std::optional<std::chrono::steady_clock::time_point> deadline) {
-  while (size > 0) {
+ChannelTraffic traffic;
+
+}  // namespace
+
+const ChannelTraffic& channelTraffic() { return traffic; }
+
+Channel::~Channel() { ::close(fd_); }
+
+void Channel::post(const Value& message) {
+  const std::size_t at = outbox_.size();
+  outbox_.append(sizeof(std::uint64_t), '\0');  // the length, once the message is written after it
+  encodeInto(outbox_, message);
+  const std::uint64_t length = outbox_.size() - at - sizeof(std::uint64_t);
+  std::memcpy(outbox_.data() + at, &length, sizeof length);
+}
+
+void Channel::flush() {
+  ++traffic.writes;
+  const bool written = writeAll(fd_, outbox_.data(), outbox_.size());
+  outbox_.clear();
+  if (!written) throw ChannelClosed("the other process is gone");
+}
+
+void Channel::send(const Value& message) {
+  post(message);
+  flush();
+}
+
+// Reads what the other side has sent, at least one byte more, waiting no later than `deadline`.
+void Channel::readMore(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  for (;;) {
     if (deadline) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
-      pollfd waiting{fd, POLLIN, 0};
+      pollfd waiting{fd_, POLLIN, 0};
       const int ready = left.count() > 0 ? ::poll(&waiting, 1, static_cast<int>(left.count())) : 0;
       if (ready < 0 && errno == EINTR) continue;
       if (ready == 0) throw ChannelTimeout("no whole message within the bound");
     }
-    const ssize_t n = ::read(fd, data, size);
+    char piece[std::size_t{1} << 16];
+    ++traffic.reads;
+    const ssize_t n = ::read(fd_, piece, sizeof piece);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw ChannelClosed("the other process is gone");
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    inbox_.append(piece, static_cast<std::size_t>(n));
+    return;
   }
-}
-
-}  // namespace
-
-Channel::~Channel() { ::close(fd_); }
-
-void Channel::send(const Value& message) {
-  std::string bytes(sizeof(std::uint64_t), '\0');  // the length, once the message is written after it
-  encodeInto(bytes, message);
-  const std::uint64_t length = bytes.size() - sizeof(std::uint64_t);
-  std::memcpy(bytes.data(), &length, sizeof length);
-  if (!writeAll(fd_, bytes.data(), bytes.size())) throw ChannelClosed("the other process is gone");
 }
 
 Value Channel::receive() {
+  // What this side told goes before it waits: the other side may be waiting for it.
+  if (!outbox_.empty()) flush();
   // The whole message within the bound, not only its first byte: half a message then silence is a
-  // hang like any other.
+  // hang like any other. Room is made as the bytes come, never for what the length merely claims;
+  // a read takes whatever has come, so that messages sent together are read together.
   std::optional<std::chrono::steady_clock::time_point> deadline;
   if (boundMilliseconds_ > 0)
     deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMilliseconds_);
+  while (inbox_.size() - inboxAt_ < sizeof(std::uint64_t)) readMore(deadline);
   std::uint64_t length = 0;
-  readAll(fd_, reinterpret_cast<char*>(&length), sizeof length, deadline);
+  std::memcpy(&length, inbox_.data() + inboxAt_, sizeof length);
   if (length > kMaxMessage) throw ChannelClosed("not a message: " + std::to_string(length) + " bytes long");
-  // Room is made as the bytes come, never for what the length merely claims.
-  constexpr std::size_t kPiece = std::size_t{1} << 16;
-  std::string bytes;
-  while (bytes.size() < length) {
-    const std::size_t had = bytes.size();
-    bytes.resize(had + std::min<std::uint64_t>(kPiece, length - had));
-    readAll(fd_, bytes.data() + had, bytes.size() - had, deadline);
+  while (inbox_.size() - inboxAt_ - sizeof length < length) readMore(deadline);
+  auto value = decodeValue(std::string_view(inbox_).substr(inboxAt_ + sizeof length, static_cast<std::size_t>(length)));
+  inboxAt_ += sizeof length + static_cast<std::size_t>(length);
+  if (inboxAt_ == inbox_.size()) {
+    inbox_.clear();
+    inboxAt_ = 0;
   }
-  auto value = decodeValue(bytes);
   if (!value || value->dictionary() == nullptr) throw ChannelClosed("not a message");
   return std::move(*value);
 }
@@ -95,10 +115,12 @@ void Channel::answer(const Dictionary& message) {
   if (number == nullptr || *number < 0 || arguments == nullptr || arguments->array() == nullptr)
     throw ChannelClosed("not a message");
   Value result = handler_ ? handler_(static_cast<std::size_t>(*number), *arguments->array()) : Value();
+  ++(told ? traffic.toldIn : traffic.callsAnswered);
   if (!told) send(Value(Dictionary{{"answer", std::move(result)}}));
 }
 
 Value Channel::call(std::size_t call, Array arguments) {
+  ++traffic.callsMade;
   send(Value(Dictionary{{"call", Value(static_cast<std::int64_t>(call))}, {"arguments", Value(std::move(arguments))}}));
   for (;;) {
     Value message = receive();
@@ -109,7 +131,8 @@ Value Channel::call(std::size_t call, Array arguments) {
 }
 
 void Channel::tell(std::size_t call, Array arguments) {
-  send(Value(Dictionary{{"tell", Value(static_cast<std::int64_t>(call))}, {"arguments", Value(std::move(arguments))}}));
+  ++traffic.toldOut;
+  post(Value(Dictionary{{"tell", Value(static_cast<std::int64_t>(call))}, {"arguments", Value(std::move(arguments))}}));
 }
 
 void Channel::serve() {

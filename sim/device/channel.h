@@ -8,8 +8,11 @@
 // A message is a length and the encoding of one value (sim/device/wire.h), exact for every value.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,6 +32,22 @@ struct ChannelTimeout : ChannelClosed {
   using ChannelClosed::ChannelClosed;
 };
 
+// What the channels of this OS process have carried since it started: the calls it made (each a
+// round trip, a message and its answer), the calls it answered, and the messages that need no
+// answer, sent and served. In the device's process, where every message of every process passes,
+// the round trips of an operation are the calls made and answered during it.
+struct ChannelTraffic {
+  std::uint64_t callsMade = 0;
+  std::uint64_t callsAnswered = 0;
+  std::uint64_t toldOut = 0;
+  std::uint64_t toldIn = 0;
+  std::uint64_t writes = 0;  // the system calls that wrote them and read them
+  std::uint64_t reads = 0;
+  std::uint64_t roundTrips() const { return callsMade + callsAnswered; }
+  std::uint64_t oneWay() const { return toldOut + toldIn; }
+};
+const ChannelTraffic& channelTraffic();
+
 class Channel {
  public:
   // Serves one call: the call's number in the protocol (sim/device/protocol.h) and its arguments,
@@ -46,14 +65,21 @@ class Channel {
   void setBound(int milliseconds) { boundMilliseconds_ = milliseconds; }
   // Calls the other side and serves its calls until the answer comes. Throws ChannelClosed.
   Value call(std::size_t call, Array arguments = {});
-  // Tells the other side something that needs no answer (the trace): it is served, in order, when
-  // the other side next reads; the caller goes on at once.
+  // Tells the other side something that needs no answer (the trace): it is written with this side's
+  // next message, or before this side waits, and served in order when the other side next reads;
+  // the caller goes on at once. Messages told together cost one write.
   void tell(std::size_t call, Array arguments = {});
+  // Writes what this side has told and not yet written: before it ends without another word (a
+  // crash asked for, a hang).
+  void flush();
   // Serves the other side's calls until it closes the connection.
   void serve();
 
  private:
+  // Adds a message to what goes out with the next write.
+  void post(const Value& message);
   void send(const Value& message);
+  void readMore(std::optional<std::chrono::steady_clock::time_point> deadline);
   Value receive();
   // Serves one call message.
   void answer(const Dictionary& message);
@@ -61,6 +87,9 @@ class Channel {
   int fd_;
   int boundMilliseconds_ = 0;
   Handler handler_;
+  std::string outbox_;  // messages told and not yet written
+  std::string inbox_;   // what was read and not yet received, from inboxAt_
+  std::size_t inboxAt_ = 0;
 };
 
 }  // namespace orvane::sim

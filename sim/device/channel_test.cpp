@@ -133,6 +133,46 @@ TEST(Channel, ACallIsAnsweredAndTheCallerServesWhatIsToldAndCalledMeanwhileInOrd
   ::waitpid(pid, &status, 0);
 }
 
+// What a side tells goes out with its next message, in one write: the device reads the process's
+// three notes and its answer at once, and serves the notes, in order, before it takes the answer.
+TEST(Channel, WhatIsToldGoesWithTheNextMessageInOneWriteAndIsServedInOrder) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  Channel device(fds[0]);
+  Channel process(fds[1]);
+  std::vector<std::int64_t> notes;
+  device.setHandler([&](std::size_t, const Array& arguments) {
+    notes.push_back(std::get<std::int64_t>(arguments.front().storage()));
+    return Value();
+  });
+  process.setHandler([&](std::size_t, const Array&) {
+    // Apart in time: notes written as they are told would reach the device in reads of their own.
+    for (std::int64_t note : {1, 2, 3}) {
+      process.tell(1, {Value(note)});
+      ::usleep(2000);
+    }
+    return Value(static_cast<std::int64_t>(notes.size()));  // the child's copy: it served none
+  });
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    process.serve();
+    ::_exit(0);
+  }
+  const ChannelTraffic before = channelTraffic();
+  const Value answer = device.call(7);
+  const ChannelTraffic& after = channelTraffic();
+  EXPECT_EQ(answer, Value(std::int64_t{0}));
+  EXPECT_EQ(notes, (std::vector<std::int64_t>{1, 2, 3}));
+  EXPECT_EQ(after.toldIn - before.toldIn, 3U);
+  EXPECT_EQ(after.writes - before.writes, 1U);  // the call
+  EXPECT_EQ(after.reads - before.reads, 1U);    // the notes and the answer, written together
+  ::close(fds[1]);
+  ::shutdown(fds[0], SHUT_RDWR);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+}
+
 TEST(Channel, AnAnswerThatNeverComesIsATimeoutAndAClosedSideIsSaid) {
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);

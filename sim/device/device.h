@@ -93,6 +93,9 @@ class Device {
   // In a separate process's OS process: this copy of the device reaches the daemons and buses of
   // the device process over `parent`; its trace goes there, and file faults are drawn there.
   void becomeChild(Channel& parent);
+  // In a process's OS process: writes what it has told the device and not yet written, before it
+  // ends without another word.
+  void flushToParent();
   // In the device process: serves a separate process's call of the daemons and buses.
   Value serveProcess(RemoteProcess& from, std::size_t call, const Array& arguments);
   // In a separate process's OS process: the process observes a name on the Darwin (`darwin`) or

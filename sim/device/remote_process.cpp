@@ -344,17 +344,23 @@ SeparateState LocalProcess::snapshot() {
 }
 
 void LocalProcess::crashNow() {
+  device_.flushToParent();
   const rlimit none{0, 0};
   ::setrlimit(RLIMIT_CORE, &none);  // no core file for a crash asked for
   std::abort();
 }
 
 void LocalProcess::hangForever() {
+  device_.flushToParent();
   for (;;) ::pause();
 }
 
 void Device::observing(bool darwin, const std::string& name) {
   if (parent_ != nullptr) callOver<ProcessToDevice, &DeviceSide::observe>(*parent_, darwin, name);
+}
+
+void Device::flushToParent() {
+  if (parent_ != nullptr) parent_->flush();
 }
 
 void Device::becomeChild(Channel& parent) {
