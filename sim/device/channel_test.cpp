@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -99,11 +101,40 @@ TEST(Channel, BytesThatAreNotOneValueAreRefused) {
   }
 }
 
+// The two ends of one connection, the process's served in a child of its own once its handler is
+// set, as a separate process is; the connection closed and the child waited for at the end.
+struct ChannelPair {
+  static std::array<int, 2> connected() {
+    std::array<int, 2> ends{-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends.data()) != 0) std::abort();
+    return ends;
+  }
+  ChannelPair() = default;
+  ~ChannelPair() {
+    ::close(fds[1]);
+    ::shutdown(fds[0], SHUT_RDWR);
+    int status = 0;
+    if (child > 0) ::waitpid(child, &status, 0);
+  }
+  ChannelPair(const ChannelPair&) = delete;
+  ChannelPair& operator=(const ChannelPair&) = delete;
+  void serveProcessInChild() {
+    child = ::fork();
+    if (child == 0) {
+      process.serve();
+      ::_exit(0);
+    }
+  }
+  std::array<int, 2> fds = connected();
+  Channel device{fds[0]};
+  Channel process{fds[1]};
+  pid_t child = -1;
+};
+
 TEST(Channel, ACallIsAnsweredAndTheCallerServesWhatIsToldAndCalledMeanwhileInOrder) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  Channel device(fds[0]);
-  Channel process(fds[1]);
+  ChannelPair pair;
+  Channel& device = pair.device;
+  Channel& process = pair.process;
   // Calls by number: 7 "double", 1 "note", 2 "count".
   std::vector<std::size_t> served;
   device.setHandler([&](std::size_t call, const Array& arguments) {
@@ -117,29 +148,19 @@ TEST(Channel, ACallIsAnsweredAndTheCallerServesWhatIsToldAndCalledMeanwhileInOrd
     const Value count = process.call(2, {Value(1), Value(2), Value(3)});
     return Value(Array{Value(static_cast<std::int64_t>(call)), count, arguments.empty() ? Value() : arguments.front()});
   });
-  // The process side in a child of its own, as a separate process is.
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    process.serve();
-    ::_exit(0);
-  }
+  pair.serveProcessInChild();
+  ASSERT_GE(pair.child, 0);
   const Value answer = device.call(7, {Value("x")});
   EXPECT_EQ(answer, Value(Array{Value(std::int64_t{7}), Value(std::int64_t{3}), Value("x")}));
   EXPECT_EQ(served, (std::vector<std::size_t>{1, 2}));
-  ::close(fds[1]);
-  ::shutdown(fds[0], SHUT_RDWR);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
 }
 
 // What a side tells goes out with its next message, in one write: the device reads the process's
 // three notes and its answer at once, and serves the notes, in order, before it takes the answer.
 TEST(Channel, WhatIsToldGoesWithTheNextMessageInOneWriteAndIsServedInOrder) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  Channel device(fds[0]);
-  Channel process(fds[1]);
+  ChannelPair pair;
+  Channel& device = pair.device;
+  Channel& process = pair.process;
   std::vector<std::int64_t> notes;
   device.setHandler([&](std::size_t, const Array& arguments) {
     notes.push_back(std::get<std::int64_t>(arguments.front().storage()));
@@ -153,12 +174,8 @@ TEST(Channel, WhatIsToldGoesWithTheNextMessageInOneWriteAndIsServedInOrder) {
     }
     return Value(static_cast<std::int64_t>(notes.size()));  // the child's copy: it served none
   });
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    process.serve();
-    ::_exit(0);
-  }
+  pair.serveProcessInChild();
+  ASSERT_GE(pair.child, 0);
   const ChannelTraffic before = channelTraffic();
   const Value answer = device.call(7);
   const ChannelTraffic& after = channelTraffic();
@@ -167,10 +184,6 @@ TEST(Channel, WhatIsToldGoesWithTheNextMessageInOneWriteAndIsServedInOrder) {
   EXPECT_EQ(after.toldIn - before.toldIn, 3U);
   EXPECT_EQ(after.writes - before.writes, 1U);  // the call
   EXPECT_EQ(after.reads - before.reads, 1U);    // the notes and the answer, written together
-  ::close(fds[1]);
-  ::shutdown(fds[0], SHUT_RDWR);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
 }
 
 TEST(Channel, AnAnswerThatNeverComesIsATimeoutAndAClosedSideIsSaid) {
