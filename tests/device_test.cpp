@@ -22,6 +22,7 @@
 
 #include "platform/uikit.h"
 #include "rig/rig.h"
+#include "sim/device/channel.h"
 #include "sim/device/remote_process.h"
 
 namespace orvane {
@@ -283,6 +284,74 @@ TEST(DeviceCore, AProcessInAnOSProcessOfItsOwnAnswersAsTheSameProcessHere) {
   EXPECT_EQ(got, expected);
   ASSERT_NE(dynamic_cast<sim::RemoteProcess*>(apart.device->find("com.example.app")), nullptr);
   EXPECT_EQ(apart.device->find("com.example.app")->local(), nullptr);
+}
+
+// A library that makes one process watch the keyboards' change notification, which the extension
+// posts at each step of mode 1 and does not observe itself.
+class Watcher : public platform::Library {
+ public:
+  explicit Watcher(const platform::Platform& platform) : platform_(platform) {}
+  void loadClasses() override {}
+  void libraryDidLoad() override {
+    if (platform_.system.mainBundleIdentifier() != "com.example.watcher") return;
+    platform_.notify.CFNotificationCenterAddObserver(
+        platform::names::kKeyboardsChangedNotification,
+        [this](std::string_view name) { platform_.system.NSLog("watched " + std::string(name)); }, 0);
+  }
+
+ private:
+  platform::Platform platform_;  // references to the process's services, which outlive the library
+};
+
+// Mode 1 with two keyboards selected.
+void selectTwo(TestDevice& t) {
+  EXPECT_TRUE(t.device->writePreference("device", "mode", Value(1), "net.varnholt.orvane"));
+  EXPECT_TRUE(t.device->writePreference("device", "SelectedKeyboards", Value(Array{Value("fr_FR"), Value("de_DE")}),
+                                        "net.varnholt.orvane"));
+}
+
+// A tap in mode 1, with a process that watches what the tap posts: the trace, event for event.
+std::vector<std::string> watchedTap(TestDevice& t) {
+  t.device->installLibrary("/Library/Watcher.dylib",
+                           [](const platform::Platform& p) { return std::make_unique<Watcher>(p); });
+  selectTwo(t);
+  t.device->start("com.example.watcher");
+  Process& app = t.device->start("com.example.app");
+  app.showKeyboard();
+  t.device->runUntilIdle();
+  app.tapKey("International-Key");
+  t.device->runUntilIdle();
+  std::vector<std::string> out;
+  for (const auto& e : t.device->trace().events()) out.push_back(sim::Trace::text(e));
+  return out;
+}
+
+// A process in an OS process of its own does not wait for a post it does not observe itself, as
+// a poster on the platform never waits for an observer; the deliveries are queued in the same
+// place of the trace all the same, before anything the poster does after its post.
+TEST(DeviceCore, APostItsPosterDoesNotObserveIsNotWaitedForAndKeepsItsPlace) {
+  TestDevice here;
+  TestDevice apart(true);
+  const auto expected = watchedTap(here);
+  const auto got = watchedTap(apart);
+  EXPECT_EQ(got, expected);
+  const auto watched = std::count_if(expected.begin(), expected.end(), [](const std::string& line) {
+    return line == R"([com.example.watcher] log "watched AppleKeyboardsSettingsChangedNotification")";
+  });
+  EXPECT_EQ(watched, 2) << "the tap posts on both buses, and the watcher sees each";
+
+  // Nobody watching: a tap and its run are three round trips (the tap, the task, the preference
+  // write); the two posts cost none.
+  TestDevice alone(true);
+  selectTwo(alone);
+  Process& app = alone.device->start("com.example.app");
+  app.showKeyboard();
+  alone.device->runUntilIdle();
+  const std::uint64_t before = sim::channelTraffic().roundTrips();
+  app.tapKey("International-Key");
+  alone.device->runUntilIdle();
+  EXPECT_EQ(sim::channelTraffic().roundTrips() - before, 3U);
+  EXPECT_EQ(app.currentInputMode(), "fr_FR");
 }
 
 TEST(DeviceCore, AProcessApartThatIsKilledCrashesOrHangsEndsAndIsSaid) {

@@ -64,12 +64,19 @@ void Channel::send(const Value& message) {
 }
 
 // Reads what the other side has sent, at least one byte more, waiting no later than `deadline`.
+// The wait is a poll for input even without a deadline: a read blocked on a Unix stream socket is
+// also woken each time the other side reads what this side wrote (room to write again), which
+// cost a waiting process two needless context switches a call.
 void Channel::readMore(std::optional<std::chrono::steady_clock::time_point> deadline) {
   for (;;) {
-    if (deadline) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+    {
+      int wait = -1;
+      if (deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+        wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+      }
       pollfd waiting{fd_, POLLIN, 0};
-      const int ready = left.count() > 0 ? ::poll(&waiting, 1, static_cast<int>(left.count())) : 0;
+      const int ready = ::poll(&waiting, 1, wait);
       if (ready < 0 && errno == EINTR) continue;
       if (ready == 0) throw ChannelTimeout("no whole message within the bound");
     }

@@ -225,9 +225,13 @@ Process* Device::find(std::string_view bundleIdentifier) {
   return nullptr;
 }
 
-void Device::postDarwin(const std::string& name) {
+void Device::postDarwin(const std::string& name, const Process* poster) {
   if (parent_ != nullptr) {
-    callOver<ProcessToDevice, &DeviceSide::postDarwin>(*parent_, name);
+    if (poster != nullptr && !poster->observesDarwin(name)) {
+      callOver<ProcessToDevice, &DeviceSide::announceDarwin>(*parent_, name);
+    } else {
+      callOver<ProcessToDevice, &DeviceSide::postDarwin>(*parent_, name);
+    }
     return;
   }
   for (const auto& p : processes_) {
@@ -237,7 +241,11 @@ void Device::postDarwin(const std::string& name) {
 
 void Device::postDistributed(Process& from, const platform::Notification& notification) {
   if (parent_ != nullptr) {
-    callOver<ProcessToDevice, &DeviceSide::postDistributed>(*parent_, notification);
+    if (from.observesDistributed(notification.name)) {
+      callOver<ProcessToDevice, &DeviceSide::postDistributed>(*parent_, notification);
+    } else {
+      callOver<ProcessToDevice, &DeviceSide::announceDistributed>(*parent_, notification);
+    }
     return;
   }
   Trace::Fields fields = {{"name", notification.name}};

@@ -142,8 +142,12 @@ class Device {
                        std::string_view domain);
 
   // The Darwin bus, which the notify library and GraphicsServices share: queues one delivery on the
-  // main queue of every process that observes the name, the poster included.
-  void postDarwin(const std::string& name);
+  // main queue of every process that observes the name, the poster included. `poster` is the process
+  // that posts, if one does: in its own OS process, a post it does not observe itself is sent
+  // without waiting, as the platform's posts go (the deliveries are queued, in the same order, before
+  // anything it does after the post is served); one it observes waits, so that its own delivery is
+  // queued before it goes on.
+  void postDarwin(const std::string& name, const Process* poster = nullptr);
   void postDistributed(Process& from, const platform::Notification& notification);
 
   // Runs the main queues round-robin, in start order, one task each turn, until none has work or

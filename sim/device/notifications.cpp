@@ -21,7 +21,7 @@ void LocalProcess::CFNotificationCenterPostNotification(std::string_view name, b
 
 void LocalProcess::notify_post(std::string_view name) {
   trace("notify-post", {{"name", std::string(name)}});
-  device_.postDarwin(std::string(name));
+  device_.postDarwin(std::string(name), this);
 }
 
 void LocalProcess::GSSendAppPreferencesChanged(std::string_view app, std::string_view key) {

@@ -44,7 +44,7 @@ void Process::trace(std::string kind, Trace::Fields fields) {
 
 void Process::postDarwin(const std::string& name) {
   trace("darwin-post", {{"name", name}});
-  device_.postDarwin(name);
+  device_.postDarwin(name, this);
 }
 
 void LocalProcess::boot() {

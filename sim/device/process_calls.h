@@ -108,9 +108,13 @@ class DeviceSide {
                        const std::string& domain);
   std::optional<Value> preferenceValue(const std::string& key, const std::string& domain);
   Dictionary preferenceDomain(const std::string& domain);
-  // The Darwin and distributed buses; a distributed post is `from`'s.
+  // The Darwin and distributed buses; a distributed post is `from`'s. A post is told, not called,
+  // when its poster does not observe the name: it needs no answer, and the deliveries it queues
+  // are served in the poster's order all the same.
   void postDarwin(const std::string& name);
   void postDistributed(const platform::Notification& notification);
+  void announceDarwin(const std::string& name) { postDarwin(name); }
+  void announceDistributed(const platform::Notification& notification) { postDistributed(notification); }
   // The device's injected fault that a file operation of the process meets: one question an
   // operation.
   std::optional<FileFault> fileFault(FileOperation operation);
@@ -128,8 +132,10 @@ using ProcessToDevice =
     Protocol<Call<&DeviceSide::trace, "trace", true>, Call<&DeviceSide::writePreference, "writePreference">,
              Call<&DeviceSide::preferenceValue, "preferenceValue">,
              Call<&DeviceSide::preferenceDomain, "preferenceDomain">, Call<&DeviceSide::postDarwin, "postDarwin">,
-             Call<&DeviceSide::postDistributed, "postDistributed">, Call<&DeviceSide::fileFault, "fileFault">,
-             Call<&DeviceSide::observe, "observe", true>>;
+             Call<&DeviceSide::postDistributed, "postDistributed">,
+             Call<&DeviceSide::announceDarwin, "announceDarwin", true>,
+             Call<&DeviceSide::announceDistributed, "announceDistributed", true>,
+             Call<&DeviceSide::fileFault, "fileFault">, Call<&DeviceSide::observe, "observe", true>>;
 
 // Calls the process's member in its own OS process; what the member gives by default when the
 // process ended during the call.
