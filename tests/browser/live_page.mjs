@@ -57,10 +57,19 @@ const applySettings = async (mode, selected) => {
 };
 
 const token = new URLSearchParams(new URL(address).hash.slice(1)).get("token");
-const apiView = async () => (await fetch(new URL("/api/view?since=0", address), { headers: { "X-Orvane-Token": token } })).json();
+// The test's own requests, as another client's: a page of their own for the server's budget, and
+// sent again after the delay the server names when they come too fast.
+const asTheTest = { "X-Orvane-Token": token, "X-Orvane-Page": "the-test" };
+const request = async (path, init = {}) => {
+  for (;;) {
+    const r = await fetch(new URL(path, address), { ...init, headers: { ...asTheTest, ...init.headers } });
+    if (r.status !== 429) return r;
+    await new Promise((done) => setTimeout(done, 1000 * (Number(r.headers.get("Retry-After")) || 1)));
+  }
+};
+const apiView = async () => (await request("/api/view?since=0")).json();
 const apiAct = async (line) => {
-  const r = await fetch(new URL("/api/act", address), { method: "POST", body: line,
-                                                        headers: { "X-Orvane-Token": token, "Content-Type": "text/plain" } });
+  const r = await request("/api/act", { method: "POST", body: line, headers: { "Content-Type": "text/plain" } });
   assert.equal((await r.json()).ok, true, line);
 };
 try {
@@ -129,6 +138,16 @@ try {
   assert.equal(await layout(), "cyrillic");
   assert.equal(await space(), "Russian (RU)");
   await screenshot("mode-1-russian");
+  // An answer redraws only what it changed: the keys that stay are the same elements, and the
+  // trace's earlier lines are kept as they were.
+  const globeBefore = await page.$("#globe");
+  const lineBefore = await page.$("#trace .block > div >> nth=-1");
+  await tapGlobe();
+  assert.equal(await globeBefore.evaluate((g) => g === document.getElementById("globe")), true, "the globe key is kept");
+  assert.equal(await lineBefore.evaluate((l) => l.isConnected), true, "the trace's lines are kept");
+  assert.equal(await layout(), "emoji");
+  await tapGlobe();
+  assert.equal(await layout(), "cyrillic");
   // Every event links to what it changed: the input mode's line shows the keyboard, the settings
   // file's the settings pane.
   await page.click("#trace div[data-kind='input-mode'] >> nth=-1");
@@ -203,7 +222,7 @@ try {
   };
   let shown = 0, held = 0;
   for (let tries = 0; tries < 50; tries++) {
-    [shown, held] = [await page.locator("#trace > div").count(), await serverEvents()];
+    [shown, held] = [await page.locator("#trace .block > div").count(), await serverEvents()];
     if (shown === held) break;
     await new Promise((done) => setTimeout(done, 100));
   }
@@ -215,29 +234,40 @@ try {
     // must not grow with the session).
     await applySettings(1, ["emoji@sw=Emoji", "ru_RU"]);
     const measure = () => page.evaluate(async (n) => {
-      const out = [];
+      const taps = [];
       performance.clearResourceTimings();
+      // After the frame: a task posted from the frame's animation callback runs once it is painted.
+      const afterPaint = (resolve) => {
+        const channel = new MessageChannel();
+        channel.port1.onmessage = () => resolve(performance.now());
+        channel.port2.postMessage(0);
+      };
       for (let i = 0; i < n; ++i) {
+        // A person's taps are far apart: each starts once the page is idle, not within the frame
+        // that draws the one before.
+        await new Promise((resolve) => setTimeout(resolve, 20));
         const before = document.getElementById("space").textContent;
-        const start = performance.now();
         const globe = document.getElementById("globe");
-        // Done when the keyboard has been redrawn in the next layout and the frame is painted.
-        const repainted = new Promise((resolve) => {
+        const start = performance.now();
+        // Done when the keyboard has been redrawn in the next layout: at the frame that shows it,
+        // and once that frame is painted.
+        const drawn = new Promise((resolve) => {
           const watch = new MutationObserver(() => {
             if (document.getElementById("space").textContent === before) return;
             watch.disconnect();
-            requestAnimationFrame(() => resolve());
+            const changed = performance.now();
+            requestAnimationFrame(() => { const frame = performance.now(); afterPaint((painted) => resolve({ changed, frame, painted })); });
           });
           watch.observe(document.body, { attributes: true, attributeFilter: ["data-drawn"] });
         });
         globe.dispatchEvent(new PointerEvent("pointerdown"));
         globe.dispatchEvent(new PointerEvent("pointerup"));
-        await repainted;
-        out.push(performance.now() - start);
+        const { changed, frame, painted } = await drawn;
+        const request = performance.getEntriesByType("resource").filter((r) => r.name.includes("/api/act")).pop();
+        taps.push({ frame: frame - start, painted: painted - start, request: request.responseEnd - request.startTime,
+                    page: changed - request.responseEnd });
       }
-      // The requests' own share: from the request's start to its answer's last byte.
-      const requests = performance.getEntriesByType("resource").filter((r) => r.name.includes("/api/act"));
-      return { out, requests: requests.map((r) => r.responseEnd - r.startTime) };
+      return taps;
     }, Number(count || 200));
     const quantiles = (values) => {
       values.sort((a, b) => a - b);
@@ -245,13 +275,17 @@ try {
       return `p50 ${at(0.5)} ms, p99 ${at(0.99)} ms`;
     };
     const report = async () => {
-      const held = (await apiView()).events.length;
-      const times = await measure();
-      console.log(`live page latency at ${held} events, over ${times.out.length} globe taps: ${quantiles(times.out)} ` +
-                  `(the request alone: ${quantiles(times.requests)})`);
+      // The pointer rests on the globe key, where a person's is when they tap it.
+      await page.hover("#globe");
+      const held = (await apiView()).next;
+      const taps = await measure();
+      const of = (k) => quantiles(taps.map((t) => t[k]));
+      console.log(`live page latency at ${held} events, over ${taps.length} globe taps: to the frame that shows it ` +
+                  `${of("frame")}; to that frame painted ${of("painted")} (the request alone: ${of("request")}; ` +
+                  `the page, from the answer's last byte to the keyboard redrawn: ${of("page")})`);
     };
     await report();
-    while ((await apiView()).events.length < 5000) await apiAct(Array(32).fill("say pump").join("\n"));
+    while ((await apiView()).next < 5000) await apiAct(Array(32).fill("say pump").join("\n"));
     await tapGlobe();  // the page takes the new events in (once)
     await report();
   }
@@ -279,12 +313,14 @@ try {
   const replayed = execFileSync(sim, ["run", "--trace", "json", saved], { encoding: "utf8", maxBuffer: 1 << 28 })
     .split("\n").filter(Boolean).map((l) => JSON.parse(l)).filter((e) => e.kind !== "file-result" && e.kind !== "summary");
   const essence = (events) => events.map(({ seq, file, line, ...rest }) => rest);
-  assert.deepEqual(essence(replayed), essence(live));
+  // The server keeps the last 500 events: the replay's last as many are the session's.
+  assert.ok(live.length === replayed.length || live.length === 500, `${live.length} kept of ${replayed.length}`);
+  assert.deepEqual(essence(replayed.slice(-live.length)), essence(live));
   assert.deepEqual(errors, []);
   console.log(`live page: ${shot} screenshots in ${output}; the saved session replays to the same ${live.length} events`);
 } catch (e) {
   // What the device did, for the failure's reader.
-  const trace = await page.$$eval("#trace div", (ds) => ds.slice(-25).map((d) => d.textContent)).catch(() => []);
+  const trace = await page.$$eval("#trace .block > div", (ds) => ds.slice(-25).map((d) => d.textContent)).catch(() => []);
   console.error(trace.join("\n"));
   await screenshot("failure").catch(() => {});
   throw e;

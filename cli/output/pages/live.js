@@ -25,6 +25,30 @@ const typing = {upper: false, digits: false};  // the page's own shift and digit
 let keyHandlers = null;  // what the phone's keys do, for the computer's keyboard
 const $ = (id) => document.getElementById(id);
 const el = (tag, text, cls) => { const e = document.createElement(tag); if (text !== undefined) e.textContent = text; if (cls) e.className = cls; return e; };
+// An answer redraws only what it changed: each of these writes to the page only when the value
+// differs, since even the same value written again has the browser style and lay out anew.
+const setText = (e, text) => { if (e.textContent !== text) e.textContent = text; };
+const setHidden = (e, hidden) => { if (e.hidden !== hidden) e.hidden = hidden; };
+const setData = (e, k, v) => { if (e.dataset[k] !== v) e.dataset[k] = v; };
+// Makes `node` look and act as `like`, a fresh drawing of it, keeping the elements that stay and
+// writing only what differs; a child of another kind, or children of another number, are replaced.
+const handlers = ["onclick", "onpointerdown", "onpointerup"];
+function morph(node, like) {
+  if (node.nodeType !== like.nodeType || node.nodeName !== like.nodeName) return node.replaceWith(like);
+  if (node.nodeType === Node.TEXT_NODE) { if (node.nodeValue !== like.nodeValue) node.nodeValue = like.nodeValue; return; }
+  for (const a of [...node.attributes]) if (!like.hasAttribute(a.name)) node.removeAttribute(a.name);
+  for (const a of like.attributes) if (node.getAttribute(a.name) !== a.value) node.setAttribute(a.name, a.value);
+  for (const h of handlers) if (node[h] !== like[h]) node[h] = like[h];
+  const now = node.childNodes, wanted = [...like.childNodes];
+  if (now.length !== wanted.length) return node.replaceChildren(...wanted);
+  wanted.forEach((child, i) => morph(now[i], child));
+}
+// `parent`'s one child drawn as `like` (none when `like` is null).
+function drawInto(parent, like) {
+  if (!like) { if (parent.firstChild) parent.replaceChildren(); return; }
+  if (parent.childNodes.length === 1 && parent.firstChild.nodeType === Node.ELEMENT_NODE) morph(parent.firstChild, like);
+  else parent.replaceChildren(like);
+}
 
 // A name or a string as one word of the scenario language, read back exactly whatever it holds
 // (spaces, quotes, a newline, non-ASCII): quoted, with the language's escapes.
@@ -81,12 +105,12 @@ function act(...lines) { return call("/api/act", lines.join("\n")); }
 function actFrom(where, ...lines) { return call("/api/act", lines.join("\n"), where); }
 function actOnApp(...lines) { if (!current) return; const app = appName(proc(current)); return act(...lines.map((l) => l.replaceAll("APP", app)), "run", "label " + app); }
 
-let lastSeq = 0;
+let lastSeq = 0, scrollAsked = false, traceLines = 0;
+const traceBlock = 25;
 function take(answer) {
   view = answer; next = Math.max(next, answer.next);
   // New events join the trace at once, and it scrolls once (not a layout per event); an event an
   // earlier answer brought is not taken again.
-  const lines = document.createDocumentFragment();
   const fresh = answer.events.filter((e) => e.seq > lastSeq);
   if (fresh.length) lastSeq = fresh[fresh.length - 1].seq;
   // A page that missed events the server no longer keeps (it opened late, or fell behind) is given
@@ -99,14 +123,23 @@ function take(answer) {
     if (e.kind === "activator-register") listeners.add(e.name);
     if (e.kind === "activator-answer" && e.what === "title" && e.answer !== "(nil)") titles.set(e.name, textOf(e.answer));
   }
-  for (const e of fresh) lines.append(traceLine(e));
   // The trace keeps its last 500 lines (the saved session holds them all), so that drawing an answer
-  // costs the same however long the session.
+  // costs the same however long the session. They are held in blocks of 25, each a layer of its
+  // own: a line leaving the top moves the blocks below it without painting them again, so an
+  // answer paints the blocks it adds to and takes from, not the five hundred lines.
   if (fresh.length) {
     const trace = $("trace");
-    trace.append(lines);
-    for (let extra = trace.childElementCount - 500; extra > 0; extra--) trace.firstElementChild.remove();
-    trace.scrollTop = trace.scrollHeight;
+    for (const e of fresh) {
+      if (!trace.lastElementChild || trace.lastElementChild.childElementCount === traceBlock) trace.append(el("div", undefined, "block"));
+      trace.lastElementChild.append(traceLine(e));
+    }
+    traceLines += fresh.length;
+    for (; traceLines > 500; traceLines--) {
+      trace.firstElementChild.firstElementChild.remove();
+      if (!trace.firstElementChild.childElementCount) trace.firstElementChild.remove();
+    }
+    // Scrolled when the frame is drawn: asking the height now would lay the page out twice.
+    if (!scrollAsked) { scrollAsked = true; requestAnimationFrame(() => { scrollAsked = false; trace.scrollTop = trace.scrollHeight; }); }
   }
   if (!current || !proc(current)) { const apps = view.state.processes.filter((p) => p.name !== "SpringBoard"); current = (apps[apps.length - 1] || view.state.processes[0] || {}).name || null; }
   draw();
@@ -143,19 +176,25 @@ function changedBy(e) {
   return null;
 }
 
+let appsKey = "", listenersKey = "";
 function draw() {
   document.body.dataset.drawn = Number(document.body.dataset.drawn || 0) + 1;  // for tests: a redraw happened
   const p = current && proc(current);
-  $("appname").textContent = p ? p.name : "";
-  $("apptitle").textContent = p ? p.name : "No application runs";
-  const apps = $("apps"); apps.replaceChildren(...view.state.processes.map((q) => { const o = el("option", q.name); o.value = q.name; o.selected = q.name === current; return o; }));
-  // The keyboard and the switcher menu, drawn as the report draws them, from the events.
+  setText($("appname"), p ? p.name : "");
+  setText($("apptitle"), p ? p.name : "No application runs");
+  const names = view.state.processes.map((q) => q.name);
+  const key = JSON.stringify([names, current]);
+  if (key !== appsKey) {
+    appsKey = key;
+    $("apps").replaceChildren(...names.map((n) => { const o = el("option", n); o.value = n; o.selected = n === current; return o; }));
+  }
+  // The keyboard and the switcher menu, drawn as the report draws them, from the events; the keys
+  // that stay are kept, and only what changed on them is written.
   const shown = p && screen.processes.get(p.name);
   const keyboards = screen.keyboards.length ? screen.keyboards : view.keyboards;
   const kb = $("keyboard");
   if (!shown) $("field").classList.remove("focused");
-  kb.replaceChildren();
-  kb.dataset.layout = "";
+  let board = null;
   if (shown) {
     const app = appName(p);
     keyHandlers = {
@@ -171,30 +210,33 @@ function draw() {
       space: () => { $("field").textContent += " "; act("tap " + app + " Space-Key", "run"); },
     };
     $("field").classList.toggle("focused", !!shown.shown);
-    const board = drawKeyboard(shown, keyboards, keyHandlers, typing);
+    board = drawKeyboard(shown, keyboards, keyHandlers, typing);
     board.querySelector(".globe-key").id = "globe";
     board.querySelector(".space-bar").id = "space";
-    kb.dataset.layout = board.dataset.layout;
-    kb.append(board);
   }
+  drawInto(kb, board);
+  setData(kb, "layout", board ? board.dataset.layout : "");
   const menu = $("menu");
-  menu.replaceChildren();
-  menu.hidden = !(menuOpen && shown && shown.switcher);
+  setHidden(menu, !(menuOpen && shown && shown.switcher));
   // Choosing an entry switches to it (the scenario's `choose`); Escape or a click elsewhere closes it.
-  if (!menu.hidden) menu.append(drawSwitcherMenu(shown, keyboards, (id) => { menuOpen = false; actOnApp("choose APP " + word(id)); }));
+  drawInto(menu, menu.hidden ? null : drawSwitcherMenu(shown, keyboards, (id) => { menuOpen = false; actOnApp("choose APP " + word(id)); }));
   // Alerts: the newest on screen of this application or of SpringBoard, modal.
   const withAlert = [p, proc("SpringBoard")].find((q) => q && q.alertsOnScreen.length);
-  $("modal").hidden = !withAlert;
-  if (withAlert) { const a = withAlert.alertsOnScreen[withAlert.alertsOnScreen.length - 1]; $("alerttitle").textContent = a.title; $("alertmessage").textContent = a.message; $("alertbutton").textContent = a.button; $("alertbutton").onclick = () => act("dismiss " + appName(withAlert), "run"); }
+  setHidden($("modal"), !withAlert);
+  if (withAlert) { const a = withAlert.alertsOnScreen[withAlert.alertsOnScreen.length - 1]; setText($("alerttitle"), a.title); setText($("alertmessage"), a.message); setText($("alertbutton"), a.button); $("alertbutton").onclick = () => act("dismiss " + appName(withAlert), "run"); }
   // The lock screen, until SpringBoard's first unlock.
   const springboard = screen.processes.get("SpringBoard");
-  $("lock").hidden = !(proc("SpringBoard") && springboard && springboard.locked);
+  setHidden($("lock"), !(proc("SpringBoard") && springboard && springboard.locked));
   drawSettings();
   // Activator's listeners, from their registrations, by their titles (asked once of each).
-  const names = [...listeners];
-  const untitled = names.filter((n) => !titles.has(n) && !askedTitles.has(n));
+  const listed = [...listeners];
+  const untitled = listed.filter((n) => !titles.has(n) && !askedTitles.has(n));
   if (untitled.length && proc("SpringBoard")) { untitled.forEach((n) => askedTitles.add(n)); actFrom($("activator-said"), ...untitled.map((n) => "activator ask " + word(n) + " title")); }
-  if (names.length) $("listeners").replaceChildren(...names.map((n) => { const b = el("button", listenerTitle(n)); b.title = n; b.dataset.name = n; b.onclick = () => actFrom($("activator-said"), "activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
+  const shownListeners = JSON.stringify(listed.map((n) => [n, listenerTitle(n)]));
+  if (listed.length && shownListeners !== listenersKey) {
+    listenersKey = shownListeners;
+    $("listeners").replaceChildren(...listed.map((n) => { const b = el("button", listenerTitle(n)); b.title = n; b.dataset.name = n; b.onclick = () => actFrom($("activator-said"), "activator fire " + word(n), "run"); return el("div", undefined, "").appendChild(b).parentNode; }));
+  }
 }
 
 // A listener's button: the title Activator gives it; a listener that gives none (Activator then
