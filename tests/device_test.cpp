@@ -446,6 +446,40 @@ TEST(MisbehavingChildren, AChildTheDeviceKillsIsAlwaysEndedBySIGKILL) {
   EXPECT_EQ(exits, std::vector<std::string>(30, "[com.example.app] exit SIGKILL killed"));
 }
 
+// A library that logs, then meets a fault of its own (as a fault in the extension would).
+class Faulting : public platform::Library {
+ public:
+  explicit Faulting(const platform::Platform& platform) : platform_(platform) {}
+  void loadClasses() override {}
+  void libraryDidLoad() override {
+    if (platform_.system.mainBundleIdentifier() != "com.example.faulting") return;
+    platform_.system.NSLog("about to fault");
+    ::raise(SIGSEGV);
+  }
+
+ private:
+  platform::Platform platform_;
+};
+
+// What a process said before a fault of its own reaches the trace before its end, though it had
+// not yet gone out with a message of the process's.
+TEST(MisbehavingChildren, WhatAProcessSaidBeforeItsFaultIsTracedBeforeItsEnd) {
+  TestDevice t(true);
+  t.device->installLibrary("/Library/Faulting.dylib",
+                           [](const platform::Platform& p) { return std::make_unique<Faulting>(p); });
+  Process& faulting = t.device->start("com.example.faulting");
+  EXPECT_TRUE(faulting.ended());
+  std::vector<std::string> lines;
+  for (const auto& e : t.device->trace().events()) {
+    if (e.process == "com.example.faulting" && (e.kind == "log" || e.kind == "exit"))
+      lines.push_back(sim::Trace::text(e));
+  }
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{R"([com.example.faulting] log "about to fault")",
+                                      "[com.example.faulting] exit SIGSEGV crashed"}));
+}
+
 // A process that cannot start (no descriptor left for its connection) leaves nothing behind: it is
 // not listed, a later start of it starts it, and nothing runs in the device's own process.
 TEST(MisbehavingChildren, AStartThatFailsLeavesTheDeviceAsItWas) {

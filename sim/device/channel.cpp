@@ -24,7 +24,8 @@ namespace {
 // is not a message.
 constexpr std::uint64_t kMaxMessage = std::uint64_t{256} << 20;
 
-bool writeAll(int fd, const char* data, std::size_t size) {
+// Async-signal-safe: a fatal signal's handler writes with it.
+bool writeAll(int fd, const char* data, std::size_t size) noexcept {
   while (size > 0) {
     const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
@@ -57,6 +58,8 @@ void Channel::flush() {
   outbox_.clear();
   if (!written) throw ChannelClosed("the other process is gone");
 }
+
+void Channel::flushFromSignal() noexcept { writeAll(fd_, outbox_.data(), outbox_.size()); }
 
 void Channel::send(const Value& message) {
   post(message);

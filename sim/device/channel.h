@@ -72,6 +72,9 @@ class Channel {
   // Writes what this side has told and not yet written: before it ends without another word (a
   // crash asked for, a hang).
   void flush();
+  // The same from a handler of a fatal signal: no allocation, no exception; what cannot be written
+  // is dropped.
+  void flushFromSignal() noexcept;
   // Serves the other side's calls until it closes the connection.
   void serve();
 

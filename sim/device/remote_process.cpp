@@ -302,12 +302,42 @@ void RemoteProcess::iconsChanged(const std::map<std::pair<std::string, int>, Ico
 
 // ---- the separate process's side ----
 
+namespace {
+
+Channel* toDevice = nullptr;
+
+// A fault of the process's own (in the extension, say) ends it by the same signal, once what it
+// told the device and had not yet written is written: the trace keeps what it said last. A second
+// fault in here ends it at once (the handler is reset before it runs); a stack overflow is handled
+// on a stack of its own.
+void flushAndEnd(int signal) {
+  if (toDevice != nullptr) toDevice->flushFromSignal();
+  ::raise(signal);
+}
+
+void flushOnFaults(Channel& channel) {
+  toDevice = &channel;
+  static char stack[std::size_t{64} << 10];
+  stack_t alternate{};
+  alternate.ss_sp = stack;
+  alternate.ss_size = sizeof stack;
+  ::sigaltstack(&alternate, nullptr);
+  struct sigaction action {};
+  action.sa_handler = flushAndEnd;
+  action.sa_flags = SA_RESETHAND | SA_NODEFER | SA_ONSTACK;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
 void LocalProcess::serveDevice(int fd) {
   // The process goes when the device goes, however the device ends (a hung one would not notice);
   // a Ctrl-C at the terminal is the device's to act on, not the process's.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   ::signal(SIGINT, SIG_IGN);
   auto* channel = new Channel(fd);  // lives until the process exits
+  flushOnFaults(*channel);
   device_.becomeChild(*channel);
   channel->setHandler([this](std::size_t call, const Array& arguments) { return serve(call, arguments); });
   int status = 0;
