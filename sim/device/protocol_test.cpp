@@ -72,6 +72,14 @@ TEST(Protocol, EveryShapeOfCallCrossesExactlyAndIsServedByItsRow) {
   EXPECT_EQ(*fields[0].second.text(), "[1, 2]");
   ASSERT_NE(fields[1].second.value(), nullptr);
   EXPECT_EQ(*fields[1].second.value(), Value(Array{Value(1), Value(2)}));
+  // Any bytes in a name or a text, and no fields at all.
+  const std::string odd("t\0v\xff", 4);
+  const auto oddFields = roundTrip<&Target::fields>(target, Trace::Fields{{odd, FieldValue(odd)}, {"", ""}});
+  ASSERT_EQ(oddFields.size(), 2U);
+  EXPECT_EQ(oddFields[0].first, odd);
+  EXPECT_EQ(*oddFields[0].second.text(), odd);
+  EXPECT_EQ(oddFields[1].first, "");
+  EXPECT_TRUE(roundTrip<&Target::fields>(target, Trace::Fields{}).empty());
   // No answer (the other side ended) is what the member gives by default.
   EXPECT_EQ(resultOf<&Target::ask>(std::nullopt), std::nullopt);
   EXPECT_FALSE(resultOf<&Target::tap>(std::nullopt));
@@ -92,6 +100,18 @@ TEST(Protocol, ACallThatIsNotInTheTableOrNotWhatItsMemberTakesEndsTheConnection)
   EXPECT_THROW(TestProtocol::serve(target, post, {Value(Array{Value("n")})}), ChannelClosed);  // half a notification
   EXPECT_THROW(TestProtocol::serve(target, post, {Value(Array{Value("n"), Value(Array{Value(1), Value(2)})})}),
                ChannelClosed);  // an optional of two
+  // A trace event's fields cut short, of a kind that is neither a text nor a value, or with a value
+  // that does not decode.
+  const std::size_t fields = TestProtocol::idOf<&Target::fields>();
+  const std::string good = *Wire<Trace::Fields>::put(Trace::Fields{{"k", "text"}}).string();
+  std::string unknownKind = good;
+  unknownKind[sizeof(std::uint64_t) + 1] = 'x';  // after the name's length and the name
+  std::string badValue = good;
+  badValue[sizeof(std::uint64_t) + 1] = 'v';  // "text" is not a value's encoding
+  for (const std::string& bad : {good.substr(0, good.size() - 1), good.substr(0, 3), unknownKind, badValue}) {
+    EXPECT_THROW(TestProtocol::serve(target, fields, {Value(bad)}), ChannelClosed);
+  }
+  EXPECT_THROW(TestProtocol::serve(target, fields, {Value(Array{})}), ChannelClosed);  // not a text
   EXPECT_TRUE(target.seen.empty()) << "nothing malformed reached the target";
   // The message names the call, so that a log says which side sent what.
   const auto messageOf = [&target](std::size_t id, const Array& arguments) {
