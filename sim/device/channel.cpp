@@ -113,36 +113,38 @@ Value Channel::receive() {
     inbox_.clear();
     inboxAt_ = 0;
   }
-  if (!value || value->dictionary() == nullptr) throw ChannelClosed("not a message");
+  const Array* message = value ? value->array() : nullptr;
+  const auto* kind =
+      message != nullptr && !message->empty() ? std::get_if<std::int64_t>(&message->front().storage()) : nullptr;
+  if (kind == nullptr ||
+      (*kind == kAnswer ? message->size() != 2 : (*kind != kCall && *kind != kTell) || message->size() != 3))
+    throw ChannelClosed("not a message");
   return std::move(*value);
 }
 
-void Channel::answer(const Dictionary& message) {
-  const bool told = find(message, "tell") != nullptr;
-  const Value* call = find(message, told ? "tell" : "call");
-  const Value* arguments = find(message, "arguments");
-  const auto* number = call != nullptr ? std::get_if<std::int64_t>(&call->storage()) : nullptr;
-  if (number == nullptr || *number < 0 || arguments == nullptr || arguments->array() == nullptr)
-    throw ChannelClosed("not a message");
-  Value result = handler_ ? handler_(static_cast<std::size_t>(*number), *arguments->array()) : Value();
+void Channel::answer(const Array& message) {
+  const bool told = std::get<std::int64_t>(message[0].storage()) == kTell;
+  const auto* number = std::get_if<std::int64_t>(&message[1].storage());
+  if (number == nullptr || *number < 0 || message[2].array() == nullptr) throw ChannelClosed("not a message");
+  Value result = handler_ ? handler_(static_cast<std::size_t>(*number), *message[2].array()) : Value();
   ++(told ? traffic.toldIn : traffic.callsAnswered);
-  if (!told) send(Value(Dictionary{{"answer", std::move(result)}}));
+  if (!told) send(Value(Array{Value(kAnswer), std::move(result)}));
 }
 
 Value Channel::call(std::size_t call, Array arguments) {
   ++traffic.callsMade;
-  send(Value(Dictionary{{"call", Value(static_cast<std::int64_t>(call))}, {"arguments", Value(std::move(arguments))}}));
+  send(Value(Array{Value(kCall), Value(static_cast<std::int64_t>(call)), Value(std::move(arguments))}));
   for (;;) {
     Value message = receive();
-    const Dictionary& fields = *message.dictionary();
-    if (const Value* result = find(fields, "answer")) return *result;
+    const Array& fields = *message.array();
+    if (std::get<std::int64_t>(fields[0].storage()) == kAnswer) return fields[1];
     answer(fields);
   }
 }
 
 void Channel::tell(std::size_t call, Array arguments) {
   ++traffic.toldOut;
-  post(Value(Dictionary{{"tell", Value(static_cast<std::int64_t>(call))}, {"arguments", Value(std::move(arguments))}}));
+  post(Value(Array{Value(kTell), Value(static_cast<std::int64_t>(call)), Value(std::move(arguments))}));
 }
 
 void Channel::serve() {
@@ -153,7 +155,7 @@ void Channel::serve() {
     } catch (const ChannelClosed&) {
       return;
     }
-    answer(*message.dictionary());
+    answer(*message.array());
   }
 }
 

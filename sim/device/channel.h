@@ -5,7 +5,9 @@
 // it observes itself is asked to queue the delivery before its post returns). Both sides are
 // single-threaded, so everything happens in one order, the same on every run.
 //
-// A message is a length and the encoding of one value (sim/device/wire.h), exact for every value.
+// A message is a length and the encoding of one value (sim/device/wire.h), exact for every value:
+// an array, [0, call, arguments] for a call, [1, call, arguments] for a call told (no answer), and
+// [2, result] for an answer.
 #pragma once
 
 #include <chrono>
@@ -84,8 +86,12 @@ class Channel {
   void send(const Value& message);
   void readMore(std::optional<std::chrono::steady_clock::time_point> deadline);
   Value receive();
+  // What a message's first member says it is.
+  static constexpr std::int64_t kCall = 0;
+  static constexpr std::int64_t kTell = 1;
+  static constexpr std::int64_t kAnswer = 2;
   // Serves one call message.
-  void answer(const Dictionary& message);
+  void answer(const Array& message);
 
   int fd_;
   int boundMilliseconds_ = 0;

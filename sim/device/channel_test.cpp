@@ -219,8 +219,15 @@ TEST(Channel, HalfAMessageThenSilenceIsATimeoutAndALengthPastAnyMessageIsRefused
     return outcome;
   };
   const auto length = [](std::uint64_t n) { return std::string(reinterpret_cast<const char*>(&n), sizeof n); };
-  const std::string message = encodeValue(Value(Dictionary{{"answer", Value(1)}}));
+  const std::string message = encodeValue(Value(Array{Value(2), Value(1)}));  // [answer, 1]
   EXPECT_EQ(answerWith(length(message.size()) + message), "answered");
+  // A value that is not a message of the three shapes ends the connection.
+  for (const Value& shape : {Value(Array{Value(3), Value(1)}), Value(Array{Value(2)}), Value(Array{Value(0), Value(1)}),
+                             Value(Array{Value(1), Value(1), Value(Array{}), Value(0)}), Value(Array{}),
+                             Value(Dictionary{{"answer", Value(1)}}), Value("answer")}) {
+    const std::string bytes = encodeValue(shape);
+    EXPECT_EQ(answerWith(length(bytes.size()) + bytes), "not a message") << encodeValue(shape).size();
+  }
   EXPECT_EQ(answerWith(length(message.size()) + message.substr(0, 3)), "timeout");
   EXPECT_EQ(answerWith(length(message.size()).substr(0, 5)), "timeout");
   EXPECT_EQ(answerWith(length((std::uint64_t{1} << 30) - 1)), "not a message: 1073741823 bytes long");

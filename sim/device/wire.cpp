@@ -2,6 +2,7 @@
 // share crosses once.
 #include "sim/device/wire.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -215,6 +216,8 @@ class Reader {
     std::uint64_t n = 0;
     if (!number(n) || n > bytes_.size()) return std::nullopt;
     Array out;
+    // Room for what the count claims, up to a bound: a count is not trusted before its members come.
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(n, 1024)));
     for (std::uint64_t i = 0; i < n; ++i) {
       auto member = value(depth + 1);
       if (!member) return std::nullopt;
