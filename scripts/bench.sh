@@ -211,3 +211,15 @@ for _ in range(3):
 print(f"200,000 taps, disk / memory, median of 3 rounds: {sorted(ratios)[1]:.2f}")
 PY
 
+
+if [ -x build/bench/orvane_round_trips ]; then
+  echo "== the real runtime's processes: round trips per operation, beside a ping-pong measured between the rounds"
+  build/bench/orvane_round_trips 1000 1
+  build/bench/orvane_round_trips 1000 10 | sed -n '1p;4p'
+fi
+echo "== the live page in headless Chromium: from a tap to the keyboard redrawn (200 taps, then 200 more at 5,000 events)"
+if [ -d tests/browser/node_modules ] && command -v node >/dev/null && [ -x /usr/bin/chromium ]; then
+  out=$(mktemp -d)
+  node tests/browser/live_page.mjs build/orvane-sim "$out" --latency 200 | grep "latency"
+  rm -rf "$out"
+fi
