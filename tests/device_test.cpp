@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -37,11 +38,11 @@ struct TestDevice {
     device->setSeparateProcesses(separate);
     device->setKeyboards(std::vector<std::string>{"en_US", "fr_FR", "de_DE"});
   }
-  // The events of one kind, as text.
-  std::vector<std::string> events(std::string_view kind) const {
+  // The events of one kind (every event when none is named), as text.
+  std::vector<std::string> events(std::string_view kind = {}) const {
     std::vector<std::string> out;
     for (const auto& e : device->trace().events()) {
-      if (e.kind == kind) out.push_back(sim::Trace::text(e));
+      if (kind.empty() || e.kind == kind) out.push_back(sim::Trace::text(e));
     }
     return out;
   }
@@ -263,8 +264,7 @@ std::vector<std::string> stepsOn(TestDevice& t) {
   springBoard.fireActivatorEvent("net.varnholt.orvane.change-mode");
   t.device->runUntilIdle();
   app.dismissAlert();
-  std::vector<std::string> out;
-  for (const auto& e : t.device->trace().events()) out.push_back(sim::Trace::text(e));
+  std::vector<std::string> out = t.events();
   out.push_back("input mode " + app.currentInputMode().value_or("(none)"));
   out.push_back("shown " + std::to_string(app.keyboardShown()));
   out.push_back("label " + app.lastLabel().value_or(std::nullopt).value_or("(nil)"));
@@ -286,22 +286,32 @@ TEST(DeviceCore, AProcessInAnOSProcessOfItsOwnAnswersAsTheSameProcessHere) {
   EXPECT_EQ(apart.device->find("com.example.app")->local(), nullptr);
 }
 
-// A library that makes one process watch the keyboards' change notification, which the extension
-// posts at each step of mode 1 and does not observe itself.
-class Watcher : public platform::Library {
+// A library whose initialiser runs `didLoad` with the services of the process it is mapped into.
+class TestLibrary : public platform::Library {
  public:
-  explicit Watcher(const platform::Platform& platform) : platform_(platform) {}
+  using DidLoad = std::function<void(const platform::Platform&)>;
+  TestLibrary(const platform::Platform& platform, DidLoad didLoad)
+      : platform_(platform), didLoad_(std::move(didLoad)) {}
   void loadClasses() override {}
-  void libraryDidLoad() override {
-    if (platform_.system.mainBundleIdentifier() != "com.example.watcher") return;
-    platform_.notify.CFNotificationCenterAddObserver(
-        platform::names::kKeyboardsChangedNotification,
-        [this](std::string_view name) { platform_.system.NSLog("watched " + std::string(name)); }, 0);
-  }
+  void libraryDidLoad() override { didLoad_(platform_); }
 
  private:
   platform::Platform platform_;  // references to the process's services, which outlive the library
+  DidLoad didLoad_;
 };
+
+platform::LibraryFactory testLibrary(TestLibrary::DidLoad didLoad) {
+  return [didLoad](const platform::Platform& p) { return std::make_unique<TestLibrary>(p, didLoad); };
+}
+
+// One process watches the keyboards' change notification, which the extension posts at each step
+// of mode 1 and does not observe itself.
+void watchKeyboardChanges(const platform::Platform& p) {
+  if (p.system.mainBundleIdentifier() != "com.example.watcher") return;
+  p.notify.CFNotificationCenterAddObserver(
+      platform::names::kKeyboardsChangedNotification,
+      [p](std::string_view name) { p.system.NSLog("watched " + std::string(name)); }, 0);
+}
 
 // Mode 1 with two keyboards selected.
 void selectTwo(TestDevice& t) {
@@ -312,8 +322,7 @@ void selectTwo(TestDevice& t) {
 
 // A tap in mode 1, with a process that watches what the tap posts: the trace, event for event.
 std::vector<std::string> watchedTap(TestDevice& t) {
-  t.device->installLibrary("/Library/Watcher.dylib",
-                           [](const platform::Platform& p) { return std::make_unique<Watcher>(p); });
+  t.device->installLibrary("/Library/Watcher.dylib", testLibrary(watchKeyboardChanges));
   selectTwo(t);
   t.device->start("com.example.watcher");
   Process& app = t.device->start("com.example.app");
@@ -321,9 +330,7 @@ std::vector<std::string> watchedTap(TestDevice& t) {
   t.device->runUntilIdle();
   app.tapKey("International-Key");
   t.device->runUntilIdle();
-  std::vector<std::string> out;
-  for (const auto& e : t.device->trace().events()) out.push_back(sim::Trace::text(e));
-  return out;
+  return t.events();
 }
 
 // A process in an OS process of its own does not wait for a post it does not observe itself, as
@@ -446,27 +453,16 @@ TEST(MisbehavingChildren, AChildTheDeviceKillsIsAlwaysEndedBySIGKILL) {
   EXPECT_EQ(exits, std::vector<std::string>(30, "[com.example.app] exit SIGKILL killed"));
 }
 
-// A library that logs, then meets a fault of its own (as a fault in the extension would).
-class Faulting : public platform::Library {
- public:
-  explicit Faulting(const platform::Platform& platform) : platform_(platform) {}
-  void loadClasses() override {}
-  void libraryDidLoad() override {
-    if (platform_.system.mainBundleIdentifier() != "com.example.faulting") return;
-    platform_.system.NSLog("about to fault");
-    ::raise(SIGSEGV);
-  }
-
- private:
-  platform::Platform platform_;
-};
-
 // What a process said before a fault of its own reaches the trace before its end, though it had
 // not yet gone out with a message of the process's.
 TEST(MisbehavingChildren, WhatAProcessSaidBeforeItsFaultIsTracedBeforeItsEnd) {
   TestDevice t(true);
-  t.device->installLibrary("/Library/Faulting.dylib",
-                           [](const platform::Platform& p) { return std::make_unique<Faulting>(p); });
+  // A library that logs, then meets a fault of its own (as a fault in the extension would).
+  t.device->installLibrary("/Library/Faulting.dylib", testLibrary([](const platform::Platform& p) {
+                             if (p.system.mainBundleIdentifier() != "com.example.faulting") return;
+                             p.system.NSLog("about to fault");
+                             ::raise(SIGSEGV);
+                           }));
   Process& faulting = t.device->start("com.example.faulting");
   EXPECT_TRUE(faulting.ended());
   std::vector<std::string> lines;
