@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,6 +22,7 @@
 #include "platform/uikit.h"
 #include "platform/value.h"
 #include "sim/device/channel.h"
+#include "sim/device/wire.h"
 #include "sim/trace/trace.h"
 
 namespace orvane::sim {
@@ -123,18 +123,6 @@ struct Wire<std::pair<A, B>> {
   }
 };
 
-// A trace field: [false, text] or [true, value], so that a text is never read as a value.
-template <>
-struct Wire<FieldValue> {
-  static Value put(const FieldValue& f) {
-    return f.value() != nullptr ? Value(Array{Value(true), *f.value()}) : Value(Array{Value(false), *f.text()});
-  }
-  static FieldValue get(const Value& v) {
-    const Array& a = wireArray(v, 2);
-    return Wire<bool>::get(a[0]) ? FieldValue::of(a[1]) : FieldValue(Wire<std::string>::get(a[1]));
-  }
-};
-
 // A trace event's fields, what crosses most (about ten events a tap): one text holding each field's
 // name, its kind ('t' a text, 'v' a value) and its bytes (a value's in the value's own encoding),
 // read straight into the fields; as an array of arrays, each event was built and taken apart node
@@ -145,15 +133,15 @@ struct Wire<Trace::Fields> {
     std::string out;
     std::string bytes;
     for (const auto& [name, field] : fields) {
-      piece(out, name);
+      appendPiece(out, name);
       if (const Value* value = field.value()) {
         bytes.clear();
         encodeInto(bytes, *value);
         out.push_back('v');
-        piece(out, bytes);
+        appendPiece(out, bytes);
       } else {
         out.push_back('t');
-        piece(out, *field.text());
+        appendPiece(out, *field.text());
       }
     }
     return Value(std::move(out));
@@ -163,37 +151,20 @@ struct Wire<Trace::Fields> {
     std::string_view rest = *v.string();
     Trace::Fields out;
     while (!rest.empty()) {
-      const std::string_view name = piece(rest);
+      const auto name = takePiece(rest);
       const char kind = rest.empty() ? '\0' : rest.front();
       rest.remove_prefix(rest.empty() ? 0 : 1);
-      const std::string_view bytes = piece(rest);
+      const auto bytes = takePiece(rest);
+      if (!name || !bytes) notAMessage("a trace event's fields");
       if (kind == 't') {
-        out.emplace_back(std::string(name), FieldValue(std::string(bytes)));
-      } else if (auto value = kind == 'v' ? decodeValue(bytes) : std::nullopt) {
-        out.emplace_back(std::string(name), FieldValue::of(std::move(*value)));
+        out.emplace_back(std::string(*name), FieldValue(std::string(*bytes)));
+      } else if (auto value = kind == 'v' ? decodeValue(*bytes) : std::nullopt) {
+        out.emplace_back(std::string(*name), FieldValue::of(std::move(*value)));
       } else {
         notAMessage("a trace event's fields");
       }
     }
     return out;
-  }
-
- private:
-  // A length, then as many bytes.
-  static void piece(std::string& out, std::string_view bytes) {
-    const std::uint64_t size = bytes.size();
-    out.append(reinterpret_cast<const char*>(&size), sizeof size);
-    out.append(bytes);
-  }
-  static std::string_view piece(std::string_view& rest) {
-    std::uint64_t size = 0;
-    if (rest.size() < sizeof size) notAMessage("a trace event's fields");
-    std::memcpy(&size, rest.data(), sizeof size);
-    rest.remove_prefix(sizeof size);
-    if (size > rest.size()) notAMessage("a trace event's fields");
-    const std::string_view bytes = rest.substr(0, static_cast<std::size_t>(size));
-    rest.remove_prefix(static_cast<std::size_t>(size));
-    return bytes;
   }
 };
 

@@ -19,9 +19,12 @@ namespace orvane::sim {
 namespace {
 
 void put(std::string& out, std::uint64_t n) { out.append(reinterpret_cast<const char*>(&n), sizeof n); }
-void putBytes(std::string& out, std::string_view bytes) {
-  put(out, bytes.size());
-  out.append(bytes);
+
+bool takeNumber(std::string_view& rest, std::uint64_t& n) {
+  if (rest.size() < sizeof n) return false;
+  std::memcpy(&n, rest.data(), sizeof n);
+  rest.remove_prefix(sizeof n);
+  return true;
 }
 
 // A value's bytes on the channel: its variant's index, then its contents. An object that another
@@ -86,7 +89,7 @@ class Encoder {
     } else {
       out_.push_back(kKeyDefine);
     }
-    putBytes(out_, key);
+    appendPiece(out_, key);
   }
 
   void contents(const Value& item) {
@@ -103,9 +106,9 @@ class Encoder {
             std::memcpy(&bits, &v, sizeof bits);
             put(out_, bits);
           } else if constexpr (std::is_same_v<T, std::string>) {
-            putBytes(out_, v);
+            appendPiece(out_, v);
           } else if constexpr (std::is_same_v<T, Data>) {
-            putBytes(out_, std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+            appendPiece(out_, std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
           } else if constexpr (std::is_same_v<T, Date>) {
             contents(Value(v.seconds));
           } else if constexpr (std::is_same_v<T, Uid>) {
@@ -257,19 +260,8 @@ class Reader {
     return k;
   }
 
-  bool number(std::uint64_t& n) {
-    if (bytes_.size() < sizeof n) return false;
-    std::memcpy(&n, bytes_.data(), sizeof n);
-    bytes_.remove_prefix(sizeof n);
-    return true;
-  }
-  std::optional<std::string_view> text() {
-    std::uint64_t n = 0;
-    if (!number(n) || n > bytes_.size()) return std::nullopt;
-    const std::string_view s = bytes_.substr(0, n);
-    bytes_.remove_prefix(n);
-    return s;
-  }
+  bool number(std::uint64_t& n) { return takeNumber(bytes_, n); }
+  std::optional<std::string_view> text() { return takePiece(bytes_); }
 
   std::string_view bytes_;
   std::vector<Value> slots_;
@@ -277,6 +269,19 @@ class Reader {
 };
 
 }  // namespace
+
+void appendPiece(std::string& out, std::string_view bytes) {
+  put(out, bytes.size());
+  out.append(bytes);
+}
+
+std::optional<std::string_view> takePiece(std::string_view& rest) {
+  std::string_view left = rest;
+  std::uint64_t n = 0;
+  if (!takeNumber(left, n) || n > left.size()) return std::nullopt;
+  rest = left.substr(static_cast<std::size_t>(n));
+  return left.substr(0, static_cast<std::size_t>(n));
+}
 
 void encodeInto(std::string& out, const Value& value) { Encoder(out).value(value); }
 

@@ -17,4 +17,9 @@ void encodeInto(std::string& out, const Value& value);
 // Nothing when the bytes are not one whole encoded value.
 std::optional<Value> decodeValue(std::string_view bytes);
 
+// A piece of bytes as the encoding writes a text: its length (8 bytes), then the bytes. Taking one
+// removes it from the front of `rest`; nothing when `rest` does not begin with a whole piece.
+void appendPiece(std::string& out, std::string_view bytes);
+std::optional<std::string_view> takePiece(std::string_view& rest);
+
 }  // namespace orvane::sim
